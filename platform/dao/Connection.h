@@ -1,0 +1,79 @@
+#pragma once
+
+// Internal to the engine: one SQLite connection with its write batch.
+
+#include <QHash>
+#include <QString>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace dao {
+
+class Connection;
+
+// What the connections of the process share about one file.
+struct FileState {
+    std::mutex mu;
+    std::weak_ptr<Connection> pending;       // the connection with an uncommitted batch, if any
+    std::atomic<uint64_t> generation{0};     // bumped by every write of the process
+};
+
+// A temporary SQLite copy of a Jet file, shared by the connections that read it.
+struct JetCopy {
+    QString path;
+    ~JetCopy();
+};
+
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    static std::shared_ptr<Connection> open(const QString& path, bool create);
+    ~Connection();
+
+    // Before any use of the file: commits another connection's pending batch on the same file.
+    void use();
+    // Around a write: starts the batch when needed; after it, counts it and commits a full batch.
+    void beginWrite();
+    void endWrite();
+    // Commits the pending batch, if any.
+    void commit();
+    void close();
+
+    // A cached prepared statement (reset, bindings cleared). Throws the mapped engine error.
+    sqlite3_stmt* cached(const QString& sql);
+    // A one-off prepared statement; the caller finalizes it.
+    sqlite3_stmt* prepare(const QString& sql);
+    // Throws the engine error that matches the connection's last SQLite error.
+    [[noreturn]] void fail(const QString& context = QString(), bool deleting = false);
+    // Runs statements without results.
+    void exec(const char* sql);
+
+    sqlite3* db = nullptr;
+    QString path;        // what the user opened
+    bool readOnly = false;
+    std::recursive_mutex mu;
+    std::shared_ptr<FileState> file;
+    std::shared_ptr<JetCopy> jetCopy;
+
+    std::atomic<bool> inBatch{false};
+    std::atomic<int64_t> batchStartNs{0};
+    int batchCount = 0;
+
+    static constexpr int kBatchRecords = 10000;
+    static constexpr int kBatchAgeMs = 100;
+
+private:
+    Connection() = default;
+    void commitLocked();
+    QHash<QString, sqlite3_stmt*> stmts_;
+};
+
+// Held while the process forks a reader child, so that no SQLite call is in flight on another thread.
+std::unique_lock<std::mutex> pauseBackgroundWork();
+
+}  // namespace dao

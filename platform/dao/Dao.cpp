@@ -1,0 +1,928 @@
+#include "Dao.h"
+
+#include <sqlite3.h>
+
+#include <QDate>
+#include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
+#include <unordered_set>
+
+#include "Connection.h"
+#include "Conversions.h"
+#include "JetSql.h"
+#include "RecordsetImpl.h"
+
+namespace dao {
+
+namespace {
+
+using Lock = std::lock_guard<std::recursive_mutex>;
+
+struct StmtGuard {
+    sqlite3_stmt* st;
+    ~StmtGuard() { sqlite3_finalize(st); }
+};
+
+QString columnText(sqlite3_stmt* st, int col) {
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, col)),
+                             sqlite3_column_bytes(st, col));
+}
+
+// "yyyy-MM-dd[ HH:mm[:ss[.fff]]]" (or 'T') -> day number; false when it is not such a text.
+bool parseIsoDate(const unsigned char* s, int n, double& out) {
+    auto digits = [&](int at, int len, int& v) {
+        if (at + len > n) return false;
+        v = 0;
+        for (int i = at; i < at + len; ++i) {
+            if (s[i] < '0' || s[i] > '9') return false;
+            v = v * 10 + (s[i] - '0');
+        }
+        return true;
+    };
+    int y, mo, d, h = 0, mi = 0, se = 0;
+    if (n < 10 || !digits(0, 4, y) || s[4] != '-' || !digits(5, 2, mo) || s[7] != '-' || !digits(8, 2, d))
+        return false;
+    if (n > 10) {
+        if ((s[10] != ' ' && s[10] != 'T') || !digits(11, 2, h) || n < 16 || s[13] != ':' || !digits(14, 2, mi))
+            return false;
+        if (n > 16 && (s[16] != ':' || !digits(17, 2, se))) return false;
+    }
+    const QDate date(y, mo, d);
+    if (!date.isValid() || h > 23 || mi > 59 || se > 59) return false;
+    static const qint64 epoch = QDate(1899, 12, 30).toJulianDay();
+    const double days = double(date.toJulianDay() - epoch);
+    const double frac = (h * 3600 + mi * 60 + se) / 86400.0;
+    out = days >= 0 ? days + frac : days - frac;
+    return true;
+}
+
+QString isoFromDayNumber(double d) {
+    const QDateTime dt = Variant::dateTimeFromDayNumber(d);
+    const QDate date = dt.date();
+    const QTime t = dt.time();
+    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", date.year(), date.month(), date.day(), t.hour(),
+                             t.minute(), t.second());
+}
+
+int inferType(int storage, sqlite3_int64 iv) {
+    switch (storage) {
+        case SQLITE_INTEGER: return (iv >= INT32_MIN && iv <= INT32_MAX) ? dbLong : dbDouble;
+        case SQLITE_FLOAT: return dbDouble;
+        case SQLITE_BLOB: return dbLongBinary;
+        default: return dbText;
+    }
+}
+
+bool startsWithSelect(const QString& s) {
+    const QString t = s.trimmed();
+    return t.startsWith("select", Qt::CaseInsensitive) &&
+           (t.size() == 6 || t[6].isSpace() || t[6] == '[' || t[6] == '*');
+}
+
+// A table or view of the database by name, case-insensitively; its exact name, or empty.
+QString findTable(Connection& c, const QString& name, bool* hasRowid = nullptr) {
+    sqlite3_stmt* st = c.cached(
+        "SELECT name, type, sql FROM sqlite_master WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE");
+    const QByteArray u = name.toUtf8();
+    sqlite3_bind_text(st, 1, u.constData(), int(u.size()), SQLITE_TRANSIENT);
+    QString found;
+    if (sqlite3_step(st) == SQLITE_ROW) {
+        found = columnText(st, 0);
+        if (hasRowid)
+            *hasRowid = columnText(st, 1) == "table" &&
+                        !columnText(st, 2).contains(QLatin1String("WITHOUT ROWID"), Qt::CaseInsensitive);
+    }
+    sqlite3_reset(st);
+    return found;
+}
+
+void readMeta(sqlite3_stmt* st, RecordsetImpl& r, int firstCol) {
+    const int n = sqlite3_column_count(st);
+    for (int i = firstCol; i < n; ++i) {
+        FieldMeta f;
+        f.name = QString::fromUtf8(sqlite3_column_name(st, i));
+        const char* decl = sqlite3_column_decltype(st, i);
+        const char* origin = sqlite3_column_origin_name(st, i);
+        const char* tab = sqlite3_column_table_name(st, i);
+        if (decl && *decl) {
+            const DeclaredType dt = fieldTypeFromDeclared(QString::fromUtf8(decl));
+            f.type = dt.type;
+            f.size = dt.size;
+        } else {
+            f.dynamic = true;
+            f.type = origin ? dbMemo : dbText;
+            f.size = origin ? 0 : 255;
+        }
+        if (origin && tab && !r.table.isEmpty() && QString::fromUtf8(tab).compare(r.table, Qt::CaseInsensitive) == 0)
+            f.column = QString::fromUtf8(origin);
+        r.fields.push_back(f);
+    }
+}
+
+std::vector<QString> splitTopLevel(const QString& s) {
+    std::vector<QString> parts;
+    int depth = 0;
+    bool bracket = false, quote = false;
+    QString cur;
+    for (QChar c : s) {
+        if (c == '[' && !quote) bracket = true;
+        if (c == ']' && !quote) bracket = false;
+        if (c == '\'' && !bracket) quote = !quote;
+        if (!bracket && !quote) {
+            if (c == '(') ++depth;
+            if (c == ')') --depth;
+            if (c == ',' && depth == 0) {
+                parts.push_back(cur.trimmed());
+                cur.clear();
+                continue;
+            }
+        }
+        cur += c;
+    }
+    if (!cur.trimmed().isEmpty()) parts.push_back(cur.trimmed());
+    return parts;
+}
+
+std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source, int type) {
+    Lock lock(conn->mu);
+    conn->use();
+    auto r = std::make_unique<RecordsetImpl>();
+    r->conn = conn;
+    r->source = source;
+    QString jet = source.trimmed();
+    if (!startsWithSelect(jet)) {
+        QString bare = jet;
+        if (bare.startsWith('[') && bare.endsWith(']')) bare = bare.mid(1, bare.size() - 2);
+        const QString t = findTable(*conn, bare);
+        if (t.isEmpty())
+            raise(err::TableNotFound, QString("The engine cannot find the input table or query '%1'.").arg(bare));
+        jet = "SELECT * FROM " + jetName(t);
+    }
+    const TranslatedSql ts = translateJetSql(jet);
+    r->jetWithoutOrder = ts.jetWithoutOrder;
+    bool hasRowid = false;
+    const QString table = ts.singleTable ? findTable(*conn, ts.table, &hasRowid) : QString();
+    if (!table.isEmpty() && hasRowid && type != dbOpenSnapshot) {
+        r->table = table;
+        r->name = table;
+        r->selectList = ts.selectList;
+        r->whereClause = ts.whereClause;
+        r->orderClause = ts.orderClause;
+        r->limitClause = ts.limitClause;
+        r->type = dbOpenDynaset;
+        r->updatable = !conn->readOnly;
+        const QString from = " FROM " + quoteIdent(table);
+        {
+            StmtGuard meta{conn->prepare("SELECT " + r->selectList + from + " LIMIT 0")};
+            readMeta(meta.st, *r, 0);
+        }
+        QString keySql = "SELECT rowid" + from;
+        if (!r->whereClause.isEmpty()) keySql += " WHERE " + r->whereClause;
+        if (!r->orderClause.isEmpty()) keySql += " ORDER BY " + r->orderClause;
+        if (!r->limitClause.isEmpty()) keySql += " " + r->limitClause;
+        StmtGuard ks{conn->prepare(keySql)};
+        int rc;
+        while ((rc = sqlite3_step(ks.st)) == SQLITE_ROW) r->keys.push_back(sqlite3_column_int64(ks.st, 0));
+        if (rc != SQLITE_DONE) conn->fail(keySql);
+        // Expression fields take the type of their first value.
+        bool anyExpr = false;
+        for (auto& f : r->fields) anyExpr |= f.dynamic && f.column.isEmpty();
+        if (anyExpr && !r->keys.empty()) {
+            StmtGuard one{conn->prepare("SELECT " + r->selectList + from + " WHERE rowid = " +
+                                        QString::number(r->keys.front()))};
+            if (sqlite3_step(one.st) == SQLITE_ROW)
+                for (size_t i = 0; i < r->fields.size(); ++i)
+                    if (r->fields[i].dynamic && r->fields[i].column.isEmpty())
+                        r->fields[i].type = inferType(sqlite3_column_type(one.st, int(i)),
+                                                      sqlite3_column_int64(one.st, int(i)));
+        }
+    } else {
+        if (!ts.isSelect) raise(err::SyntaxError, "Only a select query gives records: " + source);
+        r->snapshot = true;
+        r->type = dbOpenSnapshot;
+        r->name = ts.table.isEmpty() ? source : ts.table;
+        r->table = table;  // for field metadata only
+        r->selectList = ts.sql;
+        StmtGuard st{conn->prepare(ts.sql)};
+        readMeta(st.st, *r, 0);
+        r->table.clear();
+        for (auto& f : r->fields) f.column.clear();
+        std::vector<uint8_t> typed(r->fields.size(), 0);
+        int rc;
+        while ((rc = sqlite3_step(st.st)) == SQLITE_ROW) {
+            std::vector<Variant> row;
+            row.reserve(r->fields.size());
+            for (size_t i = 0; i < r->fields.size(); ++i) {
+                auto& f = r->fields[i];
+                const int storage = sqlite3_column_type(st.st, int(i));
+                if (f.dynamic && !typed[i] && storage != SQLITE_NULL) {
+                    f.type = inferType(storage, sqlite3_column_int64(st.st, int(i)));
+                    typed[i] = 1;
+                }
+                row.push_back(r->fromColumn(st.st, int(i), f));
+            }
+            r->rows.push_back(std::move(row));
+        }
+        if (rc != SQLITE_DONE) conn->fail(ts.sql);
+    }
+    r->phys = r->physCount() > 0 ? 0 : -1;
+    return r;
+}
+
+}  // namespace
+
+// ---- LiveIndex ----------------------------------------------------------------------------------
+
+void LiveIndex::reset(size_t n) {
+    n_ = n;
+    tree_.assign(n + 1, 0);
+    for (size_t i = 1; i <= n; ++i) {
+        tree_[i] += 1;
+        const size_t parent = i + (i & (~i + 1));
+        if (parent <= n) tree_[parent] += tree_[i];
+    }
+}
+void LiveIndex::add(size_t i, int d) {
+    for (size_t k = i + 1; k <= n_; k += k & (~k + 1)) tree_[k] += d;
+}
+void LiveIndex::append() {
+    // Rebuilding keeps the tree simple; appends are rare next to reads.
+    std::vector<int> flags(n_ + 1, 0);
+    for (size_t i = 0; i < n_; ++i) flags[i] = int(rank(i + 1) - rank(i));
+    flags[n_] = 1;
+    const size_t n = n_ + 1;
+    reset(n);
+    for (size_t i = 0; i < n; ++i)
+        if (!flags[i]) add(i, -1);
+}
+void LiveIndex::remove(size_t phys) { add(phys, -1); }
+size_t LiveIndex::rank(size_t phys) const {
+    long long s = 0;
+    for (size_t k = phys; k > 0; k -= k & (~k + 1)) s += tree_[k];
+    return size_t(s);
+}
+size_t LiveIndex::select(size_t liveIndex) const {
+    size_t pos = 0;
+    long long rem = (long long)liveIndex;
+    size_t step = 1;
+    while (step * 2 <= n_) step *= 2;
+    for (; step > 0; step /= 2) {
+        if (pos + step <= n_ && tree_[pos + step] <= rem) {
+            pos += step;
+            rem -= tree_[pos];
+        }
+    }
+    return pos;  // 0-based physical index
+}
+
+// ---- RecordsetImpl -----------------------------------------------------------------------------
+
+void RecordsetImpl::checkOpen() const {
+    if (!open) raise(err::ObjectClosed);
+}
+
+long long RecordsetImpl::logicalOf(long long p) const { return goneCount ? (long long)live.rank(size_t(p)) : p; }
+long long RecordsetImpl::physOf(long long l) const { return goneCount ? (long long)live.select(size_t(l)) : l; }
+
+long long RecordsetImpl::nextLive(long long p) const {
+    if (p < 0) p = 0;
+    if (!goneCount || p >= physCount()) return std::min(p, physCount());
+    const long long l = (long long)live.rank(size_t(p));
+    return l >= recordCount() ? physCount() : (long long)live.select(size_t(l));
+}
+
+long long RecordsetImpl::prevLive(long long p) const {
+    if (p >= physCount()) p = physCount() - 1;
+    if (!goneCount || p < 0) return p;
+    const long long l = (long long)live.rank(size_t(p) + 1);  // live records at or before p
+    return l == 0 ? -1 : (long long)live.select(size_t(l - 1));
+}
+
+int RecordsetImpl::fieldIndex(const QString& name) const {
+    for (size_t i = 0; i < fields.size(); ++i)
+        if (fields[i].name.compare(name, Qt::CaseInsensitive) == 0) return int(i);
+    return -1;
+}
+
+Variant RecordsetImpl::fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f) const {
+    const int storage = sqlite3_column_type(st, col);
+    if (storage == SQLITE_NULL) return Variant::null();
+    if (f.dynamic) {
+        switch (storage) {
+            case SQLITE_INTEGER: {
+                const sqlite3_int64 v = sqlite3_column_int64(st, col);
+                if (v >= INT32_MIN && v <= INT32_MAX) return Variant::fromLong(int32_t(v));
+                return Variant::fromDouble(double(v));
+            }
+            case SQLITE_FLOAT: return Variant::fromDouble(sqlite3_column_double(st, col));
+            case SQLITE_BLOB:
+                return Variant::fromBinary(QByteArray(static_cast<const char*>(sqlite3_column_blob(st, col)),
+                                                      sqlite3_column_bytes(st, col)));
+            default: return Variant::fromString(columnText(st, col));
+        }
+    }
+    const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
+    switch (f.type) {
+        case dbBoolean:
+            if (number) return Variant::fromBool(sqlite3_column_double(st, col) != 0);
+            {
+                const QString s = columnText(st, col).trimmed().toLower();
+                if (s == "true" || s == "yes" || s == "-1" || s == "1") return Variant::fromBool(true);
+                if (s == "false" || s == "no" || s == "0") return Variant::fromBool(false);
+                return Variant::fromString(columnText(st, col));
+            }
+        case dbByte:
+        case dbInteger:
+        case dbLong:
+            if (storage == SQLITE_INTEGER) {
+                const sqlite3_int64 v = sqlite3_column_int64(st, col);
+                if (f.type == dbByte && v >= 0 && v <= 255) return Variant::fromByte(uint8_t(v));
+                if (f.type == dbInteger && v >= INT16_MIN && v <= INT16_MAX) return Variant::fromInteger(int16_t(v));
+                if (v >= INT32_MIN && v <= INT32_MAX) return Variant::fromLong(int32_t(v));
+                return Variant::fromDouble(double(v));
+            }
+            if (storage == SQLITE_FLOAT) return Variant::fromDouble(sqlite3_column_double(st, col));
+            return Variant::fromString(columnText(st, col));
+        case dbCurrency:
+            if (storage == SQLITE_INTEGER) {
+                const sqlite3_int64 v = sqlite3_column_int64(st, col);
+                if (std::llabs(v) < INT64_MAX / 10000) return Variant::fromCurrency(v * 10000);
+                return Variant::fromDouble(double(v));
+            }
+            if (storage == SQLITE_FLOAT) {
+                const double v = sqlite3_column_double(st, col) * 10000.0;
+                if (std::fabs(v) < 9.2e18) return Variant::fromCurrency(std::llround(v));
+                return Variant::fromDouble(v / 10000.0);
+            }
+            return Variant::fromString(columnText(st, col));
+        case dbSingle:
+            if (number) return Variant::fromSingle(float(sqlite3_column_double(st, col)));
+            return Variant::fromString(columnText(st, col));
+        case dbDouble:
+        case dbFloat:
+        case dbNumeric:
+            if (number) return Variant::fromDouble(sqlite3_column_double(st, col));
+            return Variant::fromString(columnText(st, col));
+        case dbDecimal:
+            if (number || storage == SQLITE_TEXT) return Variant::fromDecimal(columnText(st, col));
+            break;
+        case dbDate: {
+            if (number) return Variant::fromDate(sqlite3_column_double(st, col));
+            double d;
+            if (storage == SQLITE_TEXT &&
+                parseIsoDate(sqlite3_column_text(st, col), sqlite3_column_bytes(st, col), d))
+                return Variant::fromDate(d);
+            return Variant::fromString(columnText(st, col));
+        }
+        case dbBinary:
+        case dbLongBinary:
+            if (storage == SQLITE_BLOB)
+                return Variant::fromBinary(QByteArray(static_cast<const char*>(sqlite3_column_blob(st, col)),
+                                                      sqlite3_column_bytes(st, col)));
+            break;
+        default: break;
+    }
+    if (storage == SQLITE_BLOB)
+        return Variant::fromBinary(
+            QByteArray(static_cast<const char*>(sqlite3_column_blob(st, col)), sqlite3_column_bytes(st, col)));
+    return Variant::fromString(columnText(st, col));
+}
+
+void RecordsetImpl::bindValue(sqlite3_stmt* st, int col, const Variant& v, const FieldMeta& f) const {
+    auto text = [&](const QString& s) {
+        const QByteArray u = s.toUtf8();
+        sqlite3_bind_text(st, col, u.constData(), int(u.size()), SQLITE_TRANSIENT);
+    };
+    switch (v.type()) {
+        case Variant::Type::Empty:
+        case Variant::Type::Null: sqlite3_bind_null(st, col); break;
+        case Variant::Type::Boolean: sqlite3_bind_int(st, col, v.asBool() ? 1 : 0); break;
+        case Variant::Type::Byte:
+        case Variant::Type::Integer:
+        case Variant::Type::Long: sqlite3_bind_int64(st, col, v.asInt()); break;
+        case Variant::Type::Currency:
+            if (v.asCurrency() % 10000 == 0) sqlite3_bind_int64(st, col, v.asCurrency() / 10000);
+            else sqlite3_bind_double(st, col, double(v.asCurrency()) / 10000.0);
+            break;
+        case Variant::Type::Single:
+            sqlite3_bind_double(st, col, QString::number(float(v.asDouble()), 'g', 7).toDouble());
+            break;
+        case Variant::Type::Double: sqlite3_bind_double(st, col, v.asDouble()); break;
+        case Variant::Type::Date: text(isoFromDayNumber(v.asDate())); break;
+        case Variant::Type::String:
+        case Variant::Type::Decimal: text(v.asString()); break;
+        case Variant::Type::Binary: {
+            const QByteArray b = v.asBinary();
+            sqlite3_bind_blob(st, col, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+            break;
+        }
+    }
+    Q_UNUSED(f);
+}
+
+void RecordsetImpl::loadBlock(long long block) {
+    Lock lock(conn->mu);
+    conn->use();
+    const uint64_t gen = conn->file->generation.load();
+    const long long start = block * kBlock;
+    const long long end = std::min<long long>(start + kBlock, (long long)keys.size());
+    const int count = int(end - start);
+    cacheRows.assign(size_t(count), {});
+    cacheMissing.assign(size_t(count), 1);
+    const int64_t* ids = keys.data() + start;
+    const QString cols = "SELECT rowid, " + selectList + " FROM " + quoteIdent(table);
+    auto fill = [&](sqlite3_stmt* st, int j) {
+        auto& row = cacheRows[size_t(j)];
+        row.reserve(fields.size());
+        for (size_t i = 0; i < fields.size(); ++i) row.push_back(fromColumn(st, int(i) + 1, fields[i]));
+        cacheMissing[size_t(j)] = 0;
+    };
+    const bool ascending = std::is_sorted(ids, ids + count) && std::adjacent_find(ids, ids + count) == ids + count;
+    int rc;
+    if (count > 0 && ascending && ids[count - 1] - ids[0] < 4LL * count) {
+        // Natural order: one range scan.
+        sqlite3_stmt* st = conn->cached(cols + " WHERE rowid BETWEEN ?1 AND ?2");
+        sqlite3_bind_int64(st, 1, ids[0]);
+        sqlite3_bind_int64(st, 2, ids[count - 1]);
+        int j = 0;
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            const int64_t rid = sqlite3_column_int64(st, 0);
+            while (j < count && ids[j] < rid) ++j;
+            if (j < count && ids[j] == rid) fill(st, j);
+        }
+    } else {
+        static const QString placeholders = [] {
+            QString p;
+            for (int i = 0; i < kBlock; ++i) p += i ? ",?" : "?";
+            return p;
+        }();
+        sqlite3_stmt* st = conn->cached(cols + " WHERE rowid IN (" + placeholders + ")");
+        std::vector<std::pair<int64_t, int>> order;
+        order.reserve(size_t(count));
+        for (int j = 0; j < count; ++j) {
+            sqlite3_bind_int64(st, j + 1, ids[j]);
+            order.emplace_back(ids[j], j);
+        }
+        std::sort(order.begin(), order.end());
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+            const int64_t rid = sqlite3_column_int64(st, 0);
+            auto it = std::lower_bound(order.begin(), order.end(), std::make_pair(rid, INT_MIN));
+            for (; it != order.end() && it->first == rid; ++it) fill(st, it->second);
+        }
+    }
+    if (rc != SQLITE_DONE) conn->fail(cols);
+    cacheBlock = block;
+    cacheGen = gen;
+}
+
+const Variant& RecordsetImpl::value(long long p, int index) {
+    if (snapshot) return rows[size_t(p)][size_t(index)];
+    const long long block = p / kBlock;
+    if (block != cacheBlock || cacheGen != conn->file->generation.load()) loadBlock(block);
+    const size_t j = size_t(p - block * kBlock);
+    if (cacheMissing[j]) raise(err::RecordDeleted);
+    return cacheRows[j][size_t(index)];
+}
+
+// ---- Database ----------------------------------------------------------------------------------
+
+Database::Database(std::shared_ptr<Connection> c) : conn_(std::move(c)) {}
+Database::~Database() = default;
+
+std::shared_ptr<Database> OpenDatabase(const QString& path) {
+    return std::shared_ptr<Database>(new Database(Connection::open(path, false)));
+}
+
+std::shared_ptr<Database> CreateDatabase(const QString& path) {
+    return std::shared_ptr<Database>(new Database(Connection::open(path, true)));
+}
+
+QStringList Database::TableDefs() const {
+    if (!conn_) raise(err::ObjectClosed);
+    Lock lock(conn_->mu);
+    conn_->use();
+    sqlite3_stmt* st = conn_->cached(
+        "SELECT name FROM sqlite_master WHERE type = 'table' AND substr(name, 1, 7) <> 'sqlite_' ORDER BY rowid");
+    QStringList names;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) names << columnText(st, 0);
+    if (rc != SQLITE_DONE) conn_->fail();
+    sqlite3_reset(st);
+    return names;
+}
+
+std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int type) {
+    if (!conn_) raise(err::ObjectClosed);
+    return std::shared_ptr<Recordset>(new Recordset(openImpl(conn_, source, type)));
+}
+
+long long Database::Execute(const QString& sql) {
+    if (!conn_) raise(err::ObjectClosed);
+    Lock lock(conn_->mu);
+    const TranslatedSql ts = translateJetSql(sql);
+    if (ts.isSelect) raise(err::SyntaxError, "A select query cannot be executed: " + sql);
+    conn_->beginWrite();
+    StmtGuard st{conn_->prepare(ts.sql)};
+    const int rc = sqlite3_step(st.st);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
+        conn_->fail(ts.sql, ts.sql.trimmed().startsWith("DELETE", Qt::CaseInsensitive));
+    const long long n = sqlite3_changes64(conn_->db);
+    conn_->endWrite();
+    return n;
+}
+
+void Database::Close() {
+    if (conn_) conn_->commit();
+    conn_.reset();
+}
+
+bool Database::isOpen() const { return bool(conn_); }
+bool Database::isReadOnly() const { return conn_ && conn_->readOnly; }
+QString Database::Name() const { return conn_ ? conn_->path : QString(); }
+
+// ---- Fields -------------------------------------------------------------------------------------
+
+int Fields::Count() const {
+    rs_->checkOpen();
+    return int(rs_->fields.size());
+}
+
+Field Fields::Item(int index) const {
+    rs_->checkOpen();
+    if (index < 0 || index >= int(rs_->fields.size()))
+        raise(err::ItemNotFound, QString("Item not found in this collection (field %1).").arg(index));
+    return Field(rs_, index);
+}
+
+Field Fields::Item(const QString& name) const {
+    rs_->checkOpen();
+    const int i = rs_->fieldIndex(name);
+    if (i < 0) raise(err::ItemNotFound, QString("Item not found in this collection (field '%1').").arg(name));
+    return Field(rs_, i);
+}
+
+int Fields::indexOf(const QString& name) const { return rs_->fieldIndex(name); }
+
+QString Field::Name() const { return rs_->fields[size_t(index_)].name; }
+int Field::Type() const { return rs_->fields[size_t(index_)].type; }
+int Field::Size() const {
+    const auto& f = rs_->fields[size_t(index_)];
+    return f.size;
+}
+int Field::OrdinalPosition() const { return index_; }
+
+Variant Field::Value() const {
+    rs_->checkOpen();
+    if (rs_->editMode) return rs_->buffer[size_t(index_)];
+    if (rs_->currentDeleted) raise(err::RecordDeleted);
+    if (!rs_->hasCurrent()) raise(err::NoCurrentRecord);
+    Lock lock(rs_->conn->mu);
+    return rs_->value(rs_->phys, index_);
+}
+
+void Field::setValue(const Variant& v) {
+    rs_->checkOpen();
+    if (!rs_->editMode) raise(err::UpdateWithoutAddNew);
+    const FieldMeta& f = rs_->fields[size_t(index_)];
+    if (f.column.isEmpty()) raise(err::FieldNotUpdatable, QString("Field '%1' cannot be updated.").arg(f.name));
+    Variant c = f.dynamic ? (v.isEmpty() ? Variant::null() : v) : coerceToFieldType(v, f.type);
+    if (f.type == dbText && f.size > 0 && c.type() == Variant::Type::String && c.asString().size() > f.size)
+        raise(err::FieldTooSmall);
+    rs_->buffer[size_t(index_)] = c;
+    rs_->dirty[size_t(index_)] = 1;
+}
+
+// ---- Recordset ----------------------------------------------------------------------------------
+
+Recordset::Recordset(std::unique_ptr<RecordsetImpl> impl) : impl_(std::move(impl)) {}
+Recordset::~Recordset() = default;
+
+dao::Fields Recordset::Fields() const { return dao::Fields(impl_.get()); }
+
+long long Recordset::RecordCount() const {
+    impl_->checkOpen();
+    return impl_->recordCount();
+}
+
+long long Recordset::AbsolutePosition() const {
+    impl_->checkOpen();
+    return impl_->hasCurrent() ? impl_->logicalOf(impl_->phys) : -1;
+}
+
+void Recordset::setAbsolutePosition(long long pos) {
+    impl_->checkOpen();
+    if (pos < 0 || pos >= impl_->recordCount()) raise(err::InvalidArgument);
+    impl_->discardEdit();
+    impl_->phys = impl_->physOf(pos);
+    impl_->currentDeleted = false;
+}
+
+bool Recordset::Eof() const {
+    impl_->checkOpen();
+    return impl_->recordCount() == 0 || impl_->phys >= impl_->physCount();
+}
+
+bool Recordset::Bof() const {
+    impl_->checkOpen();
+    return impl_->recordCount() == 0 || impl_->phys < 0;
+}
+
+void Recordset::MoveFirst() {
+    impl_->checkOpen();
+    if (impl_->recordCount() == 0) raise(err::NoCurrentRecord);
+    impl_->discardEdit();
+    impl_->phys = impl_->nextLive(0);
+    impl_->currentDeleted = false;
+}
+
+void Recordset::MoveLast() {
+    impl_->checkOpen();
+    if (impl_->recordCount() == 0) raise(err::NoCurrentRecord);
+    impl_->discardEdit();
+    impl_->phys = impl_->prevLive(impl_->physCount() - 1);
+    impl_->currentDeleted = false;
+}
+
+void Recordset::MoveNext() {
+    impl_->checkOpen();
+    if (Eof()) raise(err::NoCurrentRecord);
+    impl_->discardEdit();
+    impl_->phys = impl_->nextLive(impl_->currentDeleted ? impl_->phys : impl_->phys + 1);
+    impl_->currentDeleted = false;
+}
+
+void Recordset::MovePrevious() {
+    impl_->checkOpen();
+    if (Bof()) raise(err::NoCurrentRecord);
+    impl_->discardEdit();
+    impl_->phys = impl_->prevLive(impl_->phys - 1);
+    impl_->currentDeleted = false;
+}
+
+void Recordset::Move(long long rows) {
+    impl_->checkOpen();
+    auto& r = *impl_;
+    if (rows == 0) {
+        if (!r.hasCurrent()) raise(r.currentDeleted ? err::RecordDeleted : err::NoCurrentRecord);
+        r.discardEdit();
+        return;
+    }
+    if ((Bof() && rows < 0) || (Eof() && rows > 0)) raise(err::NoCurrentRecord);
+    r.discardEdit();
+    const long long count = r.recordCount();
+    long long cur;
+    if (r.phys < 0) cur = -1;
+    else if (r.phys >= r.physCount()) cur = count;
+    else if (r.currentDeleted) cur = r.logicalOf(r.phys) - (rows > 0 ? 1 : 0);
+    else cur = r.logicalOf(r.phys);
+    const long long target = cur + rows;
+    if (target < 0) r.phys = -1;
+    else if (target >= count) r.phys = r.physCount();
+    else r.phys = r.physOf(target);
+    r.currentDeleted = false;
+}
+
+void Recordset::AddNew() {
+    impl_->checkOpen();
+    if (!impl_->updatable) raise(err::ReadOnly);
+    impl_->editMode = dbEditAdd;
+    impl_->buffer.assign(impl_->fields.size(), Variant::null());
+    impl_->dirty.assign(impl_->fields.size(), 0);
+}
+
+void Recordset::Edit() {
+    impl_->checkOpen();
+    auto& r = *impl_;
+    if (!r.updatable) raise(err::ReadOnly);
+    if (r.currentDeleted) raise(err::RecordDeleted);
+    if (!r.hasCurrent()) raise(err::NoCurrentRecord);
+    Lock lock(r.conn->mu);
+    std::vector<Variant> buf;
+    buf.reserve(r.fields.size());
+    for (size_t i = 0; i < r.fields.size(); ++i) buf.push_back(r.value(r.phys, int(i)));
+    r.buffer = std::move(buf);
+    r.dirty.assign(r.fields.size(), 0);
+    r.editMode = dbEditInProgress;
+}
+
+void Recordset::CancelUpdate() {
+    impl_->checkOpen();
+    if (!impl_->editMode) raise(err::UpdateWithoutAddNew);
+    impl_->editMode = dbEditNone;
+}
+
+int Recordset::EditMode() const { return impl_->editMode; }
+
+void Recordset::Update() {
+    impl_->checkOpen();
+    auto& r = *impl_;
+    if (!r.editMode) raise(err::UpdateWithoutAddNew);
+    Lock lock(r.conn->mu);
+    // One value per table column (a field may appear twice in the select list).
+    std::vector<std::pair<QString, int>> cols;
+    for (size_t i = 0; i < r.fields.size(); ++i) {
+        if (!r.dirty[i]) continue;
+        auto it = std::find_if(cols.begin(), cols.end(),
+                               [&](auto& c) { return c.first.compare(r.fields[i].column, Qt::CaseInsensitive) == 0; });
+        if (it != cols.end()) it->second = int(i);
+        else cols.emplace_back(r.fields[i].column, int(i));
+    }
+    const QString table = quoteIdent(r.table);
+    if (r.editMode == dbEditAdd) {
+        QString sql;
+        if (cols.empty()) {
+            sql = "INSERT INTO " + table + " DEFAULT VALUES";
+        } else {
+            QString names, marks;
+            for (size_t k = 0; k < cols.size(); ++k) {
+                names += (k ? "," : "") + quoteIdent(cols[k].first);
+                marks += (k ? ",?" : "?");
+            }
+            sql = "INSERT INTO " + table + " (" + names + ") VALUES (" + marks + ")";
+        }
+        r.conn->beginWrite();
+        sqlite3_stmt* st = r.conn->cached(sql);
+        for (size_t k = 0; k < cols.size(); ++k)
+            r.bindValue(st, int(k) + 1, r.buffer[size_t(cols[k].second)], r.fields[size_t(cols[k].second)]);
+        if (sqlite3_step(st) != SQLITE_DONE) r.conn->fail(sql);
+        sqlite3_reset(st);
+        r.keys.push_back(sqlite3_last_insert_rowid(r.conn->db));
+        if (!r.gone.empty()) {
+            r.gone.push_back(0);
+            r.live.append();
+        }
+        r.conn->endWrite();
+    } else {
+        if (!cols.empty()) {
+            QString sets;
+            for (size_t k = 0; k < cols.size(); ++k) sets += (k ? "," : "") + quoteIdent(cols[k].first) + "=?";
+            const QString sql = "UPDATE " + table + " SET " + sets + " WHERE rowid=?";
+            r.conn->beginWrite();
+            sqlite3_stmt* st = r.conn->cached(sql);
+            for (size_t k = 0; k < cols.size(); ++k)
+                r.bindValue(st, int(k) + 1, r.buffer[size_t(cols[k].second)], r.fields[size_t(cols[k].second)]);
+            sqlite3_bind_int64(st, int(cols.size()) + 1, r.keys[size_t(r.phys)]);
+            if (sqlite3_step(st) != SQLITE_DONE) r.conn->fail(sql);
+            sqlite3_reset(st);
+            if (sqlite3_changes(r.conn->db) == 0) raise(err::RecordDeleted);
+            const uint64_t before = r.conn->file->generation.load();
+            r.conn->endWrite();
+            // Keep the cached row in step with our own write instead of reading the block again.
+            const long long block = r.phys / RecordsetImpl::kBlock;
+            if (block == r.cacheBlock && r.cacheGen == before) {
+                auto& row = r.cacheRows[size_t(r.phys - block * RecordsetImpl::kBlock)];
+                for (size_t i = 0; i < r.fields.size(); ++i)
+                    for (auto& c : cols)
+                        if (r.fields[i].column.compare(c.first, Qt::CaseInsensitive) == 0)
+                            row[i] = r.buffer[size_t(c.second)];
+                r.cacheGen = r.conn->file->generation.load();
+            }
+        }
+    }
+    r.editMode = dbEditNone;
+}
+
+void Recordset::Delete() {
+    impl_->checkOpen();
+    auto& r = *impl_;
+    if (!r.updatable) raise(err::ReadOnly);
+    if (r.currentDeleted) raise(err::RecordDeleted);
+    if (!r.hasCurrent()) raise(err::NoCurrentRecord);
+    Lock lock(r.conn->mu);
+    r.editMode = dbEditNone;
+    const QString sql = "DELETE FROM " + quoteIdent(r.table) + " WHERE rowid=?1";
+    r.conn->beginWrite();
+    sqlite3_stmt* st = r.conn->cached(sql);
+    sqlite3_bind_int64(st, 1, r.keys[size_t(r.phys)]);
+    if (sqlite3_step(st) != SQLITE_DONE) r.conn->fail(sql, true);
+    sqlite3_reset(st);
+    const bool deleted = sqlite3_changes(r.conn->db) > 0;
+    r.conn->endWrite();
+    if (!deleted) raise(err::RecordDeleted);
+    if (r.gone.empty()) {
+        r.gone.assign(r.keys.size(), 0);
+        r.live.reset(r.keys.size());
+    }
+    r.gone[size_t(r.phys)] = 1;
+    ++r.goneCount;
+    r.live.remove(size_t(r.phys));
+    r.currentDeleted = true;
+}
+
+QString Recordset::Sort() const { return impl_->sort; }
+void Recordset::setSort(const QString& sort) { impl_->sort = sort; }
+
+std::shared_ptr<Recordset> Recordset::OpenRecordset(int type) {
+    impl_->checkOpen();
+    const QString s = impl_->sort.trimmed();
+    QString base = impl_->jetWithoutOrder;
+    if (s.isEmpty()) return std::shared_ptr<Recordset>(new Recordset(openImpl(impl_->conn, base, type)));
+    for (QString key : splitTopLevel(s)) {
+        static const QRegularExpression dir(QStringLiteral("\\s+(ASC|DESC)$"), QRegularExpression::CaseInsensitiveOption);
+        key.remove(dir);
+        key = key.trimmed();
+        if (key.startsWith('[') && key.endsWith(']')) key = key.mid(1, key.size() - 2);
+        if (impl_->fieldIndex(key) < 0)
+            raise(err::UnknownSortField,
+                  QString("The engine does not recognize '%1' as a valid field name or expression.").arg(key));
+    }
+    return std::shared_ptr<Recordset>(new Recordset(openImpl(impl_->conn, base + " ORDER BY " + s, type)));
+}
+
+int Recordset::Type() const { return impl_->type; }
+bool Recordset::Updatable() const { return impl_->updatable; }
+QString Recordset::Source() const { return impl_->source; }
+QString Recordset::Name() const { return impl_->name; }
+QString Recordset::DatabaseName() const { return impl_->conn->path; }
+
+void Recordset::FindFirst(const QString& criteria) {
+    impl_->checkOpen();
+    auto& r = *impl_;
+    Lock lock(r.conn->mu);
+    r.conn->use();
+    const QString crit = translateJetExpression(criteria);
+    r.discardEdit();
+    r.noMatch = true;
+    if (r.snapshot) {
+        const QString sql = "SELECT n FROM (SELECT row_number() OVER () - 1 AS n, * FROM (" + r.selectList +
+                            ")) WHERE (" + crit + ") ORDER BY n LIMIT 1";
+        StmtGuard st{r.conn->prepare(sql)};
+        const int rc = sqlite3_step(st.st);
+        if (rc == SQLITE_ROW) {
+            r.phys = sqlite3_column_int64(st.st, 0);
+            r.noMatch = false;
+        } else if (rc != SQLITE_DONE) {
+            r.conn->fail(sql);
+        }
+        return;
+    }
+    const QString sql = "SELECT rowid FROM " + quoteIdent(r.table) + " WHERE (" + crit + ")";
+    StmtGuard st{r.conn->prepare(sql)};
+    std::unordered_set<int64_t> hits;
+    int rc;
+    while ((rc = sqlite3_step(st.st)) == SQLITE_ROW) hits.insert(sqlite3_column_int64(st.st, 0));
+    if (rc != SQLITE_DONE) r.conn->fail(sql);
+    for (long long p = 0; p < r.physCount(); ++p) {
+        if (!r.isGone(p) && hits.count(r.keys[size_t(p)])) {
+            r.phys = p;
+            r.currentDeleted = false;
+            r.noMatch = false;
+            return;
+        }
+    }
+}
+
+void Recordset::FindNext(const QString& criteria) {
+    impl_->checkOpen();
+    auto& r = *impl_;
+    const long long from = r.phys;
+    const long long savedPhys = r.phys;
+    FindFirst(criteria);
+    if (r.noMatch) return;
+    if (r.phys > from) return;
+    // FindFirst found an earlier record: look past the current one.
+    Lock lock(r.conn->mu);
+    const QString crit = translateJetExpression(criteria);
+    if (r.snapshot) {
+        const QString sql = "SELECT n FROM (SELECT row_number() OVER () - 1 AS n, * FROM (" + r.selectList +
+                            ")) WHERE (" + crit + ") AND n > " + QString::number(from) + " ORDER BY n LIMIT 1";
+        StmtGuard st{r.conn->prepare(sql)};
+        if (sqlite3_step(st.st) == SQLITE_ROW) r.phys = sqlite3_column_int64(st.st, 0);
+        else r.noMatch = true, r.phys = savedPhys;
+        return;
+    }
+    const QString sql = "SELECT rowid FROM " + quoteIdent(r.table) + " WHERE (" + crit + ")";
+    StmtGuard st{r.conn->prepare(sql)};
+    std::unordered_set<int64_t> hits;
+    while (sqlite3_step(st.st) == SQLITE_ROW) hits.insert(sqlite3_column_int64(st.st, 0));
+    for (long long p = from + 1; p < r.physCount(); ++p) {
+        if (!r.isGone(p) && hits.count(r.keys[size_t(p)])) {
+            r.phys = p;
+            return;
+        }
+    }
+    r.noMatch = true;
+    r.phys = savedPhys;
+}
+
+bool Recordset::NoMatch() const { return impl_->noMatch; }
+
+void Recordset::Close() {
+    impl_->open = false;
+    impl_->cacheRows.clear();
+    impl_->rows.clear();
+    impl_->keys.clear();
+}
+
+bool Recordset::isOpen() const { return impl_->open; }
+
+Variant Recordset::valueAt(long long row, int index) {
+    impl_->checkOpen();
+    if (row < 0 || row >= impl_->recordCount()) raise(err::NoCurrentRecord);
+    if (index < 0 || index >= int(impl_->fields.size())) raise(err::ItemNotFound);
+    Lock lock(impl_->conn->mu);
+    return impl_->value(impl_->physOf(row), index);
+}
+
+}  // namespace dao

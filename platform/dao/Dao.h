@@ -1,0 +1,156 @@
+#pragma once
+
+// The database engine: DAO-style objects over SQLite files (read-write) and Jet/ACE files
+// (read-only, read through libmdb in a child process).
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+#include "Error.h"
+#include "FieldTypes.h"
+#include "Variant.h"
+
+namespace dao {
+
+class Connection;  // internal
+class Recordset;
+class RecordsetImpl;  // internal
+
+enum RecordsetType : int { dbOpenTable = 1, dbOpenDynaset = 2, dbOpenSnapshot = 4 };
+enum EditMode : int { dbEditNone = 0, dbEditInProgress = 1, dbEditAdd = 2 };
+
+class Database {
+public:
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    // Table names in engine order (SQLite's own sqlite_* tables are not listed).
+    QStringList TableDefs() const;
+    int TableDefsCount() const { return int(TableDefs().size()); }
+
+    // A table name or a Jet SQL text. A select over one table gives an updatable dynaset;
+    // anything else a read-only snapshot. type 0 picks the natural kind.
+    std::shared_ptr<Recordset> OpenRecordset(const QString& source, int type = 0);
+
+    // An action query (update, delete, insert, create ...): the number of records affected.
+    long long Execute(const QString& sql);
+
+    void Close();
+    bool isOpen() const;
+    bool isReadOnly() const;
+    QString Name() const;  // the file's path
+
+private:
+    friend std::shared_ptr<Database> OpenDatabase(const QString& path);
+    friend std::shared_ptr<Database> CreateDatabase(const QString& path);
+    explicit Database(std::shared_ptr<Connection> c);
+    std::shared_ptr<Connection> conn_;
+};
+
+// Opens a database file; the format comes from its first bytes. 3024 for a missing file, 3343 for
+// a file that is not a database we can read.
+std::shared_ptr<Database> OpenDatabase(const QString& path);
+
+// Creates a new, empty SQLite database file (3204 when the file exists already).
+std::shared_ptr<Database> CreateDatabase(const QString& path);
+
+struct DBEngine {
+    static std::shared_ptr<Database> OpenDatabase(const QString& path) { return dao::OpenDatabase(path); }
+    static std::shared_ptr<Database> CreateDatabase(const QString& path) { return dao::CreateDatabase(path); }
+};
+
+// A field of a recordset: a light handle (recordset + position).
+class Field {
+public:
+    QString Name() const;
+    int Type() const;
+    int Size() const;
+    int OrdinalPosition() const;
+    Variant Value() const;             // of the current record (or the edit buffer while editing)
+    void setValue(const Variant& v);   // only between AddNew/Edit and Update (else 3020)
+
+private:
+    friend class Recordset;
+    friend class Fields;
+    Field(RecordsetImpl* rs, int index) : rs_(rs), index_(index) {}
+    RecordsetImpl* rs_;
+    int index_;
+};
+
+class Fields {
+public:
+    int Count() const;
+    Field Item(int index) const;            // 0-based; out of range -> 3265
+    Field Item(const QString& name) const;  // case-insensitive; unknown -> 3265
+    Field operator[](int index) const { return Item(index); }
+    Field operator[](const QString& name) const { return Item(name); }
+    int indexOf(const QString& name) const;  // -1 when unknown
+
+private:
+    friend class Recordset;
+    explicit Fields(RecordsetImpl* rs) : rs_(rs) {}
+    RecordsetImpl* rs_;
+};
+
+class Recordset {
+public:
+    ~Recordset();
+    Recordset(const Recordset&) = delete;
+    Recordset& operator=(const Recordset&) = delete;
+
+    dao::Fields Fields() const;
+    long long RecordCount() const;
+    long long AbsolutePosition() const;        // 0-based; -1 without a current record
+    void setAbsolutePosition(long long pos);   // out of range -> 3001-style error
+    void MoveFirst();
+    void MoveLast();
+    void MoveNext();
+    void MovePrevious();
+    void Move(long long rows);
+    bool Eof() const;
+    bool Bof() const;
+
+    void AddNew();
+    void Edit();
+    void Update();
+    void CancelUpdate();
+    void Delete();
+    int EditMode() const;
+
+    QString Sort() const;
+    void setSort(const QString& sort);
+    // A new recordset over the same source, ordered by Sort; this one stays as it is.
+    std::shared_ptr<Recordset> OpenRecordset(int type = 0);
+
+    int Type() const;
+    bool Updatable() const;
+    QString Source() const;      // the text it was opened with
+    QString Name() const;        // the table it reads, or the source text for a query
+
+    void FindFirst(const QString& criteria);
+    void FindNext(const QString& criteria);
+    bool NoMatch() const;
+
+    void Close();
+    bool isOpen() const;
+
+    // The value of field `index` of the record at 0-based position `row`, without moving the
+    // current record (for grids). Throws 3167 for a record deleted meanwhile.
+    Variant valueAt(long long row, int index);
+
+    // The database the recordset belongs to (path).
+    QString DatabaseName() const;
+
+private:
+    friend class Database;
+    explicit Recordset(std::unique_ptr<RecordsetImpl> impl);
+    std::unique_ptr<RecordsetImpl> impl_;
+};
+
+// Commits every pending write batch of the process now (all connections). Called at exit too.
+void flushAllWrites();
+
+}  // namespace dao

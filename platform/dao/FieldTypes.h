@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QString>
+
+namespace dao {
+
+// Engine field type codes.
+enum FieldType : int {
+    dbBoolean = 1,
+    dbByte = 2,
+    dbInteger = 3,
+    dbLong = 4,
+    dbCurrency = 5,
+    dbSingle = 6,
+    dbDouble = 7,
+    dbDate = 8,
+    dbBinary = 9,
+    dbText = 10,
+    dbLongBinary = 11,
+    dbMemo = 12,
+    dbGUID = 15,
+    dbNumeric = 19,
+    dbDecimal = 20,
+    dbFloat = 21,
+};
+
+// A numeric field in the browser's sense (ranges, totals): Integer, Long, Currency.
+inline bool isNumericField(int type) { return type == dbInteger || type == dbLong || type == dbCurrency; }
+
+struct DeclaredType {
+    int type = dbMemo;
+    int size = 0;
+};
+
+// The engine type of an SQLite column from its declared type (case-insensitive):
+// YESNO/BIT/BOOLEAN 1, BYTE/TINYINT 2, SHORT/SMALLINT 3, LONG/INT/INTEGER/COUNTER/AUTOINCREMENT 4,
+// CURRENCY/MONEY 5, SINGLE 6, DOUBLE/FLOAT/REAL 7, DATETIME/DATE/TIME/TIMESTAMP 8,
+// BINARY(n)/VARBINARY(n) 9, TEXT(n)/VARCHAR(n)/CHAR(n) 10 (size n), LONGBINARY/OLEOBJECT/BLOB 11,
+// MEMO/LONGTEXT/CLOB and plain TEXT 12, GUID 15, NUMERIC 19, DECIMAL 20; anything else by SQLite's
+// affinity rules (INT -> 4, CHAR/CLOB/TEXT -> 12, BLOB -> 11, REAL/FLOA/DOUB -> 7, otherwise 19).
+// No declared type at all reads as Memo.
+DeclaredType fieldTypeFromDeclared(const QString& declared);
+
+// The declared type written for a field of the given engine type (round-trips through the above).
+QString declaredTypeFor(int type, int size);
+
+// The storage size reported for fixed-size types.
+int fixedSizeOf(int type);
+
+}  // namespace dao

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace dao {
+
+// Jet SQL -> SQLite SQL. Handles [name] identifiers, '...' and "..." literals, #date# literals,
+// True/False/Yes/No, & concatenation, Mod, TOP n, DELETE * FROM, and makes text comparisons and
+// sorts case-insensitive by collating every column reference in WHERE / ORDER BY / HAVING with
+// the JETTEXT collation (which numbers ignore). LIKE keeps Jet's pattern: the connection's like()
+// function implements * ? # [..] [!..].
+struct TranslatedSql {
+    QString sql;                // the whole statement, translated
+    bool isSelect = false;
+    // For a plain select over one table (the kind a dynaset is made of):
+    bool singleTable = false;   // no join, group, distinct, union, aggregate
+    QString table;              // the table name, unquoted
+    QString selectList;         // translated select list
+    QString whereClause;        // translated condition (without WHERE), may be empty
+    QString orderClause;        // translated order list (without ORDER BY), may be empty
+    QString limitClause;        // translated LIMIT text, may be empty
+    QString jetWithoutOrder;    // the original Jet text with its top-level ORDER BY removed
+};
+
+TranslatedSql translateJetSql(const QString& jet);
+
+// A Jet expression (a FindFirst criteria, a sort key) translated on its own.
+QString translateJetExpression(const QString& jet);
+
+// A name quoted for SQLite ("a ""b""").
+QString quoteIdent(const QString& name);
+
+// A name written for Jet SQL: plain names stay as they are; others get brackets.
+QString jetName(const QString& name);
+
+// Parses a Jet date literal body (m/d/yyyy [h:mm[:ss] [AM|PM]] or yyyy-mm-dd [hh:mm[:ss]]) into the
+// stored form "yyyy-MM-dd HH:mm:ss"; empty when it is not a date.
+QString jetDateLiteralToIso(const QString& body);
+
+}  // namespace dao

@@ -1,0 +1,160 @@
+#include "Variant.h"
+
+#include <cmath>
+
+namespace dao {
+
+namespace {
+const QDate kEpoch(1899, 12, 30);
+}
+
+Variant Variant::null() {
+    Variant v;
+    v.type_ = Type::Null;
+    return v;
+}
+Variant Variant::fromBool(bool b) {
+    Variant v;
+    v.type_ = Type::Boolean;
+    v.v_ = b;
+    return v;
+}
+Variant Variant::fromByte(uint8_t b) {
+    Variant v;
+    v.type_ = Type::Byte;
+    v.v_ = int64_t(b);
+    return v;
+}
+Variant Variant::fromInteger(int16_t i) {
+    Variant v;
+    v.type_ = Type::Integer;
+    v.v_ = int64_t(i);
+    return v;
+}
+Variant Variant::fromLong(int32_t i) {
+    Variant v;
+    v.type_ = Type::Long;
+    v.v_ = int64_t(i);
+    return v;
+}
+Variant Variant::fromCurrency(int64_t c) {
+    Variant v;
+    v.type_ = Type::Currency;
+    v.v_ = c;
+    return v;
+}
+Variant Variant::fromSingle(float f) {
+    Variant v;
+    v.type_ = Type::Single;
+    v.v_ = double(f);
+    return v;
+}
+Variant Variant::fromDouble(double d) {
+    Variant v;
+    v.type_ = Type::Double;
+    v.v_ = d;
+    return v;
+}
+Variant Variant::fromDate(double d) {
+    Variant v;
+    v.type_ = Type::Date;
+    v.v_ = d;
+    return v;
+}
+Variant Variant::fromDateTime(const QDateTime& dt) { return fromDate(dayNumberFromDateTime(dt)); }
+Variant Variant::fromString(const QString& s) {
+    Variant v;
+    v.type_ = Type::String;
+    v.v_ = s;
+    return v;
+}
+Variant Variant::fromBinary(const QByteArray& b) {
+    Variant v;
+    v.type_ = Type::Binary;
+    v.v_ = b;
+    return v;
+}
+Variant Variant::fromDecimal(const QString& digits) {
+    Variant v;
+    v.type_ = Type::Decimal;
+    v.v_ = digits;
+    return v;
+}
+
+bool Variant::isNumeric() const {
+    switch (type_) {
+        case Type::Boolean:
+        case Type::Byte:
+        case Type::Integer:
+        case Type::Long:
+        case Type::Currency:
+        case Type::Single:
+        case Type::Double:
+        case Type::Decimal: return true;
+        default: return false;
+    }
+}
+
+int64_t Variant::asInt() const {
+    if (type_ == Type::Boolean) return std::get<bool>(v_) ? -1 : 0;
+    return std::get<int64_t>(v_);
+}
+
+double Variant::asDouble() const {
+    switch (type_) {
+        case Type::Boolean: return std::get<bool>(v_) ? -1.0 : 0.0;
+        case Type::Byte:
+        case Type::Integer:
+        case Type::Long: return double(std::get<int64_t>(v_));
+        case Type::Currency: return double(std::get<int64_t>(v_)) / 10000.0;
+        case Type::Single:
+        case Type::Double:
+        case Type::Date: return std::get<double>(v_);
+        case Type::Decimal: return std::get<QString>(v_).toDouble();
+        default: return std::get<double>(v_);  // throws bad_variant_access on misuse
+    }
+}
+
+QDateTime Variant::toDateTime() const { return dateTimeFromDayNumber(std::get<double>(v_)); }
+
+double Variant::dayNumberFromDateTime(const QDateTime& dt) {
+    const qint64 days = kEpoch.daysTo(dt.date());
+    const double frac = dt.time().msecsSinceStartOfDay() / 86400000.0;
+    // Before the epoch the classic encoding keeps the time as a positive fraction after the sign.
+    return days >= 0 ? double(days) + frac : double(days) - frac;
+}
+
+QDateTime Variant::dateTimeFromDayNumber(double d) {
+    const double whole = std::trunc(d);
+    double frac = std::fabs(d - whole);
+    // Round to whole seconds (stored times carry binary noise); a time that rounds up to
+    // midnight belongs to the next day.
+    qint64 ms = qint64(std::llround(frac * 86400.0)) * 1000;
+    qint64 days = qint64(whole);
+    if (ms >= 86400000) {
+        ms -= 86400000;
+        days += (d >= 0 ? 1 : -1);
+    }
+    return QDateTime(kEpoch.addDays(days), QTime::fromMSecsSinceStartOfDay(int(ms)), Qt::UTC);
+}
+
+QString Variant::debugString() const {
+    switch (type_) {
+        case Type::Empty: return "Empty";
+        case Type::Null: return "Null";
+        case Type::Boolean: return asBool() ? "Boolean(True)" : "Boolean(False)";
+        case Type::Byte: return QString("Byte(%1)").arg(asInt());
+        case Type::Integer: return QString("Integer(%1)").arg(asInt());
+        case Type::Long: return QString("Long(%1)").arg(asInt());
+        case Type::Currency: return QString("Currency(%1)").arg(asCurrency());
+        case Type::Single: return QString("Single(%1)").arg(asDouble(), 0, 'g', 9);
+        case Type::Double: return QString("Double(%1)").arg(asDouble(), 0, 'g', 17);
+        case Type::Date: return "Date(" + toDateTime().toString(Qt::ISODate) + ")";
+        case Type::String: return "String(" + asString() + ")";
+        case Type::Binary: return QString("Binary(%1 bytes)").arg(asBinary().size());
+        case Type::Decimal: return "Decimal(" + asString() + ")";
+    }
+    return {};
+}
+
+}  // namespace dao

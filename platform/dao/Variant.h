@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <cstdint>
+#include <variant>
+
+namespace dao {
+
+// A value as the engine and the windows pass it around: the classic variant sub-types.
+// Currency is a 64-bit count of ten-thousandths; Date is a day number counted from 1899-12-30
+// (fraction = time of day); Decimal keeps its exact digits as canonical text ("-12.345").
+class Variant {
+public:
+    enum class Type { Empty, Null, Boolean, Byte, Integer, Long, Currency, Single, Double, Date, String, Binary, Decimal };
+
+    Variant() = default;  // Empty
+    static Variant null();
+    static Variant fromBool(bool v);
+    static Variant fromByte(uint8_t v);
+    static Variant fromInteger(int16_t v);
+    static Variant fromLong(int32_t v);
+    static Variant fromCurrency(int64_t tenThousandths);
+    static Variant fromSingle(float v);
+    static Variant fromDouble(double v);
+    static Variant fromDate(double dayNumber);
+    static Variant fromDateTime(const QDateTime& dt);
+    static Variant fromString(const QString& v);
+    static Variant fromBinary(const QByteArray& v);
+    static Variant fromDecimal(const QString& canonicalDigits);
+
+    Type type() const { return type_; }
+    bool isEmpty() const { return type_ == Type::Empty; }
+    bool isNull() const { return type_ == Type::Null; }
+    bool isNumeric() const;  // Boolean, Byte, Integer, Long, Currency, Single, Double, Decimal
+
+    // Raw accessors; each requires the matching type (or a numeric one for asDouble).
+    bool asBool() const { return std::get<bool>(v_); }
+    int64_t asInt() const;          // Boolean (-1/0), Byte, Integer, Long
+    int64_t asCurrency() const { return std::get<int64_t>(v_); }  // Currency only
+    double asDouble() const;        // any numeric type, and Date (its day number)
+    double asDate() const { return std::get<double>(v_); }
+    QString asString() const { return std::get<QString>(v_); }  // String and Decimal
+    QByteArray asBinary() const { return std::get<QByteArray>(v_); }
+    QDateTime toDateTime() const;   // Date only
+
+    bool operator==(const Variant& o) const { return type_ == o.type_ && v_ == o.v_; }
+    bool operator!=(const Variant& o) const { return !(*this == o); }
+
+    // A short diagnostic form ("Long(5)"), for tests and logs; not the value-to-text conversion.
+    QString debugString() const;
+
+    // Day-number <-> calendar conversions (proleptic Gregorian, as the classic date type).
+    static double dayNumberFromDateTime(const QDateTime& dt);
+    static QDateTime dateTimeFromDayNumber(double d);
+
+private:
+    Type type_ = Type::Empty;
+    std::variant<std::monostate, bool, int64_t, double, QString, QByteArray> v_;
+};
+
+}  // namespace dao

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Tabulon needs to build, run and test. Idempotent.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
+      libsqlite3-dev sqlite3 mdbtools-dev libgtest-dev googletest
+      xvfb xauth fonts-dejavu-core poppler-utils)
+missing=()
+for p in "${pkgs[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    $SUDO apt-get update -qq
+    # env after sudo: sudo drops DEBIAN_FRONTEND from the environment
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+fi
