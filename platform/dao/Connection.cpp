@@ -212,6 +212,9 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
               QString("Cannot open '%1': %2.").arg(path, msg));
     }
     sqlite3_extended_result_codes(c->db, 1);
+    // A bracketed name becomes a double-quoted identifier: an unknown one must be an error, not a
+    // string literal.
+    sqlite3_db_config(c->db, SQLITE_DBCONFIG_DQS_DML, 0, static_cast<int*>(nullptr));
     sqlite3_busy_timeout(c->db, 5000);
     registerJetFunctions(c->db);
     // Reading the schema proves the file is a database we can use.
@@ -258,6 +261,8 @@ void Connection::close() {
 }
 
 void Connection::use() {
+    const Connection* hint = file->pendingHint.load();
+    if (hint == nullptr || hint == this) return;
     std::shared_ptr<Connection> other;
     {
         std::lock_guard<std::mutex> g(file->mu);
@@ -277,6 +282,7 @@ void Connection::beginWrite() {
     {
         std::lock_guard<std::mutex> g(file->mu);
         file->pending = weak_from_this();
+        file->pendingHint = this;
     }
 }
 
@@ -296,7 +302,10 @@ void Connection::commitLocked() {
     inBatch = false;
     batchCount = 0;
     std::lock_guard<std::mutex> g(file->mu);
-    if (file->pending.lock().get() == this) file->pending.reset();
+    if (file->pending.lock().get() == this) {
+        file->pending.reset();
+        file->pendingHint = nullptr;
+    }
 }
 
 void Connection::exec(const char* sql) {

@@ -21,6 +21,7 @@ class Connection;
 struct FileState {
     std::mutex mu;
     std::weak_ptr<Connection> pending;       // the connection with an uncommitted batch, if any
+    std::atomic<const Connection*> pendingHint{nullptr};  // the same, for a lock-free look first
     std::atomic<uint64_t> generation{0};     // bumped by every write of the process
 };
 
@@ -64,7 +65,7 @@ public:
     std::atomic<int64_t> batchStartNs{0};
     int batchCount = 0;
 
-    static constexpr int kBatchRecords = 10000;
+    static constexpr int kBatchRecords = 50000;
     static constexpr int kBatchAgeMs = 100;
 
 private:

@@ -120,6 +120,25 @@ void readMeta(sqlite3_stmt* st, RecordsetImpl& r, int firstCol) {
     }
 }
 
+// A value that needs no conversion to be stored in a field of this type.
+bool alreadyOfType(const Variant& v, int type) {
+    using T = Variant::Type;
+    switch (v.type()) {
+        case T::Null: return true;
+        case T::Boolean: return type == dbBoolean;
+        case T::Byte: return type == dbByte;
+        case T::Integer: return type == dbInteger;
+        case T::Long: return type == dbLong;
+        case T::Currency: return type == dbCurrency;
+        case T::Single: return type == dbSingle;
+        case T::Double: return type == dbDouble || type == dbFloat || type == dbNumeric;
+        case T::Date: return type == dbDate;
+        case T::String: return type == dbText || type == dbMemo;
+        case T::Binary: return type == dbBinary || type == dbLongBinary;
+        default: return false;
+    }
+}
+
 std::vector<QString> splitTopLevel(const QString& s) {
     std::vector<QString> parts;
     int depth = 0;
@@ -177,6 +196,7 @@ std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
             StmtGuard meta{conn->prepare("SELECT " + r->selectList + from + " LIMIT 0")};
             readMeta(meta.st, *r, 0);
         }
+        r->mapColumns();
         QString keySql = "SELECT rowid" + from;
         if (!r->whereClause.isEmpty()) keySql += " WHERE " + r->whereClause;
         if (!r->orderClause.isEmpty()) keySql += " ORDER BY " + r->orderClause;
@@ -208,6 +228,7 @@ std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
         readMeta(st.st, *r, 0);
         r->table.clear();
         for (auto& f : r->fields) f.column.clear();
+        r->mapColumns();
         std::vector<uint8_t> typed(r->fields.size(), 0);
         int rc;
         while ((rc = sqlite3_step(st.st)) == SQLITE_ROW) {
@@ -280,6 +301,40 @@ size_t LiveIndex::select(size_t liveIndex) const {
 
 void RecordsetImpl::checkOpen() const {
     if (!open) raise(err::ObjectClosed);
+}
+
+RecordsetImpl::~RecordsetImpl() {
+    if (!conn) return;
+    Lock lock(conn->mu);
+    for (sqlite3_stmt* st : std::as_const(writeStmts)) sqlite3_finalize(st);
+    sqlite3_finalize(rangeStmt);
+    sqlite3_finalize(inStmt);
+}
+
+sqlite3_stmt* RecordsetImpl::statement(sqlite3_stmt*& slot, const QString& sql) {
+    if (slot) {
+        sqlite3_reset(slot);
+        sqlite3_clear_bindings(slot);
+        return slot;
+    }
+    slot = conn->prepare(sql);
+    return slot;
+}
+
+void RecordsetImpl::mapColumns() {
+    colOf.assign(fields.size(), -1);
+    cols.clear();
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (fields[i].column.isEmpty()) continue;
+        int c = -1;
+        for (size_t k = 0; k < cols.size(); ++k)
+            if (cols[k].compare(fields[i].column, Qt::CaseInsensitive) == 0) c = int(k);
+        if (c < 0) {
+            c = int(cols.size());
+            cols.push_back(fields[i].column);
+        }
+        colOf[i] = c;
+    }
 }
 
 long long RecordsetImpl::logicalOf(long long p) const { return goneCount ? (long long)live.rank(size_t(p)) : p; }
@@ -428,21 +483,21 @@ void RecordsetImpl::loadBlock(long long block) {
     const long long start = block * kBlock;
     const long long end = std::min<long long>(start + kBlock, (long long)keys.size());
     const int count = int(end - start);
-    cacheRows.assign(size_t(count), {});
+    const size_t nf = fields.size();
+    cacheVals.assign(size_t(count) * nf, Variant());
     cacheMissing.assign(size_t(count), 1);
     const int64_t* ids = keys.data() + start;
-    const QString cols = "SELECT rowid, " + selectList + " FROM " + quoteIdent(table);
+    const QString cols = rangeStmt && inStmt ? QString() : "SELECT rowid, " + selectList + " FROM " + quoteIdent(table);
     auto fill = [&](sqlite3_stmt* st, int j) {
-        auto& row = cacheRows[size_t(j)];
-        row.reserve(fields.size());
-        for (size_t i = 0; i < fields.size(); ++i) row.push_back(fromColumn(st, int(i) + 1, fields[i]));
+        Variant* row = cacheVals.data() + size_t(j) * nf;
+        for (size_t i = 0; i < nf; ++i) row[i] = fromColumn(st, int(i) + 1, fields[i]);
         cacheMissing[size_t(j)] = 0;
     };
     const bool ascending = std::is_sorted(ids, ids + count) && std::adjacent_find(ids, ids + count) == ids + count;
     int rc;
     if (count > 0 && ascending && ids[count - 1] - ids[0] < 4LL * count) {
         // Natural order: one range scan.
-        sqlite3_stmt* st = conn->cached(cols + " WHERE rowid BETWEEN ?1 AND ?2");
+        sqlite3_stmt* st = statement(rangeStmt, cols + " WHERE rowid BETWEEN ?1 AND ?2");
         sqlite3_bind_int64(st, 1, ids[0]);
         sqlite3_bind_int64(st, 2, ids[count - 1]);
         int j = 0;
@@ -457,7 +512,7 @@ void RecordsetImpl::loadBlock(long long block) {
             for (int i = 0; i < kBlock; ++i) p += i ? ",?" : "?";
             return p;
         }();
-        sqlite3_stmt* st = conn->cached(cols + " WHERE rowid IN (" + placeholders + ")");
+        sqlite3_stmt* st = statement(inStmt, cols + " WHERE rowid IN (" + placeholders + ")");
         std::vector<std::pair<int64_t, int>> order;
         order.reserve(size_t(count));
         for (int j = 0; j < count; ++j) {
@@ -472,6 +527,8 @@ void RecordsetImpl::loadBlock(long long block) {
         }
     }
     if (rc != SQLITE_DONE) conn->fail(cols);
+    sqlite3_reset(rangeStmt);
+    sqlite3_reset(inStmt);
     cacheBlock = block;
     cacheGen = gen;
 }
@@ -482,7 +539,7 @@ const Variant& RecordsetImpl::value(long long p, int index) {
     if (block != cacheBlock || cacheGen != conn->file->generation.load()) loadBlock(block);
     const size_t j = size_t(p - block * kBlock);
     if (cacheMissing[j]) raise(err::RecordDeleted);
-    return cacheRows[j][size_t(index)];
+    return cacheVals[j * fields.size() + size_t(index)];
 }
 
 // ---- Database ----------------------------------------------------------------------------------
@@ -574,10 +631,9 @@ int Field::OrdinalPosition() const { return index_; }
 
 Variant Field::Value() const {
     rs_->checkOpen();
-    if (rs_->editMode) return rs_->buffer[size_t(index_)];
+    if (rs_->editMode == dbEditAdd || (rs_->editMode && rs_->dirty[size_t(index_)])) return rs_->buffer[size_t(index_)];
     if (rs_->currentDeleted) raise(err::RecordDeleted);
     if (!rs_->hasCurrent()) raise(err::NoCurrentRecord);
-    Lock lock(rs_->conn->mu);
     return rs_->value(rs_->phys, index_);
 }
 
@@ -586,7 +642,7 @@ void Field::setValue(const Variant& v) {
     if (!rs_->editMode) raise(err::UpdateWithoutAddNew);
     const FieldMeta& f = rs_->fields[size_t(index_)];
     if (f.column.isEmpty()) raise(err::FieldNotUpdatable, QString("Field '%1' cannot be updated.").arg(f.name));
-    Variant c = f.dynamic ? (v.isEmpty() ? Variant::null() : v) : coerceToFieldType(v, f.type);
+    Variant c = f.dynamic ? (v.isEmpty() ? Variant::null() : v) : alreadyOfType(v, f.type) ? v : coerceToFieldType(v, f.type);
     if (f.type == dbText && f.size > 0 && c.type() == Variant::Type::String && c.asString().size() > f.size)
         raise(err::FieldTooSmall);
     rs_->buffer[size_t(index_)] = c;
@@ -697,11 +753,9 @@ void Recordset::Edit() {
     if (!r.updatable) raise(err::ReadOnly);
     if (r.currentDeleted) raise(err::RecordDeleted);
     if (!r.hasCurrent()) raise(err::NoCurrentRecord);
-    Lock lock(r.conn->mu);
-    std::vector<Variant> buf;
-    buf.reserve(r.fields.size());
-    for (size_t i = 0; i < r.fields.size(); ++i) buf.push_back(r.value(r.phys, int(i)));
-    r.buffer = std::move(buf);
+    if (!r.fields.empty()) (void)r.value(r.phys, 0);  // a record deleted meanwhile fails here, as it should
+    // Unassigned fields read through to the record, so the copy buffer holds only assignments.
+    r.buffer.resize(r.fields.size());
     r.dirty.assign(r.fields.size(), 0);
     r.editMode = dbEditInProgress;
 }
@@ -719,34 +773,59 @@ void Recordset::Update() {
     auto& r = *impl_;
     if (!r.editMode) raise(err::UpdateWithoutAddNew);
     Lock lock(r.conn->mu);
-    // One value per table column (a field may appear twice in the select list).
-    std::vector<std::pair<QString, int>> cols;
+    // The columns to write, one value each (the last assignment wins for a column shown twice).
+    QByteArray& key = r.scratchKey;
+    key.fill('\0', qsizetype(r.cols.size()) + 1);
+    key[0] = char(r.editMode);
+    std::vector<int>& source = r.scratchSource;
+    source.assign(r.cols.size(), -1);
     for (size_t i = 0; i < r.fields.size(); ++i) {
-        if (!r.dirty[i]) continue;
-        auto it = std::find_if(cols.begin(), cols.end(),
-                               [&](auto& c) { return c.first.compare(r.fields[i].column, Qt::CaseInsensitive) == 0; });
-        if (it != cols.end()) it->second = int(i);
-        else cols.emplace_back(r.fields[i].column, int(i));
+        if (!r.dirty[i] || r.colOf[i] < 0) continue;
+        source[size_t(r.colOf[i])] = int(i);
+        key[r.colOf[i] + 1] = 1;
     }
-    const QString table = quoteIdent(r.table);
-    if (r.editMode == dbEditAdd) {
+    std::vector<int>& written = r.scratchWritten;
+    written.clear();
+    for (size_t c = 0; c < source.size(); ++c)
+        if (source[c] >= 0) written.push_back(int(c));
+    if (r.editMode == dbEditInProgress && written.empty()) {
+        r.editMode = dbEditNone;
+        return;
+    }
+    sqlite3_stmt*& slot = r.writeStmts[key];
+    if (!slot) {
+        const QString table = quoteIdent(r.table);
         QString sql;
-        if (cols.empty()) {
-            sql = "INSERT INTO " + table + " DEFAULT VALUES";
-        } else {
-            QString names, marks;
-            for (size_t k = 0; k < cols.size(); ++k) {
-                names += (k ? "," : "") + quoteIdent(cols[k].first);
-                marks += (k ? ",?" : "?");
+        if (r.editMode == dbEditAdd) {
+            if (written.empty()) {
+                sql = "INSERT INTO " + table + " DEFAULT VALUES";
+            } else {
+                QString names, marks;
+                for (size_t k = 0; k < written.size(); ++k) {
+                    names += (k ? "," : "") + quoteIdent(r.cols[size_t(written[k])]);
+                    marks += (k ? ",?" : "?");
+                }
+                sql = "INSERT INTO " + table + " (" + names + ") VALUES (" + marks + ")";
             }
-            sql = "INSERT INTO " + table + " (" + names + ") VALUES (" + marks + ")";
+        } else {
+            QString sets;
+            for (size_t k = 0; k < written.size(); ++k)
+                sets += (k ? "," : "") + quoteIdent(r.cols[size_t(written[k])]) + "=?";
+            sql = "UPDATE " + table + " SET " + sets + " WHERE rowid=?";
         }
-        r.conn->beginWrite();
-        sqlite3_stmt* st = r.conn->cached(sql);
-        for (size_t k = 0; k < cols.size(); ++k)
-            r.bindValue(st, int(k) + 1, r.buffer[size_t(cols[k].second)], r.fields[size_t(cols[k].second)]);
-        if (sqlite3_step(st) != SQLITE_DONE) r.conn->fail(sql);
-        sqlite3_reset(st);
+        r.statement(slot, sql);
+    }
+    sqlite3_stmt* st = slot;
+    r.conn->beginWrite();
+    for (size_t k = 0; k < written.size(); ++k) {
+        const int f = source[size_t(written[k])];
+        r.bindValue(st, int(k) + 1, r.buffer[size_t(f)], r.fields[size_t(f)]);
+    }
+    if (r.editMode == dbEditInProgress) sqlite3_bind_int64(st, int(written.size()) + 1, r.keys[size_t(r.phys)]);
+    const int rc = sqlite3_step(st);
+    sqlite3_reset(st);
+    if (rc != SQLITE_DONE) r.conn->fail(QString(), false);
+    if (r.editMode == dbEditAdd) {
         r.keys.push_back(sqlite3_last_insert_rowid(r.conn->db));
         if (!r.gone.empty()) {
             r.gone.push_back(0);
@@ -754,30 +833,16 @@ void Recordset::Update() {
         }
         r.conn->endWrite();
     } else {
-        if (!cols.empty()) {
-            QString sets;
-            for (size_t k = 0; k < cols.size(); ++k) sets += (k ? "," : "") + quoteIdent(cols[k].first) + "=?";
-            const QString sql = "UPDATE " + table + " SET " + sets + " WHERE rowid=?";
-            r.conn->beginWrite();
-            sqlite3_stmt* st = r.conn->cached(sql);
-            for (size_t k = 0; k < cols.size(); ++k)
-                r.bindValue(st, int(k) + 1, r.buffer[size_t(cols[k].second)], r.fields[size_t(cols[k].second)]);
-            sqlite3_bind_int64(st, int(cols.size()) + 1, r.keys[size_t(r.phys)]);
-            if (sqlite3_step(st) != SQLITE_DONE) r.conn->fail(sql);
-            sqlite3_reset(st);
-            if (sqlite3_changes(r.conn->db) == 0) raise(err::RecordDeleted);
-            const uint64_t before = r.conn->file->generation.load();
-            r.conn->endWrite();
-            // Keep the cached row in step with our own write instead of reading the block again.
-            const long long block = r.phys / RecordsetImpl::kBlock;
-            if (block == r.cacheBlock && r.cacheGen == before) {
-                auto& row = r.cacheRows[size_t(r.phys - block * RecordsetImpl::kBlock)];
-                for (size_t i = 0; i < r.fields.size(); ++i)
-                    for (auto& c : cols)
-                        if (r.fields[i].column.compare(c.first, Qt::CaseInsensitive) == 0)
-                            row[i] = r.buffer[size_t(c.second)];
-                r.cacheGen = r.conn->file->generation.load();
-            }
+        if (sqlite3_changes(r.conn->db) == 0) raise(err::RecordDeleted);
+        const uint64_t before = r.conn->file->generation.load();
+        r.conn->endWrite();
+        // Keep the cached row in step with our own write instead of reading the block again.
+        const long long block = r.phys / RecordsetImpl::kBlock;
+        if (block == r.cacheBlock && r.cacheGen == before) {
+            Variant* row = r.cacheVals.data() + size_t(r.phys - block * RecordsetImpl::kBlock) * r.fields.size();
+            for (size_t i = 0; i < r.fields.size(); ++i)
+                if (r.colOf[i] >= 0 && source[size_t(r.colOf[i])] >= 0) row[i] = r.buffer[size_t(source[size_t(r.colOf[i])])];
+            r.cacheGen = r.conn->file->generation.load();
         }
     }
     r.editMode = dbEditNone;
@@ -791,12 +856,14 @@ void Recordset::Delete() {
     if (!r.hasCurrent()) raise(err::NoCurrentRecord);
     Lock lock(r.conn->mu);
     r.editMode = dbEditNone;
-    const QString sql = "DELETE FROM " + quoteIdent(r.table) + " WHERE rowid=?1";
+    sqlite3_stmt*& slot = r.writeStmts[QByteArray("delete")];
+    if (!slot) r.statement(slot, "DELETE FROM " + quoteIdent(r.table) + " WHERE rowid=?1");
+    sqlite3_stmt* st = slot;
     r.conn->beginWrite();
-    sqlite3_stmt* st = r.conn->cached(sql);
     sqlite3_bind_int64(st, 1, r.keys[size_t(r.phys)]);
-    if (sqlite3_step(st) != SQLITE_DONE) r.conn->fail(sql, true);
+    const int rc = sqlite3_step(st);
     sqlite3_reset(st);
+    if (rc != SQLITE_DONE) r.conn->fail(QString(), true);
     const bool deleted = sqlite3_changes(r.conn->db) > 0;
     r.conn->endWrite();
     if (!deleted) raise(err::RecordDeleted);
@@ -910,7 +977,7 @@ bool Recordset::NoMatch() const { return impl_->noMatch; }
 
 void Recordset::Close() {
     impl_->open = false;
-    impl_->cacheRows.clear();
+    impl_->cacheVals.clear();
     impl_->rows.clear();
     impl_->keys.clear();
 }
@@ -921,7 +988,6 @@ Variant Recordset::valueAt(long long row, int index) {
     impl_->checkOpen();
     if (row < 0 || row >= impl_->recordCount()) raise(err::NoCurrentRecord);
     if (index < 0 || index >= int(impl_->fields.size())) raise(err::ItemNotFound);
-    Lock lock(impl_->conn->mu);
     return impl_->value(impl_->physOf(row), index);
 }
 

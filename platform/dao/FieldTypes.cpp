@@ -85,7 +85,7 @@ QString declaredTypeFor(int type, int size) {
         case dbNumeric: return "NUMERIC";
         case dbDecimal: return "DECIMAL";
         case dbMemo:
-        default: return "MEMO";
+        default: return "LONGTEXT";  // TEXT affinity: SQLite keeps "00123" as text
     }
 }
 

@@ -6,6 +6,8 @@
 #include <QTime>
 #include <vector>
 
+#include "Error.h"
+
 namespace dao {
 
 namespace {
@@ -65,6 +67,9 @@ std::vector<Token> tokenize(const QString& in) {
                 }
                 body += in[j++];
             }
+            if (j >= n)
+                raise(err::SyntaxError,
+                      QString("Syntax error in string in query expression '%1'.").arg(in.mid(t.begin)));
             t.kind = Tok::String;
             t.upper = body;
             t.text = sqlString(body);
@@ -305,6 +310,9 @@ void translateTokens(std::vector<Token>& t, TranslatedSql& out, const QString& o
         out.orderClause = join(t, ob + 1, endOf(orderAt));
     }
     if (limitAt >= 0) out.limitClause = join(t, limitAt, int(t.size()));
+    // A dynaset uses the clauses one by one, so an empty one would vanish instead of failing.
+    if ((whereAt >= 0 && out.whereClause.isEmpty()) || (orderAt >= 0 && out.orderClause.isEmpty()))
+        raise(err::SyntaxError, QString("Syntax error in query expression '%1'.").arg(original.trimmed()));
 
     // The from list must be one table name.
     std::vector<int> fromToks;

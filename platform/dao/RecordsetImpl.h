@@ -2,6 +2,7 @@
 
 // Internal to the engine: the state behind a Recordset.
 
+#include <QHash>
 #include <QString>
 #include <memory>
 #include <vector>
@@ -65,8 +66,21 @@ public:
     static constexpr int kBlock = 512;
     long long cacheBlock = -1;
     uint64_t cacheGen = 0;
-    std::vector<std::vector<Variant>> cacheRows;
+    std::vector<Variant> cacheVals;  // kBlock rows x fields
     std::vector<uint8_t> cacheMissing;
+
+    // Table columns behind the fields (a column may stand twice in the select list) and the
+    // statements of this recordset, prepared once.
+    std::vector<int> colOf;          // field -> index in cols, -1 for an expression
+    std::vector<QString> cols;
+    QHash<QByteArray, sqlite3_stmt*> writeStmts;
+    QByteArray scratchKey;
+    std::vector<int> scratchSource, scratchWritten;
+    sqlite3_stmt* rangeStmt = nullptr;
+    sqlite3_stmt* inStmt = nullptr;
+    ~RecordsetImpl();
+    sqlite3_stmt* statement(sqlite3_stmt*& slot, const QString& sql);
+    void mapColumns();
 
     int editMode = 0;
     std::vector<Variant> buffer;

@@ -1,0 +1,1 @@
+// Placeholder source for a layer folder that has no sources yet.

@@ -1,0 +1,601 @@
+#include "JetReader.h"
+
+#include <fcntl.h>
+#include <mdbtools.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "Error.h"
+#include "FieldTypes.h"
+
+namespace dao::jet {
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------------
+// Child side. Everything here runs after fork() in a copy of a possibly multi-threaded process, so it
+// sticks to libc, libmdb and sqlite3 (no Qt) and leaves through _exit().
+
+// Exit codes of the child; anything but ExitOk (or a signal) means the file could not be read.
+constexpr int ExitOk = 0;
+constexpr int ExitCannotOpen = 10;
+constexpr int ExitDamaged = 11;
+constexpr int ExitWriteFailed = 12;
+
+struct Failure {
+    int code;
+};
+
+[[noreturn]] void fail(int code) {
+    throw Failure{code};
+}
+
+uint32_t le32(const unsigned char* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint64_t le64(const unsigned char* p) {
+    return uint64_t(le32(p)) | uint64_t(le32(p + 4)) << 32;
+}
+
+void appendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string utf16ToUtf8(const std::vector<uint16_t>& units) {
+    std::string out;
+    out.reserve(units.size() * 2);
+    for (size_t i = 0; i < units.size(); ++i) {
+        const uint32_t u = units[i];
+        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000) {
+            appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+            ++i;
+        } else if (u >= 0xD800 && u < 0xE000) {
+            appendUtf8(out, 0xFFFD);  // a lone surrogate
+        } else {
+            appendUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+// Jet4/ACE text: UCS-2 little-endian, or "compressed" (FF FE, then runs of one-byte characters and
+// two-byte characters, each 00 byte switching between the two).
+std::string jet4Text(const unsigned char* p, size_t n) {
+    std::vector<uint16_t> units;
+    units.reserve(n);
+    if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+        bool oneByte = true;
+        size_t i = 2;
+        while (i < n) {
+            if (p[i] == 0) {
+                oneByte = !oneByte;
+                ++i;
+            } else if (oneByte) {
+                units.push_back(p[i]);
+                ++i;
+            } else if (i + 1 < n) {
+                units.push_back(uint16_t(p[i] | p[i + 1] << 8));
+                i += 2;
+            } else {
+                break;
+            }
+        }
+    } else {
+        for (size_t i = 0; i + 1 < n; i += 2) units.push_back(uint16_t(p[i] | p[i + 1] << 8));
+    }
+    return utf16ToUtf8(units);
+}
+
+// Text in the file's own encoding to UTF-8. Jet3 text is in the file's code page, which libmdb
+// converts (through iconv); the Unicode formats we decode ourselves so that surrogate pairs survive.
+std::string textValue(MdbHandle* mdb, const unsigned char* p, size_t n) {
+    if (mdb->f->jet_version != MDB_VER_JET3) return jet4Text(p, n);
+    if (n == 0) return {};
+    // One code-page byte becomes at most three UTF-8 bytes.
+    std::string out(3 * n + 16, '\0');
+    const int len = mdb_unicode2ascii(mdb, reinterpret_cast<const char*>(p), n, out.data(), out.size());
+    out.resize(size_t(std::clamp(len, 0, int(out.size()) - 1)));
+    return out;
+}
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian).
+void civilFromDays(long long z, long long& y, int& m, int& d) {
+    z += 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    d = int(doy - (153 * mp + 2) / 5 + 1);
+    m = int(mp < 10 ? mp + 3 : mp - 9);
+    y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+}
+
+// A stored date: days since 1899-12-30, the fraction is the time of day. For values below zero the
+// whole part counts days backwards and the absolute fraction is still the time of day (-1.25 is
+// 1899-12-29 06:00). libmdb cannot format those, so we do it here. False outside 100..9999.
+bool jetDateText(double v, std::string& out) {
+    if (!std::isfinite(v) || v < -657435.0 || v > 2958466.0) return false;
+    const double whole = std::trunc(v);
+    long long days = static_cast<long long>(whole);
+    long long secs = std::llround(std::fabs(v - whole) * 86400.0);
+    if (secs >= 86400) {
+        secs -= 86400;
+        ++days;
+    }
+    if (days < -657434 || days > 2958465) return false;
+    long long y;
+    int m, d;
+    civilFromDays(days - 25569, y, m, d);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d %02lld:%02lld:%02lld", y, m, d, secs / 3600,
+                  (secs / 60) % 60, secs % 60);
+    out = buf;
+    return true;
+}
+
+// A Replication ID: the first three groups are stored little-endian, the last two as bytes.
+std::string guidText(const unsigned char* k) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  k[3], k[2], k[1], k[0], k[5], k[4], k[7], k[6], k[8], k[9], k[10], k[11], k[12], k[13],
+                  k[14], k[15]);
+    return buf;
+}
+
+// A Decimal: a sign byte (0x80 negative), then a 128-bit unscaled integer stored as four 32-bit
+// little-endian words, most significant word first. Canonical text: no trailing zeros after the
+// point, no point for whole numbers, "0" for zero.
+std::string decimalText(const unsigned char* p, int scale) {
+    unsigned __int128 v = 0;
+    for (int w = 0; w < 4; ++w) v = (v << 32) | le32(p + 1 + 4 * w);
+    std::string digits;
+    do {
+        digits += char('0' + int(v % 10));
+        v /= 10;
+    } while (v != 0);
+    if (scale > 0 && int(digits.size()) <= scale) digits.append(size_t(scale + 1) - digits.size(), '0');
+    std::reverse(digits.begin(), digits.end());
+    if (scale > 0) {
+        std::string intPart = digits.substr(0, digits.size() - size_t(scale));
+        std::string frac = digits.substr(digits.size() - size_t(scale));
+        while (!frac.empty() && frac.back() == '0') frac.pop_back();
+        digits = frac.empty() ? intPart : intPart + "." + frac;
+    }
+    if ((p[0] & 0x80) && digits != "0") digits.insert(digits.begin(), '-');
+    return digits;
+}
+
+std::string quoteIdent(const char* name) {
+    std::string q = "\"";
+    for (const char* c = name; *c; ++c) {
+        if (*c == '"') q += '"';
+        q += *c;
+    }
+    q += '"';
+    return q;
+}
+
+struct ColumnType {
+    int code;
+    int size;
+};
+
+ColumnType engineType(MdbHandle* mdb, const MdbColumn* col) {
+    switch (col->col_type) {
+        case MDB_BOOL:
+            return {dbBoolean, 0};
+        case MDB_BYTE:
+            return {dbByte, 0};
+        case MDB_INT:
+            return {dbInteger, 0};
+        case MDB_LONGINT:
+            return {dbLong, 0};
+        case MDB_MONEY:
+            return {dbCurrency, 0};
+        case MDB_FLOAT:
+            return {dbSingle, 0};
+        case MDB_DOUBLE:
+            return {dbDouble, 0};
+        case MDB_DATETIME:
+            return {dbDate, 0};
+        case MDB_BINARY:
+            return {dbBinary, col->col_size};
+        case MDB_TEXT:
+            // col_size counts bytes; the Unicode formats store two bytes a character.
+            return {dbText, mdb->f->jet_version == MDB_VER_JET3 ? col->col_size : col->col_size / 2};
+        case MDB_OLE:
+            return {dbLongBinary, 0};
+        case MDB_MEMO:
+            return {dbMemo, 0};
+        case MDB_REPID:
+            return {dbGUID, 0};
+        case MDB_NUMERIC:
+            return {dbDecimal, 0};
+        default:
+            return {dbMemo, 0};
+    }
+}
+
+class Sqlite {
+public:
+    explicit Sqlite(const char* path) {
+        if (sqlite3_open_v2(path, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
+            fail(ExitWriteFailed);
+    }
+    ~Sqlite() {
+        sqlite3_finalize(insert_);
+        sqlite3_close(db_);
+    }
+    sqlite3* db() const { return db_; }
+    // False when the statement fails (the caller decides whether that is fatal).
+    bool exec(const std::string& sql) {
+        return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    void mustExec(const std::string& sql) {
+        if (!exec(sql)) fail(ExitWriteFailed);
+    }
+    sqlite3_stmt* prepareInsert(const std::string& sql) {
+        sqlite3_finalize(insert_);
+        insert_ = nullptr;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()), &insert_, nullptr) != SQLITE_OK)
+            fail(ExitWriteFailed);
+        return insert_;
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* insert_ = nullptr;
+};
+
+class Converter {
+public:
+    Converter(MdbHandle* mdb, Sqlite& out) : mdb_(mdb), out_(out) {}
+
+    // Creates the table; false when SQLite will not take its definition (no columns, a reserved or
+    // repeated name), in which case the table is left out.
+    bool createTable(MdbTableDef* table) {
+        if (table->num_cols == 0 || !table->columns) return false;
+        std::string sql = "CREATE TABLE " + quoteIdent(table->name) + " (";
+        for (unsigned i = 0; i < table->num_cols; ++i) {
+            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+            const ColumnType t = engineType(mdb_, col);
+            if (i) sql += ", ";
+            sql += quoteIdent(col->name) + " " + declaredTypeFor(t.code, t.size).toStdString();
+        }
+        sql += ")";
+        return out_.exec(sql);
+    }
+
+    void copyRows(MdbTableDef* table) {
+        std::string sql = "INSERT INTO " + quoteIdent(table->name) + " VALUES (";
+        for (unsigned i = 0; i < table->num_cols; ++i) sql += i ? ",?" : "?";
+        sql += ")";
+        sqlite3_stmt* insert = out_.prepareInsert(sql);
+        std::vector<MdbField> fields(table->num_cols);
+        mdb_rewind_table(table);
+        while (mdb_fetch_row(table)) {
+            // mdb_fetch_row has cracked the row it stopped on; crack it again to see each field's
+            // bytes and its null bit (libmdb's bound text cannot tell NULL from "").
+            int rowStart = 0;
+            size_t rowSize = 0;
+            if (table->cur_row == 0 || mdb_find_row(mdb_, int(table->cur_row) - 1, &rowStart, &rowSize) != 0)
+                fail(ExitDamaged);
+            rowStart &= 0x1fff;
+            if (mdb_crack_row(table, rowStart, rowSize, fields.data()) < 0) fail(ExitDamaged);
+            for (unsigned i = 0; i < table->num_cols; ++i) {
+                const MdbField& f = fields[i];
+                if (f.colnum < 0 || unsigned(f.colnum) >= table->num_cols) fail(ExitDamaged);
+                auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, f.colnum));
+                bindValue(insert, f.colnum + 1, col, f);
+            }
+            if (sqlite3_step(insert) != SQLITE_DONE) fail(ExitWriteFailed);
+            sqlite3_reset(insert);
+            sqlite3_clear_bindings(insert);
+        }
+    }
+
+private:
+    const unsigned char* bytes(const MdbField& f, int need) const {
+        if (f.start < 0 || need < 0 || f.start + need > mdb_->fmt->pg_size) fail(ExitDamaged);
+        return mdb_->pg_buf + f.start;
+    }
+
+    void bindValue(sqlite3_stmt* st, int idx, MdbColumn* col, const MdbField& f) {
+        if (col->col_type == MDB_BOOL) {
+            // Yes/No lives in the null bitmap: a set bit is Yes. It is never NULL.
+            sqlite3_bind_int(st, idx, f.is_null ? 0 : 1);
+            return;
+        }
+        if (f.is_null) {
+            sqlite3_bind_null(st, idx);
+            return;
+        }
+        switch (col->col_type) {
+            case MDB_BYTE:
+                sqlite3_bind_int(st, idx, *bytes(f, 1));
+                break;
+            case MDB_INT:
+                sqlite3_bind_int(st, idx, int16_t(bytes(f, 2)[0] | bytes(f, 2)[1] << 8));
+                break;
+            case MDB_LONGINT:
+                sqlite3_bind_int64(st, idx, int32_t(le32(bytes(f, 4))));
+                break;
+            case MDB_MONEY:
+                // A 64-bit count of ten-thousandths; the division rounds once, to the nearest double.
+                sqlite3_bind_double(st, idx, double(int64_t(le64(bytes(f, 8)))) / 10000.0);
+                break;
+            case MDB_FLOAT: {
+                float v;
+                std::memcpy(&v, bytes(f, 4), 4);
+                sqlite3_bind_double(st, idx, double(v));
+                break;
+            }
+            case MDB_DOUBLE: {
+                double v;
+                std::memcpy(&v, bytes(f, 8), 8);
+                sqlite3_bind_double(st, idx, v);
+                break;
+            }
+            case MDB_DATETIME: {
+                double v;
+                std::memcpy(&v, bytes(f, 8), 8);
+                std::string text;
+                if (jetDateText(v, text))
+                    sqlite3_bind_text(st, idx, text.data(), int(text.size()), SQLITE_TRANSIENT);
+                else
+                    sqlite3_bind_null(st, idx);
+                break;
+            }
+            case MDB_REPID:
+                bindText(st, idx, guidText(bytes(f, 16)));
+                break;
+            case MDB_NUMERIC:
+                // libmdb keeps a Decimal's scale in col_prec (and the precision in col_scale).
+                bindText(st, idx, decimalText(bytes(f, 17), std::clamp(col->col_prec, 0, 38)));
+                break;
+            case MDB_BINARY: {
+                const unsigned char* p = bytes(f, f.siz);
+                sqlite3_bind_blob(st, idx, f.siz ? p : reinterpret_cast<const unsigned char*>(""), f.siz,
+                                  SQLITE_TRANSIENT);
+                break;
+            }
+            case MDB_TEXT:
+                bindText(st, idx, textValue(mdb_, bytes(f, f.siz), size_t(f.siz)));
+                break;
+            case MDB_MEMO: {
+                const std::string raw = longValue(col, f);
+                bindText(st, idx,
+                         textValue(mdb_, reinterpret_cast<const unsigned char*>(raw.data()), raw.size()));
+                break;
+            }
+            case MDB_OLE: {
+                const std::string raw = longValue(col, f);
+                sqlite3_bind_blob(st, idx, raw.data(), int(raw.size()), SQLITE_TRANSIENT);
+                break;
+            }
+            case MDB_COMPLEX: {
+                // The key of the value in a hidden table; kept as libmdb's text of it.
+                bytes(f, 4);
+                char* text = mdb_col_to_string(mdb_, mdb_->pg_buf, f.start, col->col_type, f.siz);
+                bindText(st, idx, text ? std::string(text) : std::string());
+                g_free(text);
+                break;
+            }
+            default:
+                // libmdb has no reading of the other types.
+                sqlite3_bind_null(st, idx);
+                break;
+        }
+    }
+
+    static void bindText(sqlite3_stmt* st, int idx, const std::string& s) {
+        sqlite3_bind_text(st, idx, s.data(), int(s.size()), SQLITE_TRANSIENT);
+    }
+
+    // The bytes of a Memo or OLE value: a 12-byte header in the row, the data inline or in a chain
+    // of long-value pages. The chain is checked for loops, which libmdb would follow forever.
+    std::string longValue(MdbColumn* col, const MdbField& f) {
+        if (f.siz < MDB_MEMO_OVERHEAD) return {};
+        unsigned char header[MDB_MEMO_OVERHEAD];
+        std::memcpy(header, bytes(f, f.siz), MDB_MEMO_OVERHEAD);
+        const uint32_t word = le32(header);
+        const size_t declared = word & 0x3fffffff;
+        std::vector<char> chunk(MDB_PGSIZE + 16);
+        col->cur_value_start = f.start;
+        col->cur_value_len = f.siz;
+        col->bind_ptr = chunk.data();
+        std::string out;
+        size_t n = mdb_ole_read(mdb_, col, header, chunk.size());
+        out.append(chunk.data(), std::min(n, chunk.size()));
+        if ((word & 0xf0000000) == 0) {
+            std::unordered_set<uint32_t> seen{le32(header + 4)};
+            while (col->cur_blob_pg_row != 0 && out.size() < declared) {
+                if (!seen.insert(col->cur_blob_pg_row).second) fail(ExitDamaged);
+                n = mdb_ole_read_next(mdb_, col, header);
+                if (n == 0) break;
+                out.append(chunk.data(), std::min(n, chunk.size()));
+            }
+            if (out.size() > declared) out.resize(declared);
+        }
+        col->bind_ptr = nullptr;
+        return out;
+    }
+
+    MdbHandle* mdb_;
+    Sqlite& out_;
+};
+
+bool startsWithMSys(const char* name) {
+    return std::strncmp(name, "MSys", 4) == 0;
+}
+
+int convertInChild(const char* jetPath, const char* sqlitePath) {
+    // libmdb converts text to the charset named here; we want UTF-8 whatever the environment says.
+    setenv("MDBICONV", "UTF-8", 1);
+    MdbHandle* mdb = mdb_open(jetPath, MDB_NOFLAGS);
+    if (!mdb) return ExitCannotOpen;
+    if (!mdb_read_catalog(mdb, MDB_TABLE) || !mdb->catalog) return ExitCannotOpen;
+
+    // User tables in catalog order, then the MSys tables. Other tables flagged as system (hidden
+    // ACE tables such as f_<guid>_Data) are left out.
+    std::vector<MdbCatalogEntry*> user, system;
+    for (unsigned i = 0; i < mdb->catalog->len; ++i) {
+        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+        if (!entry || entry->object_type != MDB_TABLE) continue;
+        if (startsWithMSys(entry->object_name))
+            system.push_back(entry);
+        else if (!mdb_is_system_table(entry))
+            user.push_back(entry);
+    }
+
+    Sqlite out(sqlitePath);
+    // The file is new and is thrown away on any failure, so there is nothing to make durable; the
+    // journal stays in memory so that a system table can be rolled back to empty.
+    out.mustExec("PRAGMA journal_mode=MEMORY");
+    out.mustExec("PRAGMA synchronous=OFF");
+    out.mustExec("BEGIN");
+    Converter conv(mdb, out);
+    for (MdbCatalogEntry* entry : user) {
+        MdbTableDef* table = mdb_read_table(entry);
+        if (!table || !mdb_read_columns(table)) return ExitDamaged;
+        if (conv.createTable(table)) conv.copyRows(table);
+    }
+    for (MdbCatalogEntry* entry : system) {
+        MdbTableDef* table = mdb_read_table(entry);
+        if (!table || !mdb_read_columns(table) || !conv.createTable(table)) continue;
+        // Their data when libmdb can read it, else the table stays empty.
+        out.mustExec("SAVEPOINT sys");
+        try {
+            conv.copyRows(table);
+            out.mustExec("RELEASE sys");
+        } catch (const Failure& f) {
+            if (f.code != ExitDamaged) throw;
+            out.mustExec("ROLLBACK TO sys");
+            out.mustExec("RELEASE sys");
+        }
+    }
+    out.mustExec("COMMIT");
+    // libmdb's structures die with the process.
+    return ExitOk;
+}
+
+[[noreturn]] void childMain(const char* jetPath, const char* sqlitePath, bool keepStderr) {
+    // A crash must end the child quietly: no crash handlers inherited from the application, no core
+    // file, and libmdb's warnings about damaged pages stay out of our output.
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGPIPE, SIGTERM, SIGINT}) signal(sig, SIG_DFL);
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    const int devNull = open("/dev/null", O_RDWR);
+    if (devNull >= 0) {
+        dup2(devNull, STDIN_FILENO);
+        dup2(devNull, STDOUT_FILENO);
+        if (!keepStderr) dup2(devNull, STDERR_FILENO);
+    }
+    int code = ExitDamaged;
+    try {
+        code = convertInChild(jetPath, sqlitePath);
+    } catch (const Failure& f) {
+        code = f.code;
+    } catch (...) {
+        code = ExitDamaged;
+    }
+    _exit(code);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Parent side.
+
+void removeOutput(const QByteArray& path) {
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((path + suffix).constData());
+}
+
+[[noreturn]] void unrecognized(const QString& jetPath) {
+    raise(err::UnrecognizedFormat,
+          QStringLiteral("Unrecognized database format '%1'.").arg(QDir::toNativeSeparators(jetPath)));
+}
+
+}  // namespace
+
+bool looksLikeJet(const QByteArray& firstBytes) {
+    if (firstBytes.size() < 4 + 15) return false;
+    const QByteArray sig = firstBytes.mid(4, 15);
+    return sig == "Standard Jet DB" || sig == "Standard ACE DB";
+}
+
+void convertToSqlite(const QString& jetPath, const QString& sqlitePath) {
+    const QByteArray src = QFile::encodeName(jetPath);
+    const QByteArray dst = QFile::encodeName(sqlitePath);
+    const qint64 bytes = std::max<qint64>(QFileInfo(jetPath).size(), 0);
+    const auto limit = std::chrono::milliseconds(10000 + bytes * 2000 / (1024 * 1024));
+    const bool keepStderr = qEnvironmentVariableIsSet("TABULON_JET_DEBUG");
+    // The output is replaced, so it must never be the input itself.
+    const QString canonicalIn = QFileInfo(jetPath).canonicalFilePath();
+    if (!canonicalIn.isEmpty() && canonicalIn == QFileInfo(sqlitePath).canonicalFilePath())
+        unrecognized(jetPath);
+    removeOutput(dst);
+
+    const pid_t pid = fork();
+    if (pid < 0) unrecognized(jetPath);
+    if (pid == 0) childMain(src.constData(), dst.constData(), keepStderr);
+
+    // Poll rather than block: the child may hang inside libmdb, and waitpid has no timeout.
+    const auto start = std::chrono::steady_clock::now();
+    auto nap = std::chrono::microseconds(500);
+    int status = 0;
+    bool finished = false;
+    for (;;) {
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) {
+            finished = true;
+            break;
+        }
+        if (r < 0 && errno != EINTR) break;  // lost the child (someone else reaped it)
+        if (std::chrono::steady_clock::now() - start > limit) {
+            kill(pid, SIGKILL);
+            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        std::this_thread::sleep_for(nap);
+        nap = std::min(nap * 2, std::chrono::microseconds(20000));
+    }
+    if (!finished || !WIFEXITED(status) || WEXITSTATUS(status) != ExitOk) {
+        removeOutput(dst);
+        unrecognized(jetPath);
+    }
+}
+
+}  // namespace dao::jet

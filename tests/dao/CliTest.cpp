@@ -1,0 +1,167 @@
+// tabulon-cli as a script sees it: output format, exit codes, error lines.
+
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "TestUtil.h"
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs tabulon-cli under the given system locale (LC_ALL), so number forms are predictable.
+CliRun runCli(const QStringList& args, const QString& locale = "C") {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LC_ALL", locale);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(TABULON_CLI), args);
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return {};
+    }
+    CliRun r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QByteArray sha256(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    h.addData(&f);
+    return h.result().toHex();
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        db_ = testutil::makeSqlite(
+            dir_, "shop.db",
+            {"create table Clientes (Id LONG, Nombre TEXT(50), Saldo CURRENCY, Activo YESNO, Nota MEMO)",
+             "create table [Detalle de pedidos] (Linea LONG)",
+             "insert into Clientes values (1, 'O''Brien', 12.5, True, Null)",
+             "insert into Clientes values (2, 'José Muñoz', -3, False, 'uno\tdos\nc:\\tmp')",
+             "insert into Clientes values (3, 'Ñandú', 0.25, True, '')"});
+    }
+
+    QTemporaryDir dir_;
+    QString db_;
+};
+
+TEST_F(CliTest, TablesAndColumns) {
+    CliRun r = runCli({"tables", db_});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Clientes\nDetalle de pedidos\n");
+
+    r = runCli({"columns", db_, "Clientes"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Id\t4\t4\nNombre\t10\t50\nSaldo\t5\t8\nActivo\t1\t1\nNota\t12\t0\n");
+
+    r = runCli({"columns", db_, "Detalle de pedidos"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "Linea\t4\t4\n");
+}
+
+TEST_F(CliTest, QueryWritesOneEscapedLinePerRecord) {
+    const QString sql = "select * from Clientes order by Id";
+    CliRun r = runCli({"query", db_, sql});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out,
+              "Id\tNombre\tSaldo\tActivo\tNota\n"
+              "1\tO'Brien\t12.5\tTrue\t\n"
+              "2\tJosé Muñoz\t-3\tFalse\tuno\\tdos\\nc:\\\\tmp\n"
+              "3\tÑandú\t0.25\tTrue\t\n");
+
+    r = runCli({"query", db_, sql, "--limit", "1"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.split('\n', Qt::SkipEmptyParts).size(), 2) << r.out.toStdString();
+    r = runCli({"query", "--limit=0", db_, sql});
+    EXPECT_EQ(r.out, "Id\tNombre\tSaldo\tActivo\tNota\n");
+
+    // The system locale decides the number form.
+    r = runCli({"query", db_, "select Saldo from Clientes where Id = 1"}, "de_DE.UTF-8");
+    EXPECT_EQ(r.out, "Saldo\n12,5\n");
+}
+
+TEST_F(CliTest, ActionQueryPrintsCountAndPersists) {
+    CliRun r = runCli({"query", db_, "update Clientes set Saldo = 0 where Id >= 2"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "2\n");
+    r = runCli({"query", db_, "  INSERT into Clientes (Id, Nombre) values (4, 'Nuevo')"});
+    EXPECT_EQ(r.out, "1\n");
+
+    r = runCli({"query", db_, "select Id, Saldo from Clientes order by Id"});
+    EXPECT_EQ(r.out, "Id\tSaldo\n1\t12.5\n2\t0\n3\t0\n4\t\n");
+}
+
+TEST_F(CliTest, JetFileIsReadOnly) {
+    const QString copy = dir_.filePath("test2V2003.mdb");
+    ASSERT_TRUE(QFile::copy(testutil::jetFile("test2V2003.mdb"), copy));
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    const QByteArray before = sha256(copy);
+
+    CliRun r = runCli({"tables", copy});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.split('\n').contains("MSP_PROJECTS")) << r.out.toStdString();
+
+    r = runCli({"query", copy, "select PROJ_ID, PROJ_NAME from MSP_PROJECTS"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.count('\n'), 2) << r.out.toStdString();
+
+    r = runCli({"query", copy, "update MSP_PROJECTS set PROJ_NAME = 'x'"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.startsWith("error 3027: ")) << r.err.toStdString();
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(sha256(copy), before);
+}
+
+TEST_F(CliTest, EngineErrorsAndUsage) {
+    CliRun r = runCli({"tables", dir_.filePath("missing.db")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.startsWith("error 3024: ")) << r.err.toStdString();
+
+    const QString text = dir_.filePath("notes.txt");
+    QFile f(text);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("just some text, long enough to be more than a file header........................\n");
+    f.close();
+    r = runCli({"columns", text, "Clientes"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.startsWith("error 3343: ")) << r.err.toStdString();
+
+    r = runCli({"columns", db_, "NoSuchTable"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.startsWith("error ")) << r.err.toStdString();
+
+    for (const QStringList& args : {QStringList{}, QStringList{"tables"}, QStringList{"frobnicate", db_},
+                                    QStringList{"query", db_, "select * from Clientes", "--limit", "x"},
+                                    QStringList{"tables", db_, "--limit", "3"}}) {
+        r = runCli(args);
+        EXPECT_EQ(r.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(r.err.contains("Usage:")) << r.err.toStdString();
+        EXPECT_EQ(r.out, "");
+    }
+
+    r = runCli({"report", db_, "Clientes", dir_.filePath("out.pdf")});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(r.err.contains("not available")) << r.err.toStdString();
+
+    r = runCli({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.out.contains("\\t")) << r.out.toStdString();
+}
+
+}  // namespace

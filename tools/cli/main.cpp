@@ -1,0 +1,251 @@
+// tabulon-cli: the database engine from the command line, for scripts.
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QStringList>
+#include <cstdio>
+#include <exception>
+#include <optional>
+
+#include "platform/dao/Conversions.h"
+#include "platform/dao/Dao.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "Usage:\n"
+    "  tabulon-cli tables FILE\n"
+    "  tabulon-cli columns FILE TABLE\n"
+    "  tabulon-cli query FILE SQL [--limit N]\n"
+    "  tabulon-cli report FILE SOURCE OUT.pdf\n"
+    "  tabulon-cli --help\n";
+
+const char kHelp[] =
+    "\n"
+    "Reads a database file (SQLite read-write; Access/Jet .mdb/.accdb read-only; the format is\n"
+    "recognised from the file's first bytes) through Tabulon's engine.\n"
+    "\n"
+    "Commands:\n"
+    "  tables FILE         every table name, in engine order, one per line\n"
+    "  columns FILE TABLE  one line per field: name, type code, size (tab-separated)\n"
+    "  query FILE SQL      a select (or a table name): a header line of field names, then one line per\n"
+    "                      record, values tab-separated; --limit N prints at most N records.\n"
+    "                      An action query (update, delete, insert, create, drop, alter) is executed and\n"
+    "                      prints the number of records affected.\n"
+    "  report FILE SOURCE OUT.pdf\n"
+    "                      a listing report as PDF (not available yet)\n"
+    "\n"
+    "Values are written in their text form under the system locale (decimal separator, short date\n"
+    "form); yes/no as True/False; Null as an empty value; binary values as 0x + hex digits. So that\n"
+    "one record stays one line, a backslash is written as \\\\, a tab as \\t, a line feed as \\n and\n"
+    "a carriage return as \\r (in field and table names too). Output is UTF-8.\n"
+    "\n"
+    "Exit status: 0 done; 1 an engine error, printed as \"error NUMBER: description\" on stderr\n"
+    "(3024 file not found, 3343 not a database, 3027 read-only ...); 2 wrong usage.\n";
+
+struct UsageError {
+    QString message;
+};
+
+// stdout in big UTF-8 writes; a failed write is reported once at the end.
+class Output {
+public:
+    ~Output() { flush(); }
+    void line(const QString& text) {
+        buf_ += text.toUtf8();
+        buf_ += '\n';
+        if (buf_.size() >= 1 << 16) flush();
+    }
+    void flush() {
+        if (!buf_.isEmpty() &&
+            std::fwrite(buf_.constData(), 1, size_t(buf_.size()), stdout) != size_t(buf_.size()))
+            failed_ = true;
+        buf_.clear();
+        if (std::fflush(stdout) != 0) failed_ = true;
+    }
+    bool failed() const { return failed_; }
+
+private:
+    QByteArray buf_;
+    bool failed_ = false;
+};
+
+void writeErr(const QString& text) {
+    const QByteArray b = text.toUtf8();
+    std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
+}
+
+// Backslash escapes that keep a value on one line and out of the tab separators.
+QString escaped(const QString& s) {
+    QString out;
+    out.reserve(s.size());
+    for (const QChar c : s) {
+        const char* esc = c == u'\\'   ? "\\\\"
+                          : c == u'\t' ? "\\t"
+                          : c == u'\n' ? "\\n"
+                          : c == u'\r' ? "\\r"
+                                       : nullptr;
+        if (esc)
+            out += QLatin1String(esc);
+        else
+            out += c;
+    }
+    return out;
+}
+
+QString cellText(const dao::Variant& v) {
+    if (v.isNull()) return {};
+    if (v.type() == dao::Variant::Type::Binary)
+        return "0x" + QString::fromLatin1(v.asBinary().toHex()).toUpper();
+    return escaped(dao::valueToText(v));
+}
+
+bool isActionQuery(const QString& sql) {
+    static const QRegularExpression re(QStringLiteral("^\\s*(update|delete|insert|create|drop|alter)\\b"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    return re.match(sql).hasMatch();
+}
+
+int runTables(Output& out, const QString& file) {
+    auto db = dao::OpenDatabase(file);
+    for (const QString& name : db->TableDefs()) out.line(escaped(name));
+    db->Close();
+    return kExitOk;
+}
+
+int runColumns(Output& out, const QString& file, const QString& table) {
+    auto db = dao::OpenDatabase(file);
+    {
+        auto rs = db->OpenRecordset(table);
+        const dao::Fields fields = rs->Fields();
+        for (int i = 0; i < fields.Count(); ++i) {
+            const dao::Field f = fields.Item(i);
+            out.line(escaped(f.Name()) + '\t' + QString::number(f.Type()) + '\t' + QString::number(f.Size()));
+        }
+        rs->Close();
+    }
+    db->Close();
+    return kExitOk;
+}
+
+int runQuery(Output& out, const QString& file, const QString& sql, std::optional<long long> limit) {
+    auto db = dao::OpenDatabase(file);
+    if (isActionQuery(sql)) {
+        const long long affected = db->Execute(sql);
+        dao::flushAllWrites();  // an error committing must reach the exit code
+        db->Close();
+        out.line(QString::number(affected));
+        return kExitOk;
+    }
+    {
+        auto rs = db->OpenRecordset(sql);
+        const dao::Fields fields = rs->Fields();
+        const int n = fields.Count();
+        QStringList cells;
+        for (int i = 0; i < n; ++i) cells << escaped(fields.Item(i).Name());
+        out.line(cells.join('\t'));
+        for (long long row = 0; !rs->Eof() && (!limit || row < *limit); ++row) {
+            cells.clear();
+            for (int i = 0; i < n; ++i) cells << cellText(fields.Item(i).Value());
+            out.line(cells.join('\t'));
+            rs->MoveNext();
+        }
+        rs->Close();
+    }
+    db->Close();
+    return kExitOk;
+}
+
+// Takes "--limit N" / "--limit=N" out of args.
+std::optional<long long> takeLimit(QStringList& args) {
+    std::optional<long long> limit;
+    for (int i = 0; i < args.size();) {
+        QString value;
+        if (args[i] == QLatin1String("--limit")) {
+            if (i + 1 >= args.size()) throw UsageError{"--limit needs a number"};
+            value = args[i + 1];
+            args.remove(i, 2);
+        } else if (args[i].startsWith(QLatin1String("--limit="))) {
+            value = args[i].mid(8);
+            args.remove(i);
+        } else {
+            ++i;
+            continue;
+        }
+        bool ok = false;
+        const long long n = value.toLongLong(&ok);
+        if (!ok || n < 0)
+            throw UsageError{"--limit needs a whole number of 0 or more, not \"" + value + "\""};
+        limit = n;
+    }
+    return limit;
+}
+
+int run(QStringList args, Output& out) {
+    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+        out.line(QString::fromLatin1(kUsage) + QString::fromLatin1(kHelp));
+        return kExitOk;
+    }
+    const std::optional<long long> limit = takeLimit(args);
+    if (args.isEmpty()) throw UsageError{"a command is needed"};
+    const QString command = args.takeFirst();
+    auto expect = [&](int count) {
+        if (args.size() != count)
+            throw UsageError{
+                QString("%1 takes %2 argument(s), %3 given").arg(command).arg(count).arg(args.size())};
+    };
+    if (limit && command != QLatin1String("query")) throw UsageError{"--limit goes with query only"};
+    if (command == QLatin1String("tables")) {
+        expect(1);
+        return runTables(out, args[0]);
+    }
+    if (command == QLatin1String("columns")) {
+        expect(2);
+        return runColumns(out, args[0], args[1]);
+    }
+    if (command == QLatin1String("query")) {
+        expect(2);
+        return runQuery(out, args[0], args[1], limit);
+    }
+    if (command == QLatin1String("report")) {
+        expect(3);
+        writeErr("tabulon-cli: report is not available yet\n");
+        return kExitUsage;
+    }
+    throw UsageError{"unknown command \"" + command + "\""};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The value-to-text conversion uses QLocale(), which is the system locale (LANG / LC_*).
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tabulon-cli"));
+    Output out;
+    int code = kExitOk;
+    try {
+        code = run(QCoreApplication::arguments().mid(1), out);
+    } catch (const UsageError& e) {
+        writeErr("tabulon-cli: " + e.message + "\n" + QString::fromLatin1(kUsage) +
+                 "Run tabulon-cli --help for details.\n");
+        return kExitUsage;
+    } catch (const dao::Error& e) {
+        out.flush();
+        writeErr(QString("error %1: %2\n").arg(e.number()).arg(e.description()));
+        return kExitError;
+    } catch (const std::exception& e) {
+        out.flush();
+        writeErr(QString("error: %1\n").arg(QString::fromLocal8Bit(e.what())));
+        return kExitError;
+    }
+    out.flush();
+    if (out.failed()) {
+        writeErr("error: cannot write the output\n");
+        return kExitError;
+    }
+    return code;
+}
