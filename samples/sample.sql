@@ -68,8 +68,8 @@ INSERT INTO Productos VALUES
     (6, 'Vino tinto crianza 75 cl', 'Bebidas', 9.99, 80, 7, 1.25, '{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}', 0, NULL, NULL),
     (7, 'Agua mineral 1,5 l', 'Bebidas', 0.45, 1200, 8, 1.5, '{11111111-2222-3333-4444-555555555555}', 0, NULL, NULL),
     (8, 'Bolsa de tela', 'Varios', 1, 500, 255, 0.05, NULL, 0, NULL, 'Obsequio con pedidos grandes.'),
-    (9, 'Azafrán 1 g', 'Especias', 7.4, 60, 6, 0.001, '{DEADBEEF-0000-4000-8000-000000000009}', 0, NULL, NULL),
-    (10, 'Pimentón de la Vera 75 g', 'Especias', 2.15, 150, 6, 0.075, '{C0FFEE00-1234-4567-89AB-CDEF01234567}', 0, NULL, NULL);
+    (9, 'Azafrán 1 g', 'Condimentos', 7.4, 60, 6, 0.001, '{DEADBEEF-0000-4000-8000-000000000009}', 0, NULL, NULL),
+    (10, 'Pimentón de la Vera 75 g', 'Condimentos', 2.15, 150, 6, 0.075, '{C0FFEE00-1234-4567-89AB-CDEF01234567}', 0, NULL, NULL);
 
 CREATE TABLE Pedidos (
     IdPedido      INTEGER PRIMARY KEY,
