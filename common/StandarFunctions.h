@@ -2,7 +2,17 @@
 
 // The small general routines shared by the windows and the data-entry control.
 
+#include <QString>
+#include <memory>
+
 class QWidget;
+
+namespace dao {
+class Recordset;
+}
+namespace platform {
+class DataControl;
+}
 
 namespace common {
 
@@ -10,5 +20,29 @@ namespace common {
 // width / 2, top likewise. Only the position changes. A window larger than the screen gets a
 // negative position; it is not clamped.
 void CenterForm(QWidget* form);
+
+// Whether an ordinary file matches the path. Blanks around the path are ignored; '*' and '?' in the
+// file name part are wildcards (a path ending in a separator matches any file of that folder).
+// Folders, hidden files and anything that is not a regular file do not count. Never throws: any
+// failure to look counts as no file.
+bool FileExists(const QString& path);
+
+// True when the recordset answers RecordCount: false for no recordset and for a closed one, true for
+// an open one without records. Never reports anything.
+bool IsRecordsetOpen(const std::shared_ptr<dao::Recordset>& rs);
+
+// Re-opens the recordset ordered by `sort` (field names, each optionally ASC or DESC, separated by
+// commas; empty = the natural order) and, on success, replaces the caller's reference with the new
+// recordset. On failure the reference is left as it was and the user is told: an unknown field gets
+// the sort-field message, anything else "Error:" + number + " " + description. Either way the mouse
+// pointer is back to the default and nothing is raised.
+void SortRecordset(std::shared_ptr<dao::Recordset>& rs, const QString& sort);
+
+// The same for the recordset a data control shows: on success the control's Recordset is the new,
+// ordered one, and its bound grids show it.
+void SortDataControl(platform::DataControl* control, const QString& sort);
+
+// The message shown for a sort expression naming a field the recordset does not have.
+QString sortFieldMessage();
 
 }  // namespace common

@@ -1,0 +1,40 @@
+#pragma once
+
+// The data grid: a table view bound to a data control. Its current row follows the control's current
+// record and back (moves made in the grid go through the control, so Validate and Reposition are
+// raised). Column widths are read and set in twips.
+
+#include <QPointer>
+#include <QTableView>
+
+namespace platform {
+
+class DataControl;
+class GridModel;
+
+class DataGrid : public QTableView {
+    Q_OBJECT
+public:
+    explicit DataGrid(QWidget* parent = nullptr);
+    ~DataGrid() override;
+
+    // Binds the grid to a data control (null unbinds).
+    void setDataSource(DataControl* control);
+    DataControl* dataSource() const { return control_; }
+    GridModel* gridModel() const { return model_; }
+
+    int ColumnCount() const;
+    double ColumnWidthTwips(int column) const;
+    void setColumnWidthTwips(int column, double twips);
+
+protected:
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+
+private:
+    void followRecordset();
+    GridModel* model_;
+    QPointer<DataControl> control_;
+    bool syncing_ = false;
+};
+
+}  // namespace platform
