@@ -155,9 +155,10 @@ TEST_F(CliTest, EngineErrorsAndUsage) {
         EXPECT_EQ(r.out, "");
     }
 
-    r = runCli({"report", db_, "Clientes", dir_.filePath("out.pdf")});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("not available")) << r.err.toStdString();
+    r = runCli({"report", db_, "Nada", dir_.filePath("out.pdf")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.startsWith("error 3078")) << r.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir_.filePath("out.pdf")));
 
     r = runCli({"--help"});
     EXPECT_EQ(r.exitCode, 0);

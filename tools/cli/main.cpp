@@ -1,12 +1,15 @@
 // tabulon-cli: the database engine from the command line, for scripts.
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QRegularExpression>
 #include <QStringList>
 #include <cstdio>
 #include <exception>
+#include <memory>
 #include <optional>
 
+#include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
 
@@ -37,7 +40,9 @@ const char kHelp[] =
     "                      An action query (update, delete, insert, create, drop, alter) is executed and\n"
     "                      prints the number of records affected.\n"
     "  report FILE SOURCE OUT.pdf\n"
-    "                      a listing report as PDF (not available yet)\n"
+    "                      the listing of a table (or a select) as a PDF file: title, field names as\n"
+    "                      column headers on every page, one line per record, date and page numbers.\n"
+    "                      OUT.pdf is replaced only when the listing is complete.\n"
     "\n"
     "Values are written in their text form under the system locale (decimal separator, short date\n"
     "form); yes/no as True/False; Null as an empty value; binary values as 0x + hex digits. So that\n"
@@ -132,6 +137,17 @@ int runColumns(Output& out, const QString& file, const QString& table) {
     return kExitOk;
 }
 
+int runReport(const QString& file, const QString& source, const QString& out) {
+    auto db = dao::OpenDatabase(file);
+    {
+        auto rs = db->OpenRecordset(source);
+        platform::ReportListing::writePdf(*rs, rs->Name(), out);
+        rs->Close();
+    }
+    db->Close();
+    return kExitOk;
+}
+
 int runQuery(Output& out, const QString& file, const QString& sql, std::optional<long long> limit) {
     auto db = dao::OpenDatabase(file);
     if (isActionQuery(sql)) {
@@ -213,17 +229,40 @@ int run(QStringList args, Output& out) {
     }
     if (command == QLatin1String("report")) {
         expect(3);
-        writeErr("tabulon-cli: report is not available yet\n");
-        return kExitUsage;
+        return runReport(args[0], args[1], args[2]);
     }
     throw UsageError{"unknown command \"" + command + "\""};
+}
+
+// The command word, found as run() finds it (skipping --limit and its value).
+QString commandOf(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QString a = QString::fromLocal8Bit(argv[i]);
+        if (a == QLatin1String("--limit"))
+            ++i;
+        else if (!a.startsWith(QLatin1String("--limit=")))
+            return a;
+    }
+    return {};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     // The value-to-text conversion uses QLocale(), which is the system locale (LANG / LC_*).
-    QCoreApplication app(argc, argv);
+    // Only the report paints (fonts, PDF), so only it pays for a GUI application, on the offscreen
+    // platform unless the caller chose another.
+    std::unique_ptr<QCoreApplication> app;
+    if (commandOf(argc, argv) == QLatin1String("report")) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The platform's own notes (runtime folder, fonts) are no business of a script's stderr.
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+            if (type == QtCriticalMsg || type == QtFatalMsg) writeErr(msg + '\n');
+        });
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QCoreApplication::setApplicationName(QStringLiteral("tabulon-cli"));
     Output out;
     int code = kExitOk;
