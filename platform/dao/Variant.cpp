@@ -8,78 +8,27 @@ namespace {
 const QDate kEpoch(1899, 12, 30);
 }
 
-Variant Variant::null() {
+template <typename T>
+Variant Variant::make(Type t, T value) {
     Variant v;
-    v.type_ = Type::Null;
+    v.type_ = t;
+    v.v_ = std::move(value);
     return v;
 }
-Variant Variant::fromBool(bool b) {
-    Variant v;
-    v.type_ = Type::Boolean;
-    v.v_ = b;
-    return v;
-}
-Variant Variant::fromByte(uint8_t b) {
-    Variant v;
-    v.type_ = Type::Byte;
-    v.v_ = int64_t(b);
-    return v;
-}
-Variant Variant::fromInteger(int16_t i) {
-    Variant v;
-    v.type_ = Type::Integer;
-    v.v_ = int64_t(i);
-    return v;
-}
-Variant Variant::fromLong(int32_t i) {
-    Variant v;
-    v.type_ = Type::Long;
-    v.v_ = int64_t(i);
-    return v;
-}
-Variant Variant::fromCurrency(int64_t c) {
-    Variant v;
-    v.type_ = Type::Currency;
-    v.v_ = c;
-    return v;
-}
-Variant Variant::fromSingle(float f) {
-    Variant v;
-    v.type_ = Type::Single;
-    v.v_ = double(f);
-    return v;
-}
-Variant Variant::fromDouble(double d) {
-    Variant v;
-    v.type_ = Type::Double;
-    v.v_ = d;
-    return v;
-}
-Variant Variant::fromDate(double d) {
-    Variant v;
-    v.type_ = Type::Date;
-    v.v_ = d;
-    return v;
-}
+
+Variant Variant::null() { return make(Type::Null, std::monostate{}); }
+Variant Variant::fromBool(bool b) { return make(Type::Boolean, b); }
+Variant Variant::fromByte(uint8_t b) { return make(Type::Byte, int64_t(b)); }
+Variant Variant::fromInteger(int16_t i) { return make(Type::Integer, int64_t(i)); }
+Variant Variant::fromLong(int32_t i) { return make(Type::Long, int64_t(i)); }
+Variant Variant::fromCurrency(int64_t c) { return make(Type::Currency, c); }
+Variant Variant::fromSingle(float f) { return make(Type::Single, double(f)); }
+Variant Variant::fromDouble(double d) { return make(Type::Double, d); }
+Variant Variant::fromDate(double d) { return make(Type::Date, d); }
 Variant Variant::fromDateTime(const QDateTime& dt) { return fromDate(dayNumberFromDateTime(dt)); }
-Variant Variant::fromString(const QString& s) {
-    Variant v;
-    v.type_ = Type::String;
-    v.v_ = s;
-    return v;
-}
-Variant Variant::fromBinary(const QByteArray& b) {
-    Variant v;
-    v.type_ = Type::Binary;
-    v.v_ = b;
-    return v;
-}
-Variant Variant::fromDecimal(const QString& digits) {
-    Variant v;
-    v.type_ = Type::Decimal;
-    v.v_ = digits;
-    return v;
-}
+Variant Variant::fromString(const QString& s) { return make(Type::String, s); }
+Variant Variant::fromBinary(const QByteArray& b) { return make(Type::Binary, b); }
+Variant Variant::fromDecimal(const QString& digits) { return make(Type::Decimal, digits); }
 
 bool Variant::isNumeric() const {
     switch (type_) {

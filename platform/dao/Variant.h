@@ -56,6 +56,8 @@ public:
     static QDateTime dateTimeFromDayNumber(double d);
 
 private:
+    template <typename T>
+    static Variant make(Type t, T value);
     Type type_ = Type::Empty;
     std::variant<std::monostate, bool, int64_t, double, QString, QByteArray> v_;
 };
