@@ -1,0 +1,7 @@
+#include "Globals.h"
+
+namespace shell {
+
+QString DatabaseFile;
+
+}  // namespace shell

@@ -1,0 +1,328 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "../platform/QStringPrint.h"
+#include "TestUtil.h"
+#include "platform/Prompts.h"
+#include "platform/SettingsStore.h"
+#include "shell/Form1.h"
+#include "shell/Globals.h"
+
+using namespace platform;
+using shell::Form1;
+
+namespace {
+
+struct BrowserCall {
+    QWidget* parent;
+    QString dbFile, records, table;
+    QPointer<QDialog> dialog;
+};
+
+class Form1Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        setSettingsDirectory(dir_.path() + "/config");
+        savedFactory_ = Form1::browserFactory;
+        // A browser that closes as soon as its modal show starts.
+        Form1::browserFactory = [this](QWidget* parent, const QString& db, const QString& records,
+                                       const QString& table) -> QDialog* {
+            auto* d = new QDialog(parent);
+            calls_.push_back({parent, db, records, table, d});
+            QTimer::singleShot(0, d, &QDialog::reject);
+            return d;
+        };
+    }
+    void TearDown() override {
+        Form1::browserFactory = savedFactory_;
+        setSettingsDirectory(QString());
+    }
+
+    template <class T>
+    static T* get(Form1& f, const char* name) {
+        T* w = f.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    static QLineEdit* path(Form1& f) { return get<QLineEdit>(f, "FileTxT"); }
+    static QListWidget* tables(Form1& f) { return get<QListWidget>(f, "Tables"); }
+    static void click(Form1& f, const char* button) { get<QPushButton>(f, button)->click(); }
+
+    static QStringList listed(Form1& f) {
+        QStringList names;
+        for (int i = 0; i < tables(f)->count(); ++i) names << tables(f)->item(i)->text();
+        return names;
+    }
+
+    // The enabled state of FileTxT, BrowseBtn, OpenDatabaseBtn, CloseDatabaseBtn and OpenTable.
+    static void expectNoDatabase(Form1& f) {
+        EXPECT_TRUE(path(f)->isEnabled());
+        EXPECT_TRUE(get<QPushButton>(f, "BrowseBtn")->isEnabled());
+        EXPECT_TRUE(get<QPushButton>(f, "OpenDatabaseBtn")->isEnabled());
+        EXPECT_FALSE(get<QPushButton>(f, "CloseDatabaseBtn")->isEnabled());
+        EXPECT_TRUE(get<QPushButton>(f, "OpenTable")->isEnabled());
+        EXPECT_EQ(tables(f)->count(), 0);
+    }
+    static void expectListed(Form1& f) {
+        EXPECT_FALSE(path(f)->isEnabled());
+        EXPECT_FALSE(get<QPushButton>(f, "BrowseBtn")->isEnabled());
+        EXPECT_FALSE(get<QPushButton>(f, "OpenDatabaseBtn")->isEnabled());
+        EXPECT_TRUE(get<QPushButton>(f, "CloseDatabaseBtn")->isEnabled());
+        EXPECT_TRUE(get<QPushButton>(f, "OpenTable")->isEnabled());
+    }
+
+    QString sampleDb() {
+        return testutil::makeSqlite(
+            dir_, "shop.db",
+            {"create table Zeta (id long)", "create table MSDS (id long)", "create table MsData (id long)",
+             "create table [Mi tabla] (id long)", "create table MSysThings (id long)"});
+    }
+
+    QTemporaryDir dir_;
+    Form1::BrowserFactory savedFactory_;
+    std::vector<BrowserCall> calls_;
+};
+
+}  // namespace
+
+TEST_F(Form1Test, FirstStartShowsTheWindowEmptyInTheNoDatabaseState) {
+    Form1 f;
+    EXPECT_EQ(f.objectName(), "Form1");
+    EXPECT_EQ(f.windowTitle(), "Tabulon 1.0");
+    EXPECT_EQ(get<QGroupBox>(f, "SSPanel2")->title(), "Database");
+    EXPECT_EQ(get<QGroupBox>(f, "SSPanel1")->title(), "Database Tables");
+    EXPECT_EQ(get<QPushButton>(f, "BrowseBtn")->text(), "&Browse");
+    EXPECT_EQ(get<QPushButton>(f, "OpenDatabaseBtn")->text(), "&Open");
+    EXPECT_EQ(get<QPushButton>(f, "CloseDatabaseBtn")->text(), "&Close");
+    EXPECT_EQ(get<QPushButton>(f, "OpenTable")->text(), "&Open");
+    EXPECT_EQ(get<QPushButton>(f, "CancelBtn")->text(), "&Exit");
+    EXPECT_NE(f.findChild<QWidget*>("Image1"), nullptr);
+    EXPECT_EQ(path(f)->text(), "");
+    expectNoDatabase(f);
+}
+
+TEST_F(Form1Test, MissingFileIsReportedAndThePathSelectedForCorrection) {
+    Form1 f;
+    PromptScript script;
+    for (const QString& p : {dir_.filePath("nothere.mdb"), QString(), QString("   "), dir_.path()}) {
+        path(f)->setText(p);
+        path(f)->deselect();
+        click(f, "OpenDatabaseBtn");
+        ASSERT_EQ(script.count(), 1) << p.toStdString();
+        EXPECT_EQ(script.last().text, "This file could not be found!");
+        EXPECT_EQ(script.last().icon, vbExclamation);
+        EXPECT_EQ(script.last().buttons, vbOKOnly);
+        EXPECT_EQ(script.last().title, "Tabulon");
+        EXPECT_EQ(path(f)->text(), p);
+        EXPECT_EQ(path(f)->selectedText(), p);
+        EXPECT_EQ(f.focusWidget(), path(f));
+        expectNoDatabase(f);
+        EXPECT_EQ(f.cursor().shape(), Qt::ArrowCursor);  // the hourglass is gone
+        script.clear();
+    }
+}
+
+TEST_F(Form1Test, OpenListsTablesInEngineOrderWithoutMsNamesAndCloseResets) {
+    const QString db = sampleDb();
+    Form1 f;
+    PromptScript script;
+    path(f)->setText(db);
+    click(f, "OpenDatabaseBtn");
+    EXPECT_EQ(script.count(), 0);
+    EXPECT_EQ(listed(f), QStringList({"Zeta", "MsData", "Mi tabla"}));
+    EXPECT_EQ(shell::DatabaseFile, db);
+    expectListed(f);
+    EXPECT_EQ(f.cursor().shape(), Qt::ArrowCursor);
+
+    click(f, "CloseDatabaseBtn");
+    expectNoDatabase(f);
+    EXPECT_EQ(path(f)->text(), db);
+    EXPECT_EQ(shell::DatabaseFile, db);  // kept after Close
+
+    // Enter in the path box opens too.
+    QTest::keyClick(path(f), Qt::Key_Return);
+    EXPECT_EQ(tables(f)->count(), 3);
+}
+
+TEST_F(Form1Test, BlanksAroundThePathPassTheExistenceTestAndAreKept) {
+    QDir().mkpath(dir_.filePath("my data"));
+    const QString db = testutil::makeSqlite(dir_, "my data/shop 2.db", {"create table T (id long)"});
+    Form1 f;
+    PromptScript script;
+    path(f)->setText(db + "  ");
+    click(f, "OpenDatabaseBtn");
+    EXPECT_EQ(shell::DatabaseFile, db + "  ");
+    // The existence test trims, the engine is given the path as typed: it finds no such file, and the
+    // window says so in the engine's words and stays in the No database state.
+    ASSERT_EQ(script.count(), 1);
+    EXPECT_EQ(script.last().text.left(6), "3024: ");
+    EXPECT_TRUE(script.last().text.contains(db + "  "));
+    expectNoDatabase(f);
+
+    path(f)->setText(db);
+    click(f, "OpenDatabaseBtn");
+    EXPECT_EQ(listed(f), QStringList({"T"}));
+}
+
+TEST_F(Form1Test, JetFileListsItsUserTable) {
+    Form1 f;
+    PromptScript script;
+    path(f)->setText(testutil::jetFile("weirdObjectNames.mdb"));
+    click(f, "OpenDatabaseBtn");
+    EXPECT_EQ(script.count(), 0);
+    EXPECT_EQ(listed(f), QStringList({"19 MB 01 BEZAHLT ???"}));
+    expectListed(f);
+}
+
+TEST_F(Form1Test, FileTheEngineRefusesIsReportedWithNumberAndDescription) {
+    const QString fake = dir_.filePath("x.mdb");
+    {
+        QFile out(fake);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write("just some text, not a database\n");
+    }
+    Form1 f;
+    PromptScript script;
+    path(f)->setText(fake);
+    click(f, "OpenDatabaseBtn");
+    ASSERT_EQ(script.count(), 1);
+    EXPECT_TRUE(script.last().text.startsWith("3343: ")) << script.last().text.toStdString();
+    EXPECT_TRUE(script.last().text.contains(fake));
+    EXPECT_EQ(script.last().icon, vbCritical);
+    expectNoDatabase(f);
+    EXPECT_EQ(path(f)->selectedText(), fake);
+    EXPECT_EQ(f.cursor().shape(), Qt::ArrowCursor);
+
+    // Still usable: a real database opens afterwards.
+    path(f)->setText(sampleDb());
+    click(f, "OpenDatabaseBtn");
+    EXPECT_EQ(tables(f)->count(), 3);
+}
+
+TEST_F(Form1Test, LastOpenedIsWrittenOnCloseAndOfferedAtTheNextStart) {
+    {
+        Form1 f;
+        path(f)->setText("/edited/but/never/opened.mdb");
+        f.close();
+    }
+    EXPECT_EQ(GetSetting("Tabulon", "Settings", "LastOpened"), "/edited/but/never/opened.mdb");
+    {
+        Form1 f;
+        EXPECT_EQ(path(f)->text(), "/edited/but/never/opened.mdb");
+        EXPECT_EQ(path(f)->selectedText(), "/edited/but/never/opened.mdb");
+        path(f)->setText("");
+        click(f, "CancelBtn");  // Exit unloads the same way
+    }
+    EXPECT_EQ(GetSetting("Tabulon", "Settings", "LastOpened", "missing"), "");
+
+    // A file given on the command line replaces the remembered path.
+    SaveSetting("Tabulon", "Settings", "LastOpened", "/remembered.mdb");
+    Form1 f;
+    f.setStartFile("/from/command/line.db");
+    EXPECT_EQ(path(f)->text(), "/from/command/line.db");
+    EXPECT_EQ(path(f)->selectedText(), "/from/command/line.db");
+}
+
+TEST_F(Form1Test, BrowsePutsTheChosenFileAndCancelKeepsTheText) {
+    Form1 f;
+    PromptScript script;
+    path(f)->setText("/typed/path.mdb");
+    script.cancel();
+    click(f, "BrowseBtn");
+    ASSERT_EQ(script.count(), 1);
+    EXPECT_EQ(script.last().kind, PromptKind::OpenFile);
+    EXPECT_EQ(script.last().initialFile, "*.mdb");
+    EXPECT_TRUE(script.last().filter.contains("*.sqlite"));
+    EXPECT_TRUE(script.last().filter.contains("*.accdb"));
+    EXPECT_EQ(path(f)->text(), "/typed/path.mdb");
+    EXPECT_EQ(f.focusWidget(), path(f));
+
+    script.answer("/chosen/file.db");
+    click(f, "BrowseBtn");
+    EXPECT_EQ(path(f)->text(), "/chosen/file.db");
+}
+
+TEST_F(Form1Test, OpenTableGivesEachOpenAFreshModalBrowserAndReleasesIt) {
+    Form1 f;
+    path(f)->setText(sampleDb());
+
+    // Nothing listed, then nothing selected: nothing happens.
+    click(f, "OpenTable");
+    click(f, "OpenDatabaseBtn");
+    click(f, "OpenTable");
+    EXPECT_TRUE(calls_.empty());
+
+    // Double-clicking a name does not open it.
+    tables(f)->setCurrentRow(1);
+    const QRect r = tables(f)->visualItemRect(tables(f)->item(1));
+    QTest::mouseDClick(tables(f)->viewport(), Qt::LeftButton, {}, r.center());
+    EXPECT_TRUE(calls_.empty());
+
+    click(f, "OpenTable");
+    tables(f)->setCurrentRow(2);
+    click(f, "OpenTable");
+    ASSERT_EQ(calls_.size(), 2u);
+    EXPECT_EQ(calls_[0].parent, &f);
+    EXPECT_EQ(calls_[0].dbFile, shell::DatabaseFile);
+    EXPECT_EQ(calls_[0].records, "*");
+    EXPECT_EQ(calls_[0].table, "MsData");
+    EXPECT_EQ(calls_[1].table, "Mi tabla");
+    EXPECT_TRUE(calls_[0].dialog.isNull());  // released after its modal show
+    EXPECT_TRUE(calls_[1].dialog.isNull());
+    EXPECT_EQ(f.cursor().shape(), Qt::ArrowCursor);
+
+    // Enter on a selected name opens it as well.
+    QTest::keyClick(tables(f), Qt::Key_Return);
+    EXPECT_EQ(calls_.size(), 3u);
+}
+
+TEST_F(Form1Test, AltOBelongsToTheOpenButtonThatCanActNow) {
+    Form1 f;
+    path(f)->setText(sampleDb());
+    f.show();
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    // A mnemonic clicks its button after the press animation.
+    QTest::keyClick(&f, Qt::Key_O, Qt::AltModifier);  // the path's Open
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tables(f)->count() == 3; }, 2000));
+    EXPECT_TRUE(calls_.empty());
+    tables(f)->setCurrentRow(0);
+    QTest::keyClick(&f, Qt::Key_O, Qt::AltModifier);  // now the table's Open
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !calls_.empty(); }, 2000));
+    QTest::qWait(300);
+    ASSERT_EQ(calls_.size(), 1u);
+    EXPECT_EQ(calls_[0].table, "Zeta");
+    f.activateWindow();  // back from the modal browser
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    QTest::keyClick(&f, Qt::Key_C, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tables(f)->count() == 0; }, 2000));
+    expectNoDatabase(f);
+}
+
+TEST_F(Form1Test, PlaceholderBrowserShowsTheTablesRecords) {
+    Form1::browserFactory = savedFactory_;
+    const QString db = testutil::makeSqlite(
+        dir_, "few.db",
+        {"create table [Mi tabla] (id long, name text(20))", "insert into [Mi tabla] values (1, 'uno')",
+         "insert into [Mi tabla] values (2, 'dos')"});
+    std::unique_ptr<QDialog> d(Form1::browserFactory(nullptr, db, "*", "Mi tabla"));
+    EXPECT_EQ(d->objectName(), "AdvanceViewForm");
+    EXPECT_EQ(d->windowTitle(), "Records para Mi tabla");
+    auto* grid = d->findChild<QTableWidget*>("grdDataGrid");
+    ASSERT_NE(grid, nullptr);
+    ASSERT_EQ(grid->rowCount(), 2);
+    EXPECT_EQ(grid->item(1, 1)->text(), "dos");
+}
