@@ -1,0 +1,659 @@
+#include "AdvanceViewForm.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <functional>
+#include <vector>
+
+#include "BrowserSettings.h"
+#include "MenuPanels.h"
+#include "SearchRowArea.h"
+#include "SearchSql.h"
+#include "common/OperationErrorBox.h"
+#include "common/StandarFunctions.h"
+#include "platform/DataControl.h"
+#include "platform/DataGrid.h"
+#include "platform/Prompts.h"
+#include "platform/Twips.h"
+#include "platform/dao/Dao.h"
+
+namespace browser {
+
+namespace {
+
+using platform::pixelsToTwipsX;
+using platform::pixelsToTwipsY;
+using platform::twipsToPixelsX;
+using platform::twipsToPixelsY;
+
+// Design size of the client area and the margins of the resize rules, in twips.
+constexpr double kClientWidth = 12900, kClientHeight = 10950;
+constexpr double kGridMargin = 200, kBarMargin = 700, kGridToBar = 50;
+constexpr double kStatusBarHeight = 300;
+
+void place(QWidget* w, double left, double top, double width, double height) {
+    w->setGeometry(twipsToPixelsX(left), twipsToPixelsY(top), twipsToPixelsX(width), twipsToPixelsY(height));
+}
+
+template <class W>
+W* named(QWidget* parent, const char* name) {
+    auto* w = new W(parent);
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
+    auto* b = named<QPushButton>(parent, name);
+    b->setText(caption);
+    return b;
+}
+
+QLabel* label(QWidget* parent, const QString& text, double l, double t, double w, double h) {
+    auto* lbl = new QLabel(text, parent);
+    place(lbl, l, t, w, h);
+    return lbl;
+}
+
+// The hourglass on the window for one command.
+class WaitCursor {
+public:
+    explicit WaitCursor(QWidget* w) : w_(w) { w_->setCursor(Qt::WaitCursor); }
+    ~WaitCursor() { w_->unsetCursor(); }
+
+private:
+    QWidget* w_;
+};
+
+// The screen's pointer back to the default arrow.
+void defaultPointer() {
+    while (QGuiApplication::overrideCursor()) QGuiApplication::restoreOverrideCursor();
+}
+
+}  // namespace
+
+AdvanceViewForm::AdvanceViewForm(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("AdvanceViewForm"));
+    setWindowFlag(Qt::WindowMaximizeButtonHint, true);
+    setSizeGripEnabled(false);
+
+    datPrimaryRS = new platform::DataControl(this);
+    datPrimaryRS->setObjectName(QStringLiteral("datPrimaryRS"));
+    buildControls();
+
+    grdDataGrid->setDataSource(datPrimaryRS);
+    // After the grid's own connection, so the grid has its new columns when widths are applied.
+    connect(datPrimaryRS, &platform::DataControl::reposition, this, &AdvanceViewForm::onReposition);
+    connect(datPrimaryRS, &platform::DataControl::error, this, &AdvanceViewForm::onDataError);
+
+    // Enter in a search box or an input must not press a button of the dialog.
+    for (QPushButton* b : findChildren<QPushButton*>()) {
+        b->setAutoDefault(false);
+        b->setDefault(false);
+    }
+    resize(twipsToPixelsX(kClientWidth), twipsToPixelsY(kClientHeight));
+}
+
+AdvanceViewForm::~AdvanceViewForm() = default;
+
+// ---- controls ------------------------------------------------------------------------------------
+
+void AdvanceViewForm::buildControls() {
+    buildSearchPanel();
+
+    Separator = named<QFrame>(this, "Separator");
+    Separator->setFrameShape(QFrame::VLine);
+    Separator->setFrameShadow(QFrame::Raised);
+    place(Separator, 3330, 0, 60, 10650);
+
+    grdDataGrid = named<platform::DataGrid>(this, "grdDataGrid");
+    place(grdDataGrid, 3495, 45, 12615, 7320);
+    grdDataGrid->viewport()->installEventFilter(this);
+
+    buildControlPanel();
+
+    StatusBar = named<QStatusBar>(this, "StatusBar");
+    StatusBar->setSizeGripEnabled(true);
+    statusPanel1_ = named<QLabel>(StatusBar, "Panel1");
+    statusPanel1_->setTextFormat(Qt::PlainText);
+    StatusBar->addWidget(statusPanel1_, 1);
+    place(StatusBar, 0, kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight);
+
+    WorkingPanel = named<QFrame>(this, "WorkingPanel");
+    WorkingPanel->setFrameShape(QFrame::Panel);
+    WorkingPanel->setFrameShadow(QFrame::Raised);
+    WorkingPanel->setLineWidth(2);
+    WorkingPanel->setAutoFillBackground(true);
+    auto* working = label(WorkingPanel, QStringLiteral("Working..."), 0, 0, 1740, 705);
+    working->setAlignment(Qt::AlignCenter);
+    place(WorkingPanel, 0, 0, 1740, 705);
+    WorkingPanel->hide();
+    WorkingPanel->raise();
+
+    MenuOptions = new QMenu(QStringLiteral("Record"), this);
+    MenuOptions->setObjectName(QStringLiteral("MenuOptions"));
+    QAction* del =
+        MenuOptions->addAction(QStringLiteral("&Delete"), this, &AdvanceViewForm::DeleteCurrentRecord);
+    del->setObjectName(QStringLiteral("MenuBorrarRecord"));
+    MenuOptions->addSeparator();
+    MenuOptions->addAction(QStringLiteral("Add &New"), this, &AdvanceViewForm::AddNewRecord)
+        ->setObjectName(QStringLiteral("MenuAddNew"));
+    MenuOptions->addSeparator();
+    MenuOptions->addAction(QStringLiteral("View &All"), this, &AdvanceViewForm::SelectAllRecords)
+        ->setObjectName(QStringLiteral("MenuViewALl"));
+    MenuOptions->setDefaultAction(del);
+}
+
+void AdvanceViewForm::buildSearchPanel() {
+    SearchPanel = named<QGroupBox>(this, "SearchPanel");
+    SearchPanel->setTitle(QStringLiteral("Search Query"));
+    place(SearchPanel, 0, 0, 3330, 10650);
+
+    searchRows_ = new SearchRowArea(SearchPanel);
+    place(searchRows_, 150, 240, 3060, 4065);
+    connect(searchRows_, &SearchRowArea::valueChanged, this, &AdvanceViewForm::onSearchBoxChanged);
+    connect(searchRows_, &SearchRowArea::clearClicked, this, &AdvanceViewForm::onClear);
+
+    SSPanel2 = named<QGroupBox>(SearchPanel, "SSPanel2");
+    SSPanel2->setTitle(QStringLiteral("Search Options"));
+    place(SSPanel2, 105, 4395, 3135, 1590);
+    label(SSPanel2, QStringLiteral("Order by:"), 120, 330, 1000, 285);
+    OrderByBox = named<QComboBox>(SSPanel2, "OrderByBox");
+    place(OrderByBox, 1110, 300, 1890, 345);
+    label(SSPanel2, QStringLiteral("Operator:"), 120, 765, 1000, 285);
+    OperatorCombo = named<QComboBox>(SSPanel2, "OperatorCombo");
+    place(OperatorCombo, 1110, 735, 1890, 345);
+    FastSearchChk = named<QCheckBox>(SSPanel2, "FastSearchChk");
+    FastSearchChk->setText(QStringLiteral("Auto Search"));
+    FastSearchChk->setToolTip(
+        QStringLiteral("Iniciar búsqueda cada vez que cambie alguno de los campos de búsqueda"));
+    place(FastSearchChk, 120, 1170, 2880, 300);
+    // Chosen by the user (the program's selections order the grid where they are made).
+    connect(OrderByBox, &QComboBox::activated, this, &AdvanceViewForm::onOrderBySelected);
+
+    StatusPanel = named<QGroupBox>(SearchPanel, "StatusPanel");
+    StatusPanel->setTitle(QStringLiteral("Status"));
+    place(StatusPanel, 90, 6090, 3135, 1140);
+    StatusLbl = named<QLabel>(StatusPanel, "StatusLbl");
+    place(StatusLbl, 120, 300, 2895, 285);
+    ProgBar = named<QProgressBar>(StatusPanel, "ProgBar");
+    place(ProgBar, 120, 660, 2895, 330);
+    StatusPanel->hide();
+
+    SearchBtn = button(SearchPanel, "SearchBtn", QStringLiteral("&Search"));
+    place(SearchBtn, 420, 7380, 1170, 870);
+    SelectAllRecordsBtn = button(SearchPanel, "SelectAllRecordsBtn", QStringLiteral("&Show All"));
+    place(SelectAllRecordsBtn, 1680, 7380, 1170, 870);
+    SaveBtn = button(SearchPanel, "SaveBtn", QStringLiteral("Export"));
+    place(SaveBtn, 435, 8370, 1170, 870);
+    ImportBtn = button(SearchPanel, "ImportBtn", QStringLiteral("Import"));
+    place(ImportBtn, 1695, 8370, 1170, 870);
+    connect(SearchBtn, &QPushButton::clicked, this, &AdvanceViewForm::SearchRecords);
+    connect(SelectAllRecordsBtn, &QPushButton::clicked, this, &AdvanceViewForm::SelectAllRecords);
+}
+
+void AdvanceViewForm::buildControlPanel() {
+    ControlPanel = named<QFrame>(this, "ControlPanel");
+    ControlPanel->setFrameShape(QFrame::Panel);
+    ControlPanel->setFrameShadow(QFrame::Raised);
+    ControlPanel->setAutoFillBackground(true);
+    place(ControlPanel, 3405, 8625, 9390, 870);
+
+    MoveFirstBtn = button(ControlPanel, "MoveFirstBtn", QStringLiteral("<--"));
+    MoveFirstBtn->setToolTip(QStringLiteral("First Record"));
+    place(MoveFirstBtn, 7335, 555, 810, 270);
+    MoveLastBtn = button(ControlPanel, "MoveLastBtn", QStringLiteral("-->"));
+    MoveLastBtn->setToolTip(QStringLiteral("Last Record"));
+    place(MoveLastBtn, 8175, 555, 810, 270);
+    cmdClose = button(ControlPanel, "cmdClose", QStringLiteral("&Close"));
+    place(cmdClose, 7530, 90, 1170, 360);
+    connect(MoveFirstBtn, &QPushButton::clicked, this, &AdvanceViewForm::moveFirst);
+    connect(MoveLastBtn, &QPushButton::clicked, this, &AdvanceViewForm::moveLast);
+    connect(cmdClose, &QPushButton::clicked, this, [this] {
+        defaultPointer();
+        close();
+    });
+
+    panels_ = new MenuPanels(this, ControlPanel);
+    panels_->watchHover(SearchPanel, grdDataGrid);
+    if (auto* show = findChild<QPushButton*>(QStringLiteral("ShowRecords")))
+        connect(show, &QPushButton::clicked, this, &AdvanceViewForm::showRange);
+}
+
+QString AdvanceViewForm::statusText() const {
+    return statusPanel1_->text();
+}
+
+// ---- loading -------------------------------------------------------------------------------------
+
+void AdvanceViewForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (loaded_) return;
+    loaded_ = true;
+    loadStep();
+}
+
+void AdvanceViewForm::loadStep() {
+    const std::vector<std::function<void()>> steps = {
+        [this] {
+            OperatorCombo->clear();
+            OperatorCombo->addItems(
+                {QStringLiteral("Like"), QStringLiteral("="), QStringLiteral(">"), QStringLiteral("<")});
+            OperatorCombo->setCurrentIndex(-1);
+        },
+        [this] {
+            if (!DB_DATABASEFILE.isEmpty()) LoadDatabase();
+        },
+        [this] {
+            if (OperatorCombo->currentIndex() < 0) OperatorCombo->setCurrentIndex(0);
+        },
+        [this] { SetColumsWidth(); },
+    };
+    for (const auto& step : steps)
+        if (common::runOperationStep(step) == common::StepResult::Aborted) break;
+}
+
+void AdvanceViewForm::LoadDatabase() {
+    datPrimaryRS->setDatabaseName(DB_DATABASEFILE);
+    datPrimaryRS->setRecordSource(baseSql());
+    datPrimaryRS->Refresh();
+
+    const dao::Fields fields = datPrimaryRS->Recordset()->Fields();
+    const int n = fields.Count();
+    fieldNames_.clear();
+    fieldTypes_.clear();
+    for (int k = 0; k < n; ++k) {
+        fieldNames_ << fields.Item(k).Name();
+        fieldTypes_.push_back(fields.Item(k).Type());
+    }
+
+    searchRows_->ensureRows(std::max(1, n));
+    for (int j = 0; j < searchRows_->rowCount(); ++j) {
+        QComboBox* select = searchRows_->select(j);
+        select->clear();
+        select->addItems(fieldNames_);
+        // Row j starts on field j.
+        select->setCurrentIndex(j == 0 ? 0 : std::min(searchRows_->select(j - 1)->currentIndex() + 1, n - 1));
+    }
+    fillFieldLists();
+
+    // The order field is chosen here and applied once below (step 10 sorts by it in any case).
+    OrderByBox->setCurrentIndex(n > 0 ? 0 : -1);
+    setWindowTitle(QStringLiteral("Records para ") + DB_SELECTED_TABLE);
+
+    const TableSettings s = readTableSettings(DB_SELECTED_TABLE);
+    if (s.orderByBox >= 0 && s.orderByBox < OrderByBox->count()) OrderByBox->setCurrentIndex(s.orderByBox);
+    if (s.operatorCombo >= 0 && s.operatorCombo < OperatorCombo->count())
+        OperatorCombo->setCurrentIndex(s.operatorCombo);
+    // A check box is off or on; any other stored value is not one of ours.
+    FastSearchChk->setChecked(s.fastSearch == 0 ? false : true);
+    if (!sortField().isEmpty()) common::SortDataControl(datPrimaryRS, sortExpression(sortField()));
+
+    searchRows_->setAreaHeightTwips(10000);
+
+    // A stored query that no longer works is skipped silently; the grid keeps what it has.
+    if (!s.lastQuery.isEmpty()) {
+        const QString before = datPrimaryRS->RecordSource();
+        try {
+            datPrimaryRS->setRecordSource(s.lastQuery);
+            datPrimaryRS->Refresh();
+        } catch (const dao::Error&) {
+            datPrimaryRS->setRecordSource(before);
+        }
+    }
+}
+
+void AdvanceViewForm::fillFieldLists() {
+    const char* const allFields[] = {"CopyCombo1", "CopyCombo2",    "OpFieldsCombo",
+                                     "OrderByBox", "RemplaceCombo", "VerifyFields"};
+    const char* const numericFields[] = {"RangeCombo", "SummaryFields"};
+    for (const char* name : allFields) {
+        if (auto* c = findChild<QComboBox*>(QString::fromLatin1(name))) {
+            c->clear();
+            c->addItems(fieldNames_);
+        }
+    }
+    for (const char* name : numericFields) {
+        if (auto* c = findChild<QComboBox*>(QString::fromLatin1(name))) {
+            c->clear();
+            for (int k = 0; k < fieldNames_.size(); ++k)
+                if (isNumericFieldType(fieldTypes_[k])) c->addItem(fieldNames_[k]);
+        }
+    }
+}
+
+// ---- data control events -------------------------------------------------------------------------
+
+void AdvanceViewForm::onReposition() {
+    defaultPointer();
+    const QString source = datPrimaryRS->RecordSource();
+    if (statusPanel1_->text() != source) {
+        statusPanel1_->setText(source);
+        statusPanel1_->setToolTip(source);
+        SetColumsWidth();
+    }
+}
+
+void AdvanceViewForm::onDataError(int number, const QString& description, bool* handled) {
+    const QString text = dao::describe(number);
+    platform::MsgBox(QStringLiteral("Data error event hit err:") + (text.isEmpty() ? description : text),
+                     platform::vbOKOnly);
+    if (handled) *handled = true;
+}
+
+// ---- column widths -------------------------------------------------------------------------------
+
+void AdvanceViewForm::SetColumsWidth() {
+    for (int c = 0; c < grdDataGrid->ColumnCount(); ++c)
+        grdDataGrid->setColumnWidthTwips(c, readColumnWidth(DB_SELECTED_TABLE, c));
+}
+
+void AdvanceViewForm::SaveColumnsWidth() {
+    for (int c = 0; c < grdDataGrid->ColumnCount(); ++c)
+        writeColumnWidth(DB_SELECTED_TABLE, c, grdDataGrid->ColumnWidthTwips(c));
+}
+
+// ---- layout --------------------------------------------------------------------------------------
+
+void AdvanceViewForm::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    layoutOnResize();
+}
+
+void AdvanceViewForm::layoutOnResize() {
+    const double innerWidth = pixelsToTwipsX(width());
+    const double innerHeight = pixelsToTwipsY(height());
+    // The outer size: the frame is known only once a window manager has decorated the window.
+    const double outerWidth = pixelsToTwipsX(std::max(width(), frameGeometry().width()));
+    const double outerHeight = pixelsToTwipsY(std::max(height(), frameGeometry().height()));
+    const double panelsWidth = pixelsToTwipsX(SearchPanel->width()) + pixelsToTwipsX(Separator->width());
+
+    place(StatusBar, 0, innerHeight - kStatusBarHeight, innerWidth, kStatusBarHeight);
+
+    // A value the platform cannot take (a negative size) leaves that control as it was.
+    const double gridWidth = innerWidth - panelsWidth - kGridMargin;
+    if (gridWidth >= 0) grdDataGrid->resize(twipsToPixelsX(gridWidth), grdDataGrid->height());
+    const double barWidth = innerWidth - panelsWidth;
+    if (barWidth >= 0) ControlPanel->resize(twipsToPixelsX(barWidth), ControlPanel->height());
+    const double barHeight = pixelsToTwipsY(ControlPanel->height());
+    // A thick window frame must not push the bar under the status bar.
+    const double barTop =
+        std::min(outerHeight - barHeight - kBarMargin, innerHeight - kStatusBarHeight - barHeight);
+    if (barTop >= 0) ControlPanel->move(ControlPanel->x(), twipsToPixelsY(barTop));
+    ResetMenus();
+    const double gridHeight = pixelsToTwipsY(ControlPanel->y()) - kGridToBar;
+    if (gridHeight >= 0) grdDataGrid->resize(grdDataGrid->width(), twipsToPixelsY(gridHeight));
+
+    const double workH = pixelsToTwipsY(WorkingPanel->height()),
+                 workW = pixelsToTwipsX(WorkingPanel->width());
+    WorkingPanel->move(twipsToPixelsX(outerWidth / 2 - workW / 2),
+                       twipsToPixelsY(outerHeight / 2 - workH / 2));
+}
+
+void AdvanceViewForm::ResetMenus() {
+    if (panels_) panels_->ResetMenus();
+}
+
+void AdvanceViewForm::ToggleMenu(int selTab) {
+    if (panels_) panels_->ToggleMenu(selTab);
+}
+
+// ---- closing -------------------------------------------------------------------------------------
+
+void AdvanceViewForm::closeEvent(QCloseEvent* event) {
+    unload();
+    QDialog::closeEvent(event);
+}
+
+void AdvanceViewForm::done(int result) {
+    unload();
+    QDialog::done(result);
+}
+
+void AdvanceViewForm::unload() {
+    if (unloaded_) return;
+    unloaded_ = true;
+    try {
+        if (!DB_SELECTED_TABLE.isEmpty()) {
+            TableSettings s;
+            s.orderByBox = OrderByBox->currentIndex();
+            s.operatorCombo = OperatorCombo->currentIndex();
+            s.fastSearch = FastSearchChk->isChecked() ? 1 : 0;
+            s.lastQuery = statusPanel1_->text();
+            writeTableSettings(DB_SELECTED_TABLE, s);
+        }
+        SaveColumnsWidth();
+    } catch (...) {
+        // Closing never reports anything.
+    }
+    defaultPointer();
+}
+
+// ---- events --------------------------------------------------------------------------------------
+
+bool AdvanceViewForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == grdDataGrid->viewport() && event->type() == QEvent::MouseButtonRelease) {
+        auto* me = static_cast<QMouseEvent*>(event);
+        if (me->button() == Qt::LeftButton) {
+            ResetMenus();
+        } else if (me->button() == Qt::RightButton && !DB_DATABASEFILE.isEmpty()) {
+            const auto rs = datPrimaryRS->Recordset();
+            bool any = false;
+            try {
+                any = rs && rs->RecordCount() > 0;
+            } catch (const dao::Error&) {
+            }
+            if (any) MenuOptions->popup(me->globalPosition().toPoint());
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void AdvanceViewForm::keyPressEvent(QKeyEvent* event) {
+    // Escape does not close the browser; only Close and the close box do.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void AdvanceViewForm::moveFirst() {
+    try {
+        const auto rs = datPrimaryRS->Recordset();
+        if (rs && rs->RecordCount() > 0) datPrimaryRS->MoveFirst();
+    } catch (const dao::Error&) {
+        // Nowhere to move: the grid stays where it is.
+    }
+}
+
+void AdvanceViewForm::moveLast() {
+    try {
+        const auto rs = datPrimaryRS->Recordset();
+        if (rs && rs->RecordCount() > 0) datPrimaryRS->MoveLast();
+    } catch (const dao::Error&) {
+    }
+}
+
+// ---- search, range, show all, ordering -----------------------------------------------------------
+
+QString AdvanceViewForm::baseSql() const {
+    return recordSourceSql(DB_SELECTED_RECORDS, DB_SELECTED_TABLE);
+}
+
+QString AdvanceViewForm::sortField() const {
+    return OrderByBox->currentText();
+}
+
+void AdvanceViewForm::reportRejected(const QString& what, const dao::Error& e) {
+    defaultPointer();
+    platform::MsgBox(what + QChar(13) + e.description() + QStringLiteral(" - ") + QString::number(e.number()),
+                     platform::vbExclamation);
+}
+
+bool AdvanceViewForm::showRecordSource(const QString& source, bool ordered, const QString& what) {
+    const QString previousSource = datPrimaryRS->RecordSource();
+    const std::shared_ptr<dao::Recordset> previous = datPrimaryRS->Recordset();
+    const QString sort = ordered ? sortField() : QString();
+    const auto db = datPrimaryRS->Database();
+    try {
+        if (!sort.isEmpty() && db && fieldNames_.contains(sort, Qt::CaseInsensitive)) {
+            // The filtered and ordered records in one query: the same records, in the same order, as
+            // a refresh followed by a sort, for half the work.
+            auto rs = db->OpenRecordset(source + QStringLiteral(" order by ") + sortExpression(sort),
+                                        dao::dbOpenDynaset);
+            datPrimaryRS->setRecordSource(source);
+            datPrimaryRS->setRecordset(std::move(rs));
+            return true;
+        }
+        datPrimaryRS->setRecordSource(source);
+        datPrimaryRS->Refresh();
+    } catch (const dao::Error& e) {
+        // The window goes on with the records it showed before.
+        datPrimaryRS->setRecordSource(previousSource);
+        if (datPrimaryRS->Recordset() != previous) datPrimaryRS->setRecordset(previous);
+        reportRejected(what, e);
+        return false;
+    }
+    // An order field the records don't have is reported by the sort itself.
+    if (!sort.isEmpty()) common::SortDataControl(datPrimaryRS, sortExpression(sort));
+    return true;
+}
+
+void AdvanceViewForm::SearchRecords() {
+    if (DB_DATABASEFILE.isEmpty()) return;
+    WaitCursor busy(this);
+    const QString op = OperatorCombo->currentText();
+    if (op.isEmpty()) {
+        platform::MsgBox(QStringLiteral("Favor de seleccionar un operador de la lista de operadores,") +
+                             QChar(13) + QStringLiteral("es necesario para hacer la busqueda."),
+                         platform::vbInformation);
+        return;
+    }
+
+    std::vector<SearchRow> rows;
+    for (int i = 0; i < searchRows_->rowCount(); ++i) {
+        const int k = searchRows_->select(i)->currentIndex();
+        SearchRow row;
+        row.field = searchRows_->select(i)->currentText();
+        row.fieldType = k >= 0 && k < int(fieldTypes_.size()) ? fieldTypes_[k] : 0;
+        row.value = searchRows_->box(i)->text();
+        rows.push_back(row);
+    }
+    const QString what = QStringLiteral("The search could not be done:");
+    QString where;
+    try {
+        where = searchWhere(op, rows);
+    } catch (const dao::Error& e) {
+        reportRejected(what, e);
+        return;
+    }
+
+    if (!where.isEmpty()) {
+        // Only an empty table stops the search here; asking for one record tells.
+        bool empty = true;
+        try {
+            const auto db = datPrimaryRS->Database();
+            if (!db) throw dao::Error(dao::err::ObjectClosed, dao::describe(dao::err::ObjectClosed));
+            empty = db->OpenRecordset(QStringLiteral("select top 1 * from ") + sqlName(DB_SELECTED_TABLE))
+                        ->RecordCount() <= 0;
+        } catch (const dao::Error&) {
+            empty = false;  // the search itself will say what is wrong
+        }
+        if (!empty) {
+            showRecordSource(baseSql() + QStringLiteral(" where ") + where, true, what);
+            return;
+        }
+    }
+    // All records of the table, ordered unless there are none.
+    if (!showRecordSource(baseSql(), false, what)) return;
+    const auto rs = datPrimaryRS->Recordset();
+    if (!rs || rs->RecordCount() <= 0) return;
+    if (!sortField().isEmpty()) common::SortDataControl(datPrimaryRS, sortExpression(sortField()));
+}
+
+void AdvanceViewForm::onSearchBoxChanged() {
+    if (FastSearchChk->isChecked()) SearchRecords();
+}
+
+void AdvanceViewForm::onClear(int row) {
+    QLineEdit* box = searchRows_->box(row);
+    box->clear();  // runs the automatic search when it is on
+    box->setFocus(Qt::OtherFocusReason);
+}
+
+void AdvanceViewForm::showRange() {
+    auto* range = findChild<QComboBox*>(QStringLiteral("RangeCombo"));
+    auto* from = findChild<QLineEdit*>(QStringLiteral("FromTxT"));
+    auto* to = findChild<QLineEdit*>(QStringLiteral("ToTxT"));
+    if (!range || !from || !to) return;
+    const QString what = QStringLiteral("The range could not be shown:");
+    try {
+        // No text without a field and both bounds: the grid stays as it is.
+        if (const auto sql = rangeSql(DB_SELECTED_RECORDS, DB_SELECTED_TABLE, range->currentText(),
+                                      from->text(), to->text()))
+            showRecordSource(*sql, false, what);
+    } catch (const dao::Error& e) {
+        reportRejected(what, e);
+    }
+    from->setFocus(Qt::OtherFocusReason);
+}
+
+void AdvanceViewForm::SelectAllRecords() {
+    // All records, ordered, first record current: the refresh and the re-order as one query.
+    showRecordSource(baseSql(), true, QStringLiteral("The records could not be shown:"));
+}
+
+void AdvanceViewForm::RefreshTable() {
+    long long position = -1;
+    try {
+        if (const auto rs = datPrimaryRS->Recordset()) position = rs->AbsolutePosition();
+    } catch (const dao::Error&) {
+    }
+    try {
+        datPrimaryRS->Refresh();
+    } catch (const dao::Error&) {
+    }
+    if (!sortField().isEmpty()) common::SortDataControl(datPrimaryRS, sortExpression(sortField()));
+    try {
+        const auto rs = datPrimaryRS->Recordset();
+        if (rs && position >= 0 && position < rs->RecordCount()) {
+            rs->setAbsolutePosition(position);
+            datPrimaryRS->notifyReposition();
+        }
+    } catch (const dao::Error&) {
+    }
+}
+
+void AdvanceViewForm::onOrderBySelected(int index) {
+    if (index < 0 || sortField().isEmpty()) return;
+    common::SortDataControl(datPrimaryRS, sortExpression(sortField()));
+}
+
+// ---- record commands (built with the record tools) -----------------------------------------------
+
+void AdvanceViewForm::DataSortR(std::shared_ptr<dao::Recordset>& datRecord, const QString& strCriteria) {
+    common::SortRecordset(datRecord, strCriteria);
+}
+
+dao::Variant AdvanceViewForm::GetLastID(std::shared_ptr<dao::Recordset>, long) {
+    return dao::Variant::fromLong(0);
+}
+
+void AdvanceViewForm::SelectThisRecordOnly() {}
+void AdvanceViewForm::OpenCurrentRecord() {}
+void AdvanceViewForm::EditCurrentRecord() {}
+void AdvanceViewForm::AddNewRecord() {}
+void AdvanceViewForm::DeleteCurrentRecord() {}
+
+}  // namespace browser

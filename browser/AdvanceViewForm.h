@@ -1,0 +1,147 @@
+#pragma once
+
+// The table browser: one table of a database file in a grid bound to the data control datPrimaryRS,
+// with the search rows and options on the left, the bottom bar with the slide-up menu panels, and the
+// status bar showing the current SQL text. The opener assigns DB_DATABASEFILE, DB_SELECTED_RECORDS and
+// DB_SELECTED_TABLE, then shows the window modally; the table is loaded when the window is first shown.
+// Each window serves one table; its settings are written when it closes.
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+#include "platform/dao/Variant.h"
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+
+namespace dao {
+class Error;
+class Recordset;
+}  // namespace dao
+namespace platform {
+class DataControl;
+class DataGrid;
+}  // namespace platform
+
+namespace browser {
+
+class MenuPanels;
+class SearchRowArea;
+
+class AdvanceViewForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit AdvanceViewForm(QWidget* parent = nullptr);
+    ~AdvanceViewForm() override;
+
+    QString DB_SELECTED_TABLE;
+    QString DB_SELECTED_RECORDS;
+    QString DB_DATABASEFILE;
+
+    // Re-opens the recordset ordered by the sort expression and hands the new one back; a failure is
+    // reported and leaves the reference as it was.
+    void DataSortR(std::shared_ptr<dao::Recordset>& datRecord, const QString& strCriteria);
+    // The highest value of the field at lFieldIndex, or 0 (recordset commands are not built yet).
+    dao::Variant GetLastID(std::shared_ptr<dao::Recordset> theRecordSet, long lFieldIndex);
+
+    // Loads the table: record source, search rows, field lists, remembered order, operator, automatic
+    // search and last query. Errors before the last query reach the caller.
+    void LoadDatabase();
+    void SelectThisRecordOnly();
+    // Re-queries the record source, re-applies the order and returns to the same position.
+    void RefreshTable();
+    void OpenCurrentRecord();
+    void EditCurrentRecord();
+    void AddNewRecord();
+    void DeleteCurrentRecord();
+    // Back to every record of the table, ordered, first record current.
+    void SelectAllRecords();
+    void ResetMenus();
+    // The filled search rows under the chosen operator, joined by " and ", ordered by OrderByBox.
+    void SearchRecords();
+    void SetColumsWidth();
+    void SaveColumnsWidth();
+    void ToggleMenu(int selTab);
+
+    platform::DataControl* dataControl() const { return datPrimaryRS; }
+    MenuPanels* menuPanels() const { return panels_; }
+    // The text of StatusBar panel 1: the record source last seen by the reposition handler.
+    QString statusText() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void done(int result) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void buildControls();
+    void buildSearchPanel();
+    void buildControlPanel();
+    void loadStep();
+    void fillFieldLists();
+    void layoutOnResize();
+    void unload();
+
+    void onReposition();
+    void onDataError(int number, const QString& description, bool* handled);
+    void onSearchBoxChanged();
+    void onClear(int row);
+    void onOrderBySelected(int index);
+    void showRange();
+    void moveFirst();
+    void moveLast();
+
+    // Opens `source` ordered by the current sort field (when there is one) and shows it; on any
+    // failure the window keeps the records and record source it had and the user is told why.
+    bool showRecordSource(const QString& source, bool ordered, const QString& what);
+    void reportRejected(const QString& what, const dao::Error& e);
+    QString sortField() const;
+    QString baseSql() const;
+
+    platform::DataControl* datPrimaryRS;
+    platform::DataGrid* grdDataGrid;
+    QGroupBox* SearchPanel;
+    SearchRowArea* searchRows_;
+    QGroupBox* SSPanel2;
+    QComboBox* OrderByBox;
+    QComboBox* OperatorCombo;
+    QCheckBox* FastSearchChk;
+    QGroupBox* StatusPanel;
+    QLabel* StatusLbl;
+    QProgressBar* ProgBar;
+    QPushButton* SearchBtn;
+    QPushButton* SelectAllRecordsBtn;
+    QPushButton* SaveBtn;
+    QPushButton* ImportBtn;
+    QFrame* Separator;
+    QFrame* ControlPanel;
+    QPushButton* MoveFirstBtn;
+    QPushButton* MoveLastBtn;
+    QPushButton* cmdClose;
+    QStatusBar* StatusBar;
+    QLabel* statusPanel1_;
+    QFrame* WorkingPanel;
+    QMenu* MenuOptions;
+    MenuPanels* panels_ = nullptr;
+
+    // The table's fields as loaded: names in field order and their engine type codes.
+    QStringList fieldNames_;
+    std::vector<int> fieldTypes_;
+    bool loaded_ = false;
+    bool unloaded_ = false;
+};
+
+}  // namespace browser

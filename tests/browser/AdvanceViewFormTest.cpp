@@ -1,0 +1,422 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "../platform/QStringPrint.h"
+#include "TestUtil.h"
+#include "browser/AdvanceViewForm.h"
+#include "browser/MenuPanels.h"
+#include "platform/DataControl.h"
+#include "platform/DataGrid.h"
+#include "platform/Prompts.h"
+#include "platform/SettingsStore.h"
+#include "platform/Twips.h"
+#include "platform/dao/Dao.h"
+
+using browser::AdvanceViewForm;
+using namespace platform;
+
+namespace {
+
+const QStringList kClientes = {
+    "create table Clientes (Id long, Nombre text(50), Cantidad long, Precio currency, Alta datetime)",
+    "insert into Clientes values (3, 'Ana Abad', 12, 15.5, '2020-01-02 00:00:00')",
+    "insert into Clientes values (1, 'Luis Gómez', 7, 3, '2021-05-06 00:00:00')",
+    "insert into Clientes values (2, 'Sean O''Brien', 12, 20, '2019-03-04 00:00:00')",
+    "insert into Clientes values (4, 'Marta Abreu', 0, 1.25, null)",
+};
+
+class AdvanceViewFormTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        setSettingsDirectory(dir_.path() + "/config");
+        db_ = testutil::makeSqlite(dir_, "clientes.db", kClientes);
+    }
+    void TearDown() override { setSettingsDirectory(QString()); }
+
+    // A browser over `table`, assigned as the main window does and shown (which loads the table).
+    std::unique_ptr<AdvanceViewForm> open(const QString& table, const QString& db = QString()) {
+        auto f = std::make_unique<AdvanceViewForm>();
+        f->DB_DATABASEFILE = db.isEmpty() ? db_ : db;
+        f->DB_SELECTED_RECORDS = "*";
+        f->DB_SELECTED_TABLE = table;
+        f->show();
+        return f;
+    }
+
+    template <class T = QWidget>
+    static T* get(QWidget& w, const QString& name) {
+        T* c = w.findChild<T*>(name);
+        EXPECT_NE(c, nullptr) << name.toStdString();
+        return c;
+    }
+    static QLineEdit* box(QWidget& w, int i) { return get<QLineEdit>(w, QString("SearchBox(%1)").arg(i)); }
+    static QComboBox* select(QWidget& w, int i) {
+        return get<QComboBox>(w, QString("SearchSelect(%1)").arg(i));
+    }
+    static QComboBox* combo(QWidget& w, const char* name) { return get<QComboBox>(w, name); }
+    static QString source(AdvanceViewForm& f) { return f.dataControl()->RecordSource(); }
+    static long long count(AdvanceViewForm& f) { return f.dataControl()->Recordset()->RecordCount(); }
+    // The value of field `field` of the record at `row`, as the grid shows it.
+    static QString cell(AdvanceViewForm& f, int row, int field) {
+        auto* grid = get<DataGrid>(f, "grdDataGrid");
+        return grid->model()->index(row, field).data().toString();
+    }
+    static void choose(QComboBox* c, int index) {
+        c->setCurrentIndex(index);
+        emit c->activated(index);
+    }
+
+    QTemporaryDir dir_;
+    QString db_;
+    PromptScript prompts_;  // no real box may ever block a test
+};
+
+TEST_F(AdvanceViewFormTest, FirstOpeningLoadsTheTableWithDefaults) {
+    auto f = open("Clientes");
+    EXPECT_EQ(f->windowTitle(), "Records para Clientes");
+    EXPECT_EQ(source(*f), "select * from Clientes");
+    EXPECT_EQ(f->statusText(), "select * from Clientes");
+    EXPECT_EQ(get<QLabel>(*f, "Panel1")->toolTip(), "select * from Clientes");
+
+    // One search row per field, 1000 twips apart, row j on field j.
+    for (int j = 0; j < 5; ++j) {
+        EXPECT_EQ(select(*f, j)->count(), 5);
+        EXPECT_EQ(select(*f, j)->currentIndex(), j);
+    }
+    EXPECT_EQ(f->findChild<QLineEdit*>("SearchBox(5)"), nullptr);
+    EXPECT_EQ(box(*f, 3)->y() - box(*f, 2)->y(), twipsToPixelsY(1000));
+    EXPECT_EQ(get<QScrollBar>(*f, "SearchScroll")->maximum(), 10000);
+
+    // Defaults: ordered by the first field, "Like", Auto Search on, columns 1500 twips wide.
+    EXPECT_EQ(combo(*f, "OrderByBox")->currentText(), "Id");
+    EXPECT_EQ(cell(*f, 0, 0), "1");
+    EXPECT_EQ(cell(*f, 3, 0), "4");
+    EXPECT_EQ(combo(*f, "OperatorCombo")->currentText(), "Like");
+    EXPECT_TRUE(get<QCheckBox>(*f, "FastSearchChk")->isChecked());
+    auto* grid = get<DataGrid>(*f, "grdDataGrid");
+    ASSERT_EQ(grid->ColumnCount(), 5);
+    EXPECT_NEAR(grid->ColumnWidthTwips(4), 1500, 15);
+
+    // Every field for the general lists, Integer/Long/Currency only for ranges and totals.
+    EXPECT_EQ(combo(*f, "CopyCombo1")->count(), 5);
+    auto* range = combo(*f, "RangeCombo");
+    ASSERT_EQ(range->count(), 3);
+    EXPECT_EQ(range->itemText(2), "Precio");
+    EXPECT_EQ(combo(*f, "SummaryFields")->count(), 3);
+    EXPECT_EQ(prompts_.count(), 0);
+}
+
+TEST_F(AdvanceViewFormTest, SettingsAreRememberedAcrossTwoBrowsers) {
+    {
+        auto f = open("Clientes");
+        choose(combo(*f, "OrderByBox"), 1);  // Nombre
+        combo(*f, "OperatorCombo")->setCurrentIndex(1);
+        get<QCheckBox>(*f, "FastSearchChk")->setChecked(false);
+        QTest::keyClicks(box(*f, 2), "12");  // Cantidad; no automatic search now
+        EXPECT_EQ(source(*f), "select * from Clientes");
+        QTest::mouseClick(get<QPushButton>(*f, "SearchBtn"), Qt::LeftButton);
+        EXPECT_EQ(source(*f), "select * from Clientes where [Cantidad] =12");
+        EXPECT_EQ(cell(*f, 0, 1), "Ana Abad");  // ordered by Nombre
+        get<DataGrid>(*f, "grdDataGrid")->setColumnWidthTwips(1, 2400);
+        QTest::mouseClick(get<QPushButton>(*f, "cmdClose"), Qt::LeftButton);
+    }
+    EXPECT_EQ(GetSetting("Tabulon", "Clientes", "OrderByBox"), "1");
+    EXPECT_EQ(GetSetting("Tabulon", "Settings", "ClientesColWidth1"), "2400");
+
+    auto f = open("Clientes");
+    EXPECT_EQ(combo(*f, "OrderByBox")->currentText(), "Nombre");
+    EXPECT_EQ(combo(*f, "OperatorCombo")->currentText(), "=");
+    EXPECT_FALSE(get<QCheckBox>(*f, "FastSearchChk")->isChecked());
+    EXPECT_EQ(source(*f), "select * from Clientes where [Cantidad] =12");
+    EXPECT_EQ(f->statusText(), source(*f));
+    EXPECT_EQ(count(*f), 2);
+    EXPECT_NEAR(get<DataGrid>(*f, "grdDataGrid")->ColumnWidthTwips(1), 2400, 15);
+    EXPECT_NEAR(get<DataGrid>(*f, "grdDataGrid")->ColumnWidthTwips(0), 1500, 15);
+    EXPECT_EQ(prompts_.count(), 0);
+}
+
+TEST_F(AdvanceViewFormTest, BadStoredSettingsFallBackSilently) {
+    SaveSetting("Tabulon", "Clientes", "OrderByBox", "5");  // the table has five fields: 0..4
+    SaveSetting("Tabulon", "Clientes", "OperatorCombo", "dos");
+    SaveSetting("Tabulon", "Clientes", "FastSearch", "on");
+    SaveSetting("Tabulon", "Clientes", "LastQuery", "select * from Clientes where [Gone] = 1");
+    SaveSetting("Tabulon", "Settings", "ClientesColWidth0", "wide");
+    SaveSetting("Tabulon", "Settings", "ClientesColWidth1", "-300");
+    SaveSetting("Tabulon", "Settings", "ClientesColWidth2", " 1 800x");  // blanks dropped, then 1800
+    auto f = open("Clientes");
+    EXPECT_EQ(combo(*f, "OrderByBox")->currentIndex(), 0);
+    EXPECT_EQ(combo(*f, "OperatorCombo")->currentText(), "Like");
+    EXPECT_TRUE(get<QCheckBox>(*f, "FastSearchChk")->isChecked());
+    EXPECT_EQ(source(*f), "select * from Clientes");  // the broken last query is skipped
+    EXPECT_EQ(count(*f), 4);
+    auto* grid = get<DataGrid>(*f, "grdDataGrid");
+    EXPECT_NEAR(grid->ColumnWidthTwips(0), 1500, 15);
+    EXPECT_NEAR(grid->ColumnWidthTwips(1), 1500, 15);
+    EXPECT_NEAR(grid->ColumnWidthTwips(2), 1800, 15);
+    EXPECT_EQ(prompts_.count(), 0);
+
+    f.reset();
+    SaveSetting("Tabulon", "Clientes", "OrderByBox", "2.5");  // nearest whole number, ties to even
+    SaveSetting("Tabulon", "Clientes", "OperatorCombo", "&H3");
+    f = open("Clientes");
+    EXPECT_EQ(combo(*f, "OrderByBox")->currentText(), "Cantidad");
+    EXPECT_EQ(combo(*f, "OperatorCombo")->currentText(), "<");
+}
+
+TEST_F(AdvanceViewFormTest, SearchTextsOfTheTypedRows) {
+    auto f = open("Clientes");
+    // Like: containment on text, equality on numbers (no blank before the number).
+    QTest::keyClicks(box(*f, 1), "ab");
+    EXPECT_EQ(source(*f), "select * from Clientes where [Nombre] like '*ab*'");
+    EXPECT_EQ(count(*f), 2);
+    QTest::keyClicks(box(*f, 2), "12abc");
+    EXPECT_EQ(source(*f), "select * from Clientes where [Nombre] like '*ab*' and [Cantidad] =12");
+    EXPECT_EQ(count(*f), 1);
+
+    // An empty row between two filled ones adds no second " and ".
+    box(*f, 1)->clear();
+    box(*f, 3)->setText("15.5");
+    EXPECT_EQ(source(*f), "select * from Clientes where [Cantidad] =12 and [Precio] =15.5");
+    box(*f, 2)->setText("abc");
+    EXPECT_EQ(source(*f), "select * from Clientes where [Cantidad] =0 and [Precio] =15.5");
+    EXPECT_EQ(count(*f), 0);
+
+    // ">" tests numbers with ">", text still for equality.
+    choose(combo(*f, "OperatorCombo"), 2);
+    box(*f, 2)->clear();
+    box(*f, 3)->clear();
+    box(*f, 1)->setText("ab");
+    EXPECT_EQ(source(*f), "select * from Clientes where [Nombre] = 'ab'");
+    box(*f, 3)->setText("15");
+    EXPECT_EQ(source(*f), "select * from Clientes where [Nombre] = 'ab' and [Precio] >15");
+
+    // A row switched to another field takes that field's name and type.
+    box(*f, 1)->clear();
+    box(*f, 3)->clear();
+    select(*f, 4)->setCurrentIndex(0);
+    box(*f, 4)->setText("2");
+    EXPECT_EQ(source(*f), "select * from Clientes where [Id] >2");
+    EXPECT_EQ(count(*f), 2);
+    EXPECT_EQ(cell(*f, 0, 0), "3");  // ordered by OrderByBox
+
+    // ClearBtn empties its row, searches again and gives the box the focus.
+    QTest::mouseClick(get<QPushButton>(*f, "ClearBtn(4)"), Qt::LeftButton);
+    EXPECT_EQ(box(*f, 4)->text(), "");
+    EXPECT_EQ(source(*f), "select * from Clientes");
+    EXPECT_EQ(count(*f), 4);
+    EXPECT_EQ(prompts_.count(), 0);
+}
+
+TEST_F(AdvanceViewFormTest, ApostrophesAndQuotedTableNames) {
+    testutil::makeSqlite(dir_, "other.db", {});
+    auto db = dao::OpenDatabase(db_);
+    db->Execute("create table [Mi tabla] (Nombre text(30), Nota memo)");
+    db->Execute("insert into [Mi tabla] values ('Sean O''Brien', 'x')");
+    db->Execute("insert into [Mi tabla] values ('Ana', 'y')");
+    db->Close();
+
+    auto f = open("Mi tabla");
+    EXPECT_EQ(f->windowTitle(), "Records para Mi tabla");
+    EXPECT_EQ(source(*f), "select * from [Mi tabla]");
+    EXPECT_EQ(count(*f), 2);
+    EXPECT_EQ(combo(*f, "RangeCombo")->count(), 0);  // no Integer, Long or Currency field
+    QTest::keyClicks(box(*f, 0), "O'Brien");
+    EXPECT_EQ(source(*f), "select * from [Mi tabla] where [Nombre] like '*O''Brien*'");
+    EXPECT_EQ(count(*f), 1);
+    EXPECT_EQ(prompts_.count(), 0);
+    QTest::mouseClick(get<QPushButton>(*f, "cmdClose"), Qt::LeftButton);
+    EXPECT_EQ(GetSetting("Tabulon", "Mi tabla", "LastQuery"), source(*f));
+}
+
+TEST_F(AdvanceViewFormTest, RejectedSearchesAreExplainedAndKeepThePreviousRecords) {
+    auto f = open("Clientes");
+    QTest::keyClicks(box(*f, 1), "Ana");
+    const QString before = source(*f);
+    const auto records = f->dataControl()->Recordset();
+    ASSERT_EQ(count(*f), 1);
+
+    // A number beyond any field's range.
+    box(*f, 2)->setText("1e999");
+    ASSERT_EQ(prompts_.count(), 1);
+    EXPECT_EQ(prompts_.last().icon, vbExclamation);
+    EXPECT_TRUE(prompts_.last().text.contains("Overflow")) << prompts_.last().text.toStdString();
+    EXPECT_EQ(source(*f), before);
+    EXPECT_EQ(f->dataControl()->Recordset(), records);
+    box(*f, 2)->clear();
+
+    // The table went away behind the browser's back: search, range and show all all say so.
+    {
+        auto db = dao::OpenDatabase(db_);
+        db->Execute("drop table Clientes");
+        db->Close();
+    }
+    prompts_.clear();
+    const QString shown = source(*f);
+    QTest::mouseClick(get<QPushButton>(*f, "SearchBtn"), Qt::LeftButton);
+    QTest::mouseClick(get<QPushButton>(*f, "SelectAllRecordsBtn"), Qt::LeftButton);
+    combo(*f, "RangeCombo")->setCurrentIndex(0);
+    get<QLineEdit>(*f, "FromTxT")->setText("1");
+    get<QLineEdit>(*f, "ToTxT")->setText("2");
+    QTest::mouseClick(get<QPushButton>(*f, "ShowRecords"), Qt::LeftButton);
+    ASSERT_EQ(prompts_.count(), 3);
+    for (const auto& r : prompts_.requests()) EXPECT_EQ(r.icon, vbExclamation) << r.text.toStdString();
+    EXPECT_EQ(source(*f), shown);
+    EXPECT_EQ(f->statusText(), shown);
+}
+
+// Waits for the engine to reject a date compared with a text (3464) as the file format's own engine
+// does; today the comparison finds no record instead.
+TEST_F(AdvanceViewFormTest, DISABLED_DateComparedWithTextIsRejected) {
+    auto f = open("Clientes");
+    QTest::keyClicks(box(*f, 1), "Ana");
+    const QString before = source(*f);
+    combo(*f, "OperatorCombo")->setCurrentIndex(1);
+    box(*f, 4)->setText("Ana");
+    ASSERT_GE(prompts_.count(), 1);
+    EXPECT_EQ(prompts_.last().icon, vbExclamation);
+    EXPECT_TRUE(prompts_.last().text.contains("3464")) << prompts_.last().text.toStdString();
+    EXPECT_EQ(source(*f), before);
+    EXPECT_EQ(f->statusText(), before);
+}
+
+TEST_F(AdvanceViewFormTest, RangesShowAllAndOrdering) {
+    auto f = open("Clientes");
+    auto* range = combo(*f, "RangeCombo");
+    auto* from = get<QLineEdit>(*f, "FromTxT");
+    auto* to = get<QLineEdit>(*f, "ToTxT");
+    auto* show = get<QPushButton>(*f, "ShowRecords");
+    range->setCurrentIndex(1);  // Cantidad
+
+    from->setText("*");
+    to->setText("100");
+    QTest::mouseClick(show, Qt::LeftButton);
+    EXPECT_EQ(source(*f), "select * from Clientes where [Cantidad] <= 100");
+    from->setText("5");
+    to->setText("*");
+    QTest::mouseClick(show, Qt::LeftButton);
+    EXPECT_EQ(source(*f), "select * from Clientes where [Cantidad] >= 5 ");
+    EXPECT_EQ(count(*f), 3);
+    from->setText("*");
+    QTest::mouseClick(show, Qt::LeftButton);
+    EXPECT_EQ(source(*f), "select * from Clientes where [Cantidad] <= 0");
+    EXPECT_EQ(count(*f), 1);
+    from->setText("7");
+    to->setText("12");
+    QTest::mouseClick(show, Qt::LeftButton);
+    EXPECT_EQ(source(*f), "select * from Clientes where [Cantidad]>= 7 and [Cantidad] <= 12");
+    EXPECT_EQ(count(*f), 3);
+    // A missing bound leaves the grid as it is.
+    to->clear();
+    QTest::mouseClick(show, Qt::LeftButton);
+    EXPECT_EQ(source(*f), "select * from Clientes where [Cantidad]>= 7 and [Cantidad] <= 12");
+
+    // Ordering by the user's choice, then Show All: everything, still ordered, first record current.
+    choose(combo(*f, "OrderByBox"), 3);  // Precio
+    EXPECT_EQ(cell(*f, 0, 0), "1");
+    QTest::mouseClick(get<QPushButton>(*f, "SelectAllRecordsBtn"), Qt::LeftButton);
+    EXPECT_EQ(source(*f), "select * from Clientes");
+    EXPECT_EQ(count(*f), 4);
+    EXPECT_EQ(cell(*f, 0, 0), "4");
+    EXPECT_EQ(f->dataControl()->Recordset()->AbsolutePosition(), 0);
+    EXPECT_EQ(prompts_.count(), 0);
+}
+
+TEST_F(AdvanceViewFormTest, MessagesOfTheWindow) {
+    auto f = open("Clientes");
+    combo(*f, "OperatorCombo")->setCurrentIndex(-1);
+    QTest::mouseClick(get<QPushButton>(*f, "SearchBtn"), Qt::LeftButton);
+    ASSERT_EQ(prompts_.count(), 1);
+    EXPECT_EQ(prompts_.last().text, QString("Favor de seleccionar un operador de la lista de operadores,") +
+                                        QChar(13) + "es necesario para hacer la busqueda.");
+    EXPECT_EQ(prompts_.last().icon, vbInformation);
+
+    bool handled = f->dataControl()->raiseError(dao::Error(3021, "whatever"));
+    EXPECT_TRUE(handled);
+    ASSERT_EQ(prompts_.count(), 2);
+    EXPECT_EQ(prompts_.last().text, "Data error event hit err:" + dao::describe(3021));
+    EXPECT_EQ(prompts_.last().style, vbOKOnly);
+}
+
+TEST_F(AdvanceViewFormTest, LoadStepFailureOffersAbortRetryIgnore) {
+    prompts_.answer(vbRetry).answer(vbIgnore);
+    auto f = open("Nowhere");
+    ASSERT_EQ(prompts_.count(), 2);
+    EXPECT_EQ(prompts_.last().buttons, vbAbortRetryIgnore);
+    EXPECT_EQ(prompts_.last().icon, vbCritical);
+    EXPECT_TRUE(prompts_.last().text.endsWith(" - 3078")) << prompts_.last().text.toStdString();
+    EXPECT_EQ(combo(*f, "OperatorCombo")->currentText(), "Like");  // the steps after it ran
+    // Navigation on nothing does nothing.
+    QTest::mouseClick(get<QPushButton>(*f, "MoveFirstBtn"), Qt::LeftButton);
+    QTest::mouseClick(get<QPushButton>(*f, "MoveLastBtn"), Qt::LeftButton);
+    EXPECT_EQ(prompts_.count(), 2);
+}
+
+TEST_F(AdvanceViewFormTest, OneFieldTableAndEmptyTable) {
+    auto db = dao::OpenDatabase(db_);
+    db->Execute("create table Solo (Nombre text(10))");
+    db->Close();
+    auto f = open("Solo");
+    EXPECT_EQ(select(*f, 0)->count(), 1);
+    EXPECT_EQ(f->findChild<QComboBox*>("SearchSelect(1)"), nullptr);
+    EXPECT_EQ(combo(*f, "OrderByBox")->count(), 1);
+    EXPECT_EQ(combo(*f, "RangeCombo")->count(), 0);
+    QTest::mouseClick(get<QPushButton>(*f, "MoveLastBtn"), Qt::LeftButton);
+    box(*f, 0)->setText("x");  // an empty table ends the search silently
+    EXPECT_EQ(source(*f), "select * from Solo");
+    EXPECT_EQ(prompts_.count(), 0);
+}
+
+TEST_F(AdvanceViewFormTest, NavigationAndResize) {
+    auto f = open("Clientes");
+    QTest::mouseClick(get<QPushButton>(*f, "MoveLastBtn"), Qt::LeftButton);
+    EXPECT_EQ(f->dataControl()->Recordset()->AbsolutePosition(), 3);
+    QTest::mouseClick(get<QPushButton>(*f, "MoveFirstBtn"), Qt::LeftButton);
+    EXPECT_EQ(f->dataControl()->Recordset()->AbsolutePosition(), 0);
+
+    f->resize(twipsToPixelsX(15000), twipsToPixelsY(12000));
+    auto* grid = get<QWidget>(*f, "grdDataGrid");
+    auto* bar = get<QWidget>(*f, "ControlPanel");
+    EXPECT_NEAR(pixelsToTwipsX(grid->width()), 15000 - 3330 - 60 - 200, 30);
+    EXPECT_NEAR(pixelsToTwipsX(bar->width()), 15000 - 3330 - 60, 30);
+    EXPECT_NEAR(pixelsToTwipsY(grid->height()), pixelsToTwipsY(bar->y()) - 50, 30);
+    EXPECT_LE(bar->geometry().bottom(), get<QWidget>(*f, "StatusBar")->y());
+    EXPECT_EQ(get<QWidget>(*f, "MenuPanel(3)")->y(), bar->y());
+    // Too small for the grid: the controls keep what they had rather than take a negative size.
+    f->resize(twipsToPixelsX(3000), twipsToPixelsY(3000));
+    EXPECT_GE(grid->width(), 0);
+}
+
+TEST_F(AdvanceViewFormTest, PanelsOpenAndCloseByTimerAndGridClick) {
+    auto f = open("Clientes");
+    browser::MenuPanels* panels = f->menuPanels();
+    panels->setStepMs(0);
+    panels->setAutoResetInterval(100);
+    auto* bar = get<QWidget>(*f, "ControlPanel");
+
+    f->ToggleMenu(0);
+    EXPECT_TRUE(panels->isOpen(0));
+    QTRY_VERIFY_WITH_TIMEOUT(!panels->isOpen(0), 3000);  // closed by AutoResetMenus
+    EXPECT_EQ(get<QWidget>(*f, "MenuPanel(0)")->y(), bar->y());
+
+    f->ToggleMenu(3);
+    ASSERT_TRUE(panels->isOpen(3));
+    auto* grid = get<DataGrid>(*f, "grdDataGrid");
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_FALSE(panels->isOpen(3));
+    EXPECT_EQ(get<QWidget>(*f, "MenuPanel(3)")->y(), bar->y());
+}
+
+}  // namespace
