@@ -163,6 +163,20 @@ std::vector<QString> splitTopLevel(const QString& s) {
     return parts;
 }
 
+// The engine types of a table's columns, by lower-cased name, for typed criteria checks.
+FieldTypeLookup columnTypes(Connection& c, const QString& table) {
+    if (table.isEmpty()) return {};
+    auto types = std::make_shared<QHash<QString, int>>();
+    StmtGuard st{c.prepare("SELECT * FROM " + quoteIdent(table) + " LIMIT 0")};
+    for (int i = 0; i < sqlite3_column_count(st.st); ++i) {
+        const char* decl = sqlite3_column_decltype(st.st, i);
+        if (decl && *decl)
+            types->insert(QString::fromUtf8(sqlite3_column_name(st.st, i)).toLower(),
+                          fieldTypeFromDeclared(QString::fromUtf8(decl)).type);
+    }
+    return [types](const QString& name) { return types->value(name.toLower(), 0); };
+}
+
 std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source, int type) {
     Lock lock(conn->mu);
     conn->use();
@@ -178,10 +192,11 @@ std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
             raise(err::TableNotFound, QString("The engine cannot find the input table or query '%1'.").arg(bare));
         jet = "SELECT * FROM " + jetName(t);
     }
-    const TranslatedSql ts = translateJetSql(jet);
-    r->jetWithoutOrder = ts.jetWithoutOrder;
+    TranslatedSql ts = translateJetSql(jet);
     bool hasRowid = false;
     const QString table = ts.singleTable ? findTable(*conn, ts.table, &hasRowid) : QString();
+    if (!table.isEmpty() && !ts.whereClause.isEmpty()) ts = translateJetSql(jet, columnTypes(*conn, table));
+    r->jetWithoutOrder = ts.jetWithoutOrder;
     if (!table.isEmpty() && hasRowid && type != dbOpenSnapshot) {
         r->table = table;
         r->name = table;
@@ -908,7 +923,7 @@ void Recordset::FindFirst(const QString& criteria) {
     auto& r = *impl_;
     Lock lock(r.conn->mu);
     r.conn->use();
-    const QString crit = translateJetExpression(criteria);
+    const QString crit = translateJetExpression(criteria, r.snapshot ? FieldTypeLookup() : columnTypes(*r.conn, r.table));
     r.discardEdit();
     r.noMatch = true;
     if (r.snapshot) {

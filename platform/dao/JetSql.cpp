@@ -1,12 +1,14 @@
 #include "JetSql.h"
 
 #include <QDate>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTime>
 #include <vector>
 
 #include "Error.h"
+#include "FieldTypes.h"
 
 namespace dao {
 
@@ -181,7 +183,40 @@ struct Translation {
 };
 
 // Rewrites the tokens in place and gathers the clause boundaries of the outermost statement.
-void translateTokens(std::vector<Token>& t, TranslatedSql& out, const QString& original, bool expressionOnly) {
+// A text literal compared with a date or number field must be a date or a number: converted to the
+// stored date form, or refused with 3464 as the engine refuses such criteria.
+void checkTypedComparison(std::vector<Token>& t, int nameAt, const FieldTypeLookup& typeOf) {
+    if (!typeOf) return;
+    const int op = nextSolid(t, nameAt);
+    if (op < 0 || t[op].kind != Tok::Op) return;
+    static const QSet<QString> comparisons = {"=", "<>", "<", ">", "<=", ">=", "!=", "=="};
+    if (!comparisons.contains(t[op].text)) return;
+    const int lit = nextSolid(t, op);
+    if (lit < 0 || t[lit].kind != Tok::String) return;
+    const QString name = t[nameAt].kind == Tok::Ident ? t[nameAt].upper : t[nameAt].text;
+    const int type = typeOf(name);
+    const QString body = t[lit].upper;
+    if (type == dbDate) {
+        const QString iso = jetDateLiteralToIso(body);
+        if (iso.isEmpty())
+            raise(err::DataTypeMismatch,
+                  QString("Data type mismatch in criteria expression: '%1' is not a date for field '%2'.")
+                      .arg(body, name));
+        t[lit].text = sqlString(iso);
+    } else if (type == dbBoolean || type == dbByte || type == dbInteger || type == dbLong || type == dbCurrency ||
+               type == dbSingle || type == dbDouble || type == dbNumeric || type == dbDecimal || type == dbFloat) {
+        bool ok = false;
+        body.trimmed().toDouble(&ok);
+        if (!ok) QLocale().toDouble(body.trimmed(), &ok);
+        if (!ok)
+            raise(err::DataTypeMismatch,
+                  QString("Data type mismatch in criteria expression: '%1' is not a number for field '%2'.")
+                      .arg(body, name));
+    }
+}
+
+void translateTokens(std::vector<Token>& t, TranslatedSql& out, const QString& original, bool expressionOnly,
+                     const FieldTypeLookup& typeOf = {}) {
     // Clause of each paren depth.
     std::vector<Clause> stack{expressionOnly ? Clause::Where : Clause::None};
     int selectAt = -1, fromAt = -1, whereAt = -1, groupAt = -1, havingAt = -1, orderAt = -1, limitAt = -1;
@@ -279,6 +314,7 @@ void translateTokens(std::vector<Token>& t, TranslatedSql& out, const QString& o
         if (pv >= 0 && t[pv].kind == Tok::Word &&
             (t[pv].upper == "FROM" || t[pv].upper == "JOIN" || t[pv].upper == "AS" || t[pv].upper == "COLLATE"))
             continue;
+        if (c != Clause::Order) checkTypedComparison(t, i, typeOf);
         k.text += " COLLATE JETTEXT";
     }
 
@@ -394,18 +430,18 @@ QString jetDateLiteralToIso(const QString& body) {
     return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", y, m, d, hh, mm, ss);
 }
 
-TranslatedSql translateJetSql(const QString& jet) {
+TranslatedSql translateJetSql(const QString& jet, const FieldTypeLookup& typeOf) {
     TranslatedSql out;
     auto toks = tokenize(jet);
-    translateTokens(toks, out, jet, false);
+    translateTokens(toks, out, jet, false, typeOf);
     out.sql = join(toks, 0, int(toks.size()));
     return out;
 }
 
-QString translateJetExpression(const QString& jet) {
+QString translateJetExpression(const QString& jet, const FieldTypeLookup& typeOf) {
     TranslatedSql unused;
     auto toks = tokenize(jet);
-    translateTokens(toks, unused, jet, true);
+    translateTokens(toks, unused, jet, true, typeOf);
     return join(toks, 0, int(toks.size()));
 }
 

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace dao {
 
@@ -23,10 +24,15 @@ struct TranslatedSql {
     QString jetWithoutOrder;    // the original Jet text with its top-level ORDER BY removed
 };
 
-TranslatedSql translateJetSql(const QString& jet);
+// The engine type of a column by name (0 when unknown). With it, a text literal compared with a date
+// field becomes the stored date form, and one that is no date (or no number, for a number field)
+// raises 3464, as Jet refuses such criteria.
+using FieldTypeLookup = std::function<int(const QString&)>;
+
+TranslatedSql translateJetSql(const QString& jet, const FieldTypeLookup& typeOf = {});
 
 // A Jet expression (a FindFirst criteria, a sort key) translated on its own.
-QString translateJetExpression(const QString& jet);
+QString translateJetExpression(const QString& jet, const FieldTypeLookup& typeOf = {});
 
 // A name quoted for SQLite ("a ""b""").
 QString quoteIdent(const QString& name);

@@ -174,3 +174,30 @@ TEST_F(EngineSql, ErrorNumbers) {
 }
 
 }  // namespace
+
+// Criteria comparing a date or number field with a text: a date text is taken as a date, anything
+// else is refused as the file format's own engine refuses it.
+TEST(EngineSqlTyped, TextComparedWithDateOrNumberField) {
+    QTemporaryDir dir;
+    const QString path = testutil::makeSqlite(
+        dir, "typed.db",
+        {"CREATE TABLE t (id INTEGER PRIMARY KEY, alta DATETIME, n LONG, s TEXT(10))",
+         "INSERT INTO t VALUES (1, '2020-01-02 00:00:00', 5, 'x')",
+         "INSERT INTO t VALUES (2, '2021-03-04 10:00:00', 6, 'y')"});
+    auto db = dao::OpenDatabase(path);
+    EXPECT_EQ(db->OpenRecordset("select * from t where [alta] = '1/2/2020'")->RecordCount(), 1);
+    EXPECT_EQ(db->OpenRecordset("select * from t where [alta] >= '2021-01-01'")->RecordCount(), 1);
+    EXPECT_EQ(db->OpenRecordset("select * from t where [n] = '6'")->RecordCount(), 1);
+    for (const char* sql : {"select * from t where [alta] = 'Ana'", "select * from t where [n] > 'abc'"}) {
+        try {
+            db->OpenRecordset(sql);
+            ADD_FAILURE() << sql;
+        } catch (const dao::Error& e) {
+            EXPECT_EQ(e.number(), 3464) << sql;
+        }
+    }
+    auto rs = db->OpenRecordset("t");
+    rs->FindFirst("[alta] = '3/4/2021 10:00:00 AM'");
+    EXPECT_FALSE(rs->NoMatch());
+    EXPECT_EQ(rs->Fields()["id"].Value().asInt(), 2);
+}
