@@ -157,7 +157,9 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
     std::shared_ptr<Connection> c(new Connection);
     c->path = path;
     QString store = fi.absoluteFilePath();
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX;
+    // Every use of a connection holds its own mutex (the flusher thread included), so SQLite's
+    // per-call locking would only be paid twice.
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
     const QString canonical = create ? store : fi.canonicalFilePath();
 
     if (create) {
@@ -170,7 +172,7 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
         f.close();
         if (head.startsWith(QByteArray("SQLite format 3\0", 16))) {
             if (!fi.isWritable()) {
-                flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX;
+                flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
                 c->readOnly = true;
             }
         } else if (jet::looksLikeJet(head)) {
@@ -195,7 +197,7 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
             }
             c->jetCopy = copy;
             store = copy->path;
-            flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_FULLMUTEX;
+            flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
             c->readOnly = true;
         } else {
             raise(err::UnrecognizedFormat, QString("Unrecognized database format '%1'.").arg(path));
