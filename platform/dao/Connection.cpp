@@ -148,7 +148,8 @@ JetCopy::~JetCopy() {
 }
 
 std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
-    const QFileInfo fi(path);
+    // Blanks typed around a path are not part of the file's name (a file named with them still wins).
+    const QFileInfo fi(QFileInfo::exists(path) || create ? path : path.trimmed());
     if (create) {
         if (fi.exists()) raise(err::DatabaseExists, QString("Database '%1' already exists.").arg(path));
     } else if (!fi.exists() || !fi.isFile()) {
@@ -165,7 +166,7 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
     if (create) {
         flags |= SQLITE_OPEN_CREATE;
     } else {
-        QFile f(path);
+        QFile f(fi.filePath());
         if (!f.open(QIODevice::ReadOnly))
             raise(err::FileNotFound, QString("Could not open file '%1': %2.").arg(path, f.errorString()));
         const QByteArray head = f.read(100);
@@ -191,7 +192,7 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
                 copy->path = tmpPath;
                 {
                     auto pause = pauseBackgroundWork();
-                    jet::convertToSqlite(path, tmpPath);
+                    jet::convertToSqlite(fi.filePath(), tmpPath);
                 }
                 Registry::get().keepJetCopy(key, copy);
             }
