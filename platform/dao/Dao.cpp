@@ -417,7 +417,7 @@ Variant RecordsetImpl::fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f)
         case dbCurrency:
             if (storage == SQLITE_INTEGER) {
                 const sqlite3_int64 v = sqlite3_column_int64(st, col);
-                if (std::llabs(v) < INT64_MAX / 10000) return Variant::fromCurrency(v * 10000);
+                if (std::llabs(v) <= INT64_MAX / 10000) return Variant::fromCurrency(v * 10000);
                 return Variant::fromDouble(double(v));
             }
             if (storage == SQLITE_FLOAT) {
