@@ -283,14 +283,13 @@ void LiveIndex::add(size_t i, int d) {
     for (size_t k = i + 1; k <= n_; k += k & (~k + 1)) tree_[k] += d;
 }
 void LiveIndex::append() {
-    // Rebuilding keeps the tree simple; appends are rare next to reads.
-    std::vector<int> flags(n_ + 1, 0);
-    for (size_t i = 0; i < n_; ++i) flags[i] = int(rank(i + 1) - rank(i));
-    flags[n_] = 1;
-    const size_t n = n_ + 1;
-    reset(n);
-    for (size_t i = 0; i < n; ++i)
-        if (!flags[i]) add(i, -1);
+    // Node i of a Fenwick tree covers (i - lowbit(i), i]: the new live record plus what the older
+    // nodes already count in that range, so an append costs O(log n).
+    ++n_;
+    tree_.push_back(0);
+    const size_t i = n_;
+    const size_t low = i & (~i + 1);
+    tree_[i] = 1 + int(rank(i - 1) - rank(i - low));
 }
 void LiveIndex::remove(size_t phys) { add(phys, -1); }
 size_t LiveIndex::rank(size_t phys) const {

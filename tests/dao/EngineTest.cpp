@@ -712,3 +712,34 @@ TEST(EngineJet, EveryTestFileOpensReadOnlyAndStaysUnchanged) {
 }
 
 }  // namespace
+
+// Positions stay right when deletions and additions mix (the live-record index grows with appends).
+TEST(EngineRecordset, PositionsAfterDeletesAndAppends) {
+    QTemporaryDir dir;
+    QStringList sql{"create table P (id INTEGER PRIMARY KEY, v LONG)"};
+    for (int i = 1; i <= 40; ++i) sql << QString("insert into P (v) values (%1)").arg(i);
+    auto db = dao::OpenDatabase(testutil::makeSqlite(dir, "p.db", sql));
+    auto rs = db->OpenRecordset("P");
+    // Delete every third record, then add 25 more.
+    for (rs->MoveFirst(); !rs->Eof(); rs->MoveNext())
+        if (rs->Fields()["v"].Value().asInt() % 3 == 0) rs->Delete();
+    for (int i = 41; i <= 65; ++i) {
+        rs->AddNew();
+        rs->Fields()["v"].setValue(Variant::fromLong(i));
+        rs->Update();
+    }
+    QList<int> expected;
+    for (int i = 1; i <= 40; ++i)
+        if (i % 3) expected << i;
+    for (int i = 41; i <= 65; ++i) expected << i;
+    ASSERT_EQ(rs->RecordCount(), expected.size());
+    for (int p = 0; p < expected.size(); ++p) {
+        rs->setAbsolutePosition(p);
+        EXPECT_EQ(rs->Fields()["v"].Value().asInt(), expected[p]) << p;
+        EXPECT_EQ(rs->AbsolutePosition(), p);
+    }
+    rs->MoveLast();
+    EXPECT_EQ(rs->Fields()["v"].Value().asInt(), 65);
+    rs->Move(-(expected.size() - 1));
+    EXPECT_EQ(rs->Fields()["v"].Value().asInt(), 1);
+}
