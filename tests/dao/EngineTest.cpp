@@ -714,7 +714,7 @@ TEST(EngineJet, EveryTestFileOpensReadOnlyAndStaysUnchanged) {
 }  // namespace
 
 // Positions stay right when deletions and additions mix (the live-record index grows with appends).
-TEST(EngineRecordset, PositionsAfterDeletesAndAppends) {
+TEST(EngineRecordsetMixed, PositionsAfterDeletesAndAppends) {
     QTemporaryDir dir;
     QStringList sql{"create table P (id INTEGER PRIMARY KEY, v LONG)"};
     for (int i = 1; i <= 40; ++i) sql << QString("insert into P (v) values (%1)").arg(i);
