@@ -917,17 +917,20 @@ QString Recordset::Source() const { return impl_->source; }
 QString Recordset::Name() const { return impl_->name; }
 QString Recordset::DatabaseName() const { return impl_->conn->path; }
 
-void Recordset::FindFirst(const QString& criteria) {
-    impl_->checkOpen();
-    auto& r = *impl_;
+namespace {
+
+// Makes the first record at or after physical index `from` that meets the criteria current;
+// without one, NoMatch is set and the current record stays.
+void findFrom(RecordsetImpl& r, const QString& criteria, long long from) {
     Lock lock(r.conn->mu);
     r.conn->use();
-    const QString crit = translateJetExpression(criteria, r.snapshot ? FieldTypeLookup() : columnTypes(*r.conn, r.table));
+    const QString crit =
+        translateJetExpression(criteria, r.snapshot ? FieldTypeLookup() : columnTypes(*r.conn, r.table));
     r.discardEdit();
     r.noMatch = true;
     if (r.snapshot) {
         const QString sql = "SELECT n FROM (SELECT row_number() OVER () - 1 AS n, * FROM (" + r.selectList +
-                            ")) WHERE (" + crit + ") ORDER BY n LIMIT 1";
+                            ")) WHERE (" + crit + ") AND n >= " + QString::number(from) + " ORDER BY n LIMIT 1";
         StmtGuard st{r.conn->prepare(sql)};
         const int rc = sqlite3_step(st.st);
         if (rc == SQLITE_ROW) {
@@ -944,7 +947,7 @@ void Recordset::FindFirst(const QString& criteria) {
     int rc;
     while ((rc = sqlite3_step(st.st)) == SQLITE_ROW) hits.insert(sqlite3_column_int64(st.st, 0));
     if (rc != SQLITE_DONE) r.conn->fail(sql);
-    for (long long p = 0; p < r.physCount(); ++p) {
+    for (long long p = std::max(0LL, from); p < r.physCount(); ++p) {
         if (!r.isGone(p) && hits.count(r.keys[size_t(p)])) {
             r.phys = p;
             r.currentDeleted = false;
@@ -954,37 +957,16 @@ void Recordset::FindFirst(const QString& criteria) {
     }
 }
 
+}  // namespace
+
+void Recordset::FindFirst(const QString& criteria) {
+    impl_->checkOpen();
+    findFrom(*impl_, criteria, 0);
+}
+
 void Recordset::FindNext(const QString& criteria) {
     impl_->checkOpen();
-    auto& r = *impl_;
-    const long long from = r.phys;
-    const long long savedPhys = r.phys;
-    FindFirst(criteria);
-    if (r.noMatch) return;
-    if (r.phys > from) return;
-    // FindFirst found an earlier record: look past the current one.
-    Lock lock(r.conn->mu);
-    const QString crit = translateJetExpression(criteria);
-    if (r.snapshot) {
-        const QString sql = "SELECT n FROM (SELECT row_number() OVER () - 1 AS n, * FROM (" + r.selectList +
-                            ")) WHERE (" + crit + ") AND n > " + QString::number(from) + " ORDER BY n LIMIT 1";
-        StmtGuard st{r.conn->prepare(sql)};
-        if (sqlite3_step(st.st) == SQLITE_ROW) r.phys = sqlite3_column_int64(st.st, 0);
-        else r.noMatch = true, r.phys = savedPhys;
-        return;
-    }
-    const QString sql = "SELECT rowid FROM " + quoteIdent(r.table) + " WHERE (" + crit + ")";
-    StmtGuard st{r.conn->prepare(sql)};
-    std::unordered_set<int64_t> hits;
-    while (sqlite3_step(st.st) == SQLITE_ROW) hits.insert(sqlite3_column_int64(st.st, 0));
-    for (long long p = from + 1; p < r.physCount(); ++p) {
-        if (!r.isGone(p) && hits.count(r.keys[size_t(p)])) {
-            r.phys = p;
-            return;
-        }
-    }
-    r.noMatch = true;
-    r.phys = savedPhys;
+    findFrom(*impl_, criteria, impl_->phys + 1);
 }
 
 bool Recordset::NoMatch() const { return impl_->noMatch; }
