@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "CheckCommand.h"
 #include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
@@ -25,6 +26,7 @@ const char kUsage[] =
     "  tabulon-cli columns FILE TABLE\n"
     "  tabulon-cli query FILE SQL [--limit N]\n"
     "  tabulon-cli report FILE SOURCE OUT.pdf\n"
+    "  tabulon-cli check FILE\n"
     "  tabulon-cli --help\n";
 
 const char kHelp[] =
@@ -43,6 +45,9 @@ const char kHelp[] =
     "                      the listing of a table (or a select) as a PDF file: title, field names as\n"
     "                      column headers on every page, one line per record, date and page numbers.\n"
     "                      OUT.pdf is replaced only when the listing is complete.\n"
+    "  check FILE          consistency check of an Access file (Jet 4 / ACE), read-only: page types,\n"
+    "                      table definitions, record counts, usage maps, every index against the\n"
+    "                      records, long-value chains. One line per part; faults start with FAULT:.\n"
     "\n"
     "Values are written in their text form under the system locale (decimal separator, short date\n"
     "form); yes/no as True/False; Null as an empty value; binary values as 0x + hex digits. So that\n"
@@ -50,7 +55,8 @@ const char kHelp[] =
     "a carriage return as \\r (in field and table names too). Output is UTF-8.\n"
     "\n"
     "Exit status: 0 done; 1 an engine error, printed as \"error NUMBER: description\" on stderr\n"
-    "(3024 file not found, 3343 not a database, 3027 read-only ...); 2 wrong usage.\n";
+    "(3024 file not found, 3343 not a database, 3027 read-only ...); 2 wrong usage; 3 check found\n"
+    "faults.\n";
 
 struct UsageError {
     QString message;
@@ -230,6 +236,10 @@ int run(QStringList args, Output& out) {
     if (command == QLatin1String("report")) {
         expect(3);
         return runReport(args[0], args[1], args[2]);
+    }
+    if (command == QLatin1String("check")) {
+        expect(1);
+        return cli::runCheck(args[0], [&](const QString& l) { out.line(l); });
     }
     throw UsageError{"unknown command \"" + command + "\""};
 }

@@ -1,0 +1,432 @@
+#include "JetCheck.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "JetFile.h"
+#include "JetIndexKey.h"
+
+namespace dao::jet {
+
+namespace {
+
+constexpr int kMaxIndexDepth = 32;
+constexpr uint32_t kGlobalFreeMap = 1u << 8;  // page 1, row 0
+
+QString versionName(JetVersion v) {
+    switch (v) {
+        case JetVersion::Jet3: return QStringLiteral("Jet 3");
+        case JetVersion::Jet4: return QStringLiteral("Jet 4");
+        case JetVersion::Ace12: return QStringLiteral("ACE 12");
+        case JetVersion::Ace14: return QStringLiteral("ACE 14");
+        case JetVersion::Newer: return QStringLiteral("ACE (newer)");
+    }
+    return {};
+}
+
+QString pageTypeName(uint8_t t) {
+    switch (t) {
+        case PageHeader: return QStringLiteral("header");
+        case PageData: return QStringLiteral("data");
+        case PageTableDef: return QStringLiteral("table definition");
+        case PageIndexNode: return QStringLiteral("index node");
+        case PageIndexLeaf: return QStringLiteral("index leaf");
+        case PageUsageMap: return QStringLiteral("usage map");
+        default: return QString("unknown type 0x%1").arg(t, 2, 16, QChar('0'));
+    }
+}
+
+QString rowText(RowId r) { return QString("%1:%2").arg(r.page).arg(r.row); }
+
+// Index entries order by their key bytes (unsigned, a shorter key first when it is a prefix of the
+// other), then by the row they point to.
+int compareEntries(const IndexEntry& a, const IndexEntry& b) {
+    const int n = std::min(a.key.size(), b.key.size());
+    for (int i = 0; i < n; ++i) {
+        const uint8_t x = uint8_t(a.key[i]), y = uint8_t(b.key[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.key.size() != b.key.size()) return a.key.size() < b.key.size() ? -1 : 1;
+    if (a.row == b.row) return 0;
+    return a.row < b.row ? -1 : 1;
+}
+
+struct LiveRow {
+    RowId id;        // where the index points (the row's first place)
+    RowId dataAt;    // where its bytes are (after an overflow pointer)
+};
+
+class Checker {
+public:
+    Checker(const JetFile& f, CheckReport& rep) : f_(f), rep_(rep) {}
+
+    void run(const QString& path) {
+        rep_.lines << QString("file: %1 (%2, %3 pages of %4 bytes, sort order %5)")
+                          .arg(path, versionName(f_.version()))
+                          .arg(f_.pageCount())
+                          .arg(f_.pageSize())
+                          .arg(f_.sortOrder());
+        censusPages();
+        std::vector<CatalogTable> tables;
+        try {
+            tables = f_.catalog();
+        } catch (const FormatError& e) {
+            fault(QString("the catalog (MSysObjects) cannot be read: %1").arg(e.what()));
+            return;
+        }
+        std::sort(tables.begin(), tables.end(),
+                  [](const CatalogTable& a, const CatalogTable& b) { return a.tdefPage < b.tdefPage; });
+        int checked = 0;
+        for (const CatalogTable& ct : tables) {
+            checkTable(ct);
+            ++checked;
+        }
+        rep_.lines << QString("check: %1 tables, %2 fault(s)").arg(checked).arg(rep_.faults);
+    }
+
+private:
+    void fault(const QString& what) {
+        rep_.lines << "FAULT: " + what;
+        ++rep_.faults;
+    }
+
+    void censusPages() {
+        std::map<uint8_t, int> counts;
+        for (uint32_t p = 0; p < f_.pageCount(); ++p) {
+            const uint8_t t = f_.pageType(p);
+            ++counts[t];
+            if (t == PageData) dataPagesOf_[rd32(f_.page(p) + 4)].push_back(p);
+        }
+        QStringList parts;
+        for (const auto& [t, n] : counts) parts << QString("%1 %2").arg(n).arg(pageTypeName(t));
+        rep_.lines << "pages: " + parts.join(", ");
+        if (f_.pageType(0) != PageHeader) fault("page 0 is not the header page");
+        // The file's map of free pages: pages a table gave back keep their old contents.
+        try {
+            for (uint32_t p : f_.usageMapPages(kGlobalFreeMap)) freePages_.insert(p);
+        } catch (const FormatError& e) {
+            fault(QString("the free-page map cannot be read: %1").arg(e.what()));
+        }
+    }
+
+    // Row offsets inside the page, rows not overlapping, the free-space field right.
+    void checkDataPage(uint32_t p) {
+        try {
+            const int n = f_.rowCount(p);
+            int lowest = f_.pageSize();
+            for (int r = 0; r < n; ++r) {
+                const RowSlot s = f_.slot(p, r);
+                if (s.end > lowest)
+                    fault(QString("data page %1: row %2 overlaps the row before it").arg(p).arg(r));
+                lowest = std::min(lowest, s.start);
+            }
+            const int free = rd16(f_.page(p) + 2);
+            const int expected = lowest - (14 + 2 * n);
+            if (free != expected)
+                fault(QString("data page %1: free space says %2 bytes, the rows leave %3").arg(p).arg(free).arg(expected));
+        } catch (const FormatError& e) {
+            fault(QString("data page %1: %2").arg(p).arg(e.what()));
+        }
+    }
+
+    void checkTable(const CatalogTable& ct) {
+        const QString label = QString("table %1").arg(ct.name);
+        TableDef t;
+        try {
+            if (f_.pageType(ct.tdefPage) != PageTableDef) {
+                fault(QString("%1: its definition page %2 has type %3").arg(label).arg(ct.tdefPage).arg(f_.pageType(ct.tdefPage)));
+                return;
+            }
+            t = f_.readTableDef(ct.tdefPage, ct.name);
+        } catch (const FormatError& e) {
+            fault(QString("%1: the definition cannot be read: %2").arg(label, e.what()));
+            return;
+        }
+        QStringList notes;
+        notes << QString("definition %1 page(s), %2 columns, %3 index(es)")
+                     .arg(t.pages.size())
+                     .arg(t.columns.size())
+                     .arg(t.indexes.size());
+        if (t.parsedLength != t.definitionLength)
+            fault(QString("%1: the definition declares %2 bytes, %3 were parsed").arg(label).arg(t.definitionLength).arg(t.parsedLength));
+
+        // The table's pages are the ones its usage map marks.
+        std::vector<uint32_t> dataPages;
+        if (!checkUsageMaps(t, label, dataPages, notes)) return;
+        for (uint32_t p : dataPages) checkDataPage(p);
+
+        // Rows.
+        std::vector<LiveRow> live;
+        std::set<RowId> liveIds;
+        int deleted = 0;
+        for (uint32_t p : dataPages) {
+            int n = 0;
+            try {
+                n = f_.rowCount(p);
+            } catch (const FormatError&) {
+                continue;  // reported with the page
+            }
+            for (int r = 0; r < n; ++r) {
+                try {
+                    const RowSlot s = f_.slot(p, r);
+                    if (s.deleted) {
+                        ++deleted;
+                        continue;
+                    }
+                    LiveRow lr{{p, uint8_t(r)}, {p, uint8_t(r)}};
+                    if (s.overflow) lr.dataAt = f_.overflowTarget(p, r);
+                    live.push_back(lr);
+                    liveIds.insert(lr.id);
+                } catch (const FormatError& e) {
+                    fault(QString("%1: row %2:%3: %4").arg(label).arg(p).arg(r).arg(e.what()));
+                }
+            }
+        }
+        if (t.rowCount != live.size())
+            fault(QString("%1: the definition counts %2 records, the pages hold %3").arg(label).arg(t.rowCount).arg(live.size()));
+        notes << QString("%1 records%2").arg(live.size()).arg(t.rowCount == live.size() ? " (count matches)" : "");
+
+        // Every live row cracks; long values read back whole.
+        std::vector<std::vector<FieldRef>> fields(live.size());
+        std::vector<const uint8_t*> rowBytes(live.size(), nullptr);
+        int longValues = 0;
+        for (size_t i = 0; i < live.size(); ++i) {
+            try {
+                const RowSlot s = f_.slot(live[i].dataAt.page, live[i].dataAt.row);
+                const uint8_t* row = f_.page(live[i].dataAt.page) + s.start;
+                fields[i] = f_.crackRow(t, row, s.end - s.start);
+                rowBytes[i] = row;
+                for (size_t c = 0; c < t.columns.size(); ++c) {
+                    const FieldRef& fr = fields[i][c];
+                    if (!t.columns[c].isLongValue() || !fr.present) continue;
+                    try {
+                        f_.readLongValue(row + fr.offset, fr.size);
+                        ++longValues;
+                    } catch (const FormatError& e) {
+                        fault(QString("%1: record at %2, %3: %4").arg(label, rowText(live[i].id), t.columns[c].name, e.what()));
+                    }
+                }
+            } catch (const FormatError& e) {
+                fault(QString("%1: record at %2 cannot be read: %3").arg(label, rowText(live[i].id), e.what()));
+            }
+        }
+        if (longValues) notes << QString("%1 long value(s) read back").arg(longValues);
+
+        // Indexes.
+        for (const IndexData& idx : t.indexData) checkIndex(t, idx, label, live, liveIds, fields, rowBytes, notes);
+
+        rep_.lines << QString("%1: %2").arg(label, notes.join("; "));
+    }
+
+    // Fills dataPages with the table's pages; false when its maps cannot be read.
+    bool checkUsageMaps(const TableDef& t, const QString& label, std::vector<uint32_t>& dataPages, QStringList& notes) {
+        std::vector<uint32_t> owned, free;
+        try {
+            owned = f_.usageMapPages(t.ownedPagesMap);
+            free = f_.usageMapPages(t.freePagesMap);
+        } catch (const FormatError& e) {
+            fault(QString("%1: usage map: %2").arg(label, e.what()));
+            return false;
+        }
+        const std::set<uint32_t> ownedSet(owned.begin(), owned.end());
+        int bad = 0;
+        for (uint32_t p : owned) {
+            if (p >= f_.pageCount() || f_.pageType(p) != PageData || rd32(f_.page(p) + 4) != t.firstPage) {
+                fault(QString("%1: its usage map marks page %2, which is no data page of the table").arg(label).arg(p));
+                ++bad;
+            } else if (freePages_.count(p)) {
+                fault(QString("%1: page %2 is both the table's and free").arg(label).arg(p));
+                ++bad;
+            } else {
+                dataPages.push_back(p);
+            }
+        }
+        for (uint32_t p : dataPagesOf_[t.firstPage])
+            if (!ownedSet.count(p) && !freePages_.count(p)) {
+                fault(QString("%1: data page %2 holds its rows but neither its usage map nor the free-page map has it").arg(label).arg(p));
+                ++bad;
+            }
+        for (uint32_t p : free)
+            if (!ownedSet.count(p)) {
+                fault(QString("%1: its free-space map marks page %2, which the table does not own").arg(label).arg(p));
+                ++bad;
+            }
+        if (!bad) notes << QString("usage map %1 page(s), matches").arg(owned.size());
+        return true;
+    }
+
+    // Walks the B-tree from its root: entries in order, node entries naming the last entry below
+    // them, the leaf chain linked both ways, every live record indexed exactly once.
+    void checkIndex(const TableDef& t, const IndexData& idx, const QString& label, const std::vector<LiveRow>& live,
+                    const std::set<RowId>& liveIds, const std::vector<std::vector<FieldRef>>& fields,
+                    const std::vector<const uint8_t*>& rowBytes, QStringList& notes) {
+        const QString name = QString("%1: index %2").arg(label, t.indexName(idx));
+        const int faultsBefore = rep_.faults;
+        std::vector<IndexEntry> entries;
+        std::vector<uint32_t> leaves;
+        std::set<uint32_t> visited;
+        std::function<bool(uint32_t, int)> visit = [&](uint32_t pg, int depth) -> bool {
+            if (depth > kMaxIndexDepth) {
+                fault(name + ": the tree is deeper than any real index");
+                return false;
+            }
+            if (!visited.insert(pg).second) {
+                fault(QString("%1: page %2 is reached twice").arg(name).arg(pg));
+                return false;
+            }
+            IndexPage ip;
+            try {
+                ip = f_.readIndexPage(pg);
+            } catch (const FormatError& e) {
+                fault(QString("%1: %2").arg(name, e.what()));
+                return false;
+            }
+            if (ip.type == PageIndexLeaf) {
+                leaves.push_back(pg);
+                for (IndexEntry& e : ip.entries) entries.push_back(std::move(e));
+                return true;
+            }
+            for (const IndexEntry& e : ip.entries) {
+                if (!visit(e.child, depth + 1)) return false;
+                if (entries.empty() || compareEntries(entries.back(), e) != 0)
+                    fault(QString("%1: node page %2 names an entry (row %3) that is not the last one below it")
+                              .arg(name).arg(pg).arg(rowText(e.row)));
+            }
+            if (ip.tail && !visited.count(ip.tail) && !visit(ip.tail, depth + 1)) return false;
+            return true;
+        };
+        if (idx.rootPage == 0) {
+            fault(name + ": it has no root page");
+            return;
+        }
+        if (!visit(idx.rootPage, 0)) return;
+
+        // Leaf chain.
+        for (size_t i = 0; i < leaves.size(); ++i) {
+            try {
+                const IndexPage ip = f_.readIndexPage(leaves[i]);
+                const uint32_t prev = i ? leaves[i - 1] : 0;
+                const uint32_t next = i + 1 < leaves.size() ? leaves[i + 1] : 0;
+                if (ip.prev != prev || ip.next != next)
+                    fault(QString("%1: leaf page %2 links to %3/%4 instead of %5/%6")
+                              .arg(name).arg(leaves[i]).arg(ip.prev).arg(ip.next).arg(prev).arg(next));
+            } catch (const FormatError&) {
+            }
+        }
+
+        // Order and uniqueness.
+        for (size_t i = 1; i < entries.size(); ++i) {
+            const int c = compareEntries(entries[i - 1], entries[i]);
+            if (c >= 0) {
+                fault(QString("%1: entry %2 (row %3) is not after the one before it").arg(name).arg(i).arg(rowText(entries[i].row)));
+                break;
+            }
+            if (idx.unique() && entries[i - 1].key == entries[i].key && !isNullKey(entries[i].key, idx))
+                fault(QString("%1: the unique index holds one key twice (rows %2 and %3)")
+                          .arg(name, rowText(entries[i - 1].row), rowText(entries[i].row)));
+        }
+
+        // Entries against records.
+        std::map<RowId, const IndexEntry*> byRow;
+        for (const IndexEntry& e : entries) {
+            if (!liveIds.count(e.row)) {
+                fault(QString("%1: an entry points to %2, which is no live record").arg(name, rowText(e.row)));
+                continue;
+            }
+            if (!byRow.emplace(e.row, &e).second) fault(QString("%1: record %2 is listed twice").arg(name, rowText(e.row)));
+        }
+        int compared = 0;
+        bool encodable = true;
+        for (const IndexColumn& ic : idx.columns)
+            if (const ColumnDef* c = t.columnByNumber(ic.columnNumber); !c || !JetIndexKey::encodable(*c)) encodable = false;
+        for (size_t i = 0; i < live.size(); ++i) {
+            if (!rowBytes[i]) continue;
+            const bool allNull = std::all_of(idx.columns.begin(), idx.columns.end(), [&](const IndexColumn& ic) {
+                const ColumnDef* c = t.columnByNumber(ic.columnNumber);
+                return c && c->type != ColBoolean && !fields[i][size_t(c - t.columns.data())].present;
+            });
+            const auto it = byRow.find(live[i].id);
+            if (idx.ignoresNulls() && allNull) {
+                if (it != byRow.end()) fault(QString("%1: record %2 is all Null but listed").arg(name, rowText(live[i].id)));
+                continue;
+            }
+            if (it == byRow.end()) {
+                fault(QString("%1: record %2 is missing").arg(name, rowText(live[i].id)));
+                continue;
+            }
+            if (encodable) {
+                const auto key = JetIndexKey::encode(t, idx, rowBytes[i], fields[i]);
+                if (key && *key != it->second->key)
+                    fault(QString("%1: the key of record %2 is %3, the record says %4")
+                              .arg(name, rowText(live[i].id), QString::fromLatin1(it->second->key.toHex()),
+                                   QString::fromLatin1(key->toHex())));
+                ++compared;
+            } else if (!idx.columns.empty()) {
+                // Text keys: at least the first column's Null flag must agree with the record.
+                const ColumnDef* c = t.columnByNumber(idx.columns[0].columnNumber);
+                const bool present = fields[i][size_t(c - t.columns.data())].present;
+                const uint8_t flag = it->second->key.isEmpty() ? 0 : uint8_t(it->second->key[0]);
+                const bool flagSaysNull = flag == (idx.columns[0].ascending ? 0x00 : 0xFF);
+                if (c->type != ColBoolean && present == flagSaysNull)
+                    fault(QString("%1: record %2 is %3 but its key says otherwise")
+                              .arg(name, rowText(live[i].id), present ? "not Null" : "Null"));
+            }
+        }
+        if (rep_.faults == faultsBefore)
+            notes << QString("index %1: %2 entries in %3 leaf page(s), in order%4")
+                         .arg(t.indexName(idx))
+                         .arg(entries.size())
+                         .arg(leaves.size())
+                         .arg(encodable ? QString(", %1 keys match").arg(compared) : QString(", text keys not decoded"));
+    }
+
+    static bool isNullKey(const QByteArray& key, const IndexData& idx) {
+        // A key made of Null flags only (one byte per column).
+        if (key.size() != int(idx.columns.size())) return false;
+        for (size_t i = 0; i < idx.columns.size(); ++i)
+            if (uint8_t(key[int(i)]) != (idx.columns[i].ascending ? 0x00 : 0xFF)) return false;
+        return true;
+    }
+
+    const JetFile& f_;
+    CheckReport& rep_;
+    std::map<uint32_t, std::vector<uint32_t>> dataPagesOf_;
+    std::set<uint32_t> freePages_;
+};
+
+}  // namespace
+
+CheckReport JetCheck::run(const QString& path) {
+    CheckReport rep;
+    std::unique_ptr<JetFile> f;
+    try {
+        f = JetFile::open(path);
+    } catch (const FormatError& e) {
+        rep.lines << QString("FAULT: %1").arg(e.what());
+        rep.faults = 1;
+        rep.complete = false;
+        return rep;
+    }
+    if (f->isJet3()) {
+        rep.lines << QString("file: %1 (Jet 3): the check reads Jet 4 and ACE files only").arg(path);
+        rep.complete = false;
+        return rep;
+    }
+    if (f->encoded()) {
+        rep.lines << QString("file: %1: its pages are encoded; the check cannot read them").arg(path);
+        rep.complete = false;
+        return rep;
+    }
+    try {
+        Checker(*f, rep).run(path);
+    } catch (const FormatError& e) {
+        rep.lines << QString("FAULT: %1").arg(e.what());
+        ++rep.faults;
+    }
+    return rep;
+}
+
+}  // namespace dao::jet

@@ -1,0 +1,22 @@
+#pragma once
+
+// A read-only consistency check of a Jet 4 / ACE file: page types, table definitions, rows,
+// record counts, usage maps, index B-trees against the rows they index, long-value chains.
+
+#include <QString>
+#include <QStringList>
+
+namespace dao::jet {
+
+struct CheckReport {
+    QStringList lines;   // what was checked, one line per part, faults marked "FAULT"
+    int faults = 0;
+    bool complete = true;  // false when the file could not be checked at all
+};
+
+class JetCheck {
+public:
+    static CheckReport run(const QString& path);
+};
+
+}  // namespace dao::jet

@@ -1,0 +1,570 @@
+#include "JetFile.h"
+
+#include <QFileInfo>
+#include <QStringList>
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <set>
+
+namespace dao::jet {
+
+namespace {
+
+// Jet 4 / ACE offsets (page size 4096).
+constexpr int kHeaderMaskStart = 0x18;
+constexpr int kHeaderMaskLength = 128;
+constexpr int kVersionOffset = 0x14;
+constexpr int kEncodingKeyOffset = 0x3e;
+constexpr int kPasswordOffset = 0x42;
+constexpr int kPasswordLength = 40;
+constexpr int kSortOrderOffset = 0x6e;
+constexpr int kCreationDateOffset = 0x72;
+
+constexpr int kDataRowCount = 12;
+constexpr int kDataRowTable = 14;
+constexpr uint16_t kRowDeleted = 0x8000;
+constexpr uint16_t kRowOverflow = 0x4000;
+constexpr uint16_t kRowOffsetMask = 0x1fff;
+
+constexpr int kTdefNextPage = 4;
+constexpr int kTdefContinuationStart = 8;  // continuation pages carry an 8-byte header
+constexpr int kTdefLength = 8;
+constexpr int kTdefRowCount = 16;
+constexpr int kTdefAutoNumber = 20;
+constexpr int kTdefTableType = 40;
+constexpr int kTdefMaxCols = 41;
+constexpr int kTdefVarCols = 43;
+constexpr int kTdefColumns = 45;
+constexpr int kTdefLogicalIndexes = 47;
+constexpr int kTdefIndexData = 51;
+constexpr int kTdefOwnedPages = 55;
+constexpr int kTdefFreePages = 59;
+constexpr int kTdefBlocks = 63;
+constexpr int kIndexCountSize = 12;
+constexpr int kColumnSize = 25;
+constexpr int kIndexDataSize = 52;
+constexpr int kLogicalIndexSize = 28;
+constexpr int kMaxIndexColumns = 10;
+
+constexpr int kIndexPrev = 12;
+constexpr int kIndexNext = 16;
+constexpr int kIndexTail = 20;
+constexpr int kIndexPrefix = 24;
+constexpr int kIndexMask = 27;
+constexpr int kIndexMaskSize = 453;
+constexpr int kIndexEntries = kIndexMask + kIndexMaskSize;  // 0x1e0
+
+constexpr uint32_t kCatalogPage = 2;
+constexpr int kCatalogTypeTable = 1;
+
+// Reads a table definition spread over pages as one buffer with checked access.
+class DefReader {
+public:
+    explicit DefReader(const QByteArray& b) : b_(b) {}
+    int pos = 0;
+    void need(int n, const char* what) const {
+        if (n < 0 || pos + n > b_.size())
+            throw FormatError(std::string("the table definition ends inside ") + what);
+    }
+    const uint8_t* at(int n, const char* what) {
+        need(n, what);
+        const auto* p = reinterpret_cast<const uint8_t*>(b_.constData()) + pos;
+        pos += n;
+        return p;
+    }
+    uint8_t u8(const char* what) { return *at(1, what); }
+    uint16_t u16(const char* what) { return rd16(at(2, what)); }
+    uint32_t u32(const char* what) { return rd32(at(4, what)); }
+    const QByteArray& bytes() const { return b_; }
+
+private:
+    const QByteArray& b_;
+};
+
+std::array<uint8_t, kHeaderMaskLength> makeHeaderMask() {
+    // RC4 keystream of the key 0x6b39dac7 (stored little-endian).
+    const uint8_t key[4] = {0xc7, 0xda, 0x39, 0x6b};
+    uint8_t s[256];
+    for (int i = 0; i < 256; ++i) s[i] = uint8_t(i);
+    for (int i = 0, j = 0; i < 256; ++i) {
+        j = (j + s[i] + key[i % 4]) & 0xff;
+        std::swap(s[i], s[j]);
+    }
+    std::array<uint8_t, kHeaderMaskLength> out{};
+    for (int n = 0, i = 0, j = 0; n < kHeaderMaskLength; ++n) {
+        i = (i + 1) & 0xff;
+        j = (j + s[i]) & 0xff;
+        std::swap(s[i], s[j]);
+        out[size_t(n)] = s[(s[i] + s[j]) & 0xff];
+    }
+    return out;
+}
+
+}  // namespace
+
+const uint8_t* headerMask() {
+    static const std::array<uint8_t, kHeaderMaskLength> mask = makeHeaderMask();
+    return mask.data();
+}
+
+const ColumnDef* TableDef::columnByNumber(int number) const {
+    for (const ColumnDef& c : columns)
+        if (c.number == number) return &c;
+    return nullptr;
+}
+
+QString TableDef::indexName(const IndexData& d) const {
+    QStringList names;
+    for (const LogicalIndex& l : indexes)
+        if (l.dataNumber == d.number) names << l.name;
+    QStringList cols;
+    for (const IndexColumn& ic : d.columns) {
+        const ColumnDef* c = columnByNumber(ic.columnNumber);
+        cols << (c ? c->name : QString("#%1").arg(ic.columnNumber));
+    }
+    return QString("%1 (%2)").arg(names.isEmpty() ? QString("#%1").arg(d.number) : names.join("/"), cols.join(", "));
+}
+
+JetFile::~JetFile() {
+    if (data_) file_.unmap(const_cast<uint8_t*>(data_));
+}
+
+std::unique_ptr<JetFile> JetFile::open(const QString& path) {
+    std::unique_ptr<JetFile> f(new JetFile);
+    f->file_.setFileName(path);
+    if (!f->file_.open(QIODevice::ReadOnly))
+        throw FormatError(("cannot open the file: " + f->file_.errorString()).toStdString());
+    f->size_ = f->file_.size();
+    if (f->size_ < 4096) throw FormatError("the file is shorter than one page");
+    f->data_ = f->file_.map(0, f->size_);
+    if (!f->data_) throw FormatError("cannot map the file into memory");
+    const uint8_t* h = f->data_;
+    if (std::memcmp(h + 4, "Standard Jet DB", 15) != 0 && std::memcmp(h + 4, "Standard ACE DB", 15) != 0)
+        throw FormatError("the file has no Jet or ACE signature");
+    switch (h[kVersionOffset]) {
+        case 0: f->version_ = JetVersion::Jet3; break;
+        case 1: f->version_ = JetVersion::Jet4; break;
+        case 2: f->version_ = JetVersion::Ace12; break;
+        case 3: f->version_ = JetVersion::Ace14; break;
+        default: f->version_ = JetVersion::Newer; break;
+    }
+    f->pageSize_ = f->version_ == JetVersion::Jet3 ? 2048 : 4096;
+    f->pageCount_ = uint32_t(f->size_ / f->pageSize_);
+    if (f->isJet3()) return f;  // the caller decides what to do with the older layout
+
+    uint8_t hdr[kHeaderMaskLength];
+    for (int i = 0; i < kHeaderMaskLength; ++i) hdr[i] = h[kHeaderMaskStart + i] ^ headerMask()[i];
+    auto rel = [&](int off) { return hdr + (off - kHeaderMaskStart); };
+    f->encoded_ = rd32(rel(kEncodingKeyOffset)) != 0;
+    f->sortOrder_ = rd16(rel(kSortOrderOffset));
+    // The password is masked once more with the whole part of the creation date.
+    double created;
+    std::memcpy(&created, rel(kCreationDateOffset), 8);
+    const uint32_t dateMask = std::isfinite(created) ? uint32_t(int64_t(created)) : 0;
+    const uint8_t* pwd = rel(kPasswordOffset);
+    for (int i = 0; i < kPasswordLength; ++i) {
+        const uint8_t m = uint8_t(dateMask >> (8 * (i % 4)));
+        if ((pwd[i] ^ m) != 0) f->hasPassword_ = true;
+    }
+    return f;
+}
+
+const uint8_t* JetFile::page(uint32_t n) const {
+    if (n >= pageCount_) throw FormatError("page " + std::to_string(n) + " is outside the file");
+    return data_ + qint64(n) * pageSize_;
+}
+
+int JetFile::rowCount(uint32_t pageNo) const {
+    const uint8_t* p = page(pageNo);
+    const int n = rd16(p + kDataRowCount);
+    if (kDataRowTable + 2 * n > pageSize_)
+        throw FormatError("data page " + std::to_string(pageNo) + " claims " + std::to_string(n) + " rows");
+    return n;
+}
+
+RowSlot JetFile::slot(uint32_t pageNo, int row) const {
+    const uint8_t* p = page(pageNo);
+    const int n = rowCount(pageNo);
+    if (row < 0 || row >= n)
+        throw FormatError("row " + std::to_string(row) + " is not on page " + std::to_string(pageNo));
+    const uint16_t raw = rd16(p + kDataRowTable + 2 * row);
+    RowSlot s;
+    s.deleted = (raw & kRowDeleted) != 0;
+    s.overflow = (raw & kRowOverflow) != 0;
+    s.start = raw & kRowOffsetMask;
+    s.end = row == 0 ? pageSize_ : (rd16(p + kDataRowTable + 2 * (row - 1)) & kRowOffsetMask);
+    if (s.start < kDataRowTable + 2 * n || s.end > pageSize_ || s.start > s.end)
+        throw FormatError("row " + std::to_string(row) + " of page " + std::to_string(pageNo) +
+                          " lies outside its page (" + std::to_string(s.start) + ".." + std::to_string(s.end) + ")");
+    return s;
+}
+
+RowId JetFile::overflowTarget(uint32_t pageNo, int row) const {
+    const RowSlot s = slot(pageNo, row);
+    if (s.end - s.start < 4)
+        throw FormatError("the overflow pointer of row " + std::to_string(row) + " on page " +
+                          std::to_string(pageNo) + " is short");
+    const RowId target = RowId::fromWord(rd32(page(pageNo) + s.start));
+    if (pageType(target.page) != PageData)
+        throw FormatError("an overflow pointer leads to page " + std::to_string(target.page) +
+                          ", which is not a data page");
+    slot(target.page, target.row);  // must exist
+    return target;
+}
+
+QString JetFile::decodeText(const uint8_t* p, int n) {
+    QString out;
+    if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+        // Compressed: one-byte characters, each 00 byte switches to two-byte ones and back.
+        bool oneByte = true;
+        int i = 2;
+        while (i < n) {
+            if (p[i] == 0) {
+                oneByte = !oneByte;
+                ++i;
+            } else if (oneByte) {
+                out += QChar(char16_t(p[i]));
+                ++i;
+            } else if (i + 1 < n) {
+                out += QChar(char16_t(p[i] | p[i + 1] << 8));
+                i += 2;
+            } else {
+                break;
+            }
+        }
+        return out;
+    }
+    out.reserve(n / 2);
+    for (int i = 0; i + 1 < n; i += 2) out += QChar(char16_t(p[i] | p[i + 1] << 8));
+    return out;
+}
+
+TableDef JetFile::readTableDef(uint32_t firstPage, const QString& name) const {
+    TableDef t;
+    t.name = name;
+    t.firstPage = firstPage;
+    QByteArray buf;
+    std::set<uint32_t> seen;
+    for (uint32_t pg = firstPage; pg != 0;) {
+        if (!seen.insert(pg).second) throw FormatError("the table definition's pages form a loop");
+        const uint8_t* p = page(pg);
+        if (p[0] != PageTableDef)
+            throw FormatError("page " + std::to_string(pg) + " should hold a table definition but has type " +
+                              std::to_string(p[0]));
+        t.pages.push_back(pg);
+        if (buf.isEmpty())
+            buf.append(reinterpret_cast<const char*>(p), pageSize_);
+        else
+            buf.append(reinterpret_cast<const char*>(p) + kTdefContinuationStart, pageSize_ - kTdefContinuationStart);
+        pg = rd32(p + kTdefNextPage);
+    }
+    DefReader r(buf);
+    const auto* b = reinterpret_cast<const uint8_t*>(buf.constData());
+    t.definitionLength = int(rd32(b + kTdefLength));
+    t.rowCount = rd32(b + kTdefRowCount);
+    t.nextAutoNumber = rd32(b + kTdefAutoNumber);
+    t.tableType = b[kTdefTableType];
+    t.maxColumns = rd16(b + kTdefMaxCols);
+    t.varColumns = rd16(b + kTdefVarCols);
+    const int numColumns = rd16(b + kTdefColumns);
+    const uint32_t numLogical = rd32(b + kTdefLogicalIndexes);
+    const uint32_t numData = rd32(b + kTdefIndexData);
+    t.ownedPagesMap = rd32(b + kTdefOwnedPages);
+    t.freePagesMap = rd32(b + kTdefFreePages);
+    if (numColumns > 255 || numLogical > 64 || numData > 64 || numData > numLogical + 32)
+        throw FormatError("the table definition has implausible counts");
+
+    r.pos = kTdefBlocks;
+    std::vector<uint32_t> uniqueCounts;
+    for (uint32_t i = 0; i < numData; ++i) {
+        const uint8_t* e = r.at(kIndexCountSize, "the index counts");
+        uniqueCounts.push_back(rd32(e + 4));
+    }
+    for (int i = 0; i < numColumns; ++i) {
+        const uint8_t* c = r.at(kColumnSize, "the column definitions");
+        ColumnDef col;
+        col.type = c[0];
+        col.number = rd16(c + 5);
+        col.varIndex = rd16(c + 7);
+        col.sortOrder = rd16(c + 11);
+        col.precision = c[11];
+        col.scale = c[12];
+        col.sortVersion = c[14];
+        col.flags = c[15];
+        col.extFlags = c[16];
+        col.fixedOffset = rd16(c + 21);
+        col.length = rd16(c + 23);
+        t.columns.push_back(col);
+    }
+    for (ColumnDef& col : t.columns) {
+        const int len = r.u16("a column name");
+        col.name = decodeText(r.at(len, "a column name"), len);
+    }
+    for (uint32_t i = 0; i < numData; ++i) {
+        const uint8_t* d = r.at(kIndexDataSize, "the index definitions");
+        IndexData idx;
+        idx.number = int(i);
+        for (int k = 0; k < kMaxIndexColumns; ++k) {
+            const uint16_t colNo = rd16(d + 4 + 3 * k);
+            if (colNo == 0xFFFF) continue;
+            if (!t.columnByNumber(colNo))
+                throw FormatError("an index names column number " + std::to_string(colNo) + ", which the table lacks");
+            idx.columns.push_back({colNo, (d[4 + 3 * k + 2] & 0x01) != 0});
+        }
+        idx.usageMap = rd32(d + 34);
+        idx.rootPage = rd32(d + 38);
+        idx.flags = d[46];
+        idx.uniqueEntryCount = uniqueCounts[i];
+        t.indexData.push_back(idx);
+    }
+    for (uint32_t i = 0; i < numLogical; ++i) {
+        const uint8_t* l = r.at(kLogicalIndexSize, "the index list");
+        LogicalIndex li;
+        li.number = int(rd32(l + 4));
+        li.dataNumber = int(rd32(l + 8));
+        li.kind = l[23];
+        if (li.dataNumber < 0 || uint32_t(li.dataNumber) >= numData)
+            throw FormatError("an index refers to stored index " + std::to_string(li.dataNumber) + ", which is missing");
+        t.indexes.push_back(li);
+    }
+    for (LogicalIndex& li : t.indexes) {
+        const int len = r.u16("an index name");
+        li.name = decodeText(r.at(len, "an index name"), len);
+    }
+    // Then the long-value columns' own page maps, ended by 0xFFFF.
+    for (;;) {
+        const uint16_t colNo = r.u16("the long-value column list");
+        if (colNo == 0xFFFF) break;
+        r.at(8, "the long-value column list");
+    }
+    t.parsedLength = r.pos;
+    return t;
+}
+
+std::vector<CatalogTable> JetFile::catalog() const {
+    const TableDef sys = readTableDef(kCatalogPage, QStringLiteral("MSysObjects"));
+    auto col = [&](const char* name) -> const ColumnDef* {
+        for (const ColumnDef& c : sys.columns)
+            if (c.name.compare(QLatin1String(name), Qt::CaseInsensitive) == 0) return &c;
+        throw FormatError(std::string("the catalog has no column ") + name);
+    };
+    const ColumnDef* idCol = col("Id");
+    const ColumnDef* nameCol = col("Name");
+    const ColumnDef* typeCol = col("Type");
+    const ColumnDef* flagsCol = col("Flags");
+    auto indexOf = [&](const ColumnDef* c) { return int(c - sys.columns.data()); };
+
+    std::vector<CatalogTable> out;
+    for (uint32_t pg = 1; pg < pageCount_; ++pg) {
+        const uint8_t* p = page(pg);
+        if (p[0] != PageData || rd32(p + 4) != kCatalogPage) continue;
+        const int n = rowCount(pg);
+        for (int r = 0; r < n; ++r) {
+            RowSlot s = slot(pg, r);
+            if (s.deleted) continue;
+            const uint8_t* rowPage = p;
+            if (s.overflow) {
+                const RowId to = overflowTarget(pg, r);
+                rowPage = page(to.page);
+                s = slot(to.page, to.row);
+            }
+            const uint8_t* row = rowPage + s.start;
+            const std::vector<FieldRef> f = crackRow(sys, row, s.end - s.start);
+            const FieldRef& type = f[size_t(indexOf(typeCol))];
+            if (!type.present || type.size < 2 || int16_t(rd16(row + type.offset)) != kCatalogTypeTable) continue;
+            const FieldRef& id = f[size_t(indexOf(idCol))];
+            const FieldRef& nm = f[size_t(indexOf(nameCol))];
+            const FieldRef& fl = f[size_t(indexOf(flagsCol))];
+            if (!id.present || id.size < 4 || !nm.present) continue;
+            CatalogTable ct;
+            ct.name = decodeText(row + nm.offset, nm.size);
+            ct.tdefPage = rd32(row + id.offset) & 0x00FFFFFF;
+            ct.flags = fl.present && fl.size >= 4 ? int32_t(rd32(row + fl.offset)) : 0;
+            out.push_back(ct);
+        }
+    }
+    return out;
+}
+
+std::vector<FieldRef> JetFile::crackRow(const TableDef& t, const uint8_t* row, int len) const {
+    if (len < 2) throw FormatError("a row is shorter than its column count");
+    const int rowCols = rd16(row);
+    const int maskLen = (rowCols + 7) / 8;
+    if (2 + maskLen > len) throw FormatError("a row is shorter than its null mask");
+    const uint8_t* mask = row + len - maskLen;
+    auto bit = [&](int colNo) { return colNo < rowCols && (mask[colNo / 8] >> (colNo % 8) & 1) != 0; };
+
+    int varCount = 0;
+    int eod = len - maskLen;  // end of the data area
+    const int varCountPos = len - maskLen - 2;
+    std::vector<int> varOffsets;
+    if (t.varColumns > 0) {
+        if (varCountPos < 2) throw FormatError("a row is too short for its variable-length columns");
+        varCount = rd16(row + varCountPos);
+        const int tableStart = varCountPos - 2 * (varCount + 1);
+        if (tableStart < 2) throw FormatError("a row's variable-length offset table does not fit in the row");
+        varOffsets.resize(size_t(varCount));
+        for (int i = 0; i < varCount; ++i) varOffsets[size_t(i)] = rd16(row + varCountPos - 2 * (i + 1));
+        eod = rd16(row + tableStart);
+        if (eod > tableStart) throw FormatError("a row's data runs into its offset table");
+        int prev = 2;
+        for (int i = 0; i < varCount; ++i) {
+            if (varOffsets[size_t(i)] < prev || varOffsets[size_t(i)] > eod)
+                throw FormatError("a row's variable-length offsets are out of order");
+            prev = varOffsets[size_t(i)];
+        }
+    }
+    const int fixedEnd = varCount > 0 ? varOffsets[0] : eod;
+
+    std::vector<FieldRef> out(t.columns.size());
+    for (size_t i = 0; i < t.columns.size(); ++i) {
+        const ColumnDef& c = t.columns[i];
+        FieldRef& f = out[i];
+        const bool notNull = bit(c.number);
+        if (c.type == ColBoolean) {
+            f.present = notNull;
+            continue;
+        }
+        if (!notNull) continue;
+        if (c.isFixed()) {
+            const int start = 2 + c.fixedOffset;
+            if (start + c.length > fixedEnd)
+                throw FormatError("column " + c.name.toStdString() + " lies past the row's fixed-length area");
+            f = {true, start, c.length};
+        } else {
+            if (c.varIndex >= varCount)
+                throw FormatError("column " + c.name.toStdString() + " is marked present but has no offset");
+            const int start = varOffsets[size_t(c.varIndex)];
+            const int end = c.varIndex + 1 < varCount ? varOffsets[size_t(c.varIndex) + 1] : eod;
+            f = {true, start, end - start};
+        }
+    }
+    return out;
+}
+
+std::vector<uint32_t> JetFile::usageMapPages(uint32_t mapRow) const {
+    const RowId where = RowId::fromWord(mapRow);
+    if (where.page == 0 || pageType(where.page) != PageData)
+        throw FormatError("a usage map points to page " + std::to_string(where.page) + ", not a data page");
+    const RowSlot s = slot(where.page, where.row);
+    if (s.deleted || s.end - s.start < 1) throw FormatError("a usage map's row is missing");
+    const uint8_t* p = page(where.page) + s.start;
+    const int len = s.end - s.start;
+    std::vector<uint32_t> out;
+    if (p[0] == 0) {
+        if (len < 5) throw FormatError("an inline usage map is too short");
+        const uint32_t startPage = rd32(p + 1);
+        for (int i = 5; i < len; ++i)
+            for (int b = 0; b < 8; ++b)
+                if (p[i] >> b & 1) out.push_back(startPage + uint32_t((i - 5) * 8 + b));
+    } else if (p[0] == 1) {
+        const uint32_t perPage = uint32_t(pageSize_ - 4) * 8;
+        for (int i = 1, k = 0; i + 4 <= len; i += 4, ++k) {
+            const uint32_t mp = rd32(p + i);
+            if (mp == 0) continue;
+            const uint8_t* m = page(mp);
+            if (m[0] != PageUsageMap)
+                throw FormatError("a usage map refers to page " + std::to_string(mp) + ", which is not a map page");
+            for (int j = 4; j < pageSize_; ++j)
+                for (int b = 0; b < 8; ++b)
+                    if (m[j] >> b & 1) out.push_back(uint32_t(k) * perPage + uint32_t((j - 4) * 8 + b));
+        }
+    } else {
+        throw FormatError("a usage map has the unknown type " + std::to_string(p[0]));
+    }
+    return out;
+}
+
+IndexPage JetFile::readIndexPage(uint32_t pageNo) const {
+    const uint8_t* p = page(pageNo);
+    IndexPage ip;
+    ip.type = p[0];
+    if (ip.type != PageIndexNode && ip.type != PageIndexLeaf)
+        throw FormatError("page " + std::to_string(pageNo) + " should be an index page but has type " +
+                          std::to_string(ip.type));
+    ip.freeSpace = rd16(p + 2);
+    ip.prev = rd32(p + kIndexPrev);
+    ip.next = rd32(p + kIndexNext);
+    ip.tail = rd32(p + kIndexTail);
+    ip.prefixLength = rd16(p + kIndexPrefix);
+    const bool leaf = ip.type == PageIndexLeaf;
+    const int trailer = leaf ? 4 : 8;
+    const int room = pageSize_ - kIndexEntries;
+    QByteArray prefix;
+    int last = 0;
+    for (int i = 0; i < kIndexMaskSize; ++i) {
+        const uint8_t m = p[kIndexMask + i];
+        if (!m) continue;
+        for (int b = 0; b < 8; ++b) {
+            if (!(m >> b & 1)) continue;
+            const int end = i * 8 + b;
+            if (end > room)
+                throw FormatError("index page " + std::to_string(pageNo) + " marks an entry past its end");
+            QByteArray e = prefix;
+            e.append(reinterpret_cast<const char*>(p + kIndexEntries + last), end - last);
+            if (e.size() < trailer + 1)
+                throw FormatError("index page " + std::to_string(pageNo) + " holds an entry too short to be one");
+            if (ip.entries.empty() && ip.prefixLength > 0) {
+                if (ip.prefixLength > e.size())
+                    throw FormatError("index page " + std::to_string(pageNo) + " has a prefix longer than its first entry");
+                prefix = e.left(ip.prefixLength);
+            }
+            const auto* t = reinterpret_cast<const uint8_t*>(e.constData()) + e.size() - trailer;
+            IndexEntry entry;
+            entry.row.page = uint32_t(t[0]) << 16 | uint32_t(t[1]) << 8 | t[2];
+            entry.row.row = t[3];
+            if (!leaf) entry.child = uint32_t(t[4]) << 24 | uint32_t(t[5]) << 16 | uint32_t(t[6]) << 8 | t[7];
+            entry.key = e.left(e.size() - trailer);
+            ip.entries.push_back(std::move(entry));
+            ip.usedBytes = end;
+            last = end;
+        }
+    }
+    return ip;
+}
+
+QByteArray JetFile::readLongValue(const uint8_t* header, int fieldSize, std::vector<RowId>* visited) const {
+    if (fieldSize < 12) throw FormatError("a long value's header is short");
+    const uint32_t word = rd32(header);
+    const uint32_t length = word & 0x3FFFFFFF;
+    const uint32_t kind = word & 0xC0000000;
+    if (kind == 0x80000000) {
+        if (int64_t(length) != fieldSize - 12)
+            throw FormatError("an inline long value's length does not match its field");
+        return QByteArray(reinterpret_cast<const char*>(header + 12), int(length));
+    }
+    auto rowBytes = [&](RowId id, const char* what) {
+        if (id.page == 0 || pageType(id.page) != PageData || std::memcmp(page(id.page) + 4, "LVAL", 4) != 0)
+            throw FormatError(std::string(what) + " points to page " + std::to_string(id.page) +
+                              ", which is not a long-value page");
+        const RowSlot s = slot(id.page, id.row);
+        if (s.deleted) throw FormatError(std::string(what) + " points to a deleted row");
+        if (visited) visited->push_back(id);
+        return std::make_pair(page(id.page) + s.start, s.end - s.start);
+    };
+    if (kind == 0x40000000) {
+        const auto [p, n] = rowBytes(RowId::fromWord(rd32(header + 4)), "a one-row long value");
+        if (uint32_t(n) != length) throw FormatError("a one-row long value's row length differs from its declared length");
+        return QByteArray(reinterpret_cast<const char*>(p), n);
+    }
+    if (kind != 0) throw FormatError("a long value has unknown storage bits");
+    QByteArray out;
+    std::set<uint32_t> seen;
+    uint32_t next = rd32(header + 4);
+    while (next != 0) {
+        if (!seen.insert(next).second) throw FormatError("a long-value chain loops");
+        const auto [p, n] = rowBytes(RowId::fromWord(next), "a long-value chain");
+        if (n < 4) throw FormatError("a long-value chain row is too short");
+        out.append(reinterpret_cast<const char*>(p + 4), n - 4);
+        if (uint32_t(out.size()) > length) throw FormatError("a long-value chain holds more than its declared length");
+        next = rd32(p);
+    }
+    if (uint32_t(out.size()) != length)
+        throw FormatError("a long-value chain ends after " + std::to_string(out.size()) + " of " +
+                          std::to_string(length) + " bytes");
+    return out;
+}
+
+}  // namespace dao::jet

@@ -1,0 +1,234 @@
+#pragma once
+
+// A page-level view of a Jet 4 / ACE file (.mdb/.accdb), independent of libmdb: header, table
+// definitions, rows, usage maps and index pages, every read bounds-checked. The consistency check
+// and the in-place writer are built on it; neither may trust a byte they have not checked.
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace dao::jet {
+
+// A file (or a part of it) that does not follow the format as we know it.
+class FormatError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class JetVersion { Jet3, Jet4, Ace12, Ace14, Newer };
+
+// Page types (the first byte of every page).
+enum PageType : uint8_t {
+    PageHeader = 0x00,
+    PageData = 0x01,
+    PageTableDef = 0x02,
+    PageIndexNode = 0x03,
+    PageIndexLeaf = 0x04,
+    PageUsageMap = 0x05,
+};
+
+// Column types as stored in a table definition.
+enum ColumnType : uint8_t {
+    ColBoolean = 0x01,
+    ColByte = 0x02,
+    ColInteger = 0x03,
+    ColLong = 0x04,
+    ColCurrency = 0x05,
+    ColSingle = 0x06,
+    ColDouble = 0x07,
+    ColDateTime = 0x08,
+    ColBinary = 0x09,
+    ColText = 0x0A,
+    ColOle = 0x0B,
+    ColMemo = 0x0C,
+    ColGuid = 0x0F,
+    ColNumeric = 0x10,
+    ColComplex = 0x12,
+};
+
+// A row's place: page number and row number on that page. Stored as one 32-bit word in table
+// definitions and long-value headers (row in the low byte).
+struct RowId {
+    uint32_t page = 0;
+    uint8_t row = 0;
+    static RowId fromWord(uint32_t w) { return {w >> 8, uint8_t(w & 0xff)}; }
+    bool operator==(const RowId& o) const { return page == o.page && row == o.row; }
+    bool operator<(const RowId& o) const { return page != o.page ? page < o.page : row < o.row; }
+};
+
+struct ColumnDef {
+    uint8_t type = 0;
+    int number = 0;       // the column's number in rows (null mask bit); counts deleted columns
+    int varIndex = 0;     // entry in a row's variable-length offset table
+    int fixedOffset = 0;  // offset in a row's fixed-length area
+    int length = 0;       // declared size in bytes (0 for Memo/OLE)
+    uint8_t flags = 0;
+    uint8_t extFlags = 0;
+    uint16_t sortOrder = 0;   // text columns: the collation (0x409 General)
+    uint8_t sortVersion = 0;  // text columns: 0 legacy, 1 the newer General order
+    uint8_t precision = 0;    // Decimal
+    uint8_t scale = 0;        // Decimal
+    QString name;
+    bool isFixed() const { return (flags & 0x01) != 0; }
+    bool isAutoNumber() const { return (flags & 0x04) != 0; }
+    bool isLongValue() const { return type == ColMemo || type == ColOle; }
+};
+
+struct IndexColumn {
+    int columnNumber = 0;
+    bool ascending = true;
+};
+
+// An index's stored entries (several logical indexes may share one).
+struct IndexData {
+    int number = 0;
+    std::vector<IndexColumn> columns;
+    uint32_t usageMap = 0;  // row holding the map of the index's pages
+    uint32_t rootPage = 0;
+    uint8_t flags = 0;      // 0x01 unique, 0x02 ignore nulls, 0x08 required
+    uint32_t uniqueEntryCount = 0;
+    bool ignoresNulls() const { return (flags & 0x02) != 0; }
+    bool unique() const { return (flags & 0x01) != 0; }
+};
+
+struct LogicalIndex {
+    int number = 0;
+    int dataNumber = 0;  // which IndexData backs it
+    uint8_t kind = 0;    // 1 primary key, 2 foreign key
+    QString name;
+};
+
+struct TableDef {
+    QString name;
+    uint32_t firstPage = 0;
+    std::vector<uint32_t> pages;  // the definition's pages, in order
+    uint32_t rowCount = 0;
+    uint32_t nextAutoNumber = 0;
+    uint8_t tableType = 0;  // 0x4e user, 0x53 system
+    int maxColumns = 0;
+    int varColumns = 0;
+    std::vector<ColumnDef> columns;  // in definition order
+    std::vector<IndexData> indexData;
+    std::vector<LogicalIndex> indexes;
+    uint32_t ownedPagesMap = 0;  // row holding the map of the table's data pages
+    uint32_t freePagesMap = 0;   // row holding the map of its pages with free space
+    int definitionLength = 0;    // bytes the definition says it has
+    int parsedLength = 0;        // bytes we understood
+
+    const ColumnDef* columnByNumber(int number) const;
+    // "name" or "name (index of col1, col2)" for messages.
+    QString indexName(const IndexData& d) const;
+};
+
+// One catalog row of MSysObjects that describes a table.
+struct CatalogTable {
+    QString name;
+    uint32_t tdefPage = 0;
+    int32_t flags = 0;
+    bool isSystem() const { return (uint32_t(flags) & 0x80000002u) != 0 || name.startsWith("MSys"); }
+};
+
+// A cracked row: for each column of the table definition (same order), where its bytes are.
+struct FieldRef {
+    bool present = false;  // not null (for Yes/No: the value)
+    int offset = 0;        // from the row's start
+    int size = 0;
+};
+
+// Where a row lives on its page.
+struct RowSlot {
+    int start = 0;   // offset on the page
+    int end = 0;     // one past its last byte
+    bool deleted = false;
+    bool overflow = false;  // the row holds only a pointer to where the data moved
+};
+
+// One index entry: the key bytes (flag bytes included, any shared prefix restored) and the row.
+struct IndexEntry {
+    QByteArray key;
+    RowId row;
+    uint32_t child = 0;  // node entries: the page below
+};
+
+struct IndexPage {
+    uint8_t type = 0;
+    uint32_t prev = 0, next = 0, tail = 0;
+    int prefixLength = 0;
+    int freeSpace = 0;
+    int usedBytes = 0;  // entry bytes as stored (after prefix compression)
+    std::vector<IndexEntry> entries;
+};
+
+class JetFile {
+public:
+    // Opens the file read-only (mapped). Throws FormatError when it is not a Jet/ACE file we can
+    // read at page level (too short, unknown version, encoded pages).
+    static std::unique_ptr<JetFile> open(const QString& path);
+    ~JetFile();
+
+    JetVersion version() const { return version_; }
+    bool isJet3() const { return version_ == JetVersion::Jet3; }
+    int pageSize() const { return pageSize_; }
+    uint32_t pageCount() const { return pageCount_; }
+    uint16_t sortOrder() const { return sortOrder_; }
+    // The database password is set / the pages are RC4-encoded.
+    bool hasPassword() const { return hasPassword_; }
+    bool encoded() const { return encoded_; }
+
+    // A whole page; throws FormatError for a page number outside the file.
+    const uint8_t* page(uint32_t n) const;
+    uint8_t pageType(uint32_t n) const { return page(n)[0]; }
+
+    // Rows of a data page.
+    int rowCount(uint32_t pageNo) const;
+    RowSlot slot(uint32_t pageNo, int row) const;
+
+    // The tables of MSysObjects (local tables only), system ones included.
+    std::vector<CatalogTable> catalog() const;
+    TableDef readTableDef(uint32_t firstPage, const QString& name) const;
+
+    // Splits a row into its fields; throws FormatError when the row cannot be cracked.
+    std::vector<FieldRef> crackRow(const TableDef& t, const uint8_t* row, int len) const;
+    // The row behind an overflow pointer, followed once; throws FormatError when it is missing.
+    RowId overflowTarget(uint32_t pageNo, int row) const;
+
+    // The pages a usage map (the row a table definition points to) marks.
+    std::vector<uint32_t> usageMapPages(uint32_t mapRow) const;
+
+    IndexPage readIndexPage(uint32_t pageNo) const;
+
+    // Text stored in the file's Unicode form (UCS-2, possibly compressed) to a QString.
+    static QString decodeText(const uint8_t* p, int n);
+    // A long value's bytes (Memo/OLE) from its 12-byte header in a row; throws FormatError for
+    // a broken chain. Pages visited are appended to visited when given.
+    QByteArray readLongValue(const uint8_t* header, int fieldSize, std::vector<RowId>* visited = nullptr) const;
+
+private:
+    JetFile() = default;
+    QFile file_;
+    const uint8_t* data_ = nullptr;
+    qint64 size_ = 0;
+    JetVersion version_ = JetVersion::Jet4;
+    int pageSize_ = 4096;
+    uint32_t pageCount_ = 0;
+    uint16_t sortOrder_ = 0;
+    bool hasPassword_ = false;
+    bool encoded_ = false;
+};
+
+// Little-endian readers over checked ranges.
+inline uint16_t rd16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint32_t rd24(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16; }
+inline uint32_t rd32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+// The Jet 4 header mask: 128 bytes of RC4 keystream that hide the header from offset 0x18.
+const uint8_t* headerMask();
+
+}  // namespace dao::jet

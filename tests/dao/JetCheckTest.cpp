@@ -1,0 +1,257 @@
+// The Jet consistency check: it passes on the real files and names each fault injected into a copy.
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "TestUtil.h"
+#include "platform/dao/JetCheck.h"
+#include "platform/dao/JetFile.h"
+
+using namespace dao::jet;
+
+namespace {
+
+const QStringList kJet4Files = {"test2V2003.mdb", "functionsV2003.mdb", "weirdObjectNames.mdb", "testV2010.accdb"};
+
+QString faultLines(const CheckReport& r) {
+    QStringList out;
+    for (const QString& l : r.lines)
+        if (l.startsWith("FAULT")) out << l;
+    return out.join('\n');
+}
+
+class JetCheckFaults : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    // A writable copy of a test file.
+    QString copy(const QString& name) {
+        const QString to = dir_.filePath(name);
+        QFile::remove(to);
+        EXPECT_TRUE(QFile::copy(testutil::jetFile(name), to));
+        QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner);
+        return to;
+    }
+
+    static void patch(const QString& path, qint64 offset, const QByteArray& bytes) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.seek(offset));
+        ASSERT_EQ(f.write(bytes), bytes.size());
+    }
+    static QByteArray le16(int v) {
+        QByteArray b(2, '\0');
+        b[0] = char(v & 0xff);
+        b[1] = char(v >> 8 & 0xff);
+        return b;
+    }
+    static QByteArray le32(uint32_t v) {
+        QByteArray b(4, '\0');
+        for (int i = 0; i < 4; ++i) b[i] = char(v >> (8 * i) & 0xff);
+        return b;
+    }
+
+    struct Found {
+        TableDef table;
+        std::vector<uint32_t> pages;  // data pages
+    };
+    static Found find(const QString& path, const QString& tableName) {
+        auto f = JetFile::open(path);
+        for (const CatalogTable& ct : f->catalog()) {
+            if (ct.name != tableName) continue;
+            Found out{f->readTableDef(ct.tdefPage, ct.name), {}};
+            out.pages = f->usageMapPages(out.table.ownedPagesMap);
+            return out;
+        }
+        ADD_FAILURE() << "no table " << tableName.toStdString();
+        return {};
+    }
+
+    QTemporaryDir dir_;
+};
+
+}  // namespace
+
+TEST(JetCheck, PassesOnEveryRealJet4AndAceFile) {
+    for (const QString& name : kJet4Files) {
+        const CheckReport r = JetCheck::run(testutil::jetFile(name));
+        EXPECT_TRUE(r.complete) << name.toStdString();
+        EXPECT_EQ(r.faults, 0) << name.toStdString() << "\n" << faultLines(r).toStdString();
+        // It says what it looked at: the pages, each table with its records and indexes.
+        EXPECT_TRUE(r.lines.join('\n').contains("pages: 1 header")) << name.toStdString();
+    }
+    const CheckReport ace = JetCheck::run(testutil::jetFile("testV2010.accdb"));
+    const QString text = ace.lines.join('\n');
+    EXPECT_TRUE(text.contains("table Table1: definition 1 page(s), 9 columns, 2 index(es); usage map 1 page(s), matches; 2 records (count matches)"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains("table Table2: definition 2 page(s), 89 columns")) << "continued definition";
+    EXPECT_TRUE(text.contains("check: 25 tables, 0 fault(s)"));
+    const QString mdb = JetCheck::run(testutil::jetFile("test2V2003.mdb")).lines.join('\n');
+    EXPECT_TRUE(mdb.contains("index I_MSP_PROJECTS (PROJ_ID): 1 entries in 1 leaf page(s), in order, 1 keys match"));
+    EXPECT_TRUE(mdb.contains("5 long value(s) read back"));
+}
+
+TEST(JetCheck, Jet3AndNonJetFilesAreNotChecked) {
+    const CheckReport jet3 = JetCheck::run(testutil::jetFile("testIndexCodesV1997.mdb"));
+    EXPECT_FALSE(jet3.complete);
+    EXPECT_EQ(jet3.faults, 0);
+    EXPECT_TRUE(jet3.lines.join('\n').contains("Jet 3")) << jet3.lines.join('\n').toStdString();
+
+    QTemporaryDir dir;
+    QFile junk(dir.filePath("junk.mdb"));
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write(QByteArray(8192, 'x'));
+    junk.close();
+    const CheckReport r = JetCheck::run(junk.fileName());
+    EXPECT_FALSE(r.complete);
+    EXPECT_EQ(r.faults, 1);
+}
+
+TEST_F(JetCheckFaults, RecordCountAndDeletedRow) {
+    // A definition whose count disagrees with its pages.
+    const QString a = copy("test2V2003.mdb");
+    Found t = find(a, "MSP_PROJECTS");
+    patch(a, qint64(t.table.firstPage) * 4096 + 16, le32(t.table.rowCount + 5));
+    CheckReport r = JetCheck::run(a);
+    EXPECT_TRUE(faultLines(r).contains("the definition counts 6 records, the pages hold 1")) << faultLines(r).toStdString();
+
+    // A row marked deleted that its indexes still list.
+    const QString b = copy("testV2010.accdb");
+    t = find(b, "Table1");
+    ASSERT_FALSE(t.pages.empty());
+    const qint64 slot = qint64(t.pages[0]) * 4096 + 14;
+    QFile f(b);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    f.seek(slot);
+    const QByteArray raw = f.read(2);
+    f.close();
+    patch(b, slot, le16((uint8_t(raw[0]) | uint8_t(raw[1]) << 8) | 0x8000));
+    r = JetCheck::run(b);
+    const QString faults = faultLines(r);
+    EXPECT_TRUE(faults.contains("the definition counts 2 records, the pages hold 1")) << faults.toStdString();
+    EXPECT_TRUE(faults.contains("index PrimaryKey (A): an entry points to")) << faults.toStdString();
+}
+
+TEST_F(JetCheckFaults, IndexKeyOrderAndLinks) {
+    const QString a = copy("test2V2003.mdb");
+    const Found t = find(a, "MSysObjects");
+    const IndexData* idIndex = nullptr;
+    for (const IndexData& d : t.table.indexData)
+        if (t.table.indexName(d).startsWith("Id ")) idIndex = &d;
+    ASSERT_NE(idIndex, nullptr);
+    // The first entry's key: flag 7F and a big-endian Long; bump its last byte past the next key.
+    const qint64 firstEntry = qint64(idIndex->rootPage) * 4096 + 0x1e0;
+    patch(a, firstEntry + 4, QByteArray(1, char(0xFE)));
+    CheckReport r = JetCheck::run(a);
+    QString faults = faultLines(r);
+    EXPECT_TRUE(faults.contains("index Id (Id): entry 1")) << faults.toStdString();
+    EXPECT_TRUE(faults.contains("index Id (Id): the key of record")) << faults.toStdString();
+
+    // A leaf whose sibling link leads elsewhere.
+    const QString b = copy("test2V2003.mdb");
+    patch(b, qint64(idIndex->rootPage) * 4096 + 16, le32(3));
+    r = JetCheck::run(b);
+    faults = faultLines(r);
+    EXPECT_TRUE(faults.contains(QString("leaf page %1 links to 0/3 instead of 0/0").arg(idIndex->rootPage)))
+        << faults.toStdString();
+
+    // A root that is not an index page.
+    const QString c = copy("test2V2003.mdb");
+    patch(c, qint64(idIndex->rootPage) * 4096, QByteArray(1, char(0x01)));
+    r = JetCheck::run(c);
+    EXPECT_TRUE(faultLines(r).contains("should be an index page")) << faultLines(r).toStdString();
+}
+
+TEST_F(JetCheckFaults, UsageMapFreeSpaceAndLongValues) {
+    // Take the table's only page out of its usage map.
+    const QString a = copy("test2V2003.mdb");
+    Found t = find(a, "MSP_PROJECTS");
+    ASSERT_EQ(t.pages.size(), 1u);
+    {
+        auto f = JetFile::open(a);
+        const RowId where = RowId::fromWord(t.table.ownedPagesMap);
+        const RowSlot s = f->slot(where.page, where.row);
+        const uint8_t* row = f->page(where.page) + s.start;
+        ASSERT_EQ(row[0], 0) << "an inline map";
+        const uint32_t start = rd32(row + 1);
+        const uint32_t bit = t.pages[0] - start;
+        const qint64 at = qint64(where.page) * 4096 + s.start + 5 + bit / 8;
+        const char cleared = char(row[5 + bit / 8] & ~(1 << (bit % 8)));
+        f.reset();
+        patch(a, at, QByteArray(1, cleared));
+    }
+    CheckReport r = JetCheck::run(a);
+    EXPECT_TRUE(faultLines(r).contains(
+        QString("data page %1 holds its rows but neither its usage map nor the free-page map has it").arg(t.pages[0])))
+        << faultLines(r).toStdString();
+
+    // A data page whose free-space field lies.
+    const QString b = copy("test2V2003.mdb");
+    t = find(b, "MSP_PROJECTS");
+    patch(b, qint64(t.pages[0]) * 4096 + 2, le16(7));
+    r = JetCheck::run(b);
+    EXPECT_TRUE(faultLines(r).contains(QString("data page %1: free space says 7 bytes").arg(t.pages[0])));
+
+    // A Memo stored on its own page whose pointer leads to the header page.
+    const QString c = copy("test2V2003.mdb");
+    t = find(c, "MSP_PROJECTS");
+    qint64 pointerAt = -1;
+    {
+        auto f = JetFile::open(c);
+        const uint32_t pg = t.pages[0];
+        const RowSlot s = f->slot(pg, 0);
+        const uint8_t* row = f->page(pg) + s.start;
+        const auto fields = f->crackRow(t.table, row, s.end - s.start);
+        for (size_t i = 0; i < fields.size() && pointerAt < 0; ++i) {
+            if (!t.table.columns[i].isLongValue() || !fields[i].present) continue;
+            if ((rd32(row + fields[i].offset) & 0x80000000u) == 0)
+                pointerAt = qint64(pg) * 4096 + s.start + fields[i].offset + 4;
+        }
+    }
+    ASSERT_GE(pointerAt, 0) << "test2V2003 holds a Memo stored outside its row";
+    patch(c, pointerAt, le32(0));
+    r = JetCheck::run(c);
+    EXPECT_TRUE(faultLines(r).contains("which is not a long-value page")) << faultLines(r).toStdString();
+}
+
+TEST(JetCheckCli, ExitCodesAndOutput) {
+    auto run = [](const QStringList& args) {
+        QProcess p;
+        p.start(QStringLiteral(TABULON_CLI), args);
+        p.waitForFinished(120000);
+        return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()));
+    };
+    auto [code, out] = run({"check", testutil::jetFile("weirdObjectNames.mdb")});
+    EXPECT_EQ(code, 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("table 19 MB 01 BEZAHLT ???: definition 1 page(s)")) << out.toStdString();
+    EXPECT_TRUE(out.endsWith("check: 11 tables, 0 fault(s)\n")) << out.toStdString();
+
+    std::tie(code, out) = run({"check", testutil::jetFile("testIndexCodesV1997.mdb")});
+    EXPECT_EQ(code, 1) << out.toStdString();
+
+    std::tie(code, out) = run({"check", "/nonexistent/x.mdb"});
+    EXPECT_EQ(code, 1);
+    EXPECT_TRUE(out.contains("error 3024")) << out.toStdString();
+
+    QTemporaryDir dir;
+    const QString bad = dir.filePath("bad.mdb");
+    ASSERT_TRUE(QFile::copy(testutil::jetFile("test2V2003.mdb"), bad));
+    QFile::setPermissions(bad, QFile::ReadOwner | QFile::WriteOwner);
+    {
+        auto f = JetFile::open(bad);
+        const uint32_t tdef = 2;  // MSysObjects
+        const uint32_t count = rd32(f->page(tdef) + 16);
+        f.reset();
+        QFile q(bad);
+        ASSERT_TRUE(q.open(QIODevice::ReadWrite));
+        q.seek(qint64(tdef) * 4096 + 16);
+        const uint32_t wrong = count + 1;
+        q.write(reinterpret_cast<const char*>(&wrong), 4);
+    }
+    std::tie(code, out) = run({"check", bad});
+    EXPECT_EQ(code, 3) << out.toStdString();
+    EXPECT_TRUE(out.contains("FAULT: table MSysObjects: the definition counts")) << out.toStdString();
+}
