@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "Error.h"
+#include "JetPageJournal.h"
 #include "JetReader.h"
+#include "JetWriteGate.h"
 #include "SqliteFunctions.h"
 
 namespace dao {
@@ -177,6 +179,9 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
                 c->readOnly = true;
             }
         } else if (jet::looksLikeJet(head)) {
+            // A batch a crash interrupted is undone before anything reads the file.
+            jet::JetPageJournal::recover(fi.filePath());
+            c->readOnlyReason = jet::JetWriteGate::whyReadOnly(fi.filePath());
             // One temporary SQLite copy per Jet file (and version of it) in the process.
             const QString key = canonical + "|" + QString::number(fi.size()) + "|" +
                                 QString::number(fi.lastModified().toMSecsSinceEpoch());
@@ -275,7 +280,7 @@ void Connection::use() {
 }
 
 void Connection::beginWrite() {
-    if (readOnly) raise(err::ReadOnly);
+    if (readOnly) refuseWrite();
     use();
     if (inBatch.load()) return;
     exec("BEGIN IMMEDIATE");
@@ -292,6 +297,11 @@ void Connection::beginWrite() {
 void Connection::endWrite() {
     file->generation.fetch_add(1);
     if (++batchCount >= kBatchRecords) commitLocked();
+}
+
+void Connection::refuseWrite() const {
+    if (readOnlyReason.isEmpty()) raise(err::ReadOnly);
+    raise(err::ReadOnly, describe(err::ReadOnly) + " " + readOnlyReason);
 }
 
 void Connection::commit() {
@@ -379,7 +389,7 @@ void Connection::fail(const QString& context, bool deleting) {
         default: break;
     }
     switch (rc) {
-        case SQLITE_READONLY: raise(err::ReadOnly);
+        case SQLITE_READONLY: refuseWrite();
         case SQLITE_BUSY:
         case SQLITE_LOCKED: raise(err::Locked);
         case SQLITE_CORRUPT:

@@ -57,6 +57,9 @@ public:
     sqlite3* db = nullptr;
     QString path;        // what the user opened
     bool readOnly = false;
+    QString readOnlyReason;  // why a write is refused, for the 3027 message (Jet files)
+    // Raises 3027 with the reason, if any.
+    [[noreturn]] void refuseWrite() const;
     std::recursive_mutex mu;
     std::shared_ptr<FileState> file;
     std::shared_ptr<JetCopy> jetCopy;

@@ -755,7 +755,7 @@ void Recordset::Move(long long rows) {
 
 void Recordset::AddNew() {
     impl_->checkOpen();
-    if (!impl_->updatable) raise(err::ReadOnly);
+    if (!impl_->updatable) impl_->conn->refuseWrite();
     impl_->editMode = dbEditAdd;
     impl_->buffer.assign(impl_->fields.size(), Variant::null());
     impl_->dirty.assign(impl_->fields.size(), 0);
@@ -764,7 +764,7 @@ void Recordset::AddNew() {
 void Recordset::Edit() {
     impl_->checkOpen();
     auto& r = *impl_;
-    if (!r.updatable) raise(err::ReadOnly);
+    if (!r.updatable) r.conn->refuseWrite();
     if (r.currentDeleted) raise(err::RecordDeleted);
     if (!r.hasCurrent()) raise(err::NoCurrentRecord);
     if (!r.fields.empty()) (void)r.value(r.phys, 0);  // a record deleted meanwhile fails here, as it should
@@ -865,7 +865,7 @@ void Recordset::Update() {
 void Recordset::Delete() {
     impl_->checkOpen();
     auto& r = *impl_;
-    if (!r.updatable) raise(err::ReadOnly);
+    if (!r.updatable) r.conn->refuseWrite();
     if (r.currentDeleted) raise(err::RecordDeleted);
     if (!r.hasCurrent()) raise(err::NoCurrentRecord);
     Lock lock(r.conn->mu);

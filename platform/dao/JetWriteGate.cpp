@@ -1,0 +1,57 @@
+#include "JetWriteGate.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <memory>
+
+#include "JetFile.h"
+
+namespace dao::jet {
+
+QString JetWriteGate::liveLockFile(const QString& path) {
+    const QFileInfo fi(path);
+    const QString base = fi.absolutePath() + "/" + fi.completeBaseName();
+    for (const char* ext : {".ldb", ".laccdb", ".LDB", ".LACCDB"}) {
+        const QString lock = base + QLatin1String(ext);
+        if (QFileInfo(lock).isFile()) return lock;
+    }
+    return {};
+}
+
+QString JetWriteGate::whyReadOnly(const QString& path) {
+    std::unique_ptr<JetFile> f;
+    try {
+        f = JetFile::open(path);
+    } catch (const FormatError& e) {
+        return QString("Its pages cannot be read (%1), so it is not written.").arg(e.what());
+    }
+    if (f->isJet3()) return QStringLiteral("Access 97 (Jet 3) files are kept read-only.");
+    if (f->encoded()) return QStringLiteral("The file is encrypted; Tabulon does not write encrypted files.");
+    if (f->hasPassword())
+        return QStringLiteral("The file is password-protected; Tabulon does not write such files.");
+    const QString lock = liveLockFile(path);
+    if (!lock.isEmpty())
+        return QString("The file is open in another program (its lock file '%1' exists).")
+            .arg(QDir::toNativeSeparators(lock));
+    try {
+        for (uint32_t p = 1; p < f->pageCount(); ++p) {
+            const uint8_t t = f->pageType(p);
+            if (t < PageData || t > PageUsageMap)
+                return QString("Page %1 has a type (0x%2) Tabulon does not know, so the file is not written.")
+                    .arg(p)
+                    .arg(t, 2, 16, QChar('0'));
+        }
+        for (const CatalogTable& ct : f->catalog()) {
+            const TableDef t = f->readTableDef(ct.tdefPage, ct.name);
+            if (t.parsedLength != t.definitionLength)
+                return QString("The definition of table '%1' is not understood completely, so the file is not written.")
+                    .arg(ct.name);
+        }
+    } catch (const FormatError& e) {
+        return QString("Part of the file is not understood (%1), so it is not written.").arg(e.what());
+    }
+    return QStringLiteral("Changing Access files in place is not available yet; this file is read-only.");
+}
+
+}  // namespace dao::jet

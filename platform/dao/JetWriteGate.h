@@ -1,0 +1,23 @@
+#pragma once
+
+// Decides whether Tabulon may change a Jet/ACE file in place, and says why not when it may not.
+
+#include <QString>
+
+namespace dao::jet {
+
+class JetWriteGate {
+public:
+    // Empty when the file may be written; otherwise the reason, one sentence for error 3027. The
+    // refusals: Jet 3 files, encrypted or password-protected files, a lock file showing the file
+    // open in another program, anything not understood completely (an unknown page type, a table
+    // definition that does not parse to its declared length), and, for now, every other file:
+    // the in-place writer is not complete yet.
+    static QString whyReadOnly(const QString& path);
+
+    // The lock file Access keeps beside an open database (.ldb for .mdb, .laccdb for .accdb);
+    // empty when there is none.
+    static QString liveLockFile(const QString& path);
+};
+
+}  // namespace dao::jet

@@ -1,0 +1,267 @@
+// Writing Jet files safely: the page journal (all pages of a batch or none, across crashes and
+// kills) and the refusals, which name their reason and leave the file byte-identical.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTemporaryDir>
+#include <random>
+#include <stdexcept>
+
+#include "TestUtil.h"
+#include "platform/dao/Dao.h"
+#include "platform/dao/Error.h"
+#include "platform/dao/JetPageJournal.h"
+#include "platform/dao/JetWriteGate.h"
+
+using dao::jet::JetPageJournal;
+using dao::jet::JetWriteGate;
+
+namespace {
+
+constexpr int kPage = 4096;
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray sha256(const QString& path) { return QCryptographicHash::hash(readFile(path), QCryptographicHash::Sha256); }
+
+struct SimulatedCrash : std::runtime_error {
+    SimulatedCrash() : std::runtime_error("crash") {}
+};
+
+class JetJournal : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        path_ = dir_.filePath("pages.mdb");
+        QFile f(path_);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        for (int p = 0; p < 8; ++p) f.write(QByteArray(kPage, char('a' + p)));
+    }
+    void TearDown() override { JetPageJournal::testHook() = nullptr; }
+
+    // Three pages changed and one added past the end.
+    static std::map<uint32_t, QByteArray> batch() {
+        return {{1, QByteArray(kPage, 'X')}, {4, QByteArray(kPage, 'Y')}, {6, QByteArray(kPage, 'Z')},
+                {8, QByteArray(kPage, 'N')}};
+    }
+
+    QTemporaryDir dir_;
+    QString path_;
+};
+
+}  // namespace
+
+TEST_F(JetJournal, ABatchLandsWholeAndLeavesNoJournal) {
+    const QByteArray before = readFile(path_);
+    JetPageJournal::writeBatch(path_, kPage, batch());
+    const QByteArray after = readFile(path_);
+    ASSERT_EQ(after.size(), 9 * kPage);
+    EXPECT_EQ(after.mid(1 * kPage, kPage), QByteArray(kPage, 'X'));
+    EXPECT_EQ(after.mid(8 * kPage, kPage), QByteArray(kPage, 'N'));
+    EXPECT_EQ(after.mid(2 * kPage, kPage), before.mid(2 * kPage, kPage));
+    EXPECT_FALSE(QFile::exists(JetPageJournal::journalPath(path_)));
+    EXPECT_FALSE(JetPageJournal::recover(path_));
+}
+
+TEST_F(JetJournal, ACrashAtAnyStepRollsBackAtTheNextOpen) {
+    const QByteArray before = readFile(path_);
+    // Each step, and each page write, in turn; "removed" is past the point of no return.
+    const std::vector<std::pair<std::string, int>> crashes = {
+        {"journal-half", 1}, {"journal", 1}, {"page", 1}, {"page", 2}, {"page", 4}, {"synced", 1}};
+    for (const auto& [where, nth] : crashes) {
+        int seen = 0;
+        JetPageJournal::testHook() = [&, where = where, nth = nth](const char* step) {
+            if (where == step && ++seen == nth) throw SimulatedCrash();
+        };
+        EXPECT_THROW(JetPageJournal::writeBatch(path_, kPage, batch()), SimulatedCrash) << where;
+        JetPageJournal::testHook() = nullptr;
+        JetPageJournal::recover(path_);
+        EXPECT_EQ(readFile(path_), before) << "crash at " << where << " #" << nth;
+        EXPECT_FALSE(QFile::exists(JetPageJournal::journalPath(path_)));
+    }
+    JetPageJournal::testHook() = [](const char* step) {
+        if (std::string(step) == "removed") throw SimulatedCrash();
+    };
+    EXPECT_THROW(JetPageJournal::writeBatch(path_, kPage, batch()), SimulatedCrash);
+    JetPageJournal::recover(path_);
+    EXPECT_EQ(readFile(path_).mid(4 * kPage, kPage), QByteArray(kPage, 'Y')) << "a durable batch stays";
+}
+
+TEST_F(JetJournal, ADamagedJournalIsDroppedNotApplied) {
+    const QByteArray before = readFile(path_);
+    JetPageJournal::testHook() = [](const char* step) {
+        if (std::string(step) == "journal") throw SimulatedCrash();
+    };
+    EXPECT_THROW(JetPageJournal::writeBatch(path_, kPage, batch()), SimulatedCrash);
+    // One flipped byte: the checksum no longer matches, so nothing in it may be trusted. The pages
+    // were not written yet when the journal was incomplete, so the file stays as it is.
+    QFile j(JetPageJournal::journalPath(path_));
+    ASSERT_TRUE(j.open(QIODevice::ReadWrite));
+    j.seek(100);
+    j.write("!");
+    j.close();
+    EXPECT_FALSE(JetPageJournal::recover(path_));
+    EXPECT_EQ(readFile(path_), before);
+    EXPECT_FALSE(QFile::exists(JetPageJournal::journalPath(path_)));
+}
+
+// A child writes batch after batch (every batch sets the same 16 pages to its number) and is
+// killed at a random moment; after recovery all 16 pages must carry one batch number.
+TEST_F(JetJournal, KilledWritersLeaveWholeBatches) {
+    std::mt19937 rng(20261207);
+    std::vector<uint32_t> pages;
+    for (uint32_t p = 0; p < 16; ++p) pages.push_back(p * 3 % 8 + (p >= 8 ? 8 : 0));
+    std::sort(pages.begin(), pages.end());
+    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+    std::map<uint32_t, QByteArray> base;
+    for (uint32_t p : pages) base[p] = QByteArray(kPage, '\0');
+    JetPageJournal::writeBatch(path_, kPage, base);
+    int sawProgress = 0;
+    for (int run = 0; run < 20; ++run) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            for (int k = 1;; ++k) {
+                std::map<uint32_t, QByteArray> b;
+                for (uint32_t p : pages) b[p] = QByteArray(kPage, char(k & 0x7f));
+                try {
+                    JetPageJournal::writeBatch(path_, kPage, b);
+                } catch (...) {
+                    _exit(3);
+                }
+            }
+        }
+        usleep(2000 + rng() % 30000);
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself: " << status;
+        JetPageJournal::recover(path_);
+        const QByteArray data = readFile(path_);
+        const char first = data[int(pages[0]) * kPage];
+        for (uint32_t p : pages)
+            ASSERT_EQ(data.mid(int(p) * kPage, kPage), QByteArray(kPage, first)) << "run " << run << " page " << p;
+        if (first != 0) ++sawProgress;
+    }
+    EXPECT_GT(sawProgress, 0) << "no batch ever landed";
+}
+
+namespace {
+
+class JetRefusals : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    QString copy(const QString& name, const QString& as = QString()) {
+        const QString to = dir_.filePath(as.isEmpty() ? name : as);
+        EXPECT_TRUE(QFile::copy(testutil::jetFile(name), to));
+        QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner);
+        return to;
+    }
+    static void xorByte(const QString& path, qint64 at, char mask) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(at);
+        char c;
+        f.getChar(&c);
+        f.seek(at);
+        f.putChar(char(c ^ mask));
+    }
+
+    // Every way of writing through the engine fails with 3027 naming the reason; the file does
+    // not change by one byte.
+    static void expectRefused(const QString& path, const QString& table, const QString& reason) {
+        const QByteArray before = sha256(path);
+        try {
+            auto db = dao::OpenDatabase(path);
+            try {
+                db->Execute("delete from [" + table + "]");
+                ADD_FAILURE() << "a delete went through";
+            } catch (const dao::Error& e) {
+                EXPECT_EQ(e.number(), 3027);
+                EXPECT_TRUE(e.description().contains(reason)) << e.description().toStdString();
+            }
+            auto rs = db->OpenRecordset(table);
+            try {
+                rs->AddNew();
+                ADD_FAILURE() << "AddNew went through";
+            } catch (const dao::Error& e) {
+                EXPECT_EQ(e.number(), 3027);
+                EXPECT_TRUE(e.description().contains(reason)) << e.description().toStdString();
+            }
+            rs->Close();
+            db->Close();
+        } catch (const dao::Error& e) {
+            // A file the reader cannot open at all is refused too, and just as unchanged.
+            EXPECT_EQ(e.number(), 3343) << e.description().toStdString();
+        }
+        EXPECT_EQ(sha256(path), before);
+    }
+
+    QTemporaryDir dir_;
+};
+
+}  // namespace
+
+TEST_F(JetRefusals, EachRefusalNamesItsReasonAndChangesNothing) {
+    const QString jet3 = copy("testIndexCodesV1997.mdb");
+    EXPECT_EQ(JetWriteGate::whyReadOnly(jet3), "Access 97 (Jet 3) files are kept read-only.");
+    expectRefused(jet3, "Table1", "Access 97 (Jet 3)");
+
+    // The password sits masked in the header from 0x42; any non-zero character sets one.
+    const QString pwd = copy("weirdObjectNames.mdb", "password.mdb");
+    xorByte(pwd, 0x42, 'k');
+    EXPECT_TRUE(JetWriteGate::whyReadOnly(pwd).contains("password-protected"));
+    expectRefused(pwd, "19 MB 01 BEZAHLT ???", "password-protected");
+
+    // A non-zero encoding key (0x3E) means the pages are RC4-encoded.
+    const QString enc = copy("weirdObjectNames.mdb", "encrypted.mdb");
+    xorByte(enc, 0x3e, 0x5a);
+    EXPECT_TRUE(JetWriteGate::whyReadOnly(enc).contains("encrypted"));
+    expectRefused(enc, "19 MB 01 BEZAHLT ???", "encrypted");
+
+    const QString locked = copy("testV2010.accdb");
+    QFile lock(dir_.filePath("testV2010.laccdb"));
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray("WORKSTATION").leftJustified(32, ' ') + QByteArray("Admin").leftJustified(32, ' '));
+    lock.close();
+    EXPECT_TRUE(JetWriteGate::whyReadOnly(locked).contains("open in another program"));
+    expectRefused(locked, "Table1", "testV2010.laccdb");
+    lock.remove();
+
+    // A page type the writer does not know (test2V2003 has one of type 0x08).
+    const QString unknown = copy("test2V2003.mdb");
+    EXPECT_EQ(JetWriteGate::whyReadOnly(unknown),
+              "Page 48 has a type (0x08) Tabulon does not know, so the file is not written.");
+    expectRefused(unknown, "MSP_PROJECTS", "Page 48 has a type (0x08)");
+
+    // Everything else stays read-only until the in-place writer is complete.
+    EXPECT_TRUE(JetWriteGate::whyReadOnly(locked).contains("not available yet"));
+    expectRefused(locked, "Table1", "not available yet");
+}
+
+TEST_F(JetRefusals, AnInterruptedBatchIsUndoneWhenTheFileIsOpened) {
+    const QString path = copy("testV2010.accdb");
+    const QByteArray before = readFile(path);
+    JetPageJournal::testHook() = [](const char* step) {
+        if (std::string(step) == "page") throw SimulatedCrash();
+    };
+    std::map<uint32_t, QByteArray> garbage{{3, QByteArray(kPage, '\x77')}, {5, QByteArray(kPage, '\x77')}};
+    EXPECT_THROW(JetPageJournal::writeBatch(path, kPage, garbage), SimulatedCrash);
+    JetPageJournal::testHook() = nullptr;
+    ASSERT_NE(readFile(path), before) << "the crash left a half-written file";
+    auto db = dao::OpenDatabase(path);
+    auto rs = db->OpenRecordset("Table1");
+    EXPECT_FALSE(rs->Eof());
+    rs->Close();
+    db->Close();
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_FALSE(QFile::exists(JetPageJournal::journalPath(path)));
+}
