@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 #include <condition_variable>
+#include <cstring>
 #include <cstdlib>
 #include <map>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "JetPageJournal.h"
 #include "JetReader.h"
 #include "JetWriteGate.h"
+#include "JetWriter.h"
 #include "SqliteFunctions.h"
 
 namespace dao {
@@ -179,9 +181,18 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
                 c->readOnly = true;
             }
         } else if (jet::looksLikeJet(head)) {
-            // A batch a crash interrupted is undone before anything reads the file.
+            // Our own pending changes first, then a batch a crash interrupted is undone, before
+            // anything reads the file.
+            if (auto other = Registry::get().fileState(canonical)->pending.lock()) other->commit();
             jet::JetPageJournal::recover(fi.filePath());
             c->readOnlyReason = jet::JetWriteGate::whyReadOnly(fi.filePath());
+            if (c->readOnlyReason.isEmpty()) {
+                try {
+                    c->jetWriter = jet::JetWriter::forFile(fi.filePath());
+                } catch (const jet::FormatError& e) {
+                    c->readOnlyReason = QString("Part of the file is not understood (%1), so it is not written.").arg(e.what());
+                }
+            }
             // One temporary SQLite copy per Jet file (and version of it) in the process.
             const QString key = canonical + "|" + QString::number(fi.size()) + "|" +
                                 QString::number(fi.lastModified().toMSecsSinceEpoch());
@@ -203,8 +214,9 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
             }
             c->jetCopy = copy;
             store = copy->path;
-            flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
-            c->readOnly = true;
+            // The working copy takes the engine's writes when the file is changed in place too.
+            flags = (c->jetWriter ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
+            c->readOnly = !c->jetWriter;
         } else {
             raise(err::UnrecognizedFormat, QString("Unrecognized database format '%1'.").arg(path));
         }
@@ -242,7 +254,17 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
         sqlite3_exec(c->db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
     }
     sqlite3_exec(c->db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
-    c->file = Registry::get().fileState(c->jetCopy ? c->jetCopy->path : canonical);
+    if (c->jetWriter) {
+        try {
+            c->jetWriter->attach(c->db);
+        } catch (...) {
+            sqlite3_close_v2(c->db);
+            c->db = nullptr;
+            throw;
+        }
+    }
+    // Connections to one Jet file share its state, whichever working copy they read.
+    c->file = Registry::get().fileState(canonical);
     Registry::get().add(c);
     return c;
 }
@@ -261,6 +283,7 @@ void Connection::close() {
         commitLocked();
     } catch (...) {
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (jetWriter) jetWriter->discard();
     }
     for (sqlite3_stmt* st : std::as_const(stmts_)) sqlite3_finalize(st);
     stmts_.clear();
@@ -282,8 +305,10 @@ void Connection::use() {
 void Connection::beginWrite() {
     if (readOnly) refuseWrite();
     use();
+    if (jetWriter) jetWriter->beginStatement();
     if (inBatch.load()) return;
     exec("BEGIN IMMEDIATE");
+    if (jetWriter) jetWriter->discard();  // nothing may be pending outside a batch
     batchCount = 0;
     batchStartNs = nowNs();
     inBatch = true;
@@ -295,6 +320,7 @@ void Connection::beginWrite() {
 }
 
 void Connection::endWrite() {
+    if (jetWriter) jetWriter->endStatement();
     file->generation.fetch_add(1);
     if (++batchCount >= kBatchRecords) commitLocked();
 }
@@ -304,6 +330,11 @@ void Connection::refuseWrite() const {
     raise(err::ReadOnly, describe(err::ReadOnly) + " " + readOnlyReason);
 }
 
+void Connection::checkCanAdd() const {
+    if (jetWriter)
+        raise(err::ReadOnly, describe(err::ReadOnly) + " Adding records to Access tables is not available yet.");
+}
+
 void Connection::commit() {
     std::lock_guard<std::recursive_mutex> g(mu);
     commitLocked();
@@ -311,6 +342,23 @@ void Connection::commit() {
 
 void Connection::commitLocked() {
     if (!inBatch.load() || !db) return;
+    if (jetWriter) {
+        // The file first: if its pages cannot be written, the working copy forgets the batch too.
+        try {
+            jetWriter->flush();
+        } catch (...) {
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            jetWriter->discard();
+            inBatch = false;
+            batchCount = 0;
+            std::lock_guard<std::mutex> g(file->mu);
+            if (file->pending.lock().get() == this) {
+                file->pending.reset();
+                file->pendingHint = nullptr;
+            }
+            throw;
+        }
+    }
     exec("COMMIT");
     inBatch = false;
     batchCount = 0;
@@ -368,6 +416,20 @@ void Connection::fail(const QString& context, bool deleting) {
     const int ext = sqlite3_extended_errcode(db);
     const int rc = ext & 0xff;
     const QString msg = sqliteMessage(db);
+    if (jetWriter) {
+        // The failed statement's changes to the file's pages go with it.
+        jetWriter->abortStatement();
+        if (msg.startsWith(QLatin1String(jet::JetWriter::kErrorPrefix))) {
+            const QString rest = msg.mid(int(std::strlen(jet::JetWriter::kErrorPrefix)));
+            const int colon = rest.indexOf(':');
+            const int number = rest.left(colon).toInt();
+            const QString why = rest.mid(colon + 1).trimmed();
+            if (number == err::ReadOnly) raise(err::ReadOnly, describe(err::ReadOnly) + " " + why);
+            raise(number > 0 ? number : err::Reserved, why);
+        }
+        if (rc == SQLITE_AUTH)
+            raise(err::ReadOnly, describe(err::ReadOnly) + " Changing the design of Access tables is not available.");
+    }
     auto nameIn = [&](const QString& prefix) {
         QString n = msg.mid(prefix.size()).trimmed();
         return n;

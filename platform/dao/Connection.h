@@ -16,6 +16,9 @@ struct sqlite3_stmt;
 namespace dao {
 
 class Connection;
+namespace jet {
+class JetWriter;
+}
 
 // What the connections of the process share about one file.
 struct FileState {
@@ -60,9 +63,12 @@ public:
     QString readOnlyReason;  // why a write is refused, for the 3027 message (Jet files)
     // Raises 3027 with the reason, if any.
     [[noreturn]] void refuseWrite() const;
+    // Raises 3027 when records cannot be added to the file (Access files, for now).
+    void checkCanAdd() const;
     std::recursive_mutex mu;
     std::shared_ptr<FileState> file;
     std::shared_ptr<JetCopy> jetCopy;
+    std::shared_ptr<jet::JetWriter> jetWriter;  // a Jet file changed in place, when it may be
 
     std::atomic<bool> inBatch{false};
     std::atomic<int64_t> batchStartNs{0};

@@ -388,36 +388,39 @@ std::vector<CatalogTable> JetFile::catalog() const {
     return out;
 }
 
-std::vector<FieldRef> JetFile::crackRow(const TableDef& t, const uint8_t* row, int len) const {
+RowLayout JetFile::rowLayout(const TableDef& t, const uint8_t* row, int len) {
     if (len < 2) throw FormatError("a row is shorter than its column count");
-    const int rowCols = rd16(row);
-    const int maskLen = (rowCols + 7) / 8;
-    if (2 + maskLen > len) throw FormatError("a row is shorter than its null mask");
-    const uint8_t* mask = row + len - maskLen;
-    auto bit = [&](int colNo) { return colNo < rowCols && (mask[colNo / 8] >> (colNo % 8) & 1) != 0; };
-
-    int varCount = 0;
-    int eod = len - maskLen;  // end of the data area
-    const int varCountPos = len - maskLen - 2;
-    std::vector<int> varOffsets;
+    RowLayout l;
+    l.columns = rd16(row);
+    l.maskLength = (l.columns + 7) / 8;
+    if (2 + l.maskLength > len) throw FormatError("a row is shorter than its null mask");
+    l.eod = len - l.maskLength;
     if (t.varColumns > 0) {
+        l.hasVarTable = true;
+        const int varCountPos = len - l.maskLength - 2;
         if (varCountPos < 2) throw FormatError("a row is too short for its variable-length columns");
-        varCount = rd16(row + varCountPos);
-        const int tableStart = varCountPos - 2 * (varCount + 1);
+        l.varCount = rd16(row + varCountPos);
+        const int tableStart = varCountPos - 2 * (l.varCount + 1);
         if (tableStart < 2) throw FormatError("a row's variable-length offset table does not fit in the row");
-        varOffsets.resize(size_t(varCount));
-        for (int i = 0; i < varCount; ++i) varOffsets[size_t(i)] = rd16(row + varCountPos - 2 * (i + 1));
-        eod = rd16(row + tableStart);
-        if (eod > tableStart) throw FormatError("a row's data runs into its offset table");
+        l.varOffsets.resize(size_t(l.varCount));
+        for (int i = 0; i < l.varCount; ++i) l.varOffsets[size_t(i)] = rd16(row + varCountPos - 2 * (i + 1));
+        l.eod = rd16(row + tableStart);
+        if (l.eod > tableStart) throw FormatError("a row's data runs into its offset table");
         int prev = 2;
-        for (int i = 0; i < varCount; ++i) {
-            if (varOffsets[size_t(i)] < prev || varOffsets[size_t(i)] > eod)
+        for (int i = 0; i < l.varCount; ++i) {
+            if (l.varOffsets[size_t(i)] < prev || l.varOffsets[size_t(i)] > l.eod)
                 throw FormatError("a row's variable-length offsets are out of order");
-            prev = varOffsets[size_t(i)];
+            prev = l.varOffsets[size_t(i)];
         }
     }
-    const int fixedEnd = varCount > 0 ? varOffsets[0] : eod;
+    l.fixedEnd = l.varCount > 0 ? l.varOffsets[0] : l.eod;
+    return l;
+}
 
+std::vector<FieldRef> JetFile::crackRow(const TableDef& t, const uint8_t* row, int len) const {
+    const RowLayout l = rowLayout(t, row, len);
+    const uint8_t* mask = row + len - l.maskLength;
+    auto bit = [&](int colNo) { return colNo < l.columns && (mask[colNo / 8] >> (colNo % 8) & 1) != 0; };
     std::vector<FieldRef> out(t.columns.size());
     for (size_t i = 0; i < t.columns.size(); ++i) {
         const ColumnDef& c = t.columns[i];
@@ -430,14 +433,14 @@ std::vector<FieldRef> JetFile::crackRow(const TableDef& t, const uint8_t* row, i
         if (!notNull) continue;
         if (c.isFixed()) {
             const int start = 2 + c.fixedOffset;
-            if (start + c.length > fixedEnd)
+            if (start + c.length > l.fixedEnd)
                 throw FormatError("column " + c.name.toStdString() + " lies past the row's fixed-length area");
             f = {true, start, c.length};
         } else {
-            if (c.varIndex >= varCount)
+            if (c.varIndex >= l.varCount)
                 throw FormatError("column " + c.name.toStdString() + " is marked present but has no offset");
-            const int start = varOffsets[size_t(c.varIndex)];
-            const int end = c.varIndex + 1 < varCount ? varOffsets[size_t(c.varIndex) + 1] : eod;
+            const int start = l.varOffsets[size_t(c.varIndex)];
+            const int end = c.varIndex + 1 < l.varCount ? l.varOffsets[size_t(c.varIndex) + 1] : l.eod;
             f = {true, start, end - start};
         }
     }

@@ -142,6 +142,17 @@ struct FieldRef {
     int size = 0;
 };
 
+// The parts of a row (offsets from its start).
+struct RowLayout {
+    int columns = 0;       // columns the row was written with (size of its null mask in bits)
+    int maskLength = 0;
+    int varCount = 0;      // entries in its variable-length offset table
+    std::vector<int> varOffsets;
+    int eod = 0;           // end of the variable-length data
+    int fixedEnd = 0;      // end of the fixed-length area
+    bool hasVarTable = false;
+};
+
 // Where a row lives on its page.
 struct RowSlot {
     int start = 0;   // offset on the page
@@ -194,6 +205,8 @@ public:
     std::vector<CatalogTable> catalog() const;
     TableDef readTableDef(uint32_t firstPage, const QString& name) const;
 
+    // The row's layout; throws FormatError when it does not hold together.
+    static RowLayout rowLayout(const TableDef& t, const uint8_t* row, int len);
     // Splits a row into its fields; throws FormatError when the row cannot be cracked.
     std::vector<FieldRef> crackRow(const TableDef& t, const uint8_t* row, int len) const;
     // The row behind an overflow pointer, followed once; throws FormatError when it is missing.

@@ -34,6 +34,10 @@ QString JetWriteGate::whyReadOnly(const QString& path) {
     if (!lock.isEmpty())
         return QString("The file is open in another program (its lock file '%1' exists).")
             .arg(QDir::toNativeSeparators(lock));
+    const QFileInfo fi(path);
+    if (!fi.isWritable()) return QStringLiteral("The file itself is read-only on disk.");
+    if (!QFileInfo(fi.absolutePath()).isWritable())
+        return QStringLiteral("Its folder cannot be written, and changes need a journal beside the file.");
     try {
         for (uint32_t p = 1; p < f->pageCount(); ++p) {
             const uint8_t t = f->pageType(p);
@@ -51,7 +55,7 @@ QString JetWriteGate::whyReadOnly(const QString& path) {
     } catch (const FormatError& e) {
         return QString("Part of the file is not understood (%1), so it is not written.").arg(e.what());
     }
-    return QStringLiteral("Changing Access files in place is not available yet; this file is read-only.");
+    return {};
 }
 
 }  // namespace dao::jet

@@ -1,0 +1,371 @@
+#include "JetValueCodec.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "Error.h"
+
+namespace dao::jet {
+
+namespace {
+
+long long daysFromCivil(long long y, int m, int d) {
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yoe = y - era * 400;
+    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+void civilFromDays(long long z, long long& y, int& m, int& d) {
+    z += 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    d = int(doy - (153 * mp + 2) / 5 + 1);
+    m = int(mp < 10 ? mp + 3 : mp - 9);
+    y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+}
+
+const long long kEpochDays = daysFromCivil(1899, 12, 30);
+
+void putLe(QByteArray& out, uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) out += char(v >> (8 * i) & 0xff);
+}
+
+bool asNumber(const JetValue& v, double& d) {
+    if (v.kind == JetValue::Int) d = double(v.i);
+    else if (v.kind == JetValue::Real) d = v.d;
+    else if (v.kind == JetValue::Text) {
+        bool ok = false;
+        d = QString::fromUtf8(v.bytes).trimmed().toDouble(&ok);
+        return ok;
+    } else return false;
+    return true;
+}
+
+// UCS-2, or the compressed form when the column allows it and every character fits one byte.
+QByteArray encodeText(const ColumnDef& c, const QString& s) {
+    bool oneByte = (c.extFlags & 0x01) != 0 && s.size() > 1;
+    for (QChar ch : s)
+        if (ch.unicode() == 0 || ch.unicode() > 0xFF) oneByte = false;
+    QByteArray out;
+    if (oneByte) {
+        out.reserve(s.size() + 2);
+        out += char(0xFF);
+        out += char(0xFE);
+        for (QChar ch : s) out += char(ch.unicode());
+        return out;
+    }
+    out.reserve(s.size() * 2);
+    for (QChar ch : s) putLe(out, ch.unicode(), 2);
+    return out;
+}
+
+std::optional<QByteArray> guidBytes(const QByteArray& text) {
+    QByteArray hex;
+    for (char ch : text)
+        if (std::isxdigit(uint8_t(ch))) hex += ch;
+        else if (ch != '{' && ch != '}' && ch != '-' && ch != ' ') return std::nullopt;
+    if (hex.size() != 32) return std::nullopt;
+    const QByteArray b = QByteArray::fromHex(hex);
+    // The first three groups are stored little-endian.
+    QByteArray out(16, '\0');
+    const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    for (int i = 0; i < 16; ++i) out[order[i]] = b[i];
+    return out;
+}
+
+}  // namespace
+
+bool JetValue::operator==(const JetValue& o) const {
+    if (kind != o.kind) {
+        // The copy may hold a whole number as a REAL or an integer as text; compare as numbers.
+        if ((kind == Int || kind == Real) && (o.kind == Int || o.kind == Real))
+            return (kind == Int ? double(i) : d) == (o.kind == Int ? double(o.i) : o.d);
+        return false;
+    }
+    switch (kind) {
+        case Null: return true;
+        case Int: return i == o.i;
+        case Real: return d == o.d || (std::isnan(d) && std::isnan(o.d));
+        default: return bytes == o.bytes;
+    }
+}
+
+QString JetValue::describe() const {
+    switch (kind) {
+        case Null: return QStringLiteral("Null");
+        case Int: return QString::number(i);
+        case Real: return QString::number(d, 'g', 17);
+        case Text: return "'" + QString::fromUtf8(bytes) + "'";
+        case Blob: return "0x" + QString::fromLatin1(bytes.toHex());
+    }
+    return {};
+}
+
+std::optional<double> JetValueCodec::dateFromText(const QByteArray& iso) {
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    char sep = ' ';
+    const int n = std::sscanf(iso.constData(), "%d-%d-%d%c%d:%d:%d", &y, &mo, &d, &sep, &h, &mi, &s);
+    if (n != 3 && n != 7) return std::nullopt;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
+        return std::nullopt;
+    const long long days = daysFromCivil(y, mo, d) - kEpochDays;
+    const double frac = (h * 3600 + mi * 60 + s) / 86400.0;
+    return days >= 0 ? double(days) + frac : double(days) - frac;
+}
+
+std::optional<QByteArray> JetValueCodec::dateToText(double v) {
+    if (!std::isfinite(v) || v < -657435.0 || v > 2958466.0) return std::nullopt;
+    const double whole = std::trunc(v);
+    long long days = static_cast<long long>(whole);
+    long long secs = std::llround(std::fabs(v - whole) * 86400.0);
+    if (secs >= 86400) {
+        secs -= 86400;
+        ++days;
+    }
+    long long y;
+    int m, d;
+    civilFromDays(days + kEpochDays, y, m, d);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d %02lld:%02lld:%02lld", y, m, d, secs / 3600, (secs / 60) % 60,
+                  secs % 60);
+    return QByteArray(buf);
+}
+
+std::optional<JetValue> JetValueCodec::decode(const ColumnDef& c, const uint8_t* row, const FieldRef& f) {
+    JetValue v;
+    if (c.type == ColBoolean) {
+        v.kind = JetValue::Int;
+        v.i = f.present ? 1 : 0;
+        return v;
+    }
+    if (c.isLongValue() || c.type == ColComplex) return std::nullopt;
+    if (!f.present) return v;
+    const uint8_t* p = row + f.offset;
+    auto need = [&](int n) { return f.size >= n; };
+    switch (c.type) {
+        case ColByte:
+            if (!need(1)) return std::nullopt;
+            v.kind = JetValue::Int;
+            v.i = p[0];
+            break;
+        case ColInteger:
+            if (!need(2)) return std::nullopt;
+            v.kind = JetValue::Int;
+            v.i = int16_t(rd16(p));
+            break;
+        case ColLong:
+            if (!need(4)) return std::nullopt;
+            v.kind = JetValue::Int;
+            v.i = int32_t(rd32(p));
+            break;
+        case ColCurrency:
+            if (!need(8)) return std::nullopt;
+            v.kind = JetValue::Real;
+            v.d = double(int64_t(uint64_t(rd32(p)) | uint64_t(rd32(p + 4)) << 32)) / 10000.0;
+            break;
+        case ColSingle: {
+            if (!need(4)) return std::nullopt;
+            float x;
+            std::memcpy(&x, p, 4);
+            v.kind = JetValue::Real;
+            v.d = double(x);
+            break;
+        }
+        case ColDouble:
+        case ColDateTime: {
+            if (!need(8)) return std::nullopt;
+            double x;
+            std::memcpy(&x, p, 8);
+            if (c.type == ColDouble) {
+                v.kind = JetValue::Real;
+                v.d = x;
+            } else if (auto t = dateToText(x)) {
+                v.kind = JetValue::Text;
+                v.bytes = *t;
+            }
+            break;
+        }
+        case ColGuid: {
+            if (!need(16)) return std::nullopt;
+            char buf[40];
+            std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}", p[3],
+                          p[2], p[1], p[0], p[5], p[4], p[7], p[6], p[8], p[9], p[10], p[11], p[12], p[13], p[14], p[15]);
+            v.kind = JetValue::Text;
+            v.bytes = buf;
+            break;
+        }
+        case ColText:
+            v.kind = JetValue::Text;
+            v.bytes = JetFile::decodeText(p, f.size).toUtf8();
+            break;
+        case ColBinary:
+            v.kind = JetValue::Blob;
+            v.bytes = QByteArray(reinterpret_cast<const char*>(p), f.size);
+            break;
+        default:
+            return std::nullopt;  // Decimal and others: not compared
+    }
+    return v;
+}
+
+JetValue JetValueCodec::stored(const ColumnDef& c, const JetValue& v) {
+    if (v.kind == JetValue::Null && c.type != ColBoolean) return v;
+    double d = 0;
+    JetValue out = v;
+    switch (c.type) {
+        case ColBoolean:
+            out.kind = JetValue::Int;
+            out.i = (asNumber(v, d) && d != 0) ? 1 : 0;
+            break;
+        case ColSingle:
+            if (asNumber(v, d)) {
+                out.kind = JetValue::Real;
+                out.d = double(float(d));
+            }
+            break;
+        case ColCurrency:
+            if (asNumber(v, d)) {
+                out.kind = JetValue::Real;
+                out.d = double(std::llround(d * 10000.0)) / 10000.0;
+            }
+            break;
+        case ColDouble:
+            if (asNumber(v, d)) {
+                out.kind = JetValue::Real;
+                out.d = d;
+            }
+            break;
+        case ColByte:
+        case ColInteger:
+        case ColLong:
+            if (asNumber(v, d)) {
+                out.kind = JetValue::Int;
+                out.i = qint64(d);
+            }
+            break;
+        case ColDateTime:
+            if (v.kind == JetValue::Text)
+                if (auto x = dateFromText(v.bytes)) out.bytes = dateToText(*x).value_or(v.bytes);
+            break;
+        case ColGuid:
+            if (auto b = guidBytes(v.bytes)) {
+                FieldRef f{true, 0, 16};
+                out = *decode(c, reinterpret_cast<const uint8_t*>(b->constData()), f);
+            }
+            break;
+        default:
+            break;
+    }
+    return out;
+}
+
+bool JetValueCodec::encode(const ColumnDef& c, const JetValue& v, QByteArray& out, int& errorNumber, QString& why) {
+    out.clear();
+    errorNumber = err::DataTypeMismatch;
+    double d = 0;
+    auto integral = [&](double lo, double hi) {
+        if (!asNumber(v, d)) {
+            why = QString("%1 is not a number.").arg(v.describe());
+            return false;
+        }
+        if (d != std::trunc(d) || d < lo || d > hi) {
+            errorNumber = err::Overflow;
+            why = QString("%1 does not fit field '%2'.").arg(v.describe(), c.name);
+            return false;
+        }
+        return true;
+    };
+    switch (c.type) {
+        case ColByte:
+            if (!integral(0, 255)) return false;
+            putLe(out, uint64_t(d), 1);
+            return true;
+        case ColInteger:
+            if (!integral(-32768, 32767)) return false;
+            putLe(out, uint64_t(int64_t(d)), 2);
+            return true;
+        case ColLong:
+            if (!integral(-2147483648.0, 2147483647.0)) return false;
+            putLe(out, uint64_t(int64_t(d)), 4);
+            return true;
+        case ColCurrency: {
+            if (!asNumber(v, d) || !std::isfinite(d) || std::fabs(d) > 922337203685477.0) {
+                errorNumber = err::Overflow;
+                why = QString("%1 does not fit the currency field '%2'.").arg(v.describe(), c.name);
+                return false;
+            }
+            putLe(out, uint64_t(std::llround(d * 10000.0)), 8);
+            return true;
+        }
+        case ColSingle: {
+            if (!asNumber(v, d)) break;
+            const float x = float(d);
+            uint32_t bits;
+            std::memcpy(&bits, &x, 4);
+            putLe(out, bits, 4);
+            return true;
+        }
+        case ColDouble: {
+            if (!asNumber(v, d)) break;
+            uint64_t bits;
+            std::memcpy(&bits, &d, 8);
+            putLe(out, bits, 8);
+            return true;
+        }
+        case ColDateTime: {
+            const auto x = v.kind == JetValue::Text ? dateFromText(v.bytes) : std::nullopt;
+            if (!x) break;
+            uint64_t bits;
+            std::memcpy(&bits, &*x, 8);
+            putLe(out, bits, 8);
+            return true;
+        }
+        case ColGuid: {
+            const auto b = v.kind == JetValue::Text ? guidBytes(v.bytes) : std::nullopt;
+            if (!b) break;
+            out = *b;
+            return true;
+        }
+        case ColText: {
+            const QString s = v.kind == JetValue::Text ? QString::fromUtf8(v.bytes)
+                              : v.kind == JetValue::Int ? QString::number(v.i)
+                              : v.kind == JetValue::Real ? QString::number(v.d, 'g', 15)
+                                                         : QString();
+            if (v.kind == JetValue::Blob) break;
+            if (s.size() > c.length / 2) {
+                errorNumber = err::FieldTooSmall;
+                why = QString("The text is too long for field '%1' (%2 characters at most).").arg(c.name).arg(c.length / 2);
+                return false;
+            }
+            out = encodeText(c, s);
+            return true;
+        }
+        case ColBinary:
+            if (v.kind != JetValue::Blob) break;
+            if (v.bytes.size() > c.length) {
+                errorNumber = err::FieldTooSmall;
+                why = QString("The value is too long for field '%1'.").arg(c.name);
+                return false;
+            }
+            out = v.bytes;
+            return true;
+        default:
+            errorNumber = err::ReadOnly;
+            why = QString("Changing %1 fields ('%2') in Access files is not available yet.")
+                      .arg(c.type == ColNumeric ? "Decimal" : c.isLongValue() ? "Memo and OLE Object" : "these", c.name);
+            return false;
+    }
+    why = QString("%1 cannot be stored in field '%2'.").arg(v.describe(), c.name);
+    return false;
+}
+
+}  // namespace dao::jet

@@ -1,0 +1,43 @@
+#pragma once
+
+// Column values between a Jet row's bytes and the engine's working copy: the same forms the reader
+// gives the copy (numbers, currency as a number, dates as "yyyy-MM-dd HH:mm:ss" text, GUIDs as
+// {...} text, Decimal as text, Yes/No as 0/1).
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+#include "JetFile.h"
+
+namespace dao::jet {
+
+struct JetValue {
+    enum Kind { Null, Int, Real, Text, Blob } kind = Null;
+    qint64 i = 0;
+    double d = 0;
+    QByteArray bytes;  // UTF-8 text or binary
+    bool operator==(const JetValue& o) const;
+    QString describe() const;
+};
+
+class JetValueCodec {
+public:
+    // The value of a field as the working copy holds it; nullopt for Memo, OLE and the types the
+    // reader leaves as they are (complex columns).
+    static std::optional<JetValue> decode(const ColumnDef& c, const uint8_t* row, const FieldRef& f);
+
+    // The bytes a new non-Null value takes in a row (fixed columns: exactly c.length bytes). False
+    // with a reason, and an error number for it, when the value cannot be stored in the column.
+    static bool encode(const ColumnDef& c, const JetValue& v, QByteArray& out, int& errorNumber, QString& why);
+
+    // The value as the file will hold it (Single rounds to float precision, Currency to 4 places).
+    static JetValue stored(const ColumnDef& c, const JetValue& v);
+
+    // Dates: days since 1899-12-30, the fraction the time of day (below zero the whole part counts
+    // back and the fraction still adds the time).
+    static std::optional<double> dateFromText(const QByteArray& iso);
+    static std::optional<QByteArray> dateToText(double v);
+};
+
+}  // namespace dao::jet

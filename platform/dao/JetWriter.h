@@ -1,0 +1,79 @@
+#pragma once
+
+// Changes a Jet 4 / ACE file in place, mirroring what the engine does to its working copy.
+//
+// The working copy gets temporary triggers: an update of a record hands the old and new values to
+// the writer, which finds the record in the file (its values must be the old ones), rebuilds it on
+// its page and keeps the page until the engine's batch commits; then all changed pages go to the
+// file through the page journal. A change the writer cannot make raises an error inside the update,
+// so the working copy does not change either. What it does now: edits of fixed- and
+// variable-length fields of a record within the record's place, in fields no index covers.
+// Adding and deleting records, Memo/OLE/Decimal values, indexed fields and records that would
+// grow are refused with the reason (error 3027).
+
+#include <QString>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "JetFile.h"
+#include "JetValueCodec.h"
+
+struct sqlite3;
+
+namespace dao::jet {
+
+class JetWriter {
+public:
+    // One writer per file in the process, so that connections share its pending pages.
+    static std::shared_ptr<JetWriter> forFile(const QString& path);
+    ~JetWriter();
+
+    // Registers the functions, the triggers on every table of the working copy and the guard
+    // against design changes on db.
+    void attach(sqlite3* db);
+
+    // Around each write statement of the engine: a failed statement takes back its own pages.
+    void beginStatement();
+    void endStatement();
+    void abortStatement();
+    // The batch: written to the file (throws dao::Error on failure, the file then unchanged) or
+    // dropped.
+    void flush();
+    void discard();
+    bool hasPending() const;
+
+    // Called from the update trigger (values in the working copy's column order).
+    void stage(int table, int firstColumn, const std::vector<JetValue>& oldValues, const std::vector<JetValue>& newValues);
+    // Applies the staged update of a record; false with an error number and reason when refused.
+    bool apply(int table, long long rowid, int& errorNumber, QString& why);
+
+    // Error texts raised from inside SQLite carry this prefix and the error number.
+    static constexpr const char* kErrorPrefix = "jet-error ";
+
+private:
+    explicit JetWriter(const QString& path);
+    struct Table {
+        TableDef def;
+        bool system = false;
+        std::vector<RowId> rows;       // working copy rowid - 1 -> where the record starts
+        std::vector<int> columnOf;     // working copy column -> index in def.columns (-1 none)
+        std::vector<QString> sqlNames; // working copy column names
+    };
+    void load();
+    const uint8_t* pageBytes(uint32_t page) const;
+    uint8_t* pendingPage(uint32_t page);
+    void installTriggers(sqlite3* db);
+
+    QString path_;
+    std::unique_ptr<JetFile> file_;
+    std::vector<Table> tables_;
+    std::map<QString, int> tableIndex_;
+    mutable std::recursive_mutex mu_;
+    std::map<uint32_t, QByteArray> pending_;
+    std::map<uint32_t, std::optional<QByteArray>> statementUndo_;  // page before the statement (none: not pending)
+    std::vector<JetValue> stagedOld_, stagedNew_;
+};
+
+}  // namespace dao::jet
