@@ -41,18 +41,7 @@ QString pageTypeName(uint8_t t) {
 
 QString rowText(RowId r) { return QString("%1:%2").arg(r.page).arg(r.row); }
 
-// Index entries order by their key bytes (unsigned, a shorter key first when it is a prefix of the
-// other), then by the row they point to.
-int compareEntries(const IndexEntry& a, const IndexEntry& b) {
-    const int n = std::min(a.key.size(), b.key.size());
-    for (int i = 0; i < n; ++i) {
-        const uint8_t x = uint8_t(a.key[i]), y = uint8_t(b.key[i]);
-        if (x != y) return x < y ? -1 : 1;
-    }
-    if (a.key.size() != b.key.size()) return a.key.size() < b.key.size() ? -1 : 1;
-    if (a.row == b.row) return 0;
-    return a.row < b.row ? -1 : 1;
-}
+int compareEntries(const IndexEntry& a, const IndexEntry& b) { return JetFile::compareEntries(a, b); }
 
 struct LiveRow {
     RowId id;        // where the index points (the row's first place)
@@ -284,6 +273,9 @@ private:
                 fault(QString("%1: %2").arg(name, e.what()));
                 return false;
             }
+            if (ip.freeSpace != f_.pageSize() - 0x1e0 - ip.usedBytes)
+                fault(QString("%1: index page %2 says %3 bytes free, its entries leave %4")
+                          .arg(name).arg(pg).arg(ip.freeSpace).arg(f_.pageSize() - 0x1e0 - ip.usedBytes));
             if (ip.type == PageIndexLeaf) {
                 leaves.push_back(pg);
                 for (IndexEntry& e : ip.entries) entries.push_back(std::move(e));

@@ -184,9 +184,12 @@ int JetFile::rowCount(uint32_t pageNo) const {
     return n;
 }
 
-RowSlot JetFile::slot(uint32_t pageNo, int row) const {
-    const uint8_t* p = page(pageNo);
-    const int n = rowCount(pageNo);
+RowSlot JetFile::slot(uint32_t pageNo, int row) const { return slotIn(page(pageNo), pageSize_, pageNo, row); }
+
+RowSlot JetFile::slotIn(const uint8_t* p, int pageSize, uint32_t pageNo, int row) {
+    const int n = rd16(p + kDataRowCount);
+    if (kDataRowTable + 2 * n > pageSize)
+        throw FormatError("data page " + std::to_string(pageNo) + " claims " + std::to_string(n) + " rows");
     if (row < 0 || row >= n)
         throw FormatError("row " + std::to_string(row) + " is not on page " + std::to_string(pageNo));
     const uint16_t raw = rd16(p + kDataRowTable + 2 * row);
@@ -194,8 +197,8 @@ RowSlot JetFile::slot(uint32_t pageNo, int row) const {
     s.deleted = (raw & kRowDeleted) != 0;
     s.overflow = (raw & kRowOverflow) != 0;
     s.start = raw & kRowOffsetMask;
-    s.end = row == 0 ? pageSize_ : (rd16(p + kDataRowTable + 2 * (row - 1)) & kRowOffsetMask);
-    if (s.start < kDataRowTable + 2 * n || s.end > pageSize_ || s.start > s.end)
+    s.end = row == 0 ? pageSize : (rd16(p + kDataRowTable + 2 * (row - 1)) & kRowOffsetMask);
+    if (s.start < kDataRowTable + 2 * n || s.end > pageSize || s.start > s.end)
         throw FormatError("row " + std::to_string(row) + " of page " + std::to_string(pageNo) +
                           " lies outside its page (" + std::to_string(s.start) + ".." + std::to_string(s.end) + ")");
     return s;
@@ -480,8 +483,86 @@ std::vector<uint32_t> JetFile::usageMapPages(uint32_t mapRow) const {
     return out;
 }
 
-IndexPage JetFile::readIndexPage(uint32_t pageNo) const {
-    const uint8_t* p = page(pageNo);
+bool JetFile::repackDataPage(uint8_t* page, int pageSize, int row, const QByteArray& newRow) {
+    const int n = rd16(page + kDataRowCount);
+    if (row < 0 || row >= n || kDataRowTable + 2 * n > pageSize) return false;
+    std::vector<QByteArray> rows(static_cast<size_t>(n));
+    std::vector<uint16_t> flags(static_cast<size_t>(n));
+    int total = 0;
+    for (int i = 0; i < n; ++i) {
+        const uint16_t raw = rd16(page + kDataRowTable + 2 * i);
+        const int start = raw & kRowOffsetMask;
+        const int end = i == 0 ? pageSize : (rd16(page + kDataRowTable + 2 * (i - 1)) & kRowOffsetMask);
+        if (start < kDataRowTable + 2 * n || end > pageSize || start > end) return false;
+        flags[size_t(i)] = raw & (kRowDeleted | kRowOverflow);
+        if (i == row)
+            rows[size_t(i)] = newRow;
+        else if (!(raw & kRowDeleted))
+            rows[size_t(i)] = QByteArray(reinterpret_cast<const char*>(page + start), end - start);
+        total += int(rows[size_t(i)].size());
+    }
+    const int header = kDataRowTable + 2 * n;
+    if (header + total > pageSize) return false;
+    QByteArray out(pageSize, '\0');
+    std::memcpy(out.data(), page, size_t(kDataRowTable));
+    int pos = pageSize;
+    for (int i = 0; i < n; ++i) {
+        pos -= int(rows[size_t(i)].size());
+        std::memcpy(out.data() + pos, rows[size_t(i)].constData(), size_t(rows[size_t(i)].size()));
+        const uint16_t v = uint16_t(pos | flags[size_t(i)]);
+        out[kDataRowTable + 2 * i] = char(v & 0xff);
+        out[kDataRowTable + 2 * i + 1] = char(v >> 8);
+    }
+    const int free = pos - header;
+    out[2] = char(free & 0xff);
+    out[3] = char(free >> 8);
+    std::memcpy(page, out.constData(), size_t(pageSize));
+    return true;
+}
+
+int JetFile::compareEntries(const IndexEntry& a, const IndexEntry& b) {
+    const int n = std::min(a.key.size(), b.key.size());
+    for (int i = 0; i < n; ++i) {
+        const uint8_t x = uint8_t(a.key[i]), y = uint8_t(b.key[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.key.size() != b.key.size()) return a.key.size() < b.key.size() ? -1 : 1;
+    if (a.row == b.row) return 0;
+    return a.row < b.row ? -1 : 1;
+}
+
+IndexPage JetFile::readIndexPage(uint32_t pageNo) const { return parseIndexPage(page(pageNo), pageSize_, pageNo); }
+
+bool JetFile::encodeLeafPage(uint8_t* p, int pageSize, const std::vector<IndexEntry>& entries) {
+    // Access's own leaf pages in the real files share no prefix between entries; neither do ours.
+    const int prefix = 0;
+    QByteArray body;
+    std::vector<int> ends;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const IndexEntry& e = entries[i];
+        body += i == 0 ? e.key : e.key.mid(prefix);
+        body += char(e.row.page >> 16 & 0xff);
+        body += char(e.row.page >> 8 & 0xff);
+        body += char(e.row.page & 0xff);
+        body += char(e.row.row);
+        ends.push_back(int(body.size()));
+    }
+    const int room = pageSize - kIndexEntries;
+    if (body.size() > room || (ends.empty() ? 0 : ends.back()) >= kIndexMaskSize * 8) return false;
+    std::memset(p + kIndexMask, 0, size_t(kIndexMaskSize));
+    for (int end : ends) p[kIndexMask + end / 8] |= uint8_t(1 << (end % 8));
+    std::memset(p + kIndexEntries, 0, size_t(room));
+    std::memcpy(p + kIndexEntries, body.constData(), size_t(body.size()));
+    p[kIndexPrefix] = uint8_t(prefix & 0xff);
+    p[kIndexPrefix + 1] = uint8_t(prefix >> 8);
+    const int free = room - int(body.size());
+    p[2] = uint8_t(free & 0xff);
+    p[3] = uint8_t(free >> 8);
+    return true;
+}
+
+IndexPage JetFile::parseIndexPage(const uint8_t* p, int pageSize, uint32_t pageNo) {
+    const int pageSize_ = pageSize;
     IndexPage ip;
     ip.type = p[0];
     if (ip.type != PageIndexNode && ip.type != PageIndexLeaf)

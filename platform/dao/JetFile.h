@@ -200,6 +200,8 @@ public:
     // Rows of a data page.
     int rowCount(uint32_t pageNo) const;
     RowSlot slot(uint32_t pageNo, int row) const;
+    // The same from a data page's bytes (for pages not written yet).
+    static RowSlot slotIn(const uint8_t* page, int pageSize, uint32_t pageNo, int row);
 
     // The tables of MSysObjects (local tables only), system ones included.
     std::vector<CatalogTable> catalog() const;
@@ -216,6 +218,17 @@ public:
     std::vector<uint32_t> usageMapPages(uint32_t mapRow) const;
 
     IndexPage readIndexPage(uint32_t pageNo) const;
+    // The same from a page's bytes (for pages not written yet).
+    static IndexPage parseIndexPage(const uint8_t* p, int pageSize, uint32_t pageNo);
+    // Writes a leaf page's entries (sorted) into p, keeping its header links, without a shared
+    // prefix (as Access writes them). False when they do not fit on one page.
+    static bool encodeLeafPage(uint8_t* p, int pageSize, const std::vector<IndexEntry>& entries);
+    // Puts newRow in place of a data page's row and packs the rows again from the page's end, in
+    // row order (deleted rows keep their mark and take no bytes); row numbers stay. False, with the
+    // page untouched, when the rows do not fit.
+    static bool repackDataPage(uint8_t* page, int pageSize, int row, const QByteArray& newRow);
+    // Index order: key bytes (unsigned; a key that is a prefix of another first), then the row.
+    static int compareEntries(const IndexEntry& a, const IndexEntry& b);
 
     // Text stored in the file's Unicode form (UCS-2, possibly compressed) to a QString.
     static QString decodeText(const uint8_t* p, int n);

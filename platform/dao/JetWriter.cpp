@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "Error.h"
+#include "JetIndexKey.h"
 #include "JetPageJournal.h"
 
 namespace dao::jet {
@@ -61,7 +62,7 @@ struct FieldChange {
 // The record rebuilt with its changes, in exactly its old length (unused bytes after the
 // variable-length data); false when the changes do not fit.
 bool rewriteRow(const TableDef& t, const uint8_t* row, int len, const std::vector<FieldChange>& changes,
-                QByteArray& out) {
+                QByteArray& out, bool compact = false) {
     const RowLayout l = JetFile::rowLayout(t, row, len);
     QByteArray mask(reinterpret_cast<const char*>(row + len - l.maskLength), l.maskLength);
     QByteArray fixed(reinterpret_cast<const char*>(row + 2), l.fixedEnd - 2);
@@ -96,7 +97,7 @@ bool rewriteRow(const TableDef& t, const uint8_t* row, int len, const std::vecto
     out += fixed;
     if (!l.hasVarTable) {
         out += mask;
-        return out.size() == len;
+        return compact || out.size() == len;
     }
     std::vector<int> offsets;
     for (const QByteArray& v : var) {
@@ -104,6 +105,8 @@ bool rewriteRow(const TableDef& t, const uint8_t* row, int len, const std::vecto
         out += v;
     }
     const int eod = int(out.size());
+    // Compact: no unused bytes (the record is placed anew); else the record keeps its length.
+    if (compact) len = eod + 2 * (l.varCount + 1) + 2 + l.maskLength;
     const int tableStart = len - l.maskLength - 2 - 2 * (l.varCount + 1);
     if (eod > tableStart) return false;
     out.append(tableStart - eod, '\0');
@@ -151,6 +154,26 @@ void applyFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         why = QString("The record could not be changed in the file (%1).").arg(e.what());
     } catch (...) {
         why = QStringLiteral("The record could not be changed in the file.");
+    }
+    if (ok) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const QByteArray msg = (QString(JetWriter::kErrorPrefix) + QString::number(number) + ": " + why).toUtf8();
+    sqlite3_result_error(ctx, msg.constData(), int(msg.size()));
+}
+
+void removeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    auto* w = static_cast<JetWriter*>(sqlite3_user_data(ctx));
+    int number = err::ReadOnly;
+    QString why;
+    bool ok = false;
+    try {
+        if (argc == 2) ok = w->remove(sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
+    } catch (const std::exception& e) {
+        why = QString("The record could not be deleted in the file (%1).").arg(e.what());
+    } catch (...) {
+        why = QStringLiteral("The record could not be deleted in the file.");
     }
     if (ok) {
         sqlite3_result_null(ctx);
@@ -226,6 +249,7 @@ void JetWriter::attach(sqlite3* db) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     sqlite3_create_function_v2(db, "tabulon_jet_stage", -1, SQLITE_UTF8, this, stageFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_apply", 3, SQLITE_UTF8, this, applyFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "tabulon_jet_remove", 2, SQLITE_UTF8, this, removeFunction, nullptr, nullptr, nullptr);
     installTriggers(db);
     sqlite3_set_authorizer(db, authorize, nullptr);
 }
@@ -248,10 +272,10 @@ void JetWriter::installTriggers(sqlite3* db) {
         QStringList sql;
         sql << QString("CREATE TEMP TRIGGER %1 BEFORE INSERT ON %2 BEGIN SELECT RAISE(ABORT, %3); END")
                    .arg(quoted(tag + "i"), on, addRefused);
-        sql << QString("CREATE TEMP TRIGGER %1 BEFORE DELETE ON %2 BEGIN SELECT RAISE(ABORT, %3); END")
-                   .arg(quoted(tag + "d"), on, deleteRefused);
         const auto it = tableIndex_.find(name);
         if (it == tableIndex_.end()) {
+            sql << QString("CREATE TEMP TRIGGER %1 BEFORE DELETE ON %2 BEGIN SELECT RAISE(ABORT, %3); END")
+                       .arg(quoted(tag + "d"), on, deleteRefused);
             sql << QString("CREATE TEMP TRIGGER %1 BEFORE UPDATE ON %2 BEGIN SELECT RAISE(ABORT, %3); END")
                        .arg(quoted(tag + "u"), on,
                             literal(QString(kErrorPrefix) + "3027: This table is not found in the Access file."));
@@ -271,16 +295,22 @@ void JetWriter::installTriggers(sqlite3* db) {
                 t.columnOf.push_back(found);
             }
             sqlite3_finalize(st);
-            QString body;
-            for (size_t first = 0; first < t.sqlNames.size(); first += kColumnsPerCall) {
-                QString args = QString("%1, %2").arg(it->second).arg(first);
-                for (size_t k = first; k < std::min(t.sqlNames.size(), first + kColumnsPerCall); ++k)
-                    args += ", OLD." + quoted(t.sqlNames[k]) + ", NEW." + quoted(t.sqlNames[k]);
-                body += "SELECT tabulon_jet_stage(" + args + "); ";
-            }
-            if (t.sqlNames.empty()) body += QString("SELECT tabulon_jet_stage(%1, 0); ").arg(it->second);
-            body += QString("SELECT tabulon_jet_apply(%1, OLD.rowid, NEW.rowid);").arg(it->second);
-            sql << QString("CREATE TEMP TRIGGER %1 BEFORE UPDATE ON %2 BEGIN %3 END").arg(quoted(tag + "u"), on, body);
+            // The values go over in chunks: SQLite passes at most 127 arguments to a function.
+            auto staging = [&](const char* newSide) {
+                QString body;
+                for (size_t first = 0; first < t.sqlNames.size(); first += kColumnsPerCall) {
+                    QString args = QString("%1, %2").arg(it->second).arg(first);
+                    for (size_t k = first; k < std::min(t.sqlNames.size(), first + kColumnsPerCall); ++k)
+                        args += ", OLD." + quoted(t.sqlNames[k]) + ", " + newSide + "." + quoted(t.sqlNames[k]);
+                    body += "SELECT tabulon_jet_stage(" + args + "); ";
+                }
+                if (t.sqlNames.empty()) body += QString("SELECT tabulon_jet_stage(%1, 0); ").arg(it->second);
+                return body;
+            };
+            const QString update = staging("NEW") + QString("SELECT tabulon_jet_apply(%1, OLD.rowid, NEW.rowid);").arg(it->second);
+            sql << QString("CREATE TEMP TRIGGER %1 BEFORE UPDATE ON %2 BEGIN %3 END").arg(quoted(tag + "u"), on, update);
+            const QString del = staging("OLD") + QString("SELECT tabulon_jet_remove(%1, OLD.rowid);").arg(it->second);
+            sql << QString("CREATE TEMP TRIGGER %1 BEFORE DELETE ON %2 BEGIN %3 END").arg(quoted(tag + "d"), on, del);
         }
         for (const QString& s : sql) {
             const QByteArray u = s.toUtf8();
@@ -323,14 +353,16 @@ uint8_t* JetWriter::pendingPage(uint32_t page) {
     return reinterpret_cast<uint8_t*>(it->second.data());
 }
 
-bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why) {
-    std::lock_guard<std::recursive_mutex> g(mu_);
-    errorNumber = err::ReadOnly;
-    if (table < 0 || size_t(table) >= tables_.size()) {
-        why = QStringLiteral("This table is not found in the Access file.");
-        return false;
+bool JetWriter::listedIn(const TableDef& t, const IndexData& idx, const std::vector<FieldRef>& fields) {
+    if (!idx.ignoresNulls()) return true;
+    for (const IndexColumn& ic : idx.columns) {
+        const ColumnDef* c = t.columnByNumber(ic.columnNumber);
+        if (c && (c->type == ColBoolean || fields[size_t(c - t.columns.data())].present)) return true;
     }
-    const Table& t = tables_[size_t(table)];
+    return false;  // all Null, and the index leaves such records out
+}
+
+bool JetWriter::locate(const Table& t, long long rowid, Located& out, QString& why) {
     if (t.system) {
         why = QString("'%1' is a system table of the Access file; Tabulon does not change it.").arg(t.def.name);
         return false;
@@ -344,60 +376,161 @@ bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why
         why = notFound;
         return false;
     }
-    RowId at = t.rows[size_t(rowid - 1)];
-    RowSlot s = file_->slot(at.page, at.row);
-    if (s.deleted) {
+    out.at = t.rows[size_t(rowid - 1)];
+    const RowId first = out.at;
+    // Offsets come from the page as this batch left it (a deletion, a repacked page).
+    const int ps = file_->pageSize();
+    out.slot = JetFile::slotIn(pageBytes(first.page), ps, first.page, first.row);
+    if (out.slot.deleted) {
         why = notFound;
         return false;
     }
-    if (s.overflow) {
-        at = file_->overflowTarget(at.page, at.row);
-        s = file_->slot(at.page, at.row);
+    if (out.slot.overflow) {
+        if (out.slot.end - out.slot.start < 4) throw FormatError("an overflow pointer is short");
+        out.at = RowId::fromWord(rd32(pageBytes(first.page) + out.slot.start));
+        if (out.at.page == 0 || out.at.page >= file_->pageCount() || file_->pageType(out.at.page) != PageData)
+            throw FormatError("an overflow pointer leads outside the data pages");
+        out.slot = JetFile::slotIn(pageBytes(out.at.page), ps, out.at.page, out.at.row);
     }
-    const uint8_t* row = pageBytes(at.page) + s.start;
-    const int len = s.end - s.start;
-    std::vector<FieldRef> fields;
+    out.row = pageBytes(out.at.page) + out.slot.start;
     try {
-        fields = file_->crackRow(t.def, row, len);
+        out.fields = file_->crackRow(t.def, out.row, out.slot.end - out.slot.start);
     } catch (const FormatError& e) {
         why = QString("The record cannot be read in the Access file (%1).").arg(e.what());
         return false;
     }
-
-    std::vector<FieldChange> changes;
-    std::vector<JetValue> expected(t.def.columns.size());
-    std::vector<bool> check(t.def.columns.size(), false);
     for (size_t k = 0; k < t.sqlNames.size(); ++k) {
         const int ci = t.columnOf[k];
         if (ci < 0) continue;
         const ColumnDef& c = t.def.columns[size_t(ci)];
-        const auto inFile = JetValueCodec::decode(c, row, fields[size_t(ci)]);
+        const auto inFile = JetValueCodec::decode(c, out.row, out.fields[size_t(ci)]);
         if (inFile && !(*inFile == stagedOld_[k])) {
             why = QString("The record in the Access file no longer holds what is shown (field '%1': %2 in the file, %3 shown).")
                       .arg(c.name, inFile->describe(), stagedOld_[k].describe());
             return false;
         }
+    }
+    return true;
+}
+
+bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
+                                 const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why) {
+    errorNumber = err::ReadOnly;
+    const QString name = t.def.indexName(idx);
+    if (idx.rootPage == 0 || idx.rootPage >= file_->pageCount()) {
+        why = QString("Index %1 has no root page.").arg(name);
+        return false;
+    }
+    IndexPage ip;
+    try {
+        ip = JetFile::parseIndexPage(pageBytes(idx.rootPage), file_->pageSize(), idx.rootPage);
+    } catch (const FormatError& e) {
+        why = QString("Index %1 cannot be read (%2).").arg(name, e.what());
+        return false;
+    }
+    if (ip.type != PageIndexLeaf || ip.next != 0 || ip.prev != 0) {
+        why = QString("Index %1 spans several pages; keeping such indexes is not available yet.").arg(name);
+        return false;
+    }
+    std::vector<IndexEntry> entries = std::move(ip.entries);
+    if (remove) {
+        const auto it = std::find_if(entries.begin(), entries.end(), [&](const IndexEntry& e) { return e.row == id; });
+        if (it == entries.end()) {
+            why = QString("Index %1 does not list the record; the file is not changed.").arg(name);
+            return false;
+        }
+        entries.erase(it);
+    }
+    if (insertKey) {
+        IndexEntry e;
+        e.key = *insertKey;
+        e.row = id;
+        const auto pos = std::lower_bound(entries.begin(), entries.end(), e, [](const IndexEntry& a, const IndexEntry& b) {
+            return JetFile::compareEntries(a, b) < 0;
+        });
+        const bool sameAsNext = pos != entries.end() && pos->key == e.key;
+        const bool sameAsPrev = pos != entries.begin() && std::prev(pos)->key == e.key;
+        bool nullOnly = e.key.size() == int(idx.columns.size());
+        for (size_t i = 0; nullOnly && i < idx.columns.size(); ++i)
+            nullOnly = uint8_t(e.key[int(i)]) == (idx.columns[i].ascending ? 0x00 : 0xFF);
+        bool primary = false;
+        for (const LogicalIndex& li : t.def.indexes)
+            if (li.dataNumber == idx.number && li.kind == 1) primary = true;
+        if ((idx.unique() || primary) && !nullOnly && (sameAsNext || sameAsPrev)) {
+            errorNumber = err::DuplicateValue;
+            why = QString("The change would give index %1 a duplicate value.").arg(name);
+            return false;
+        }
+        entries.insert(pos, e);
+        if (!sameAsNext && !sameAsPrev) {
+            // The count of distinct keys only ever grows.
+            uint8_t* tdef = pendingPage(t.def.firstPage);
+            const int at = 63 + 12 * idx.number + 4;
+            const uint32_t n = rd32(tdef + at) + 1;
+            for (int i = 0; i < 4; ++i) tdef[at + i] = uint8_t(n >> (8 * i));
+        }
+    }
+    QByteArray page(reinterpret_cast<const char*>(pageBytes(idx.rootPage)), file_->pageSize());
+    if (!JetFile::encodeLeafPage(reinterpret_cast<uint8_t*>(page.data()), file_->pageSize(), entries)) {
+        why = QString("Index %1 is full on its page; splitting index pages is not available yet.").arg(name);
+        return false;
+    }
+    std::memcpy(pendingPage(idx.rootPage), page.constData(), size_t(page.size()));
+    return true;
+}
+
+bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why) {
+    std::lock_guard<std::recursive_mutex> g(mu_);
+    errorNumber = err::ReadOnly;
+    if (table < 0 || size_t(table) >= tables_.size()) {
+        why = QStringLiteral("This table is not found in the Access file.");
+        return false;
+    }
+    const Table& t = tables_[size_t(table)];
+    Located loc;
+    if (!locate(t, rowid, loc, why)) return false;
+    const RowId at = loc.at;
+    const RowSlot s = loc.slot;
+    const uint8_t* row = loc.row;
+    const int len = s.end - s.start;
+    const std::vector<FieldRef>& fields = loc.fields;
+
+    std::vector<FieldChange> changes;
+    std::vector<JetValue> expected(t.def.columns.size());
+    std::vector<bool> check(t.def.columns.size(), false);
+    std::vector<int> changedNumbers;
+    for (size_t k = 0; k < t.sqlNames.size(); ++k) {
+        const int ci = t.columnOf[k];
+        if (ci < 0) continue;
+        const ColumnDef& c = t.def.columns[size_t(ci)];
         if (stagedOld_[k] == stagedNew_[k]) {
-            if (inFile) {
+            if (const auto inFile = JetValueCodec::decode(c, row, fields[size_t(ci)])) {
                 expected[size_t(ci)] = *inFile;
                 check[size_t(ci)] = true;
             }
             continue;
         }
-        for (const IndexData& idx : t.def.indexData)
-            for (const IndexColumn& ic : idx.columns)
-                if (ic.columnNumber == c.number) {
-                    why = QString("Field '%1' is part of index %2; changing indexed fields of Access tables is not available yet.")
-                              .arg(c.name, t.def.indexName(idx));
-                    return false;
-                }
         if (c.isAutoNumber()) {
             why = QString("Field '%1' is an AutoNumber; its values are not changed.").arg(c.name);
             return false;
         }
+        for (const IndexData& idx : t.def.indexData)
+            for (const IndexColumn& ic : idx.columns) {
+                if (ic.columnNumber != c.number) continue;
+                for (const IndexColumn& other : idx.columns)
+                    if (const ColumnDef* oc = t.def.columnByNumber(other.columnNumber); !oc || !JetIndexKey::encodable(*oc)) {
+                        why = QString("Field '%1' is part of index %2, whose keys of this type are not written yet.")
+                                  .arg(c.name, t.def.indexName(idx));
+                        return false;
+                    }
+            }
         FieldChange ch;
         ch.column = ci;
         const JetValue& nv = stagedNew_[k];
+        if (c.isLongValue() || c.type == ColNumeric || c.type == ColComplex) {
+            JetValueCodec::encode(c, nv, ch.bytes, errorNumber, why);
+            return false;
+        }
         if (c.type == ColBoolean) {
             ch.boolValue = JetValueCodec::stored(c, nv).i != 0;
         } else if (nv.kind == JetValue::Null) {
@@ -405,30 +538,33 @@ bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why
         } else if (!JetValueCodec::encode(c, nv, ch.bytes, errorNumber, why)) {
             return false;
         }
-        if (!c.isLongValue() && c.type != ColNumeric && c.type != ColComplex) {
-            expected[size_t(ci)] = ch.null ? JetValue() : JetValueCodec::stored(c, nv);
-            check[size_t(ci)] = true;
-        } else {
-            errorNumber = err::ReadOnly;
-            JetValueCodec::encode(c, nv, ch.bytes, errorNumber, why);
-            return false;
-        }
+        expected[size_t(ci)] = ch.null ? JetValue() : JetValueCodec::stored(c, nv);
+        check[size_t(ci)] = true;
+        changedNumbers.push_back(c.number);
         changes.push_back(std::move(ch));
     }
     if (changes.empty()) return true;
 
     QByteArray rebuilt;
+    std::vector<FieldRef> after;
+    bool grows = false;
     try {
         if (!rewriteRow(t.def, row, len, changes, rebuilt)) {
-            errorNumber = err::ReadOnly;
-            why = QString("The new values do not fit in the record's place in the Access file (table '%1'); "
-                          "moving a record that grows is not available yet.")
-                      .arg(t.def.name);
-            return false;
+            // Larger than its place: the page's rows are packed again around the longer record.
+            grows = rewriteRow(t.def, row, len, changes, rebuilt, true);
+            QByteArray trial(reinterpret_cast<const char*>(pageBytes(at.page)), file_->pageSize());
+            if (!grows || !(at == t.rows[size_t(rowid - 1)]) ||
+                !JetFile::repackDataPage(reinterpret_cast<uint8_t*>(trial.data()), file_->pageSize(), at.row, rebuilt)) {
+                errorNumber = err::ReadOnly;
+                why = QString("The new values do not fit on the record's page in the Access file (table '%1'); "
+                              "moving a record to another page is not available yet.")
+                          .arg(t.def.name);
+                return false;
+            }
         }
         // Never write what does not read back as intended.
         const auto* nr = reinterpret_cast<const uint8_t*>(rebuilt.constData());
-        const std::vector<FieldRef> after = file_->crackRow(t.def, nr, len);
+        after = file_->crackRow(t.def, nr, int(rebuilt.size()));
         for (size_t ci = 0; ci < t.def.columns.size(); ++ci) {
             if (!check[ci]) continue;
             const auto got = JetValueCodec::decode(t.def.columns[ci], nr, after[ci]);
@@ -444,7 +580,67 @@ bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why
         why = QString("The record cannot be rebuilt (%1).").arg(e.what());
         return false;
     }
+
+    // The indexes over a changed field: the record's entry moves to its new key. The index points
+    // to where the record starts (before any overflow pointer).
+    const RowId indexed = t.rows[size_t(rowid - 1)];
+    for (const IndexData& idx : t.def.indexData) {
+        const bool touched = std::any_of(idx.columns.begin(), idx.columns.end(), [&](const IndexColumn& ic) {
+            return std::find(changedNumbers.begin(), changedNumbers.end(), ic.columnNumber) != changedNumbers.end();
+        });
+        if (!touched) continue;
+        const auto* nr = reinterpret_cast<const uint8_t*>(rebuilt.constData());
+        const auto oldKey = JetIndexKey::encode(t.def, idx, row, fields);
+        const auto newKey = JetIndexKey::encode(t.def, idx, nr, after);
+        const bool wasListed = listedIn(t.def, idx, fields);
+        const bool isListed = listedIn(t.def, idx, after);
+        if (!oldKey || !newKey) {
+            why = QString("The keys of index %1 cannot be written.").arg(t.def.indexName(idx));
+            return false;
+        }
+        if (wasListed == isListed && *oldKey == *newKey) continue;
+        if (!changeIndexEntry(t, idx, indexed, wasListed, isListed ? newKey : std::nullopt, errorNumber, why)) return false;
+    }
+    if (grows) {
+        // Checked above on a copy; on the page itself it cannot fail.
+        JetFile::repackDataPage(pendingPage(at.page), file_->pageSize(), at.row, rebuilt);
+        return true;
+    }
     std::memcpy(pendingPage(at.page) + s.start, rebuilt.constData(), size_t(len));
+    return true;
+}
+
+bool JetWriter::remove(int table, long long rowid, int& errorNumber, QString& why) {
+    std::lock_guard<std::recursive_mutex> g(mu_);
+    errorNumber = err::ReadOnly;
+    if (table < 0 || size_t(table) >= tables_.size()) {
+        why = QStringLiteral("This table is not found in the Access file.");
+        return false;
+    }
+    const Table& t = tables_[size_t(table)];
+    Located loc;
+    if (!locate(t, rowid, loc, why)) return false;
+    const RowId first = t.rows[size_t(rowid - 1)];
+    if (!(loc.at == first)) {
+        why = QStringLiteral("Deleting a record that was moved to another page is not available yet.");
+        return false;
+    }
+    for (const IndexData& idx : t.def.indexData)
+        if (listedIn(t.def, idx, loc.fields) && !changeIndexEntry(t, idx, first, true, std::nullopt, errorNumber, why))
+            return false;
+    // The deleted flag (0x8000) on the row's offset, with 0x4000 beside it as Access itself often
+    // leaves deleted rows: readers that take 0x4000 for the deleted mark then agree. The row's
+    // bytes stay until the file is compacted.
+    uint8_t* pg = pendingPage(first.page);
+    const int off = 14 + 2 * first.row;
+    pg[off + 1] = uint8_t(pg[off + 1] | 0xC0);
+    uint8_t* tdef = pendingPage(t.def.firstPage);
+    const uint32_t count = rd32(tdef + 16);
+    if (count == 0) {
+        why = QStringLiteral("The table's record count is already zero; the file is not changed.");
+        return false;
+    }
+    for (int i = 0; i < 4; ++i) tdef[16 + i] = uint8_t((count - 1) >> (8 * i));
     return true;
 }
 

@@ -7,14 +7,16 @@
 // its page and keeps the page until the engine's batch commits; then all changed pages go to the
 // file through the page journal. A change the writer cannot make raises an error inside the update,
 // so the working copy does not change either. What it does now: edits of fixed- and
-// variable-length fields of a record within the record's place, in fields no index covers.
-// Adding and deleting records, Memo/OLE/Decimal values, indexed fields and records that would
-// grow are refused with the reason (error 3027).
+// variable-length fields of a record within the record's place, and deletes; indexes whose entries
+// fit on one page are kept (keys of numbers, currency, dates and yes/no). Adding records,
+// Memo/OLE/Decimal values, text keys, indexes of several pages and records that would grow are
+// refused with the reason (error 3027).
 
 #include <QString>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "JetFile.h"
@@ -48,6 +50,8 @@ public:
     void stage(int table, int firstColumn, const std::vector<JetValue>& oldValues, const std::vector<JetValue>& newValues);
     // Applies the staged update of a record; false with an error number and reason when refused.
     bool apply(int table, long long rowid, int& errorNumber, QString& why);
+    // Deletes the record whose values were staged (as old values).
+    bool remove(int table, long long rowid, int& errorNumber, QString& why);
 
     // Error texts raised from inside SQLite carry this prefix and the error number.
     static constexpr const char* kErrorPrefix = "jet-error ";
@@ -65,6 +69,18 @@ private:
     const uint8_t* pageBytes(uint32_t page) const;
     uint8_t* pendingPage(uint32_t page);
     void installTriggers(sqlite3* db);
+    struct Located {
+        RowId at;        // where the record's bytes are
+        RowSlot slot;
+        const uint8_t* row = nullptr;
+        std::vector<FieldRef> fields;
+    };
+    // Finds the record and checks that it holds the staged old values.
+    bool locate(const Table& t, long long rowid, Located& out, QString& why);
+    // Moves a record's entry in one index: out of it (remove), into it (insertKey), or both.
+    bool changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
+                          const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why);
+    static bool listedIn(const TableDef& t, const IndexData& idx, const std::vector<FieldRef>& fields);
 
     QString path_;
     std::unique_ptr<JetFile> file_;

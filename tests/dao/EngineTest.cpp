@@ -672,7 +672,8 @@ TEST(EngineJet, EveryTestFileOpensAndRefusedWritesLeaveItUnchanged) {
         QDir(testutil::jetDir()).entryList({"*.mdb", "*.accdb"}, QDir::Files, QDir::Name);
     ASSERT_EQ(files.size(), 5);
     // Jet 3 files and files with a page the writer does not know stay read-only; the others take
-    // edits in place (the Jet writer's own tests cover those).
+    // edits and deletes in place (the Jet writer's own tests cover those), never new records or
+    // design changes.
     const QStringList readOnly{"testIndexCodesV1997.mdb", "test2V2003.mdb"};
     for (const QString& file : files) {
         SCOPED_TRACE(file.toStdString());
@@ -700,14 +701,14 @@ TEST(EngineJet, EveryTestFileOpensAndRefusedWritesLeaveItUnchanged) {
             } else {
                 rs->Edit();
                 rs->CancelUpdate();
-                EXPECT_DAO_ERROR(rs->Delete(), 3027);
             }
             EXPECT_FALSE(rs->Fields()[0].Value().isEmpty());
         }
         const QString t = "[" + first + "]";
-        EXPECT_DAO_ERROR(db->Execute("delete * from " + t), 3027);
-        if (readOnly.contains(file))
+        if (readOnly.contains(file)) {
+            EXPECT_DAO_ERROR(db->Execute("delete * from " + t), 3027);
             EXPECT_DAO_ERROR(db->Execute("update " + t + " set [" + rs->Fields()[0].Name() + "] = Null"), 3027);
+        }
         EXPECT_DAO_ERROR(db->Execute("insert into " + t + " default values"), 3027);
         EXPECT_DAO_ERROR(db->Execute("create table Nueva (a LONG)"), 3027);
         EXPECT_DAO_ERROR(db->Execute("drop table " + t), 3027);

@@ -17,6 +17,7 @@
 #include "platform/dao/Dao.h"
 #include "platform/dao/Error.h"
 #include "platform/dao/JetCheck.h"
+#include "platform/dao/JetFile.h"
 #include "platform/dao/JetPageJournal.h"
 
 namespace {
@@ -167,7 +168,7 @@ TEST_F(JetEdit, FixedLengthFieldsOfEveryTypeInAnAceFile) {
                   "[\"abcdefg\",\"hijklmnop\",255,-32768,-2147483647,-0.125,\"1974-09-21T00:00:00.000Z\",\"-92233720368.5477\",false]\n");
 }
 
-TEST_F(JetEdit, TextWithAccentsNullAndRefusedGrowth) {
+TEST_F(JetEdit, TextWithAccentsNullAndGrowth) {
     const QString f = copy("weirdObjectNames.mdb");
     const QString table = "19 MB 01 BEZAHLT ???";
     const QString sql = "select * from [" + table + "]";
@@ -191,13 +192,21 @@ TEST_F(JetEdit, TextWithAccentsNullAndRefusedGrowth) {
     }
     expectReaders(f, table, sql, "ID\tTextField\n1\tü€\n", "ID,TextField\n1,\"ü€\"\n", "[\"ID\",\"TextField\"]\n[1,\"ü€\"]\n");
 
+    {
+        // Longer than its place: the page's rows are packed again around it.
+        auto db = dao::OpenDatabase(f);
+        db->Execute("update [" + table + "] set TextField = 'a text far longer than the old one, with ñ'");
+        db->Close();
+    }
+    expectReaders(f, table, sql, "ID\tTextField\n1\ta text far longer than the old one, with ñ\n",
+                  "ID,TextField\n1,\"a text far longer than the old one, with ñ\"\n",
+                  "[\"ID\",\"TextField\"]\n[1,\"a text far longer than the old one, with ñ\"]\n");
+
     auto db = dao::OpenDatabase(f);
-    expectRefused(f, "moving a record that grows is not available yet",
-                  [&] { db->Execute("update [" + table + "] set TextField = 'a text far longer than the old one'"); });
-    expectRefused(f, "Field 'ID' is part of index", [&] { db->Execute("update [" + table + "] set ID = 2"); });
-    // The working copy did not take the refused changes either.
+    expectRefused(f, "Field 'ID' is an AutoNumber", [&] { db->Execute("update [" + table + "] set ID = 2"); });
+    // The working copy did not take the refused change either.
     auto rs = db->OpenRecordset(sql);
-    EXPECT_EQ(rs->Fields()["TextField"].Value().asString(), "ü€");
+    EXPECT_EQ(rs->Fields()["TextField"].Value().asString(), "a text far longer than the old one, with ñ");
     EXPECT_EQ(rs->Fields()["ID"].Value().asInt(), 1);
     rs->Close();
     db->Close();
@@ -208,7 +217,6 @@ TEST_F(JetEdit, WhatTheWriterCannotDoYetIsRefusedAndChangesNothing) {
     auto db = dao::OpenDatabase(f);
     expectRefused(f, "Changing Memo and OLE Object fields ('descr')", [&] { db->Execute("update t_funcs set descr = 'x'"); });
     expectRefused(f, "Changing Decimal fields ('num')", [&] { db->Execute("update t_funcs set num = 1"); });
-    expectRefused(f, "Deleting records from Access tables", [&] { db->Execute("delete from t_funcs"); });
     expectRefused(f, "Adding records to Access tables", [&] { db->Execute("insert into t_funcs (id) values (5)"); });
     expectRefused(f, "Adding records to Access tables", [&] {
         auto rs = db->OpenRecordset("t_funcs");
@@ -219,9 +227,12 @@ TEST_F(JetEdit, WhatTheWriterCannotDoYetIsRefusedAndChangesNothing) {
     expectRefused(f, "Changing the design of Access tables", [&] { db->Execute("create table X (a LONG)"); });
     expectRefused(f, "Changing the design of Access tables", [&] { db->Execute("drop table t_funcs"); });
     expectRefused(f, "system table", [&] { db->Execute("update MSysObjects set Flags = 0"); });
+    expectRefused(f, "system table", [&] { db->Execute("delete from MSysObjects"); });
     // A statement that fails on a later record takes back what it did to the earlier ones.
     const QString w = copy("testV2010.accdb");
     auto db2 = dao::OpenDatabase(w);
+    expectRefused(w, "Field 'B' is part of index B (B), whose keys of this type are not written yet",
+                  [&] { db2->Execute("update Table1 set B = 'x'"); });
     const QByteArray before = sha256(w);
     try {
         db2->Execute("update Table1 set D = E");  // 0 fits an Integer, 333333333 does not
@@ -273,4 +284,71 @@ TEST_F(JetEdit, ManyEditsInOneBatchReachTheFileOnce) {
                   "[\"A\",\"B\",\"C\",\"D\",\"E\",\"F\",\"G\",\"H\",\"I\"]\n"
                   "[\"a\",\"b\",0,0,298,0,\"1981-12-12T00:00:00.000Z\",\"0.0000\",false]\n"
                   "[\"abcdefg\",\"hijklmnop\",2,222,299,444.555,\"1974-09-21T00:00:00.000Z\",\"3.5000\",true]\n");
+}
+
+TEST_F(JetEdit, DeletesMarkTheRecordAndLeaveEveryIndex) {
+    const QString f = copy("testV2010.accdb");
+    {
+        auto db = dao::OpenDatabase(f);
+        auto rs = db->OpenRecordset("select * from Table1 where A = 'a'");
+        rs->Delete();
+        rs->Close();
+        db->Close();
+    }
+    // Table1's two indexes are on text: the entry goes by the record it points to.
+    expectReaders(f, "Table1", "select A, E from Table1", "A\tE\nabcdefg\t333333333\n",
+                  "A,B,C,D,E,F,G,H,I\n\"abcdefg\",\"hijklmnop\",2,222,333333333,444.555,\"1974-09-21 00:00:00\",3.5000,1\n",
+                  "[\"A\",\"B\",\"C\",\"D\",\"E\",\"F\",\"G\",\"H\",\"I\"]\n"
+                  "[\"abcdefg\",\"hijklmnop\",2,222,333333333,444.555,\"1974-09-21T00:00:00.000Z\",\"3.5000\",true]\n");
+    const QString report = dao::jet::JetCheck::run(f).lines.join('\n');
+    EXPECT_TRUE(report.contains("1 records (count matches); index B (B): 1 entries")) << report.toStdString();
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("delete from Table1"), 1);
+        db->Close();
+    }
+    expectReaders(f, "Table1", "select A from Table1", "A\n", "A,B,C,D,E,F,G,H,I\n", "[\"A\",\"B\",\"C\",\"D\",\"E\",\"F\",\"G\",\"H\",\"I\"]\n");
+    // A deleted record cannot be edited or deleted again through a copy that still shows it.
+    const QString g = copy("weirdObjectNames.mdb");
+    auto db1 = dao::OpenDatabase(g);
+    const QString t = "[19 MB 01 BEZAHLT ???]";
+    db1->Execute("delete from " + t);
+    db1->Close();
+    expectReaders(g, "19 MB 01 BEZAHLT ???", "select * from " + t, "ID\tTextField\n", "ID,TextField\n",
+                  "[\"ID\",\"TextField\"]\n");
+}
+
+// The only indexed non-AutoNumber Long in the writable test files would be an AutoNumber; a copy
+// with the AutoNumber flag taken off its column shows the index upkeep for number keys.
+TEST_F(JetEdit, AnIndexedLongMovesToItsNewKey) {
+    const QString f = copy("weirdObjectNames.mdb");
+    const QString t = "[19 MB 01 BEZAHLT ???]";
+    {
+        auto jf = dao::jet::JetFile::open(f);
+        uint32_t tdef = 0;
+        for (const auto& ct : jf->catalog())
+            if (ct.name == "19 MB 01 BEZAHLT ???") tdef = ct.tdefPage;
+        ASSERT_NE(tdef, 0u);
+        const auto def = jf->readTableDef(tdef, "x");
+        ASSERT_EQ(def.columns[0].name, "ID");
+        ASSERT_TRUE(def.columns[0].isAutoNumber());
+        const qint64 flags = qint64(tdef) * 4096 + 63 + 12 * qint64(def.indexData.size()) + 15;
+        const char cleared = char(def.columns[0].flags & ~0x04);
+        jf.reset();
+        QFile q(f);
+        ASSERT_TRUE(q.open(QIODevice::ReadWrite));
+        q.seek(flags);
+        q.putChar(cleared);
+    }
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("update " + t + " set ID = -70000"), 1);
+        db->Close();
+    }
+    expectReaders(f, "19 MB 01 BEZAHLT ???", "select * from " + t, "ID\tTextField\n-70000\tfoo\n",
+                  "ID,TextField\n-70000,\"foo\"\n", "[\"ID\",\"TextField\"]\n[-70000,\"foo\"]\n");
+    // The check compares both indexes' keys with the record.
+    const QString report = dao::jet::JetCheck::run(f).lines.join('\n');
+    EXPECT_TRUE(report.contains("index ID (ID): 1 entries in 1 leaf page(s), in order, 1 keys match")) << report.toStdString();
+    EXPECT_TRUE(report.contains("index PrimaryKey (ID): 1 entries in 1 leaf page(s), in order, 1 keys match"));
 }
