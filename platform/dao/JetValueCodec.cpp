@@ -3,8 +3,10 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include "Error.h"
 
@@ -50,8 +52,9 @@ bool asNumber(const JetValue& v, double& d) {
     return true;
 }
 
-// UCS-2, or the compressed form when the column allows it and every character fits one byte.
-QByteArray encodeText(const ColumnDef& c, const QString& s) {
+}  // namespace
+
+QByteArray JetValueCodec::encodeText(const ColumnDef& c, const QString& s) {
     bool oneByte = (c.extFlags & 0x01) != 0 && s.size() > 1;
     for (QChar ch : s)
         if (ch.unicode() == 0 || ch.unicode() > 0xFF) oneByte = false;
@@ -67,6 +70,29 @@ QByteArray encodeText(const ColumnDef& c, const QString& s) {
     for (QChar ch : s) putLe(out, ch.unicode(), 2);
     return out;
 }
+
+std::optional<QByteArray> JetValueCodec::inlineLongValue(const ColumnDef& c, const JetValue& v) {
+    QByteArray data;
+    if (c.type == ColMemo) {
+        if (v.kind == JetValue::Blob) return std::nullopt;
+        const QString text = v.kind == JetValue::Text ? QString::fromUtf8(v.bytes)
+                             : v.kind == JetValue::Int ? QString::number(v.i)
+                                                       : QString::number(v.d, 'g', 15);
+        data = encodeText(c, text);
+    } else if (c.type == ColOle && v.kind == JetValue::Blob) {
+        data = v.bytes;
+    } else {
+        return std::nullopt;
+    }
+    if (data.size() > kInlineLongValue) return std::nullopt;
+    QByteArray out;
+    putLe(out, 0x80000000u | uint32_t(data.size()), 4);
+    putLe(out, 0, 4);
+    putLe(out, 0, 4);
+    return out + data;
+}
+
+namespace {
 
 std::optional<QByteArray> guidBytes(const QByteArray& text) {
     QByteArray hex;
@@ -211,8 +237,33 @@ std::optional<JetValue> JetValueCodec::decode(const ColumnDef& c, const uint8_t*
             v.kind = JetValue::Blob;
             v.bytes = QByteArray(reinterpret_cast<const char*>(p), f.size);
             break;
+        case ColNumeric: {
+            if (!need(17)) return std::nullopt;
+            // A sign byte, then a 128-bit count of units of the scale, as four little-endian
+            // words, the most significant first.
+            unsigned __int128 n = 0;
+            for (int w = 0; w < 4; ++w) n = (n << 32) | rd32(p + 1 + 4 * w);
+            std::string digits;
+            do {
+                digits += char('0' + int(n % 10));
+                n /= 10;
+            } while (n != 0);
+            const int scale = std::min<int>(c.scale, 38);
+            if (scale > 0 && int(digits.size()) <= scale) digits.append(size_t(scale + 1) - digits.size(), '0');
+            std::reverse(digits.begin(), digits.end());
+            if (scale > 0) {
+                std::string whole = digits.substr(0, digits.size() - size_t(scale));
+                std::string frac = digits.substr(digits.size() - size_t(scale));
+                while (!frac.empty() && frac.back() == '0') frac.pop_back();
+                digits = frac.empty() ? whole : whole + "." + frac;
+            }
+            if ((p[0] & 0x80) && digits != "0") digits.insert(digits.begin(), '-');
+            v.kind = JetValue::Text;
+            v.bytes = QByteArray::fromStdString(digits);
+            break;
+        }
         default:
-            return std::nullopt;  // Decimal and others: not compared
+            return std::nullopt;  // not compared
     }
     return v;
 }
@@ -256,6 +307,16 @@ JetValue JetValueCodec::stored(const ColumnDef& c, const JetValue& v) {
             if (v.kind == JetValue::Text)
                 if (auto x = dateFromText(v.bytes)) out.bytes = dateToText(*x).value_or(v.bytes);
             break;
+        case ColNumeric: {
+            QByteArray bytes;
+            int number = 0;
+            QString why;
+            if (encode(c, v, bytes, number, why)) {
+                FieldRef f{true, 0, int(bytes.size())};
+                if (auto d = decode(c, reinterpret_cast<const uint8_t*>(bytes.constData()), f)) out = *d;
+            }
+            break;
+        }
         case ColGuid:
             if (auto b = guidBytes(v.bytes)) {
                 FieldRef f{true, 0, 16};
@@ -347,6 +408,50 @@ bool JetValueCodec::encode(const ColumnDef& c, const JetValue& v, QByteArray& ou
                 return false;
             }
             out = encodeText(c, s);
+            return true;
+        }
+        case ColNumeric: {
+            QByteArray text = v.kind == JetValue::Text ? v.bytes.trimmed()
+                              : v.kind == JetValue::Int ? QByteArray::number(v.i)
+                              : v.kind == JetValue::Real ? QByteArray::number(v.d, 'f', std::min<int>(c.scale, 15))
+                                                         : QByteArray();
+            if (text.isEmpty()) break;
+            bool negative = false;
+            if (text.startsWith('-') || text.startsWith('+')) {
+                negative = text[0] == '-';
+                text = text.mid(1);
+            }
+            const int dot = text.indexOf('.');
+            QByteArray whole = dot < 0 ? text : text.left(dot);
+            QByteArray frac = dot < 0 ? QByteArray() : text.mid(dot + 1);
+            bool digitsOnly = !(whole.isEmpty() && frac.isEmpty());
+            for (char ch : whole + frac) digitsOnly = digitsOnly && ch >= '0' && ch <= '9';
+            if (!digitsOnly) break;
+            // Rounded half away from zero to the column's scale.
+            const int scale = std::min<int>(c.scale, 38);
+            bool roundUp = frac.size() > scale && frac[scale] >= '5';
+            frac = frac.left(scale).leftJustified(scale, '0');
+            unsigned __int128 n = 0;
+            const unsigned __int128 limit = ~static_cast<unsigned __int128>(0) / 10 - 10;
+            int significant = 0;
+            for (char ch : whole + frac) {
+                if (n > limit) break;
+                n = n * 10 + unsigned(ch - '0');
+                if (n) ++significant;
+            }
+            if (roundUp) ++n;
+            unsigned __int128 max = 1;
+            for (int i = 0; i < std::clamp<int>(c.precision, 1, 38); ++i) max *= 10;
+            if (n >= max || significant > 38) {
+                errorNumber = err::Overflow;
+                why = QString("%1 does not fit the Decimal field '%2' (precision %3, scale %4).")
+                          .arg(v.describe(), c.name)
+                          .arg(c.precision)
+                          .arg(c.scale);
+                return false;
+            }
+            out += char(negative && n != 0 ? 0x80 : 0x00);
+            for (int w = 3; w >= 0; --w) putLe(out, uint64_t(uint32_t(n >> (32 * w))), 4);
             return true;
         }
         case ColBinary:

@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "Error.h"
@@ -404,6 +405,14 @@ bool JetWriter::locate(const Table& t, long long rowid, Located& out, QString& w
         if (ci < 0) continue;
         const ColumnDef& c = t.def.columns[size_t(ci)];
         const auto inFile = JetValueCodec::decode(c, out.row, out.fields[size_t(ci)]);
+        if (inFile && c.type == ColNumeric && inFile->kind == JetValue::Text && stagedOld_[k].kind != JetValue::Null) {
+            // The working copy keeps a Decimal as a number (to double precision).
+            const double a = inFile->bytes.toDouble();
+            const double b = stagedOld_[k].kind == JetValue::Text ? stagedOld_[k].bytes.toDouble()
+                             : stagedOld_[k].kind == JetValue::Int ? double(stagedOld_[k].i)
+                                                                   : stagedOld_[k].d;
+            if (std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(a))) continue;
+        }
         if (inFile && !(*inFile == stagedOld_[k])) {
             why = QString("The record in the Access file no longer holds what is shown (field '%1': %2 in the file, %3 shown).")
                       .arg(c.name, inFile->describe(), stagedOld_[k].describe());
@@ -496,6 +505,8 @@ bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why
     const std::vector<FieldRef>& fields = loc.fields;
 
     std::vector<FieldChange> changes;
+    std::vector<RowId> freedLongRows;
+    std::vector<std::pair<int, QByteArray>> longChecks;  // column, data it must read back as
     std::vector<JetValue> expected(t.def.columns.size());
     std::vector<bool> check(t.def.columns.size(), false);
     std::vector<int> changedNumbers;
@@ -527,7 +538,34 @@ bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why
         FieldChange ch;
         ch.column = ci;
         const JetValue& nv = stagedNew_[k];
-        if (c.isLongValue() || c.type == ColNumeric || c.type == ColComplex) {
+        if (c.isLongValue()) {
+            // The old value's long-value rows are given up; the new value goes into the record.
+            const FieldRef& of = fields[size_t(ci)];
+            if (of.present && (rd32(row + of.offset) & 0x80000000u) == 0) {
+                try {
+                    file_->readLongValue(row + of.offset, of.size, &freedLongRows);
+                } catch (const FormatError& e) {
+                    why = QString("The old value of field '%1' cannot be read (%2).").arg(c.name, e.what());
+                    return false;
+                }
+            }
+            if (nv.kind == JetValue::Null) {
+                ch.null = true;
+            } else if (const auto stored = JetValueCodec::inlineLongValue(c, nv)) {
+                ch.bytes = *stored;
+                longChecks.push_back({ci, stored->mid(12)});
+            } else {
+                why = QString("Values of field '%1' longer than %2 bytes need pages of their own; writing those is not "
+                              "available yet.")
+                          .arg(c.name)
+                          .arg(JetValueCodec::kInlineLongValue);
+                return false;
+            }
+            changedNumbers.push_back(c.number);
+            changes.push_back(std::move(ch));
+            continue;
+        }
+        if (c.type == ColComplex) {
             JetValueCodec::encode(c, nv, ch.bytes, errorNumber, why);
             return false;
         }
@@ -575,6 +613,14 @@ bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why
                 return false;
             }
         }
+        for (const auto& [ci, data] : longChecks) {
+            const FieldRef& fr = after[size_t(ci)];
+            if (!fr.present || file_->readLongValue(nr + fr.offset, fr.size) != data) {
+                errorNumber = err::ReadOnly;
+                why = QString("Field '%1' would not read back as written; the record is left unchanged.").arg(t.def.columns[size_t(ci)].name);
+                return false;
+            }
+        }
     } catch (const FormatError& e) {
         errorNumber = err::ReadOnly;
         why = QString("The record cannot be rebuilt (%1).").arg(e.what());
@@ -604,9 +650,15 @@ bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why
     if (grows) {
         // Checked above on a copy; on the page itself it cannot fail.
         JetFile::repackDataPage(pendingPage(at.page), file_->pageSize(), at.row, rebuilt);
-        return true;
+    } else {
+        std::memcpy(pendingPage(at.page) + s.start, rebuilt.constData(), size_t(len));
     }
-    std::memcpy(pendingPage(at.page) + s.start, rebuilt.constData(), size_t(len));
+    // Long-value rows nothing points to any more get the deleted mark (their bytes stay).
+    for (const RowId& lv : freedLongRows) {
+        uint8_t* pg = pendingPage(lv.page);
+        const int off = 14 + 2 * lv.row;
+        pg[off + 1] = uint8_t(pg[off + 1] | 0xC0);
+    }
     return true;
 }
 

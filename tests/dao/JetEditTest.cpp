@@ -215,8 +215,8 @@ TEST_F(JetEdit, TextWithAccentsNullAndGrowth) {
 TEST_F(JetEdit, WhatTheWriterCannotDoYetIsRefusedAndChangesNothing) {
     const QString f = copy("functionsV2003.mdb");
     auto db = dao::OpenDatabase(f);
-    expectRefused(f, "Changing Memo and OLE Object fields ('descr')", [&] { db->Execute("update t_funcs set descr = 'x'"); });
-    expectRefused(f, "Changing Decimal fields ('num')", [&] { db->Execute("update t_funcs set num = 1"); });
+    expectRefused(f, "Values of field 'descr' longer than 64 bytes need pages of their own",
+                  [&] { db->Execute("update t_funcs set descr = '" + QString(3000, 'm') + "'"); });
     expectRefused(f, "Adding records to Access tables", [&] { db->Execute("insert into t_funcs (id) values (5)"); });
     expectRefused(f, "Adding records to Access tables", [&] {
         auto rs = db->OpenRecordset("t_funcs");
@@ -351,4 +351,69 @@ TEST_F(JetEdit, AnIndexedLongMovesToItsNewKey) {
     const QString report = dao::jet::JetCheck::run(f).lines.join('\n');
     EXPECT_TRUE(report.contains("index ID (ID): 1 entries in 1 leaf page(s), in order, 1 keys match")) << report.toStdString();
     EXPECT_TRUE(report.contains("index PrimaryKey (ID): 1 entries in 1 leaf page(s), in order, 1 keys match"));
+}
+
+// Short Memo values live in the record itself: 10 characters, accents, Null.
+TEST_F(JetEdit, ShortMemoValuesAreStoredInTheRecord) {
+    const QString f = copy("functionsV2003.mdb");
+    {
+        auto db = dao::OpenDatabase(f);
+        auto rs = db->OpenRecordset("t_funcs");
+        rs->Edit();
+        rs->Fields()["descr"].setValue(dao::Variant::fromString("Diez letra"));
+        rs->Update();
+        rs->Close();
+        db->Close();
+    }
+    expectReaders(f, "t_funcs", "select id, descr from t_funcs", "id\tdescr\n1234\tDiez letra\n",
+                  "id,descr,num,date0\n1234,\"Diez letra\",-1110.554,\"2003-11-22 22:42:58\"\n",
+                  "[\"id\",\"descr\",\"num\",\"date0\"]\n[1234,\"Diez letra\",\"-1110.554\",\"2003-11-22T22:42:58.000Z\"]\n");
+    EXPECT_TRUE(dao::jet::JetCheck::run(f).lines.join('\n').contains("t_funcs: definition 1 page(s), 4 columns, 0 index(es); "
+                                                                       "usage map 1 page(s), matches; 1 records (count matches); "
+                                                                       "1 long value(s) read back"));
+    {
+        auto db = dao::OpenDatabase(f);
+        db->Execute("update t_funcs set descr = 'Ñandú, año € ü'");
+        db->Close();
+    }
+    expectReaders(f, "t_funcs", "select descr from t_funcs", "descr\nÑandú, año € ü\n",
+                  "id,descr,num,date0\n1234,\"Ñandú, año € ü\",-1110.554,\"2003-11-22 22:42:58\"\n",
+                  "[\"id\",\"descr\",\"num\",\"date0\"]\n[1234,\"Ñandú, año € ü\",\"-1110.554\",\"2003-11-22T22:42:58.000Z\"]\n");
+    {
+        auto db = dao::OpenDatabase(f);
+        db->Execute("update t_funcs set descr = Null");
+        db->Close();
+    }
+    expectReaders(f, "t_funcs", "select descr from t_funcs", "descr\n\n",
+                  "id,descr,num,date0\n1234,,-1110.554,\"2003-11-22 22:42:58\"\n",
+                  "[\"id\",\"descr\",\"num\",\"date0\"]\n[1234,null,\"-1110.554\",\"2003-11-22T22:42:58.000Z\"]\n");
+}
+
+// Decimal: rounded half away from zero to the column's scale (Numeric(12,3) here); a value past
+// its precision is an overflow and changes nothing.
+TEST_F(JetEdit, DecimalValuesRoundToTheColumnsScale) {
+    const QString f = copy("functionsV2003.mdb");
+    {
+        auto db = dao::OpenDatabase(f);
+        db->Execute("update t_funcs set num = '123456789.1235'");
+        db->Close();
+    }
+    expectReaders(f, "t_funcs", "select num from t_funcs", "num\n123456789.124\n",
+                  "id,descr,num,date0\n1234,\"Show must go off\",123456789.124,\"2003-11-22 22:42:58\"\n",
+                  "[\"id\",\"descr\",\"num\",\"date0\"]\n[1234,\"Show must go off\",\"123456789.124\",\"2003-11-22T22:42:58.000Z\"]\n");
+    const QByteArray before = sha256(f);
+    auto db = dao::OpenDatabase(f);
+    try {
+        db->Execute("update t_funcs set num = 1234567890");
+        ADD_FAILURE() << "no overflow";
+    } catch (const dao::Error& e) {
+        EXPECT_EQ(e.number(), 6);
+        EXPECT_TRUE(e.description().contains("precision 12, scale 3")) << e.description().toStdString();
+    }
+    db->Execute("update t_funcs set num = -7.5");
+    db->Close();
+    EXPECT_NE(sha256(f), before);
+    expectReaders(f, "t_funcs", "select num from t_funcs", "num\n-7.5\n",
+                  "id,descr,num,date0\n1234,\"Show must go off\",-7.500,\"2003-11-22 22:42:58\"\n",
+                  "[\"id\",\"descr\",\"num\",\"date0\"]\n[1234,\"Show must go off\",\"-7.500\",\"2003-11-22T22:42:58.000Z\"]\n");
 }
