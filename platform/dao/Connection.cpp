@@ -256,7 +256,7 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
     sqlite3_exec(c->db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
     if (c->jetWriter) {
         try {
-            c->jetWriter->attach(c->db);
+            c->jetWriter->attach(c->db, c->jetCopy->path);
         } catch (...) {
             sqlite3_close_v2(c->db);
             c->db = nullptr;

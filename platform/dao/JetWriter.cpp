@@ -123,7 +123,7 @@ bool rewriteRow(const TableDef& t, const uint8_t* row, int len, const std::vecto
 }
 
 void stageFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-    auto* w = static_cast<JetWriter*>(sqlite3_user_data(ctx));
+    auto* w = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx))->writer;
     if (argc < 2 || (argc - 2) % 2 != 0) {
         sqlite3_result_error(ctx, "jet-error 3000: wrong use of the Jet update function", -1);
         return;
@@ -142,7 +142,8 @@ void stageFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 }
 
 void applyFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-    auto* w = static_cast<JetWriter*>(sqlite3_user_data(ctx));
+    const auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
+    auto* w = b->writer;
     int number = err::ReadOnly;
     QString why;
     bool ok = false;
@@ -150,7 +151,7 @@ void applyFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         if (argc == 3 && sqlite3_value_int64(argv[1]) != sqlite3_value_int64(argv[2]))
             why = QStringLiteral("A record of an Access table cannot change its place.");
         else
-            ok = w->apply(sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
+            ok = w->apply(b->copy, sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
     } catch (const std::exception& e) {
         why = QString("The record could not be changed in the file (%1).").arg(e.what());
     } catch (...) {
@@ -165,12 +166,13 @@ void applyFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 }
 
 void removeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-    auto* w = static_cast<JetWriter*>(sqlite3_user_data(ctx));
+    const auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
+    auto* w = b->writer;
     int number = err::ReadOnly;
     QString why;
     bool ok = false;
     try {
-        if (argc == 2) ok = w->remove(sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
+        if (argc == 2) ok = w->remove(b->copy, sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
     } catch (const std::exception& e) {
         why = QString("The record could not be deleted in the file (%1).").arg(e.what());
     } catch (...) {
@@ -230,27 +232,39 @@ void JetWriter::load() {
         Table t;
         t.def = file_->readTableDef(ct.tdefPage, ct.name);
         t.system = ct.isSystem();
-        // The order the reader copies records in: pages in usage-map order, rows in page order,
-        // deleted rows left out.
-        std::vector<uint32_t> pages = file_->usageMapPages(t.def.ownedPagesMap);
-        std::sort(pages.begin(), pages.end());
-        for (uint32_t p : pages) {
-            if (p >= file_->pageCount() || file_->pageType(p) != PageData || rd32(file_->page(p) + 4) != ct.tdefPage)
-                continue;
-            const int n = file_->rowCount(p);
-            for (int r = 0; r < n; ++r)
-                if (!file_->slot(p, r).deleted) t.rows.push_back({p, uint8_t(r)});
-        }
         tableIndex_[ct.name] = int(tables_.size());
         tables_.push_back(std::move(t));
     }
 }
 
-void JetWriter::attach(sqlite3* db) {
+void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     std::lock_guard<std::recursive_mutex> g(mu_);
-    sqlite3_create_function_v2(db, "tabulon_jet_stage", -1, SQLITE_UTF8, this, stageFunction, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db, "tabulon_jet_apply", 3, SQLITE_UTF8, this, applyFunction, nullptr, nullptr, nullptr);
-    sqlite3_create_function_v2(db, "tabulon_jet_remove", 2, SQLITE_UTF8, this, removeFunction, nullptr, nullptr, nullptr);
+    auto known = copyIds_.find(copyKey);
+    if (known == copyIds_.end()) {
+        // The reader's order: pages in usage-map order, rows in page order, deleted rows left out
+        // (as the file stands now, this batch's changes included).
+        std::vector<std::vector<RowId>> rows(tables_.size());
+        for (size_t ti = 0; ti < tables_.size(); ++ti) {
+            const TableDef& def = tables_[ti].def;
+            std::vector<uint32_t> pages = file_->usageMapPages(def.ownedPagesMap);
+            std::sort(pages.begin(), pages.end());
+            for (uint32_t p : pages) {
+                if (p >= file_->pageCount() || file_->pageType(p) != PageData || rd32(file_->page(p) + 4) != def.firstPage)
+                    continue;
+                const uint8_t* bytes = pageBytes(p);
+                const int n = rd16(bytes + 12);
+                for (int r = 0; r < n; ++r)
+                    if (!JetFile::slotIn(bytes, file_->pageSize(), p, r).deleted) rows[ti].push_back({p, uint8_t(r)});
+            }
+        }
+        known = copyIds_.emplace(copyKey, int(copyRows_.size())).first;
+        copyRows_.push_back(std::move(rows));
+    }
+    bindings_.push_back(std::make_unique<Binding>(Binding{this, known->second}));
+    Binding* b = bindings_.back().get();
+    sqlite3_create_function_v2(db, "tabulon_jet_stage", -1, SQLITE_UTF8, b, stageFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "tabulon_jet_apply", 3, SQLITE_UTF8, b, applyFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "tabulon_jet_remove", 2, SQLITE_UTF8, b, removeFunction, nullptr, nullptr, nullptr);
     installTriggers(db);
     sqlite3_set_authorizer(db, authorize, nullptr);
 }
@@ -363,7 +377,16 @@ bool JetWriter::listedIn(const TableDef& t, const IndexData& idx, const std::vec
     return false;  // all Null, and the index leaves such records out
 }
 
-bool JetWriter::locate(const Table& t, long long rowid, Located& out, QString& why) {
+bool JetWriter::rowOf(int copy, int table, long long rowid, RowId& out) const {
+    if (copy < 0 || size_t(copy) >= copyRows_.size()) return false;
+    const auto& rows = copyRows_[size_t(copy)][size_t(table)];
+    if (rowid < 1 || size_t(rowid) > rows.size()) return false;
+    out = rows[size_t(rowid - 1)];
+    return true;
+}
+
+bool JetWriter::locate(int copy, int table, long long rowid, Located& out, QString& why) {
+    const Table& t = tables_[size_t(table)];
     if (t.system) {
         why = QString("'%1' is a system table of the Access file; Tabulon does not change it.").arg(t.def.name);
         return false;
@@ -373,11 +396,10 @@ bool JetWriter::locate(const Table& t, long long rowid, Located& out, QString& w
         return false;
     }
     const QString notFound = QString("The record cannot be found in the Access file (table '%1').").arg(t.def.name);
-    if (rowid < 1 || size_t(rowid) > t.rows.size()) {
+    if (!rowOf(copy, table, rowid, out.at)) {
         why = notFound;
         return false;
     }
-    out.at = t.rows[size_t(rowid - 1)];
     const RowId first = out.at;
     // Offsets come from the page as this batch left it (a deletion, a repacked page).
     const int ps = file_->pageSize();
@@ -488,7 +510,7 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
     return true;
 }
 
-bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why) {
+bool JetWriter::apply(int copy, int table, long long rowid, int& errorNumber, QString& why) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     errorNumber = err::ReadOnly;
     if (table < 0 || size_t(table) >= tables_.size()) {
@@ -497,7 +519,9 @@ bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why
     }
     const Table& t = tables_[size_t(table)];
     Located loc;
-    if (!locate(t, rowid, loc, why)) return false;
+    if (!locate(copy, table, rowid, loc, why)) return false;
+    RowId first;
+    rowOf(copy, table, rowid, first);
     const RowId at = loc.at;
     const RowSlot s = loc.slot;
     const uint8_t* row = loc.row;
@@ -591,7 +615,7 @@ bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why
             // Larger than its place: the page's rows are packed again around the longer record.
             grows = rewriteRow(t.def, row, len, changes, rebuilt, true);
             QByteArray trial(reinterpret_cast<const char*>(pageBytes(at.page)), file_->pageSize());
-            if (!grows || !(at == t.rows[size_t(rowid - 1)]) ||
+            if (!grows || !(at == first) ||
                 !JetFile::repackDataPage(reinterpret_cast<uint8_t*>(trial.data()), file_->pageSize(), at.row, rebuilt)) {
                 errorNumber = err::ReadOnly;
                 why = QString("The new values do not fit on the record's page in the Access file (table '%1'); "
@@ -629,7 +653,7 @@ bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why
 
     // The indexes over a changed field: the record's entry moves to its new key. The index points
     // to where the record starts (before any overflow pointer).
-    const RowId indexed = t.rows[size_t(rowid - 1)];
+    const RowId indexed = first;
     for (const IndexData& idx : t.def.indexData) {
         const bool touched = std::any_of(idx.columns.begin(), idx.columns.end(), [&](const IndexColumn& ic) {
             return std::find(changedNumbers.begin(), changedNumbers.end(), ic.columnNumber) != changedNumbers.end();
@@ -662,7 +686,7 @@ bool JetWriter::apply(int table, long long rowid, int& errorNumber, QString& why
     return true;
 }
 
-bool JetWriter::remove(int table, long long rowid, int& errorNumber, QString& why) {
+bool JetWriter::remove(int copy, int table, long long rowid, int& errorNumber, QString& why) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     errorNumber = err::ReadOnly;
     if (table < 0 || size_t(table) >= tables_.size()) {
@@ -671,8 +695,9 @@ bool JetWriter::remove(int table, long long rowid, int& errorNumber, QString& wh
     }
     const Table& t = tables_[size_t(table)];
     Located loc;
-    if (!locate(t, rowid, loc, why)) return false;
-    const RowId first = t.rows[size_t(rowid - 1)];
+    if (!locate(copy, table, rowid, loc, why)) return false;
+    RowId first;
+    rowOf(copy, table, rowid, first);
     if (!(loc.at == first)) {
         why = QStringLiteral("Deleting a record that was moved to another page is not available yet.");
         return false;

@@ -33,8 +33,15 @@ public:
     ~JetWriter();
 
     // Registers the functions, the triggers on every table of the working copy and the guard
-    // against design changes on db.
-    void attach(sqlite3* db);
+    // against design changes on db. copyKey names the working copy: its rowids stand for the
+    // records the file held when the copy was made, in the order the reader copied them.
+    void attach(sqlite3* db, const QString& copyKey);
+
+    // What the SQLite functions of one working copy carry.
+    struct Binding {
+        JetWriter* writer = nullptr;
+        int copy = 0;
+    };
 
     // Around each write statement of the engine: a failed statement takes back its own pages.
     void beginStatement();
@@ -49,9 +56,9 @@ public:
     // Called from the update trigger (values in the working copy's column order).
     void stage(int table, int firstColumn, const std::vector<JetValue>& oldValues, const std::vector<JetValue>& newValues);
     // Applies the staged update of a record; false with an error number and reason when refused.
-    bool apply(int table, long long rowid, int& errorNumber, QString& why);
+    bool apply(int copy, int table, long long rowid, int& errorNumber, QString& why);
     // Deletes the record whose values were staged (as old values).
-    bool remove(int table, long long rowid, int& errorNumber, QString& why);
+    bool remove(int copy, int table, long long rowid, int& errorNumber, QString& why);
 
     // Error texts raised from inside SQLite carry this prefix and the error number.
     static constexpr const char* kErrorPrefix = "jet-error ";
@@ -61,7 +68,6 @@ private:
     struct Table {
         TableDef def;
         bool system = false;
-        std::vector<RowId> rows;       // working copy rowid - 1 -> where the record starts
         std::vector<int> columnOf;     // working copy column -> index in def.columns (-1 none)
         std::vector<QString> sqlNames; // working copy column names
     };
@@ -75,8 +81,10 @@ private:
         const uint8_t* row = nullptr;
         std::vector<FieldRef> fields;
     };
+    // Where a working copy's record starts in the file; false when the copy has no such record.
+    bool rowOf(int copy, int table, long long rowid, RowId& out) const;
     // Finds the record and checks that it holds the staged old values.
-    bool locate(const Table& t, long long rowid, Located& out, QString& why);
+    bool locate(int copy, int table, long long rowid, Located& out, QString& why);
     // Moves a record's entry in one index: out of it (remove), into it (insertKey), or both.
     bool changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
                           const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why);
@@ -90,6 +98,9 @@ private:
     std::map<uint32_t, QByteArray> pending_;
     std::map<uint32_t, std::optional<QByteArray>> statementUndo_;  // page before the statement (none: not pending)
     std::vector<JetValue> stagedOld_, stagedNew_;
+    std::map<QString, int> copyIds_;
+    std::vector<std::vector<std::vector<RowId>>> copyRows_;  // copy -> table -> rowid - 1 -> record
+    std::vector<std::unique_ptr<Binding>> bindings_;
 };
 
 }  // namespace dao::jet

@@ -417,3 +417,24 @@ TEST_F(JetEdit, DecimalValuesRoundToTheColumnsScale) {
                   "id,descr,num,date0\n1234,\"Show must go off\",-7.500,\"2003-11-22 22:42:58\"\n",
                   "[\"id\",\"descr\",\"num\",\"date0\"]\n[1234,\"Show must go off\",\"-7.500\",\"2003-11-22T22:42:58.000Z\"]\n");
 }
+
+// Each working copy keeps its own record numbers: a connection opened after a delete (a fresh copy
+// without the record) edits the record it shows; an older connection whose copy no longer matches
+// the file is refused instead of overwriting the newer change.
+TEST_F(JetEdit, ConnectionsOfDifferentAgesEditTheRecordsTheyShow) {
+    const QString f = copy("testV2010.accdb");
+    auto older = dao::OpenDatabase(f);
+    EXPECT_EQ(older->Execute("delete from Table1 where A = 'a'"), 1);
+    dao::flushAllWrites();
+    auto newer = dao::OpenDatabase(f);
+    EXPECT_EQ(newer->Execute("update Table1 set E = 11 where A = 'abcdefg'"), 1);
+    newer->Close();
+    dao::flushAllWrites();
+    expectRefused(f, "The record in the Access file no longer holds what is shown (field 'E': 11 in the file, 333333333 shown)",
+                  [&] { older->Execute("update Table1 set D = 22 where A = 'abcdefg'"); });
+    older->Close();
+    expectReaders(f, "Table1", "select A, D, E from Table1", "A\tD\tE\nabcdefg\t222\t11\n",
+                  "A,B,C,D,E,F,G,H,I\n\"abcdefg\",\"hijklmnop\",2,222,11,444.555,\"1974-09-21 00:00:00\",3.5000,1\n",
+                  "[\"A\",\"B\",\"C\",\"D\",\"E\",\"F\",\"G\",\"H\",\"I\"]\n"
+                  "[\"abcdefg\",\"hijklmnop\",2,222,11,444.555,\"1974-09-21T00:00:00.000Z\",\"3.5000\",true]\n");
+}
