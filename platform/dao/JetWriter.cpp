@@ -123,18 +123,24 @@ bool rewriteRow(const TableDef& t, const uint8_t* row, int len, const std::vecto
 }
 
 void stageFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-    auto* w = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx))->writer;
+    auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
     if (argc < 2 || (argc - 2) % 2 != 0) {
         sqlite3_result_error(ctx, "jet-error 3000: wrong use of the Jet update function", -1);
         return;
     }
     try {
-        std::vector<JetValue> olds, news;
-        for (int i = 2; i < argc; i += 2) {
-            olds.push_back(fromSqlite(argv[i]));
-            news.push_back(fromSqlite(argv[i + 1]));
+        // The trigger hands the values over in chunks, in column order.
+        const int first = sqlite3_value_int(argv[1]);
+        if (first == 0) {
+            b->stagedOld.clear();
+            b->stagedNew.clear();
         }
-        w->stage(sqlite3_value_int(argv[0]), sqlite3_value_int(argv[1]), olds, news);
+        if (size_t(first) == b->stagedOld.size()) {
+            for (int i = 2; i < argc; i += 2) {
+                b->stagedOld.push_back(fromSqlite(argv[i]));
+                b->stagedNew.push_back(fromSqlite(argv[i + 1]));
+            }
+        }
         sqlite3_result_null(ctx);
     } catch (...) {
         sqlite3_result_error(ctx, "jet-error 3000: the Jet update failed", -1);
@@ -142,7 +148,7 @@ void stageFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 }
 
 void applyFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-    const auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
+    auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
     auto* w = b->writer;
     int number = err::ReadOnly;
     QString why;
@@ -151,7 +157,7 @@ void applyFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         if (argc == 3 && sqlite3_value_int64(argv[1]) != sqlite3_value_int64(argv[2]))
             why = QStringLiteral("A record of an Access table cannot change its place.");
         else
-            ok = w->apply(b->copy, sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
+            ok = w->apply(*b, sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
     } catch (const std::exception& e) {
         why = QString("The record could not be changed in the file (%1).").arg(e.what());
     } catch (...) {
@@ -166,13 +172,13 @@ void applyFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 }
 
 void removeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-    const auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
+    auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
     auto* w = b->writer;
     int number = err::ReadOnly;
     QString why;
     bool ok = false;
     try {
-        if (argc == 2) ok = w->remove(b->copy, sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
+        if (argc == 2) ok = w->remove(*b, sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
     } catch (const std::exception& e) {
         why = QString("The record could not be deleted in the file (%1).").arg(e.what());
     } catch (...) {
@@ -260,7 +266,9 @@ void JetWriter::attach(sqlite3* db, const QString& copyKey) {
         known = copyIds_.emplace(copyKey, int(copyRows_.size())).first;
         copyRows_.push_back(std::move(rows));
     }
-    bindings_.push_back(std::make_unique<Binding>(Binding{this, known->second}));
+    bindings_.push_back(std::make_unique<Binding>());
+    bindings_.back()->writer = this;
+    bindings_.back()->copy = known->second;
     Binding* b = bindings_.back().get();
     sqlite3_create_function_v2(db, "tabulon_jet_stage", -1, SQLITE_UTF8, b, stageFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_apply", 3, SQLITE_UTF8, b, applyFunction, nullptr, nullptr, nullptr);
@@ -339,18 +347,6 @@ void JetWriter::installTriggers(sqlite3* db) {
     }
 }
 
-void JetWriter::stage(int table, int firstColumn, const std::vector<JetValue>& oldValues,
-                      const std::vector<JetValue>& newValues) {
-    std::lock_guard<std::recursive_mutex> g(mu_);
-    if (firstColumn == 0) {
-        stagedOld_.clear();
-        stagedNew_.clear();
-    }
-    if (table < 0 || size_t(table) >= tables_.size() || size_t(firstColumn) != stagedOld_.size()) return;
-    stagedOld_.insert(stagedOld_.end(), oldValues.begin(), oldValues.end());
-    stagedNew_.insert(stagedNew_.end(), newValues.begin(), newValues.end());
-}
-
 const uint8_t* JetWriter::pageBytes(uint32_t page) const {
     const auto it = pending_.find(page);
     if (it != pending_.end()) return reinterpret_cast<const uint8_t*>(it->second.constData());
@@ -385,13 +381,16 @@ bool JetWriter::rowOf(int copy, int table, long long rowid, RowId& out) const {
     return true;
 }
 
-bool JetWriter::locate(int copy, int table, long long rowid, Located& out, QString& why) {
+bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& out, QString& why) {
+    const int copy = b.copy;
+    const std::vector<JetValue>& oldValues = b.stagedOld;
+    const std::vector<JetValue>& newValues = b.stagedNew;
     const Table& t = tables_[size_t(table)];
     if (t.system) {
         why = QString("'%1' is a system table of the Access file; Tabulon does not change it.").arg(t.def.name);
         return false;
     }
-    if (stagedOld_.size() != t.sqlNames.size() || stagedNew_.size() != t.sqlNames.size()) {
+    if (oldValues.size() != t.sqlNames.size() || newValues.size() != t.sqlNames.size()) {
         why = QStringLiteral("The values of the record did not reach the Access writer.");
         return false;
     }
@@ -426,18 +425,27 @@ bool JetWriter::locate(int copy, int table, long long rowid, Located& out, QStri
         const int ci = t.columnOf[k];
         if (ci < 0) continue;
         const ColumnDef& c = t.def.columns[size_t(ci)];
-        const auto inFile = JetValueCodec::decode(c, out.row, out.fields[size_t(ci)]);
-        if (inFile && c.type == ColNumeric && inFile->kind == JetValue::Text && stagedOld_[k].kind != JetValue::Null) {
+        const FieldRef& fr = out.fields[size_t(ci)];
+        const JetValue& shown = oldValues[k];
+        // Whole numbers compare without building a value.
+        if (shown.kind == JetValue::Int && fr.present &&
+            ((c.type == ColLong && fr.size == 4 && int32_t(rd32(out.row + fr.offset)) == shown.i) ||
+             (c.type == ColInteger && fr.size == 2 && int16_t(rd16(out.row + fr.offset)) == shown.i) ||
+             (c.type == ColByte && fr.size == 1 && out.row[fr.offset] == shown.i)))
+            continue;
+        if (c.type == ColBoolean && shown.kind == JetValue::Int && (shown.i != 0) == fr.present) continue;
+        const auto inFile = JetValueCodec::decode(c, out.row, fr);
+        if (inFile && c.type == ColNumeric && inFile->kind == JetValue::Text && oldValues[k].kind != JetValue::Null) {
             // The working copy keeps a Decimal as a number (to double precision).
             const double a = inFile->bytes.toDouble();
-            const double b = stagedOld_[k].kind == JetValue::Text ? stagedOld_[k].bytes.toDouble()
-                             : stagedOld_[k].kind == JetValue::Int ? double(stagedOld_[k].i)
-                                                                   : stagedOld_[k].d;
+            const double b = oldValues[k].kind == JetValue::Text ? oldValues[k].bytes.toDouble()
+                             : oldValues[k].kind == JetValue::Int ? double(oldValues[k].i)
+                                                                   : oldValues[k].d;
             if (std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(a))) continue;
         }
-        if (inFile && !(*inFile == stagedOld_[k])) {
+        if (inFile && !(*inFile == oldValues[k])) {
             why = QString("The record in the Access file no longer holds what is shown (field '%1': %2 in the file, %3 shown).")
-                      .arg(c.name, inFile->describe(), stagedOld_[k].describe());
+                      .arg(c.name, inFile->describe(), oldValues[k].describe());
             return false;
         }
     }
@@ -510,8 +518,11 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
     return true;
 }
 
-bool JetWriter::apply(int copy, int table, long long rowid, int& errorNumber, QString& why) {
+bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, QString& why) {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    const int copy = b.copy;
+    const std::vector<JetValue>& oldValues = b.stagedOld;
+    const std::vector<JetValue>& newValues = b.stagedNew;
     errorNumber = err::ReadOnly;
     if (table < 0 || size_t(table) >= tables_.size()) {
         why = QStringLiteral("This table is not found in the Access file.");
@@ -519,7 +530,7 @@ bool JetWriter::apply(int copy, int table, long long rowid, int& errorNumber, QS
     }
     const Table& t = tables_[size_t(table)];
     Located loc;
-    if (!locate(copy, table, rowid, loc, why)) return false;
+    if (!locate(b, table, rowid, loc, why)) return false;
     RowId first;
     rowOf(copy, table, rowid, first);
     const RowId at = loc.at;
@@ -533,16 +544,14 @@ bool JetWriter::apply(int copy, int table, long long rowid, int& errorNumber, QS
     std::vector<std::pair<int, QByteArray>> longChecks;  // column, data it must read back as
     std::vector<JetValue> expected(t.def.columns.size());
     std::vector<bool> check(t.def.columns.size(), false);
+    std::vector<bool> unchanged(t.def.columns.size(), false);
     std::vector<int> changedNumbers;
     for (size_t k = 0; k < t.sqlNames.size(); ++k) {
         const int ci = t.columnOf[k];
         if (ci < 0) continue;
         const ColumnDef& c = t.def.columns[size_t(ci)];
-        if (stagedOld_[k] == stagedNew_[k]) {
-            if (const auto inFile = JetValueCodec::decode(c, row, fields[size_t(ci)])) {
-                expected[size_t(ci)] = *inFile;
-                check[size_t(ci)] = true;
-            }
+        if (oldValues[k] == newValues[k]) {
+            unchanged[size_t(ci)] = true;  // checked below byte for byte
             continue;
         }
         if (c.isAutoNumber()) {
@@ -561,7 +570,7 @@ bool JetWriter::apply(int copy, int table, long long rowid, int& errorNumber, QS
             }
         FieldChange ch;
         ch.column = ci;
-        const JetValue& nv = stagedNew_[k];
+        const JetValue& nv = newValues[k];
         if (c.isLongValue()) {
             // The old value's long-value rows are given up; the new value goes into the record.
             const FieldRef& of = fields[size_t(ci)];
@@ -628,6 +637,18 @@ bool JetWriter::apply(int copy, int table, long long rowid, int& errorNumber, QS
         const auto* nr = reinterpret_cast<const uint8_t*>(rebuilt.constData());
         after = file_->crackRow(t.def, nr, int(rebuilt.size()));
         for (size_t ci = 0; ci < t.def.columns.size(); ++ci) {
+            if (unchanged[ci]) {
+                // Same presence and the very same bytes.
+                const FieldRef& a = fields[ci];
+                const FieldRef& b = after[ci];
+                if (a.present != b.present || a.size != b.size ||
+                    (a.present && std::memcmp(row + a.offset, nr + b.offset, size_t(a.size)) != 0)) {
+                    errorNumber = err::ReadOnly;
+                    why = QString("Field '%1' would change with the record; the record is left unchanged.").arg(t.def.columns[ci].name);
+                    return false;
+                }
+                continue;
+            }
             if (!check[ci]) continue;
             const auto got = JetValueCodec::decode(t.def.columns[ci], nr, after[ci]);
             if (!got || !(*got == expected[ci])) {
@@ -686,8 +707,9 @@ bool JetWriter::apply(int copy, int table, long long rowid, int& errorNumber, QS
     return true;
 }
 
-bool JetWriter::remove(int copy, int table, long long rowid, int& errorNumber, QString& why) {
+bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber, QString& why) {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    const int copy = b.copy;
     errorNumber = err::ReadOnly;
     if (table < 0 || size_t(table) >= tables_.size()) {
         why = QStringLiteral("This table is not found in the Access file.");
@@ -695,7 +717,7 @@ bool JetWriter::remove(int copy, int table, long long rowid, int& errorNumber, Q
     }
     const Table& t = tables_[size_t(table)];
     Located loc;
-    if (!locate(copy, table, rowid, loc, why)) return false;
+    if (!locate(b, table, rowid, loc, why)) return false;
     RowId first;
     rowOf(copy, table, rowid, first);
     if (!(loc.at == first)) {

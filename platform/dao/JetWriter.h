@@ -37,10 +37,12 @@ public:
     // records the file held when the copy was made, in the order the reader copied them.
     void attach(sqlite3* db, const QString& copyKey);
 
-    // What the SQLite functions of one working copy carry.
+    // What the SQLite functions of one connection carry: its working copy and the values its
+    // trigger is handing over.
     struct Binding {
         JetWriter* writer = nullptr;
         int copy = 0;
+        std::vector<JetValue> stagedOld, stagedNew;
     };
 
     // Around each write statement of the engine: a failed statement takes back its own pages.
@@ -53,12 +55,14 @@ public:
     void discard();
     bool hasPending() const;
 
-    // Called from the update trigger (values in the working copy's column order).
-    void stage(int table, int firstColumn, const std::vector<JetValue>& oldValues, const std::vector<JetValue>& newValues);
+    // Called from the update trigger (values in the working copy's column order): the buffers the
+    // next values go into (cleared when firstColumn is 0); false when firstColumn does not follow
+    // what was staged.
+    bool stageBuffers(int firstColumn, std::vector<JetValue>*& oldValues, std::vector<JetValue>*& newValues);
     // Applies the staged update of a record; false with an error number and reason when refused.
-    bool apply(int copy, int table, long long rowid, int& errorNumber, QString& why);
+    bool apply(Binding& b, int table, long long rowid, int& errorNumber, QString& why);
     // Deletes the record whose values were staged (as old values).
-    bool remove(int copy, int table, long long rowid, int& errorNumber, QString& why);
+    bool remove(Binding& b, int table, long long rowid, int& errorNumber, QString& why);
 
     // Error texts raised from inside SQLite carry this prefix and the error number.
     static constexpr const char* kErrorPrefix = "jet-error ";
@@ -84,7 +88,7 @@ private:
     // Where a working copy's record starts in the file; false when the copy has no such record.
     bool rowOf(int copy, int table, long long rowid, RowId& out) const;
     // Finds the record and checks that it holds the staged old values.
-    bool locate(int copy, int table, long long rowid, Located& out, QString& why);
+    bool locate(const Binding& b, int table, long long rowid, Located& out, QString& why);
     // Moves a record's entry in one index: out of it (remove), into it (insertKey), or both.
     bool changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
                           const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why);
@@ -97,7 +101,6 @@ private:
     mutable std::recursive_mutex mu_;
     std::map<uint32_t, QByteArray> pending_;
     std::map<uint32_t, std::optional<QByteArray>> statementUndo_;  // page before the statement (none: not pending)
-    std::vector<JetValue> stagedOld_, stagedNew_;
     std::map<QString, int> copyIds_;
     std::vector<std::vector<std::vector<RowId>>> copyRows_;  // copy -> table -> rowid - 1 -> record
     std::vector<std::unique_ptr<Binding>> bindings_;
