@@ -148,8 +148,8 @@ std::optional<double> JetValueCodec::dateFromText(const QByteArray& iso) {
     return days >= 0 ? double(days) + frac : double(days) - frac;
 }
 
-std::optional<QByteArray> JetValueCodec::dateToText(double v) {
-    if (!std::isfinite(v) || v < -657435.0 || v > 2958466.0) return std::nullopt;
+bool JetValueCodec::formatDate(double v, char* buf) {
+    if (!std::isfinite(v) || v < -657435.0 || v > 2958466.0) return false;
     const double whole = std::trunc(v);
     long long days = static_cast<long long>(whole);
     long long secs = std::llround(std::fabs(v - whole) * 86400.0);
@@ -160,10 +160,32 @@ std::optional<QByteArray> JetValueCodec::dateToText(double v) {
     long long y;
     int m, d;
     civilFromDays(days + kEpochDays, y, m, d);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d %02lld:%02lld:%02lld", y, m, d, secs / 3600, (secs / 60) % 60,
-                  secs % 60);
-    return QByteArray(buf);
+    if (y < 0 || y > 9999) return false;
+    auto put = [&](int at, long long value, int width) {
+        for (int i = width - 1; i >= 0; --i) {
+            buf[at + i] = char('0' + value % 10);
+            value /= 10;
+        }
+    };
+    put(0, y, 4);
+    buf[4] = '-';
+    put(5, m, 2);
+    buf[7] = '-';
+    put(8, d, 2);
+    buf[10] = ' ';
+    put(11, secs / 3600, 2);
+    buf[13] = ':';
+    put(14, (secs / 60) % 60, 2);
+    buf[16] = ':';
+    put(17, secs % 60, 2);
+    buf[19] = '\0';
+    return true;
+}
+
+std::optional<QByteArray> JetValueCodec::dateToText(double v) {
+    char buf[20];
+    if (!formatDate(v, buf)) return std::nullopt;
+    return QByteArray(buf, 19);
 }
 
 std::optional<JetValue> JetValueCodec::decode(const ColumnDef& c, const uint8_t* row, const FieldRef& f) {

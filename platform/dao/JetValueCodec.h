@@ -46,6 +46,8 @@ public:
     // back and the fraction still adds the time).
     static std::optional<double> dateFromText(const QByteArray& iso);
     static std::optional<QByteArray> dateToText(double v);
+    // The same text into buf (19 characters and a NUL), without allocating; false out of range.
+    static bool formatDate(double v, char* buf);
 };
 
 }  // namespace dao::jet

@@ -53,6 +53,30 @@ QString literal(const QString& text) {
     return '\'' + q + '\'';
 }
 
+// A quick yes for the identity check: ASCII text as stored (compressed or UCS-2) and dates, compared
+// without building values. False means "not known to be equal" (the full comparison follows).
+bool sameTextOrDate(const ColumnDef& c, const uint8_t* p, int n, const QByteArray& shown) {
+    if (c.type == ColText) {
+        const int len = int(shown.size());
+        for (char ch : shown)
+            if (uint8_t(ch) >= 0x80 || ch == 0) return false;
+        if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+            return n - 2 == len && std::memcmp(p + 2, shown.constData(), size_t(len)) == 0;
+        }
+        if (n != 2 * len) return false;
+        for (int i = 0; i < len; ++i)
+            if (p[2 * i] != uint8_t(shown[i]) || p[2 * i + 1] != 0) return false;
+        return true;
+    }
+    if (c.type == ColDateTime && n == 8 && shown.size() == 19) {
+        double v;
+        std::memcpy(&v, p, 8);
+        char buf[20];
+        return JetValueCodec::formatDate(v, buf) && std::memcmp(buf, shown.constData(), 19) == 0;
+    }
+    return false;
+}
+
 struct FieldChange {
     int column = 0;  // index in the table definition
     bool null = false;
@@ -434,6 +458,7 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
              (c.type == ColByte && fr.size == 1 && out.row[fr.offset] == shown.i)))
             continue;
         if (c.type == ColBoolean && shown.kind == JetValue::Int && (shown.i != 0) == fr.present) continue;
+        if (fr.present && shown.kind == JetValue::Text && sameTextOrDate(c, out.row + fr.offset, fr.size, shown.bytes)) continue;
         const auto inFile = JetValueCodec::decode(c, out.row, fr);
         if (inFile && c.type == ColNumeric && inFile->kind == JetValue::Text && oldValues[k].kind != JetValue::Null) {
             // The working copy keeps a Decimal as a number (to double precision).
