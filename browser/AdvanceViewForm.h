@@ -36,6 +36,7 @@ class DataGrid;
 namespace browser {
 
 class MenuPanels;
+class RecordCommands;
 class SearchRowArea;
 
 class AdvanceViewForm : public QDialog {
@@ -75,6 +76,7 @@ public:
 
     platform::DataControl* dataControl() const { return datPrimaryRS; }
     MenuPanels* menuPanels() const { return panels_; }
+    RecordCommands* recordCommands() const { return commands_; }
     // The text of StatusBar panel 1: the record source last seen by the reposition handler.
     QString statusText() const;
 
@@ -136,6 +138,7 @@ private:
     QFrame* WorkingPanel;
     QMenu* MenuOptions;
     MenuPanels* panels_ = nullptr;
+    RecordCommands* commands_ = nullptr;
 
     // The table's fields as loaded: names in field order and their engine type codes.
     QStringList fieldNames_;
