@@ -8,7 +8,7 @@
 // Hosts that know only the class name drive it late-bound: every property is a Q_PROPERTY (set with
 // setProperty), every public member is Q_INVOKABLE (called with QMetaObject::invokeMethod), and
 // FinishedLoading is a signal. Every property setter ends with PropertyChanged(name), the container's
-// cue to save its property bag.
+// cue to save its property bag. Property descriptions are class infos named "Description:" + property.
 //
 // Child controls keep their design names as object names: TxTFields(i), FieldNames(i), QuickTips(i),
 // Button(i), CheckField(i), cmdUpdate, cmdClose, ErrorBox, Label4, Image1, Label1, Box. Positions and
@@ -42,6 +42,11 @@ class PropertyBag;
 
 class DataEntryForm : public QWidget {
     Q_OBJECT
+    Q_CLASSINFO("Description:DatabaseName", "Returns/sets the name and location of the source of data for a Data control.")
+    Q_CLASSINFO("Description:OK_PICTURE", "Returns/sets a graphic to be displayed in a CommandButton, OptionButton or CheckBox control, if Style is set to 1.")
+    Q_CLASSINFO("Description:CLOSE_PICTURE", "Returns/sets a graphic to be displayed in a CommandButton, OptionButton or CheckBox control, if Style is set to 1.")
+    Q_CLASSINFO("Description:OK_CAPTION", "Returns/sets the text displayed in an object's title bar or below an object's icon.")
+    Q_CLASSINFO("Description:CLOSE_CAPTION", "Returns/sets the text displayed in an object's title bar or below an object's icon.")
     Q_PROPERTY(QString SelectedQuery READ SelectedQuery WRITE setSelectedQuery)
     Q_PROPERTY(QString DatabaseName READ DatabaseName WRITE setDatabaseName)
     Q_PROPERTY(QString SelectedTable READ SelectedTable WRITE setSelectedTable)

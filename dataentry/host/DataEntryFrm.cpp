@@ -117,9 +117,18 @@ void DataEntryFrm::Load() {
     placeTwips(DataEntryForm1, 1, 1, twipsWidth(DataEntryForm1), twipsHeight(DataEntryForm1));
 }
 
-void DataEntryFrm::showEvent(QShowEvent* event) {
-    // Loaded before the control's own show builds the form.
+void DataEntryFrm::setVisible(bool visible) {
+    if (!visible || isVisible()) {
+        QDialog::setVisible(visible);
+        return;
+    }
     Load();
+    finished_ = false;
+    QDialog::setVisible(true);
+    if (!finished_) QTimer::singleShot(0, this, &QDialog::reject);
+}
+
+void DataEntryFrm::showEvent(QShowEvent* event) {
     keyTimer_->start();
     QDialog::showEvent(event);
 }
@@ -132,6 +141,7 @@ void DataEntryFrm::resizeEvent(QResizeEvent* event) {
 }
 
 void DataEntryFrm::onFinishedLoading() {
+    finished_ = true;
     common::CenterForm(this);
 }
 

@@ -156,6 +156,9 @@ TEST(DataEntryPropertiesTest, LateBoundHostsSeeEveryPropertyMethodAndEvent) {
     EXPECT_TRUE(QMetaObject::invokeMethod(&f, "ValidateFixFields", Q_RETURN_ARG(int, result)));
     EXPECT_EQ(result, -1);
     EXPECT_GE(f.metaObject()->indexOfSignal("FinishedLoading()"), 0);
+    const QMetaObject* mo = f.metaObject();
+    EXPECT_STREQ(mo->classInfo(mo->indexOfClassInfo("Description:OK_CAPTION")).value(),
+                 "Returns/sets the text displayed in an object's title bar or below an object's icon.");
     for (const char* m : {"ShowBrowseButton(int)", "SetInvisible(bool,int)", "SetIncrement(int,int)",
                           "SetDisabled(int)", "Clear()", "LoadFields()", "SetMask(QString,int)", "SetText(QString,int)"})
         EXPECT_GE(f.metaObject()->indexOfMethod(m), 0) << m;
