@@ -80,7 +80,7 @@ public:
     // -1 when every input passes the field-type checks, otherwise the index of the first that fails
     // (ErrorBox is then shown).
     Q_INVOKABLE int ValidateFixFields();
-    // Raises dao::Error 9 outside 0..1000.
+    // Raises dao::Error 9 (a std::exception) outside 0..1000.
     Q_INVOKABLE void ShowBrowseButton(int lControlIndex);
     // Outside 0..1000: a warning box, nothing changed.
     Q_INVOKABLE void SetInvisible(bool sxInVisible, int CtrlIndex);
@@ -125,11 +125,12 @@ public:
     Q_INVOKABLE void InitProperties();
     void ReadProperties(const PropertyBag& bag);
     void WriteProperties(PropertyBag& bag) const;
-    // The same through a bag file (PropertyBag.h describes its format): for hosts that keep the
-    // bag as a file and know the control only by name. Raise dao::Error for a file that cannot be
-    // read or written.
-    Q_INVOKABLE void ReadPropertiesFile(const QString& path);
-    Q_INVOKABLE void WritePropertiesFile(const QString& path) const;
+    // The same through a bag file (PropertyBag.h describes its format), for hosts that keep the
+    // bag as a file and know the control only by name. The error is handed back to the host as its
+    // text (description + " - " + number; empty when all went well), so that a late-bound caller
+    // gets it without catching C++ exceptions. A file that cannot be read changes nothing.
+    Q_INVOKABLE QString ReadPropertiesFile(const QString& path);
+    Q_INVOKABLE QString WritePropertiesFile(const QString& path) const;
 
     // ---- for the host window and tests ----
     const FieldSettings& settings() const { return settings_; }

@@ -69,7 +69,11 @@ class BagKeeper : public QObject {
 public:
     BagKeeper(QObject* control, QString path) : QObject(control), control_(control), path_(std::move(path)) {}
 public slots:
-    void save() { QMetaObject::invokeMethod(control_, "WritePropertiesFile", Q_ARG(QString, path_)); }
+    void save() {
+        QString error;
+        QMetaObject::invokeMethod(control_, "WritePropertiesFile", Q_RETURN_ARG(QString, error), Q_ARG(QString, path_));
+        if (!error.isEmpty()) std::fprintf(stderr, "velloform-host: %s\n", qPrintable(error));
+    }
 
 private:
     QObject* control_;
@@ -158,7 +162,9 @@ int main(int argc, char** argv) {
 
     // 3. Its stored properties, then ours; the bag is saved whenever a property changes.
     const QString bag = QFileInfo(args.database).dir().filePath("velloform-host.bag");
-    QMetaObject::invokeMethod(control, "ReadPropertiesFile", Q_ARG(QString, bag));
+    QString error;
+    QMetaObject::invokeMethod(control, "ReadPropertiesFile", Q_RETURN_ARG(QString, error), Q_ARG(QString, bag));
+    if (!error.isEmpty()) std::fprintf(stderr, "velloform-host: %s (the defaults are used)\n", qPrintable(error));
     auto* keeper = new BagKeeper(control, bag);
     QObject::connect(control, SIGNAL(PropertyChanged(QString)), keeper, SLOT(save()));
     control->setProperty("DatabaseName", args.database);

@@ -1,4 +1,5 @@
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QMetaObject>
 #include <QSignalSpy>
@@ -121,6 +122,17 @@ TEST(DataEntryPropertiesTest, CaptionsPicturesAndFlagsPersist) {
     ASSERT_FALSE(g.OK_PICTURE().isNull());
     EXPECT_EQ(g.OK_PICTURE().toImage().pixelColor(3, 3), QColor(Qt::red));
     EXPECT_TRUE(g.CLOSE_PICTURE().isNull());
+
+    // A damaged bag file is reported to the host and changes nothing.
+    QFile bad(dir.filePath("bad.bag"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("OK_CAPTION=s:Nuevo\nCloseOnOK=b:perhaps\n");
+    bad.close();
+    const QString error = g.ReadPropertiesFile(dir.filePath("bad.bag"));
+    EXPECT_TRUE(error.endsWith(" - 13")) << error.toStdString();
+    EXPECT_EQ(g.OK_CAPTION(), "Save");
+    EXPECT_EQ(g.ReadPropertiesFile(dir.filePath("none.bag")), "");  // no file: the defaults
+    EXPECT_EQ(g.OK_CAPTION(), "&Ok");
 
     // The keys of a host's stored design are read whatever their case.
     DataEntryForm h;
