@@ -1,0 +1,168 @@
+#include "SearchDirectory.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStorageInfo>
+#include <QStyle>
+#include <QVBoxLayout>
+
+#include "DirectoryListBox.h"
+#include "common/StandarFunctions.h"
+#include "platform/Prompts.h"
+#include "platform/Twips.h"
+#include "platform/dao/Error.h"
+
+namespace dialogs {
+
+SearchDirectory::SearchDirectory(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("SearchDirectory"));
+    setWindowTitle(QStringLiteral("Select Directory"));
+
+    SSPanel1 = new QFrame(this);
+    SSPanel1->setObjectName(QStringLiteral("SSPanel1"));
+    SSPanel1->setFrameShape(QFrame::StyledPanel);
+    Picture1 = new QLabel(SSPanel1);
+    Picture1->setObjectName(QStringLiteral("Picture1"));
+    const int icon = platform::twipsToPixelsX(480);
+    Picture1->setPixmap(style()->standardIcon(QStyle::SP_DirOpenIcon).pixmap(icon, icon));
+    DriveList = new QComboBox(SSPanel1);
+    DriveList->setObjectName(QStringLiteral("DriveList"));
+    DirectoryList = new DirectoryListBox(SSPanel1);
+    DirectoryList->setObjectName(QStringLiteral("DirectoryList"));
+    SelectedDirTxT = new QLineEdit(SSPanel1);
+    SelectedDirTxT->setObjectName(QStringLiteral("SelectedDirTxT"));
+    SelectedDirTxT->setReadOnly(true);
+    Okbtn = new QPushButton(QStringLiteral("&OK"), this);
+    Okbtn->setObjectName(QStringLiteral("Okbtn"));
+    Okbtn->setDefault(true);
+    CancelBtn = new QPushButton(QStringLiteral("&Cancel"), this);
+    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    CancelBtn->setAutoDefault(false);
+
+    auto* panel = new QGridLayout(SSPanel1);
+    panel->addWidget(Picture1, 0, 0, Qt::AlignTop);
+    panel->addWidget(SelectedDirTxT, 0, 1);
+    panel->addWidget(DriveList, 1, 1);
+    panel->addWidget(DirectoryList, 2, 1);
+    panel->setRowStretch(2, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(Okbtn);
+    buttons->addWidget(CancelBtn);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(SSPanel1, 1);
+    layout->addLayout(buttons);
+
+    fillDrives();
+    DirectoryList->setPath(QDir::currentPath());
+
+    connect(DirectoryList, &DirectoryListBox::pathChanged, this, [this](const QString& path) {
+        DIRECTORY_PATH = QDir::toNativeSeparators(path);
+        SelectedDirTxT->setText(DIRECTORY_PATH);
+    });
+    connect(DriveList, &QComboBox::activated, this, &SearchDirectory::driveChanged);
+    connect(Okbtn, &QPushButton::clicked, this, &QWidget::hide);
+    connect(CancelBtn, &QPushButton::clicked, this, &QWidget::close);
+    resize(platform::twipsToPixelsX(5400), platform::twipsToPixelsY(5400));
+}
+
+void SearchDirectory::fillDrives() {
+    DriveList->clear();
+    DriveList->addItem(style()->standardIcon(QStyle::SP_DirHomeIcon), QDir::toNativeSeparators(QDir::homePath()),
+                       QDir::homePath());
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        if (!volume.isValid()) continue;
+        const QString root = volume.rootPath();
+        const QString name = volume.displayName() == root ? root : volume.displayName() + " (" + root + ")";
+        DriveList->addItem(style()->standardIcon(QStyle::SP_DriveHDIcon), QDir::toNativeSeparators(name), root);
+    }
+}
+
+// The drive the program's own folder is on: the entry whose folder is the longest prefix of it.
+int SearchDirectory::programDrive() const {
+    const QString own = QDir::cleanPath(QCoreApplication::applicationDirPath());
+    int best = -1;
+    qsizetype bestLength = -1;
+    for (int i = 0; i < DriveList->count(); ++i) {
+        const QString root = QDir::cleanPath(DriveList->itemData(i).toString());
+        const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+        if ((own == root || own.startsWith(prefix)) && root.size() > bestLength) {
+            best = i;
+            bestLength = root.size();
+        }
+    }
+    return best;
+}
+
+void SearchDirectory::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!loaded_ && !event->spontaneous()) loadForm();
+}
+
+void SearchDirectory::closeEvent(QCloseEvent* event) {
+    loaded_ = false;
+    QDialog::closeEvent(event);
+}
+
+void SearchDirectory::loadForm() {
+    loaded_ = true;
+    common::CenterForm(this);
+    if (!DIRECTORY_PATH.isEmpty()) {
+        SelectedDirTxT->setText(DIRECTORY_PATH);
+        try {
+            DirectoryList->setPath(QDir::fromNativeSeparators(DIRECTORY_PATH));
+        } catch (const dao::Error& e) {
+            // A starting folder that is gone: the list stays where it was, and says so.
+            platform::MsgBox(e.description(), platform::vbExclamation);
+            DIRECTORY_PATH = QDir::toNativeSeparators(DirectoryList->path());
+            SelectedDirTxT->setText(DIRECTORY_PATH);
+        }
+    } else {
+        DIRECTORY_PATH = QDir::toNativeSeparators(DirectoryList->path());
+        SelectedDirTxT->setText(DIRECTORY_PATH);
+    }
+}
+
+void SearchDirectory::driveChanged(int index) {
+    const QString drive = DriveList->itemData(index).toString();
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    for (;;) {
+        try {
+            DirectoryList->setPath(drive);
+            break;
+        } catch (const dao::Error& e) {
+            QGuiApplication::restoreOverrideCursor();
+            const QString text = e.number() == dao::err::DeviceUnavailable
+                                     ? QStringLiteral("Drive not ready")
+                                     : e.description() + QStringLiteral(" - ") + QString::number(e.number());
+            if (platform::MsgBox(text, platform::vbCritical + platform::vbRetryCancel) == platform::vbRetry) {
+                QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+                continue;
+            }
+            // Back to the drive of the program's own folder, and to that folder.
+            const int own = programDrive();
+            {
+                const QSignalBlocker block(DriveList);
+                DriveList->setCurrentIndex(own);
+            }
+            try {
+                DirectoryList->setPath(QCoreApplication::applicationDirPath());
+            } catch (const dao::Error&) {
+            }
+            return;
+        }
+    }
+    QGuiApplication::restoreOverrideCursor();
+}
+
+}  // namespace dialogs
