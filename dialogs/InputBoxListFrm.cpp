@@ -1,6 +1,7 @@
 #include "InputBoxListFrm.h"
 
 #include "ListComboBox.h"
+#include "platform/Twips.h"
 
 namespace dialogs {
 
@@ -9,7 +10,7 @@ InputBoxListFrm::InputBoxListFrm(QWidget* parent) : InputBoxBase(parent) {
     ListBox = new ListComboBox(this);
     ListBox->setObjectName(QStringLiteral("ListBox"));
     buildControls(ListBox);
-    resize(width(), height() + ListBox->sizeHint().height());
+    resize(platform::twipsToPixelsX(5400), platform::twipsToPixelsY(4200));
     connect(ListBox, &ListComboBox::entryDoubleClicked, this, &InputBoxListFrm::listDoubleClicked);
 }
 

@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStyle>
@@ -232,25 +231,24 @@ bool OpenDbFrm::eventFilter(QObject* watched, QEvent* event) {
 
 void OpenDbFrm::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
-    // The decorative border: two framing lines with quarter arcs at the corners.
+    // The decorative border: a double frame with quarter arcs set into its corners.
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QColor dark = palette().color(QPalette::Dark);
-    const QColor light = palette().color(QPalette::Light);
+    const QColor dark = palette().color(QPalette::Shadow);
+    const QColor accent = palette().color(QPalette::Highlight);
     const qreal m = platform::twipsToPixelsX(60);
-    const qreal r = platform::twipsToPixelsX(180);
     const QRectF outer = QRectF(rect()).adjusted(m, m, -m, -m);
     const QRectF inner = outer.adjusted(m, m, -m, -m);
     p.setPen(QPen(dark, 1.5));
-    p.drawRoundedRect(outer, r, r);
-    p.setPen(QPen(light, 1));
-    p.drawRoundedRect(inner, r * 0.7, r * 0.7);
-    p.setPen(QPen(dark, 1));
-    const qreal a = r * 1.6;
-    p.drawArc(QRectF(inner.left(), inner.top(), a, a), 90 * 16, 90 * 16);
-    p.drawArc(QRectF(inner.right() - a, inner.top(), a, a), 0, 90 * 16);
-    p.drawArc(QRectF(inner.left(), inner.bottom() - a, a, a), 180 * 16, 90 * 16);
-    p.drawArc(QRectF(inner.right() - a, inner.bottom() - a, a, a), 270 * 16, 90 * 16);
+    p.drawRect(outer);
+    p.setPen(QPen(accent, 1));
+    p.drawRect(inner);
+    const qreal a = platform::twipsToPixelsX(480);
+    p.setPen(QPen(accent, 1.5));
+    p.drawArc(QRectF(inner.left() - a / 2, inner.top() - a / 2, a, a), 270 * 16, 90 * 16);
+    p.drawArc(QRectF(inner.right() - a / 2, inner.top() - a / 2, a, a), 180 * 16, 90 * 16);
+    p.drawArc(QRectF(inner.left() - a / 2, inner.bottom() - a / 2, a, a), 0, 90 * 16);
+    p.drawArc(QRectF(inner.right() - a / 2, inner.bottom() - a / 2, a, a), 90 * 16, 90 * 16);
 }
 
 }  // namespace dialogs

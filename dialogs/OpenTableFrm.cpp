@@ -90,6 +90,7 @@ void OpenTableFrm::loadTables() {
         // Names beginning with "MS" (exactly, case-sensitive) are the engine's system tables.
         for (const QString& name : names)
             if (!name.startsWith(QLatin1String("MS"), Qt::CaseSensitive)) TableList->addItem(name);
+        TableList->setCurrentRow(-1);
     } catch (const dao::Error& e) {
         platform::MsgBox(QString::number(e.number()) + QStringLiteral(": ") + e.description(),
                          platform::vbCritical);

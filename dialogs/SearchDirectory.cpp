@@ -88,9 +88,8 @@ void SearchDirectory::fillDrives() {
     }
 }
 
-// The drive the program's own folder is on: the entry whose folder is the longest prefix of it.
-int SearchDirectory::programDrive() const {
-    const QString own = QDir::cleanPath(QCoreApplication::applicationDirPath());
+int SearchDirectory::driveOf(const QString& path) const {
+    const QString own = QDir::cleanPath(QDir::fromNativeSeparators(path));
     int best = -1;
     qsizetype bestLength = -1;
     for (int i = 0; i < DriveList->count(); ++i) {
@@ -102,6 +101,11 @@ int SearchDirectory::programDrive() const {
         }
     }
     return best;
+}
+
+void SearchDirectory::showDriveOf(const QString& path) {
+    const QSignalBlocker block(DriveList);
+    DriveList->setCurrentIndex(driveOf(path));
 }
 
 void SearchDirectory::showEvent(QShowEvent* event) {
@@ -131,6 +135,7 @@ void SearchDirectory::loadForm() {
         DIRECTORY_PATH = QDir::toNativeSeparators(DirectoryList->path());
         SelectedDirTxT->setText(DIRECTORY_PATH);
     }
+    showDriveOf(DirectoryList->path());
 }
 
 void SearchDirectory::driveChanged(int index) {
@@ -150,11 +155,7 @@ void SearchDirectory::driveChanged(int index) {
                 continue;
             }
             // Back to the drive of the program's own folder, and to that folder.
-            const int own = programDrive();
-            {
-                const QSignalBlocker block(DriveList);
-                DriveList->setCurrentIndex(own);
-            }
+            showDriveOf(QCoreApplication::applicationDirPath());
             try {
                 DirectoryList->setPath(QCoreApplication::applicationDirPath());
             } catch (const dao::Error&) {

@@ -39,7 +39,9 @@ protected:
 
 private:
     void fillDrives();
-    int programDrive() const;
+    // The drive list entry a folder is on (the longest folder that holds it); -1 when none.
+    int driveOf(const QString& path) const;
+    void showDriveOf(const QString& path);
 
     QFrame* SSPanel1;
     QLabel* Picture1;
