@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "CliTool.h"
 #include "ReportFileCommand.h"
 #include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
@@ -275,6 +276,10 @@ int main(int argc, char** argv) {
     try {
         code = run(QCoreApplication::arguments().mid(1), out);
     } catch (const UsageError& e) {
+        writeErr("tabulon-cli: " + e.message + "\n" + QString::fromLatin1(kUsage) +
+                 "Run tabulon-cli --help for details.\n");
+        return kExitUsage;
+    } catch (const cli::CliUsageError& e) {
         writeErr("tabulon-cli: " + e.message + "\n" + QString::fromLatin1(kUsage) +
                  "Run tabulon-cli --help for details.\n");
         return kExitUsage;
