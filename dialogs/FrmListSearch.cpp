@@ -15,6 +15,8 @@
 
 #include "browser/SearchSql.h"
 #include "common/OperationErrorBox.h"
+#include "dataentry/DataEntryForm.h"
+#include "dataentry/host/DataEntryFrm.h"
 #include "common/StandarFunctions.h"
 #include "platform/DataControl.h"
 #include "platform/DataGrid.h"
@@ -37,8 +39,25 @@ QString identifierText(double d) {
 }
 }  // namespace
 
-FrmListSearch::DataEntryHost FrmListSearch::showDataEntry = [](QWidget*, const DataEntryRequest&) {
-    dao::raise(dao::err::InvalidProcedureCall, QStringLiteral("The data-entry window is not available."));
+// The program's data-entry host window, one shared instance, released when it closes.
+FrmListSearch::DataEntryHost FrmListSearch::showDataEntry = [](QWidget* parent, const DataEntryRequest& r) {
+    struct Release {
+        ~Release() { dataentry::DataEntryFrm::releaseShared(); }
+    } release;
+    dataentry::DataEntryFrm* host = dataentry::DataEntryFrm::shared(parent);
+    host->DB_DATABASENAME = r.database;
+    host->DB_SELECTED_TABLE = r.table;
+    host->setCaption(r.caption);  // loads the window
+    dataentry::DataEntryForm* control = host->dataEntryForm();
+    if (r.presetId) {
+        control->SetDefault(r.identifier, 0);
+        control->SetIncrement(1, 0);
+        control->SetInvisible(true, 0);
+        control->SetDisabled(0);
+    }
+    control->setUnloadParent(true);
+    control->setAutoResize(true);
+    host->exec();
 };
 
 FrmListSearch::FrmListSearch(QWidget* parent) : QDialog(parent) {

@@ -51,8 +51,9 @@ public:
     // Centres the window and loads the table, ordered by ORDER_FIELD when it is given.
     void StartData();
 
-    // Shows the data-entry host window modally for one Add (see DataEntryRequest); returns when it
-    // has closed. Engine errors raised here reach Add's Abort/Retry/Ignore box.
+    // Shows the data-entry host window modally for one Add (see DataEntryRequest) and releases it
+    // when it has closed. The default is the program's DataEntryFrm; tests put another in its place.
+    // Engine errors raised here reach Add's Abort/Retry/Ignore box.
     using DataEntryHost = std::function<void(QWidget* parent, const DataEntryRequest& request)>;
     static DataEntryHost showDataEntry;
 

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QTimer>
 #include <QComboBox>
 #include <QEvent>
 #include <QFrame>
@@ -246,4 +248,38 @@ TEST_F(FrmListSearchTest, HintsDataErrorsAndResize) {
     EXPECT_EQ(from->selectedText(), "12");
     QTest::keyClick(from, Qt::Key_Return);
     EXPECT_TRUE(w.findChild<QLineEdit*>("ToTxT")->hasFocus());
+}
+
+TEST_F(FrmListSearchTest, AddThroughTheDataEntryWindowNumbersTheNewRecords) {
+    platform::PromptScript script;
+    FrmListSearch::showDataEntry = saved_;  // the program's own host window
+    FrmListSearch w;
+    start(w);
+    w.FIRST_FIELD_IS_ID = true;
+    // Whatever happens below, the modal window does not outlive the test.
+    QTimer::singleShot(20000, [] {
+        if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    });
+    // Two records typed into the data-entry window, then Close.
+    QTimer::singleShot(0, [] {
+        auto* host = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(host, nullptr);
+        auto* name = host->findChild<QLineEdit*>("TxTFields(1)");
+        ASSERT_NE(name, nullptr);
+        EXPECT_FALSE(host->findChild<QWidget*>("TxTFields(0)")->isVisible());
+        for (const char* typed : {"Zoe", "Yago"}) {
+            name->setText(typed);
+            QMetaObject::invokeMethod(host->findChild<QObject*>("DataEntryForm1"), "pressUpdate");
+        }
+        host->findChild<QAbstractButton*>("cmdClose")->click();
+    });
+    w.addRecord();
+    EXPECT_EQ(count(w), 6);
+    auto rs = dao::OpenDatabase(db_)->OpenRecordset("select Id from [Mis Clientes] where Nombre in ('Zoe', 'Yago') "
+                                                   "order by Id");
+    ASSERT_EQ(rs->RecordCount(), 2);
+    EXPECT_EQ(rs->Fields().Item(0).Value().asInt(), 42);
+    rs->MoveNext();
+    EXPECT_EQ(rs->Fields().Item(0).Value().asInt(), 43);
+    EXPECT_EQ(script.count(), 0);
 }
