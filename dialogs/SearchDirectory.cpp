@@ -64,7 +64,15 @@ SearchDirectory::SearchDirectory(QWidget* parent) : QDialog(parent) {
     layout->addLayout(buttons);
 
     fillDrives();
-    DirectoryList->setPath(QDir::currentPath());
+    // The list starts in the current folder; one that has gone (removed while the program ran)
+    // gives way to the home folder.
+    for (const QString& start : {QDir::currentPath(), QDir::homePath(), QDir::rootPath()}) {
+        try {
+            DirectoryList->setPath(start);
+            break;
+        } catch (const dao::Error&) {
+        }
+    }
 
     connect(DirectoryList, &DirectoryListBox::pathChanged, this, [this](const QString& path) {
         DIRECTORY_PATH = QDir::toNativeSeparators(path);
