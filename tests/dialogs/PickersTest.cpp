@@ -8,6 +8,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QLineEdit>
+#include <QTest>
 #include <QTimer>
 
 #include "TestUtil.h"
@@ -190,6 +192,27 @@ TEST_F(PickersTest, DeleteModeAsksAndKeepsTheSavedData) {
     EXPECT_EQ(rows(), 2);
     EXPECT_EQ(f.SavedData, "3");
     EXPECT_FALSE(f.isVisible());  // hidden so that the caller reads SavedData
+}
+
+TEST_F(PickersTest, APickInTheListActsUnlessNotOneClickOpenWhileEnterAlwaysDoes) {
+    platform::PromptScript script;
+    OpenDbFrm f;
+    f.NotOneClickOpen = true;
+    setup(f, 1, 1);
+    pick(f, "Ana");
+    emit f.comboList()->activated(f.comboList()->currentIndex());
+    EXPECT_EQ(script.count(), 0);
+    script.answer(platform::vbNo);
+    QTest::keyClick(f.comboList()->lineEdit(), Qt::Key_Return);
+    ASSERT_EQ(script.count(), 1);
+    EXPECT_EQ(script.last().text, "Are you sure you want to erase this record?");
+
+    f.NotOneClickOpen = false;
+    pick(f, "Ana");
+    script.answer(platform::vbNo);
+    emit f.comboList()->activated(f.comboList()->currentIndex());
+    EXPECT_EQ(script.count(), 2);
+    EXPECT_EQ(rows(), 3);
 }
 
 TEST_F(PickersTest, OpenModesSetTheWindowsPropertiesByName) {
