@@ -101,6 +101,11 @@ void OpenDbFrm::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
+void OpenDbFrm::done(int result) {
+    loaded_ = false;
+    QDialog::done(result);
+}
+
 void OpenDbFrm::unloadLater() {
     // Closing from inside the show would leave a modal show waiting for nothing.
     QMetaObject::invokeMethod(this, &QDialog::close, Qt::QueuedConnection);

@@ -78,6 +78,11 @@ void OpenTableFrm::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
+void OpenTableFrm::done(int result) {
+    loaded_ = false;
+    QDialog::done(result);
+}
+
 void OpenTableFrm::loadTables() {
     TableList->clear();
     try {

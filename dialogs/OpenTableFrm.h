@@ -38,6 +38,8 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Escape and the window's close button end here too: the window unloads.
+    void done(int result) override;
 
 private:
     QString databaseFile() const;

@@ -107,6 +107,12 @@ void ReportForm::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
+void ReportForm::done(int result) {
+    entries_.fill(ReportEntry{});
+    count_ = 0;
+    QDialog::done(result);
+}
+
 QString ReportForm::reportPath(const QString& folder, const QString& file) {
     if (folder.endsWith(QLatin1Char('/')) || folder.endsWith(QDir::separator())) return folder + file;
     return folder + QLatin1Char('/') + file;

@@ -126,6 +126,11 @@ void SearchDirectory::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
+void SearchDirectory::done(int result) {
+    loaded_ = false;
+    QDialog::done(result);
+}
+
 void SearchDirectory::loadForm() {
     loaded_ = true;
     common::CenterForm(this);

@@ -9,6 +9,7 @@
 #include <QPrintPreviewDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include "TestUtil.h"
@@ -108,4 +109,13 @@ TEST(ReportForm, AMissingReportFileIsReportedNotFatal) {
     ASSERT_EQ(script.count(), 1);
     EXPECT_TRUE(script.last().text.endsWith(" - 53"));
     EXPECT_EQ(script.last().icon, platform::vbCritical);
+}
+
+TEST(ReportForm, EscapeUnloadsLikeClose) {
+    ReportForm f;
+    f.AddReport("Clientes", "Clientes.report");
+    f.show();
+    QTest::keyClick(&f, Qt::Key_Escape);
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(f.reportCount(), 0);
 }

@@ -30,6 +30,17 @@ TEST(SearchDirectory, AnEmptyPathReportsTheStartingFolderEvenOnCancel) {
     EXPECT_EQ(w.DIRECTORY_PATH, start);
 }
 
+TEST(SearchDirectory, EachLoadStartsFromTheCallersPath) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("a"));
+    SearchDirectory w;
+    w.show();
+    w.reject();  // Escape
+    w.DIRECTORY_PATH = dir.filePath("a");
+    w.show();
+    EXPECT_EQ(w.directoryList()->path(), dir.filePath("a"));
+}
+
 TEST(SearchDirectory, TheDirectoryListSetsThePath) {
     QTemporaryDir dir;
     ASSERT_TRUE(QDir(dir.path()).mkpath("uno/dos"));
