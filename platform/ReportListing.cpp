@@ -132,6 +132,9 @@ std::vector<double> ReportListing::naturalWidths(const QPaintDevice& device, con
     // of every other column only to show more of itself.
     const double widest = kMaxNaturalColumnPt * device.logicalDpiX() / 72.0;
     for (double& x : w) x = std::ceil(std::min(x, widest) + pad);
+    // Widths the report asks for stand as given.
+    for (size_t c = 0; c < w.size() && c < fixedTwips_.size(); ++c)
+        if (fixedTwips_[c] > 0) w[c] = std::ceil(fixedTwips_[c] / 1440.0 * device.logicalDpiX());
     return w;
 }
 
@@ -140,10 +143,14 @@ void ReportListing::setupPage(QPagedPaintDevice& device) {
     layout.setUnits(QPageLayout::Millimeter);
     layout.setMargins(QMarginsF(kMarginMm, kMarginMm, kMarginMm, kMarginMm));
     layout.setOrientation(QPageLayout::Portrait);
-    const std::vector<double> w = naturalWidths(device, headerFont_, bodyFont_);
-    const double need = std::accumulate(w.begin(), w.end(), 0.0);
-    if (need > layout.paintRectPixels(device.logicalDpiX()).width())
+    if (orientation_ == ReportOrientation::Landscape) {
         layout.setOrientation(QPageLayout::Landscape);
+    } else if (orientation_ == ReportOrientation::Auto) {
+        const std::vector<double> w = naturalWidths(device, headerFont_, bodyFont_);
+        const double need = std::accumulate(w.begin(), w.end(), 0.0);
+        if (need > layout.paintRectPixels(device.logicalDpiX()).width())
+            layout.setOrientation(QPageLayout::Landscape);
+    }
     device.setPageLayout(layout);
 }
 
@@ -153,8 +160,8 @@ ReportListing::Layout ReportListing::layoutFor(QPagedPaintDevice& device) const 
     l.height = device.height();
     l.pt = device.logicalDpiY() / 72.0;
     l.pad = 3 * l.pt;
-    // Columns that do not fit the page get a smaller type first (down to kMinFontScale), then
-    // narrower columns.
+    // Columns that do not fit the page get a smaller type first (down to kMinFontScale); those that
+    // still do not fit continue on pages across.
     l.headerFont = headerFont_;
     l.bodyFont = bodyFont_;
     std::vector<double> w = naturalWidths(device, l.headerFont, l.bodyFont);
@@ -314,7 +321,8 @@ void ReportListing::paintPage(QPainter& painter, const Layout& l, int page) {
     painter.restore();
 }
 
-int ReportListing::writePdf(dao::Recordset& recordset, const QString& title, const QString& path) {
+int ReportListing::writePdf(dao::Recordset& recordset, const QString& title, const QString& path,
+                            const std::vector<double>& widthsTwips, ReportOrientation orientation) {
     const auto fail = [&](const QString& why) {
         deviceError(QStringLiteral("Cannot write the report file \"%1\": %2")
                         .arg(QDir::toNativeSeparators(path), why));
@@ -329,6 +337,8 @@ int ReportListing::writePdf(dao::Recordset& recordset, const QString& title, con
         writer.setCreator(QStringLiteral("Tabulon"));
         writer.setPageSize(QPageSize(QPageSize::A4));
         ReportListing listing(recordset, title);
+        listing.setColumnWidthsTwips(widthsTwips);
+        listing.setOrientation(orientation);
         listing.setupPage(writer);
         try {
             pages = listing.paint(writer);
