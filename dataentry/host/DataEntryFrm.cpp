@@ -109,7 +109,8 @@ void DataEntryFrm::Load() {
     // Out of sight while the control builds its rows; FinishedLoading brings the window back.
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     const int screenHeight = screen ? screen->geometry().height() : 768;
-    move(x(), int(std::min<long long>(1000LL * screenHeight, 1000000)));
+    // A thousand screens down, within what window systems can place (X11 positions are 16-bit).
+    move(x(), int(std::min<long long>(1000LL * screenHeight, 30000)));
     if (!DB_DATABASENAME.isEmpty()) DataEntryForm1->setDatabaseName(DB_DATABASENAME);
     if (!DB_SELECTED_TABLE.isEmpty()) DataEntryForm1->setSelectedTable(DB_SELECTED_TABLE);
     if (!DB_FORMCAPTION.isEmpty()) setWindowTitle(DB_FORMCAPTION);
