@@ -91,7 +91,7 @@ void runTotals(AdvanceViewForm& form) {
     {
         Hourglass busy;
         try {
-            r = bulk::Totals::run(*rs, c.SummaryFields->currentText());
+            r = bulk::Totals::run(*rs, c.SummaryFields->currentText(), form.dataControl()->Database().get());
         } catch (const dao::Error& e) {
             QGuiApplication::restoreOverrideCursor();
             reportUnexpected(e);

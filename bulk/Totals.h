@@ -10,6 +10,7 @@
 #include "platform/dao/Variant.h"
 
 namespace dao {
+class Database;
 class Recordset;
 }
 
@@ -26,10 +27,14 @@ public:
         QString text;  // as SummaryTxT shows it
     };
 
-    // The sum of the named field. A name that is not a field of the recordset does nothing.
+    // The sum of the named field over the records of `rs`. A name that is not a field of the
+    // recordset does nothing. With the recordset's database, an Integer, Long or Currency total is
+    // one exact aggregate over the recordset's source (walking a million records through the
+    // recordset costs several times as much); otherwise `rs` itself is walked, its current record
+    // put back afterwards.
     // Engine errors (an overflowing currency sum, a value that is not a number) reach the caller,
     // with the current record put back.
-    static Result run(dao::Recordset& rs, const QString& fieldName);
+    static Result run(dao::Recordset& rs, const QString& fieldName, dao::Database* db = nullptr);
 
     // The display form of a total for a field of the given type.
     static QString format(const dao::Variant& total, int fieldType);

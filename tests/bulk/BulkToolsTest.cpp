@@ -244,25 +244,53 @@ TEST_F(BulkTools, TotalsFormatsAsTheSummaryShowsIt) {
         open({"create table T (id long, i short, c currency, l long)",
               "insert into T values (1, 30000, 1000, -1000)", "insert into T values (2, 30000, 234.5, -234)",
               "insert into T values (3, null, null, null)"});
-    // Integer 30000 + 30000 leaves the 16-bit range: a Long.
-    auto r = bulk::Totals::run(*rs, "i");
-    EXPECT_EQ(r.total, Variant::fromLong(60000));
-    EXPECT_EQ(r.text, "60,000.00");
-    EXPECT_EQ(r.nullsSkipped, 1);
-    EXPECT_EQ(bulk::Totals::nullsNote(r.nullsSkipped), "1 Null value skipped");
-    EXPECT_EQ(bulk::Totals::run(*rs, "c").text, "$1,234.50");
-    EXPECT_EQ(bulk::Totals::run(*rs, "l").text, "-1,234.00");
+    // Walking the recordset, and as one query over its source: the same totals.
+    for (dao::Database* db : {static_cast<dao::Database*>(nullptr), db_.get()}) {
+        SCOPED_TRACE(db ? "query" : "walk");
+        // Integer 30000 + 30000 leaves the 16-bit range: a Long.
+        auto r = bulk::Totals::run(*rs, "i", db);
+        EXPECT_EQ(r.total, Variant::fromLong(60000));
+        EXPECT_EQ(r.text, "60,000.00");
+        EXPECT_EQ(r.records, 3);
+        EXPECT_EQ(r.nullsSkipped, 1);
+        EXPECT_EQ(bulk::Totals::nullsNote(r.nullsSkipped), "1 Null value skipped");
+        r = bulk::Totals::run(*rs, "c", db);
+        EXPECT_EQ(r.total, Variant::fromCurrency(12345000));
+        EXPECT_EQ(r.text, "$1,234.50");
+        EXPECT_EQ(bulk::Totals::run(*rs, "l", db).text, "-1,234.00");
+        // No field chosen, or a name that is not a field: nothing.
+        EXPECT_FALSE(bulk::Totals::run(*rs, "", db).ran);
+        EXPECT_FALSE(bulk::Totals::run(*rs, "nope", db).ran);
+        // No records: .00
+        auto empty = db_->OpenRecordset("select * from T where id > 9");
+        r = bulk::Totals::run(*empty, "i", db);
+        EXPECT_TRUE(r.ran);
+        EXPECT_EQ(r.text, ".00");
+        // A filtered source, and a table opened by name.
+        EXPECT_EQ(
+            bulk::Totals::run(*db_->OpenRecordset("select * from T where id >= 2 order by id desc"), "c", db)
+                .text,
+            "$234.50");
+        EXPECT_EQ(bulk::Totals::run(*db_->OpenRecordset("T"), "l", db).text, "-1,234.00");
+    }
     EXPECT_EQ(bulk::Totals::format(Variant::fromDouble(0.5), dao::dbLong), ".50");
     EXPECT_EQ(bulk::Totals::format(Variant::fromLong(0), dao::dbLong), ".00");
     EXPECT_EQ(bulk::Totals::format(Variant::fromCurrency(5000), dao::dbCurrency), "$.50");
-    // No field chosen, or a name that is not a field: nothing.
-    EXPECT_FALSE(bulk::Totals::run(*rs, "").ran);
-    EXPECT_FALSE(bulk::Totals::run(*rs, "nope").ran);
-    // No records: .00
-    auto empty = db_->OpenRecordset("select * from T where id > 9");
-    r = bulk::Totals::run(*empty, "i");
-    EXPECT_TRUE(r.ran);
-    EXPECT_EQ(r.text, ".00");
+}
+
+TEST_F(BulkTools, TotalsOfAFieldHoldingTextIsATypeMismatch) {
+    path_ = dir_.filePath("text.db");
+    shell(path_, "create table T (id integer primary key, l long); insert into T values (1, 5), (2, 'abc');");
+    db_ = dao::OpenDatabase(path_);
+    auto rs = db_->OpenRecordset("T");
+    for (dao::Database* db : {static_cast<dao::Database*>(nullptr), db_.get()}) {
+        try {
+            bulk::Totals::run(*rs, "l", db);
+            ADD_FAILURE() << "no error";
+        } catch (const dao::Error& e) {
+            EXPECT_EQ(e.number(), dao::err::TypeMismatch);
+        }
+    }
 }
 
 TEST_F(BulkTools, TotalsKeepsTheCurrentRecord) {

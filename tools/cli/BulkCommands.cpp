@@ -62,7 +62,7 @@ int runTotal(QStringList args, const std::function<void(const QString&)>& print)
     expectArgs(QStringLiteral("total"), args, 3);
     OpenedSource o = openSource(args[0], args[1]);
     fieldPosition(*o.rs, args[2]);
-    const auto r = bulk::Totals::run(*o.rs, args[2]);
+    const auto r = bulk::Totals::run(*o.rs, args[2], o.db.get());
     finish(o);
     print(r.text);
     if (r.nullsSkipped > 0) writeErr(bulk::Totals::nullsNote(r.nullsSkipped) + QLatin1Char('\n'));
