@@ -11,6 +11,7 @@
 
 #include "BulkCommands.h"
 #include "CliTool.h"
+#include "ReportFileCommand.h"
 #include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
@@ -27,6 +28,7 @@ const char kUsage[] =
     "  tabulon-cli columns FILE TABLE\n"
     "  tabulon-cli query FILE SQL [--limit N]\n"
     "  tabulon-cli report FILE SOURCE OUT.pdf\n"
+    "  tabulon-cli report FILE REPORTFILE OUT.pdf\n"
     "  tabulon-cli replace FILE SOURCE FIELD FIND CHANGE [--on-error ignore]\n"
     "  tabulon-cli copy FILE SOURCE FROM TO [--exclude TEXT] [--keep-existing] [--erase-source]\n"
     "  tabulon-cli total FILE SOURCE FIELD\n"
@@ -50,6 +52,9 @@ const char kHelp[] =
     "                      the listing of a table (or a select) as a PDF file: title, field names as\n"
     "                      column headers on every page, one line per record, date and page numbers.\n"
     "                      OUT.pdf is replaced only when the listing is complete.\n"
+    "  report FILE REPORTFILE OUT.pdf\n"
+    "                      the same for a report file (a name ending in .report): its title, columns\n"
+    "                      and widths, order and selection formula over FILE (see the README).\n"
     "\n"
     "Bulk tools, over SOURCE (a table name or a select: the records the browser would show):\n"
     "  replace FILE SOURCE FIELD FIND CHANGE\n"
@@ -259,6 +264,7 @@ int run(QStringList args, Output& out) {
     }
     if (command == QLatin1String("report")) {
         expect(3);
+        if (cli::isReportFile(args[1])) return cli::runReportFile(args[0], args[1], args[2]);
         return runReport(args[0], args[1], args[2]);
     }
     if (cli::isBulkCommand(command))
