@@ -39,6 +39,7 @@ class DataGrid;
 namespace browser {
 
 class MenuPanels;
+class RecordCommands;
 class SearchRowArea;
 
 class AdvanceViewForm : public QDialog {
@@ -78,6 +79,7 @@ public:
 
     platform::DataControl* dataControl() const { return datPrimaryRS; }
     MenuPanels* menuPanels() const { return panels_; }
+    RecordCommands* recordCommands() const { return commands_; }
     // The text of StatusBar panel 1: the record source last seen by the reposition handler.
     QString statusText() const;
     // Writes StatusBar panel 1; the reposition handler puts the record source back on the next change.
@@ -150,6 +152,7 @@ private:
     QFrame* WorkingPanel;
     QMenu* MenuOptions;
     MenuPanels* panels_ = nullptr;
+    RecordCommands* commands_ = nullptr;
     PanelControls controls_;
     bool toolRunning_ = false;
 

@@ -438,3 +438,26 @@ TEST_F(JetEdit, ConnectionsOfDifferentAgesEditTheRecordsTheyShow) {
                   "[\"A\",\"B\",\"C\",\"D\",\"E\",\"F\",\"G\",\"H\",\"I\"]\n"
                   "[\"abcdefg\",\"hijklmnop\",2,222,11,444.555,\"1974-09-21T00:00:00.000Z\",\"3.5000\",true]\n");
 }
+
+// The program's bulk tools (through tabulon-cli, the same code the browser runs) change a real
+// Access file, and the three readers agree.
+TEST_F(JetEdit, BulkToolsChangeARealFile) {
+    const QString f = copy("testV2010.accdb");
+    auto cli = [&](const QStringList& args) {
+        const ProcessRun r = run(QStringLiteral(TABULON_CLI), args);
+        EXPECT_EQ(r.code, 0) << args.join(' ').toStdString() << ": " << r.err.toStdString();
+        return r.out;
+    };
+    EXPECT_EQ(cli({"replace", f, "Table1", "E", "*", "42"}), "2\n");
+    EXPECT_EQ(cli({"operate", f, "Table1", "F", "*", "2"}), "2\n");
+    EXPECT_EQ(cli({"copy", f, "Table1", "D", "C"}), "2\n");
+    EXPECT_EQ(cli({"erase", f, "select * from Table1 where A = 'a'", "--yes"}), "1 erased, 0 kept\n");
+    // An indexed text field is refused with its reason, and the tool says so.
+    const ProcessRun refused = run(QStringLiteral(TABULON_CLI), {"replace", f, "Table1", "B", "*", "zz"});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_TRUE(refused.err.contains("error 3027") && refused.err.contains("index B (B)")) << refused.err.toStdString();
+    expectReaders(f, "Table1", "select A, C, D, E, F from Table1", "A\tC\tD\tE\tF\nabcdefg\t222\t222\t42\t889.11\n",
+                  "A,B,C,D,E,F,G,H,I\n\"abcdefg\",\"hijklmnop\",222,222,42,889.11,\"1974-09-21 00:00:00\",3.5000,1\n",
+                  "[\"A\",\"B\",\"C\",\"D\",\"E\",\"F\",\"G\",\"H\",\"I\"]\n"
+                  "[\"abcdefg\",\"hijklmnop\",222,222,42,889.11,\"1974-09-21T00:00:00.000Z\",\"3.5000\",true]\n");
+}
