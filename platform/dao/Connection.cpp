@@ -330,9 +330,10 @@ void Connection::refuseWrite() const {
     raise(err::ReadOnly, describe(err::ReadOnly) + " " + readOnlyReason);
 }
 
-void Connection::checkCanAdd() const {
-    if (jetWriter)
-        raise(err::ReadOnly, describe(err::ReadOnly) + " Adding records to Access tables is not available yet.");
+void Connection::checkCanAdd(const QString& table) const {
+    if (!jetWriter) return;
+    const QString why = jetWriter->whyCannotAdd(table);
+    if (!why.isEmpty()) raise(err::ReadOnly, describe(err::ReadOnly) + " " + why);
 }
 
 void Connection::commit() {

@@ -63,8 +63,8 @@ public:
     QString readOnlyReason;  // why a write is refused, for the 3027 message (Jet files)
     // Raises 3027 with the reason, if any.
     [[noreturn]] void refuseWrite() const;
-    // Raises 3027 when records cannot be added to the file (Access files, for now).
-    void checkCanAdd() const;
+    // Raises 3027 when records cannot be added to the table (of an Access file).
+    void checkCanAdd(const QString& table) const;
     std::recursive_mutex mu;
     std::shared_ptr<FileState> file;
     std::shared_ptr<JetCopy> jetCopy;

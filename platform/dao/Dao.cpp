@@ -756,7 +756,7 @@ void Recordset::Move(long long rows) {
 void Recordset::AddNew() {
     impl_->checkOpen();
     if (!impl_->updatable) impl_->conn->refuseWrite();
-    impl_->conn->checkCanAdd();
+    impl_->conn->checkCanAdd(impl_->table);
     impl_->editMode = dbEditAdd;
     impl_->buffer.assign(impl_->fields.size(), Variant::null());
     impl_->dirty.assign(impl_->fields.size(), 0);

@@ -520,6 +520,24 @@ bool JetFile::repackDataPage(uint8_t* page, int pageSize, int row, const QByteAr
     return true;
 }
 
+int JetFile::appendRow(uint8_t* page, int pageSize, const QByteArray& row) {
+    const int n = rd16(page + kDataRowCount);
+    if (n >= 255 || kDataRowTable + 2 * (n + 1) > pageSize) return -1;
+    int lowest = pageSize;
+    for (int i = 0; i < n; ++i) lowest = std::min(lowest, rd16(page + kDataRowTable + 2 * i) & kRowOffsetMask);
+    const int start = lowest - int(row.size());
+    if (start < kDataRowTable + 2 * (n + 1)) return -1;
+    std::memcpy(page + start, row.constData(), size_t(row.size()));
+    page[kDataRowTable + 2 * n] = uint8_t(start & 0xff);
+    page[kDataRowTable + 2 * n + 1] = uint8_t(start >> 8);
+    page[kDataRowCount] = uint8_t((n + 1) & 0xff);
+    page[kDataRowCount + 1] = uint8_t((n + 1) >> 8);
+    const int free = start - (kDataRowTable + 2 * (n + 1));
+    page[2] = uint8_t(free & 0xff);
+    page[3] = uint8_t(free >> 8);
+    return n;
+}
+
 int JetFile::compareEntries(const IndexEntry& a, const IndexEntry& b) {
     const int n = std::min(a.key.size(), b.key.size());
     for (int i = 0; i < n; ++i) {

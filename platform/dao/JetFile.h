@@ -227,6 +227,9 @@ public:
     // row order (deleted rows keep their mark and take no bytes); row numbers stay. False, with the
     // page untouched, when the rows do not fit.
     static bool repackDataPage(uint8_t* page, int pageSize, int row, const QByteArray& newRow);
+    // Adds a row at the end of a data page's rows; its row number, or -1 when the page has no room
+    // (or already 255 rows).
+    static int appendRow(uint8_t* page, int pageSize, const QByteArray& row);
     // Index order: key bytes (unsigned; a key that is a prefix of another first), then the row.
     static int compareEntries(const IndexEntry& a, const IndexEntry& b);
 

@@ -195,6 +195,26 @@ void applyFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     sqlite3_result_error(ctx, msg.constData(), int(msg.size()));
 }
 
+void insertFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
+    int number = err::ReadOnly;
+    QString why;
+    bool ok = false;
+    try {
+        if (argc == 2) ok = b->writer->insert(*b, sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
+    } catch (const std::exception& e) {
+        why = QString("The record could not be added to the file (%1).").arg(e.what());
+    } catch (...) {
+        why = QStringLiteral("The record could not be added to the file.");
+    }
+    if (ok) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const QByteArray msg = (QString(JetWriter::kErrorPrefix) + QString::number(number) + ": " + why).toUtf8();
+    sqlite3_result_error(ctx, msg.constData(), int(msg.size()));
+}
+
 void removeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
     auto* w = b->writer;
@@ -297,6 +317,7 @@ void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     sqlite3_create_function_v2(db, "tabulon_jet_stage", -1, SQLITE_UTF8, b, stageFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_apply", 3, SQLITE_UTF8, b, applyFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_remove", 2, SQLITE_UTF8, b, removeFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "tabulon_jet_insert", 2, SQLITE_UTF8, b, insertFunction, nullptr, nullptr, nullptr);
     installTriggers(db);
     sqlite3_set_authorizer(db, authorize, nullptr);
 }
@@ -317,10 +338,10 @@ void JetWriter::installTriggers(sqlite3* db) {
         const QString addRefused = literal(QString(kErrorPrefix) + "3027: Adding records to Access tables is not available yet.");
         const QString deleteRefused = literal(QString(kErrorPrefix) + "3027: Deleting records from Access tables is not available yet.");
         QStringList sql;
-        sql << QString("CREATE TEMP TRIGGER %1 BEFORE INSERT ON %2 BEGIN SELECT RAISE(ABORT, %3); END")
-                   .arg(quoted(tag + "i"), on, addRefused);
         const auto it = tableIndex_.find(name);
         if (it == tableIndex_.end()) {
+            sql << QString("CREATE TEMP TRIGGER %1 BEFORE INSERT ON %2 BEGIN SELECT RAISE(ABORT, %3); END")
+                       .arg(quoted(tag + "i"), on, addRefused);
             sql << QString("CREATE TEMP TRIGGER %1 BEFORE DELETE ON %2 BEGIN SELECT RAISE(ABORT, %3); END")
                        .arg(quoted(tag + "d"), on, deleteRefused);
             sql << QString("CREATE TEMP TRIGGER %1 BEFORE UPDATE ON %2 BEGIN SELECT RAISE(ABORT, %3); END")
@@ -343,12 +364,12 @@ void JetWriter::installTriggers(sqlite3* db) {
             }
             sqlite3_finalize(st);
             // The values go over in chunks: SQLite passes at most 127 arguments to a function.
-            auto staging = [&](const char* newSide) {
+            auto staging = [&](const char* newSide, const char* oldSide = "OLD") {
                 QString body;
                 for (size_t first = 0; first < t.sqlNames.size(); first += kColumnsPerCall) {
                     QString args = QString("%1, %2").arg(it->second).arg(first);
                     for (size_t k = first; k < std::min(t.sqlNames.size(), first + kColumnsPerCall); ++k)
-                        args += ", OLD." + quoted(t.sqlNames[k]) + ", " + newSide + "." + quoted(t.sqlNames[k]);
+                        args += QString(", ") + oldSide + "." + quoted(t.sqlNames[k]) + ", " + newSide + "." + quoted(t.sqlNames[k]);
                     body += "SELECT tabulon_jet_stage(" + args + "); ";
                 }
                 if (t.sqlNames.empty()) body += QString("SELECT tabulon_jet_stage(%1, 0); ").arg(it->second);
@@ -358,6 +379,9 @@ void JetWriter::installTriggers(sqlite3* db) {
             sql << QString("CREATE TEMP TRIGGER %1 BEFORE UPDATE ON %2 BEGIN %3 END").arg(quoted(tag + "u"), on, update);
             const QString del = staging("OLD") + QString("SELECT tabulon_jet_remove(%1, OLD.rowid);").arg(it->second);
             sql << QString("CREATE TEMP TRIGGER %1 BEFORE DELETE ON %2 BEGIN %3 END").arg(quoted(tag + "d"), on, del);
+            // After the insert the working copy has given the record its rowid.
+            const QString add = staging("NEW", "NEW") + QString("SELECT tabulon_jet_insert(%1, NEW.rowid);").arg(it->second);
+            sql << QString("CREATE TEMP TRIGGER %1 AFTER INSERT ON %2 BEGIN %3 END").arg(quoted(tag + "i"), on, add);
         }
         for (const QString& s : sql) {
             const QByteArray u = s.toUtf8();
@@ -613,6 +637,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
                 ch.bytes = *stored;
                 longChecks.push_back({ci, stored->mid(12)});
             } else {
+                errorNumber = err::ReadOnly;
                 why = QString("Values of field '%1' longer than %2 bytes need pages of their own; writing those is not "
                               "available yet.")
                           .arg(c.name)
@@ -729,6 +754,166 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         const int off = 14 + 2 * lv.row;
         pg[off + 1] = uint8_t(pg[off + 1] | 0xC0);
     }
+    return true;
+}
+
+QString JetWriter::whyCannotAdd(const QString& name) {
+    std::lock_guard<std::recursive_mutex> g(mu_);
+    const auto it = tableIndex_.find(name);
+    if (it == tableIndex_.end()) return QStringLiteral("Adding records to this table is not available.");
+    const Table& t = tables_[size_t(it->second)];
+    if (t.system) return QString("'%1' is a system table of the Access file; Tabulon does not change it.").arg(name);
+    for (const ColumnDef& c : t.def.columns) {
+        if (c.isAutoNumber() || (c.flags & 0x40))
+            return QString("Adding records to tables with an AutoNumber field ('%1') is not available yet.").arg(c.name);
+        if (c.type == ColComplex)
+            return QString("Adding records to tables with multi-valued fields ('%1') is not available yet.").arg(c.name);
+    }
+    for (const IndexData& idx : t.def.indexData)
+        for (const IndexColumn& ic : idx.columns)
+            if (const ColumnDef* c = t.def.columnByNumber(ic.columnNumber); !c || !JetIndexKey::encodable(*c))
+                return QString("Adding records to a table with index %1, whose keys of this type are not written yet, "
+                               "is not available yet.")
+                    .arg(t.def.indexName(idx));
+    return {};
+}
+
+bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber, QString& why) {
+    std::lock_guard<std::recursive_mutex> g(mu_);
+    errorNumber = err::ReadOnly;
+    if (table < 0 || size_t(table) >= tables_.size()) {
+        why = QStringLiteral("This table is not found in the Access file.");
+        return false;
+    }
+    const Table& t = tables_[size_t(table)];
+    why = whyCannotAdd(t.def.name);
+    if (!why.isEmpty()) return false;
+    const std::vector<JetValue>& values = b.stagedNew;
+    if (values.size() != t.sqlNames.size()) {
+        why = QStringLiteral("The values of the record did not reach the Access writer.");
+        return false;
+    }
+    // An empty record of the table's layout, every field Null, then the values set into it.
+    int fixedLength = 0, varCount = 0, columns = t.def.maxColumns;
+    for (const ColumnDef& c : t.def.columns) {
+        if (c.isFixed() && c.type != ColBoolean) fixedLength = std::max(fixedLength, c.fixedOffset + c.length);
+        if (!c.isFixed()) varCount = std::max(varCount, c.varIndex + 1);
+        columns = std::max(columns, c.number + 1);
+    }
+    const int maskLength = (columns + 7) / 8;
+    QByteArray empty;
+    auto put16 = [&](int v) {
+        empty += char(v & 0xff);
+        empty += char(v >> 8 & 0xff);
+    };
+    put16(columns);
+    empty.append(fixedLength, '\0');
+    if (t.def.varColumns > 0) {
+        const int dataEnd = 2 + fixedLength;
+        put16(dataEnd);  // eod
+        for (int i = varCount - 1; i >= 0; --i) put16(dataEnd);
+        put16(varCount);
+    }
+    empty.append(maskLength, '\0');
+
+    std::vector<FieldChange> changes;
+    std::vector<std::pair<int, JetValue>> expect;
+    std::vector<std::pair<int, QByteArray>> longChecks;
+    for (size_t k = 0; k < t.sqlNames.size(); ++k) {
+        const int ci = t.columnOf[k];
+        if (ci < 0) continue;
+        const ColumnDef& c = t.def.columns[size_t(ci)];
+        const JetValue& v = values[k];
+        FieldChange ch;
+        ch.column = ci;
+        if (c.type == ColBoolean) {
+            ch.boolValue = JetValueCodec::stored(c, v).i != 0;
+            if (!ch.boolValue) continue;
+        } else if (v.kind == JetValue::Null) {
+            continue;
+        } else if (c.isLongValue()) {
+            const auto stored = JetValueCodec::inlineLongValue(c, v);
+            if (!stored) {
+                errorNumber = err::ReadOnly;
+                why = QString("Values of field '%1' longer than %2 bytes need pages of their own; writing those is not "
+                              "available yet.")
+                          .arg(c.name)
+                          .arg(JetValueCodec::kInlineLongValue);
+                return false;
+            }
+            ch.bytes = *stored;
+            longChecks.push_back({ci, stored->mid(12)});
+        } else if (!JetValueCodec::encode(c, v, ch.bytes, errorNumber, why)) {
+            return false;
+        }
+        if (!c.isLongValue()) expect.push_back({ci, JetValueCodec::stored(c, v)});
+        changes.push_back(std::move(ch));
+    }
+    errorNumber = err::ReadOnly;  // for the refusals from here on
+    QByteArray row;
+    if (!rewriteRow(t.def, reinterpret_cast<const uint8_t*>(empty.constData()), int(empty.size()), changes, row, true)) {
+        why = QStringLiteral("The record cannot be laid out in the file.");
+        return false;
+    }
+    // Never write what does not read back as intended.
+    const auto* nr = reinterpret_cast<const uint8_t*>(row.constData());
+    const std::vector<FieldRef> fields = file_->crackRow(t.def, nr, int(row.size()));
+    for (const auto& [ci, want] : expect) {
+        const auto got = JetValueCodec::decode(t.def.columns[size_t(ci)], nr, fields[size_t(ci)]);
+        if (!got || !(*got == want)) {
+            why = QString("Field '%1' would not read back as written; the record is not added.").arg(t.def.columns[size_t(ci)].name);
+            return false;
+        }
+    }
+    for (const auto& [ci, data] : longChecks) {
+        const FieldRef& fr = fields[size_t(ci)];
+        if (!fr.present || file_->readLongValue(nr + fr.offset, fr.size) != data) {
+            why = QString("Field '%1' would not read back as written; the record is not added.").arg(t.def.columns[size_t(ci)].name);
+            return false;
+        }
+    }
+    // The keys first: a duplicate or a full index page refuses before anything is written.
+    std::vector<std::pair<const IndexData*, QByteArray>> keys;
+    for (const IndexData& idx : t.def.indexData) {
+        if (!listedIn(t.def, idx, fields)) continue;
+        const auto key = JetIndexKey::encode(t.def, idx, nr, fields);
+        if (!key) {
+            why = QString("The keys of index %1 cannot be written.").arg(t.def.indexName(idx));
+            return false;
+        }
+        keys.push_back({&idx, *key});
+    }
+    // A page of the table with room: the one with the most free space.
+    std::vector<uint32_t> pages = file_->usageMapPages(t.def.ownedPagesMap);
+    uint32_t best = 0;
+    int bestFree = -1;
+    for (uint32_t p : pages) {
+        if (p >= file_->pageCount() || file_->pageType(p) != PageData || rd32(file_->page(p) + 4) != t.def.firstPage) continue;
+        const uint8_t* bytes = pageBytes(p);
+        const int free = rd16(bytes + 2);
+        if (rd16(bytes + 12) < 255 && free >= int(row.size()) + 2 && free > bestFree) {
+            best = p;
+            bestFree = free;
+        }
+    }
+    if (bestFree < 0) {
+        why = QString("The pages of table '%1' are full; adding pages to an Access file is not available yet.").arg(t.def.name);
+        return false;
+    }
+    const int at = JetFile::appendRow(pendingPage(best), file_->pageSize(), row);
+    if (at < 0) {
+        why = QString("The pages of table '%1' are full; adding pages to an Access file is not available yet.").arg(t.def.name);
+        return false;
+    }
+    const RowId id{best, uint8_t(at)};
+    for (const auto& [idx, key] : keys)
+        if (!changeIndexEntry(t, *idx, id, false, key, errorNumber, why)) return false;  // the statement is undone
+    uint8_t* tdef = pendingPage(t.def.firstPage);
+    const uint32_t count = rd32(tdef + 16) + 1;
+    for (int i = 0; i < 4; ++i) tdef[16 + i] = uint8_t(count >> (8 * i));
+    auto& rows = copyRows_[size_t(b.copy)][size_t(table)];
+    if (rows.size() < size_t(rowid)) rows.resize(size_t(rowid));
+    rows[size_t(rowid - 1)] = id;
     return true;
 }
 

@@ -61,6 +61,10 @@ public:
     bool stageBuffers(int firstColumn, std::vector<JetValue>*& oldValues, std::vector<JetValue>*& newValues);
     // Applies the staged update of a record; false with an error number and reason when refused.
     bool apply(Binding& b, int table, long long rowid, int& errorNumber, QString& why);
+    // Adds the record whose values were staged (as new values) under the working copy's rowid.
+    bool insert(Binding& b, int table, long long rowid, int& errorNumber, QString& why);
+    // Why records cannot be added to the table, or empty.
+    QString whyCannotAdd(const QString& table);
     // Deletes the record whose values were staged (as old values).
     bool remove(Binding& b, int table, long long rowid, int& errorNumber, QString& why);
 
