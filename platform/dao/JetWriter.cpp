@@ -746,7 +746,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         // Checked above on a copy; on the page itself it cannot fail.
         JetFile::repackDataPage(pendingPage(at.page), file_->pageSize(), at.row, rebuilt);
     } else {
-        std::memcpy(pendingPage(at.page) + s.start, rebuilt.constData(), size_t(len));
+        writeRange(at.page, s.start, rebuilt);
     }
     // Long-value rows nothing points to any more get the deleted mark (their bytes stay).
     for (const RowId& lv : freedLongRows) {
@@ -953,15 +953,29 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     return true;
 }
 
+void JetWriter::writeRange(uint32_t page, int offset, const QByteArray& bytes) {
+    auto it = pending_.find(page);
+    if (it == pending_.end() || statementUndo_.count(page)) {
+        // Not pending yet (undone by dropping it), or already saved whole for this statement.
+        std::memcpy(pendingPage(page) + offset, bytes.constData(), size_t(bytes.size()));
+        return;
+    }
+    rangeUndo_.push_back({page, offset, it->second.mid(offset, bytes.size())});
+    std::memcpy(it->second.data() + offset, bytes.constData(), size_t(bytes.size()));
+}
+
 void JetWriter::beginStatement() {
     std::lock_guard<std::recursive_mutex> g(mu_);
     statementUndo_.clear();
+    rangeUndo_.clear();
 }
 
 void JetWriter::endStatement() { beginStatement(); }
 
 void JetWriter::abortStatement() {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    // Whole pages first (a page saved whole after one of its ranges was written holds that range's
+    // new bytes), then the ranges, newest first.
     for (auto& [page, before] : statementUndo_) {
         if (before)
             pending_[page] = *before;
@@ -969,11 +983,17 @@ void JetWriter::abortStatement() {
             pending_.erase(page);
     }
     statementUndo_.clear();
+    for (auto r = rangeUndo_.rbegin(); r != rangeUndo_.rend(); ++r) {
+        auto it = pending_.find(r->page);
+        if (it != pending_.end()) std::memcpy(it->second.data() + r->offset, r->before.constData(), size_t(r->before.size()));
+    }
+    rangeUndo_.clear();
 }
 
 void JetWriter::flush() {
     std::lock_guard<std::recursive_mutex> g(mu_);
     statementUndo_.clear();
+    rangeUndo_.clear();
     if (pending_.empty()) return;
     std::map<uint32_t, QByteArray> pages;
     pages.swap(pending_);
@@ -984,6 +1004,7 @@ void JetWriter::discard() {
     std::lock_guard<std::recursive_mutex> g(mu_);
     pending_.clear();
     statementUndo_.clear();
+    rangeUndo_.clear();
 }
 
 bool JetWriter::hasPending() const {

@@ -105,6 +105,14 @@ private:
     mutable std::recursive_mutex mu_;
     std::map<uint32_t, QByteArray> pending_;
     std::map<uint32_t, std::optional<QByteArray>> statementUndo_;  // page before the statement (none: not pending)
+    struct RangeUndo {
+        uint32_t page;
+        int offset;
+        QByteArray before;
+    };
+    std::vector<RangeUndo> rangeUndo_;  // bytes a statement overwrote in pages already pending
+    // Overwrites bytes of a page; a failed statement takes them back.
+    void writeRange(uint32_t page, int offset, const QByteArray& bytes);
     std::map<QString, int> copyIds_;
     std::vector<std::vector<std::vector<RowId>>> copyRows_;  // copy -> table -> rowid - 1 -> record
     std::vector<std::unique_ptr<Binding>> bindings_;

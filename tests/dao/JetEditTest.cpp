@@ -514,3 +514,27 @@ TEST_F(JetEdit, AddedRecordsFillTheTablesPage) {
     expectRefused(g, "AutoNumber field ('ID')", [&] { db->OpenRecordset("[19 MB 01 BEZAHLT ???]")->AddNew(); });
     db->Close();
 }
+
+// A statement that fails half-way after earlier statements of the same batch changed the page:
+// only the failed statement's changes go; the earlier ones reach the file.
+TEST_F(JetEdit, AFailedStatementKeepsTheBatchsEarlierEdits) {
+    const QString f = copy("testV2010.accdb");
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("update Table1 set C = 9"), 2);
+        try {
+            db->Execute("update Table1 set D = E, C = 7");  // 0 fits an Integer, 333333333 does not
+            ADD_FAILURE() << "no overflow";
+        } catch (const dao::Error& e) {
+            EXPECT_EQ(e.number(), 6) << e.description().toStdString();
+        }
+        EXPECT_EQ(db->Execute("update Table1 set E = 5 where A = 'a'"), 1);
+        db->Close();
+    }
+    expectReaders(f, "Table1", "select A, C, D, E from Table1 order by A", "A\tC\tD\tE\na\t9\t0\t5\nabcdefg\t9\t222\t333333333\n",
+                  "A,B,C,D,E,F,G,H,I\n\"a\",\"b\",9,0,5,0,\"1981-12-12 00:00:00\",0.0000,0\n"
+                  "\"abcdefg\",\"hijklmnop\",9,222,333333333,444.555,\"1974-09-21 00:00:00\",3.5000,1\n",
+                  "[\"A\",\"B\",\"C\",\"D\",\"E\",\"F\",\"G\",\"H\",\"I\"]\n"
+                  "[\"a\",\"b\",9,0,5,0,\"1981-12-12T00:00:00.000Z\",\"0.0000\",false]\n"
+                  "[\"abcdefg\",\"hijklmnop\",9,222,333333333,444.555,\"1974-09-21T00:00:00.000Z\",\"3.5000\",true]\n");
+}
