@@ -1,0 +1,149 @@
+#include "ExportTool.h"
+
+#include <QSaveFile>
+#include <vector>
+
+#include "TableTextFormat.h"
+#include "platform/Prompts.h"
+#include "platform/dao/Dao.h"
+
+namespace bulk {
+
+namespace {
+
+constexpr int kPathAccess = 75;
+constexpr qsizetype kChunkChars = 1 << 18;
+
+[[noreturn]] void fileError(const QSaveFile& f) {
+    dao::raise(kPathAccess, QStringLiteral("Path/File access error: %1 (%2)").arg(f.fileName(), f.errorString()));
+}
+
+}  // namespace
+
+ExportTool::ExportTool(std::shared_ptr<dao::Recordset> recordset, Progress& progress)
+    : rs_(std::move(recordset)), progress_(progress) {}
+
+QString ExportTool::dialogTitle() { return QStringLiteral("Grabar tabla a un archivo de texto"); }
+QString ExportTool::caption() { return QStringLiteral("Exportando..."); }
+
+QString ExportTool::lineBreakQuestion(long long count) {
+    return QStringLiteral(
+               "%1 value(s) hold a line break, which the text file cannot keep: on import every later "
+               "value would move down one line.\rWrite the file anyway?")
+        .arg(count);
+}
+
+ExportResult ExportTool::run(const QString& tableName) {
+    progress_.begin(caption(), 0, 0);
+    const QString path = platform::SaveFileDialog(dialogTitle(), tableName + QStringLiteral(".txt"));
+    if (path.isEmpty()) {
+        // The dialog's cancel error: no message, nothing written.
+        progress_.end();
+        ExportResult r;
+        r.cancelled = true;
+        return r;
+    }
+    ExportResult r = writeTo(path);
+    return r;
+}
+
+ExportResult ExportTool::writeTo(const QString& path) {
+    struct EndGuard {
+        Progress& p;
+        ~EndGuard() { p.end(); }
+    } endGuard{progress_};
+    progress_.setCaption(caption());
+    ExportResult result;
+    QSaveFile file(path);
+    file.setDirectWriteFallback(true);
+    if (run_([&] {
+            if (!file.open(QIODevice::WriteOnly)) fileError(file);
+        }) != common::StepResult::Done) {
+        result.aborted = true;
+        return result;
+    }
+
+    QString chunk;
+    chunk.reserve(kChunkChars + 4096);
+    auto flush = [&] {
+        if (chunk.isEmpty()) return;
+        const QByteArray bytes = chunk.toUtf8();
+        chunk.clear();
+        if (file.write(bytes) != bytes.size()) fileError(file);
+    };
+    auto finish = [&](bool keep) {
+        if (!keep) {
+            file.cancelWriting();
+            return;
+        }
+        run_([&] {
+            flush();
+            if (!file.commit()) fileError(file);
+        });
+    };
+
+    dao::Recordset& rs = *rs_;
+    long long count = 0;
+    if (run_([&] {
+            rs.MoveLast();
+            count = rs.RecordCount();
+        }) == common::StepResult::Aborted) {
+        result.aborted = true;
+        finish(true);
+        return result;
+    }
+    progress_.setMaximum(count);
+
+    const dao::Fields fields = rs.Fields();
+    chunk += TableTextFormat::headerLine(fields.Count());
+    chunk += QLatin1String(TableTextFormat::kLineEnd);
+
+    if (run_([&] { rs.MoveFirst(); }) == common::StepResult::Aborted) {
+        result.aborted = true;
+        finish(true);
+        return result;
+    }
+    QString record;
+    while (!rs.Eof()) {
+        long long breaks = 0;
+        const common::StepResult step = run_([&] {
+            record.clear();
+            breaks = 0;
+            const int n = fields.Count();
+            for (int i = 0; i < n; ++i) {
+                const QString line = TableTextFormat::valueLine(fields.Item(i).Value());
+                if (TableTextFormat::hasLineBreak(line)) ++breaks;
+                record += line;
+                record += QLatin1String(TableTextFormat::kLineEnd);
+            }
+        });
+        if (step == common::StepResult::Aborted) {
+            result.aborted = true;
+            break;
+        }
+        if (step == common::StepResult::Done) {
+            chunk += record;
+            ++result.written;
+            result.valuesWithLineBreaks += breaks;
+            if (chunk.size() >= kChunkChars &&
+                run_([&] { flush(); }) == common::StepResult::Aborted) {
+                result.aborted = true;
+                break;
+            }
+        }
+        progress_.step(rs.AbsolutePosition());
+        rs.MoveNext();
+    }
+
+    if (!result.aborted && result.valuesWithLineBreaks > 0 &&
+        platform::MsgBox(lineBreakQuestion(result.valuesWithLineBreaks),
+                         platform::vbQuestion | platform::vbYesNo) != platform::vbYes) {
+        result.declined = true;
+        finish(false);
+        return result;
+    }
+    finish(true);
+    return result;
+}
+
+}  // namespace bulk

@@ -1,0 +1,63 @@
+#include "TableTextFormat.h"
+
+#include <QByteArray>
+
+#include "platform/dao/Conversions.h"
+#include "platform/dao/FieldTypes.h"
+
+namespace bulk {
+
+namespace {
+
+const QString kMarker = QStringLiteral("addb");
+const QString kNull = QStringLiteral("Null");
+
+bool isHexDigits(QStringView s) {
+    for (const QChar c : s) {
+        const char16_t u = c.unicode();
+        if (!((u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F'))) return false;
+    }
+    return s.size() % 2 == 0;
+}
+
+}  // namespace
+
+QString TableTextFormat::headerLine(int fieldCount) {
+    const QString digits = QString::number(fieldCount);
+    return digits + QString(qMax(0, 15 - int(digits.size())), QLatin1Char(' ')) + kMarker;
+}
+
+bool TableTextFormat::acceptsHeader(const QString& header, int fieldCount) {
+    return header.size() < 20 && header.endsWith(kMarker, Qt::CaseSensitive) &&
+           dao::leadingNumber(header) == double(fieldCount);
+}
+
+QString TableTextFormat::valueLine(const dao::Variant& value) {
+    if (value.isNull()) return kNull;
+    if (value.type() == dao::Variant::Type::Binary)
+        return QStringLiteral("0x") + QString::fromLatin1(value.asBinary().toHex()).toUpper();
+    return stripSpaces(dao::valueToText(value));
+}
+
+dao::Variant TableTextFormat::lineValue(const QString& line, int fieldType) {
+    const bool textField = fieldType == dao::dbText || fieldType == dao::dbMemo;
+    if (!textField && line == kNull) return dao::Variant::null();
+    if ((fieldType == dao::dbBinary || fieldType == dao::dbLongBinary) &&
+        (line.startsWith(QLatin1String("0x")) || line.startsWith(QLatin1String("0X"))) &&
+        isHexDigits(QStringView(line).mid(2)))
+        return dao::Variant::fromBinary(QByteArray::fromHex(line.mid(2).toLatin1()));
+    return dao::Variant::fromString(line);
+}
+
+QString TableTextFormat::stripSpaces(const QString& text) {
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text[begin] == QLatin1Char(' ')) ++begin;
+    while (end > begin && text[end - 1] == QLatin1Char(' ')) --end;
+    return begin == 0 && end == text.size() ? text : text.mid(begin, end - begin);
+}
+
+bool TableTextFormat::hasLineBreak(const QString& text) {
+    return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+}
+
+}  // namespace bulk
