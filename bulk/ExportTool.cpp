@@ -20,8 +20,8 @@ constexpr qsizetype kChunkChars = 1 << 18;
 
 }  // namespace
 
-ExportTool::ExportTool(std::shared_ptr<dao::Recordset> recordset, Progress& progress)
-    : rs_(std::move(recordset)), progress_(progress) {}
+ExportTool::ExportTool(std::shared_ptr<dao::Recordset> recordset, Progress& progress, Prompter& prompter)
+    : rs_(std::move(recordset)), progress_(progress), prompts_(prompter) {}
 
 QString ExportTool::dialogTitle() { return QStringLiteral("Grabar tabla a un archivo de texto"); }
 QString ExportTool::caption() { return QStringLiteral("Exportando..."); }
@@ -56,7 +56,7 @@ ExportResult ExportTool::writeTo(const QString& path) {
     ExportResult result;
     QSaveFile file(path);
     file.setDirectWriteFallback(true);
-    if (run_([&] {
+    if (prompts_.runStep([&] {
             if (!file.open(QIODevice::WriteOnly)) fileError(file);
         }) != common::StepResult::Done) {
         result.aborted = true;
@@ -76,7 +76,7 @@ ExportResult ExportTool::writeTo(const QString& path) {
             file.cancelWriting();
             return;
         }
-        run_([&] {
+        prompts_.runStep([&] {
             flush();
             if (!file.commit()) fileError(file);
         });
@@ -84,7 +84,7 @@ ExportResult ExportTool::writeTo(const QString& path) {
 
     dao::Recordset& rs = *rs_;
     long long count = 0;
-    if (run_([&] {
+    if (prompts_.runStep([&] {
             rs.MoveLast();
             count = rs.RecordCount();
         }) == common::StepResult::Aborted) {
@@ -98,7 +98,7 @@ ExportResult ExportTool::writeTo(const QString& path) {
     chunk += TableTextFormat::headerLine(fields.Count());
     chunk += QLatin1String(TableTextFormat::kLineEnd);
 
-    if (run_([&] { rs.MoveFirst(); }) == common::StepResult::Aborted) {
+    if (prompts_.runStep([&] { rs.MoveFirst(); }) == common::StepResult::Aborted) {
         result.aborted = true;
         finish(true);
         return result;
@@ -106,7 +106,7 @@ ExportResult ExportTool::writeTo(const QString& path) {
     QString record;
     while (!rs.Eof()) {
         long long breaks = 0;
-        const common::StepResult step = run_([&] {
+        const common::StepResult step = prompts_.runStep([&] {
             record.clear();
             breaks = 0;
             const int n = fields.Count();
@@ -126,7 +126,7 @@ ExportResult ExportTool::writeTo(const QString& path) {
             ++result.written;
             result.valuesWithLineBreaks += breaks;
             if (chunk.size() >= kChunkChars &&
-                run_([&] { flush(); }) == common::StepResult::Aborted) {
+                prompts_.runStep([&] { flush(); }) == common::StepResult::Aborted) {
                 result.aborted = true;
                 break;
             }
@@ -136,7 +136,7 @@ ExportResult ExportTool::writeTo(const QString& path) {
     }
 
     if (!result.aborted && result.valuesWithLineBreaks > 0 &&
-        platform::MsgBox(lineBreakQuestion(result.valuesWithLineBreaks),
+        prompts_.message(lineBreakQuestion(result.valuesWithLineBreaks),
                          platform::vbQuestion | platform::vbYesNo) != platform::vbYes) {
         result.declined = true;
         finish(false);

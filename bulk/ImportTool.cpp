@@ -10,8 +10,8 @@
 
 namespace bulk {
 
-ImportTool::ImportTool(std::shared_ptr<dao::Recordset> recordset, Progress& progress)
-    : rs_(std::move(recordset)), progress_(progress) {}
+ImportTool::ImportTool(std::shared_ptr<dao::Recordset> recordset, Progress& progress, Prompter& prompter)
+    : rs_(std::move(recordset)), progress_(progress), prompts_(prompter) {}
 
 QString ImportTool::dialogTitle() { return QStringLiteral("Importar tabla de un archivo de texto"); }
 QString ImportTool::caption() { return QStringLiteral("Importando..."); }
@@ -47,7 +47,7 @@ ImportResult ImportTool::readFrom(const QString& path) {
     ImportResult result;
 
     std::optional<TableTextReader> reader;
-    if (run_([&] { reader.emplace(path); }) != common::StepResult::Done) {
+    if (prompts_.runStep([&] { reader.emplace(path); }) != common::StepResult::Done) {
         result.aborted = true;
         return result;
     }
@@ -57,7 +57,7 @@ ImportResult ImportTool::readFrom(const QString& path) {
     const QString header = reader->atEnd() ? QString() : reader->readLine();
     if (!TableTextFormat::acceptsHeader(header, n)) {
         result.rejected = true;
-        platform::MsgBox(formatMessage(), platform::vbCritical | platform::vbOKOnly);
+        prompts_.message(formatMessage(), platform::vbCritical | platform::vbOKOnly);
         return result;
     }
     progress_.setMaximum(reader->size());
@@ -74,7 +74,7 @@ ImportResult ImportTool::readFrom(const QString& path) {
     };
     // Empty lines at the end of the file start no record.
     while (!reader->atEnd() && !reader->onlyEmptyLinesLeft()) {
-        common::StepResult step = run_([&] { rs.AddNew(); });
+        common::StepResult step = prompts_.runStep([&] { rs.AddNew(); });
         if (step == common::StepResult::Aborted) {
             result.aborted = true;
             break;
@@ -90,7 +90,7 @@ ImportResult ImportTool::readFrom(const QString& path) {
             done += line.size();
             progress_.step(done);
             if (!building) continue;
-            if (run_([&] { fields.Item(i).setValue(TableTextFormat::lineValue(line, types[size_t(i)])); }) ==
+            if (prompts_.runStep([&] { fields.Item(i).setValue(TableTextFormat::lineValue(line, types[size_t(i)])); }) ==
                 common::StepResult::Aborted)
                 result.aborted = true;
         }
@@ -99,7 +99,7 @@ ImportResult ImportTool::readFrom(const QString& path) {
             break;
         }
         if (!building) continue;
-        step = run_([&] { rs.Update(); });
+        step = prompts_.runStep([&] { rs.Update(); });
         if (step == common::StepResult::Done) {
             ++result.added;
         } else {
@@ -111,7 +111,7 @@ ImportResult ImportTool::readFrom(const QString& path) {
         }
     }
     if (result.cutAtLine)
-        platform::MsgBox(cutMessage(result.cutAtLine), platform::vbCritical | platform::vbOKOnly);
+        prompts_.message(cutMessage(result.cutAtLine), platform::vbCritical | platform::vbOKOnly);
     return result;
 }
 

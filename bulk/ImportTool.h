@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "bulk/Progress.h"
-#include "bulk/StepRunner.h"
+#include "bulk/Prompter.h"
 
 namespace dao {
 class Recordset;
@@ -27,9 +27,8 @@ struct ImportResult {
 
 class ImportTool {
 public:
-    ImportTool(std::shared_ptr<dao::Recordset> recordset, Progress& progress);
-
-    void setStepRunner(StepRunner runner) { run_ = std::move(runner); }
+    // Questions, messages and refused steps go through `prompter`.
+    ImportTool(std::shared_ptr<dao::Recordset> recordset, Progress& progress, Prompter& prompter = userPrompter());
 
     // The whole command: the open dialog (initial name: the table's name + ".txt"), then readFrom().
     ImportResult run(const QString& tableName);
@@ -44,7 +43,7 @@ public:
 private:
     std::shared_ptr<dao::Recordset> rs_;
     Progress& progress_;
-    StepRunner run_ = operationErrorBox();
+    Prompter& prompts_;
 };
 
 }  // namespace bulk

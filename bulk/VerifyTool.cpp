@@ -36,8 +36,9 @@ std::vector<dao::Variant> wholeTableValues(dao::Database& db, dao::Recordset& sh
 
 }  // namespace
 
-VerifyTool::VerifyTool(const QString& databaseFile, const QString& recordSource, Progress& progress)
-    : file_(databaseFile), source_(recordSource), progress_(progress) {}
+VerifyTool::VerifyTool(const QString& databaseFile, const QString& recordSource, Progress& progress,
+                       Prompter& prompter)
+    : file_(databaseFile), source_(recordSource), progress_(progress), prompts_(prompter) {}
 
 QString VerifyTool::nothingChosenMessage() { return QStringLiteral("Ninguna acción a sido seleccionada!"); }
 
@@ -52,7 +53,7 @@ VerifyResult VerifyTool::run(const QString& fieldName, bool checked) {
     VerifyResult result;
     if (fieldName.isEmpty() || !checked) {
         result.nothingChosen = true;
-        platform::MsgBox(nothingChosenMessage(), platform::vbExclamation | platform::vbOKOnly);
+        prompts_.message(nothingChosenMessage(), platform::vbExclamation | platform::vbOKOnly);
         return result;
     }
     struct EndGuard {
@@ -65,7 +66,7 @@ VerifyResult VerifyTool::run(const QString& fieldName, bool checked) {
     std::shared_ptr<dao::Recordset> a;
     int field = -1;
     int type = 0;
-    if (setup_([&] {
+    if (prompts_.runStep([&] {
             db = dao::OpenDatabase(file_);
             a = db->OpenRecordset(source_);
             const dao::Field f = a->Fields().Item(fieldName);
@@ -76,7 +77,7 @@ VerifyResult VerifyTool::run(const QString& fieldName, bool checked) {
         return result;
     }
     if (type == dao::dbText &&
-        platform::MsgBox(textFieldQuestion(), platform::vbQuestion | platform::vbYesNo) != platform::vbYes) {
+        prompts_.message(textFieldQuestion(), platform::vbQuestion | platform::vbYesNo) != platform::vbYes) {
         result.declined = true;
         return result;
     }
@@ -100,9 +101,18 @@ VerifyResult VerifyTool::run(const QString& fieldName, bool checked) {
     Renumbering plan(std::move(values), type, wholeTableValues(*db, *a, a->Fields().Item(field).Name()));
 
     dao::Field f = a->Fields().Item(field);
+    auto runUpdate = [&](const std::function<void()>& update) {
+        if (reportRefused_) return prompts_.runStep(update);
+        try {
+            update();
+            return common::StepResult::Done;
+        } catch (const dao::Error&) {
+            return common::StepResult::Ignored;
+        }
+    };
     for (long long i = 0; i < n && !result.aborted; ++i) {
         if (plan.isDuplicate(size_t(i))) {
-            const common::StepResult step = update_([&] {
+            const common::StepResult step = runUpdate([&] {
                 const int32_t value = plan.proposal();
                 a->setAbsolutePosition(i);
                 a->Edit();

@@ -12,8 +12,7 @@
 #include <QString>
 
 #include "bulk/Progress.h"
-#include "bulk/StepRunner.h"
-#include "platform/dao/Error.h"
+#include "bulk/Prompter.h"
 
 namespace bulk {
 
@@ -29,13 +28,13 @@ struct VerifyResult {
 
 class VerifyTool {
 public:
-    VerifyTool(const QString& databaseFile, const QString& recordSource, Progress& progress);
+    // Questions, messages and failures before the check go through `prompter`.
+    VerifyTool(const QString& databaseFile, const QString& recordSource, Progress& progress,
+               Prompter& prompter = userPrompter());
 
-    // Failures before the records are checked (default: the operation error box; any answer but
-    // Retry ends the run).
-    void setStepRunner(StepRunner runner) { setup_ = std::move(runner); }
-    // A renumbering the engine refuses (default: skipped without a word, and the run goes on).
-    void setUpdateRunner(StepRunner runner) { update_ = std::move(runner); }
+    // A renumbering the engine refuses is skipped without a word and the run goes on. Reported, it
+    // goes through the prompter's runStep instead (tabulon-cli: an error unless --on-error ignore).
+    void setReportRefused(bool report) { reportRefused_ = report; }
 
     // `fieldName` the field chosen; `checked` the "Make Numeric ID unique" box.
     VerifyResult run(const QString& fieldName, bool checked);
@@ -48,15 +47,8 @@ private:
     QString file_;
     QString source_;
     Progress& progress_;
-    StepRunner setup_ = operationErrorBox();
-    StepRunner update_ = [](const std::function<void()>& step) {
-        try {
-            step();
-            return common::StepResult::Done;
-        } catch (const dao::Error&) {
-            return common::StepResult::Ignored;
-        }
-    };
+    Prompter& prompts_;
+    bool reportRefused_ = false;
 };
 
 }  // namespace bulk
