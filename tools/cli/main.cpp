@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "CliTool.h"
+#include "TextFileCommands.h"
 #include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
@@ -26,6 +27,9 @@ const char kUsage[] =
     "  tabulon-cli columns FILE TABLE\n"
     "  tabulon-cli query FILE SQL [--limit N]\n"
     "  tabulon-cli report FILE SOURCE OUT.pdf\n"
+    "  tabulon-cli verify FILE SOURCE FIELD [--yes] [--on-error ignore]\n"
+    "  tabulon-cli export FILE SOURCE OUT.txt [--yes] [--on-error ignore]\n"
+    "  tabulon-cli import FILE TABLE IN.txt [--on-error ignore]\n"
     "  tabulon-cli --help\n";
 
 const char kHelp[] =
@@ -44,6 +48,18 @@ const char kHelp[] =
     "                      the listing of a table (or a select) as a PDF file: title, field names as\n"
     "                      column headers on every page, one line per record, date and page numbers.\n"
     "                      OUT.pdf is replaced only when the listing is complete.\n"
+    "  verify FILE SOURCE FIELD\n"
+    "                      makes FIELD unique over SOURCE: all but the last record of each group of\n"
+    "                      equal values get new values above the highest; prints how many. On a text\n"
+    "                      field it asks first: without --yes the question goes to stderr, exit 2.\n"
+    "  export FILE SOURCE OUT.txt\n"
+    "                      the records of SOURCE to a table text file; prints how many. Values with a\n"
+    "                      line break are asked about: without --yes nothing is written, exit 2.\n"
+    "  import FILE TABLE IN.txt\n"
+    "                      appends the records of a table text file to TABLE; prints how many. A\n"
+    "                      header that does not fit TABLE: the format message on stderr, exit 1.\n"
+    "  SOURCE is a table name or a select. A step the engine refuses ends the command with exit 1;\n"
+    "  --on-error ignore writes it to stderr and goes on.\n"
     "\n"
     "Values are written in their text form under the system locale (decimal separator, short date\n"
     "form); yes/no as True/False; Null as an empty value; binary values as 0x + hex digits. So that\n"
@@ -231,6 +247,12 @@ int run(QStringList args, Output& out) {
     if (command == QLatin1String("report")) {
         expect(3);
         return runReport(args[0], args[1], args[2]);
+    }
+    if (cli::isTextFileCommand(command)) {
+        QString printed;
+        const int code = cli::runTextFileCommand(command, args, printed);
+        if (!printed.isEmpty()) out.line(printed);
+        return code;
     }
     throw UsageError{"unknown command \"" + command + "\""};
 }
