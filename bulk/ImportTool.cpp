@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "DateTextParser.h"
 #include "TableTextFormat.h"
 #include "TableTextReader.h"
 #include "platform/Prompts.h"
@@ -65,6 +66,7 @@ ImportResult ImportTool::readFrom(const QString& path) {
     std::vector<int> types(static_cast<size_t>(n), 0);
     for (int i = 0; i < n; ++i) types[size_t(i)] = fields.Item(i).Type();
 
+    const DateTextParser dates;
     qint64 done = 0;
     auto cancelRecord = [&] {
         try {
@@ -90,7 +92,7 @@ ImportResult ImportTool::readFrom(const QString& path) {
             done += line.size();
             progress_.step(done);
             if (!building) continue;
-            if (prompts_.runStep([&] { fields.Item(i).setValue(TableTextFormat::lineValue(line, types[size_t(i)])); }) ==
+            if (prompts_.runStep([&] { fields.Item(i).setValue(TableTextFormat::lineValue(line, types[size_t(i)], &dates)); }) ==
                 common::StepResult::Aborted)
                 result.aborted = true;
         }

@@ -17,6 +17,8 @@
 
 namespace bulk {
 
+class DateTextParser;
+
 class TableTextFormat {
 public:
     static constexpr char kLineEnd[] = "\r\n";
@@ -34,8 +36,9 @@ public:
 
     // The value a read line (already stripped) assigns to a field of the given type: "Null" is Null
     // for every type that cannot hold the text "Null" (anything but Text and Memo); 0x + hex is
-    // binary data for a binary field; anything else is the text, which the engine converts.
-    static dao::Variant lineValue(const QString& line, int fieldType);
+    // binary data for a binary field; anything else is the text, which the engine converts (a date
+    // in a form `dates` reads is converted here, to the same value).
+    static dao::Variant lineValue(const QString& line, int fieldType, const DateTextParser* dates = nullptr);
 
     // Leading and trailing blanks (spaces only, not tabs) removed.
     static QString stripSpaces(const QString& text);

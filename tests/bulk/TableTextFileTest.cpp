@@ -6,6 +6,7 @@
 
 #include "../platform/QStringPrint.h"
 #include "TestUtil.h"
+#include "bulk/DateTextParser.h"
 #include "bulk/ExportTool.h"
 #include "bulk/ImportTool.h"
 #include "bulk/Progress.h"
@@ -276,6 +277,33 @@ TEST_F(TableTextFileTest, CancelledDialogsDoNothingAndSayNothing) {
     EXPECT_EQ(script.requests()[1].title, "Importar tabla de un archivo de texto");
     EXPECT_EQ(script.requests()[1].initialFile, "Cinco.txt");
     EXPECT_EQ(count("Cinco"), 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DateTextParser, ReadsWhatExportWritesAndLeavesTheRestToTheEngine) {
+    const QList<Variant> dates = {Variant::fromDateTime(QDateTime(QDate(2024, 1, 8), QTime(10, 12, 0), Qt::UTC)),
+                                  Variant::fromDateTime(QDateTime(QDate(1999, 12, 31), QTime(0, 0), Qt::UTC)),
+                                  Variant::fromDateTime(QDateTime(QDate(1850, 6, 1), QTime(23, 59, 59), Qt::UTC)),
+                                  Variant::fromDateTime(QDateTime(QDate(101, 1, 1), QTime(12, 0, 1), Qt::UTC))};
+    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
+                                  QLocale(QLocale::Spanish, QLocale::Spain), QLocale(QLocale::German, QLocale::Germany)}) {
+        testutil::LocaleGuard guard(locale);
+        const bulk::DateTextParser parser;
+        for (const Variant& d : dates) {
+            const QString text = dao::valueToText(d);
+            const auto parsed = parser.parse(text);
+            ASSERT_TRUE(parsed.has_value()) << qPrintable(text) << " " << qPrintable(locale.name());
+            EXPECT_EQ(*parsed, dao::coerceToFieldType(Variant::fromString(text), dao::dbDate)) << qPrintable(text);
+        }
+        EXPECT_EQ(parser.parse("2024-01-08 10:12:00"), Variant::fromDateTime(QDateTime(QDate(2024, 1, 8), QTime(10, 12), Qt::UTC)));
+        EXPECT_FALSE(parser.parse("2024-02-30").has_value());
+        EXPECT_FALSE(parser.parse("0100-01-01 12:00:00").has_value());  // before the first day
+        EXPECT_FALSE(parser.parse("8 de enero").has_value());
+        EXPECT_FALSE(parser.parse("").has_value());
+    }
 }
 
 }  // namespace
