@@ -1,5 +1,6 @@
 #include "ExportTool.h"
 
+#include <QHash>
 #include <QSaveFile>
 #include <vector>
 
@@ -13,6 +14,7 @@ namespace {
 
 constexpr int kPathAccess = 75;
 constexpr qsizetype kChunkChars = 1 << 18;
+constexpr qsizetype kDateTexts = 1 << 16;
 
 [[noreturn]] void fileError(const QSaveFile& f) {
     dao::raise(kPathAccess, QStringLiteral("Path/File access error: %1 (%2)").arg(f.fileName(), f.errorString()));
@@ -103,26 +105,35 @@ ExportResult ExportTool::writeTo(const QString& path) {
         finish(true);
         return result;
     }
-    QString record;
+    // Dates repeat (days of birth, of orders): their text form, slow to build, is kept for reuse.
+    QHash<double, QString> dateTexts;
+    auto lineOf = [&](const dao::Variant& v) {
+        if (v.type() != dao::Variant::Type::Date) return TableTextFormat::valueLine(v);
+        auto it = dateTexts.constFind(v.asDate());
+        if (it != dateTexts.constEnd()) return *it;
+        if (dateTexts.size() >= kDateTexts) dateTexts.clear();
+        return *dateTexts.insert(v.asDate(), TableTextFormat::valueLine(v));
+    };
     while (!rs.Eof()) {
         long long breaks = 0;
+        const qsizetype mark = chunk.size();
         const common::StepResult step = prompts_.runStep([&] {
-            record.clear();
+            chunk.truncate(mark);
             breaks = 0;
             const int n = fields.Count();
             for (int i = 0; i < n; ++i) {
-                const QString line = TableTextFormat::valueLine(fields.Item(i).Value());
+                const QString line = lineOf(fields.Item(i).Value());
                 if (TableTextFormat::hasLineBreak(line)) ++breaks;
-                record += line;
-                record += QLatin1String(TableTextFormat::kLineEnd);
+                chunk += line;
+                chunk += QLatin1String(TableTextFormat::kLineEnd);
             }
         });
+        if (step != common::StepResult::Done) chunk.truncate(mark);
         if (step == common::StepResult::Aborted) {
             result.aborted = true;
             break;
         }
         if (step == common::StepResult::Done) {
-            chunk += record;
             ++result.written;
             result.valuesWithLineBreaks += breaks;
             if (chunk.size() >= kChunkChars &&

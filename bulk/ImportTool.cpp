@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "DateTextParser.h"
+#include "FieldTextParser.h"
 #include "TableTextFormat.h"
 #include "TableTextReader.h"
 #include "platform/Prompts.h"
@@ -66,7 +66,7 @@ ImportResult ImportTool::readFrom(const QString& path) {
     std::vector<int> types(static_cast<size_t>(n), 0);
     for (int i = 0; i < n; ++i) types[size_t(i)] = fields.Item(i).Type();
 
-    const DateTextParser dates;
+    const FieldTextParser fast;
     qint64 done = 0;
     auto cancelRecord = [&] {
         try {
@@ -92,7 +92,7 @@ ImportResult ImportTool::readFrom(const QString& path) {
             done += line.size();
             progress_.step(done);
             if (!building) continue;
-            if (prompts_.runStep([&] { fields.Item(i).setValue(TableTextFormat::lineValue(line, types[size_t(i)], &dates)); }) ==
+            if (prompts_.runStep([&] { fields.Item(i).setValue(TableTextFormat::lineValue(line, types[size_t(i)], &fast)); }) ==
                 common::StepResult::Aborted)
                 result.aborted = true;
         }

@@ -1,6 +1,7 @@
 #include "Renumbering.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "platform/dao/Conversions.h"
@@ -30,47 +31,92 @@ double numberKey(const dao::Variant& v) {
 
 }  // namespace
 
-int* Renumbering::Counts::find(const dao::Variant& v, bool create) {
+void Renumbering::NumberTallies::reserve(size_t n) {
+    size_t capacity = 64;
+    while (capacity < 2 * n) capacity *= 2;
+    keys_.assign(capacity, 0);
+    tallies_.assign(capacity, Tally());
+    used_.assign(capacity, 0);
+    mask_ = capacity - 1;
+    count_ = 0;
+}
+
+void Renumbering::NumberTallies::grow() {
+    std::vector<uint64_t> keys = std::move(keys_);
+    std::vector<Tally> tallies = std::move(tallies_);
+    std::vector<uint8_t> used = std::move(used_);
+    reserve(keys.size());  // twice the old capacity: reserve() sizes for 2n
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (!used[i]) continue;
+        double d;
+        std::memcpy(&d, &keys[i], sizeof d);
+        *find(d, true) = tallies[i];
+    }
+}
+
+Renumbering::Tally* Renumbering::NumberTallies::find(double key, bool create) {
+    if (keys_.empty()) {
+        if (!create) return nullptr;
+        reserve(16);
+    }
+    uint64_t bits;
+    std::memcpy(&bits, &key, sizeof bits);
+    uint64_t h = bits * 0x9E3779B97F4A7C15ULL;
+    h ^= h >> 29;
+    for (size_t i = size_t(h) & mask_;; i = (i + 1) & mask_) {
+        if (!used_[i]) {
+            if (!create) return nullptr;
+            if (2 * (count_ + 1) > keys_.size()) {
+                grow();
+                return find(key, true);
+            }
+            used_[i] = 1;
+            keys_[i] = bits;
+            tallies_[i] = Tally();
+            ++count_;
+            return &tallies_[i];
+        }
+        if (keys_[i] == bits) return &tallies_[i];
+    }
+}
+
+Renumbering::Tally* Renumbering::tally(const dao::Variant& v, bool create) {
     switch (kindOf(v)) {
         case Text: {
-            auto it = texts.find(v.asString());
-            if (it == texts.end()) {
+            auto it = texts_.find(v.asString());
+            if (it == texts_.end()) {
                 if (!create) return nullptr;
-                it = texts.insert(v.asString(), 0);
+                it = texts_.insert(v.asString(), Tally());
             }
             return &it.value();
         }
         case Bytes: {
-            auto it = binaries.find(v.asBinary());
-            if (it == binaries.end()) {
+            auto it = binaries_.find(v.asBinary());
+            if (it == binaries_.end()) {
                 if (!create) return nullptr;
-                it = binaries.insert(v.asBinary(), 0);
+                it = binaries_.insert(v.asBinary(), Tally());
             }
             return &it.value();
         }
         case Number:
             break;
     }
-    const double key = numberKey(v);
-    if (!create) {
-        const auto it = numbers.find(key);
-        return it == numbers.end() ? nullptr : &it->second;
-    }
-    return &numbers[key];
+    return numbers_.find(numberKey(v), create);
 }
 
 Renumbering::Renumbering(std::vector<dao::Variant> values, int fieldType, const std::vector<dao::Variant>& others)
     : values_(std::move(values)), type_(fieldType) {
-    ahead_.numbers.reserve(values_.size());
+    numbers_.reserve(values_.size() + others.size());
     for (const dao::Variant& v : values_) {
         if (v.isNull()) continue;
-        ++*ahead_.find(v, true);
+        Tally* t = tally(v, true);
+        ++t->ahead;
+        ++t->held;
         raiseHighest(v);
     }
-    held_ = ahead_;
     for (const dao::Variant& v : others) {
         if (v.isNull()) continue;
-        ++*held_.find(v, true);
+        ++tally(v, true)->held;
         raiseHighest(v);
     }
 }
@@ -78,10 +124,10 @@ Renumbering::Renumbering(std::vector<dao::Variant> values, int fieldType, const 
 bool Renumbering::isDuplicate(size_t index) {
     const dao::Variant& v = values_[index];
     if (v.isNull()) return false;
-    int* remaining = ahead_.find(v, false);
-    if (!remaining) return false;
-    --*remaining;
-    return *remaining > 0;
+    Tally* t = tally(v, false);
+    if (!t) return false;
+    --t->ahead;
+    return t->ahead > 0;
 }
 
 int32_t Renumbering::proposal() {
@@ -121,13 +167,13 @@ void Renumbering::accepted(size_t index, const dao::Variant& stored) {
 
 void Renumbering::hold(const dao::Variant& v, int delta) {
     if (v.isNull()) return;
-    *held_.find(v, true) += delta;
+    tally(v, true)->held += delta;
 }
 
 bool Renumbering::held(const dao::Variant& v) {
     if (v.isNull()) return false;
-    const int* c = held_.find(v, false);
-    return c && *c > 0;
+    const Tally* t = tally(v, false);
+    return t && t->held > 0;
 }
 
 void Renumbering::raiseHighest(const dao::Variant& v) {

@@ -13,7 +13,6 @@
 #include <QHash>
 #include <QString>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/dao/Variant.h"
@@ -45,20 +44,36 @@ public:
     static int compare(const dao::Variant& a, const dao::Variant& b);
 
 private:
-    struct Counts {
-        std::unordered_map<double, int> numbers;
-        QHash<QString, int> texts;
-        QHash<QByteArray, int> binaries;
-        int* find(const dao::Variant& v, bool create);
+    // Per value: the records after the current one that hold it, and all records that hold it.
+    struct Tally {
+        int ahead = 0;
+        int held = 0;
     };
+    // Numbers in an open-addressing table (a million values, no allocation per value); texts and
+    // binary data in hashes.
+    class NumberTallies {
+    public:
+        void reserve(size_t n);
+        Tally* find(double key, bool create);
+
+    private:
+        void grow();
+        std::vector<uint64_t> keys_;
+        std::vector<Tally> tallies_;
+        std::vector<uint8_t> used_;
+        size_t count_ = 0;
+        size_t mask_ = 0;
+    };
+    Tally* tally(const dao::Variant& v, bool create);
     void hold(const dao::Variant& v, int delta);
     bool held(const dao::Variant& v);
     void raiseHighest(const dao::Variant& v);
 
+    NumberTallies numbers_;
+    QHash<QString, Tally> texts_;
+    QHash<QByteArray, Tally> binaries_;
     std::vector<dao::Variant> values_;
     int type_;
-    Counts ahead_;  // records after the current one, per value
-    Counts held_;   // every record, per value
     dao::Variant highest_ = dao::Variant::null();
     double lastBase_ = 0;
     double pendingBase_ = 0;

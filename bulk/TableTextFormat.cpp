@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 
-#include "DateTextParser.h"
+#include "FieldTextParser.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/FieldTypes.h"
 
@@ -40,15 +40,15 @@ QString TableTextFormat::valueLine(const dao::Variant& value) {
     return stripSpaces(dao::valueToText(value));
 }
 
-dao::Variant TableTextFormat::lineValue(const QString& line, int fieldType, const DateTextParser* dates) {
+dao::Variant TableTextFormat::lineValue(const QString& line, int fieldType, const FieldTextParser* fast) {
     const bool textField = fieldType == dao::dbText || fieldType == dao::dbMemo;
     if (!textField && line == kNull) return dao::Variant::null();
     if ((fieldType == dao::dbBinary || fieldType == dao::dbLongBinary) &&
         (line.startsWith(QLatin1String("0x")) || line.startsWith(QLatin1String("0X"))) &&
         isHexDigits(QStringView(line).mid(2)))
         return dao::Variant::fromBinary(QByteArray::fromHex(line.mid(2).toLatin1()));
-    if (dates && fieldType == dao::dbDate)
-        if (auto v = dates->parse(line)) return *v;
+    if (fast)
+        if (auto v = fast->parse(line, fieldType)) return *v;
     return dao::Variant::fromString(line);
 }
 

@@ -17,7 +17,7 @@
 
 namespace bulk {
 
-class DateTextParser;
+class FieldTextParser;
 
 class TableTextFormat {
 public:
@@ -36,9 +36,9 @@ public:
 
     // The value a read line (already stripped) assigns to a field of the given type: "Null" is Null
     // for every type that cannot hold the text "Null" (anything but Text and Memo); 0x + hex is
-    // binary data for a binary field; anything else is the text, which the engine converts (a date
-    // in a form `dates` reads is converted here, to the same value).
-    static dao::Variant lineValue(const QString& line, int fieldType, const DateTextParser* dates = nullptr);
+    // binary data for a binary field; anything else is the text, which the engine converts (what
+    // `fast` reads is converted here, to the same value).
+    static dao::Variant lineValue(const QString& line, int fieldType, const FieldTextParser* fast = nullptr);
 
     // Leading and trailing blanks (spaces only, not tabs) removed.
     static QString stripSpaces(const QString& text);

@@ -6,7 +6,7 @@
 
 #include "../platform/QStringPrint.h"
 #include "TestUtil.h"
-#include "bulk/DateTextParser.h"
+#include "bulk/FieldTextParser.h"
 #include "bulk/ExportTool.h"
 #include "bulk/ImportTool.h"
 #include "bulk/Progress.h"
@@ -283,7 +283,7 @@ TEST_F(TableTextFileTest, CancelledDialogsDoNothingAndSayNothing) {
 
 namespace {
 
-TEST(DateTextParser, ReadsWhatExportWritesAndLeavesTheRestToTheEngine) {
+TEST(FieldTextParser, ReadsDatesExportWritesAndLeavesTheRestToTheEngine) {
     const QList<Variant> dates = {Variant::fromDateTime(QDateTime(QDate(2024, 1, 8), QTime(10, 12, 0), Qt::UTC)),
                                   Variant::fromDateTime(QDateTime(QDate(1999, 12, 31), QTime(0, 0), Qt::UTC)),
                                   Variant::fromDateTime(QDateTime(QDate(1850, 6, 1), QTime(23, 59, 59), Qt::UTC)),
@@ -291,18 +291,45 @@ TEST(DateTextParser, ReadsWhatExportWritesAndLeavesTheRestToTheEngine) {
     for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::English, QLocale::UnitedStates),
                                   QLocale(QLocale::Spanish, QLocale::Spain), QLocale(QLocale::German, QLocale::Germany)}) {
         testutil::LocaleGuard guard(locale);
-        const bulk::DateTextParser parser;
+        const bulk::FieldTextParser parser;
         for (const Variant& d : dates) {
             const QString text = dao::valueToText(d);
-            const auto parsed = parser.parse(text);
+            const auto parsed = parser.parseDate(text);
             ASSERT_TRUE(parsed.has_value()) << qPrintable(text) << " " << qPrintable(locale.name());
             EXPECT_EQ(*parsed, dao::coerceToFieldType(Variant::fromString(text), dao::dbDate)) << qPrintable(text);
         }
-        EXPECT_EQ(parser.parse("2024-01-08 10:12:00"), Variant::fromDateTime(QDateTime(QDate(2024, 1, 8), QTime(10, 12), Qt::UTC)));
-        EXPECT_FALSE(parser.parse("2024-02-30").has_value());
-        EXPECT_FALSE(parser.parse("0100-01-01 12:00:00").has_value());  // before the first day
-        EXPECT_FALSE(parser.parse("8 de enero").has_value());
-        EXPECT_FALSE(parser.parse("").has_value());
+        EXPECT_EQ(parser.parseDate("2024-01-08 10:12:00"), Variant::fromDateTime(QDateTime(QDate(2024, 1, 8), QTime(10, 12), Qt::UTC)));
+        EXPECT_FALSE(parser.parseDate("2024-02-30").has_value());
+        EXPECT_FALSE(parser.parseDate("0100-01-01 12:00:00").has_value());  // before the first day
+        EXPECT_FALSE(parser.parseDate("8 de enero").has_value());
+        EXPECT_FALSE(parser.parseDate("").has_value());
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FieldTextParser, NumbersGiveWhatTheEngineWouldGive) {
+    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::Spanish, QLocale::Spain)}) {
+        testutil::LocaleGuard guard(locale);
+        const bulk::FieldTextParser parser;
+        const QString half = QString("12") + locale.decimalPoint() + "5";
+        const std::pair<QString, int> cases[] = {
+            {"0", dao::dbByte},      {"255", dao::dbByte},        {"-32768", dao::dbInteger},
+            {"007", dao::dbLong},    {"-2147483648", dao::dbLong}, {half, dao::dbCurrency},
+            {"-0", dao::dbCurrency}, {"True", dao::dbBoolean},    {"False", dao::dbBoolean}};
+        for (const auto& [text, type] : cases) {
+            const auto fast = parser.parse(text, type);
+            ASSERT_TRUE(fast.has_value()) << qPrintable(text);
+            EXPECT_EQ(*fast, dao::coerceToFieldType(Variant::fromString(text), type)) << qPrintable(text);
+        }
+        // Out of range, rounding, grouping and the like are the engine's.
+        for (const auto& [text, type] : std::vector<std::pair<QString, int>>{
+                 {"256", dao::dbByte}, {"32768", dao::dbInteger}, {"2147483648", dao::dbLong}, {"1.5", dao::dbLong},
+                 {"1,000", dao::dbLong}, {" 1", dao::dbLong}, {"1e3", dao::dbLong}, {"", dao::dbLong},
+                 {"0.12345", dao::dbCurrency}, {"true", dao::dbBoolean}, {"1", dao::dbDouble}})
+            EXPECT_FALSE(parser.parse(text, type).has_value()) << qPrintable(text);
     }
 }
 

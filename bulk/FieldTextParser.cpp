@@ -1,9 +1,10 @@
-#include "DateTextParser.h"
+#include "FieldTextParser.h"
 
 #include <QDate>
 #include <QLocale>
 
 #include "platform/dao/Conversions.h"
+#include "platform/dao/FieldTypes.h"
 
 namespace bulk {
 
@@ -25,9 +26,10 @@ int readDigits(const QString& s, qsizetype& pos, int exact) {
 
 }  // namespace
 
-DateTextParser::DateTextParser() {
+FieldTextParser::FieldTextParser() {
     const QLocale locale;
     am_ = locale.amText();
+    decimalPoint_ = locale.decimalPoint().size() == 1 ? locale.decimalPoint().at(0) : QChar();
     pm_ = locale.pmText();
     const QString date = dao::shortDateFormat();
     for (const QString& f : {date, date + QLatin1Char(' ') + dao::timeFormat()})
@@ -36,7 +38,7 @@ DateTextParser::DateTextParser() {
         if (auto p = compile(QString::fromLatin1(f))) isoForms_.push_back(std::move(*p));
 }
 
-std::optional<DateTextParser::Pattern> DateTextParser::compile(const QString& format) {
+std::optional<FieldTextParser::Pattern> FieldTextParser::compile(const QString& format) {
     Pattern p;
     auto literal = [&](const QString& text) {
         if (!p.empty() && p.back().part == Part::Literal) p.back().literal += text;
@@ -77,7 +79,7 @@ std::optional<DateTextParser::Pattern> DateTextParser::compile(const QString& fo
     return p;
 }
 
-std::optional<double> DateTextParser::match(const Pattern& p, const QString& s) const {
+std::optional<double> FieldTextParser::match(const Pattern& p, const QString& s) const {
     int day = -1, month = -1, year = -1, hour = 0, minute = 0, second = 0;
     int pm = -1;  // -1 no AM/PM, 0 AM, 1 PM
     bool twelve = false;
@@ -130,7 +132,7 @@ std::optional<double> DateTextParser::match(const Pattern& p, const QString& s) 
     return number;
 }
 
-std::optional<dao::Variant> DateTextParser::parse(const QString& text) const {
+std::optional<dao::Variant> FieldTextParser::parseDate(const QString& text) const {
     for (const Pattern& p : isoForms_)
         if (const auto day = match(p, text)) return dao::Variant::fromDate(*day);
     for (const Pattern& p : localForms_) {
@@ -141,6 +143,59 @@ std::optional<dao::Variant> DateTextParser::parse(const QString& text) const {
         }
     }
     return std::nullopt;
+}
+
+std::optional<dao::Variant> FieldTextParser::parse(const QString& text, int fieldType) const {
+    switch (fieldType) {
+        case dao::dbDate:
+            return parseDate(text);
+        case dao::dbBoolean:
+            if (text == QLatin1String("True")) return dao::Variant::fromBool(true);
+            if (text == QLatin1String("False")) return dao::Variant::fromBool(false);
+            return std::nullopt;
+        case dao::dbByte:
+        case dao::dbInteger:
+        case dao::dbLong:
+        case dao::dbCurrency:
+            break;
+        default:
+            return std::nullopt;
+    }
+    // An optional minus, up to 14 digits, and for currency the decimal separator and up to four
+    // digits; nothing else (no blanks, no grouping, no exponent).
+    qsizetype i = 0;
+    const bool negative = !text.isEmpty() && text[0] == QLatin1Char('-');
+    if (negative) ++i;
+    int64_t whole = 0;
+    int digits = 0;
+    for (; i < text.size() && text[i].unicode() >= '0' && text[i].unicode() <= '9'; ++i, ++digits)
+        whole = whole * 10 + (text[i].unicode() - '0');
+    if (digits == 0 || digits > 14) return std::nullopt;
+    int64_t fraction = 0;
+    int decimals = 0;
+    if (i < text.size()) {
+        if (fieldType != dao::dbCurrency || decimalPoint_.isNull() || text[i] != decimalPoint_) return std::nullopt;
+        for (++i; i < text.size() && text[i].unicode() >= '0' && text[i].unicode() <= '9'; ++i, ++decimals)
+            fraction = fraction * 10 + (text[i].unicode() - '0');
+        if (i != text.size() || decimals == 0 || decimals > 4) return std::nullopt;
+    }
+    for (int k = decimals; k < 4; ++k) fraction *= 10;
+    const int64_t value = negative ? -whole : whole;
+    switch (fieldType) {
+        case dao::dbByte:
+            if (value < 0 || value > 255) return std::nullopt;
+            return dao::Variant::fromByte(uint8_t(value));
+        case dao::dbInteger:
+            if (value < -32768 || value > 32767) return std::nullopt;
+            return dao::Variant::fromInteger(int16_t(value));
+        case dao::dbLong:
+            if (value < -2147483648LL || value > 2147483647LL) return std::nullopt;
+            return dao::Variant::fromLong(int32_t(value));
+        default: {
+            const int64_t ten = whole * 10000 + fraction;
+            return dao::Variant::fromCurrency(negative ? -ten : ten);
+        }
+    }
 }
 
 }  // namespace bulk
