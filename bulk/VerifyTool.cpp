@@ -1,5 +1,6 @@
 #include "VerifyTool.h"
 
+#include <QRegularExpression>
 #include <memory>
 #include <vector>
 
@@ -32,6 +33,22 @@ std::vector<dao::Variant> wholeTableValues(dao::Database& db, dao::Recordset& sh
         values.clear();
     }
     return values;
+}
+
+// The record source reduced to the one field, when that is plainly possible: a table name, or
+// "select * from ..." (what the browser shows). Its records are the same in the same order: the
+// engine picks a one-table select's records with a query that does not depend on the select list.
+QString narrowSource(const QString& source, const QString& field) {
+    static const QRegularExpression selectAll(QStringLiteral("^\\s*select\\s+\\*\\s+from\\s+"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    const QString head = QStringLiteral("select ") + bracketed(field) + QStringLiteral(" from ");
+    const QRegularExpressionMatch m = selectAll.match(source);
+    if (m.hasMatch()) return head + source.mid(m.capturedEnd());
+    QString table = source.trimmed();
+    if (table.startsWith(QLatin1Char('[')) && table.endsWith(QLatin1Char(']'))) table = table.mid(1, table.size() - 2);
+    if (table.isEmpty() || table.contains(QLatin1Char(']')) || table.startsWith(QLatin1String("select"), Qt::CaseInsensitive))
+        return {};
+    return head + bracketed(table);
 }
 
 }  // namespace
@@ -80,6 +97,23 @@ VerifyResult VerifyTool::run(const QString& fieldName, bool checked) {
         prompts_.message(textFieldQuestion(), platform::vbQuestion | platform::vbYesNo) != platform::vbYes) {
         result.declined = true;
         return result;
+    }
+
+    // The work reads and writes the one field only, through the narrowed record source when it
+    // shows the same records; otherwise through A itself.
+    if (a->Type() == dao::dbOpenDynaset) {
+        const QString narrow = narrowSource(source_, a->Fields().Item(field).Name());
+        if (!narrow.isEmpty()) {
+            try {
+                auto b = db->OpenRecordset(narrow);
+                if (b->Type() == dao::dbOpenDynaset && b->Fields().Count() == 1 &&
+                    b->Fields().Item(0).Type() == type && b->RecordCount() == a->RecordCount()) {
+                    a = b;
+                    field = 0;
+                }
+            } catch (const dao::Error&) {
+            }
+        }
     }
 
     // One step per record and pass: the bar fits its range whatever the count and moves evenly.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QSet>
 #include <QTemporaryDir>
 #include <vector>
@@ -202,6 +203,18 @@ TEST_F(VerifyToolTest, FilteredSourceStartsAboveTheWholeTable) {
     const QStringList all = column(db);
     EXPECT_EQ(all, (QStringList{"9", "7", "1", "8", "3"}));
     EXPECT_EQ(QSet<QString>(all.begin(), all.end()).size(), all.size());
+}
+
+TEST_F(VerifyToolTest, RecordSourceOrderDecidesWhichRecordKeepsItsValue) {
+    // In descending Id order the record with Id 1 comes last and keeps its value.
+    const QString db = makeTable("long", {"1", "1", "1", "5"});
+    for (const QString& source : {QString("select * from T where V < 5 order by Id desc"),
+                                  QString("select Id, V from T where V < 5 order by Id desc")}) {
+        const QString copy = dir_.filePath(QString("copy%1.db").arg(++files_));
+        ASSERT_TRUE(QFile::copy(db, copy));
+        EXPECT_EQ(VerifyTool(copy, source, progress_).run("V", true).renumbered, 2);
+        EXPECT_EQ(column(copy), (QStringList{"1", "7", "6", "5"})) << qPrintable(source);
+    }
 }
 
 TEST_F(VerifyToolTest, FailuresBeforeTheCheckEndTheRunThroughTheErrorBox) {
