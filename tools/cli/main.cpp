@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "CliTool.h"
+#include "ReportFileCommand.h"
 #include "TextFileCommands.h"
 #include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
@@ -27,6 +28,7 @@ const char kUsage[] =
     "  tabulon-cli columns FILE TABLE\n"
     "  tabulon-cli query FILE SQL [--limit N]\n"
     "  tabulon-cli report FILE SOURCE OUT.pdf\n"
+    "  tabulon-cli report FILE REPORTFILE OUT.pdf\n"
     "  tabulon-cli verify FILE SOURCE FIELD [--yes] [--on-error ignore]\n"
     "  tabulon-cli export FILE SOURCE OUT.txt [--yes] [--on-error ignore]\n"
     "  tabulon-cli import FILE TABLE IN.txt [--on-error ignore]\n"
@@ -48,6 +50,9 @@ const char kHelp[] =
     "                      the listing of a table (or a select) as a PDF file: title, field names as\n"
     "                      column headers on every page, one line per record, date and page numbers.\n"
     "                      OUT.pdf is replaced only when the listing is complete.\n"
+    "  report FILE REPORTFILE OUT.pdf\n"
+    "                      the same for a report file (a name ending in .report): its title, columns\n"
+    "                      and widths, order and selection formula over FILE (see the README).\n"
     "  verify FILE SOURCE FIELD\n"
     "                      makes FIELD unique over SOURCE: all but the last record of each group of\n"
     "                      equal values get new values above the highest; prints how many. On a text\n"
@@ -246,6 +251,7 @@ int run(QStringList args, Output& out) {
     }
     if (command == QLatin1String("report")) {
         expect(3);
+        if (cli::isReportFile(args[1])) return cli::runReportFile(args[0], args[1], args[2]);
         return runReport(args[0], args[1], args[2]);
     }
     if (cli::isTextFileCommand(command)) {
