@@ -1,6 +1,7 @@
 #include "ExportTool.h"
 
 #include <QHash>
+#include <QLocale>
 #include <QSaveFile>
 #include <vector>
 
@@ -107,8 +108,9 @@ ExportResult ExportTool::writeTo(const QString& path) {
     }
     // Dates repeat (days of birth, of orders): their text form, slow to build, is kept for reuse.
     QHash<double, QString> dateTexts;
+    const QString decimalPoint = QLocale().decimalPoint();
     auto lineOf = [&](const dao::Variant& v) {
-        if (v.type() != dao::Variant::Type::Date) return TableTextFormat::valueLine(v);
+        if (v.type() != dao::Variant::Type::Date) return TableTextFormat::valueLine(v, decimalPoint);
         auto it = dateTexts.constFind(v.asDate());
         if (it != dateTexts.constEnd()) return *it;
         if (dateTexts.size() >= kDateTexts) dateTexts.clear();

@@ -1,6 +1,8 @@
 #include "TableTextFormat.h"
 
 #include <QByteArray>
+#include <cstdint>
+#include <limits>
 
 #include "FieldTextParser.h"
 #include "platform/dao/Conversions.h"
@@ -38,6 +40,32 @@ QString TableTextFormat::valueLine(const dao::Variant& value) {
     if (value.type() == dao::Variant::Type::Binary)
         return QStringLiteral("0x") + QString::fromLatin1(value.asBinary().toHex()).toUpper();
     return stripSpaces(dao::valueToText(value));
+}
+
+QString TableTextFormat::valueLine(const dao::Variant& value, const QString& decimalPoint) {
+    switch (value.type()) {
+        case dao::Variant::Type::Boolean:
+            return value.asBool() ? QStringLiteral("True") : QStringLiteral("False");
+        case dao::Variant::Type::Byte:
+        case dao::Variant::Type::Integer:
+        case dao::Variant::Type::Long:
+            return QString::number(value.asInt());
+        case dao::Variant::Type::Currency: {
+            const int64_t v = value.asCurrency();
+            if (v == std::numeric_limits<int64_t>::min()) break;
+            const uint64_t a = uint64_t(v < 0 ? -v : v);
+            QString text = QString::number(a / 10000);
+            if (const uint64_t fraction = a % 10000) {
+                QString digits = QString::number(fraction).rightJustified(4, QLatin1Char('0'));
+                while (digits.endsWith(QLatin1Char('0'))) digits.chop(1);
+                text += decimalPoint + digits;
+            }
+            return v < 0 ? QLatin1Char('-') + text : text;
+        }
+        default:
+            break;
+    }
+    return valueLine(value);
 }
 
 dao::Variant TableTextFormat::lineValue(const QString& line, int fieldType, const FieldTextParser* fast) {

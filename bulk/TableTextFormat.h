@@ -33,6 +33,9 @@ public:
     // A value as one line of the file: its text form without leading and trailing spaces; Null as
     // "Null"; binary as 0x + hex digits.
     static QString valueLine(const dao::Variant& value);
+    // The same, with whole numbers, currency and yes/no formed here (the same text, without the
+    // engine's general conversion): `decimalPoint` is the locale's, taken once by the caller.
+    static QString valueLine(const dao::Variant& value, const QString& decimalPoint);
 
     // The value a read line (already stripped) assigns to a field of the given type: "Null" is Null
     // for every type that cannot hold the text "Null" (anything but Text and Memo); 0x + hex is

@@ -116,6 +116,22 @@ TEST(TableTextFormat, NullIsNullExceptInTextFields) {
     EXPECT_EQ(TableTextFormat::lineValue("0x01ab", dao::dbText), Variant::fromString("0x01ab"));
 }
 
+TEST(TableTextFormat, NumbersFormedHereMatchTheValueToTextConversion) {
+    for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::Spanish, QLocale::Spain),
+                                  QLocale(QLocale::German, QLocale::Germany), QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        testutil::LocaleGuard guard(locale);
+        const QString dp = QLocale().decimalPoint();
+        std::vector<Variant> values = {Variant::fromBool(true), Variant::fromBool(false), Variant::fromByte(255),
+                                       Variant::fromInteger(-32768), Variant::fromLong(2147483647),
+                                       Variant::fromLong(-2147483647 - 1), Variant::fromLong(0)};
+        for (int64_t c : {0LL, 5LL, -5LL, 10000LL, 155000LL, 12345678LL, -12345678LL, 10001LL, -9999LL,
+                          922337203685477LL * 10000 + 5807, -922337203685477LL * 10000 - 5807})
+            values.push_back(Variant::fromCurrency(c));
+        for (const Variant& v : values)
+            EXPECT_EQ(TableTextFormat::valueLine(v, dp), TableTextFormat::valueLine(v)) << qPrintable(v.debugString());
+    }
+}
+
 TEST_F(TableTextFileTest, ExportWritesHeaderAndOneValuePerLineWithCrLf) {
     const auto r = exportTo("select * from Cinco", "cinco.txt");
     EXPECT_EQ(r.written, 2);
