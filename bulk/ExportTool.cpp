@@ -109,6 +109,8 @@ ExportResult ExportTool::writeTo(const QString& path) {
     // Dates repeat (days of birth, of orders): their text form, slow to build, is kept for reuse.
     QHash<double, QString> dateTexts;
     const QString decimalPoint = QLocale().decimalPoint();
+    std::vector<dao::Field> columns;
+    for (int i = 0; i < fields.Count(); ++i) columns.push_back(fields.Item(i));
     auto lineOf = [&](const dao::Variant& v) {
         if (v.type() != dao::Variant::Type::Date) return TableTextFormat::valueLine(v, decimalPoint);
         auto it = dateTexts.constFind(v.asDate());
@@ -122,10 +124,10 @@ ExportResult ExportTool::writeTo(const QString& path) {
         const common::StepResult step = prompts_.runStep([&] {
             chunk.truncate(mark);
             breaks = 0;
-            const int n = fields.Count();
-            for (int i = 0; i < n; ++i) {
-                const QString line = lineOf(fields.Item(i).Value());
-                if (TableTextFormat::hasLineBreak(line)) ++breaks;
+            for (const dao::Field& field : columns) {
+                const dao::Variant v = field.Value();
+                const QString line = lineOf(v);
+                if (v.type() == dao::Variant::Type::String && TableTextFormat::hasLineBreak(line)) ++breaks;
                 chunk += line;
                 chunk += QLatin1String(TableTextFormat::kLineEnd);
             }

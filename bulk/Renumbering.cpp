@@ -1,5 +1,6 @@
 #include "Renumbering.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -50,11 +51,22 @@ void Renumbering::NumberTallies::grow() {
         if (!used[i]) continue;
         double d;
         std::memcpy(&d, &keys[i], sizeof d);
-        *find(d, true) = tallies[i];
+        *findHashed(d, true) = tallies[i];
     }
 }
 
+void Renumbering::NumberTallies::setDenseRange(double low, double high) {
+    denseLow_ = low;
+    dense_.assign(size_t(high - low) + 1, Tally());
+}
+
 Renumbering::Tally* Renumbering::NumberTallies::find(double key, bool create) {
+    const double offset = key - denseLow_;
+    if (offset >= 0 && offset < double(dense_.size()) && offset == std::floor(offset)) return &dense_[size_t(offset)];
+    return findHashed(key, create);
+}
+
+Renumbering::Tally* Renumbering::NumberTallies::findHashed(double key, bool create) {
     if (keys_.empty()) {
         if (!create) return nullptr;
         reserve(16);
@@ -68,7 +80,7 @@ Renumbering::Tally* Renumbering::NumberTallies::find(double key, bool create) {
             if (!create) return nullptr;
             if (2 * (count_ + 1) > keys_.size()) {
                 grow();
-                return find(key, true);
+                return findHashed(key, true);
             }
             used_[i] = 1;
             keys_[i] = bits;
@@ -106,7 +118,26 @@ Renumbering::Tally* Renumbering::tally(const dao::Variant& v, bool create) {
 
 Renumbering::Renumbering(std::vector<dao::Variant> values, int fieldType, const std::vector<dao::Variant>& others)
     : values_(std::move(values)), type_(fieldType) {
-    numbers_.reserve(values_.size() + others.size());
+    // Identifiers are whole numbers in a range not much wider than their count: tally them in an array.
+    double low = 0, high = -1;
+    bool whole = true;
+    size_t count = 0;
+    for (const std::vector<dao::Variant>* list : std::initializer_list<const std::vector<dao::Variant>*>{&values_, &others})
+        for (const dao::Variant& v : *list) {
+            if (v.isNull()) continue;
+            if (kindOf(v) != Number) continue;
+            const double d = numberKey(v);
+            if (d != std::floor(d) || std::fabs(d) > 1e15) whole = false;
+            if (count++ == 0) low = high = d;
+            low = std::min(low, d);
+            high = std::max(high, d);
+        }
+    if (whole && count > 0 && high - low < 4.0 * double(count) + 1024.0) {
+        numbers_.setDenseRange(low, high);
+        numbers_.reserve(1024);
+    } else {
+        numbers_.reserve(values_.size() + others.size());
+    }
     for (const dao::Variant& v : values_) {
         if (v.isNull()) continue;
         Tally* t = tally(v, true);

@@ -49,15 +49,21 @@ private:
         int ahead = 0;
         int held = 0;
     };
-    // Numbers in an open-addressing table (a million values, no allocation per value); texts and
-    // binary data in hashes.
+    // Numbers in an open-addressing table (a million values, no allocation per value), and whole
+    // numbers of a compact range (identifiers) in a plain array indexed by value; texts and binary
+    // data in hashes.
     class NumberTallies {
     public:
         void reserve(size_t n);
+        // Whole numbers from `low` to `high` go to the array.
+        void setDenseRange(double low, double high);
         Tally* find(double key, bool create);
 
     private:
+        Tally* findHashed(double key, bool create);
         void grow();
+        double denseLow_ = 0;
+        std::vector<Tally> dense_;
         std::vector<uint64_t> keys_;
         std::vector<Tally> tallies_;
         std::vector<uint8_t> used_;

@@ -88,7 +88,9 @@ QString TableTextFormat::stripSpaces(const QString& text) {
 }
 
 bool TableTextFormat::hasLineBreak(const QString& text) {
-    return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+    for (const QChar c : text)
+        if (c.unicode() == u'\n' || c.unicode() == u'\r') return true;
+    return false;
 }
 
 }  // namespace bulk

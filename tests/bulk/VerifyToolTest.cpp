@@ -75,6 +75,8 @@ TEST(Renumbering, AllButTheLastOfEachGroupTakeConsecutiveValuesAboveTheHighest) 
     EXPECT_EQ(renumber(longs({5, 5, 5}), dao::dbLong), (Strings{"6", "7", "5"}));
     EXPECT_EQ(renumber(longs({4, 9, 4, 9, 4}), dao::dbLong), (Strings{"10", "11", "12", "9", "4"}));
     EXPECT_EQ(renumber(longs({3, 1, 2}), dao::dbLong), (Strings{"3", "1", "2"}));
+    // Values too far apart for the array of a compact range: hashed, same outcome.
+    EXPECT_EQ(renumber(longs({1000000000, 5, 5}), dao::dbLong), (Strings{"1000000000", "1000000001", "5"}));
     // Nulls are never changed and never make a change.
     EXPECT_EQ(renumber(longs({-1, 2, -1, 2}), dao::dbLong), (Strings{"Null", "3", "Null", "2"}));
     EXPECT_EQ(renumber(longs({-1, -1}), dao::dbLong), (Strings{"Null", "Null"}));
