@@ -17,6 +17,8 @@
 
 namespace {
 
+constexpr int kRounds = 3;
+
 // Reads a whole file and hands each CR LF line to `line`.
 void forEachLine(const QString& path, const std::function<void(const char*, int)>& line) {
     QFile f(path);
@@ -52,7 +54,7 @@ int main(int argc, char** argv) {
     // bulk.export: every record of t to a table text file.
     const QString ourFile = dir.filePath("ours.txt");
     const QString rawFile = dir.filePath("raw.txt");
-    const double rawExport = bench::bestMs(2, [&] {
+    auto rawExportRun = [&] {
         std::FILE* out = std::fopen(rawFile.toUtf8().constData(), "wb");
         std::fputs("6              addb\r\n", out);
         bench::stepAll(raw, "SELECT * FROM t", [&](sqlite3_stmt* st) {
@@ -63,16 +65,22 @@ int main(int argc, char** argv) {
             }
         });
         std::fclose(out);
-    });
+    };
     auto db = dao::OpenDatabase(path);
-    const double ourExport = bench::bestMs(2, [&] {
+    auto ourExportRun = [&] {
         const auto r = bulk::ExportTool(db->OpenRecordset("t"), bulk::noProgress()).writeTo(ourFile);
         if (r.written != rows) std::abort();
-    });
+    };
+    // The machine is shared: the two sides take turns, and each keeps its best time.
+    double rawExport = 1e300, ourExport = 1e300;
+    for (int round = 0; round < kRounds; ++round) {
+        rawExport = std::min(rawExport, bench::timeMs(rawExportRun));
+        ourExport = std::min(ourExport, bench::timeMs(ourExportRun));
+    }
     bench::report("bulk.export", ourExport, rawExport);
 
     // bulk.import: that file into an empty table of the same shape.
-    const double rawImport = bench::timeMs([&] {
+    auto rawImportRun = [&] {
         bench::exec(raw, "BEGIN");
         sqlite3_stmt* st = nullptr;
         sqlite3_prepare_v2(raw, "INSERT INTO w VALUES (?,?,?,?,?,?)", -1, &st, nullptr);
@@ -92,12 +100,20 @@ int main(int argc, char** argv) {
         });
         sqlite3_finalize(st);
         bench::exec(raw, "COMMIT");
-    });
-    const double ourImport = bench::timeMs([&] {
+    };
+    auto ourImportRun = [&] {
         const auto r = bulk::ImportTool(db->OpenRecordset("u"), bulk::noProgress()).readFrom(ourFile);
         dao::flushAllWrites();
         if (r.added != rows) std::abort();
-    });
+    };
+    double rawImport = 1e300, ourImport = 1e300;
+    for (int round = 0; round < kRounds; ++round) {
+        bench::exec(raw, "DELETE FROM w");
+        rawImport = std::min(rawImport, bench::timeMs(rawImportRun));
+        db->Execute("delete from u");
+        dao::flushAllWrites();
+        ourImport = std::min(ourImport, bench::timeMs(ourImportRun));
+    }
     bench::report("bulk.import", ourImport, rawImport);
     db.reset();
 
@@ -107,12 +123,9 @@ int main(int argc, char** argv) {
     sqlite3_close(raw);
     const QString ourDb = dir.filePath("verify-ours.sqlite");
     const QString rawDb = dir.filePath("verify-raw.sqlite");
-    QFile::copy(path, ourDb);
-    QFile::copy(path, rawDb);
-    sqlite3* rv = nullptr;
-    sqlite3_open(rawDb.toUtf8().constData(), &rv);
-    bench::stepAll(rv, "SELECT * FROM v");
-    const double rawVerify = bench::timeMs([&] {
+    auto rawVerifyRun = [&] {
+        sqlite3* rv = nullptr;
+        sqlite3_open(rawDb.toUtf8().constData(), &rv);
         std::vector<std::pair<long long, long long>> rowsRead;  // rowid, code
         std::unordered_map<long long, int> ahead;
         long long highest = 0;
@@ -134,17 +147,29 @@ int main(int argc, char** argv) {
         }
         sqlite3_finalize(up);
         bench::exec(rv, "COMMIT");
-    });
-    sqlite3_close(rv);
-    {
-        auto warm = dao::OpenDatabase(ourDb);
-        warm->OpenRecordset("select count(*) from v");
-    }
-    const double ourVerify = bench::timeMs([&] {
+        sqlite3_close(rv);
+    };
+    auto ourVerifyRun = [&] {
         const auto r = bulk::VerifyTool(ourDb, "select * from v", bulk::noProgress()).run("code", true);
         dao::flushAllWrites();
         if (r.renumbered != rows / 10) std::abort();
-    });
+    };
+    // Each side works on a fresh copy of the table, read once beforehand so that both start warm.
+    auto fresh = [&](const QString& copy) {
+        QFile::remove(copy);
+        QFile::copy(path, copy);
+        sqlite3* w = nullptr;
+        sqlite3_open(copy.toUtf8().constData(), &w);
+        bench::stepAll(w, "SELECT * FROM v");
+        sqlite3_close(w);
+    };
+    double rawVerify = 1e300, ourVerify = 1e300;
+    for (int round = 0; round < kRounds; ++round) {
+        fresh(rawDb);
+        rawVerify = std::min(rawVerify, bench::timeMs(rawVerifyRun));
+        fresh(ourDb);
+        ourVerify = std::min(ourVerify, bench::timeMs(ourVerifyRun));
+    }
     bench::report("bulk.verify", ourVerify, rawVerify);
     return 0;
 }

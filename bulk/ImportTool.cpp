@@ -64,7 +64,11 @@ ImportResult ImportTool::readFrom(const QString& path) {
     progress_.setMaximum(reader->size());
 
     std::vector<int> types(static_cast<size_t>(n), 0);
-    for (int i = 0; i < n; ++i) types[size_t(i)] = fields.Item(i).Type();
+    std::vector<dao::Field> columns;
+    for (int i = 0; i < n; ++i) {
+        columns.push_back(fields.Item(i));
+        types[size_t(i)] = columns.back().Type();
+    }
 
     const FieldTextParser fast;
     qint64 done = 0;
@@ -92,7 +96,14 @@ ImportResult ImportTool::readFrom(const QString& path) {
             done += line.size();
             progress_.step(done);
             if (!building) continue;
-            if (prompts_.runStep([&] { fields.Item(i).setValue(TableTextFormat::lineValue(line, types[size_t(i)], &fast)); }) ==
+            dao::Field& field = columns[size_t(i)];
+            // Most values are taken at once; one the engine refuses goes to the operation error box.
+            try {
+                field.setValue(TableTextFormat::lineValue(line, types[size_t(i)], &fast));
+                continue;
+            } catch (const dao::Error&) {
+            }
+            if (prompts_.runStep([&] { field.setValue(TableTextFormat::lineValue(line, types[size_t(i)], &fast)); }) ==
                 common::StepResult::Aborted)
                 result.aborted = true;
         }
