@@ -55,7 +55,10 @@ ImportResult ImportTool::readFrom(const QString& path) {
     dao::Recordset& rs = *rs_;
     const dao::Fields fields = rs.Fields();
     const int n = fields.Count();
-    const QString header = reader->atEnd() ? QString() : reader->readLine();
+    // A first line of more than 80 bytes has 20 characters or more: refused without decoding it
+    // (a binary or huge file may have no line end for a long way).
+    const QString header =
+        reader->atEnd() || reader->nextLineBytes() > 80 ? QString() : reader->readLine();
     if (!TableTextFormat::acceptsHeader(header, n)) {
         result.rejected = true;
         prompts_.message(formatMessage(), platform::vbCritical | platform::vbOKOnly);

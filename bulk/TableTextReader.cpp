@@ -62,6 +62,12 @@ QString TableTextReader::readLine() {
     return utf8_ ? QString::fromUtf8(start, length) : fromWindows1252(start, length);
 }
 
+qint64 TableTextReader::nextLineBytes() const {
+    qint64 p = pos_;
+    while (p < size_ && data_[p] != '\r') ++p;
+    return p - pos_;
+}
+
 QString TableTextReader::fromWindows1252(const char* data, qsizetype size) {
     QString out(size, Qt::Uninitialized);
     QChar* o = out.data();

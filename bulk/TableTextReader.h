@@ -26,6 +26,8 @@ public:
     bool onlyEmptyLinesLeft() const { return pos_ >= tail_; }
     // The next line without its line end; 62 (input past end of file) at the end.
     QString readLine();
+    // The length in bytes of the next line, without reading it.
+    qint64 nextLineBytes() const;
     // Lines read so far (the number of the last line read, counting from 1).
     long long lineNumber() const { return lines_; }
 

@@ -152,7 +152,11 @@ TEST_F(TableTextFileTest, WrongHeadersAreRejectedWithTheFormatMessage) {
     write("largo.txt", "5               addb\r\n1\r\na\r\nb\r\nNull\r\n3\r\n");
     write("mayusculas.txt", "5              ADDB\r\n1\r\na\r\nb\r\nNull\r\n3\r\n");
     write("vacio.txt", "");
-    for (const char* file : {"cuatro.txt", "largo.txt", "mayusculas.txt", "vacio.txt"}) {
+    QByteArray binary(1 << 20, '\0');
+    for (int i = 0; i < binary.size(); ++i) binary[i] = char((i % 251) * 7 + (i % 13 == 0 ? 0 : 1));
+    binary.replace('\r', '\x01');
+    write("binario.bin", binary);
+    for (const char* file : {"cuatro.txt", "largo.txt", "mayusculas.txt", "vacio.txt", "binario.bin"}) {
         platform::PromptScript script;
         const auto r = importFrom("Cinco", file);
         EXPECT_TRUE(r.rejected) << file;
