@@ -359,7 +359,8 @@ void AdvanceViewForm::fillFieldLists() {
 // ---- data control events -------------------------------------------------------------------------
 
 void AdvanceViewForm::onReposition() {
-    defaultPointer();
+    // A tool re-querying the records keeps its hourglass until it ends.
+    if (!toolRunning_) defaultPointer();
     const QString source = datPrimaryRS->RecordSource();
     if (statusPanel1_->text() != source) {
         statusPanel1_->setText(source);

@@ -29,7 +29,7 @@ int runVerify(QStringList args, QString& printed) {
     tool.setReportRefused(true);
     const bulk::VerifyResult r = tool.run(args[2], true);
     dao::flushAllWrites();
-    if (prompts.refused()) throw *prompts.refused();
+    throwIfRefused(prompts);
     if (r.declined) {
         writeErr(asLines(bulk::VerifyTool::textFieldQuestion()) + QStringLiteral("\n(answer it with --yes)\n"));
         return kExitDeclined;
@@ -47,7 +47,8 @@ int runExport(QStringList args, QString& printed) {
     ConsoleProgress progress;
     OpenedSource opened = openSource(args[0], args[1]);
     const bulk::ExportResult r = bulk::ExportTool(opened.rs, progress, prompts).writeTo(args[2]);
-    finish(opened, prompts);
+    finish(opened);
+    throwIfRefused(prompts);
     if (r.declined) {
         writeErr(asLines(bulk::ExportTool::lineBreakQuestion(r.valuesWithLineBreaks)) +
                  QStringLiteral("\n(answer it with --yes); nothing was written\n"));
@@ -65,7 +66,8 @@ int runImport(QStringList args, QString& printed) {
     ConsoleProgress progress;
     OpenedSource opened = openSource(args[0], args[1]);
     const bulk::ImportResult r = bulk::ImportTool(opened.rs, progress, prompts).readFrom(args[2]);
-    finish(opened, prompts);
+    finish(opened);
+    throwIfRefused(prompts);
     // The format message and the cut-off record were written to stderr as they came.
     if (r.rejected) return kExitError;
     printed = QString::number(r.added);
