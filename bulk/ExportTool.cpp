@@ -68,21 +68,23 @@ ExportResult ExportTool::writeTo(const QString& path) {
 
     QString chunk;
     chunk.reserve(kChunkChars + 4096);
+    // The text is kept until it is written, so that Retry writes it again.
     auto flush = [&] {
         if (chunk.isEmpty()) return;
         const QByteArray bytes = chunk.toUtf8();
-        chunk.clear();
         if (file.write(bytes) != bytes.size()) fileError(file);
+        chunk.clear();
     };
     auto finish = [&](bool keep) {
         if (!keep) {
             file.cancelWriting();
             return;
         }
-        prompts_.runStep([&] {
-            flush();
-            if (!file.commit()) fileError(file);
-        });
+        if (prompts_.runStep([&] {
+                flush();
+                if (!file.commit()) fileError(file);
+            }) != common::StepResult::Done)
+            result.aborted = true;  // the file was not put in place
     };
 
     dao::Recordset& rs = *rs_;
