@@ -672,8 +672,22 @@ void AdvanceViewForm::DataSortR(std::shared_ptr<dao::Recordset>& datRecord, cons
     common::SortRecordset(datRecord, strCriteria);
 }
 
-dao::Variant AdvanceViewForm::GetLastID(std::shared_ptr<dao::Recordset>, long) {
-    return dao::Variant::fromLong(0);
+dao::Variant AdvanceViewForm::GetLastID(std::shared_ptr<dao::Recordset> theRecordSet, long lFieldIndex) {
+    // The copy is sorted; the caller's recordset stays as it is. Every failure gives 0.
+    const dao::Variant zero = dao::Variant::fromInteger(0);
+    try {
+        if (!theRecordSet) return zero;
+        const std::shared_ptr<dao::Recordset> unsorted = theRecordSet;
+        const QString name = theRecordSet->Fields().Item(int(lFieldIndex)).Name();
+        DataSortR(theRecordSet, QLatin1Char('[') + name + QLatin1Char(']'));
+        if (theRecordSet == unsorted) return zero;  // the sort failed and said so
+        if (theRecordSet->RecordCount() < 1) return zero;
+        theRecordSet->MoveLast();
+        const dao::Variant v = theRecordSet->Fields().Item(int(lFieldIndex)).Value();
+        return v.isNull() ? zero : v;
+    } catch (const dao::Error&) {
+        return zero;
+    }
 }
 
 void AdvanceViewForm::SelectThisRecordOnly() { commands_->SelectThisRecordOnly(); }

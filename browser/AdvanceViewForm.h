@@ -55,7 +55,8 @@ public:
     // Re-opens the recordset ordered by the sort expression and hands the new one back; a failure is
     // reported and leaves the reference as it was.
     void DataSortR(std::shared_ptr<dao::Recordset>& datRecord, const QString& strCriteria);
-    // The highest value of the field at lFieldIndex, or 0 (recordset commands are not built yet).
+    // The highest value of the field at lFieldIndex (the last one in ascending order), or 0 when there
+    // is none, it is Null, or anything fails. The caller's recordset is not moved.
     dao::Variant GetLastID(std::shared_ptr<dao::Recordset> theRecordSet, long lFieldIndex);
 
     // Loads the table: record source, search rows, field lists, remembered order, operator, automatic

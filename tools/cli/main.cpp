@@ -12,6 +12,7 @@
 #include "BulkCommands.h"
 #include "CliTool.h"
 #include "ReportFileCommand.h"
+#include "TextFileCommands.h"
 #include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
@@ -34,6 +35,9 @@ const char kUsage[] =
     "  tabulon-cli total FILE SOURCE FIELD\n"
     "  tabulon-cli operate FILE SOURCE FIELD OP VALUE [--on-error ignore]\n"
     "  tabulon-cli erase FILE SOURCE --yes\n"
+    "  tabulon-cli verify FILE SOURCE FIELD [--yes] [--on-error ignore]\n"
+    "  tabulon-cli export FILE SOURCE OUT.txt [--yes] [--on-error ignore]\n"
+    "  tabulon-cli import FILE TABLE IN.txt [--on-error ignore]\n"
     "  tabulon-cli --help\n";
 
 const char kHelp[] =
@@ -78,6 +82,18 @@ const char kHelp[] =
     "  A step the engine refuses ends replace and operate with its error (exit 1); with\n"
     "  --on-error ignore the record is left as it was, the error is written to stderr, and the\n"
     "  command goes on. Records written before an error stay written.\n"
+    "  verify FILE SOURCE FIELD [--yes]\n"
+    "                      makes FIELD unique over SOURCE: all but the last record of each group of\n"
+    "                      equal values get new values above the highest; prints how many. On a text\n"
+    "                      field it asks first: without --yes the question goes to stderr, exit 2.\n"
+    "  export FILE SOURCE OUT.txt [--yes]\n"
+    "                      the records of SOURCE to a table text file; prints how many. Values with a\n"
+    "                      line break are asked about: without --yes nothing is written, exit 2.\n"
+    "  import FILE TABLE IN.txt\n"
+    "                      appends the records of a table text file to TABLE; prints how many. A\n"
+    "                      header that does not fit TABLE: the format message on stderr, exit 1.\n"
+    "  A step the engine refuses ends verify, export and import with its error (exit 1); with\n"
+    "  --on-error ignore it is written to stderr and the command goes on.\n"
     "\n"
     "Values are written in their text form under the system locale (decimal separator, short date\n"
     "form); yes/no as True/False; Null as an empty value; binary values as 0x + hex digits. So that\n"
@@ -269,6 +285,12 @@ int run(QStringList args, Output& out) {
     }
     if (cli::isBulkCommand(command))
         return cli::runBulkCommand(command, args, [&out](const QString& line) { out.line(line); });
+    if (cli::isTextFileCommand(command)) {
+        QString printed;
+        const int code = cli::runTextFileCommand(command, args, printed);
+        if (!printed.isEmpty()) out.line(printed);
+        return code;
+    }
     throw UsageError{"unknown command \"" + command + "\""};
 }
 
