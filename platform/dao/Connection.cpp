@@ -192,7 +192,7 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
                 copy->path = tmpPath;
                 {
                     auto pause = pauseBackgroundWork();
-                    jet::convertToSqlite(fi.filePath(), tmpPath);
+                    copy->damaged = jet::convertToSqlite(fi.filePath(), tmpPath);
                 }
                 Registry::get().keepJetCopy(key, copy);
             }

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "JetReader.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -28,6 +30,7 @@ struct FileState {
 // A temporary SQLite copy of a Jet file, shared by the connections that read it.
 struct JetCopy {
     QString path;
+    QList<jet::DamagedTable> damaged;  // tables that could not be read whole
     ~JetCopy();
 };
 

@@ -195,6 +195,8 @@ std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
     TranslatedSql ts = translateJetSql(jet);
     bool hasRowid = false;
     const QString table = ts.singleTable ? findTable(*conn, ts.table, &hasRowid) : QString();
+    // A damaged table of a Jet file is an error, not the records that happened to be readable.
+    if (conn->jetCopy && !table.isEmpty()) jet::checkTableReadable(conn->jetCopy->damaged, conn->path, table);
     if (!table.isEmpty() && !ts.whereClause.isEmpty()) ts = translateJetSql(jet, columnTypes(*conn, table));
     r->jetWithoutOrder = ts.jetWithoutOrder;
     if (!table.isEmpty() && hasRowid && type != dbOpenSnapshot) {

@@ -165,4 +165,26 @@ TEST_F(CliTest, EngineErrorsAndUsage) {
     EXPECT_TRUE(r.out.contains("\\t")) << r.out.toStdString();
 }
 
+TEST_F(CliTest, DamagedJetFilesAreErrorsNotEmptyAnswers) {
+    const QString catalogGone = testutil::overwrittenJetCopy(dir_, "weirdObjectNames.mdb", 10, 29);
+    CliRun r = runCli({"tables", catalogGone});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.startsWith("error 3343: The database '" + catalogGone + "' is damaged"))
+        << r.err.toStdString();
+
+    const QString cut = testutil::truncatedJetCopy(dir_, "test2V2003.mdb", 100000);
+    r = runCli({"tables", cut});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith("MSP_PROJECTS\n"));
+    for (const QStringList& args :
+         {QStringList{"query", cut, "MSP_PROJECTS"}, QStringList{"columns", cut, "MSP_PROJECTS"}}) {
+        r = runCli(args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "error 3343: Table 'MSP_PROJECTS' of '" + cut +
+                             "' is damaged: 0 of its 1 records could be read.\n");
+    }
+}
+
 }  // namespace

@@ -206,6 +206,20 @@ TEST_F(Form1Test, FileTheEngineRefusesIsReportedWithNumberAndDescription) {
     EXPECT_EQ(tables(f)->count(), 3);
 }
 
+TEST_F(Form1Test, DamagedJetFileIsReportedInsteadOfAnEmptyList) {
+    const QString damaged = testutil::overwrittenJetCopy(dir_, "test2V2003.mdb", 10, 29);
+    Form1 f;
+    PromptScript script;
+    path(f)->setText(damaged);
+    click(f, "OpenDatabaseBtn");
+    ASSERT_EQ(script.count(), 1);
+    EXPECT_TRUE(script.last().text.startsWith("3343: ")) << script.last().text.toStdString();
+    EXPECT_TRUE(script.last().text.contains(damaged));
+    EXPECT_TRUE(script.last().text.contains("damaged"));
+    EXPECT_EQ(script.last().icon, vbCritical);
+    expectNoDatabase(f);
+}
+
 TEST_F(Form1Test, LastOpenedIsWrittenOnCloseAndOfferedAtTheNextStart) {
     {
         Form1 f;
