@@ -311,6 +311,7 @@ void AdvanceViewForm::LoadDatabase() {
             datPrimaryRS->setRecordSource(before);
         }
     }
+    tableLoaded_ = true;
 }
 
 void AdvanceViewForm::fillFieldLists() {
@@ -424,15 +425,15 @@ void AdvanceViewForm::unload() {
     if (unloaded_) return;
     unloaded_ = true;
     try {
-        if (!DB_SELECTED_TABLE.isEmpty()) {
+        if (tableLoaded_ && !DB_SELECTED_TABLE.isEmpty()) {
             TableSettings s;
             s.orderByBox = OrderByBox->currentIndex();
             s.operatorCombo = OperatorCombo->currentIndex();
             s.fastSearch = FastSearchChk->isChecked() ? 1 : 0;
             s.lastQuery = statusPanel1_->text();
             writeTableSettings(DB_SELECTED_TABLE, s);
+            SaveColumnsWidth();
         }
-        SaveColumnsWidth();
     } catch (...) {
         // Closing never reports anything.
     }

@@ -4,7 +4,7 @@
 // with the search rows and options on the left, the bottom bar with the slide-up menu panels, and the
 // status bar showing the current SQL text. The opener assigns DB_DATABASEFILE, DB_SELECTED_RECORDS and
 // DB_SELECTED_TABLE, then shows the window modally; the table is loaded when the window is first shown.
-// Each window serves one table; its settings are written when it closes.
+// Each window serves one table; its settings are written when it closes (only when the table loaded).
 
 #include <QDialog>
 #include <QString>
@@ -141,6 +141,9 @@ private:
     QStringList fieldNames_;
     std::vector<int> fieldTypes_;
     bool loaded_ = false;
+    // The table's load ran to its end; a window whose load failed or was abandoned shows defaults,
+    // and closing it must not write them over the table's remembered settings.
+    bool tableLoaded_ = false;
     bool unloaded_ = false;
 };
 

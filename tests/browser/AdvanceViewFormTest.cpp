@@ -364,6 +364,41 @@ TEST_F(AdvanceViewFormTest, LoadStepFailureOffersAbortRetryIgnore) {
     EXPECT_EQ(prompts_.count(), 2);
 }
 
+TEST_F(AdvanceViewFormTest, AFailedOrAbandonedLoadKeepsTheTablesSettings) {
+    // One data page of Table1 overwritten: opening it is an error naming the table.
+    const QString damaged = testutil::overwrittenJetCopy(dir_, "testIndexCodesV1997.mdb", 48, 48);
+    const QStringList keys = {"OrderByBox", "OperatorCombo", "FastSearch", "LastQuery"};
+    const QStringList stored = {"1", "2", "0", "select * from Table1 where [name] like 'b*'"};
+    for (int i = 0; i < keys.size(); ++i) SaveSetting("Tabulon", "Table1", keys[i], stored[i]);
+    SaveSetting("Tabulon", "Settings", "Table1ColWidth0", "2222");
+
+    for (int answer : {vbIgnore, vbAbort}) {
+        prompts_.answer(answer);
+        auto f = open("Table1", damaged);
+        ASSERT_EQ(prompts_.count(), 1);
+        EXPECT_EQ(prompts_.last().buttons, vbAbortRetryIgnore);
+        EXPECT_TRUE(prompts_.last().text.contains("Table 'Table1'")) << prompts_.last().text.toStdString();
+        EXPECT_TRUE(prompts_.last().text.contains("165 of its 275 records"))
+            << prompts_.last().text.toStdString();
+        QTest::mouseClick(get<QPushButton>(*f, "cmdClose"), Qt::LeftButton);
+        f.reset();
+        for (int i = 0; i < keys.size(); ++i)
+            EXPECT_EQ(GetSetting("Tabulon", "Table1", keys[i]), stored[i]) << keys[i].toStdString();
+        EXPECT_EQ(GetSetting("Tabulon", "Settings", "Table1ColWidth0"), "2222");
+        prompts_.clear();
+    }
+
+    // A table of the same file that loads writes its settings as usual.
+    {
+        auto f = open("Table2", damaged);
+        EXPECT_EQ(prompts_.count(), 0);
+        EXPECT_EQ(count(*f), 9);
+        combo(*f, "OperatorCombo")->setCurrentIndex(3);
+        QTest::mouseClick(get<QPushButton>(*f, "cmdClose"), Qt::LeftButton);
+    }
+    EXPECT_EQ(GetSetting("Tabulon", "Table2", "OperatorCombo"), "3");
+}
+
 TEST_F(AdvanceViewFormTest, OneFieldTableAndEmptyTable) {
     auto db = dao::OpenDatabase(db_);
     db->Execute("create table Solo (Nombre text(10))");
