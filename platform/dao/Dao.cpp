@@ -590,6 +590,34 @@ std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int ty
     return std::shared_ptr<Recordset>(new Recordset(openImpl(conn_, source, type)));
 }
 
+std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int type,
+                                                   const std::atomic<bool>& cancel) {
+    if (!conn_) raise(err::ObjectClosed);
+    // The connection's lock is held for the whole open, so the handler watches its statements only.
+    Lock lock(conn_->mu);
+    auto cancelled = [&] {
+        raise(err::Cancelled,
+              QStringLiteral("The records of '%1' were abandoned before they were all read.").arg(source));
+    };
+    if (cancel.load()) cancelled();
+    struct ProgressWatch {
+        sqlite3* db;
+        ProgressWatch(sqlite3* d, const std::atomic<bool>* flag) : db(d) {
+            // Every thousand virtual machine steps: cheap beside the work, prompt for a person.
+            sqlite3_progress_handler(
+                db, 1000, [](void* p) { return static_cast<const std::atomic<bool>*>(p)->load() ? 1 : 0; },
+                const_cast<std::atomic<bool>*>(flag));
+        }
+        ~ProgressWatch() { sqlite3_progress_handler(db, 0, nullptr, nullptr); }
+    } watch(conn_->db, &cancel);
+    try {
+        return std::shared_ptr<Recordset>(new Recordset(openImpl(conn_, source, type)));
+    } catch (const Error&) {
+        if (cancel.load()) cancelled();
+        throw;
+    }
+}
+
 long long Database::Execute(const QString& sql) {
     if (!conn_) raise(err::ObjectClosed);
     Lock lock(conn_->mu);
