@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Conversions.h"
@@ -74,6 +75,9 @@ struct Pattern {
     // "*literal*" patterns, the usual search, go through a plain substring search.
     bool containsOnly = false;
     std::u32string literal;
+    // The same literal when it is all ASCII (folded), for a search on the text's own bytes.
+    std::string asciiLiteral;
+    bool asciiOnly = false;
 };
 
 Pattern compile(const std::u32string& p) {
@@ -141,6 +145,11 @@ Pattern compile(const std::u32string& p) {
         if (lit) {
             pat.containsOnly = true;
             for (size_t k = 1; k + 1 < el.size(); ++k) pat.literal.push_back(el[k].ch);
+            pat.asciiOnly = !pat.literal.empty();
+            for (char32_t c : pat.literal) {
+                if (c >= 128) pat.asciiOnly = false;
+                pat.asciiLiteral.push_back(char(c));
+            }
         }
     }
     return pat;
@@ -192,6 +201,49 @@ void foldInPlace(std::u32string& s) {
     for (auto& c : s) c = foldCase(c);
 }
 
+// The UTF-8 forms of the non-ASCII characters whose case folding is ASCII (the Kelvin sign, the long
+// s): the only ones through which an ASCII literal can match text that does not hold it byte for byte.
+const std::vector<std::string>& foldingToAscii() {
+    static const std::vector<std::string> forms = [] {
+        std::vector<std::string> out;
+        for (char32_t c = 0x80; c < 0x110000; ++c) {
+            if (c >= 0xD800 && c < 0xE000) continue;
+            if (QChar::toCaseFolded(c) >= 128) continue;
+            const QByteArray utf8 = QString::fromUcs4(&c, 1).toUtf8();
+            out.emplace_back(utf8.constData(), size_t(utf8.size()));
+        }
+        return out;
+    }();
+    return forms;
+}
+
+// "*literal*" with an ASCII literal, on the text's bytes: 1 match, 0 no match, -1 when only the
+// full decoding can tell (the text holds a character that folds to ASCII).
+int asciiContains(const std::string& lit, const unsigned char* t, int n) {
+    const int m = int(lit.size());
+    bool ascii = true;
+    for (int i = 0; i < n; ++i) {
+        unsigned char c = t[i];
+        if (c & 0x80) {
+            ascii = false;
+            continue;
+        }
+        if (i + m > n) continue;
+        int k = 0;
+        for (; k < m; ++k) {
+            unsigned char x = t[i + k];
+            if (x >= 'A' && x <= 'Z') x += 32;
+            if (x != static_cast<unsigned char>(lit[size_t(k)])) break;
+        }
+        if (k == m) return 1;
+    }
+    if (ascii) return 0;
+    const std::string_view text(reinterpret_cast<const char*>(t), size_t(n));
+    for (const std::string& form : foldingToAscii())
+        if (text.find(form) != std::string_view::npos) return -1;
+    return 0;
+}
+
 void likeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
         sqlite3_result_null(ctx);
@@ -212,8 +264,18 @@ void likeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
             return;
         }
     }
+    const unsigned char* text = sqlite3_value_text(argv[1]);
+    const int bytes = sqlite3_value_bytes(argv[1]);
+    if (pat->asciiOnly) {
+        // The usual search, typed letters and digits: no decoding for the text.
+        const int found = asciiContains(pat->asciiLiteral, text, bytes);
+        if (found >= 0) {
+            sqlite3_result_int(ctx, found);
+            return;
+        }
+    }
     thread_local std::u32string s;
-    decodeUtf8(sqlite3_value_text(argv[1]), sqlite3_value_bytes(argv[1]), s);
+    decodeUtf8(text, bytes, s);
     foldInPlace(s);
     sqlite3_result_int(ctx, matchFolded(*pat, s) ? 1 : 0);
 }
