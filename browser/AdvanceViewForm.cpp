@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -10,10 +11,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <functional>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "BrowserSettings.h"
@@ -531,6 +535,24 @@ bool AdvanceViewForm::showRecordSource(const QString& source, bool ordered, cons
     return true;
 }
 
+std::vector<SearchRow> AdvanceViewForm::currentSearchRows() const {
+    std::vector<SearchRow> rows;
+    for (int i = 0; i < searchRows_->rowCount(); ++i) {
+        const int k = searchRows_->select(i)->currentIndex();
+        SearchRow row;
+        row.field = searchRows_->select(i)->currentText();
+        row.fieldType = k >= 0 && k < int(fieldTypes_.size()) ? fieldTypes_[k] : 0;
+        row.value = searchRows_->box(i)->text();
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void AdvanceViewForm::reportInStatusBar(const QString& what, const dao::Error& e) {
+    StatusBar->showMessage(what + QLatin1Char(' ') + e.description() + QStringLiteral(" - ") +
+                           QString::number(e.number()));
+}
+
 void AdvanceViewForm::SearchRecords() {
     if (DB_DATABASEFILE.isEmpty()) return;
     WaitCursor busy(this);
@@ -542,19 +564,10 @@ void AdvanceViewForm::SearchRecords() {
         return;
     }
 
-    std::vector<SearchRow> rows;
-    for (int i = 0; i < searchRows_->rowCount(); ++i) {
-        const int k = searchRows_->select(i)->currentIndex();
-        SearchRow row;
-        row.field = searchRows_->select(i)->currentText();
-        row.fieldType = k >= 0 && k < int(fieldTypes_.size()) ? fieldTypes_[k] : 0;
-        row.value = searchRows_->box(i)->text();
-        rows.push_back(row);
-    }
     const QString what = QStringLiteral("The search could not be done:");
     QString where;
     try {
-        where = searchWhere(op, rows);
+        where = searchWhere(op, currentSearchRows());
     } catch (const dao::Error& e) {
         reportRejected(what, e);
         return;
@@ -584,7 +597,93 @@ void AdvanceViewForm::SearchRecords() {
 }
 
 void AdvanceViewForm::onSearchBoxChanged() {
-    if (FastSearchChk->isChecked()) SearchRecords();
+    if (!FastSearchChk->isChecked()) return;
+    autoSearchDue_ = true;
+    if (autoSearching_) {
+        // Called again from the wait below: the running search gives way to the newer text.
+        if (autoSearchCancel_) autoSearchCancel_->store(true);
+        return;
+    }
+    // Every change searches, but keystrokes that arrive while a search runs merge into the next one.
+    autoSearching_ = true;
+    const QPointer<AdvanceViewForm> self(this);
+    while (self && autoSearchDue_ && !unloaded_) {
+        autoSearchDue_ = false;
+        runAutoSearch();
+    }
+    if (self) autoSearching_ = false;
+}
+
+void AdvanceViewForm::runAutoSearch() {
+    const QString op = OperatorCombo->currentText();
+    const auto db = datPrimaryRS->Database();
+    if (DB_DATABASEFILE.isEmpty() || op.isEmpty() || !db) {
+        // Nothing to run in the background: the Search button's own path says what is missing.
+        SearchRecords();
+        return;
+    }
+    const QString what = QStringLiteral("The search could not be done:");
+    QString where;
+    try {
+        where = searchWhere(op, currentSearchRows());
+    } catch (const dao::Error& e) {
+        reportInStatusBar(what, e);
+        return;
+    }
+
+    // The same records, in the same order, as the Search button shows (see SearchRecords), opened
+    // in one query on the worker.
+    const QString base = baseSql();
+    const QString table = sqlName(DB_SELECTED_TABLE);
+    const QString sort = sortField();
+    const QString orderBy = !sort.isEmpty() && fieldNames_.contains(sort, Qt::CaseInsensitive)
+                                ? QStringLiteral(" order by ") + sortExpression(sort)
+                                : QString();
+    struct Outcome {
+        QString source;
+        std::shared_ptr<dao::Recordset> records;
+        std::optional<dao::Error> error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    autoSearchCancel_ = cancel;
+
+    QEventLoop wait;
+    std::thread worker([=, &wait] {
+        try {
+            QString source = where.isEmpty() ? base : base + QStringLiteral(" where ") + where;
+            if (!where.isEmpty()) {
+                // Only an empty table stops the search here; asking for one record tells.
+                bool empty = false;
+                try {
+                    empty = db->OpenRecordset(QStringLiteral("select top 1 * from ") + table, 0, *cancel)
+                                ->RecordCount() <= 0;
+                } catch (const dao::Error& e) {
+                    if (e.number() == dao::err::Cancelled) throw;
+                }
+                if (empty) source = base;
+            }
+            outcome->records = db->OpenRecordset(source + orderBy, dao::dbOpenDynaset, *cancel);
+            outcome->source = source;
+        } catch (const dao::Error& e) {
+            outcome->error = e;
+        }
+        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    // Keystrokes keep coming in meanwhile (onSearchBoxChanged above), and the window keeps painting.
+    wait.exec();
+    worker.join();
+    autoSearchCancel_.reset();
+
+    // A newer text searches next; a closed window shows nothing more.
+    if (autoSearchDue_ || unloaded_) return;
+    if (outcome->error) {
+        if (outcome->error->number() != dao::err::Cancelled) reportInStatusBar(what, *outcome->error);
+        return;
+    }
+    StatusBar->clearMessage();
+    datPrimaryRS->setRecordSource(outcome->source);
+    datPrimaryRS->setRecordset(outcome->records);
 }
 
 void AdvanceViewForm::onClear(int row) {

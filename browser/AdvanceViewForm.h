@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -37,6 +38,7 @@ namespace browser {
 
 class MenuPanels;
 class SearchRowArea;
+struct SearchRow;
 
 class AdvanceViewForm : public QDialog {
     Q_OBJECT
@@ -98,6 +100,12 @@ private:
     void onReposition();
     void onDataError(int number, const QString& description, bool* handled);
     void onSearchBoxChanged();
+    // One automatic search for the boxes as they are now, run on a worker thread while the window
+    // goes on taking keystrokes; a newer keystroke abandons it.
+    void runAutoSearch();
+    std::vector<SearchRow> currentSearchRows() const;
+    // A value the automatic search cannot take, told in the status bar (no box while typing).
+    void reportInStatusBar(const QString& what, const dao::Error& e);
     void onClear(int row);
     void onOrderBySelected(int index);
     void showRange();
@@ -145,6 +153,11 @@ private:
     // and closing it must not write them over the table's remembered settings.
     bool tableLoaded_ = false;
     bool unloaded_ = false;
+    // Automatic search: one runs at a time; a keystroke meanwhile marks it due again and raises the
+    // running one's cancel flag.
+    bool autoSearching_ = false;
+    bool autoSearchDue_ = false;
+    std::shared_ptr<std::atomic<bool>> autoSearchCancel_;
 };
 
 }  // namespace browser

@@ -68,6 +68,9 @@ protected:
     }
     static QComboBox* combo(QWidget& w, const char* name) { return get<QComboBox>(w, name); }
     static QString source(AdvanceViewForm& f) { return f.dataControl()->RecordSource(); }
+    static QString statusMessage(AdvanceViewForm& f) {
+        return get<QStatusBar>(f, "StatusBar")->currentMessage();
+    }
     static long long count(AdvanceViewForm& f) { return f.dataControl()->Recordset()->RecordCount(); }
     // The value of field `field` of the record at `row`, as the grid shows it.
     static QString cell(AdvanceViewForm& f, int row, int field) {
@@ -248,14 +251,21 @@ TEST_F(AdvanceViewFormTest, RejectedSearchesAreExplainedAndKeepThePreviousRecord
     const auto records = f->dataControl()->Recordset();
     ASSERT_EQ(count(*f), 1);
 
-    // A number beyond any field's range.
+    // A number beyond any field's range: typed with Auto Search on, the status bar tells; the Search
+    // button tells in a box.
     box(*f, 2)->setText("1e999");
+    EXPECT_EQ(prompts_.count(), 0);
+    EXPECT_TRUE(statusMessage(*f).contains("Overflow")) << statusMessage(*f).toStdString();
+    EXPECT_EQ(source(*f), before);
+    EXPECT_EQ(f->dataControl()->Recordset(), records);
+    QTest::mouseClick(get<QPushButton>(*f, "SearchBtn"), Qt::LeftButton);
     ASSERT_EQ(prompts_.count(), 1);
     EXPECT_EQ(prompts_.last().icon, vbExclamation);
     EXPECT_TRUE(prompts_.last().text.contains("Overflow")) << prompts_.last().text.toStdString();
     EXPECT_EQ(source(*f), before);
     EXPECT_EQ(f->dataControl()->Recordset(), records);
     box(*f, 2)->clear();
+    EXPECT_EQ(statusMessage(*f), "");
 
     // The table went away behind the browser's back: search, range and show all all say so.
     {
@@ -278,18 +288,56 @@ TEST_F(AdvanceViewFormTest, RejectedSearchesAreExplainedAndKeepThePreviousRecord
 }
 
 // The engine rejects a date compared with a text that is no date (3464): the user is told and the
-// previous records stay.
+// previous records stay. While typing with Auto Search on, the status bar tells and every typed
+// character stays; the Search button tells in a box.
 TEST_F(AdvanceViewFormTest, DateComparedWithTextIsRejected) {
     auto f = open("Clientes");
     QTest::keyClicks(box(*f, 1), "Ana");
     const QString before = source(*f);
     combo(*f, "OperatorCombo")->setCurrentIndex(1);
+    box(*f, 1)->clear();
+    const QString all = source(*f);
+    QTest::keyClicks(box(*f, 4), "2020-01-0");
+    EXPECT_EQ(box(*f, 4)->text(), "2020-01-0");
+    EXPECT_EQ(prompts_.count(), 0);
+    EXPECT_TRUE(statusMessage(*f).contains("3464")) << statusMessage(*f).toStdString();
+    EXPECT_EQ(source(*f), all);
+    EXPECT_EQ(f->statusText(), all);
+    EXPECT_EQ(count(*f), 4);
+
+    QTest::keyClicks(box(*f, 4), "2");
+    EXPECT_EQ(box(*f, 4)->text(), "2020-01-02");
+    EXPECT_EQ(source(*f), "select * from Clientes where [Alta] = '2020-01-02'");
+    EXPECT_EQ(count(*f), 1);
+    EXPECT_EQ(statusMessage(*f), "");
+
+    box(*f, 4)->clear();
     box(*f, 4)->setText("Ana");
-    ASSERT_GE(prompts_.count(), 1);
+    EXPECT_EQ(prompts_.count(), 0);
+    QTest::mouseClick(get<QPushButton>(*f, "SearchBtn"), Qt::LeftButton);
+    ASSERT_EQ(prompts_.count(), 1);
     EXPECT_EQ(prompts_.last().icon, vbExclamation);
     EXPECT_TRUE(prompts_.last().text.contains("3464")) << prompts_.last().text.toStdString();
-    EXPECT_EQ(source(*f), before);
-    EXPECT_EQ(f->statusText(), before);
+    EXPECT_EQ(source(*f), all);
+    EXPECT_NE(source(*f), before);
+}
+
+// Keystrokes that queue up while a search runs are merged into one search for the newest text, and
+// that search gives what searching after every keystroke would.
+TEST_F(AdvanceViewFormTest, QueuedKeystrokesMergeIntoOneSearchForTheNewestText) {
+    auto f = open("Clientes");
+    int installed = 0;
+    QObject::connect(f->dataControl(), &DataControl::recordsetChanged, [&] { ++installed; });
+    for (QChar c : QString("o'bri")) {
+        QCoreApplication::postEvent(box(*f, 1), new QKeyEvent(QEvent::KeyPress, 0, Qt::NoModifier, c));
+        QCoreApplication::postEvent(box(*f, 1), new QKeyEvent(QEvent::KeyRelease, 0, Qt::NoModifier, c));
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(box(*f, 1)->text(), "o'bri");
+    EXPECT_EQ(source(*f), "select * from Clientes where [Nombre] like '*o''bri*'");
+    EXPECT_EQ(count(*f), 1);
+    EXPECT_EQ(installed, 1);
+    EXPECT_EQ(prompts_.count(), 0);
 }
 
 TEST_F(AdvanceViewFormTest, RangesShowAllAndOrdering) {
