@@ -105,10 +105,33 @@ AdvanceViewForm::AdvanceViewForm(QWidget* parent) : QDialog(parent) {
         b->setAutoDefault(false);
         b->setDefault(false);
     }
+    setMinimumSize(minimumClientSize());
     resize(twipsToPixelsX(kClientWidth), twipsToPixelsY(kClientHeight));
 }
 
 AdvanceViewForm::~AdvanceViewForm() = default;
+
+QSize AdvanceViewForm::minimumClientSize() const {
+    // Tall enough for the search panel's lowest control above the status bar, and for the tallest
+    // menu panel above the bar; wide enough for the bar's rightmost button and the widest panel.
+    const int margin = twipsToPixelsY(60);
+    int height = 0;
+    for (const QWidget* w : SearchPanel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        height = std::max(height, SearchPanel->y() + w->geometry().bottom() + 1);
+    int width = 0;
+    for (const QWidget* w : ControlPanel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        width = std::max(width, ControlPanel->x() + w->geometry().right() + 1);
+    int tallestPanel = 0;
+    for (int i = 0; i < MenuPanels::PanelCount; ++i) {
+        const QWidget* p = findChild<QWidget*>(QStringLiteral("MenuPanel(%1)").arg(i));
+        if (!p) continue;
+        tallestPanel = std::max(tallestPanel, p->height());
+        width = std::max(width, twipsToPixelsX(MenuPanels::PanelLeftTwips) + p->width());
+    }
+    const int statusBar = twipsToPixelsY(kStatusBarHeight);
+    height = std::max(height + margin, tallestPanel + ControlPanel->height() + margin) + statusBar;
+    return {width + twipsToPixelsX(60), height};
+}
 
 // ---- controls ------------------------------------------------------------------------------------
 

@@ -95,6 +95,8 @@ private:
     void loadStep();
     void fillFieldLists();
     void layoutOnResize();
+    // The smallest size at which every control can still be reached.
+    QSize minimumClientSize() const;
     void unload();
 
     void onReposition();

@@ -482,6 +482,36 @@ TEST_F(AdvanceViewFormTest, NavigationAndResize) {
     EXPECT_GE(grid->width(), 0);
 }
 
+// Shrunk as far as it goes, every control can still be reached: nothing under the status bar or
+// outside the window, and the tallest menu panel still fits above the bar.
+TEST_F(AdvanceViewFormTest, ShrunkToItsMinimumEveryControlStaysReachable) {
+    auto f = open("Clientes");
+    f->resize(400, 300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f->size(), f->minimumSize());
+    EXPECT_GT(f->width(), 400);
+    EXPECT_GT(f->height(), 300);
+    const QRect statusBar = get(*f, "StatusBar")->geometry();
+    EXPECT_EQ(statusBar.bottom(), f->rect().bottom());
+    for (const char* name :
+         {"SSPanel2", "OrderByBox", "OperatorCombo", "FastSearchChk", "SearchBtn", "SelectAllRecordsBtn",
+          "SaveBtn", "ImportBtn", "ManageTab", "MoveFirstBtn", "MoveLastBtn", "cmdClose", "grdDataGrid"}) {
+        QWidget* w = get(*f, name);
+        const QRect r(w->mapTo(f.get(), QPoint(0, 0)), w->size());
+        EXPECT_TRUE(f->rect().contains(r)) << name;
+        EXPECT_FALSE(r.intersects(statusBar)) << name;
+        EXPECT_GT(r.height(), 0) << name;
+    }
+    const int barTop = get(*f, "ControlPanel")->y();
+    for (int i = 0; i < browser::MenuPanels::PanelCount; ++i) {
+        QWidget* p = get(*f, QString("MenuPanel(%1)").arg(i));
+        EXPECT_GE(barTop - p->height(), 0) << i;
+        EXPECT_LE(p->x() + p->width(), f->width()) << i;
+    }
+    QTest::mouseClick(get<QPushButton>(*f, "cmdClose"), Qt::LeftButton);
+    EXPECT_FALSE(f->isVisible());
+}
+
 TEST_F(AdvanceViewFormTest, PanelsOpenAndCloseByTimerAndGridClick) {
     auto f = open("Clientes");
     browser::MenuPanels* panels = f->menuPanels();
