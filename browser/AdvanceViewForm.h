@@ -13,6 +13,9 @@
 #include <memory>
 #include <vector>
 
+#include "PanelControls.h"
+#include "ToolCommands.h"
+#include "common/WorkingDisplay.h"
 #include "platform/dao/Variant.h"
 
 class QCheckBox;
@@ -79,6 +82,16 @@ public:
     MenuPanels* menuPanels() const { return panels_; }
     // The text of StatusBar panel 1: the record source last seen by the reposition handler.
     QString statusText() const;
+    // Writes StatusBar panel 1; the reposition handler puts the record source back on the next change.
+    void setStatusText(const QString& text);
+
+    // For the tool commands: the panels' controls, the working display and the grid.
+    const PanelControls& controls() const { return controls_; }
+    common::WorkingWidgets workingWidgets() const;
+    platform::DataGrid* grid() const { return grdDataGrid; }
+    // Runs a tool command unless one is running already (a tool lets events through while it works).
+    void runTool(ToolRun run);
+    bool toolRunning() const { return toolRunning_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -92,6 +105,7 @@ private:
     void buildControls();
     void buildSearchPanel();
     void buildControlPanel();
+    void wireToolCommands();
     void loadStep();
     void fillFieldLists();
     void layoutOnResize();
@@ -146,6 +160,8 @@ private:
     QFrame* WorkingPanel;
     QMenu* MenuOptions;
     MenuPanels* panels_ = nullptr;
+    PanelControls controls_;
+    bool toolRunning_ = false;
 
     // The table's fields as loaded: names in field order and their engine type codes.
     QStringList fieldNames_;

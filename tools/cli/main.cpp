@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "CliTool.h"
 #include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
@@ -353,6 +354,10 @@ int main(int argc, char** argv) {
     try {
         code = run(QCoreApplication::arguments().mid(1), out);
     } catch (const UsageError& e) {
+        writeErr("tabulon-cli: " + e.message + "\n" + QString::fromLatin1(kUsage) +
+                 "Run tabulon-cli --help for details.\n");
+        return kExitUsage;
+    } catch (const cli::CliUsageError& e) {
         writeErr("tabulon-cli: " + e.message + "\n" + QString::fromLatin1(kUsage) +
                  "Run tabulon-cli --help for details.\n");
         return kExitUsage;
