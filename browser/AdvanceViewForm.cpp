@@ -664,12 +664,17 @@ void AdvanceViewForm::onSearchBoxChanged() {
 void AdvanceViewForm::runAutoSearch() {
     const QString op = OperatorCombo->currentText();
     const auto db = datPrimaryRS->Database();
-    if (DB_DATABASEFILE.isEmpty() || op.isEmpty() || !db) {
+    if (DB_DATABASEFILE.isEmpty() || op.isEmpty()) {
         // Nothing to run in the background: the Search button's own path says what is missing.
         SearchRecords();
         return;
     }
     const QString what = QStringLiteral("The search could not be done:");
+    if (!db) {
+        // The table never loaded (its load failed and was ignored).
+        reportInStatusBar(what, dao::Error(dao::err::ObjectClosed, dao::describe(dao::err::ObjectClosed)));
+        return;
+    }
     QString where;
     try {
         where = searchWhere(op, currentSearchRows());

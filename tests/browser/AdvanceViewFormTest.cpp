@@ -410,6 +410,12 @@ TEST_F(AdvanceViewFormTest, LoadStepFailureOffersAbortRetryIgnore) {
     QTest::mouseClick(get<QPushButton>(*f, "MoveFirstBtn"), Qt::LeftButton);
     QTest::mouseClick(get<QPushButton>(*f, "MoveLastBtn"), Qt::LeftButton);
     EXPECT_EQ(prompts_.count(), 2);
+    // Typing with Auto Search on a table that never loaded: told in the status bar, no box.
+    get<QCheckBox>(*f, "FastSearchChk")->setChecked(true);
+    QTest::keyClicks(box(*f, 0), "ab");
+    EXPECT_EQ(box(*f, 0)->text(), "ab");
+    EXPECT_EQ(prompts_.count(), 2);
+    EXPECT_TRUE(statusMessage(*f).endsWith(" - 3420")) << statusMessage(*f).toStdString();
 }
 
 TEST_F(AdvanceViewFormTest, AFailedOrAbandonedLoadKeepsTheTablesSettings) {
