@@ -61,6 +61,30 @@ void decodeUtf8(const unsigned char* s, int n, std::u32string& out) {
     }
 }
 
+// The non-ASCII characters whose case folding is ASCII (the Kelvin sign, the long s): the only ones
+// through which an ASCII literal can match text that does not hold it byte for byte. Their UTF-8
+// forms, and the ASCII letters they fold to.
+struct FoldingToAscii {
+    std::vector<std::string> forms;
+    std::string targets;
+};
+
+const FoldingToAscii& foldingToAscii() {
+    static const FoldingToAscii f = [] {
+        FoldingToAscii out;
+        for (char32_t c = 0x80; c < 0x110000; ++c) {
+            if (c >= 0xD800 && c < 0xE000) continue;
+            const char32_t folded = QChar::toCaseFolded(c);
+            if (folded >= 128) continue;
+            const QByteArray utf8 = QString::fromUcs4(&c, 1).toUtf8();
+            out.forms.emplace_back(utf8.constData(), size_t(utf8.size()));
+            out.targets.push_back(char(folded));
+        }
+        return out;
+    }();
+    return f;
+}
+
 // ---- LIKE --------------------------------------------------------------------------------------
 
 struct PatternElem {
@@ -78,6 +102,7 @@ struct Pattern {
     // The same literal when it is all ASCII (folded), for a search on the text's own bytes.
     std::string asciiLiteral;
     bool asciiOnly = false;
+    bool foldTargetInLiteral = false;  // a letter some non-ASCII character folds to
 };
 
 Pattern compile(const std::u32string& p) {
@@ -150,6 +175,8 @@ Pattern compile(const std::u32string& p) {
                 if (c >= 128) pat.asciiOnly = false;
                 pat.asciiLiteral.push_back(char(c));
             }
+            for (char c : pat.asciiLiteral)
+                if (foldingToAscii().targets.find(c) != std::string::npos) pat.foldTargetInLiteral = true;
         }
     }
     return pat;
@@ -201,35 +228,17 @@ void foldInPlace(std::u32string& s) {
     for (auto& c : s) c = foldCase(c);
 }
 
-// The UTF-8 forms of the non-ASCII characters whose case folding is ASCII (the Kelvin sign, the long
-// s): the only ones through which an ASCII literal can match text that does not hold it byte for byte.
-const std::vector<std::string>& foldingToAscii() {
-    static const std::vector<std::string> forms = [] {
-        std::vector<std::string> out;
-        for (char32_t c = 0x80; c < 0x110000; ++c) {
-            if (c >= 0xD800 && c < 0xE000) continue;
-            if (QChar::toCaseFolded(c) >= 128) continue;
-            const QByteArray utf8 = QString::fromUcs4(&c, 1).toUtf8();
-            out.emplace_back(utf8.constData(), size_t(utf8.size()));
-        }
-        return out;
-    }();
-    return forms;
-}
-
 // "*literal*" with an ASCII literal, on the text's bytes: 1 match, 0 no match, -1 when only the
-// full decoding can tell (the text holds a character that folds to ASCII).
-int asciiContains(const std::string& lit, const unsigned char* t, int n) {
+// full decoding can tell (the text holds a character that folds to one of the literal's letters).
+int asciiContains(const Pattern& pat, const unsigned char* t, int n) {
+    const std::string& lit = pat.asciiLiteral;
     const int m = int(lit.size());
-    bool ascii = true;
-    for (int i = 0; i < n; ++i) {
-        unsigned char c = t[i];
-        if (c & 0x80) {
-            ascii = false;
-            continue;
-        }
-        if (i + m > n) continue;
-        int k = 0;
+    const unsigned char first = static_cast<unsigned char>(lit[0]);
+    const bool letter = first >= 'a' && first <= 'z';
+    for (int i = 0; i + m <= n; ++i) {
+        // A byte or'ed with 0x20 is a lowercase letter only when it is that letter in either case.
+        if ((letter ? (t[i] | 0x20) : t[i]) != first) continue;
+        int k = 1;
         for (; k < m; ++k) {
             unsigned char x = t[i + k];
             if (x >= 'A' && x <= 'Z') x += 32;
@@ -237,9 +246,9 @@ int asciiContains(const std::string& lit, const unsigned char* t, int n) {
         }
         if (k == m) return 1;
     }
-    if (ascii) return 0;
+    if (!pat.foldTargetInLiteral) return 0;
     const std::string_view text(reinterpret_cast<const char*>(t), size_t(n));
-    for (const std::string& form : foldingToAscii())
+    for (const std::string& form : foldingToAscii().forms)
         if (text.find(form) != std::string_view::npos) return -1;
     return 0;
 }
@@ -268,7 +277,7 @@ void likeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     const int bytes = sqlite3_value_bytes(argv[1]);
     if (pat->asciiOnly) {
         // The usual search, typed letters and digits: no decoding for the text.
-        const int found = asciiContains(pat->asciiLiteral, text, bytes);
+        const int found = asciiContains(*pat, text, bytes);
         if (found >= 0) {
             sqlite3_result_int(ctx, found);
             return;
