@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -655,6 +656,9 @@ void AdvanceViewForm::onSearchBoxChanged() {
     autoSearching_ = true;
     const QPointer<AdvanceViewForm> self(this);
     while (self && autoSearchDue_ && !unloaded_) {
+        // Keystrokes already queued join this search instead of each starting one.
+        QCoreApplication::processEvents();
+        if (!self || unloaded_) break;
         autoSearchDue_ = false;
         runAutoSearch();
     }
