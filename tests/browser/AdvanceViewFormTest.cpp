@@ -340,6 +340,31 @@ TEST_F(AdvanceViewFormTest, QueuedKeystrokesMergeIntoOneSearchForTheNewestText) 
     EXPECT_EQ(prompts_.count(), 0);
 }
 
+// A keystroke that arrives while a search runs abandons it: only the newest text's records are
+// ever shown, and the search that was overtaken never replaces them.
+TEST_F(AdvanceViewFormTest, AKeystrokeDuringASearchAbandonsIt) {
+    {
+        auto db = dao::OpenDatabase(db_);
+        db->Execute("create table Big (Id long, Nombre text(20))");
+        db->Execute(
+            "insert into Big (Id, Nombre) with recursive c(x) as (select 1 union all select x + 1 from c "
+            "where x < 300000) select x, 'n' || x from c");
+        db->Close();
+    }
+    auto f = open("Big");
+    ASSERT_EQ(count(*f), 300000);
+    int installed = 0;
+    QObject::connect(f->dataControl(), &DataControl::recordsetChanged, [&] { ++installed; });
+    // The second key arrives while the search for the first one still scans the table.
+    QTimer::singleShot(5, box(*f, 1), [&] { QTest::keyClick(box(*f, 1), '7'); });
+    QTest::keyClick(box(*f, 1), '9');
+    EXPECT_EQ(box(*f, 1)->text(), "97");
+    EXPECT_EQ(source(*f), "select * from Big where [Nombre] like '*97*'");
+    EXPECT_EQ(installed, 1);
+    EXPECT_EQ(count(*f), 11910);  // the numbers up to 300000 whose digits hold "97"
+    EXPECT_EQ(prompts_.count(), 0);
+}
+
 TEST_F(AdvanceViewFormTest, RangesShowAllAndOrdering) {
     auto f = open("Clientes");
     auto* range = combo(*f, "RangeCombo");
