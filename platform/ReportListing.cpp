@@ -125,6 +125,9 @@ std::vector<double> ReportListing::naturalWidths(const QPaintDevice& device, con
     // of every other column only to show more of itself.
     const double widest = kMaxNaturalColumnPt * device.logicalDpiX() / 72.0;
     for (double& x : w) x = std::ceil(std::min(x, widest) + pad);
+    // Widths the report asks for stand as given.
+    for (size_t c = 0; c < w.size() && c < fixedTwips_.size(); ++c)
+        if (fixedTwips_[c] > 0) w[c] = std::ceil(fixedTwips_[c] / 1440.0 * device.logicalDpiX());
     return w;
 }
 
@@ -133,10 +136,14 @@ void ReportListing::setupPage(QPagedPaintDevice& device) {
     layout.setUnits(QPageLayout::Millimeter);
     layout.setMargins(QMarginsF(kMarginMm, kMarginMm, kMarginMm, kMarginMm));
     layout.setOrientation(QPageLayout::Portrait);
-    const std::vector<double> w = naturalWidths(device, headerFont_, bodyFont_);
-    const double need = std::accumulate(w.begin(), w.end(), 0.0);
-    if (need > layout.paintRectPixels(device.logicalDpiX()).width())
+    if (orientation_ == ReportOrientation::Landscape) {
         layout.setOrientation(QPageLayout::Landscape);
+    } else if (orientation_ == ReportOrientation::Auto) {
+        const std::vector<double> w = naturalWidths(device, headerFont_, bodyFont_);
+        const double need = std::accumulate(w.begin(), w.end(), 0.0);
+        if (need > layout.paintRectPixels(device.logicalDpiX()).width())
+            layout.setOrientation(QPageLayout::Landscape);
+    }
     device.setPageLayout(layout);
 }
 
@@ -297,7 +304,8 @@ void ReportListing::paintPage(QPainter& painter, const Layout& l, int page) {
     painter.restore();
 }
 
-int ReportListing::writePdf(dao::Recordset& recordset, const QString& title, const QString& path) {
+int ReportListing::writePdf(dao::Recordset& recordset, const QString& title, const QString& path,
+                            const std::vector<double>& widthsTwips, ReportOrientation orientation) {
     const auto fail = [&](const QString& why) {
         deviceError(QStringLiteral("Cannot write the report file \"%1\": %2")
                         .arg(QDir::toNativeSeparators(path), why));
@@ -312,6 +320,8 @@ int ReportListing::writePdf(dao::Recordset& recordset, const QString& title, con
         writer.setCreator(QStringLiteral("Tabulon"));
         writer.setPageSize(QPageSize(QPageSize::A4));
         ReportListing listing(recordset, title);
+        listing.setColumnWidthsTwips(widthsTwips);
+        listing.setOrientation(orientation);
         listing.setupPage(writer);
         try {
             pages = listing.paint(writer);

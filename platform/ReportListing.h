@@ -16,6 +16,8 @@
 #include <QStringList>
 #include <vector>
 
+#include "ReportFile.h"
+
 class QPagedPaintDevice;
 class QPaintDevice;
 class QPainter;
@@ -36,6 +38,12 @@ public:
     QDate date() const { return date_; }
     void setDate(const QDate& date) { date_ = date; }
 
+    // Column widths in twips, one per field in order; 0 (or a missing entry) keeps the width the
+    // values need. Set before setupPage.
+    void setColumnWidthsTwips(const std::vector<double>& widths) { fixedTwips_ = widths; }
+    // Portrait or landscape whatever the columns need; Auto (the default) decides by their width.
+    void setOrientation(ReportOrientation orientation) { orientation_ = orientation; }
+
     // Chooses the orientation (landscape when the columns do not fit portrait paper) and the
     // margins of the device's page. Call it before painting; a printer dialog shown afterwards
     // may still change them.
@@ -53,7 +61,9 @@ public:
 
     // Writes the listing of `recordset` as a PDF file (A4). The file is replaced only when the
     // whole listing was written; any failure raises dao::Error 68 naming the file and the cause.
-    static int writePdf(dao::Recordset& recordset, const QString& title, const QString& path);
+    static int writePdf(dao::Recordset& recordset, const QString& title, const QString& path,
+                        const std::vector<double>& widthsTwips = {},
+                        ReportOrientation orientation = ReportOrientation::Auto);
 
     // The text a value shows in a cell (Null empty, binary as the conversion gives it, one line).
     static QString cellText(dao::Recordset& recordset, long long row, int field);
@@ -72,6 +82,8 @@ private:
     std::vector<bool> rightAligned_;
     long long records_ = 0;
     int pageCount_ = 0;
+    std::vector<double> fixedTwips_;
+    ReportOrientation orientation_ = ReportOrientation::Auto;
     QFont titleFont_, headerFont_, bodyFont_, footerFont_;
 };
 

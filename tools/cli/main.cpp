@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "CliTool.h"
+#include "ReportFileCommand.h"
 #include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
@@ -26,6 +27,7 @@ const char kUsage[] =
     "  tabulon-cli columns FILE TABLE\n"
     "  tabulon-cli query FILE SQL [--limit N]\n"
     "  tabulon-cli report FILE SOURCE OUT.pdf\n"
+    "  tabulon-cli report FILE REPORTFILE OUT.pdf\n"
     "  tabulon-cli --help\n";
 
 const char kHelp[] =
@@ -46,6 +48,9 @@ const char kHelp[] =
     "                      the listing of a table (or a select) as a PDF file: title, field names as\n"
     "                      column headers on every page, one line per record, date and page numbers.\n"
     "                      OUT.pdf is replaced only when the listing is complete.\n"
+    "  report FILE REPORTFILE OUT.pdf\n"
+    "                      the same for a report file (a name ending in .report): its title, columns\n"
+    "                      and widths, order and selection formula over FILE (see the README).\n"
     "\n"
     "Values are written in their text form under the system locale (decimal separator, short date\n"
     "form); yes/no as True/False; Null as an empty value; binary values as 0x + hex digits. So that\n"
@@ -314,6 +319,7 @@ int run(QStringList args, Output& out) {
     }
     if (command == QLatin1String("report")) {
         expect(3);
+        if (cli::isReportFile(args[1])) return cli::runReportFile(args[0], args[1], args[2]);
         return runReport(args[0], args[1], args[2]);
     }
     throw UsageError{"unknown command \"" + command + "\""};
