@@ -555,7 +555,7 @@ TEST(JetReaderTest, TablesThatFallShortOfTheirDefinitionAreNamedWithWhatWasRead)
     const QString out = dir.filePath("out.sqlite");
     auto damageOf = [&](const QString& in) {
         // As the engine does: no write of another thread is in flight while the reader forks.
-        auto pause = dao::pauseBackgroundWork();
+        dao::BackgroundPause pause;
         QStringList lines;
         for (const auto& d : dao::jet::convertToSqlite(in, out))
             if (!d.name.startsWith("MSys"))
