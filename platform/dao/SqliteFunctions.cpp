@@ -100,7 +100,7 @@ struct Pattern {
     bool containsOnly = false;
     std::u32string literal;
     // The same literal when it is all ASCII (folded), for a search on the text's own bytes.
-    std::string asciiLiteral;
+    std::string asciiLiteral;  // all of it, or its longest ASCII run
     bool asciiOnly = false;
     bool foldTargetInLiteral = false;  // a letter some non-ASCII character folds to
 };
@@ -171,9 +171,17 @@ Pattern compile(const std::u32string& p) {
             pat.containsOnly = true;
             for (size_t k = 1; k + 1 < el.size(); ++k) pat.literal.push_back(el[k].ch);
             pat.asciiOnly = !pat.literal.empty();
+            // The whole literal when it is ASCII, else its longest ASCII run (a text without that run
+            // cannot hold the literal either).
+            std::string run;
             for (char32_t c : pat.literal) {
-                if (c >= 128) pat.asciiOnly = false;
-                pat.asciiLiteral.push_back(char(c));
+                if (c >= 128) {
+                    pat.asciiOnly = false;
+                    run.clear();
+                    continue;
+                }
+                run.push_back(char(c));
+                if (run.size() > pat.asciiLiteral.size()) pat.asciiLiteral = run;
             }
             for (char c : pat.asciiLiteral)
                 if (foldingToAscii().targets.find(c) != std::string::npos) pat.foldTargetInLiteral = true;
@@ -282,6 +290,10 @@ void likeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
             sqlite3_result_int(ctx, found);
             return;
         }
+    } else if (!pat->asciiLiteral.empty() && asciiContains(*pat, text, bytes) == 0) {
+        // A text without the literal's ASCII run cannot hold the literal: no decoding either.
+        sqlite3_result_int(ctx, 0);
+        return;
     }
     thread_local std::u32string s;
     decodeUtf8(text, bytes, s);

@@ -86,6 +86,12 @@ TEST_F(EngineSql, ContainsSearchMatchesCharactersThatFoldToAscii) {
     EXPECT_EQ(where("[Nombre] like '*a*'"), "1,2,3,5,6,9");
     EXPECT_EQ(where("[Nombre] like '*zz*'"), "");
     EXPECT_EQ(where("[Nombre] like '*2d2*'"), "8");
+    // Accented literals: the ASCII part narrows, the whole literal decides.
+    EXPECT_EQ(where("[Nombre] like '*aña k*'"), "9");
+    EXPECT_EQ(where("[Nombre] like '*ABAÑ*'"), "2");
+    EXPECT_EQ(where("[Nombre] like '*añA*'"), "2,9");
+    EXPECT_EQ(where("[Nombre] like '*ñandú*'"), "3");
+    EXPECT_EQ(where("[Nombre] like '*ña ze*'"), "");
 }
 
 TEST_F(EngineSql, ComparisonsAsTheWindowsWriteThem) {
