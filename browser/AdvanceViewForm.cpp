@@ -23,6 +23,7 @@
 
 #include "BrowserSettings.h"
 #include "MenuPanels.h"
+#include "RecordCommands.h"
 #include "SearchRowArea.h"
 #include "SearchSql.h"
 #include "common/OperationErrorBox.h"
@@ -95,6 +96,7 @@ AdvanceViewForm::AdvanceViewForm(QWidget* parent) : QDialog(parent) {
     datPrimaryRS = new platform::DataControl(this);
     datPrimaryRS->setObjectName(QStringLiteral("datPrimaryRS"));
     buildControls();
+    commands_ = new RecordCommands(this);
 
     grdDataGrid->setDataSource(datPrimaryRS);
     // After the grid's own connection, so the grid has its new columns when widths are applied.
@@ -388,7 +390,8 @@ void AdvanceViewForm::fillFieldLists() {
 // ---- data control events -------------------------------------------------------------------------
 
 void AdvanceViewForm::onReposition() {
-    defaultPointer();
+    // A tool re-querying the records keeps its hourglass until it ends.
+    if (!toolRunning_) defaultPointer();
     const QString source = datPrimaryRS->RecordSource();
     if (statusPanel1_->text() != source) {
         statusPanel1_->setText(source);
@@ -795,7 +798,7 @@ void AdvanceViewForm::onOrderBySelected(int index) {
     common::SortDataControl(datPrimaryRS, sortExpression(sortField()));
 }
 
-// ---- record commands (built with the record tools) -----------------------------------------------
+// ---- record commands (RecordCommands) -----------------------------------------------
 
 void AdvanceViewForm::DataSortR(std::shared_ptr<dao::Recordset>& datRecord, const QString& strCriteria) {
     common::SortRecordset(datRecord, strCriteria);
@@ -805,10 +808,10 @@ dao::Variant AdvanceViewForm::GetLastID(std::shared_ptr<dao::Recordset>, long) {
     return dao::Variant::fromLong(0);
 }
 
-void AdvanceViewForm::SelectThisRecordOnly() {}
-void AdvanceViewForm::OpenCurrentRecord() {}
-void AdvanceViewForm::EditCurrentRecord() {}
-void AdvanceViewForm::AddNewRecord() {}
-void AdvanceViewForm::DeleteCurrentRecord() {}
+void AdvanceViewForm::SelectThisRecordOnly() { commands_->SelectThisRecordOnly(); }
+void AdvanceViewForm::OpenCurrentRecord() { commands_->OpenCurrentRecord(); }
+void AdvanceViewForm::EditCurrentRecord() { commands_->EditCurrentRecord(); }
+void AdvanceViewForm::AddNewRecord() { commands_->AddNewRecord(); }
+void AdvanceViewForm::DeleteCurrentRecord() { commands_->DeleteCurrentRecord(); }
 
 }  // namespace browser

@@ -40,6 +40,7 @@ class DataGrid;
 namespace browser {
 
 class MenuPanels;
+class RecordCommands;
 class SearchRowArea;
 struct SearchRow;
 
@@ -80,6 +81,7 @@ public:
 
     platform::DataControl* dataControl() const { return datPrimaryRS; }
     MenuPanels* menuPanels() const { return panels_; }
+    RecordCommands* recordCommands() const { return commands_; }
     // The text of StatusBar panel 1: the record source last seen by the reposition handler.
     QString statusText() const;
     // Writes StatusBar panel 1; the reposition handler puts the record source back on the next change.
@@ -160,6 +162,7 @@ private:
     QFrame* WorkingPanel;
     QMenu* MenuOptions;
     MenuPanels* panels_ = nullptr;
+    RecordCommands* commands_ = nullptr;
     PanelControls controls_;
     bool toolRunning_ = false;
 

@@ -177,6 +177,8 @@ void buildSummary(QFrame* p, QVBoxLayout* v, PanelControls& c) {
     g->addWidget(field, 1, 0);
     g->addWidget(total, 1, 1);
     g->addWidget(c.GetTotalBtn = button(p, "GetTotalBtn", "Get Total"), 1, 2);
+    c.SummaryNullsLbl = named<QLabel>(p, "SummaryNullsLbl");
+    g->addWidget(c.SummaryNullsLbl, 2, 1, 1, 2);
     g->setColumnStretch(0, 3);
     g->setColumnStretch(1, 2);
     v->addStretch();

@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -46,6 +47,7 @@ struct PanelControls {
     QComboBox* SummaryFields = nullptr;
     QLineEdit* SummaryTxT = nullptr;
     QPushButton* GetTotalBtn = nullptr;
+    QLabel* SummaryNullsLbl = nullptr;  // beside the total: how many Null values were skipped
     // MenuPanel(7) "Operaciones de campos"
     QComboBox* OpFieldsCombo = nullptr;
     std::array<QRadioButton*, 4> OperatorOpt{};

@@ -353,15 +353,29 @@ void DataEntryForm::WriteProperties(PropertyBag& bag) const {
     bag.WriteProperty(QStringLiteral("AutoResize"), autoResize_, true);
 }
 
-void DataEntryForm::ReadPropertiesFile(const QString& path) {
-    ReadProperties(PropertyBag::load(path));
+QString DataEntryForm::ReadPropertiesFile(const QString& path) {
+    try {
+        const PropertyBag bag = PropertyBag::load(path);
+        // Read into a scratch control first, so a bad value leaves this one as it was.
+        DataEntryForm probe;
+        probe.ReadProperties(bag);
+        ReadProperties(bag);
+        return QString();
+    } catch (const dao::Error& e) {
+        return common::operationErrorText(e);
+    }
 }
 
-void DataEntryForm::WritePropertiesFile(const QString& path) const {
-    // Keys of the host's own (its size, say) stay in the file.
-    PropertyBag bag = PropertyBag::load(path);
-    WriteProperties(bag);
-    bag.save(path);
+QString DataEntryForm::WritePropertiesFile(const QString& path) const {
+    try {
+        // Keys of the host's own (its size, say) stay in the file.
+        PropertyBag bag = PropertyBag::load(path);
+        WriteProperties(bag);
+        bag.save(path);
+        return QString();
+    } catch (const dao::Error& e) {
+        return common::operationErrorText(e);
+    }
 }
 
 // ---- settings methods ----------------------------------------------------------------------------

@@ -8,7 +8,7 @@
 // Hosts that know only the class name drive it late-bound: every property is a Q_PROPERTY (set with
 // setProperty), every public member is Q_INVOKABLE (called with QMetaObject::invokeMethod), and
 // FinishedLoading is a signal. Every property setter ends with PropertyChanged(name), the container's
-// cue to save its property bag.
+// cue to save its property bag. Property descriptions are class infos named "Description:" + property.
 //
 // Child controls keep their design names as object names: TxTFields(i), FieldNames(i), QuickTips(i),
 // Button(i), CheckField(i), cmdUpdate, cmdClose, ErrorBox, Label4, Image1, Label1, Box. Positions and
@@ -42,6 +42,11 @@ class PropertyBag;
 
 class DataEntryForm : public QWidget {
     Q_OBJECT
+    Q_CLASSINFO("Description:DatabaseName", "Returns/sets the name and location of the source of data for a Data control.")
+    Q_CLASSINFO("Description:OK_PICTURE", "Returns/sets a graphic to be displayed in a CommandButton, OptionButton or CheckBox control, if Style is set to 1.")
+    Q_CLASSINFO("Description:CLOSE_PICTURE", "Returns/sets a graphic to be displayed in a CommandButton, OptionButton or CheckBox control, if Style is set to 1.")
+    Q_CLASSINFO("Description:OK_CAPTION", "Returns/sets the text displayed in an object's title bar or below an object's icon.")
+    Q_CLASSINFO("Description:CLOSE_CAPTION", "Returns/sets the text displayed in an object's title bar or below an object's icon.")
     Q_PROPERTY(QString SelectedQuery READ SelectedQuery WRITE setSelectedQuery)
     Q_PROPERTY(QString DatabaseName READ DatabaseName WRITE setDatabaseName)
     Q_PROPERTY(QString SelectedTable READ SelectedTable WRITE setSelectedTable)
@@ -75,7 +80,7 @@ public:
     // -1 when every input passes the field-type checks, otherwise the index of the first that fails
     // (ErrorBox is then shown).
     Q_INVOKABLE int ValidateFixFields();
-    // Raises dao::Error 9 outside 0..1000.
+    // Raises dao::Error 9 (a std::exception) outside 0..1000.
     Q_INVOKABLE void ShowBrowseButton(int lControlIndex);
     // Outside 0..1000: a warning box, nothing changed.
     Q_INVOKABLE void SetInvisible(bool sxInVisible, int CtrlIndex);
@@ -120,11 +125,12 @@ public:
     Q_INVOKABLE void InitProperties();
     void ReadProperties(const PropertyBag& bag);
     void WriteProperties(PropertyBag& bag) const;
-    // The same through a bag file (PropertyBag.h describes its format): for hosts that keep the
-    // bag as a file and know the control only by name. Raise dao::Error for a file that cannot be
-    // read or written.
-    Q_INVOKABLE void ReadPropertiesFile(const QString& path);
-    Q_INVOKABLE void WritePropertiesFile(const QString& path) const;
+    // The same through a bag file (PropertyBag.h describes its format), for hosts that keep the
+    // bag as a file and know the control only by name. The error is handed back to the host as its
+    // text (description + " - " + number; empty when all went well), so that a late-bound caller
+    // gets it without catching C++ exceptions. A file that cannot be read changes nothing.
+    Q_INVOKABLE QString ReadPropertiesFile(const QString& path);
+    Q_INVOKABLE QString WritePropertiesFile(const QString& path) const;
 
     // ---- for the host window and tests ----
     const FieldSettings& settings() const { return settings_; }

@@ -4,8 +4,10 @@
 // writer, a printer, a print preview). Every page has the title, the column headers (field names),
 // its share of the records and a footer with the date and "Page N of M". Values are shown by the
 // value-to-text conversion on one line each: Null is empty, line breaks become blanks and a text
-// wider than its column is cut with an ellipsis. Columns share the page width; a listing too wide
-// for portrait paper is laid out in landscape.
+// wider than its column is cut with an ellipsis. A listing too wide for portrait paper is laid out
+// in landscape, with a smaller type when that makes it fit; columns that still do not fit continue
+// on further pages across, as spreadsheets print: for each group of records, one page per band of
+// columns, each with its column headers and "Fields a-b of n" in the footer.
 //
 // Records are read with Recordset::valueAt one page at a time, so a large table is never held in
 // memory and the recordset's current record does not move.
@@ -58,6 +60,8 @@ public:
 
     // The page count of the last paint (from the record count and the rows that fit a page).
     int pageCount() const { return pageCount_; }
+    // The number of pages across (bands of columns) of the last paint.
+    int bandCount() const { return bandCount_; }
 
     // Writes the listing of `recordset` as a PDF file (A4). The file is replaced only when the
     // whole listing was written; any failure raises dao::Error 68 naming the file and the cause.
@@ -82,6 +86,7 @@ private:
     std::vector<bool> rightAligned_;
     long long records_ = 0;
     int pageCount_ = 0;
+    int bandCount_ = 1;
     std::vector<double> fixedTwips_;
     ReportOrientation orientation_ = ReportOrientation::Auto;
     QFont titleFont_, headerFont_, bodyFont_, footerFont_;

@@ -7,7 +7,8 @@ if(NOT rc EQUAL 0)
     message(FATAL_ERROR "cmake --install failed (${rc}):\n${out}\n${err}")
 endif()
 
-foreach(f bin/tabulon bin/tabulon-cli share/applications/tabulon.desktop)
+foreach(f bin/tabulon bin/tabulon-cli share/applications/tabulon.desktop lib/libvelloform.so
+          include/velloform.h lib/pkgconfig/velloform.pc)
     if(NOT EXISTS "${PREFIX}/${f}")
         message(FATAL_ERROR "not installed: ${f}")
     endif()

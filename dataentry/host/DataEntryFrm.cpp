@@ -109,7 +109,8 @@ void DataEntryFrm::Load() {
     // Out of sight while the control builds its rows; FinishedLoading brings the window back.
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     const int screenHeight = screen ? screen->geometry().height() : 768;
-    move(x(), int(std::min<long long>(1000LL * screenHeight, 1000000)));
+    // A thousand screens down, within what window systems can place (X11 positions are 16-bit).
+    move(x(), int(std::min<long long>(1000LL * screenHeight, 30000)));
     if (!DB_DATABASENAME.isEmpty()) DataEntryForm1->setDatabaseName(DB_DATABASENAME);
     if (!DB_SELECTED_TABLE.isEmpty()) DataEntryForm1->setSelectedTable(DB_SELECTED_TABLE);
     if (!DB_FORMCAPTION.isEmpty()) setWindowTitle(DB_FORMCAPTION);
@@ -117,9 +118,18 @@ void DataEntryFrm::Load() {
     placeTwips(DataEntryForm1, 1, 1, twipsWidth(DataEntryForm1), twipsHeight(DataEntryForm1));
 }
 
-void DataEntryFrm::showEvent(QShowEvent* event) {
-    // Loaded before the control's own show builds the form.
+void DataEntryFrm::setVisible(bool visible) {
+    if (!visible || isVisible()) {
+        QDialog::setVisible(visible);
+        return;
+    }
     Load();
+    finished_ = false;
+    QDialog::setVisible(true);
+    if (!finished_) QTimer::singleShot(0, this, &QDialog::reject);
+}
+
+void DataEntryFrm::showEvent(QShowEvent* event) {
     keyTimer_->start();
     QDialog::showEvent(event);
 }
@@ -132,6 +142,7 @@ void DataEntryFrm::resizeEvent(QResizeEvent* event) {
 }
 
 void DataEntryFrm::onFinishedLoading() {
+    finished_ = true;
     common::CenterForm(this);
 }
 

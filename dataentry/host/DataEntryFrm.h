@@ -51,6 +51,11 @@ public:
     static bool capsLockOn();
     static bool numLockOn();
 
+    // Showing loads the window first (before its control builds the form). A window whose control
+    // could not build its form closes again once the messages have been given, instead of staying
+    // out of sight.
+    void setVisible(bool visible) override;
+
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -65,6 +70,7 @@ private:
     QLabel* numPanel_;
     QTimer* keyTimer_;
     bool loaded_ = false;
+    bool finished_ = false;
 };
 
 }  // namespace dataentry

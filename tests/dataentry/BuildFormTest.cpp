@@ -136,6 +136,20 @@ TEST_F(BuildFormTest, HiddenRowsAndQueries) {
     EXPECT_EQ(prompts_.count(), 0);
 }
 
+TEST_F(BuildFormTest, MoreFieldsThanTheSettingsTableIsAnErrorNotACrash) {
+    QStringList cols;
+    for (int i = 0; i < 1002; ++i) cols << QString("c%1 long").arg(i);
+    const QString db = testutil::makeSqlite(dir_, "huge.db", {"create table Huge (" + cols.join(", ") + ")"});
+    Host h;
+    h.form->setDatabaseName(db);
+    h.form->setSelectedTable("Huge");
+    h.show();
+    ASSERT_EQ(prompts_.count(), 2);
+    EXPECT_EQ(prompts_.requests()[0].text, "Subscript out of range - 9 on module LoadFields()");
+    EXPECT_TRUE(prompts_.last().text.startsWith("The control could not load the database or table!"));
+    EXPECT_EQ(h.form->rowCount(), 1002);  // rows 0..1000 built, the one beyond the table refused
+}
+
 TEST_F(BuildFormTest, FailuresAreReportedOnce) {
     // A missing file: the 3024 message, then the show step's own.
     auto h = std::make_unique<Host>();

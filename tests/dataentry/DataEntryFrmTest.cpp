@@ -90,6 +90,22 @@ TEST_F(DataEntryFrmTest, ATableThatCannotBeLoadedIsReported) {
     ASSERT_EQ(prompts_.count(), 2);
     EXPECT_EQ(prompts_.last().text, "The control could not load the database or table!\r for DATABASE: " + db_ +
                                         " and TABLE: Nope");
+    // Nothing to add to: the window does not stay behind out of sight.
+    QTest::qWait(20);
+    EXPECT_FALSE(f->isVisible());
+}
+
+TEST_F(DataEntryFrmTest, ShowingWithoutACaptionLoadsFirst) {
+    DataEntryFrm* f = DataEntryFrm::shared();
+    f->DB_DATABASENAME = db_;
+    f->DB_SELECTED_TABLE = "Twelve";
+    f->DB_FORMCAPTION = "Alta de registros";
+    f->show();
+    EXPECT_EQ(f->windowTitle(), "Alta de registros");
+    EXPECT_EQ(f->dataEntryForm()->rowCount(), 12);
+    QTest::qWait(20);
+    EXPECT_TRUE(f->isVisible());
+    EXPECT_EQ(prompts_.count(), 0);
 }
 
 }  // namespace

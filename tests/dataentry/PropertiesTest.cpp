@@ -1,4 +1,5 @@
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QMetaObject>
 #include <QSignalSpy>
@@ -122,6 +123,17 @@ TEST(DataEntryPropertiesTest, CaptionsPicturesAndFlagsPersist) {
     EXPECT_EQ(g.OK_PICTURE().toImage().pixelColor(3, 3), QColor(Qt::red));
     EXPECT_TRUE(g.CLOSE_PICTURE().isNull());
 
+    // A damaged bag file is reported to the host and changes nothing.
+    QFile bad(dir.filePath("bad.bag"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("OK_CAPTION=s:Nuevo\nCloseOnOK=b:perhaps\n");
+    bad.close();
+    const QString error = g.ReadPropertiesFile(dir.filePath("bad.bag"));
+    EXPECT_TRUE(error.endsWith(" - 13")) << error.toStdString();
+    EXPECT_EQ(g.OK_CAPTION(), "Save");
+    EXPECT_EQ(g.ReadPropertiesFile(dir.filePath("none.bag")), "");  // no file: the defaults
+    EXPECT_EQ(g.OK_CAPTION(), "&Ok");
+
     // The keys of a host's stored design are read whatever their case.
     DataEntryForm h;
     h.ReadProperties(PropertyBag::fromText("databasename=s:\nunloadparent=b:True\n_extentx=i:9790\n"));
@@ -156,6 +168,9 @@ TEST(DataEntryPropertiesTest, LateBoundHostsSeeEveryPropertyMethodAndEvent) {
     EXPECT_TRUE(QMetaObject::invokeMethod(&f, "ValidateFixFields", Q_RETURN_ARG(int, result)));
     EXPECT_EQ(result, -1);
     EXPECT_GE(f.metaObject()->indexOfSignal("FinishedLoading()"), 0);
+    const QMetaObject* mo = f.metaObject();
+    EXPECT_STREQ(mo->classInfo(mo->indexOfClassInfo("Description:OK_CAPTION")).value(),
+                 "Returns/sets the text displayed in an object's title bar or below an object's icon.");
     for (const char* m : {"ShowBrowseButton(int)", "SetInvisible(bool,int)", "SetIncrement(int,int)",
                           "SetDisabled(int)", "Clear()", "LoadFields()", "SetMask(QString,int)", "SetText(QString,int)"})
         EXPECT_GE(f.metaObject()->indexOfMethod(m), 0) << m;

@@ -129,13 +129,16 @@ OpenedSource openSource(const QString& file, const QString& source) {
     return o;
 }
 
-void finish(OpenedSource& opened, const CliPrompter& prompts) {
+void finish(OpenedSource& opened) {
     if (opened.rs) opened.rs->Close();
     opened.rs.reset();
     // An error committing the last batch must reach the exit status.
     dao::flushAllWrites();
     if (opened.db) opened.db->Close();
     opened.db.reset();
+}
+
+void throwIfRefused(const CliPrompter& prompts) {
     if (prompts.refused()) throw *prompts.refused();
 }
 

@@ -88,8 +88,10 @@ struct OpenedSource {
 };
 OpenedSource openSource(const QString& file, const QString& source);
 
-// Commits what was written and closes the file. Then, when a step was refused, throws its error
-// (main prints "error NUMBER: description" and exits 1).
-void finish(OpenedSource& opened, const CliPrompter& prompts);
+// Commits what was written and closes the file (an error committing is thrown).
+void finish(OpenedSource& opened);
+
+// When a step was refused, throws its error (main prints "error NUMBER: description", exit 1).
+void throwIfRefused(const CliPrompter& prompts);
 
 }  // namespace cli
