@@ -4,11 +4,12 @@
 // with the search rows and options on the left, the bottom bar with the slide-up menu panels, and the
 // status bar showing the current SQL text. The opener assigns DB_DATABASEFILE, DB_SELECTED_RECORDS and
 // DB_SELECTED_TABLE, then shows the window modally; the table is loaded when the window is first shown.
-// Each window serves one table; its settings are written when it closes.
+// Each window serves one table; its settings are written when it closes (only when the table loaded).
 
 #include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -41,6 +42,7 @@ namespace browser {
 class MenuPanels;
 class RecordCommands;
 class SearchRowArea;
+struct SearchRow;
 
 class AdvanceViewForm : public QDialog {
     Q_OBJECT
@@ -110,11 +112,19 @@ private:
     void loadStep();
     void fillFieldLists();
     void layoutOnResize();
+    // The smallest size at which every control can still be reached.
+    QSize minimumClientSize() const;
     void unload();
 
     void onReposition();
     void onDataError(int number, const QString& description, bool* handled);
     void onSearchBoxChanged();
+    // One automatic search for the boxes as they are now, run on a worker thread while the window
+    // goes on taking keystrokes; a newer keystroke abandons it.
+    void runAutoSearch();
+    std::vector<SearchRow> currentSearchRows() const;
+    // A value the automatic search cannot take, told in the status bar (no box while typing).
+    void reportInStatusBar(const QString& what, const dao::Error& e);
     void onClear(int row);
     void onOrderBySelected(int index);
     void showRange();
@@ -161,7 +171,15 @@ private:
     QStringList fieldNames_;
     std::vector<int> fieldTypes_;
     bool loaded_ = false;
+    // The table's load ran to its end; a window whose load failed or was abandoned shows defaults,
+    // and closing it must not write them over the table's remembered settings.
+    bool tableLoaded_ = false;
     bool unloaded_ = false;
+    // Automatic search: one runs at a time; a keystroke meanwhile marks it due again and raises the
+    // running one's cancel flag.
+    bool autoSearching_ = false;
+    bool autoSearchDue_ = false;
+    std::shared_ptr<std::atomic<bool>> autoSearchCancel_;
 };
 
 }  // namespace browser
