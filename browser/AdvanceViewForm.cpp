@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -10,10 +12,13 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <functional>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "BrowserSettings.h"
@@ -103,10 +108,33 @@ AdvanceViewForm::AdvanceViewForm(QWidget* parent) : QDialog(parent) {
         b->setAutoDefault(false);
         b->setDefault(false);
     }
+    setMinimumSize(minimumClientSize());
     resize(twipsToPixelsX(kClientWidth), twipsToPixelsY(kClientHeight));
 }
 
 AdvanceViewForm::~AdvanceViewForm() = default;
+
+QSize AdvanceViewForm::minimumClientSize() const {
+    // Tall enough for the search panel's lowest control above the status bar, and for the tallest
+    // menu panel above the bar; wide enough for the bar's rightmost button and the widest panel.
+    const int margin = twipsToPixelsY(60);
+    int height = 0;
+    for (const QWidget* w : SearchPanel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        height = std::max(height, SearchPanel->y() + w->geometry().bottom() + 1);
+    int width = 0;
+    for (const QWidget* w : ControlPanel->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        width = std::max(width, ControlPanel->x() + w->geometry().right() + 1);
+    int tallestPanel = 0;
+    for (int i = 0; i < MenuPanels::PanelCount; ++i) {
+        const QWidget* p = findChild<QWidget*>(QStringLiteral("MenuPanel(%1)").arg(i));
+        if (!p) continue;
+        tallestPanel = std::max(tallestPanel, p->height());
+        width = std::max(width, twipsToPixelsX(MenuPanels::PanelLeftTwips) + p->width());
+    }
+    const int statusBar = twipsToPixelsY(kStatusBarHeight);
+    height = std::max(height + margin, tallestPanel + ControlPanel->height() + margin) + statusBar;
+    return {width + twipsToPixelsX(60), height};
+}
 
 // ---- controls ------------------------------------------------------------------------------------
 
@@ -343,6 +371,7 @@ void AdvanceViewForm::LoadDatabase() {
             datPrimaryRS->setRecordSource(before);
         }
     }
+    tableLoaded_ = true;
 }
 
 void AdvanceViewForm::fillFieldLists() {
@@ -451,15 +480,15 @@ void AdvanceViewForm::unload() {
     if (unloaded_) return;
     unloaded_ = true;
     try {
-        if (!DB_SELECTED_TABLE.isEmpty()) {
+        if (tableLoaded_ && !DB_SELECTED_TABLE.isEmpty()) {
             TableSettings s;
             s.orderByBox = OrderByBox->currentIndex();
             s.operatorCombo = OperatorCombo->currentIndex();
             s.fastSearch = FastSearchChk->isChecked() ? 1 : 0;
             s.lastQuery = statusPanel1_->text();
             writeTableSettings(DB_SELECTED_TABLE, s);
+            SaveColumnsWidth();
         }
-        SaveColumnsWidth();
     } catch (...) {
         // Closing never reports anything.
     }
@@ -557,6 +586,24 @@ bool AdvanceViewForm::showRecordSource(const QString& source, bool ordered, cons
     return true;
 }
 
+std::vector<SearchRow> AdvanceViewForm::currentSearchRows() const {
+    std::vector<SearchRow> rows;
+    for (int i = 0; i < searchRows_->rowCount(); ++i) {
+        const int k = searchRows_->select(i)->currentIndex();
+        SearchRow row;
+        row.field = searchRows_->select(i)->currentText();
+        row.fieldType = k >= 0 && k < int(fieldTypes_.size()) ? fieldTypes_[k] : 0;
+        row.value = searchRows_->box(i)->text();
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void AdvanceViewForm::reportInStatusBar(const QString& what, const dao::Error& e) {
+    StatusBar->showMessage(what + QLatin1Char(' ') + e.description() + QStringLiteral(" - ") +
+                           QString::number(e.number()));
+}
+
 void AdvanceViewForm::SearchRecords() {
     if (DB_DATABASEFILE.isEmpty()) return;
     WaitCursor busy(this);
@@ -568,19 +615,10 @@ void AdvanceViewForm::SearchRecords() {
         return;
     }
 
-    std::vector<SearchRow> rows;
-    for (int i = 0; i < searchRows_->rowCount(); ++i) {
-        const int k = searchRows_->select(i)->currentIndex();
-        SearchRow row;
-        row.field = searchRows_->select(i)->currentText();
-        row.fieldType = k >= 0 && k < int(fieldTypes_.size()) ? fieldTypes_[k] : 0;
-        row.value = searchRows_->box(i)->text();
-        rows.push_back(row);
-    }
     const QString what = QStringLiteral("The search could not be done:");
     QString where;
     try {
-        where = searchWhere(op, rows);
+        where = searchWhere(op, currentSearchRows());
     } catch (const dao::Error& e) {
         reportRejected(what, e);
         return;
@@ -610,7 +648,101 @@ void AdvanceViewForm::SearchRecords() {
 }
 
 void AdvanceViewForm::onSearchBoxChanged() {
-    if (FastSearchChk->isChecked()) SearchRecords();
+    if (!FastSearchChk->isChecked()) return;
+    autoSearchDue_ = true;
+    if (autoSearching_) {
+        // Called again from the wait below: the running search gives way to the newer text.
+        if (autoSearchCancel_) autoSearchCancel_->store(true);
+        return;
+    }
+    // Every change searches, but keystrokes that arrive while a search runs merge into the next one.
+    autoSearching_ = true;
+    const QPointer<AdvanceViewForm> self(this);
+    while (self && autoSearchDue_ && !unloaded_) {
+        // Keystrokes already queued join this search instead of each starting one.
+        QCoreApplication::processEvents();
+        if (!self || unloaded_) break;
+        autoSearchDue_ = false;
+        runAutoSearch();
+    }
+    if (self) autoSearching_ = false;
+}
+
+void AdvanceViewForm::runAutoSearch() {
+    const QString op = OperatorCombo->currentText();
+    const auto db = datPrimaryRS->Database();
+    if (DB_DATABASEFILE.isEmpty() || op.isEmpty()) {
+        // Nothing to run in the background: the Search button's own path says what is missing.
+        SearchRecords();
+        return;
+    }
+    const QString what = QStringLiteral("The search could not be done:");
+    if (!db) {
+        // The table never loaded (its load failed and was ignored).
+        reportInStatusBar(what, dao::Error(dao::err::ObjectClosed, dao::describe(dao::err::ObjectClosed)));
+        return;
+    }
+    QString where;
+    try {
+        where = searchWhere(op, currentSearchRows());
+    } catch (const dao::Error& e) {
+        reportInStatusBar(what, e);
+        return;
+    }
+
+    // The same records, in the same order, as the Search button shows (see SearchRecords), opened
+    // in one query on the worker.
+    const QString base = baseSql();
+    const QString table = sqlName(DB_SELECTED_TABLE);
+    const QString sort = sortField();
+    const QString orderBy = !sort.isEmpty() && fieldNames_.contains(sort, Qt::CaseInsensitive)
+                                ? QStringLiteral(" order by ") + sortExpression(sort)
+                                : QString();
+    struct Outcome {
+        QString source;
+        std::shared_ptr<dao::Recordset> records;
+        std::optional<dao::Error> error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    auto cancel = std::make_shared<std::atomic<bool>>(false);
+    autoSearchCancel_ = cancel;
+
+    QEventLoop wait;
+    std::thread worker([=, &wait] {
+        try {
+            QString source = where.isEmpty() ? base : base + QStringLiteral(" where ") + where;
+            if (!where.isEmpty()) {
+                // Only an empty table stops the search here; asking for one record tells.
+                bool empty = false;
+                try {
+                    empty = db->OpenRecordset(QStringLiteral("select top 1 * from ") + table, 0, *cancel)
+                                ->RecordCount() <= 0;
+                } catch (const dao::Error& e) {
+                    if (e.number() == dao::err::Cancelled) throw;
+                }
+                if (empty) source = base;
+            }
+            outcome->records = db->OpenRecordset(source + orderBy, dao::dbOpenDynaset, *cancel);
+            outcome->source = source;
+        } catch (const dao::Error& e) {
+            outcome->error = e;
+        }
+        QMetaObject::invokeMethod(&wait, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    // Keystrokes keep coming in meanwhile (onSearchBoxChanged above), and the window keeps painting.
+    wait.exec();
+    worker.join();
+    autoSearchCancel_.reset();
+
+    // A newer text searches next; a closed window shows nothing more.
+    if (autoSearchDue_ || unloaded_) return;
+    if (outcome->error) {
+        if (outcome->error->number() != dao::err::Cancelled) reportInStatusBar(what, *outcome->error);
+        return;
+    }
+    StatusBar->clearMessage();
+    datPrimaryRS->setRecordSource(outcome->source);
+    datPrimaryRS->setRecordset(outcome->records);
 }
 
 void AdvanceViewForm::onClear(int row) {
@@ -672,8 +804,22 @@ void AdvanceViewForm::DataSortR(std::shared_ptr<dao::Recordset>& datRecord, cons
     common::SortRecordset(datRecord, strCriteria);
 }
 
-dao::Variant AdvanceViewForm::GetLastID(std::shared_ptr<dao::Recordset>, long) {
-    return dao::Variant::fromLong(0);
+dao::Variant AdvanceViewForm::GetLastID(std::shared_ptr<dao::Recordset> theRecordSet, long lFieldIndex) {
+    // The copy is sorted; the caller's recordset stays as it is. Every failure gives 0.
+    const dao::Variant zero = dao::Variant::fromInteger(0);
+    try {
+        if (!theRecordSet) return zero;
+        const std::shared_ptr<dao::Recordset> unsorted = theRecordSet;
+        const QString name = theRecordSet->Fields().Item(int(lFieldIndex)).Name();
+        DataSortR(theRecordSet, QLatin1Char('[') + name + QLatin1Char(']'));
+        if (theRecordSet == unsorted) return zero;  // the sort failed and said so
+        if (theRecordSet->RecordCount() < 1) return zero;
+        theRecordSet->MoveLast();
+        const dao::Variant v = theRecordSet->Fields().Item(int(lFieldIndex)).Value();
+        return v.isNull() ? zero : v;
+    } catch (const dao::Error&) {
+        return zero;
+    }
 }
 
 void AdvanceViewForm::SelectThisRecordOnly() { commands_->SelectThisRecordOnly(); }

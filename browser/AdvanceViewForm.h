@@ -4,11 +4,12 @@
 // with the search rows and options on the left, the bottom bar with the slide-up menu panels, and the
 // status bar showing the current SQL text. The opener assigns DB_DATABASEFILE, DB_SELECTED_RECORDS and
 // DB_SELECTED_TABLE, then shows the window modally; the table is loaded when the window is first shown.
-// Each window serves one table; its settings are written when it closes.
+// Each window serves one table; its settings are written when it closes (only when the table loaded).
 
 #include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -41,6 +42,7 @@ namespace browser {
 class MenuPanels;
 class RecordCommands;
 class SearchRowArea;
+struct SearchRow;
 
 class AdvanceViewForm : public QDialog {
     Q_OBJECT
@@ -55,7 +57,8 @@ public:
     // Re-opens the recordset ordered by the sort expression and hands the new one back; a failure is
     // reported and leaves the reference as it was.
     void DataSortR(std::shared_ptr<dao::Recordset>& datRecord, const QString& strCriteria);
-    // The highest value of the field at lFieldIndex, or 0 (recordset commands are not built yet).
+    // The highest value of the field at lFieldIndex (the last one in ascending order), or 0 when there
+    // is none, it is Null, or anything fails. The caller's recordset is not moved.
     dao::Variant GetLastID(std::shared_ptr<dao::Recordset> theRecordSet, long lFieldIndex);
 
     // Loads the table: record source, search rows, field lists, remembered order, operator, automatic
@@ -109,11 +112,19 @@ private:
     void loadStep();
     void fillFieldLists();
     void layoutOnResize();
+    // The smallest size at which every control can still be reached.
+    QSize minimumClientSize() const;
     void unload();
 
     void onReposition();
     void onDataError(int number, const QString& description, bool* handled);
     void onSearchBoxChanged();
+    // One automatic search for the boxes as they are now, run on a worker thread while the window
+    // goes on taking keystrokes; a newer keystroke abandons it.
+    void runAutoSearch();
+    std::vector<SearchRow> currentSearchRows() const;
+    // A value the automatic search cannot take, told in the status bar (no box while typing).
+    void reportInStatusBar(const QString& what, const dao::Error& e);
     void onClear(int row);
     void onOrderBySelected(int index);
     void showRange();
@@ -160,7 +171,15 @@ private:
     QStringList fieldNames_;
     std::vector<int> fieldTypes_;
     bool loaded_ = false;
+    // The table's load ran to its end; a window whose load failed or was abandoned shows defaults,
+    // and closing it must not write them over the table's remembered settings.
+    bool tableLoaded_ = false;
     bool unloaded_ = false;
+    // Automatic search: one runs at a time; a keystroke meanwhile marks it due again and raises the
+    // running one's cancel flag.
+    bool autoSearching_ = false;
+    bool autoSearchDue_ = false;
+    std::shared_ptr<std::atomic<bool>> autoSearchCancel_;
 };
 
 }  // namespace browser

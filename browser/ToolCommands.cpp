@@ -1,6 +1,7 @@
 #include "ToolCommands.h"
 
 #include "PanelControls.h"
+#include "TextFileCommands.h"
 
 namespace browser {
 
@@ -9,6 +10,8 @@ const std::vector<ToolCommand>& toolCommands() {
         {&PanelControls::DoRemplaceBtn, runReplace}, {&PanelControls::Startcopy, runCopy},
         {&PanelControls::GetTotalBtn, runTotals},    {&PanelControls::ProcessOperationBtn, runOperations},
         {&PanelControls::EraseRecords, runErase},
+        {&PanelControls::VerifyBtn, runVerify},      {&PanelControls::SaveBtn, runExport},
+        {&PanelControls::ImportBtn, runImport},
     };
     return table;
 }

@@ -14,7 +14,7 @@
 
 #include "AppIcon.h"
 #include "Globals.h"
-#include "PlaceholderBrowser.h"
+#include "browser/AdvanceViewForm.h"
 #include "common/StandarFunctions.h"
 #include "platform/Prompts.h"
 #include "platform/SettingsStore.h"
@@ -46,9 +46,14 @@ QPushButton* makeButton(const QString& name, const QString& caption, QWidget* pa
 
 }  // namespace
 
+// Each Open gets a fresh table browser, its members assigned in the opener's order.
 Form1::BrowserFactory Form1::browserFactory = [](QWidget* parent, const QString& dbFile,
                                                  const QString& records, const QString& table) -> QDialog* {
-    return new PlaceholderBrowser(parent, dbFile, records, table);
+    auto* w = new browser::AdvanceViewForm(parent);
+    w->DB_DATABASEFILE = dbFile;
+    w->DB_SELECTED_RECORDS = records;
+    w->DB_SELECTED_TABLE = table;
+    return w;
 };
 
 Form1::Form1(QWidget* parent) : QWidget(parent) {

@@ -21,7 +21,7 @@ class Form1 : public QWidget {
 public:
     // Makes the table browser for one Open: a fresh window over `table` of `dbFile`, with the
     // browser's DB_DATABASEFILE, DB_SELECTED_RECORDS and DB_SELECTED_TABLE assigned in that order.
-    // Form1 shows it modally and deletes it when it closes. The program installs the real browser.
+    // Form1 shows it modally and deletes it when it closes. Tests put a stand-in here.
     using BrowserFactory = std::function<QDialog*(QWidget* parent, const QString& dbFile,
                                                   const QString& records, const QString& table)>;
     static BrowserFactory browserFactory;

@@ -10,6 +10,11 @@ namespace testutil {
 QString jetDir();
 QString jetFile(const QString& name);
 
+// Copies of a Jet test file in dir, damaged as a failing disk would: pages firstPage..lastPage
+// overwritten with a filler byte, or the file cut after keepBytes bytes.
+QString overwrittenJetCopy(const QTemporaryDir& dir, const QString& name, int firstPage, int lastPage);
+QString truncatedJetCopy(const QTemporaryDir& dir, const QString& name, qint64 keepBytes);
+
 // Runs an SQL script on a new SQLite file (through the engine's Execute) and returns its path.
 QString makeSqlite(const QTemporaryDir& dir, const QString& name, const QStringList& statements);
 

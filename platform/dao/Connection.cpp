@@ -66,10 +66,28 @@ public:
     void add(const std::shared_ptr<Connection>& c) {
         std::lock_guard<std::mutex> g(mu_);
         conns_.push_back(c);
-        if (!started_ && !stopping_) {
-            started_ = true;
-            flusher_ = std::thread([this] { run(); });
-        }
+        startLocked();
+    }
+
+    // The flusher thread ends for a while (pauses nest) and comes back when the last pause ends.
+    void pause() {
+        std::unique_lock<std::mutex> lk(mu_);
+        ++pauses_;
+        joined_.wait(lk, [this] { return !joining_; });
+        if (!started_) return;
+        joining_ = true;
+        started_ = false;
+        std::thread t = std::move(flusher_);
+        lk.unlock();
+        cv_.notify_all();
+        t.join();
+        lk.lock();
+        joining_ = false;
+        joined_.notify_all();
+    }
+    void resume() {
+        std::lock_guard<std::mutex> g(mu_);
+        if (--pauses_ == 0 && !conns_.empty()) startLocked();
     }
 
     void wake() { cv_.notify_one(); }
@@ -91,20 +109,23 @@ public:
         for (auto& c : live()) c->commit();
     }
 
-    std::mutex activity;  // held while the flusher talks to SQLite
-
 private:
+    void startLocked() {
+        if (started_ || stopping_ || pauses_ > 0) return;
+        started_ = true;
+        flusher_ = std::thread([this] { run(); });
+    }
+
     void run() {
         std::unique_lock<std::mutex> lk(mu_);
-        while (!stopping_) {
+        while (!stopping_ && pauses_ == 0) {
             cv_.wait_for(lk, std::chrono::milliseconds(25));
-            if (stopping_) break;
+            if (stopping_ || pauses_ > 0) break;
             lk.unlock();
             const int64_t now = nowNs();
             for (auto& c : live()) {
                 if (!c->inBatch.load()) continue;
                 if (now - c->batchStartNs.load() < int64_t(Connection::kBatchAgeMs) * 1000000) continue;
-                std::lock_guard<std::mutex> a(activity);
                 try {
                     c->commit();
                 } catch (const Error&) {
@@ -136,13 +157,21 @@ private:
     std::thread flusher_;
     bool started_ = false;
     bool stopping_ = false;
+    int pauses_ = 0;
+    bool joining_ = false;  // a pause is waiting for the flusher to end
+    std::condition_variable joined_;
 };
 
 QString sqliteMessage(sqlite3* db) { return QString::fromUtf8(sqlite3_errmsg(db)); }
 
 }  // namespace
 
-std::unique_lock<std::mutex> pauseBackgroundWork() { return std::unique_lock<std::mutex>(Registry::get().activity); }
+BackgroundPause::BackgroundPause() {
+    Registry::get().pause();
+}
+BackgroundPause::~BackgroundPause() {
+    Registry::get().resume();
+}
 
 void flushAllWrites() { Registry::get().flushAll(); }
 
@@ -207,8 +236,8 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
                 copy = std::make_shared<JetCopy>();
                 copy->path = tmpPath;
                 {
-                    auto pause = pauseBackgroundWork();
-                    jet::convertToSqlite(fi.filePath(), tmpPath);
+                    BackgroundPause pause;
+                    copy->damaged = jet::convertToSqlite(fi.filePath(), tmpPath);
                 }
                 Registry::get().keepJetCopy(key, copy);
             }

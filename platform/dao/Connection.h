@@ -10,6 +10,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "JetReader.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -31,6 +33,7 @@ struct FileState {
 // A temporary SQLite copy of a Jet file, shared by the connections that read it.
 struct JetCopy {
     QString path;
+    QList<jet::DamagedTable> damaged;  // tables that could not be read whole
     ~JetCopy();
 };
 
@@ -83,7 +86,14 @@ private:
     QHash<QString, sqlite3_stmt*> stmts_;
 };
 
-// Held while the process forks a reader child, so that no SQLite call is in flight on another thread.
-std::unique_lock<std::mutex> pauseBackgroundWork();
+// Held while the process forks a reader child: the engine's own thread is ended meanwhile, so the
+// child inherits no lock (SQLite's or an allocator's) held by a thread that does not exist in it.
+class BackgroundPause {
+public:
+    BackgroundPause();
+    ~BackgroundPause();
+    BackgroundPause(const BackgroundPause&) = delete;
+    BackgroundPause& operator=(const BackgroundPause&) = delete;
+};
 
 }  // namespace dao

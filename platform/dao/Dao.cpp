@@ -80,6 +80,13 @@ bool startsWithSelect(const QString& s) {
            (t.size() == 6 || t[6].isSpace() || t[6] == '[' || t[6] == '*');
 }
 
+// Statements other than a select that give rows: with … select, pragma, values, explain.
+bool givesRows(const QString& s) {
+    static const QRegularExpression re(QStringLiteral("^\\s*(with|pragma|values|explain)\\b"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    return re.match(s).hasMatch();
+}
+
 // A table or view of the database by name, case-insensitively; its exact name, or empty.
 QString findTable(Connection& c, const QString& name, bool* hasRowid = nullptr) {
     sqlite3_stmt* st = c.cached(
@@ -184,17 +191,24 @@ std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
     r->conn = conn;
     r->source = source;
     QString jet = source.trimmed();
+    bool rowsStatement = false;
     if (!startsWithSelect(jet)) {
         QString bare = jet;
         if (bare.startsWith('[') && bare.endsWith(']')) bare = bare.mid(1, bare.size() - 2);
         const QString t = findTable(*conn, bare);
-        if (t.isEmpty())
-            raise(err::TableNotFound, QString("The engine cannot find the input table or query '%1'.").arg(bare));
-        jet = "SELECT * FROM " + jetName(t);
+        if (!t.isEmpty())
+            jet = "SELECT * FROM " + jetName(t);
+        else if (givesRows(jet))
+            rowsStatement = true;
+        else
+            raise(err::TableNotFound,
+                  QString("The engine cannot find the input table or query '%1'.").arg(bare));
     }
     TranslatedSql ts = translateJetSql(jet);
     bool hasRowid = false;
     const QString table = ts.singleTable ? findTable(*conn, ts.table, &hasRowid) : QString();
+    // A damaged table of a Jet file is an error, not the records that happened to be readable.
+    if (conn->jetCopy && !table.isEmpty()) jet::checkTableReadable(conn->jetCopy->damaged, conn->path, table);
     if (!table.isEmpty() && !ts.whereClause.isEmpty()) ts = translateJetSql(jet, columnTypes(*conn, table));
     r->jetWithoutOrder = ts.jetWithoutOrder;
     if (!table.isEmpty() && hasRowid && type != dbOpenSnapshot) {
@@ -233,13 +247,17 @@ std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
                                                       sqlite3_column_int64(one.st, int(i)));
         }
     } else {
-        if (!ts.isSelect) raise(err::SyntaxError, "Only a select query gives records: " + source);
+        if (!ts.isSelect && !rowsStatement)
+            raise(err::SyntaxError, "Only a select query gives records: " + source);
         r->snapshot = true;
         r->type = dbOpenSnapshot;
         r->name = ts.table.isEmpty() ? source : ts.table;
         r->table = table;  // for field metadata only
         r->selectList = ts.sql;
         StmtGuard st{conn->prepare(ts.sql)};
+        // Records are read, never written: a statement that would change the file is refused unrun.
+        if (!sqlite3_stmt_readonly(st.st))
+            raise(err::SyntaxError, "Only a statement that reads gives records: " + source);
         readMeta(st.st, *r, 0);
         r->table.clear();
         for (auto& f : r->fields) f.column.clear();
@@ -586,6 +604,34 @@ QStringList Database::TableDefs() const {
 std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int type) {
     if (!conn_) raise(err::ObjectClosed);
     return std::shared_ptr<Recordset>(new Recordset(openImpl(conn_, source, type)));
+}
+
+std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int type,
+                                                   const std::atomic<bool>& cancel) {
+    if (!conn_) raise(err::ObjectClosed);
+    // The connection's lock is held for the whole open, so the handler watches its statements only.
+    Lock lock(conn_->mu);
+    auto cancelled = [&] {
+        raise(err::Cancelled,
+              QStringLiteral("The records of '%1' were abandoned before they were all read.").arg(source));
+    };
+    if (cancel.load()) cancelled();
+    struct ProgressWatch {
+        sqlite3* db;
+        ProgressWatch(sqlite3* d, const std::atomic<bool>* flag) : db(d) {
+            // Every thousand virtual machine steps: cheap beside the work, prompt for a person.
+            sqlite3_progress_handler(
+                db, 1000, [](void* p) { return static_cast<const std::atomic<bool>*>(p)->load() ? 1 : 0; },
+                const_cast<std::atomic<bool>*>(flag));
+        }
+        ~ProgressWatch() { sqlite3_progress_handler(db, 0, nullptr, nullptr); }
+    } watch(conn_->db, &cancel);
+    try {
+        return std::shared_ptr<Recordset>(new Recordset(openImpl(conn_, source, type)));
+    } catch (const Error&) {
+        if (cancel.load()) cancelled();
+        throw;
+    }
 }
 
 long long Database::Execute(const QString& sql) {

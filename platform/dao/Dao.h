@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -34,6 +35,11 @@ public:
     // A table name or a Jet SQL text. A select over one table gives an updatable dynaset;
     // anything else a read-only snapshot. type 0 picks the natural kind.
     std::shared_ptr<Recordset> OpenRecordset(const QString& source, int type = 0);
+    // The same, abandoned as soon as `cancel` turns true (it may be set from any thread while the
+    // open runs): the call then raises 32755 and the database goes on as before. Only this call's
+    // statements watch the flag; writes and commits on the same database never do.
+    std::shared_ptr<Recordset> OpenRecordset(const QString& source, int type,
+                                             const std::atomic<bool>& cancel);
 
     // An action query (update, delete, insert, create ...): the number of records affected.
     long long Execute(const QString& sql);

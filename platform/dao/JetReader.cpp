@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,6 +39,7 @@ constexpr int ExitOk = 0;
 constexpr int ExitCannotOpen = 10;
 constexpr int ExitDamaged = 11;
 constexpr int ExitWriteFailed = 12;
+constexpr int ExitCatalogDamaged = 13;
 
 struct Failure {
     int code;
@@ -299,35 +301,57 @@ public:
         return out_.exec(sql);
     }
 
-    void copyRows(MdbTableDef* table) {
+    // Copies the records libmdb can read and returns how many that was. A record that cannot be
+    // cracked ends the table there: what follows it is not to be trusted either.
+    long long copyRows(MdbTableDef* table) {
         std::string sql = "INSERT INTO " + quoteIdent(table->name) + " VALUES (";
         for (unsigned i = 0; i < table->num_cols; ++i) sql += i ? ",?" : "?";
         sql += ")";
         sqlite3_stmt* insert = out_.prepareInsert(sql);
         std::vector<MdbField> fields(table->num_cols);
+        long long copied = 0;
         mdb_rewind_table(table);
         while (mdb_fetch_row(table)) {
-            // mdb_fetch_row has cracked the row it stopped on; crack it again to see each field's
-            // bytes and its null bit (libmdb's bound text cannot tell NULL from "").
-            int rowStart = 0;
-            size_t rowSize = 0;
-            if (table->cur_row == 0 || mdb_find_row(mdb_, int(table->cur_row) - 1, &rowStart, &rowSize) != 0)
-                fail(ExitDamaged);
-            rowStart &= 0x1fff;
-            if (mdb_crack_row(table, rowStart, rowSize, fields.data()) < 0) fail(ExitDamaged);
-            for (unsigned i = 0; i < table->num_cols; ++i) {
-                const MdbField& f = fields[i];
-                if (f.colnum < 0 || unsigned(f.colnum) >= table->num_cols) fail(ExitDamaged);
-                auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, f.colnum));
-                bindValue(insert, f.colnum + 1, col, f);
+            try {
+                copyRow(table, insert, fields);
+            } catch (const Failure& f) {
+                if (f.code != ExitDamaged) throw;
+                break;
             }
             if (sqlite3_step(insert) != SQLITE_DONE) fail(ExitWriteFailed);
             sqlite3_reset(insert);
             sqlite3_clear_bindings(insert);
+            ++copied;
         }
+        sqlite3_reset(insert);
+        sqlite3_clear_bindings(insert);
+        return copied;
+    }
+
+    // A stand-in for a table whose definition cannot be read, so that its name is still listed
+    // and opening it says why it is unreadable instead of the table going missing.
+    bool createPlaceholder(const char* name) {
+        return out_.exec("CREATE TABLE " + quoteIdent(name) + " (\"?\" MEMO)");
     }
 
 private:
+    void copyRow(MdbTableDef* table, sqlite3_stmt* insert, std::vector<MdbField>& fields) {
+        // mdb_fetch_row has cracked the row it stopped on; crack it again to see each field's
+        // bytes and its null bit (libmdb's bound text cannot tell NULL from "").
+        int rowStart = 0;
+        size_t rowSize = 0;
+        if (table->cur_row == 0 || mdb_find_row(mdb_, int(table->cur_row) - 1, &rowStart, &rowSize) != 0)
+            fail(ExitDamaged);
+        rowStart &= 0x1fff;
+        if (mdb_crack_row(table, rowStart, rowSize, fields.data()) < 0) fail(ExitDamaged);
+        for (unsigned i = 0; i < table->num_cols; ++i) {
+            const MdbField& f = fields[i];
+            if (f.colnum < 0 || unsigned(f.colnum) >= table->num_cols) fail(ExitDamaged);
+            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, f.colnum));
+            bindValue(insert, f.colnum + 1, col, f);
+        }
+    }
+
     const unsigned char* bytes(const MdbField& f, int need) const {
         if (f.start < 0 || need < 0 || f.start + need > mdb_->fmt->pg_size) fail(ExitDamaged);
         return mdb_->pg_buf + f.start;
@@ -462,12 +486,67 @@ bool startsWithMSys(const char* name) {
     return std::strncmp(name, "MSys", 4) == 0;
 }
 
-int convertInChild(const char* jetPath, const char* sqlitePath) {
+// Pages the file really has; a page number at or beyond it points outside the file.
+long long pagesInFile(MdbHandle* mdb) {
+    struct stat st {};
+    if (fstat(fileno(mdb->f->stream), &st) != 0 || mdb->fmt->pg_size <= 0) return 0;
+    return static_cast<long long>(st.st_size) / mdb->fmt->pg_size;
+}
+
+// The catalog (MSysObjects, whose definition is always on page 2) must give every record its own
+// definition counts; a short catalog would silently hide tables.
+bool catalogComplete(MdbHandle* mdb) {
+    MdbCatalogEntry entry;
+    std::memset(&entry, 0, sizeof entry);
+    entry.mdb = mdb;
+    entry.object_type = MDB_TABLE;
+    entry.table_pg = 2;
+    std::strcpy(entry.object_name, "MSysObjects");
+    MdbTableDef* table = mdb_read_table(&entry);
+    if (!table) return false;
+    bool complete = false;
+    if (mdb_read_columns(table) && table->num_rows > 0) {
+        unsigned long long n = 0;
+        mdb_rewind_table(table);
+        while (mdb_fetch_row(table)) ++n;
+        complete = n == table->num_rows;
+    }
+    mdb_free_tabledef(table);
+    return complete;
+}
+
+// The tables that could not be read whole, written for the parent as NUL-separated fields:
+// name, records read, records the definition counts (-1 when the definition is unreadable).
+class DamageLog {
+public:
+    void add(const char* name, long long read, long long expected) {
+        text_ += name;
+        text_ += '\0';
+        text_ += std::to_string(read);
+        text_ += '\0';
+        text_ += std::to_string(expected);
+        text_ += '\0';
+    }
+    void write(const std::string& path) const {
+        if (text_.empty()) return;
+        FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f) fail(ExitWriteFailed);
+        const bool ok = std::fwrite(text_.data(), 1, text_.size(), f) == text_.size();
+        if (std::fclose(f) != 0 || !ok) fail(ExitWriteFailed);
+    }
+
+private:
+    std::string text_;
+};
+
+int convertInChild(const char* jetPath, const char* sqlitePath, const char* damagePath) {
     // libmdb converts text to the charset named here; we want UTF-8 whatever the environment says.
     setenv("MDBICONV", "UTF-8", 1);
     MdbHandle* mdb = mdb_open(jetPath, MDB_NOFLAGS);
     if (!mdb) return ExitCannotOpen;
-    if (!mdb_read_catalog(mdb, MDB_TABLE) || !mdb->catalog) return ExitCannotOpen;
+    if (!catalogComplete(mdb)) return ExitCatalogDamaged;
+    if (!mdb_read_catalog(mdb, MDB_TABLE) || !mdb->catalog) return ExitCatalogDamaged;
+    const long long pages = pagesInFile(mdb);
 
     // User tables in catalog order, then the MSys tables. Other tables flagged as system (hidden
     // ACE tables such as f_<guid>_Data) are left out.
@@ -480,39 +559,37 @@ int convertInChild(const char* jetPath, const char* sqlitePath) {
         else if (!mdb_is_system_table(entry))
             user.push_back(entry);
     }
+    user.insert(user.end(), system.begin(), system.end());
 
     Sqlite out(sqlitePath);
-    // The file is new and is thrown away on any failure, so there is nothing to make durable; the
-    // journal stays in memory so that a system table can be rolled back to empty.
+    // The file is new and is thrown away on any failure, so there is nothing to make durable.
     out.mustExec("PRAGMA journal_mode=MEMORY");
     out.mustExec("PRAGMA synchronous=OFF");
     out.mustExec("BEGIN");
     Converter conv(mdb, out);
+    DamageLog damage;
     for (MdbCatalogEntry* entry : user) {
-        MdbTableDef* table = mdb_read_table(entry);
-        if (!table || !mdb_read_columns(table)) return ExitDamaged;
-        if (conv.createTable(table)) conv.copyRows(table);
-    }
-    for (MdbCatalogEntry* entry : system) {
-        MdbTableDef* table = mdb_read_table(entry);
-        if (!table || !mdb_read_columns(table) || !conv.createTable(table)) continue;
-        // Their data when libmdb can read it, else the table stays empty.
-        out.mustExec("SAVEPOINT sys");
-        try {
-            conv.copyRows(table);
-            out.mustExec("RELEASE sys");
-        } catch (const Failure& f) {
-            if (f.code != ExitDamaged) throw;
-            out.mustExec("ROLLBACK TO sys");
-            out.mustExec("RELEASE sys");
+        MdbTableDef* table = entry->table_pg >= 2 && static_cast<long long>(entry->table_pg) < pages
+                                 ? mdb_read_table(entry)
+                                 : nullptr;
+        if (!table || !mdb_read_columns(table)) {
+            if (conv.createPlaceholder(entry->object_name)) damage.add(entry->object_name, 0, -1);
+            continue;
         }
+        // A name SQLite will not take (reserved, repeated) leaves the table out.
+        if (!conv.createTable(table)) continue;
+        const long long read = conv.copyRows(table);
+        if (read != static_cast<long long>(table->num_rows))
+            damage.add(entry->object_name, read, static_cast<long long>(table->num_rows));
     }
     out.mustExec("COMMIT");
+    damage.write(damagePath);
     // libmdb's structures die with the process.
     return ExitOk;
 }
 
-[[noreturn]] void childMain(const char* jetPath, const char* sqlitePath, bool keepStderr) {
+[[noreturn]] void childMain(const char* jetPath, const char* sqlitePath, const char* damagePath,
+                            bool keepStderr) {
     // A crash must end the child quietly: no crash handlers inherited from the application, no core
     // file, and libmdb's warnings about damaged pages stay out of our output.
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGPIPE, SIGTERM, SIGINT}) signal(sig, SIG_DFL);
@@ -526,7 +603,7 @@ int convertInChild(const char* jetPath, const char* sqlitePath) {
     }
     int code = ExitDamaged;
     try {
-        code = convertInChild(jetPath, sqlitePath);
+        code = convertInChild(jetPath, sqlitePath, damagePath);
     } catch (const Failure& f) {
         code = f.code;
     } catch (...) {
@@ -539,12 +616,33 @@ int convertInChild(const char* jetPath, const char* sqlitePath) {
 // Parent side.
 
 void removeOutput(const QByteArray& path) {
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((path + suffix).constData());
+    for (const char* suffix : {"", "-journal", "-wal", "-shm", "-damage"})
+        ::unlink((path + suffix).constData());
 }
 
 [[noreturn]] void unrecognized(const QString& jetPath) {
     raise(err::UnrecognizedFormat,
           QStringLiteral("Unrecognized database format '%1'.").arg(QDir::toNativeSeparators(jetPath)));
+}
+
+}  // namespace
+
+namespace {
+
+[[noreturn]] void damagedCatalog(const QString& jetPath) {
+    raise(err::UnrecognizedFormat,
+          QStringLiteral("The database '%1' is damaged: its catalog of tables cannot be read completely.")
+              .arg(QDir::toNativeSeparators(jetPath)));
+}
+
+QList<DamagedTable> readDamageLog(const QByteArray& path) {
+    QList<DamagedTable> tables;
+    QFile f(QFile::decodeName(path));
+    if (!f.open(QIODevice::ReadOnly)) return tables;
+    const QList<QByteArray> parts = f.readAll().split('\0');
+    for (qsizetype i = 0; i + 2 < parts.size(); i += 3)
+        tables.append({QString::fromUtf8(parts[i]), parts[i + 1].toLongLong(), parts[i + 2].toLongLong()});
+    return tables;
 }
 
 }  // namespace
@@ -555,9 +653,10 @@ bool looksLikeJet(const QByteArray& firstBytes) {
     return sig == "Standard Jet DB" || sig == "Standard ACE DB";
 }
 
-void convertToSqlite(const QString& jetPath, const QString& sqlitePath) {
+QList<DamagedTable> convertToSqlite(const QString& jetPath, const QString& sqlitePath) {
     const QByteArray src = QFile::encodeName(jetPath);
     const QByteArray dst = QFile::encodeName(sqlitePath);
+    const QByteArray damagePath = dst + "-damage";
     const qint64 bytes = std::max<qint64>(QFileInfo(jetPath).size(), 0);
     const auto limit = std::chrono::milliseconds(10000 + bytes * 2000 / (1024 * 1024));
     const bool keepStderr = qEnvironmentVariableIsSet("TABULON_JET_DEBUG");
@@ -569,7 +668,7 @@ void convertToSqlite(const QString& jetPath, const QString& sqlitePath) {
 
     const pid_t pid = fork();
     if (pid < 0) unrecognized(jetPath);
-    if (pid == 0) childMain(src.constData(), dst.constData(), keepStderr);
+    if (pid == 0) childMain(src.constData(), dst.constData(), damagePath.constData(), keepStderr);
 
     // Poll rather than block: the child may hang inside libmdb, and waitpid has no timeout.
     const auto start = std::chrono::steady_clock::now();
@@ -594,7 +693,29 @@ void convertToSqlite(const QString& jetPath, const QString& sqlitePath) {
     }
     if (!finished || !WIFEXITED(status) || WEXITSTATUS(status) != ExitOk) {
         removeOutput(dst);
+        if (finished && WIFEXITED(status) && WEXITSTATUS(status) == ExitCatalogDamaged)
+            damagedCatalog(jetPath);
         unrecognized(jetPath);
+    }
+    QList<DamagedTable> damaged = readDamageLog(damagePath);
+    ::unlink(damagePath.constData());
+    return damaged;
+}
+
+void checkTableReadable(const QList<DamagedTable>& damaged, const QString& jetPath, const QString& table) {
+    for (const DamagedTable& d : damaged) {
+        if (d.name.compare(table, Qt::CaseInsensitive) != 0) continue;
+        const QString head =
+            QStringLiteral("Table '%1' of '%2' is damaged: ").arg(d.name, QDir::toNativeSeparators(jetPath));
+        if (d.expected < 0)
+            raise(err::UnrecognizedFormat, head + QStringLiteral("its definition cannot be read."));
+        if (d.read > d.expected)
+            raise(err::UnrecognizedFormat,
+                  head + QStringLiteral("%1 records were found where its definition counts %2.")
+                             .arg(d.read)
+                             .arg(d.expected));
+        raise(err::UnrecognizedFormat,
+              head + QStringLiteral("%1 of its %2 records could be read.").arg(d.read).arg(d.expected));
     }
 }
 

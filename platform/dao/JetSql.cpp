@@ -383,6 +383,8 @@ QString quoteIdent(const QString& name) {
 QString jetName(const QString& name) {
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
     if (plain.match(name).hasMatch() && !keywords().contains(name.toUpper())) return name;
+    // A "]" would end the brackets early; backquotes hold it.
+    if (name.contains(']') && !name.contains('`')) return '`' + name + '`';
     return '[' + name + ']';
 }
 

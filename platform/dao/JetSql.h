@@ -37,7 +37,8 @@ QString translateJetExpression(const QString& jet, const FieldTypeLookup& typeOf
 // A name quoted for SQLite ("a ""b""").
 QString quoteIdent(const QString& name);
 
-// A name written for Jet SQL: plain names stay as they are; others get brackets.
+// A name written for Jet SQL: plain names stay as they are; others get brackets, or backquotes when
+// they hold a "]".
 QString jetName(const QString& name);
 
 // Parses a Jet date literal body (m/d/yyyy [h:mm[:ss] [AM|PM]] or yyyy-mm-dd [hh:mm[:ss]]) into the

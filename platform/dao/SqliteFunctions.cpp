@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Conversions.h"
@@ -60,6 +61,30 @@ void decodeUtf8(const unsigned char* s, int n, std::u32string& out) {
     }
 }
 
+// The non-ASCII characters whose case folding is ASCII (the Kelvin sign, the long s): the only ones
+// through which an ASCII literal can match text that does not hold it byte for byte. Their UTF-8
+// forms, and the ASCII letters they fold to.
+struct FoldingToAscii {
+    std::vector<std::string> forms;
+    std::string targets;
+};
+
+const FoldingToAscii& foldingToAscii() {
+    static const FoldingToAscii f = [] {
+        FoldingToAscii out;
+        for (char32_t c = 0x80; c < 0x110000; ++c) {
+            if (c >= 0xD800 && c < 0xE000) continue;
+            const char32_t folded = QChar::toCaseFolded(c);
+            if (folded >= 128) continue;
+            const QByteArray utf8 = QString::fromUcs4(&c, 1).toUtf8();
+            out.forms.emplace_back(utf8.constData(), size_t(utf8.size()));
+            out.targets.push_back(char(folded));
+        }
+        return out;
+    }();
+    return f;
+}
+
 // ---- LIKE --------------------------------------------------------------------------------------
 
 struct PatternElem {
@@ -74,6 +99,10 @@ struct Pattern {
     // "*literal*" patterns, the usual search, go through a plain substring search.
     bool containsOnly = false;
     std::u32string literal;
+    // The same literal when it is all ASCII (folded), for a search on the text's own bytes.
+    std::string asciiLiteral;  // all of it, or its longest ASCII run
+    bool asciiOnly = false;
+    bool foldTargetInLiteral = false;  // a letter some non-ASCII character folds to
 };
 
 Pattern compile(const std::u32string& p) {
@@ -141,6 +170,21 @@ Pattern compile(const std::u32string& p) {
         if (lit) {
             pat.containsOnly = true;
             for (size_t k = 1; k + 1 < el.size(); ++k) pat.literal.push_back(el[k].ch);
+            pat.asciiOnly = !pat.literal.empty();
+            // The whole literal when it is ASCII, else its longest ASCII run (a text without that run
+            // cannot hold the literal either).
+            std::string run;
+            for (char32_t c : pat.literal) {
+                if (c >= 128) {
+                    pat.asciiOnly = false;
+                    run.clear();
+                    continue;
+                }
+                run.push_back(char(c));
+                if (run.size() > pat.asciiLiteral.size()) pat.asciiLiteral = run;
+            }
+            for (char c : pat.asciiLiteral)
+                if (foldingToAscii().targets.find(c) != std::string::npos) pat.foldTargetInLiteral = true;
         }
     }
     return pat;
@@ -192,6 +236,31 @@ void foldInPlace(std::u32string& s) {
     for (auto& c : s) c = foldCase(c);
 }
 
+// "*literal*" with an ASCII literal, on the text's bytes: 1 match, 0 no match, -1 when only the
+// full decoding can tell (the text holds a character that folds to one of the literal's letters).
+int asciiContains(const Pattern& pat, const unsigned char* t, int n) {
+    const std::string& lit = pat.asciiLiteral;
+    const int m = int(lit.size());
+    const unsigned char first = static_cast<unsigned char>(lit[0]);
+    const bool letter = first >= 'a' && first <= 'z';
+    for (int i = 0; i + m <= n; ++i) {
+        // A byte or'ed with 0x20 is a lowercase letter only when it is that letter in either case.
+        if ((letter ? (t[i] | 0x20) : t[i]) != first) continue;
+        int k = 1;
+        for (; k < m; ++k) {
+            unsigned char x = t[i + k];
+            if (x >= 'A' && x <= 'Z') x += 32;
+            if (x != static_cast<unsigned char>(lit[size_t(k)])) break;
+        }
+        if (k == m) return 1;
+    }
+    if (!pat.foldTargetInLiteral) return 0;
+    const std::string_view text(reinterpret_cast<const char*>(t), size_t(n));
+    for (const std::string& form : foldingToAscii().forms)
+        if (text.find(form) != std::string_view::npos) return -1;
+    return 0;
+}
+
 void likeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (sqlite3_value_type(argv[0]) == SQLITE_NULL || sqlite3_value_type(argv[1]) == SQLITE_NULL) {
         sqlite3_result_null(ctx);
@@ -212,8 +281,22 @@ void likeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
             return;
         }
     }
+    const unsigned char* text = sqlite3_value_text(argv[1]);
+    const int bytes = sqlite3_value_bytes(argv[1]);
+    if (pat->asciiOnly) {
+        // The usual search, typed letters and digits: no decoding for the text.
+        const int found = asciiContains(*pat, text, bytes);
+        if (found >= 0) {
+            sqlite3_result_int(ctx, found);
+            return;
+        }
+    } else if (!pat->asciiLiteral.empty() && asciiContains(*pat, text, bytes) == 0) {
+        // A text without the literal's ASCII run cannot hold the literal: no decoding either.
+        sqlite3_result_int(ctx, 0);
+        return;
+    }
     thread_local std::u32string s;
-    decodeUtf8(sqlite3_value_text(argv[1]), sqlite3_value_bytes(argv[1]), s);
+    decodeUtf8(text, bytes, s);
     foldInPlace(s);
     sqlite3_result_int(ctx, matchFolded(*pat, s) ? 1 : 0);
 }

@@ -68,6 +68,9 @@ protected:
     }
     static QComboBox* combo(QWidget& w, const char* name) { return get<QComboBox>(w, name); }
     static QString source(AdvanceViewForm& f) { return f.dataControl()->RecordSource(); }
+    static QString statusMessage(AdvanceViewForm& f) {
+        return get<QStatusBar>(f, "StatusBar")->currentMessage();
+    }
     static long long count(AdvanceViewForm& f) { return f.dataControl()->Recordset()->RecordCount(); }
     // The value of field `field` of the record at `row`, as the grid shows it.
     static QString cell(AdvanceViewForm& f, int row, int field) {
@@ -248,14 +251,21 @@ TEST_F(AdvanceViewFormTest, RejectedSearchesAreExplainedAndKeepThePreviousRecord
     const auto records = f->dataControl()->Recordset();
     ASSERT_EQ(count(*f), 1);
 
-    // A number beyond any field's range.
+    // A number beyond any field's range: typed with Auto Search on, the status bar tells; the Search
+    // button tells in a box.
     box(*f, 2)->setText("1e999");
+    EXPECT_EQ(prompts_.count(), 0);
+    EXPECT_TRUE(statusMessage(*f).contains("Overflow")) << statusMessage(*f).toStdString();
+    EXPECT_EQ(source(*f), before);
+    EXPECT_EQ(f->dataControl()->Recordset(), records);
+    QTest::mouseClick(get<QPushButton>(*f, "SearchBtn"), Qt::LeftButton);
     ASSERT_EQ(prompts_.count(), 1);
     EXPECT_EQ(prompts_.last().icon, vbExclamation);
     EXPECT_TRUE(prompts_.last().text.contains("Overflow")) << prompts_.last().text.toStdString();
     EXPECT_EQ(source(*f), before);
     EXPECT_EQ(f->dataControl()->Recordset(), records);
     box(*f, 2)->clear();
+    EXPECT_EQ(statusMessage(*f), "");
 
     // The table went away behind the browser's back: search, range and show all all say so.
     {
@@ -278,18 +288,81 @@ TEST_F(AdvanceViewFormTest, RejectedSearchesAreExplainedAndKeepThePreviousRecord
 }
 
 // The engine rejects a date compared with a text that is no date (3464): the user is told and the
-// previous records stay.
+// previous records stay. While typing with Auto Search on, the status bar tells and every typed
+// character stays; the Search button tells in a box.
 TEST_F(AdvanceViewFormTest, DateComparedWithTextIsRejected) {
     auto f = open("Clientes");
     QTest::keyClicks(box(*f, 1), "Ana");
     const QString before = source(*f);
     combo(*f, "OperatorCombo")->setCurrentIndex(1);
+    box(*f, 1)->clear();
+    const QString all = source(*f);
+    QTest::keyClicks(box(*f, 4), "2020-01-0");
+    EXPECT_EQ(box(*f, 4)->text(), "2020-01-0");
+    EXPECT_EQ(prompts_.count(), 0);
+    EXPECT_TRUE(statusMessage(*f).contains("3464")) << statusMessage(*f).toStdString();
+    EXPECT_EQ(source(*f), all);
+    EXPECT_EQ(f->statusText(), all);
+    EXPECT_EQ(count(*f), 4);
+
+    QTest::keyClicks(box(*f, 4), "2");
+    EXPECT_EQ(box(*f, 4)->text(), "2020-01-02");
+    EXPECT_EQ(source(*f), "select * from Clientes where [Alta] = '2020-01-02'");
+    EXPECT_EQ(count(*f), 1);
+    EXPECT_EQ(statusMessage(*f), "");
+
+    box(*f, 4)->clear();
     box(*f, 4)->setText("Ana");
-    ASSERT_GE(prompts_.count(), 1);
+    EXPECT_EQ(prompts_.count(), 0);
+    QTest::mouseClick(get<QPushButton>(*f, "SearchBtn"), Qt::LeftButton);
+    ASSERT_EQ(prompts_.count(), 1);
     EXPECT_EQ(prompts_.last().icon, vbExclamation);
     EXPECT_TRUE(prompts_.last().text.contains("3464")) << prompts_.last().text.toStdString();
-    EXPECT_EQ(source(*f), before);
-    EXPECT_EQ(f->statusText(), before);
+    EXPECT_EQ(source(*f), all);
+    EXPECT_NE(source(*f), before);
+}
+
+// Keystrokes that queue up while a search runs are merged into one search for the newest text, and
+// that search gives what searching after every keystroke would.
+TEST_F(AdvanceViewFormTest, QueuedKeystrokesMergeIntoOneSearchForTheNewestText) {
+    auto f = open("Clientes");
+    int installed = 0;
+    QObject::connect(f->dataControl(), &DataControl::recordsetChanged, [&] { ++installed; });
+    for (QChar c : QString("o'bri")) {
+        QCoreApplication::postEvent(box(*f, 1), new QKeyEvent(QEvent::KeyPress, 0, Qt::NoModifier, c));
+        QCoreApplication::postEvent(box(*f, 1), new QKeyEvent(QEvent::KeyRelease, 0, Qt::NoModifier, c));
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(box(*f, 1)->text(), "o'bri");
+    EXPECT_EQ(source(*f), "select * from Clientes where [Nombre] like '*o''bri*'");
+    EXPECT_EQ(count(*f), 1);
+    EXPECT_EQ(installed, 1);
+    EXPECT_EQ(prompts_.count(), 0);
+}
+
+// A keystroke that arrives while a search runs abandons it: only the newest text's records are
+// ever shown, and the search that was overtaken never replaces them.
+TEST_F(AdvanceViewFormTest, AKeystrokeDuringASearchAbandonsIt) {
+    {
+        auto db = dao::OpenDatabase(db_);
+        db->Execute("create table Big (Id long, Nombre text(20))");
+        db->Execute(
+            "insert into Big (Id, Nombre) with recursive c(x) as (select 1 union all select x + 1 from c "
+            "where x < 300000) select x, 'n' || x from c");
+        db->Close();
+    }
+    auto f = open("Big");
+    ASSERT_EQ(count(*f), 300000);
+    int installed = 0;
+    QObject::connect(f->dataControl(), &DataControl::recordsetChanged, [&] { ++installed; });
+    // The second key arrives while the search for the first one still scans the table.
+    QTimer::singleShot(5, box(*f, 1), [&] { QTest::keyClick(box(*f, 1), '7'); });
+    QTest::keyClick(box(*f, 1), '9');
+    EXPECT_EQ(box(*f, 1)->text(), "97");
+    EXPECT_EQ(source(*f), "select * from Big where [Nombre] like '*97*'");
+    EXPECT_EQ(installed, 1);
+    EXPECT_EQ(count(*f), 11910);  // the numbers up to 300000 whose digits hold "97"
+    EXPECT_EQ(prompts_.count(), 0);
 }
 
 TEST_F(AdvanceViewFormTest, RangesShowAllAndOrdering) {
@@ -362,6 +435,47 @@ TEST_F(AdvanceViewFormTest, LoadStepFailureOffersAbortRetryIgnore) {
     QTest::mouseClick(get<QPushButton>(*f, "MoveFirstBtn"), Qt::LeftButton);
     QTest::mouseClick(get<QPushButton>(*f, "MoveLastBtn"), Qt::LeftButton);
     EXPECT_EQ(prompts_.count(), 2);
+    // Typing with Auto Search on a table that never loaded: told in the status bar, no box.
+    get<QCheckBox>(*f, "FastSearchChk")->setChecked(true);
+    QTest::keyClicks(box(*f, 0), "ab");
+    EXPECT_EQ(box(*f, 0)->text(), "ab");
+    EXPECT_EQ(prompts_.count(), 2);
+    EXPECT_TRUE(statusMessage(*f).endsWith(" - 3420")) << statusMessage(*f).toStdString();
+}
+
+TEST_F(AdvanceViewFormTest, AFailedOrAbandonedLoadKeepsTheTablesSettings) {
+    // One data page of Table1 overwritten: opening it is an error naming the table.
+    const QString damaged = testutil::overwrittenJetCopy(dir_, "testIndexCodesV1997.mdb", 48, 48);
+    const QStringList keys = {"OrderByBox", "OperatorCombo", "FastSearch", "LastQuery"};
+    const QStringList stored = {"1", "2", "0", "select * from Table1 where [name] like 'b*'"};
+    for (int i = 0; i < keys.size(); ++i) SaveSetting("Tabulon", "Table1", keys[i], stored[i]);
+    SaveSetting("Tabulon", "Settings", "Table1ColWidth0", "2222");
+
+    for (int answer : {vbIgnore, vbAbort}) {
+        prompts_.answer(answer);
+        auto f = open("Table1", damaged);
+        ASSERT_EQ(prompts_.count(), 1);
+        EXPECT_EQ(prompts_.last().buttons, vbAbortRetryIgnore);
+        EXPECT_TRUE(prompts_.last().text.contains("Table 'Table1'")) << prompts_.last().text.toStdString();
+        EXPECT_TRUE(prompts_.last().text.contains("165 of its 275 records"))
+            << prompts_.last().text.toStdString();
+        QTest::mouseClick(get<QPushButton>(*f, "cmdClose"), Qt::LeftButton);
+        f.reset();
+        for (int i = 0; i < keys.size(); ++i)
+            EXPECT_EQ(GetSetting("Tabulon", "Table1", keys[i]), stored[i]) << keys[i].toStdString();
+        EXPECT_EQ(GetSetting("Tabulon", "Settings", "Table1ColWidth0"), "2222");
+        prompts_.clear();
+    }
+
+    // A table of the same file that loads writes its settings as usual.
+    {
+        auto f = open("Table2", damaged);
+        EXPECT_EQ(prompts_.count(), 0);
+        EXPECT_EQ(count(*f), 9);
+        combo(*f, "OperatorCombo")->setCurrentIndex(3);
+        QTest::mouseClick(get<QPushButton>(*f, "cmdClose"), Qt::LeftButton);
+    }
+    EXPECT_EQ(GetSetting("Tabulon", "Table2", "OperatorCombo"), "3");
 }
 
 TEST_F(AdvanceViewFormTest, OneFieldTableAndEmptyTable) {
@@ -397,6 +511,36 @@ TEST_F(AdvanceViewFormTest, NavigationAndResize) {
     // Too small for the grid: the controls keep what they had rather than take a negative size.
     f->resize(twipsToPixelsX(3000), twipsToPixelsY(3000));
     EXPECT_GE(grid->width(), 0);
+}
+
+// Shrunk as far as it goes, every control can still be reached: nothing under the status bar or
+// outside the window, and the tallest menu panel still fits above the bar.
+TEST_F(AdvanceViewFormTest, ShrunkToItsMinimumEveryControlStaysReachable) {
+    auto f = open("Clientes");
+    f->resize(400, 300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f->size(), f->minimumSize());
+    EXPECT_GT(f->width(), 400);
+    EXPECT_GT(f->height(), 300);
+    const QRect statusBar = get(*f, "StatusBar")->geometry();
+    EXPECT_EQ(statusBar.bottom(), f->rect().bottom());
+    for (const char* name :
+         {"SSPanel2", "OrderByBox", "OperatorCombo", "FastSearchChk", "SearchBtn", "SelectAllRecordsBtn",
+          "SaveBtn", "ImportBtn", "ManageTab", "MoveFirstBtn", "MoveLastBtn", "cmdClose", "grdDataGrid"}) {
+        QWidget* w = get(*f, name);
+        const QRect r(w->mapTo(f.get(), QPoint(0, 0)), w->size());
+        EXPECT_TRUE(f->rect().contains(r)) << name;
+        EXPECT_FALSE(r.intersects(statusBar)) << name;
+        EXPECT_GT(r.height(), 0) << name;
+    }
+    const int barTop = get(*f, "ControlPanel")->y();
+    for (int i = 0; i < browser::MenuPanels::PanelCount; ++i) {
+        QWidget* p = get(*f, QString("MenuPanel(%1)").arg(i));
+        EXPECT_GE(barTop - p->height(), 0) << i;
+        EXPECT_LE(p->x() + p->width(), f->width()) << i;
+    }
+    QTest::mouseClick(get<QPushButton>(*f, "cmdClose"), Qt::LeftButton);
+    EXPECT_FALSE(f->isVisible());
 }
 
 TEST_F(AdvanceViewFormTest, PanelsOpenAndCloseByTimerAndGridClick) {

@@ -107,6 +107,62 @@ TEST_F(CliTest, ActionQueryPrintsCountAndPersists) {
     EXPECT_EQ(r.out, "Id\tSaldo\n1\t12.5\n2\t0\n3\t0\n4\t\n");
 }
 
+// Tables named like a keyword or holding a "]" open by name, as the browser opens them.
+TEST_F(CliTest, OddTableNamesOpenByName) {
+    const QString odd =
+        testutil::makeSqlite(dir_, "odd.db",
+                             {"create table [select] (a LONG)", "create table `a]b` (x TEXT(5))",
+                              "insert into `a]b` values ('uno')", "create table [Order] (o LONG)"});
+    CliRun r = runCli({"tables", odd});
+    EXPECT_EQ(r.out, "select\na]b\nOrder\n");
+    for (const auto& [table, columns] : {std::pair<QString, QString>{"select", "a\t4\t4\n"},
+                                         {"SELECT", "a\t4\t4\n"},
+                                         {"a]b", "x\t10\t5\n"},
+                                         {"order", "o\t4\t4\n"}}) {
+        r = runCli({"columns", odd, table});
+        EXPECT_EQ(r.exitCode, 0) << table.toStdString() << ": " << r.err.toStdString();
+        EXPECT_EQ(r.out, columns) << table.toStdString();
+    }
+    r = runCli({"query", odd, "a]b"});
+    EXPECT_EQ(r.out, "x\nuno\n");
+}
+
+// Whatever SQLite takes passes through: records for statements that give them, a count for the
+// rest, and SQLite's own reason when it refuses.
+TEST_F(CliTest, StatementsPassThroughWithSqlitesOwnMessage) {
+    CliRun r =
+        runCli({"query", db_,
+                "with x as (select 2 as k) update Clientes set Saldo = 1 where Id in (select k from x)"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, "1\n");
+    r = runCli({"query", db_, "replace into [Detalle de pedidos] (Linea) values (7)"});
+    EXPECT_EQ(r.out, "1\n") << r.err.toStdString();
+    r = runCli({"query", db_, "pragma table_info([Detalle de pedidos])"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith("cid\tname\ttype\t")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.endsWith("\n0\tLinea\tLONG\t0\t\t0\n")) << r.out.toStdString();
+    r = runCli({"query", db_, "pragma user_version = 7"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    r = runCli({"query", db_, "pragma user_version"});
+    EXPECT_EQ(r.out, "user_version\n7\n");
+    r = runCli(
+        {"query", db_, "with x as (select Id from Clientes where Id < 3) select count(*) as n from x"});
+    EXPECT_EQ(r.out, "n\n2\n") << r.err.toStdString();
+    r = runCli({"query", db_, "select Id, Saldo from Clientes where Id = 2"});
+    EXPECT_EQ(r.out, "Id\tSaldo\n2\t1\n");
+
+    r = runCli({"query", db_, "create table Clientes (x)"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("table Clientes already exists")) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("3078")) << r.err.toStdString();
+    r = runCli({"query", db_, "frobnicate Clientes"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains("near \"frobnicate\": syntax error")) << r.err.toStdString();
+    // A statement that would write is never run to give records.
+    r = runCli({"query", db_, "pragma foreign_keys"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+}
+
 TEST_F(CliTest, JetFileIsReadOnly) {
     const QString copy = dir_.filePath("test2V2003.mdb");
     ASSERT_TRUE(QFile::copy(testutil::jetFile("test2V2003.mdb"), copy));
@@ -163,6 +219,28 @@ TEST_F(CliTest, EngineErrorsAndUsage) {
     r = runCli({"--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.out.contains("\\t")) << r.out.toStdString();
+}
+
+TEST_F(CliTest, DamagedJetFilesAreErrorsNotEmptyAnswers) {
+    const QString catalogGone = testutil::overwrittenJetCopy(dir_, "weirdObjectNames.mdb", 10, 29);
+    CliRun r = runCli({"tables", catalogGone});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.startsWith("error 3343: The database '" + catalogGone + "' is damaged"))
+        << r.err.toStdString();
+
+    const QString cut = testutil::truncatedJetCopy(dir_, "test2V2003.mdb", 100000);
+    r = runCli({"tables", cut});
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith("MSP_PROJECTS\n"));
+    for (const QStringList& args :
+         {QStringList{"query", cut, "MSP_PROJECTS"}, QStringList{"columns", cut, "MSP_PROJECTS"}}) {
+        r = runCli(args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "error 3343: Table 'MSP_PROJECTS' of '" + cut +
+                             "' is damaged: 0 of its 1 records could be read.\n");
+    }
 }
 
 }  // namespace

@@ -70,6 +70,30 @@ TEST_F(EngineSql, LikeIsCaseInsensitiveContainsAlsoForAccents) {
     EXPECT_EQ(where("[Nombre] like 'Abe_'"), "");
 }
 
+// "*text*" with ASCII text is searched on the stored bytes; the few characters that fold to ASCII
+// letters (the Kelvin sign, the long s) must still match as their folded letters.
+TEST_F(EngineSql, ContainsSearchMatchesCharactersThatFoldToAscii) {
+    db_->Execute(QString("insert into Clientes (ID, Nombre) values (9, 'Ca%1a %2elvin')")
+                     .arg(QChar(0x00F1))
+                     .arg(QChar(0x212A)));
+    db_->Execute(QString("insert into Clientes (ID, Nombre) values (10, 'Mi%1%2i%1%1ippi')")
+                     .arg(QChar(0x017F))
+                     .arg(QChar('s')));
+    db_->Execute("insert into Clientes (ID, Nombre) values (11, 'KELVIN')");
+    EXPECT_EQ(where("[Nombre] like '*kelvin*'"), "9,11");
+    EXPECT_EQ(where("[Nombre] like '*A KE*'"), "9");
+    EXPECT_EQ(where("[Nombre] like '*ssiss*'"), "10");
+    EXPECT_EQ(where("[Nombre] like '*a*'"), "1,2,3,5,6,9");
+    EXPECT_EQ(where("[Nombre] like '*zz*'"), "");
+    EXPECT_EQ(where("[Nombre] like '*2d2*'"), "8");
+    // Accented literals: the ASCII part narrows, the whole literal decides.
+    EXPECT_EQ(where("[Nombre] like '*aña k*'"), "9");
+    EXPECT_EQ(where("[Nombre] like '*ABAÑ*'"), "2");
+    EXPECT_EQ(where("[Nombre] like '*añA*'"), "2,9");
+    EXPECT_EQ(where("[Nombre] like '*ñandú*'"), "3");
+    EXPECT_EQ(where("[Nombre] like '*ña ze*'"), "");
+}
+
 TEST_F(EngineSql, ComparisonsAsTheWindowsWriteThem) {
     EXPECT_EQ(where("[Precio] >15"), "3,4,5");
     EXPECT_EQ(where("[Cantidad] =12"), "1,3,7");

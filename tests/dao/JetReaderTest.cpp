@@ -15,6 +15,8 @@
 #include <random>
 
 #include "TestUtil.h"
+#include "platform/dao/Connection.h"
+#include "platform/dao/Dao.h"
 #include "platform/dao/Error.h"
 #include "platform/dao/FieldTypes.h"
 #include "platform/dao/JetReader.h"
@@ -107,7 +109,8 @@ QString converted(const QString& name) {
     static QHash<QString, QString> done;
     if (!done.contains(name)) {
         const QString out = dir.filePath(name + ".sqlite");
-        dao::jet::convertToSqlite(testutil::jetFile(name), out);
+        // An undamaged file reads whole: every table gives the records its definition counts.
+        EXPECT_TRUE(dao::jet::convertToSqlite(testutil::jetFile(name), out).isEmpty()) << name.toStdString();
         done.insert(name, out);
     }
     return done.value(name);
@@ -514,6 +517,88 @@ TEST(JetReaderTest, DamagedFilesNeverCrashOrHang) {
     errno = 0;
     EXPECT_EQ(waitpid(-1, &status, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
+}
+
+// Disk damage must come out as an error, never as fewer tables or records.
+TEST(JetReaderTest, AnUnreadableCatalogRaises3343NamingTheFile) {
+    QTemporaryDir dir;
+    QStringList damaged;
+    for (const QString& file : kFiles) damaged << testutil::overwrittenJetCopy(dir, file, 10, 29);
+    // Cut inside the catalog of the Jet3 file (its 2 KB pages put the catalog past 100,000 bytes).
+    damaged << testutil::truncatedJetCopy(dir, "testIndexCodesV1997.mdb", 100000);
+    for (const QString& in : damaged) {
+        SCOPED_TRACE(in.toStdString());
+        const QString out = dir.filePath("out.sqlite");
+        EXPECT_EQ(convertOrError(in, out), dao::err::UnrecognizedFormat);
+        try {
+            dao::OpenDatabase(in);
+            ADD_FAILURE() << "opened";
+        } catch (const dao::Error& e) {
+            EXPECT_EQ(e.number(), dao::err::UnrecognizedFormat);
+            EXPECT_TRUE(e.description().contains(in)) << e.what();
+            EXPECT_TRUE(e.description().contains("damaged")) << e.what();
+        }
+    }
+}
+
+QString openError(dao::Database& db, const QString& source) {
+    try {
+        db.OpenRecordset(source);
+    } catch (const dao::Error& e) {
+        return QString::number(e.number()) + ": " + e.description();
+    }
+    return {};
+}
+
+TEST(JetReaderTest, TablesThatFallShortOfTheirDefinitionAreNamedWithWhatWasRead) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath("out.sqlite");
+    auto damageOf = [&](const QString& in) {
+        // As the engine does: no write of another thread is in flight while the reader forks.
+        dao::BackgroundPause pause;
+        QStringList lines;
+        for (const auto& d : dao::jet::convertToSqlite(in, out))
+            if (!d.name.startsWith("MSys"))
+                lines << QString("%1 %2/%3").arg(d.name).arg(d.read).arg(d.expected);
+        QFile::remove(out);
+        return lines;
+    };
+    // The first 100,000 bytes: the catalog is whole, the tables whose pages lie beyond are not.
+    const QString test2 = testutil::truncatedJetCopy(dir, "test2V2003.mdb", 100000);
+    EXPECT_EQ(damageOf(test2), QStringList{"MSP_PROJECTS 0/1"});
+    EXPECT_EQ(damageOf(testutil::truncatedJetCopy(dir, "functionsV2003.mdb", 100000)),
+              QStringList{"t_funcs 0/-1"});
+    EXPECT_EQ(damageOf(testutil::truncatedJetCopy(dir, "testV2010.accdb", 100000)),
+              QStringList({"Table1 0/-1", "Table2 0/-1", "Table3 0/-1", "Table4 0/-1"}));
+    // Its one user table lies inside the cut and reads whole.
+    EXPECT_EQ(damageOf(testutil::truncatedJetCopy(dir, "weirdObjectNames.mdb", 100000)), QStringList());
+    // One data page of Table1 overwritten: the records on the others are still counted.
+    const QString page48 = testutil::overwrittenJetCopy(dir, "testIndexCodesV1997.mdb", 48, 48);
+    EXPECT_EQ(damageOf(page48), QStringList{"Table1 165/275"});
+
+    // Through the engine: the table is listed, and opening it (by name or by a select) says why it
+    // cannot be shown; the undamaged tables of the same file open as usual.
+    {
+        auto db = dao::OpenDatabase(page48);
+        EXPECT_TRUE(db->TableDefs().contains("Table1"));
+        const QString expected =
+            "3343: Table 'Table1' of '" + page48 + "' is damaged: 165 of its 275 records could be read.";
+        EXPECT_EQ(openError(*db, "Table1"), expected);
+        EXPECT_EQ(openError(*db, "select * from [table1] where name like 'a*' order by name"), expected);
+        EXPECT_EQ(db->OpenRecordset("Table2")->RecordCount(), 9);
+    }
+    {
+        auto db = dao::OpenDatabase(test2);
+        EXPECT_TRUE(
+            openError(*db, "MSP_PROJECTS")
+                .endsWith("MSP_PROJECTS' of '" + test2 + "' is damaged: 0 of its 1 records could be read."));
+    }
+    {
+        const QString funcs = dir.filePath("first100000-functionsV2003.mdb");
+        auto db = dao::OpenDatabase(funcs);
+        EXPECT_TRUE(db->TableDefs().contains("t_funcs"));
+        EXPECT_TRUE(openError(*db, "t_funcs").endsWith("is damaged: its definition cannot be read."));
+    }
 }
 
 }  // namespace

@@ -8,15 +8,18 @@
 #include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "../platform/QStringPrint.h"
 #include "TestUtil.h"
+#include "browser/AdvanceViewForm.h"
+#include "platform/DataControl.h"
 #include "platform/Prompts.h"
 #include "platform/SettingsStore.h"
+#include "platform/dao/Dao.h"
+#include "shell/Application.h"
 #include "shell/Form1.h"
 #include "shell/Globals.h"
 
@@ -206,6 +209,20 @@ TEST_F(Form1Test, FileTheEngineRefusesIsReportedWithNumberAndDescription) {
     EXPECT_EQ(tables(f)->count(), 3);
 }
 
+TEST_F(Form1Test, DamagedJetFileIsReportedInsteadOfAnEmptyList) {
+    const QString damaged = testutil::overwrittenJetCopy(dir_, "test2V2003.mdb", 10, 29);
+    Form1 f;
+    PromptScript script;
+    path(f)->setText(damaged);
+    click(f, "OpenDatabaseBtn");
+    ASSERT_EQ(script.count(), 1);
+    EXPECT_TRUE(script.last().text.startsWith("3343: ")) << script.last().text.toStdString();
+    EXPECT_TRUE(script.last().text.contains(damaged));
+    EXPECT_TRUE(script.last().text.contains("damaged"));
+    EXPECT_EQ(script.last().icon, vbCritical);
+    expectNoDatabase(f);
+}
+
 TEST_F(Form1Test, LastOpenedIsWrittenOnCloseAndOfferedAtTheNextStart) {
     {
         Form1 f;
@@ -306,17 +323,36 @@ TEST_F(Form1Test, AltOBelongsToTheOpenButtonThatCanActNow) {
     expectNoDatabase(f);
 }
 
-TEST_F(Form1Test, PlaceholderBrowserShowsTheTablesRecords) {
+TEST_F(Form1Test, TheProgramsBrowserIsTheTableBrowserWithItsMembersAssigned) {
     Form1::browserFactory = savedFactory_;
     const QString db = testutil::makeSqlite(
         dir_, "few.db",
         {"create table [Mi tabla] (id long, name text(20))", "insert into [Mi tabla] values (1, 'uno')",
          "insert into [Mi tabla] values (2, 'dos')"});
+    PromptScript script;
     std::unique_ptr<QDialog> d(Form1::browserFactory(nullptr, db, "*", "Mi tabla"));
-    EXPECT_EQ(d->objectName(), "AdvanceViewForm");
-    EXPECT_EQ(d->windowTitle(), "Records para Mi tabla");
-    auto* grid = d->findChild<QTableWidget*>("grdDataGrid");
-    ASSERT_NE(grid, nullptr);
-    ASSERT_EQ(grid->rowCount(), 2);
-    EXPECT_EQ(grid->item(1, 1)->text(), "dos");
+    auto* browser = qobject_cast<browser::AdvanceViewForm*>(d.get());
+    ASSERT_NE(browser, nullptr);
+    EXPECT_EQ(browser->DB_DATABASEFILE, db);
+    EXPECT_EQ(browser->DB_SELECTED_RECORDS, "*");
+    EXPECT_EQ(browser->DB_SELECTED_TABLE, "Mi tabla");
+    browser->show();
+    EXPECT_EQ(browser->windowTitle(), "Records para Mi tabla");
+    EXPECT_EQ(browser->dataControl()->Recordset()->RecordCount(), 2);
+    EXPECT_EQ(script.count(), 0);
+}
+
+// Window titles are the captions: the program sets no display name for Qt to append to them.
+TEST(ApplicationTest, NamesTheProgramWithoutADisplayNameForWindowTitles) {
+    shell::setUpApplication();
+    EXPECT_EQ(QCoreApplication::applicationName(), "Tabulon");
+    EXPECT_EQ(QCoreApplication::applicationVersion(), "1.0");
+    EXPECT_EQ(QGuiApplication::desktopFileName(), "tabulon");
+    EXPECT_FALSE(QGuiApplication::windowIcon().isNull());
+    // Without a display name of its own the display name follows the application name.
+    QCoreApplication::setApplicationName("probe");
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), "probe");
+    QCoreApplication::setApplicationName("Tabulon");
+    Form1 f;
+    EXPECT_EQ(f.windowTitle(), "Tabulon 1.0");
 }

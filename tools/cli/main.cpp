@@ -13,6 +13,7 @@
 #include "CheckCommand.h"
 #include "CliTool.h"
 #include "ReportFileCommand.h"
+#include "TextFileCommands.h"
 #include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
@@ -35,6 +36,9 @@ const char kUsage[] =
     "  tabulon-cli total FILE SOURCE FIELD\n"
     "  tabulon-cli operate FILE SOURCE FIELD OP VALUE [--on-error ignore]\n"
     "  tabulon-cli erase FILE SOURCE --yes\n"
+    "  tabulon-cli verify FILE SOURCE FIELD [--yes] [--on-error ignore]\n"
+    "  tabulon-cli export FILE SOURCE OUT.txt [--yes] [--on-error ignore]\n"
+    "  tabulon-cli import FILE TABLE IN.txt [--on-error ignore]\n"
     "  tabulon-cli check FILE\n"
     "  tabulon-cli --help\n";
 
@@ -46,10 +50,12 @@ const char kHelp[] =
     "Commands:\n"
     "  tables FILE         every table name, in engine order, one per line\n"
     "  columns FILE TABLE  one line per field: name, type code, size (tab-separated)\n"
-    "  query FILE SQL      a select (or a table name): a header line of field names, then one line per\n"
+    "  query FILE SQL      a table name or a statement that gives records (select, with ... select,\n"
+    "                      pragma, values, explain): a header line of field names, then one line per\n"
     "                      record, values tab-separated; --limit N prints at most N records.\n"
-    "                      An action query (update, delete, insert, create, drop, alter) is executed and\n"
-    "                      prints the number of records affected.\n"
+    "                      Any other statement (update, delete, insert, replace, create, with ... update,\n"
+    "                      pragma name = value ...) is executed and prints the number of records\n"
+    "                      affected. A statement the database refuses gives its own message.\n"
     "  report FILE SOURCE OUT.pdf\n"
     "                      the listing of a table (or a select) as a PDF file: title, field names as\n"
     "                      column headers on every page, one line per record, date and page numbers.\n"
@@ -83,6 +89,18 @@ const char kHelp[] =
     "  A step the engine refuses ends replace and operate with its error (exit 1); with\n"
     "  --on-error ignore the record is left as it was, the error is written to stderr, and the\n"
     "  command goes on. Records written before an error stay written.\n"
+    "  verify FILE SOURCE FIELD [--yes]\n"
+    "                      makes FIELD unique over SOURCE: all but the last record of each group of\n"
+    "                      equal values get new values above the highest; prints how many. On a text\n"
+    "                      field it asks first: without --yes the question goes to stderr, exit 2.\n"
+    "  export FILE SOURCE OUT.txt [--yes]\n"
+    "                      the records of SOURCE to a table text file; prints how many. Values with a\n"
+    "                      line break are asked about: without --yes nothing is written, exit 2.\n"
+    "  import FILE TABLE IN.txt\n"
+    "                      appends the records of a table text file to TABLE; prints how many. A\n"
+    "                      header that does not fit TABLE: the format message on stderr, exit 1.\n"
+    "  A step the engine refuses ends verify, export and import with its error (exit 1); with\n"
+    "  --on-error ignore it is written to stderr and the command goes on.\n"
     "\n"
     "Values are written in their text form under the system locale (decimal separator, short date\n"
     "form); yes/no as True/False; Null as an empty value; binary values as 0x + hex digits. So that\n"
@@ -150,10 +168,91 @@ QString cellText(const dao::Variant& v) {
     return escaped(dao::valueToText(v));
 }
 
-bool isActionQuery(const QString& sql) {
-    static const QRegularExpression re(QStringLiteral("^\\s*(update|delete|insert|create|drop|alter)\\b"),
-                                       QRegularExpression::CaseInsensitiveOption);
-    return re.match(sql).hasMatch();
+// A table name as the browser writes it into SQL: plain names as they are, others in brackets, or
+// in backquotes when they hold a "]" (a table may be called "select" or "a]b").
+QString quotedName(const QString& name) {
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    static const QStringList reserved = {"select", "from", "where",   "order",  "by",   "group",
+                                         "having", "and",  "or",      "not",    "like", "is",
+                                         "null",   "in",   "between", "as",     "on",   "join",
+                                         "union",  "with", "values",  "pragma", "table"};
+    if (plain.match(name).hasMatch() && !reserved.contains(name.toLower())) return name;
+    if (name.contains(']') && !name.contains('`')) return '`' + name + '`';
+    return '[' + name + ']';
+}
+
+// A TABLE or SOURCE argument: a name the database lists is opened by its quoted name, anything
+// else goes to the engine as written (a select, a bracketed name).
+QString sourceFor(dao::Database& db, const QString& arg) {
+    QString bare = arg.trimmed();
+    if (bare.size() > 2 && bare.startsWith('[') && bare.endsWith(']')) bare = bare.mid(1, bare.size() - 2);
+    for (const QString& table : db.TableDefs())
+        if (table.compare(arg, Qt::CaseInsensitive) == 0 || table.compare(bare, Qt::CaseInsensitive) == 0)
+            return QStringLiteral("select * from ") + quotedName(table);
+    return arg;
+}
+
+// The words of an SQL text outside quotes, brackets and parentheses, lower-cased, and whether an
+// "=" stands at that level.
+struct TopLevel {
+    QStringList words;
+    bool assigns = false;
+};
+
+TopLevel topLevel(const QString& sql) {
+    TopLevel out;
+    int depth = 0;
+    QString word;
+    auto flush = [&] {
+        if (!word.isEmpty() && depth == 0) out.words << word.toLower();
+        word.clear();
+    };
+    for (int i = 0; i < sql.size(); ++i) {
+        const QChar c = sql[i];
+        if (c == '\'' || c == '"' || c == '`' || c == '[') {
+            flush();
+            const QChar close = c == '[' ? QChar(']') : c;
+            const int end = sql.indexOf(close, i + 1);
+            if (end < 0) break;
+            i = end;
+        } else if (c == '(') {
+            flush();
+            ++depth;
+        } else if (c == ')') {
+            flush();
+            depth = std::max(0, depth - 1);
+        } else if (c.isLetterOrNumber() || c == '_') {
+            word += c;
+        } else {
+            flush();
+            if (c == '=' && depth == 0) out.assigns = true;
+        }
+    }
+    flush();
+    return out;
+}
+
+// Whether SQLite's answer to the text is records (select, values, explain, pragma that reads, a
+// with … select) rather than a count of records changed (everything else).
+bool givesRecords(const QString& sql) {
+    const TopLevel t = topLevel(sql);
+    if (t.words.isEmpty()) return true;
+    const QString first = t.words.first();
+    if (first == QLatin1String("select") || first == QLatin1String("values") ||
+        first == QLatin1String("explain"))
+        return true;
+    if (first == QLatin1String("pragma")) return !t.assigns;
+    if (first == QLatin1String("with")) {
+        // The statement's own verb follows the common table expressions (whose bodies are nested).
+        for (const QString& w : t.words) {
+            if (w == QLatin1String("select") || w == QLatin1String("values")) return true;
+            if (w == QLatin1String("update") || w == QLatin1String("delete") ||
+                w == QLatin1String("insert") || w == QLatin1String("replace"))
+                return false;
+        }
+        return true;
+    }
+    return false;
 }
 
 int runTables(Output& out, const QString& file) {
@@ -166,7 +265,7 @@ int runTables(Output& out, const QString& file) {
 int runColumns(Output& out, const QString& file, const QString& table) {
     auto db = dao::OpenDatabase(file);
     {
-        auto rs = db->OpenRecordset(table);
+        auto rs = db->OpenRecordset(sourceFor(*db, table));
         const dao::Fields fields = rs->Fields();
         for (int i = 0; i < fields.Count(); ++i) {
             const dao::Field f = fields.Item(i);
@@ -181,7 +280,7 @@ int runColumns(Output& out, const QString& file, const QString& table) {
 int runReport(const QString& file, const QString& source, const QString& out) {
     auto db = dao::OpenDatabase(file);
     {
-        auto rs = db->OpenRecordset(source);
+        auto rs = db->OpenRecordset(sourceFor(*db, source));
         platform::ReportListing::writePdf(*rs, rs->Name(), out);
         rs->Close();
     }
@@ -191,7 +290,8 @@ int runReport(const QString& file, const QString& source, const QString& out) {
 
 int runQuery(Output& out, const QString& file, const QString& sql, std::optional<long long> limit) {
     auto db = dao::OpenDatabase(file);
-    if (isActionQuery(sql)) {
+    const QString source = sourceFor(*db, sql);
+    if (source == sql && !givesRecords(sql)) {
         const long long affected = db->Execute(sql);
         dao::flushAllWrites();  // an error committing must reach the exit code
         db->Close();
@@ -199,7 +299,7 @@ int runQuery(Output& out, const QString& file, const QString& sql, std::optional
         return kExitOk;
     }
     {
-        auto rs = db->OpenRecordset(sql);
+        auto rs = db->OpenRecordset(source);
         const dao::Fields fields = rs->Fields();
         const int n = fields.Count();
         QStringList cells;
@@ -279,6 +379,12 @@ int run(QStringList args, Output& out) {
     }
     if (cli::isBulkCommand(command))
         return cli::runBulkCommand(command, args, [&out](const QString& line) { out.line(line); });
+    if (cli::isTextFileCommand(command)) {
+        QString printed;
+        const int code = cli::runTextFileCommand(command, args, printed);
+        if (!printed.isEmpty()) out.line(printed);
+        return code;
+    }
     throw UsageError{"unknown command \"" + command + "\""};
 }
 

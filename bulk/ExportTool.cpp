@@ -1,0 +1,166 @@
+#include "ExportTool.h"
+
+#include <QHash>
+#include <QLocale>
+#include <QSaveFile>
+#include <vector>
+
+#include "TableTextFormat.h"
+#include "platform/Prompts.h"
+#include "platform/dao/Dao.h"
+
+namespace bulk {
+
+namespace {
+
+constexpr int kPathAccess = 75;
+constexpr qsizetype kChunkChars = 1 << 18;
+constexpr qsizetype kDateTexts = 1 << 16;
+
+[[noreturn]] void fileError(const QSaveFile& f) {
+    dao::raise(kPathAccess, QStringLiteral("Path/File access error: %1 (%2)").arg(f.fileName(), f.errorString()));
+}
+
+}  // namespace
+
+ExportTool::ExportTool(std::shared_ptr<dao::Recordset> recordset, Progress& progress, Prompter& prompter)
+    : rs_(std::move(recordset)), progress_(progress), prompts_(prompter) {}
+
+QString ExportTool::dialogTitle() { return QStringLiteral("Grabar tabla a un archivo de texto"); }
+QString ExportTool::caption() { return QStringLiteral("Exportando..."); }
+
+QString ExportTool::lineBreakQuestion(long long count) {
+    return QStringLiteral(
+               "%1 value(s) hold a line break, which the text file cannot keep: on import every later "
+               "value would move down one line.\rWrite the file anyway?")
+        .arg(count);
+}
+
+ExportResult ExportTool::run(const QString& tableName) {
+    progress_.begin(caption(), 0, 0);
+    const QString path = platform::SaveFileDialog(dialogTitle(), tableName + QStringLiteral(".txt"));
+    if (path.isEmpty()) {
+        // The dialog's cancel error: no message, nothing written.
+        progress_.end();
+        ExportResult r;
+        r.cancelled = true;
+        return r;
+    }
+    ExportResult r = writeTo(path);
+    return r;
+}
+
+ExportResult ExportTool::writeTo(const QString& path) {
+    struct EndGuard {
+        Progress& p;
+        ~EndGuard() { p.end(); }
+    } endGuard{progress_};
+    progress_.setCaption(caption());
+    ExportResult result;
+    QSaveFile file(path);
+    file.setDirectWriteFallback(true);
+    if (prompts_.runStep([&] {
+            if (!file.open(QIODevice::WriteOnly)) fileError(file);
+        }) != common::StepResult::Done) {
+        result.aborted = true;
+        return result;
+    }
+
+    QString chunk;
+    chunk.reserve(kChunkChars + 4096);
+    // The text is kept until it is written, so that Retry writes it again.
+    auto flush = [&] {
+        if (chunk.isEmpty()) return;
+        const QByteArray bytes = chunk.toUtf8();
+        if (file.write(bytes) != bytes.size()) fileError(file);
+        chunk.clear();
+    };
+    auto finish = [&](bool keep) {
+        if (!keep) {
+            file.cancelWriting();
+            return;
+        }
+        if (prompts_.runStep([&] {
+                flush();
+                if (!file.commit()) fileError(file);
+            }) != common::StepResult::Done)
+            result.aborted = true;  // the file was not put in place
+    };
+
+    dao::Recordset& rs = *rs_;
+    long long count = 0;
+    if (prompts_.runStep([&] {
+            rs.MoveLast();
+            count = rs.RecordCount();
+        }) == common::StepResult::Aborted) {
+        result.aborted = true;
+        finish(true);
+        return result;
+    }
+    progress_.setMaximum(count);
+
+    const dao::Fields fields = rs.Fields();
+    chunk += TableTextFormat::headerLine(fields.Count());
+    chunk += QLatin1String(TableTextFormat::kLineEnd);
+
+    if (prompts_.runStep([&] { rs.MoveFirst(); }) == common::StepResult::Aborted) {
+        result.aborted = true;
+        finish(true);
+        return result;
+    }
+    // Dates repeat (days of birth, of orders): their text form, slow to build, is kept for reuse.
+    QHash<double, QString> dateTexts;
+    const QString decimalPoint = QLocale().decimalPoint();
+    std::vector<dao::Field> columns;
+    for (int i = 0; i < fields.Count(); ++i) columns.push_back(fields.Item(i));
+    auto lineOf = [&](const dao::Variant& v) {
+        if (v.type() != dao::Variant::Type::Date) return TableTextFormat::valueLine(v, decimalPoint);
+        auto it = dateTexts.constFind(v.asDate());
+        if (it != dateTexts.constEnd()) return *it;
+        if (dateTexts.size() >= kDateTexts) dateTexts.clear();
+        return *dateTexts.insert(v.asDate(), TableTextFormat::valueLine(v));
+    };
+    while (!rs.Eof()) {
+        long long breaks = 0;
+        const qsizetype mark = chunk.size();
+        const common::StepResult step = prompts_.runStep([&] {
+            chunk.truncate(mark);
+            breaks = 0;
+            for (const dao::Field& field : columns) {
+                const dao::Variant v = field.Value();
+                const QString line = lineOf(v);
+                if (v.type() == dao::Variant::Type::String && TableTextFormat::hasLineBreak(line)) ++breaks;
+                chunk += line;
+                chunk += QLatin1String(TableTextFormat::kLineEnd);
+            }
+        });
+        if (step != common::StepResult::Done) chunk.truncate(mark);
+        if (step == common::StepResult::Aborted) {
+            result.aborted = true;
+            break;
+        }
+        if (step == common::StepResult::Done) {
+            ++result.written;
+            result.valuesWithLineBreaks += breaks;
+            if (chunk.size() >= kChunkChars &&
+                prompts_.runStep([&] { flush(); }) == common::StepResult::Aborted) {
+                result.aborted = true;
+                break;
+            }
+        }
+        progress_.step(rs.AbsolutePosition());
+        rs.MoveNext();
+    }
+
+    if (!result.aborted && result.valuesWithLineBreaks > 0 &&
+        prompts_.message(lineBreakQuestion(result.valuesWithLineBreaks),
+                         platform::vbQuestion | platform::vbYesNo) != platform::vbYes) {
+        result.declined = true;
+        finish(false);
+        return result;
+    }
+    finish(true);
+    return result;
+}
+
+}  // namespace bulk
