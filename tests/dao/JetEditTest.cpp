@@ -538,3 +538,23 @@ TEST_F(JetEdit, AFailedStatementKeepsTheBatchsEarlierEdits) {
                   "[\"a\",\"b\",9,0,5,0,\"1981-12-12T00:00:00.000Z\",\"0.0000\",false]\n"
                   "[\"abcdefg\",\"hijklmnop\",9,222,333333333,444.555,\"1974-09-21T00:00:00.000Z\",\"3.5000\",true]\n");
 }
+
+// Import (adds records) and Verify (renumbers a duplicate) on an Access file.
+TEST_F(JetEdit, ImportAndVerifyChangeARealFile) {
+    const QString f = copy("functionsV2003.mdb");
+    const QString txt = dir_.filePath("t_funcs.txt");
+    auto cli = [&](const QStringList& args) {
+        const ProcessRun r = run(QStringLiteral(TABULON_CLI), args);
+        EXPECT_EQ(r.code, 0) << args.join(' ').toStdString() << ": " << r.err.toStdString();
+        return r.out;
+    };
+    EXPECT_EQ(cli({"export", f, "t_funcs", txt, "--yes"}), "1\n");
+    EXPECT_EQ(cli({"import", f, "t_funcs", txt}), "1\n");
+    EXPECT_EQ(cli({"verify", f, "t_funcs", "id", "--yes"}), "1\n");
+    expectReaders(f, "t_funcs", "select id, descr from t_funcs order by id", "id\tdescr\n1234\tShow must go off\n1235\tShow must go off\n",
+                  "id,descr,num,date0\n1235,\"Show must go off\",-1110.554,\"2003-11-22 22:42:58\"\n"
+                  "1234,\"Show must go off\",-1110.554,\"2003-11-22 22:42:58\"\n",
+                  "[\"id\",\"descr\",\"num\",\"date0\"]\n"
+                  "[1235,\"Show must go off\",\"-1110.554\",\"2003-11-22T22:42:58.000Z\"]\n"
+                  "[1234,\"Show must go off\",\"-1110.554\",\"2003-11-22T22:42:58.000Z\"]\n");
+}
