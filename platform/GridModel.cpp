@@ -47,7 +47,12 @@ GridModel::~GridModel() = default;
 void GridModel::setDataControl(DataControl* control) {
     if (control_) disconnect(control_, nullptr, this, nullptr);
     control_ = control;
-    if (control_) connect(control_, &DataControl::recordsetChanged, this, &GridModel::reload);
+    if (control_) {
+        connect(control_, &DataControl::recordsetChanged, this, &GridModel::reload);
+        connect(control_, &DataControl::storedValuesChanged, this, [this] {
+            if (rowCount() > 0 && columnCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+        });
+    }
     reload();
 }
 
@@ -149,7 +154,8 @@ Qt::ItemFlags GridModel::flags(const QModelIndex& index) const {
     const int type = types_[size_t(index.column())];
     if (type == kYesNo) {
         f |= Qt::ItemIsUserCheckable;
-    } else if (updatable_ && !isBinaryType(type)) {
+    } else if (!isBinaryType(type)) {
+        // Read-only records take the typing too: committing it says why it cannot be saved (3027).
         f |= Qt::ItemIsEditable;
     }
     return f;

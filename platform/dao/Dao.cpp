@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
-#include <unordered_set>
+#include <atomic>
 
 #include "Connection.h"
 #include "Conversions.h"
@@ -17,12 +17,7 @@ namespace dao {
 
 namespace {
 
-using Lock = std::lock_guard<std::recursive_mutex>;
-
-struct StmtGuard {
-    sqlite3_stmt* st;
-    ~StmtGuard() { sqlite3_finalize(st); }
-};
+using Session = Connection::Session;
 
 QString columnText(sqlite3_stmt* st, int col) {
     return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, col)),
@@ -80,21 +75,38 @@ bool startsWithSelect(const QString& s) {
            (t.size() == 6 || t[6].isSpace() || t[6] == '[' || t[6] == '*');
 }
 
+enum class TableKind { Table, WithoutRowid, View };
+
 // A table or view of the database by name, case-insensitively; its exact name, or empty.
-QString findTable(Connection& c, const QString& name, bool* hasRowid = nullptr) {
-    sqlite3_stmt* st = c.cached(
+QString findTable(Session& s, const QString& name, TableKind* kind = nullptr) {
+    const auto owned = s.cached(
         "SELECT name, type, sql FROM sqlite_master WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE");
+    sqlite3_stmt* st = owned->get();
     const QByteArray u = name.toUtf8();
     sqlite3_bind_text(st, 1, u.constData(), int(u.size()), SQLITE_TRANSIENT);
     QString found;
     if (sqlite3_step(st) == SQLITE_ROW) {
         found = columnText(st, 0);
-        if (hasRowid)
-            *hasRowid = columnText(st, 1) == "table" &&
-                        !columnText(st, 2).contains(QLatin1String("WITHOUT ROWID"), Qt::CaseInsensitive);
+        if (kind) {
+            static const QRegularExpression withoutRowid(QStringLiteral("\\)[\\s]*WITHOUT\\s+ROWID\\b[^)]*$"),
+                                                         QRegularExpression::CaseInsensitiveOption);
+            if (columnText(st, 1) != "table") *kind = TableKind::View;
+            else if (withoutRowid.match(columnText(st, 2)).hasMatch()) *kind = TableKind::WithoutRowid;
+            else *kind = TableKind::Table;
+        }
     }
     sqlite3_reset(st);
     return found;
+}
+
+// The primary-key columns of a table, in key order.
+std::vector<QString> primaryKey(Session& s, const QString& table) {
+    Statement st = s.prepare("SELECT name FROM pragma_table_info(?1) WHERE pk > 0 ORDER BY pk");
+    const QByteArray u = table.toUtf8();
+    sqlite3_bind_text(st.get(), 1, u.constData(), int(u.size()), SQLITE_TRANSIENT);
+    std::vector<QString> cols;
+    while (sqlite3_step(st.get()) == SQLITE_ROW) cols.push_back(columnText(st.get(), 0));
+    return cols;
 }
 
 void readMeta(sqlite3_stmt* st, RecordsetImpl& r, int firstCol) {
@@ -164,40 +176,43 @@ std::vector<QString> splitTopLevel(const QString& s) {
 }
 
 // The engine types of a table's columns, by lower-cased name, for typed criteria checks.
-FieldTypeLookup columnTypes(Connection& c, const QString& table) {
+FieldTypeLookup columnTypes(Session& s, const QString& table) {
     if (table.isEmpty()) return {};
     auto types = std::make_shared<QHash<QString, int>>();
-    StmtGuard st{c.prepare("SELECT * FROM " + quoteIdent(table) + " LIMIT 0")};
-    for (int i = 0; i < sqlite3_column_count(st.st); ++i) {
-        const char* decl = sqlite3_column_decltype(st.st, i);
+    Statement st = s.prepare("SELECT * FROM " + quoteIdent(table) + " LIMIT 0");
+    for (int i = 0; i < sqlite3_column_count(st.get()); ++i) {
+        const char* decl = sqlite3_column_decltype(st.get(), i);
         if (decl && *decl)
-            types->insert(QString::fromUtf8(sqlite3_column_name(st.st, i)).toLower(),
+            types->insert(QString::fromUtf8(sqlite3_column_name(st.get(), i)).toLower(),
                           fieldTypeFromDeclared(QString::fromUtf8(decl)).type);
     }
     return [types](const QString& name) { return types->value(name.toLower(), 0); };
 }
 
-std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source, int type) {
-    Lock lock(conn->mu);
-    conn->use();
-    auto r = std::make_unique<RecordsetImpl>();
+std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source, int type) {
+    Session s = conn->session();
+    s.use();
+    auto r = std::make_shared<RecordsetImpl>();
     r->conn = conn;
     r->source = source;
     QString jet = source.trimmed();
     if (!startsWithSelect(jet)) {
         QString bare = jet;
         if (bare.startsWith('[') && bare.endsWith(']')) bare = bare.mid(1, bare.size() - 2);
-        const QString t = findTable(*conn, bare);
+        const QString t = findTable(s, bare);
         if (t.isEmpty())
             raise(err::TableNotFound, QString("The engine cannot find the input table or query '%1'.").arg(bare));
         jet = "SELECT * FROM " + jetName(t);
     }
     TranslatedSql ts = translateJetSql(jet);
-    bool hasRowid = false;
-    const QString table = ts.singleTable ? findTable(*conn, ts.table, &hasRowid) : QString();
-    if (!table.isEmpty() && !ts.whereClause.isEmpty()) ts = translateJetSql(jet, columnTypes(*conn, table));
+    TableKind kind = TableKind::Table;
+    const QString table = ts.singleTable ? findTable(s, ts.table, &kind) : QString();
+    if (!table.isEmpty() && !ts.whereClause.isEmpty()) ts = translateJetSql(jet, columnTypes(s, table));
     r->jetWithoutOrder = ts.jetWithoutOrder;
-    if (!table.isEmpty() && hasRowid && type != dbOpenSnapshot) {
+    std::vector<QString> pk;
+    if (kind == TableKind::WithoutRowid) pk = primaryKey(s, table);
+    if (!table.isEmpty() && kind != TableKind::View && (kind == TableKind::Table || !pk.empty()) &&
+        type != dbOpenSnapshot) {
         r->table = table;
         r->name = table;
         r->selectList = ts.selectList;
@@ -205,62 +220,83 @@ std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
         r->orderClause = ts.orderClause;
         r->limitClause = ts.limitClause;
         r->type = dbOpenDynaset;
-        r->updatable = !conn->readOnly;
+        r->updatable = !conn->isReadOnly();
+        r->byPrimaryKey = kind == TableKind::WithoutRowid;
+        r->pkCols = pk;
         const QString from = " FROM " + quoteIdent(table);
         {
-            StmtGuard meta{conn->prepare("SELECT " + r->selectList + from + " LIMIT 0")};
-            readMeta(meta.st, *r, 0);
+            Statement meta = s.prepare("SELECT " + r->selectList + from + " LIMIT 0");
+            readMeta(meta.get(), *r, 0);
         }
         r->mapColumns();
-        QString keySql = "SELECT rowid" + from;
+        QString keyCols = "rowid";
+        if (r->byPrimaryKey) {
+            keyCols.clear();
+            for (const QString& c : pk) keyCols += (keyCols.isEmpty() ? "" : ", ") + quoteIdent(c);
+        }
+        QString keySql = "SELECT " + keyCols + from;
         if (!r->whereClause.isEmpty()) keySql += " WHERE " + r->whereClause;
         if (!r->orderClause.isEmpty()) keySql += " ORDER BY " + r->orderClause;
         if (!r->limitClause.isEmpty()) keySql += " " + r->limitClause;
-        StmtGuard ks{conn->prepare(keySql)};
+        Statement ks = s.prepare(keySql);
         int rc;
-        while ((rc = sqlite3_step(ks.st)) == SQLITE_ROW) r->keys.push_back(sqlite3_column_int64(ks.st, 0));
-        if (rc != SQLITE_DONE) conn->fail(keySql);
+        if (r->byPrimaryKey) {
+            while ((rc = sqlite3_step(ks.get())) == SQLITE_ROW) {
+                std::vector<Bound> key;
+                for (int i = 0; i < int(pk.size()); ++i) key.push_back(Bound::column(ks.get(), i));
+                r->keys.push_back(int64_t(r->pkKeys.size()));
+                r->pkKeys.push_back(std::move(key));
+            }
+        } else {
+            while ((rc = sqlite3_step(ks.get())) == SQLITE_ROW) r->keys.push_back(sqlite3_column_int64(ks.get(), 0));
+        }
+        if (rc != SQLITE_DONE) s.fail(keySql);
+        r->keys.shrink_to_fit();
         // Expression fields take the type of their first value.
         bool anyExpr = false;
         for (auto& f : r->fields) anyExpr |= f.dynamic && f.column.isEmpty();
         if (anyExpr && !r->keys.empty()) {
-            StmtGuard one{conn->prepare("SELECT " + r->selectList + from + " WHERE rowid = " +
-                                        QString::number(r->keys.front()))};
-            if (sqlite3_step(one.st) == SQLITE_ROW)
+            Statement one = s.prepare("SELECT " + r->selectList + from + " WHERE " + r->keyWhere(1));
+            r->bindKey(one.get(), 1, 0, nullptr);
+            if (sqlite3_step(one.get()) == SQLITE_ROW)
                 for (size_t i = 0; i < r->fields.size(); ++i)
                     if (r->fields[i].dynamic && r->fields[i].column.isEmpty())
-                        r->fields[i].type = inferType(sqlite3_column_type(one.st, int(i)),
-                                                      sqlite3_column_int64(one.st, int(i)));
+                        r->fields[i].type = inferType(sqlite3_column_type(one.get(), int(i)),
+                                                      sqlite3_column_int64(one.get(), int(i)));
         }
     } else {
         if (!ts.isSelect) raise(err::SyntaxError, "Only a select query gives records: " + source);
         r->snapshot = true;
         r->type = dbOpenSnapshot;
         r->name = ts.table.isEmpty() ? source : ts.table;
+        if (kind == TableKind::View && !table.isEmpty())
+            r->readOnlyReason = QString("Cannot update. '%1' is a view; its records cannot be changed.").arg(table);
+        else if (kind == TableKind::WithoutRowid && !table.isEmpty() && pk.empty())
+            r->readOnlyReason = QString("Cannot update. Table '%1' has no primary key to find its records by.").arg(table);
         r->table = table;  // for field metadata only
         r->selectList = ts.sql;
-        StmtGuard st{conn->prepare(ts.sql)};
-        readMeta(st.st, *r, 0);
+        Statement st = s.prepare(ts.sql);
+        readMeta(st.get(), *r, 0);
         r->table.clear();
         for (auto& f : r->fields) f.column.clear();
         r->mapColumns();
         std::vector<uint8_t> typed(r->fields.size(), 0);
         int rc;
-        while ((rc = sqlite3_step(st.st)) == SQLITE_ROW) {
+        while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
             std::vector<Variant> row;
             row.reserve(r->fields.size());
             for (size_t i = 0; i < r->fields.size(); ++i) {
                 auto& f = r->fields[i];
-                const int storage = sqlite3_column_type(st.st, int(i));
+                const int storage = sqlite3_column_type(st.get(), int(i));
                 if (f.dynamic && !typed[i] && storage != SQLITE_NULL) {
-                    f.type = inferType(storage, sqlite3_column_int64(st.st, int(i)));
+                    f.type = inferType(storage, sqlite3_column_int64(st.get(), int(i)));
                     typed[i] = 1;
                 }
-                row.push_back(r->fromColumn(st.st, int(i), f));
+                row.push_back(r->fromColumn(st.get(), int(i), f));
             }
             r->rows.push_back(std::move(row));
         }
-        if (rc != SQLITE_DONE) conn->fail(ts.sql);
+        if (rc != SQLITE_DONE) s.fail(ts.sql);
     }
     r->phys = r->physCount() > 0 ? 0 : -1;
     return r;
@@ -317,22 +353,63 @@ void RecordsetImpl::checkOpen() const {
     if (!open) raise(err::ObjectClosed);
 }
 
-RecordsetImpl::~RecordsetImpl() {
-    if (!conn) return;
-    Lock lock(conn->mu);
-    for (sqlite3_stmt* st : std::as_const(writeStmts)) sqlite3_finalize(st);
-    sqlite3_finalize(rangeStmt);
-    sqlite3_finalize(inStmt);
+void RecordsetImpl::checkWritable() const {
+    if (updatable) return;
+    if (!readOnlyReason.isEmpty()) raise(err::ReadOnly, readOnlyReason);
+    raise(err::ReadOnly);
 }
 
-sqlite3_stmt* RecordsetImpl::statement(sqlite3_stmt*& slot, const QString& sql) {
-    if (slot) {
-        sqlite3_reset(slot);
-        sqlite3_clear_bindings(slot);
-        return slot;
+RecordsetImpl::~RecordsetImpl() {
+    if (!conn) return;
+    // Statements are finalized under the connection's lock: the flusher may be using the handle.
+    Session s = conn->session();
+    writeStmts.clear();
+    findIn.clear();
+    rangeStmt = StmtSlot();
+    inStmt = StmtSlot();
+    keyStmt = StmtSlot();
+    findRange = StmtSlot();
+}
+
+sqlite3_stmt* RecordsetImpl::statement(Session& s, StmtSlot& slot, const QString& sql) {
+    if (slot.st && slot.epoch == s.epoch()) {
+        sqlite3_reset(slot.st.get());
+        sqlite3_clear_bindings(slot.st.get());
+        return slot.st.get();
     }
-    slot = conn->prepare(sql);
-    return slot;
+    slot.st = s.prepare(sql);
+    slot.epoch = s.epoch();
+    slot.sql = sql;
+    return slot.st.get();
+}
+
+QString RecordsetImpl::keyText(long long p) const {
+    if (!byPrimaryKey) return QString::number(keys[size_t(p)]);
+    QStringList parts;
+    for (const Bound& b : pkKeys[size_t(keys[size_t(p)])]) parts << b.text();
+    return parts.join(", ");
+}
+
+QString RecordsetImpl::keyWhere(int firstParam) const {
+    if (!byPrimaryKey) return QString("rowid=?%1").arg(firstParam);
+    QString w;
+    for (size_t i = 0; i < pkCols.size(); ++i)
+        w += (i ? " AND " : "") + quoteIdent(pkCols[i]) + "=?" + QString::number(firstParam + int(i));
+    return w;
+}
+
+int RecordsetImpl::bindKey(sqlite3_stmt* st, int firstParam, long long p, std::vector<Bound>* record) const {
+    if (!byPrimaryKey) {
+        sqlite3_bind_int64(st, firstParam, keys[size_t(p)]);
+        if (record) record->push_back(Bound::integer(keys[size_t(p)]));
+        return 1;
+    }
+    const auto& key = pkKeys[size_t(keys[size_t(p)])];
+    for (size_t i = 0; i < key.size(); ++i) {
+        key[i].bind(st, firstParam + int(i));
+        if (record) record->push_back(key[i]);
+    }
+    return int(key.size());
 }
 
 void RecordsetImpl::mapColumns() {
@@ -458,42 +535,57 @@ Variant RecordsetImpl::fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f)
     return Variant::fromString(columnText(st, col));
 }
 
-void RecordsetImpl::bindValue(sqlite3_stmt* st, int col, const Variant& v, const FieldMeta& f) const {
-    auto text = [&](const QString& s) {
-        const QByteArray u = s.toUtf8();
-        sqlite3_bind_text(st, col, u.constData(), int(u.size()), SQLITE_TRANSIENT);
+Bound RecordsetImpl::toBound(const Variant& v) {
+    Bound b;
+    auto text = [&](const QString& t) {
+        b.kind = Bound::Text;
+        b.bytes = t.toUtf8();
     };
     switch (v.type()) {
         case Variant::Type::Empty:
-        case Variant::Type::Null: sqlite3_bind_null(st, col); break;
-        case Variant::Type::Boolean: sqlite3_bind_int(st, col, v.asBool() ? 1 : 0); break;
+        case Variant::Type::Null: break;
+        case Variant::Type::Boolean:
+            b.kind = Bound::Int;
+            b.i = v.asBool() ? 1 : 0;
+            break;
         case Variant::Type::Byte:
         case Variant::Type::Integer:
-        case Variant::Type::Long: sqlite3_bind_int64(st, col, v.asInt()); break;
+        case Variant::Type::Long:
+            b.kind = Bound::Int;
+            b.i = v.asInt();
+            break;
         case Variant::Type::Currency:
-            if (v.asCurrency() % 10000 == 0) sqlite3_bind_int64(st, col, v.asCurrency() / 10000);
-            else sqlite3_bind_double(st, col, double(v.asCurrency()) / 10000.0);
+            if (v.asCurrency() % 10000 == 0) {
+                b.kind = Bound::Int;
+                b.i = v.asCurrency() / 10000;
+            } else {
+                b.kind = Bound::Real;
+                b.d = double(v.asCurrency()) / 10000.0;
+            }
             break;
         case Variant::Type::Single:
-            sqlite3_bind_double(st, col, QString::number(float(v.asDouble()), 'g', 7).toDouble());
+            b.kind = Bound::Real;
+            b.d = QString::number(float(v.asDouble()), 'g', 7).toDouble();
             break;
-        case Variant::Type::Double: sqlite3_bind_double(st, col, v.asDouble()); break;
+        case Variant::Type::Double:
+            b.kind = Bound::Real;
+            b.d = v.asDouble();
+            break;
         case Variant::Type::Date: text(isoFromDayNumber(v.asDate())); break;
         case Variant::Type::String:
         case Variant::Type::Decimal: text(v.asString()); break;
-        case Variant::Type::Binary: {
-            const QByteArray b = v.asBinary();
-            sqlite3_bind_blob(st, col, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+        case Variant::Type::Binary:
+            b.kind = Bound::Blob;
+            b.bytes = v.asBinary();
             break;
-        }
     }
-    Q_UNUSED(f);
+    return b;
 }
 
 void RecordsetImpl::loadBlock(long long block) {
-    Lock lock(conn->mu);
-    conn->use();
-    const uint64_t gen = conn->file->generation.load();
+    Session s = conn->session();
+    s.use();
+    const uint64_t gen = conn->generation();
     const long long start = block * kBlock;
     const long long end = std::min<long long>(start + kBlock, (long long)keys.size());
     const int count = int(end - start);
@@ -501,17 +593,36 @@ void RecordsetImpl::loadBlock(long long block) {
     cacheVals.assign(size_t(count) * nf, Variant());
     cacheMissing.assign(size_t(count), 1);
     const int64_t* ids = keys.data() + start;
-    const QString cols = rangeStmt && inStmt ? QString() : "SELECT rowid, " + selectList + " FROM " + quoteIdent(table);
+    const QString cols = (byPrimaryKey ? "SELECT 0, " : "SELECT rowid, ") + selectList + " FROM " + quoteIdent(table);
     auto fill = [&](sqlite3_stmt* st, int j) {
         Variant* row = cacheVals.data() + size_t(j) * nf;
         for (size_t i = 0; i < nf; ++i) row[i] = fromColumn(st, int(i) + 1, fields[i]);
         cacheMissing[size_t(j)] = 0;
     };
+    int rc = SQLITE_DONE;
+    if (byPrimaryKey) {
+        // Found one by one by their key.
+        sqlite3_stmt* st = statement(s, keyStmt, cols + " WHERE " + keyWhere(1));
+        for (int j = 0; j < count && rc == SQLITE_DONE; ++j) {
+            sqlite3_reset(st);
+            bindKey(st, 1, start + j, nullptr);
+            rc = sqlite3_step(st);
+            if (rc == SQLITE_ROW) {
+                fill(st, j);
+                rc = SQLITE_DONE;
+            }
+        }
+        sqlite3_reset(st);
+        if (rc != SQLITE_DONE) s.fail(cols);
+        cacheBlock = block;
+        cacheGen = gen;
+        return;
+    }
     const bool ascending = std::is_sorted(ids, ids + count) && std::adjacent_find(ids, ids + count) == ids + count;
-    int rc;
+    sqlite3_stmt* used = nullptr;
     if (count > 0 && ascending && ids[count - 1] - ids[0] < 4LL * count) {
         // Natural order: one range scan.
-        sqlite3_stmt* st = statement(rangeStmt, cols + " WHERE rowid BETWEEN ?1 AND ?2");
+        sqlite3_stmt* st = used = statement(s, rangeStmt, cols + " WHERE rowid BETWEEN ?1 AND ?2");
         sqlite3_bind_int64(st, 1, ids[0]);
         sqlite3_bind_int64(st, 2, ids[count - 1]);
         int j = 0;
@@ -520,13 +631,13 @@ void RecordsetImpl::loadBlock(long long block) {
             while (j < count && ids[j] < rid) ++j;
             if (j < count && ids[j] == rid) fill(st, j);
         }
-    } else {
+    } else if (count > 0) {
         static const QString placeholders = [] {
             QString p;
             for (int i = 0; i < kBlock; ++i) p += i ? ",?" : "?";
             return p;
         }();
-        sqlite3_stmt* st = statement(inStmt, cols + " WHERE rowid IN (" + placeholders + ")");
+        sqlite3_stmt* st = used = statement(s, inStmt, cols + " WHERE rowid IN (" + placeholders + ")");
         std::vector<std::pair<int64_t, int>> order;
         order.reserve(size_t(count));
         for (int j = 0; j < count; ++j) {
@@ -540,9 +651,8 @@ void RecordsetImpl::loadBlock(long long block) {
             for (; it != order.end() && it->first == rid; ++it) fill(st, it->second);
         }
     }
-    if (rc != SQLITE_DONE) conn->fail(cols);
-    sqlite3_reset(rangeStmt);
-    sqlite3_reset(inStmt);
+    if (rc != SQLITE_DONE) s.fail(cols);
+    if (used) sqlite3_reset(used);
     cacheBlock = block;
     cacheGen = gen;
 }
@@ -550,7 +660,7 @@ void RecordsetImpl::loadBlock(long long block) {
 const Variant& RecordsetImpl::value(long long p, int index) {
     if (snapshot) return rows[size_t(p)][size_t(index)];
     const long long block = p / kBlock;
-    if (block != cacheBlock || cacheGen != conn->file->generation.load()) loadBlock(block);
+    if (block != cacheBlock || cacheGen != conn->generation()) loadBlock(block);
     const size_t j = size_t(p - block * kBlock);
     if (cacheMissing[j]) raise(err::RecordDeleted);
     return cacheVals[j * fields.size() + size_t(index)];
@@ -571,14 +681,15 @@ std::shared_ptr<Database> CreateDatabase(const QString& path) {
 
 QStringList Database::TableDefs() const {
     if (!conn_) raise(err::ObjectClosed);
-    Lock lock(conn_->mu);
-    conn_->use();
-    sqlite3_stmt* st = conn_->cached(
+    Session s = conn_->session();
+    s.use();
+    const auto owned = s.cached(
         "SELECT name FROM sqlite_master WHERE type = 'table' AND substr(name, 1, 7) <> 'sqlite_' ORDER BY rowid");
+    sqlite3_stmt* st = owned->get();
     QStringList names;
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) names << columnText(st, 0);
-    if (rc != SQLITE_DONE) conn_->fail();
+    if (rc != SQLITE_DONE) s.fail();
     sqlite3_reset(st);
     return names;
 }
@@ -590,27 +701,45 @@ std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int ty
 
 long long Database::Execute(const QString& sql) {
     if (!conn_) raise(err::ObjectClosed);
-    Lock lock(conn_->mu);
+    Session s = conn_->session();
     const TranslatedSql ts = translateJetSql(sql);
     if (ts.isSelect) raise(err::SyntaxError, "A select query cannot be executed: " + sql);
-    conn_->beginWrite();
-    StmtGuard st{conn_->prepare(ts.sql)};
-    const int rc = sqlite3_step(st.st);
-    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
-        conn_->fail(ts.sql, ts.sql.trimmed().startsWith("DELETE", Qt::CaseInsensitive));
-    const long long n = sqlite3_changes64(conn_->db);
-    conn_->endWrite();
+    s.beginWrite();
+    Statement st = s.prepare(ts.sql);
+    int rc;
+    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) s.fail(ts.sql, ts.sql.trimmed().startsWith("DELETE", Qt::CaseInsensitive));
+    const long long n = sqlite3_changes64(s.db());
+    BatchRecord change;
+    change.kind = BatchRecord::Statement;
+    change.table = sql;
+    change.sql = ts.sql;
+    s.endWrite(std::move(change));
     return n;
 }
 
 void Database::Close() {
-    if (conn_) conn_->commit();
-    conn_.reset();
+    if (!conn_) return;
+    const std::shared_ptr<Connection> c = std::move(conn_);
+    // Commits; changes that cannot be saved are reported here, never dropped without a word.
+    c->commit();
+    c->session().use();
+}
+
+void Database::Flush() {
+    if (!conn_) raise(err::ObjectClosed);
+    conn_->commit();
+    conn_->session().use();
+}
+
+void Database::setFailureHandler(std::function<void()> handler) {
+    if (conn_) conn_->setFailureHandler(std::move(handler));
 }
 
 bool Database::isOpen() const { return bool(conn_); }
-bool Database::isReadOnly() const { return conn_ && conn_->readOnly; }
-QString Database::Name() const { return conn_ ? conn_->path : QString(); }
+bool Database::isReadOnly() const { return conn_ && conn_->isReadOnly(); }
+QString Database::Name() const { return conn_ ? conn_->path() : QString(); }
 
 // ---- Fields -------------------------------------------------------------------------------------
 
@@ -619,18 +748,29 @@ int Fields::Count() const {
     return int(rs_->fields.size());
 }
 
-Field Fields::Item(int index) const {
+int Fields::checkedIndex(int index) const {
     rs_->checkOpen();
     if (index < 0 || index >= int(rs_->fields.size()))
         raise(err::ItemNotFound, QString("Item not found in this collection (field %1).").arg(index));
-    return Field(rs_, index);
+    return index;
 }
 
-Field Fields::Item(const QString& name) const {
+int Fields::checkedIndex(const QString& name) const {
     rs_->checkOpen();
     const int i = rs_->fieldIndex(name);
     if (i < 0) raise(err::ItemNotFound, QString("Item not found in this collection (field '%1').").arg(name));
-    return Field(rs_, i);
+    return i;
+}
+
+Field Fields::Item(int index) const& { return Field(rs_, checkedIndex(index)); }
+Field Fields::Item(const QString& name) const& { return Field(rs_, checkedIndex(name)); }
+Field Fields::Item(int index) && {
+    const int i = checkedIndex(index);
+    return Field(std::move(rs_), i);
+}
+Field Fields::Item(const QString& name) && {
+    const int i = checkedIndex(name);
+    return Field(std::move(rs_), i);
 }
 
 int Fields::indexOf(const QString& name) const { return rs_->fieldIndex(name); }
@@ -665,10 +805,10 @@ void Field::setValue(const Variant& v) {
 
 // ---- Recordset ----------------------------------------------------------------------------------
 
-Recordset::Recordset(std::unique_ptr<RecordsetImpl> impl) : impl_(std::move(impl)) {}
+Recordset::Recordset(std::shared_ptr<RecordsetImpl> impl) : impl_(std::move(impl)) {}
 Recordset::~Recordset() = default;
 
-dao::Fields Recordset::Fields() const { return dao::Fields(impl_.get()); }
+dao::Fields Recordset::Fields() const { return dao::Fields(impl_); }
 
 long long Recordset::RecordCount() const {
     impl_->checkOpen();
@@ -755,7 +895,8 @@ void Recordset::Move(long long rows) {
 
 void Recordset::AddNew() {
     impl_->checkOpen();
-    if (!impl_->updatable) raise(err::ReadOnly);
+    impl_->checkWritable();
+    impl_->conn->session().use();
     impl_->editMode = dbEditAdd;
     impl_->buffer.assign(impl_->fields.size(), Variant::null());
     impl_->dirty.assign(impl_->fields.size(), 0);
@@ -764,9 +905,10 @@ void Recordset::AddNew() {
 void Recordset::Edit() {
     impl_->checkOpen();
     auto& r = *impl_;
-    if (!r.updatable) raise(err::ReadOnly);
+    r.checkWritable();
     if (r.currentDeleted) raise(err::RecordDeleted);
     if (!r.hasCurrent()) raise(err::NoCurrentRecord);
+    r.conn->session().use();
     if (!r.fields.empty()) (void)r.value(r.phys, 0);  // a record deleted meanwhile fails here, as it should
     // Unassigned fields read through to the record, so the copy buffer holds only assignments.
     r.buffer.resize(r.fields.size());
@@ -786,7 +928,7 @@ void Recordset::Update() {
     impl_->checkOpen();
     auto& r = *impl_;
     if (!r.editMode) raise(err::UpdateWithoutAddNew);
-    Lock lock(r.conn->mu);
+    Session s = r.conn->session();
     // The columns to write, one value each (the last assignment wins for a column shown twice).
     QByteArray& key = r.scratchKey;
     key.fill('\0', qsizetype(r.cols.size()) + 1);
@@ -806,57 +948,89 @@ void Recordset::Update() {
         r.editMode = dbEditNone;
         return;
     }
-    sqlite3_stmt*& slot = r.writeStmts[key];
-    if (!slot) {
+    const bool adding = r.editMode == dbEditAdd;
+    s.beginWrite();
+    StmtSlot& slot = r.writeStmts[key];
+    if (slot.sql.isEmpty()) {
         const QString table = quoteIdent(r.table);
-        QString sql;
-        if (r.editMode == dbEditAdd) {
-            if (written.empty()) {
-                sql = "INSERT INTO " + table + " DEFAULT VALUES";
-            } else {
-                QString names, marks;
-                for (size_t k = 0; k < written.size(); ++k) {
-                    names += (k ? "," : "") + quoteIdent(r.cols[size_t(written[k])]);
-                    marks += (k ? ",?" : "?");
-                }
-                sql = "INSERT INTO " + table + " (" + names + ") VALUES (" + marks + ")";
+        QString returning;
+        if (r.byPrimaryKey) {
+            // The key as stored (after the column's affinity), for finding the record again.
+            for (size_t k = 0; k < r.pkCols.size(); ++k)
+                returning += (k ? ", " : " RETURNING ") + quoteIdent(r.pkCols[k]);
+        }
+        if (adding) {
+            QString names, marks;
+            for (size_t k = 0; k < written.size(); ++k) {
+                names += (k ? "," : "") + quoteIdent(r.cols[size_t(written[k])]);
+                marks += (k ? ",?" : "?");
             }
+            slot.sql = written.empty() ? "INSERT INTO " + table + " DEFAULT VALUES" + returning
+                                       : "INSERT INTO " + table + " (" + names + ") VALUES (" + marks + ")" + returning;
+            // Run again, a new record keeps the row id the recordset knows it by.
+            slot.replaySql = r.byPrimaryKey ? slot.sql
+                                            : "INSERT INTO " + table + " (" + names + (names.isEmpty() ? "" : ",") +
+                                                  "rowid) VALUES (" + marks + (marks.isEmpty() ? "" : ",") + "?)";
         } else {
             QString sets;
             for (size_t k = 0; k < written.size(); ++k)
                 sets += (k ? "," : "") + quoteIdent(r.cols[size_t(written[k])]) + "=?";
-            sql = "UPDATE " + table + " SET " + sets + " WHERE rowid=?";
+            slot.sql = "UPDATE " + table + " SET " + sets + " WHERE " + r.keyWhere(int(written.size()) + 1) + returning;
+            slot.replaySql = slot.sql;
         }
-        r.statement(slot, sql);
     }
-    sqlite3_stmt* st = slot;
-    r.conn->beginWrite();
+    sqlite3_stmt* st = r.statement(s, slot, slot.sql);
+    BatchRecord change;
+    change.kind = adding ? BatchRecord::New : BatchRecord::Change;
+    change.table = r.table;
+    change.sql = slot.replaySql;
+    change.binds.reserve(written.size() + 1);
     for (size_t k = 0; k < written.size(); ++k) {
         const int f = source[size_t(written[k])];
-        r.bindValue(st, int(k) + 1, r.buffer[size_t(f)], r.fields[size_t(f)]);
+        Bound b = RecordsetImpl::toBound(r.buffer[size_t(f)]);
+        b.bind(st, int(k) + 1);
+        change.binds.push_back(std::move(b));
     }
-    if (r.editMode == dbEditInProgress) sqlite3_bind_int64(st, int(written.size()) + 1, r.keys[size_t(r.phys)]);
-    const int rc = sqlite3_step(st);
+    if (!adding) {
+        r.bindKey(st, int(written.size()) + 1, r.phys, &change.binds);
+        change.key = r.keyText(r.phys);
+    }
+    int rc = sqlite3_step(st);
+    std::vector<Bound> stored;
+    if (rc == SQLITE_ROW) {
+        for (int i = 0; i < int(r.pkCols.size()); ++i) stored.push_back(Bound::column(st, i));
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        }
+    }
     sqlite3_reset(st);
-    if (rc != SQLITE_DONE) r.conn->fail(QString(), false);
-    if (r.editMode == dbEditAdd) {
-        r.keys.push_back(sqlite3_last_insert_rowid(r.conn->db));
+    if (rc != SQLITE_DONE) s.fail(QString(), false);
+    if (adding) {
+        if (r.byPrimaryKey) {
+            r.keys.push_back(int64_t(r.pkKeys.size()));
+            r.pkKeys.push_back(std::move(stored));
+        } else {
+            const int64_t rowid = sqlite3_last_insert_rowid(s.db());
+            r.keys.push_back(rowid);
+            change.binds.push_back(Bound::integer(rowid));
+        }
+        change.key = r.keyText((long long)r.keys.size() - 1);
         if (!r.gone.empty()) {
             r.gone.push_back(0);
             r.live.append();
         }
-        r.conn->endWrite();
+        s.endWrite(std::move(change));
     } else {
-        if (sqlite3_changes(r.conn->db) == 0) raise(err::RecordDeleted);
-        const uint64_t before = r.conn->file->generation.load();
-        r.conn->endWrite();
+        if (sqlite3_changes(s.db()) == 0) raise(err::RecordDeleted);
+        if (r.byPrimaryKey && stored.size() == r.pkCols.size()) r.pkKeys[size_t(r.keys[size_t(r.phys)])] = stored;
+        const uint64_t before = r.conn->generation();
+        s.endWrite(std::move(change));
         // Keep the cached row in step with our own write instead of reading the block again.
         const long long block = r.phys / RecordsetImpl::kBlock;
-        if (block == r.cacheBlock && r.cacheGen == before) {
+        if (block == r.cacheBlock && r.cacheGen == before && r.conn->generation() == before + 1) {
             Variant* row = r.cacheVals.data() + size_t(r.phys - block * RecordsetImpl::kBlock) * r.fields.size();
             for (size_t i = 0; i < r.fields.size(); ++i)
                 if (r.colOf[i] >= 0 && source[size_t(r.colOf[i])] >= 0) row[i] = r.buffer[size_t(source[size_t(r.colOf[i])])];
-            r.cacheGen = r.conn->file->generation.load();
+            r.cacheGen = before + 1;
         }
     }
     r.editMode = dbEditNone;
@@ -865,21 +1039,26 @@ void Recordset::Update() {
 void Recordset::Delete() {
     impl_->checkOpen();
     auto& r = *impl_;
-    if (!r.updatable) raise(err::ReadOnly);
+    r.checkWritable();
     if (r.currentDeleted) raise(err::RecordDeleted);
     if (!r.hasCurrent()) raise(err::NoCurrentRecord);
-    Lock lock(r.conn->mu);
+    Session s = r.conn->session();
     r.editMode = dbEditNone;
-    sqlite3_stmt*& slot = r.writeStmts[QByteArray("delete")];
-    if (!slot) r.statement(slot, "DELETE FROM " + quoteIdent(r.table) + " WHERE rowid=?1");
-    sqlite3_stmt* st = slot;
-    r.conn->beginWrite();
-    sqlite3_bind_int64(st, 1, r.keys[size_t(r.phys)]);
+    s.beginWrite();
+    StmtSlot& slot = r.writeStmts[QByteArray("delete")];
+    if (slot.sql.isEmpty()) slot.sql = slot.replaySql = "DELETE FROM " + quoteIdent(r.table) + " WHERE " + r.keyWhere(1);
+    sqlite3_stmt* st = r.statement(s, slot, slot.sql);
+    BatchRecord change;
+    change.kind = BatchRecord::Removal;
+    change.table = r.table;
+    change.sql = slot.replaySql;
+    change.key = r.keyText(r.phys);
+    r.bindKey(st, 1, r.phys, &change.binds);
     const int rc = sqlite3_step(st);
     sqlite3_reset(st);
-    if (rc != SQLITE_DONE) r.conn->fail(QString(), true);
-    const bool deleted = sqlite3_changes(r.conn->db) > 0;
-    r.conn->endWrite();
+    if (rc != SQLITE_DONE) s.fail(QString(), true);
+    const bool deleted = sqlite3_changes(s.db()) > 0;
+    s.endWrite(std::move(change));
     if (!deleted) raise(err::RecordDeleted);
     if (r.gone.empty()) {
         r.gone.assign(r.keys.size(), 0);
@@ -915,49 +1094,106 @@ int Recordset::Type() const { return impl_->type; }
 bool Recordset::Updatable() const { return impl_->updatable; }
 QString Recordset::Source() const { return impl_->source; }
 QString Recordset::Name() const { return impl_->name; }
-QString Recordset::DatabaseName() const { return impl_->conn->path; }
+QString Recordset::DatabaseName() const { return impl_->conn->path(); }
 
 namespace {
 
+std::atomic<long long> findRead{0};
+
 // Makes the first record at or after physical index `from` that meets the criteria current;
-// without one, NoMatch is set and the current record stays.
+// without one, NoMatch is set and the current record stays. A dynaset is tested in windows of the
+// keyset that grow from the starting point, so a search reads about as many records as it passes.
 void findFrom(RecordsetImpl& r, const QString& criteria, long long from) {
-    Lock lock(r.conn->mu);
-    r.conn->use();
-    const QString crit =
-        translateJetExpression(criteria, r.snapshot ? FieldTypeLookup() : columnTypes(*r.conn, r.table));
+    Session s = r.conn->session();
+    s.use();
+    if (criteria != r.findCriteria || r.findSql.isEmpty()) {
+        r.findSql = translateJetExpression(criteria, r.snapshot ? FieldTypeLookup() : columnTypes(s, r.table));
+        r.findCriteria = criteria;
+        r.findRange = StmtSlot();
+        r.findIn.clear();
+        r.snapshotMatches.clear();
+        r.snapshotMatched = false;
+    }
+    const QString& crit = r.findSql;
     r.discardEdit();
     r.noMatch = true;
+    auto found = [&](long long p) {
+        r.phys = p;
+        r.currentDeleted = false;
+        r.noMatch = false;
+    };
     if (r.snapshot) {
-        const QString sql = "SELECT n FROM (SELECT row_number() OVER () - 1 AS n, * FROM (" + r.selectList +
-                            ")) WHERE (" + crit + ") AND n >= " + QString::number(from) + " ORDER BY n LIMIT 1";
-        StmtGuard st{r.conn->prepare(sql)};
-        const int rc = sqlite3_step(st.st);
-        if (rc == SQLITE_ROW) {
-            r.phys = sqlite3_column_int64(st.st, 0);
-            r.noMatch = false;
-        } else if (rc != SQLITE_DONE) {
-            r.conn->fail(sql);
+        // A snapshot's records never change: its matches are found once per criteria.
+        if (!r.snapshotMatched) {
+            const QString sql = "SELECT n FROM (SELECT row_number() OVER () - 1 AS n, * FROM (" + r.selectList +
+                                ")) WHERE (" + crit + ") ORDER BY n";
+            Statement st = s.prepare(sql);
+            int rc;
+            while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) r.snapshotMatches.push_back(sqlite3_column_int64(st.get(), 0));
+            if (rc != SQLITE_DONE) s.fail(sql);
+            findRead += r.physCount();
+            r.snapshotMatched = true;
         }
+        const auto it = std::lower_bound(r.snapshotMatches.begin(), r.snapshotMatches.end(), std::max(0LL, from));
+        if (it != r.snapshotMatches.end()) found(*it);
         return;
     }
-    const QString sql = "SELECT rowid FROM " + quoteIdent(r.table) + " WHERE (" + crit + ")";
-    StmtGuard st{r.conn->prepare(sql)};
-    std::unordered_set<int64_t> hits;
-    int rc;
-    while ((rc = sqlite3_step(st.st)) == SQLITE_ROW) hits.insert(sqlite3_column_int64(st.st, 0));
-    if (rc != SQLITE_DONE) r.conn->fail(sql);
-    for (long long p = std::max(0LL, from); p < r.physCount(); ++p) {
-        if (!r.isGone(p) && hits.count(r.keys[size_t(p)])) {
-            r.phys = p;
-            r.currentDeleted = false;
-            r.noMatch = false;
-            return;
+    const QString table = quoteIdent(r.table);
+    long long p = std::max(0LL, from);
+    int window = 16;
+    std::vector<int64_t> hits;
+    while (p < r.physCount()) {
+        const long long end = std::min<long long>(p + window, r.physCount());
+        const int count = int(end - p);
+        findRead += count;
+        if (r.byPrimaryKey) {
+            sqlite3_stmt* st =
+                r.statement(s, r.findRange, "SELECT 1 FROM " + table + " WHERE " + r.keyWhere(1) + " AND (" + crit + ")");
+            for (long long q = p; q < end; ++q) {
+                if (r.isGone(q)) continue;
+                sqlite3_reset(st);
+                r.bindKey(st, 1, q, nullptr);
+                const int rc = sqlite3_step(st);
+                sqlite3_reset(st);
+                if (rc == SQLITE_ROW) return found(q);
+                if (rc != SQLITE_DONE) s.fail(crit);
+            }
+        } else {
+            const int64_t* ids = r.keys.data() + p;
+            const bool ascending =
+                std::is_sorted(ids, ids + count) && std::adjacent_find(ids, ids + count) == ids + count;
+            sqlite3_stmt* st;
+            if (ascending && ids[count - 1] - ids[0] < 4LL * count) {
+                st = r.statement(s, r.findRange,
+                                 "SELECT rowid FROM " + table + " WHERE rowid BETWEEN ?1 AND ?2 AND (" + crit + ")");
+                sqlite3_bind_int64(st, 1, ids[0]);
+                sqlite3_bind_int64(st, 2, ids[count - 1]);
+            } else {
+                QString marks;
+                for (int i = 0; i < window; ++i) marks += i ? ",?" : "?";
+                st = r.statement(s, r.findIn[window],
+                                 "SELECT rowid FROM " + table + " WHERE rowid IN (" + marks + ") AND (" + crit + ")");
+                for (int j = 0; j < count; ++j) sqlite3_bind_int64(st, j + 1, ids[j]);
+            }
+            hits.clear();
+            int rc;
+            while ((rc = sqlite3_step(st)) == SQLITE_ROW) hits.push_back(sqlite3_column_int64(st, 0));
+            sqlite3_reset(st);
+            if (rc != SQLITE_DONE) s.fail(crit);
+            if (!hits.empty()) {
+                std::sort(hits.begin(), hits.end());
+                for (long long q = p; q < end; ++q)
+                    if (!r.isGone(q) && std::binary_search(hits.begin(), hits.end(), r.keys[size_t(q)])) return found(q);
+            }
         }
+        p = end;
+        window = std::min(window * 2, int(RecordsetImpl::kBlock));
     }
 }
 
 }  // namespace
+
+long long findRecordsRead() { return findRead.load(); }
 
 void Recordset::FindFirst(const QString& criteria) {
     impl_->checkOpen();

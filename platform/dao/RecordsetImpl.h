@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QString>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "Connection.h"
@@ -37,6 +38,19 @@ private:
     void add(size_t i, int d);
 };
 
+// A statement of a recordset, prepared on first use and again after the connection replaced its
+// handle.
+struct StmtSlot {
+    Statement st;
+    uint64_t epoch = 0;
+    QString sql;        // as prepared
+    QString replaySql;  // the same change for a batch run again (an insert names its row id)
+};
+
+struct QByteArrayHasher {
+    size_t operator()(const QByteArray& b) const { return qHash(b); }
+};
+
 class RecordsetImpl {
 public:
     std::shared_ptr<Connection> conn;
@@ -44,14 +58,18 @@ public:
     QString name;
     int type = 2;
     bool updatable = false;
+    QString readOnlyReason;  // why a read-only recordset cannot be changed, when it is not the file
     bool open = true;
     std::vector<FieldMeta> fields;
 
     // The parts of a select over one table (dynaset).
     QString table, selectList, whereClause, orderClause, limitClause, jetWithoutOrder;
 
-    // Dynaset: the row ids; snapshot: the rows.
+    // Dynaset: the row ids (for a table without row ids, indexes into pkKeys); snapshot: the rows.
     std::vector<int64_t> keys;
+    bool byPrimaryKey = false;                 // a table WITHOUT ROWID: records are found by their key
+    std::vector<QString> pkCols;               // its primary-key columns
+    std::vector<std::vector<Bound>> pkKeys;    // the key values of each record
     std::vector<uint8_t> gone;  // records deleted through this recordset
     size_t goneCount = 0;
     LiveIndex live;
@@ -65,7 +83,7 @@ public:
     // Block cache of dynaset values.
     static constexpr int kBlock = 512;
     long long cacheBlock = -1;
-    uint64_t cacheGen = 0;
+    uint64_t cacheGen = 0;  // the connection's generation the block was read at
     std::vector<Variant> cacheVals;  // kBlock rows x fields
     std::vector<uint8_t> cacheMissing;
 
@@ -73,14 +91,22 @@ public:
     // statements of this recordset, prepared once.
     std::vector<int> colOf;          // field -> index in cols, -1 for an expression
     std::vector<QString> cols;
-    QHash<QByteArray, sqlite3_stmt*> writeStmts;
+    std::unordered_map<QByteArray, StmtSlot, QByteArrayHasher> writeStmts;
     QByteArray scratchKey;
     std::vector<int> scratchSource, scratchWritten;
-    sqlite3_stmt* rangeStmt = nullptr;
-    sqlite3_stmt* inStmt = nullptr;
+    StmtSlot rangeStmt, inStmt, keyStmt;
+    // FindFirst/FindNext: the criteria last translated and the statements that test a window of records.
+    QString findCriteria, findSql;
+    StmtSlot findRange;
+    std::unordered_map<int, StmtSlot> findIn;
+    std::vector<int64_t> snapshotMatches;  // a snapshot's matching records for findCriteria
+    bool snapshotMatched = false;
     ~RecordsetImpl();
-    sqlite3_stmt* statement(sqlite3_stmt*& slot, const QString& sql);
+    sqlite3_stmt* statement(Connection::Session& s, StmtSlot& slot, const QString& sql);
     void mapColumns();
+    QString keyText(long long p) const;      // the record as messages name it
+    QString keyWhere(int firstParam) const;  // "pk1=?n AND pk2=?n+1", or "rowid=?n"
+    int bindKey(sqlite3_stmt* st, int firstParam, long long p, std::vector<Bound>* record) const;
 
     int editMode = 0;
     std::vector<Variant> buffer;
@@ -91,6 +117,7 @@ public:
 
     // ---
     void checkOpen() const;
+    void checkWritable() const;  // 3027, with the reason when there is one
     long long physCount() const { return snapshot ? (long long)rows.size() : (long long)keys.size(); }
     long long recordCount() const { return physCount() - (long long)goneCount; }
     bool isGone(long long p) const { return !snapshot && goneCount && gone[size_t(p)]; }
@@ -105,7 +132,7 @@ public:
     void discardEdit() { editMode = 0; }
     int fieldIndex(const QString& name) const;  // -1 when unknown
     Variant fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f) const;
-    void bindValue(sqlite3_stmt* st, int col, const Variant& v, const FieldMeta& f) const;
+    static Bound toBound(const Variant& v);
 };
 
 }  // namespace dao
