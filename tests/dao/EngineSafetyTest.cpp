@@ -440,3 +440,60 @@ TEST(EngineSafety, TablesWithoutRowIdsAreEditedByTheirPrimaryKey) {
     }
     EXPECT_DAO_ERROR(view->AddNew(), dao::err::ReadOnly);
 }
+
+// ---- Owners and FindNext ----------------------------------------------------------------------------
+
+TEST(EngineOwners, AFieldOfATemporaryRecordsetStaysUsable) {
+    QTemporaryDir dir;
+    const QString path = makeKeyed(dir, "k.db", 5);
+    auto db = dao::OpenDatabase(path);
+    dao::Field s = db->OpenRecordset("K")->Fields()["s"];
+    EXPECT_EQ(str(s.Value()), "s1");
+    EXPECT_EQ(s.Name(), "s");
+    dao::Fields all = db->OpenRecordset("select * from K order by id desc")->Fields();
+    EXPECT_EQ(all.Count(), 2);
+    EXPECT_EQ(str(all["id"].Value()), "5");
+}
+
+TEST(EngineFind, FindNextGoesOnFromTheCurrentRecord) {
+    QTemporaryDir dir;
+    const int rows = 100000;
+    const QString path = makeKeyed(dir, "find.db", rows);
+    auto db = dao::OpenDatabase(path);
+    for (const QString source : {"K", "select * from K order by s", "select id, s from K where id > 0 union all select 0, 'x'"}) {
+        SCOPED_TRACE(source.toStdString());
+        auto rs = db->OpenRecordset(source);
+        const long long readBefore = dao::findRecordsRead();
+        QSet<long long> seen;
+        long long last = -1;
+        int visits = 0;
+        rs->FindFirst("s like '*7'");
+        while (!rs->NoMatch()) {
+            const long long pos = rs->AbsolutePosition();
+            EXPECT_GT(pos, last);
+            last = pos;
+            seen.insert(str(rs->Fields()["id"].Value()).toLongLong());
+            ++visits;
+            rs->FindNext("s like '*7'");
+        }
+        EXPECT_EQ(visits, rows / 10);
+        EXPECT_EQ(seen.size(), rows / 10);
+        // Each record is tested about once over the whole loop, not once per match.
+        EXPECT_LE(dao::findRecordsRead() - readBefore, 3LL * rows);
+    }
+    // Deleted and edited records on the way.
+    auto rs = db->OpenRecordset("K");
+    rs->FindFirst("id = 70");
+    rs->Delete();
+    int visits = 0;
+    rs->FindFirst("id between 60 and 80");
+    while (!rs->NoMatch()) {
+        ++visits;
+        rs->Edit();
+        rs->Fields()["s"].setValue(Variant::fromString("seen"));
+        rs->Update();
+        rs->FindNext("id between 60 and 80");
+    }
+    EXPECT_EQ(visits, 20);
+    EXPECT_EQ(enginetest::committedRows(path, "select count(*) from K where s = 'seen'"), QStringList{"20"});
+}
