@@ -24,42 +24,6 @@ QString columnText(sqlite3_stmt* st, int col) {
                              sqlite3_column_bytes(st, col));
 }
 
-// "yyyy-MM-dd[ HH:mm[:ss[.fff]]]" (or 'T') -> day number; false when it is not such a text.
-bool parseIsoDate(const unsigned char* s, int n, double& out) {
-    auto digits = [&](int at, int len, int& v) {
-        if (at + len > n) return false;
-        v = 0;
-        for (int i = at; i < at + len; ++i) {
-            if (s[i] < '0' || s[i] > '9') return false;
-            v = v * 10 + (s[i] - '0');
-        }
-        return true;
-    };
-    int y, mo, d, h = 0, mi = 0, se = 0;
-    if (n < 10 || !digits(0, 4, y) || s[4] != '-' || !digits(5, 2, mo) || s[7] != '-' || !digits(8, 2, d))
-        return false;
-    if (n > 10) {
-        if ((s[10] != ' ' && s[10] != 'T') || !digits(11, 2, h) || n < 16 || s[13] != ':' || !digits(14, 2, mi))
-            return false;
-        if (n > 16 && (s[16] != ':' || !digits(17, 2, se))) return false;
-    }
-    const QDate date(y, mo, d);
-    if (!date.isValid() || h > 23 || mi > 59 || se > 59) return false;
-    static const qint64 epoch = QDate(1899, 12, 30).toJulianDay();
-    const double days = double(date.toJulianDay() - epoch);
-    const double frac = (h * 3600 + mi * 60 + se) / 86400.0;
-    out = days >= 0 ? days + frac : days - frac;
-    return true;
-}
-
-QString isoFromDayNumber(double d) {
-    const QDateTime dt = Variant::dateTimeFromDayNumber(d);
-    const QDate date = dt.date();
-    const QTime t = dt.time();
-    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", date.year(), date.month(), date.day(), t.hour(),
-                             t.minute(), t.second());
-}
-
 int inferType(int storage, sqlite3_int64 iv) {
     switch (storage) {
         case SQLITE_INTEGER: return (iv >= INT32_MIN && iv <= INT32_MAX) ? dbLong : dbDouble;
@@ -517,7 +481,8 @@ Variant RecordsetImpl::fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f)
             if (number) return Variant::fromDate(sqlite3_column_double(st, col));
             double d;
             if (storage == SQLITE_TEXT &&
-                parseIsoDate(sqlite3_column_text(st, col), sqlite3_column_bytes(st, col), d))
+                parseStoredDate(reinterpret_cast<const char*>(sqlite3_column_text(st, col)),
+                                sqlite3_column_bytes(st, col), &d))
                 return Variant::fromDate(d);
             return Variant::fromString(columnText(st, col));
         }
@@ -571,7 +536,7 @@ Bound RecordsetImpl::toBound(const Variant& v) {
             b.kind = Bound::Real;
             b.d = v.asDouble();
             break;
-        case Variant::Type::Date: text(isoFromDayNumber(v.asDate())); break;
+        case Variant::Type::Date: text(storedDateText(v.asDate())); break;
         case Variant::Type::String:
         case Variant::Type::Decimal: text(v.asString()); break;
         case Variant::Type::Binary:

@@ -1,8 +1,76 @@
 #include "FieldTypes.h"
 
+#include <QDate>
 #include <QRegularExpression>
 
+#include "Variant.h"
+
 namespace dao {
+
+bool isNumberField(int type) {
+    switch (type) {
+        case dbByte:
+        case dbInteger:
+        case dbLong:
+        case dbCurrency:
+        case dbSingle:
+        case dbDouble:
+        case dbNumeric:
+        case dbDecimal:
+        case dbFloat: return true;
+        default: return false;
+    }
+}
+
+QString storedDateText(int year, int month, int day, int hour, int minute, int second) {
+    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
+}
+
+QString storedDateText(double dayNumber) {
+    const QDateTime dt = Variant::dateTimeFromDayNumber(dayNumber);
+    const QDate d = dt.date();
+    const QTime t = dt.time();
+    return storedDateText(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
+}
+
+bool parseStoredDate(const char* s, int n, double* out) {
+    auto digits = [&](int at, int len, int& v) {
+        if (at + len > n) return false;
+        v = 0;
+        for (int i = at; i < at + len; ++i) {
+            if (s[i] < '0' || s[i] > '9') return false;
+            v = v * 10 + (s[i] - '0');
+        }
+        return true;
+    };
+    int y, mo, d, h = 0, mi = 0, se = 0;
+    if (n < 10 || !digits(0, 4, y) || s[4] != '-' || !digits(5, 2, mo) || s[7] != '-' || !digits(8, 2, d))
+        return false;
+    if (n > 10) {
+        if ((s[10] != ' ' && s[10] != 'T') || !digits(11, 2, h) || n < 16 || s[13] != ':' || !digits(14, 2, mi))
+            return false;
+        if (n > 16) {
+            if (s[16] != ':' || !digits(17, 2, se)) return false;
+            if (n > 19) {  // a fraction of a second, dropped
+                if (s[19] != '.' || n == 20) return false;
+                for (int i = 20; i < n; ++i)
+                    if (s[i] < '0' || s[i] > '9') return false;
+            }
+        }
+    }
+    const QDate date(y, mo, d);
+    if (!date.isValid() || h > 23 || mi > 59 || se > 59) return false;
+    static const qint64 epoch = QDate(1899, 12, 30).toJulianDay();
+    const double days = double(date.toJulianDay() - epoch);
+    const double frac = (h * 3600 + mi * 60 + se) / 86400.0;
+    *out = days >= 0 ? days + frac : days - frac;
+    return true;
+}
+
+bool parseStoredDate(const QString& text, double* dayNumber) {
+    const QByteArray u = text.trimmed().toLatin1();
+    return parseStoredDate(u.constData(), int(u.size()), dayNumber);
+}
 
 int fixedSizeOf(int type) {
     switch (type) {
