@@ -386,6 +386,14 @@ void Connection::setUpHandle() {
     // batched commits the file's own mode writes as fast as WAL (engine benchmark), and switching
     // would change a file the user may only read.
     sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+    // In WAL mode a commit need not wait for the disk: a program that dies loses nothing it
+    // committed, and the file cannot be damaged by a power loss either (SQLite's NORMAL level).
+    // The rollback journal keeps FULL, which it needs to stay whole.
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, "PRAGMA journal_mode", -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW &&
+        qstricmp(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "wal") == 0)
+        sqlite3_exec(db_, "PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=10000", nullptr, nullptr, nullptr);
+    sqlite3_finalize(st);
 }
 
 void Connection::becomeWritable() {
@@ -463,6 +471,8 @@ void Connection::Session::beginWrite() {
     if (c_->batch_) return;
     exec("BEGIN IMMEDIATE");
     c_->batch_.emplace();
+    c_->batch_->records.reserve(1024);
+    c_->batch_->binds.reserve(4096);
     c_->batch_->startNs = nowNs();
     c_->batchStartNs_ = c_->batch_->startNs;
     c_->inBatch_ = true;
@@ -476,15 +486,24 @@ void Connection::Session::checkStep() {
         c_->recover(QStringLiteral("the changes were rolled back (%1)").arg(sqliteMessage(c_->db_)));
 }
 
-void Connection::Session::endWrite(BatchRecord&& change) {
+void Connection::Session::endWrite(BatchRecord&& change, std::vector<Bound>& binds) {
     c_->file_->generation.fetch_add(1);
-    if (!c_->batch_) return;
+    if (!c_->batch_) {
+        binds.clear();
+        return;
+    }
     if (sqlite3_get_autocommit(c_->db_)) {
         // This change ran by itself after SQLite had rolled the batch back; the earlier ones run again.
+        binds.clear();
         c_->recover(QStringLiteral("the changes were rolled back"));
         return;
     }
-    c_->batch_->records.push_back(std::move(change));
+    WriteBatch& b = *c_->batch_;
+    change.firstBind = uint32_t(b.binds.size());
+    change.bindCount = uint32_t(binds.size());
+    for (Bound& v : binds) b.binds.push_back(std::move(v));
+    binds.clear();
+    b.records.push_back(std::move(change));
     if (c_->batch_->records.size() >= size_t(kBatchRecords)) c_->commitLocked();
 }
 
@@ -613,11 +632,12 @@ void Connection::recover(const QString& reason) {
         int code = 0;
         if (!fileLevel(codes[k]) && attempt({failed[k]}, &r, &code)) continue;
         const BatchRecord& rec = batch_->records[failed[k]];
-        failures_.push_back({rec.kind, rec.table, rec.key,
+        failures_.push_back({rec.kind, rec.table, rec.keyText(),
                              numberFor(codes[k], rec.kind == BatchRecord::Removal),
                              reasons[k].isEmpty() ? reason : reasons[k]});
     }
     batch_.reset();
+    hasFailures_ = !failures_.empty();
     file_->generation.fetch_add(1);  // what the recordsets show may be the stored values again
     if (!failures_.empty() && onFailure_) onFailure_();
 }
@@ -674,7 +694,7 @@ bool Connection::attempt(const std::vector<size_t>& which, QString* reason, int*
         }
         sqlite3_reset(st->get());
         sqlite3_clear_bindings(st->get());
-        for (size_t k = 0; k < rec.binds.size(); ++k) rec.binds[k].bind(st->get(), int(k) + 1);
+        for (uint32_t k = 0; k < rec.bindCount; ++k) batch_->binds[rec.firstBind + k].bind(st->get(), int(k) + 1);
         int rc;
         while ((rc = sqlite3_step(st->get())) == SQLITE_ROW) {
         }
@@ -693,6 +713,7 @@ void Connection::throwFailures() {
     if (failures_.empty()) return;
     const std::vector<FailedChange> all = std::move(failures_);
     failures_.clear();
+    hasFailures_ = false;
     auto name = [](const FailedChange& f) {
         return f.kind == BatchRecord::Statement ? QString("the action query \"%1\"").arg(f.table)
                                                 : QString("record %1 of %2").arg(f.key, f.table);

@@ -60,10 +60,12 @@ struct Bound {
 struct BatchRecord {
     enum Kind : uint8_t { Change, New, Removal, Statement };
     Kind kind = Change;
-    QString table;  // the table, or the statement's text
-    QString key;    // the record as a message names it
-    QString sql;    // the statement that makes the change again
-    std::vector<Bound> binds;
+    QString table;     // the table, or the statement's text
+    int64_t rowid = 0;
+    QString key;       // the record as a message names it, when not by its row id
+    QString sql;       // the statement that makes the change again
+    uint32_t firstBind = 0, bindCount = 0;  // its values, in the batch's list
+    QString keyText() const { return key.isEmpty() ? QString::number(rowid) : key; }
 };
 
 // A change the engine accepted and could not commit; reported by the next call on the connection.
@@ -99,6 +101,7 @@ public:
     WriteBatch& operator=(const WriteBatch&) = delete;
 
     std::vector<BatchRecord> records;
+    std::vector<Bound> binds;  // the values of all the changes, one list for the batch
     int64_t startNs = 0;
 };
 
@@ -120,7 +123,8 @@ public:
         // change, which counts it and commits a full batch.
         void beginWrite();
         void checkStep();
-        void endWrite(BatchRecord&& change);
+        // The change's values are moved into the batch (`binds` is left empty, its room kept).
+        void endWrite(BatchRecord&& change, std::vector<Bound>& binds);
         // A cached prepared statement (reset, bindings cleared), shared with the cache so that a
         // flush of the cache does not pull it from under its user.
         std::shared_ptr<Statement> cached(const QString& sql);
@@ -150,7 +154,10 @@ public:
     const QString& path() const { return path_; }
     bool isReadOnly() const { return readOnly_; }
     uint64_t generation() const { return file_->generation.load(); }
+    const std::atomic<uint64_t>& generationCounter() const { return file_->generation; }
     bool inBatch() const { return inBatch_.load(); }
+    // Whether changes could not be saved and wait to be reported (a look without the lock).
+    bool hasFailures() const { return hasFailures_.load(std::memory_order_relaxed); }
     int64_t batchStartNs() const { return batchStartNs_.load(); }
     // Called (on any thread, without the lock) when changes of this connection could not be saved.
     void setFailureHandler(std::function<void()> handler);
@@ -189,6 +196,7 @@ private:
     std::vector<FailedChange> failures_;
     std::function<void()> onFailure_;
     std::atomic<bool> inBatch_{false};
+    std::atomic<bool> hasFailures_{false};
     std::atomic<int64_t> batchStartNs_{0};
 };
 

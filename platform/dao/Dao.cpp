@@ -19,6 +19,10 @@ namespace {
 
 using Session = Connection::Session;
 
+QString valueText(sqlite3_value* v) {
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(v)), sqlite3_value_bytes(v));
+}
+
 QString columnText(sqlite3_stmt* st, int col) {
     return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, col)),
                              sqlite3_column_bytes(st, col));
@@ -158,6 +162,7 @@ std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
     s.use();
     auto r = std::make_shared<RecordsetImpl>();
     r->conn = conn;
+    r->generation = &conn->generationCounter();
     r->source = source;
     QString jet = source.trimmed();
     if (!startsWithSelect(jet)) {
@@ -212,6 +217,11 @@ std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
                 r->pkKeys.push_back(std::move(key));
             }
         } else {
+            // Row ids mostly run from 1 to about the count: room for that many spares the copies of a
+            // growing keyset (untouched room costs no memory, and what is left over is given back).
+            Statement top = s.prepare("SELECT max(rowid) FROM " + quoteIdent(table));
+            if (sqlite3_step(top.get()) == SQLITE_ROW)
+                r->keys.reserve(size_t(std::clamp<sqlite3_int64>(sqlite3_column_int64(top.get(), 0), 0, 1LL << 27)));
             while ((rc = sqlite3_step(ks.get())) == SQLITE_ROW) r->keys.push_back(sqlite3_column_int64(ks.get(), 0));
         }
         if (rc != SQLITE_DONE) s.fail(keySql);
@@ -313,9 +323,7 @@ size_t LiveIndex::select(size_t liveIndex) const {
 
 // ---- RecordsetImpl -----------------------------------------------------------------------------
 
-void RecordsetImpl::checkOpen() const {
-    if (!open) raise(err::ObjectClosed);
-}
+void RecordsetImpl::raiseClosed() { raise(err::ObjectClosed); }
 
 void RecordsetImpl::checkWritable() const {
     if (updatable) return;
@@ -345,6 +353,11 @@ sqlite3_stmt* RecordsetImpl::statement(Session& s, StmtSlot& slot, const QString
     slot.epoch = s.epoch();
     slot.sql = sql;
     return slot.st.get();
+}
+
+void RecordsetImpl::keyOf(long long p, BatchRecord& change) const {
+    if (byPrimaryKey) change.key = keyText(p);
+    else change.rowid = keys[size_t(p)];
 }
 
 QString RecordsetImpl::keyText(long long p) const {
@@ -416,88 +429,91 @@ int RecordsetImpl::fieldIndex(const QString& name) const {
 }
 
 Variant RecordsetImpl::fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f) const {
-    const int storage = sqlite3_column_type(st, col);
+    // One call into the statement per column; the value is read through the value interface, which
+    // is safe here because the connection has no mutex of its own (each Session holds ours).
+    sqlite3_value* sv = sqlite3_column_value(st, col);
+    const int storage = sqlite3_value_type(sv);
     if (storage == SQLITE_NULL) return Variant::null();
     if (f.dynamic) {
         switch (storage) {
             case SQLITE_INTEGER: {
-                const sqlite3_int64 v = sqlite3_column_int64(st, col);
+                const sqlite3_int64 v = sqlite3_value_int64(sv);
                 if (v >= INT32_MIN && v <= INT32_MAX) return Variant::fromLong(int32_t(v));
                 return Variant::fromDouble(double(v));
             }
-            case SQLITE_FLOAT: return Variant::fromDouble(sqlite3_column_double(st, col));
+            case SQLITE_FLOAT: return Variant::fromDouble(sqlite3_value_double(sv));
             case SQLITE_BLOB:
-                return Variant::fromBinary(QByteArray(static_cast<const char*>(sqlite3_column_blob(st, col)),
-                                                      sqlite3_column_bytes(st, col)));
-            default: return Variant::fromString(columnText(st, col));
+                return Variant::fromBinary(QByteArray(static_cast<const char*>(sqlite3_value_blob(sv)),
+                                                      sqlite3_value_bytes(sv)));
+            default: return Variant::fromString(valueText(sv));
         }
     }
     const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
     switch (f.type) {
         case dbBoolean:
-            if (number) return Variant::fromBool(sqlite3_column_double(st, col) != 0);
+            if (number) return Variant::fromBool(sqlite3_value_double(sv) != 0);
             {
-                const QString s = columnText(st, col).trimmed().toLower();
+                const QString s = valueText(sv).trimmed().toLower();
                 if (s == "true" || s == "yes" || s == "-1" || s == "1") return Variant::fromBool(true);
                 if (s == "false" || s == "no" || s == "0") return Variant::fromBool(false);
-                return Variant::fromString(columnText(st, col));
+                return Variant::fromString(valueText(sv));
             }
         case dbByte:
         case dbInteger:
         case dbLong:
             if (storage == SQLITE_INTEGER) {
-                const sqlite3_int64 v = sqlite3_column_int64(st, col);
+                const sqlite3_int64 v = sqlite3_value_int64(sv);
                 if (f.type == dbByte && v >= 0 && v <= 255) return Variant::fromByte(uint8_t(v));
                 if (f.type == dbInteger && v >= INT16_MIN && v <= INT16_MAX) return Variant::fromInteger(int16_t(v));
                 if (v >= INT32_MIN && v <= INT32_MAX) return Variant::fromLong(int32_t(v));
                 return Variant::fromDouble(double(v));
             }
-            if (storage == SQLITE_FLOAT) return Variant::fromDouble(sqlite3_column_double(st, col));
-            return Variant::fromString(columnText(st, col));
+            if (storage == SQLITE_FLOAT) return Variant::fromDouble(sqlite3_value_double(sv));
+            return Variant::fromString(valueText(sv));
         case dbCurrency:
             if (storage == SQLITE_INTEGER) {
-                const sqlite3_int64 v = sqlite3_column_int64(st, col);
+                const sqlite3_int64 v = sqlite3_value_int64(sv);
                 if (std::llabs(v) <= INT64_MAX / 10000) return Variant::fromCurrency(v * 10000);
                 return Variant::fromDouble(double(v));
             }
             if (storage == SQLITE_FLOAT) {
-                const double v = sqlite3_column_double(st, col) * 10000.0;
+                const double v = sqlite3_value_double(sv) * 10000.0;
                 if (std::fabs(v) < 9.2e18) return Variant::fromCurrency(std::llround(v));
                 return Variant::fromDouble(v / 10000.0);
             }
-            return Variant::fromString(columnText(st, col));
+            return Variant::fromString(valueText(sv));
         case dbSingle:
-            if (number) return Variant::fromSingle(float(sqlite3_column_double(st, col)));
-            return Variant::fromString(columnText(st, col));
+            if (number) return Variant::fromSingle(float(sqlite3_value_double(sv)));
+            return Variant::fromString(valueText(sv));
         case dbDouble:
         case dbFloat:
         case dbNumeric:
-            if (number) return Variant::fromDouble(sqlite3_column_double(st, col));
-            return Variant::fromString(columnText(st, col));
+            if (number) return Variant::fromDouble(sqlite3_value_double(sv));
+            return Variant::fromString(valueText(sv));
         case dbDecimal:
-            if (number || storage == SQLITE_TEXT) return Variant::fromDecimal(columnText(st, col));
+            if (number || storage == SQLITE_TEXT) return Variant::fromDecimal(valueText(sv));
             break;
         case dbDate: {
-            if (number) return Variant::fromDate(sqlite3_column_double(st, col));
+            if (number) return Variant::fromDate(sqlite3_value_double(sv));
             double d;
             if (storage == SQLITE_TEXT &&
-                parseStoredDate(reinterpret_cast<const char*>(sqlite3_column_text(st, col)),
-                                sqlite3_column_bytes(st, col), &d))
+                parseStoredDate(reinterpret_cast<const char*>(sqlite3_value_text(sv)),
+                                sqlite3_value_bytes(sv), &d))
                 return Variant::fromDate(d);
-            return Variant::fromString(columnText(st, col));
+            return Variant::fromString(valueText(sv));
         }
         case dbBinary:
         case dbLongBinary:
             if (storage == SQLITE_BLOB)
-                return Variant::fromBinary(QByteArray(static_cast<const char*>(sqlite3_column_blob(st, col)),
-                                                      sqlite3_column_bytes(st, col)));
+                return Variant::fromBinary(QByteArray(static_cast<const char*>(sqlite3_value_blob(sv)),
+                                                      sqlite3_value_bytes(sv)));
             break;
         default: break;
     }
     if (storage == SQLITE_BLOB)
         return Variant::fromBinary(
-            QByteArray(static_cast<const char*>(sqlite3_column_blob(st, col)), sqlite3_column_bytes(st, col)));
-    return Variant::fromString(columnText(st, col));
+            QByteArray(static_cast<const char*>(sqlite3_value_blob(sv)), sqlite3_value_bytes(sv)));
+    return Variant::fromString(valueText(sv));
 }
 
 Bound RecordsetImpl::toBound(const Variant& v) {
@@ -555,7 +571,8 @@ void RecordsetImpl::loadBlock(long long block) {
     const long long end = std::min<long long>(start + kBlock, (long long)keys.size());
     const int count = int(end - start);
     const size_t nf = fields.size();
-    cacheVals.assign(size_t(count) * nf, Variant());
+    // Every cell of a found row is assigned below; a row not found is flagged and never read.
+    cacheVals.resize(size_t(count) * nf);
     cacheMissing.assign(size_t(count), 1);
     const int64_t* ids = keys.data() + start;
     const QString cols = (byPrimaryKey ? "SELECT 0, " : "SELECT rowid, ") + selectList + " FROM " + quoteIdent(table);
@@ -622,10 +639,10 @@ void RecordsetImpl::loadBlock(long long block) {
     cacheGen = gen;
 }
 
-const Variant& RecordsetImpl::value(long long p, int index) {
+const Variant& RecordsetImpl::valueSlow(long long p, int index) {
     if (snapshot) return rows[size_t(p)][size_t(index)];
     const long long block = p / kBlock;
-    if (block != cacheBlock || cacheGen != conn->generation()) loadBlock(block);
+    if (block != cacheBlock || cacheGen != generation->load(std::memory_order_relaxed)) loadBlock(block);
     const size_t j = size_t(p - block * kBlock);
     if (cacheMissing[j]) raise(err::RecordDeleted);
     return cacheVals[j * fields.size() + size_t(index)];
@@ -680,7 +697,8 @@ long long Database::Execute(const QString& sql) {
     change.kind = BatchRecord::Statement;
     change.table = sql;
     change.sql = ts.sql;
-    s.endWrite(std::move(change));
+    std::vector<Bound> none;
+    s.endWrite(std::move(change), none);
     return n;
 }
 
@@ -773,7 +791,7 @@ void Field::setValue(const Variant& v) {
 Recordset::Recordset(std::shared_ptr<RecordsetImpl> impl) : impl_(std::move(impl)) {}
 Recordset::~Recordset() = default;
 
-dao::Fields Recordset::Fields() const { return dao::Fields(impl_); }
+
 
 long long Recordset::RecordCount() const {
     impl_->checkOpen();
@@ -861,7 +879,7 @@ void Recordset::Move(long long rows) {
 void Recordset::AddNew() {
     impl_->checkOpen();
     impl_->checkWritable();
-    impl_->conn->session().use();
+    if (impl_->conn->hasFailures()) impl_->conn->session().use();
     impl_->editMode = dbEditAdd;
     impl_->buffer.assign(impl_->fields.size(), Variant::null());
     impl_->dirty.assign(impl_->fields.size(), 0);
@@ -873,7 +891,7 @@ void Recordset::Edit() {
     r.checkWritable();
     if (r.currentDeleted) raise(err::RecordDeleted);
     if (!r.hasCurrent()) raise(err::NoCurrentRecord);
-    r.conn->session().use();
+    if (r.conn->hasFailures()) r.conn->session().use();
     if (!r.fields.empty()) (void)r.value(r.phys, 0);  // a record deleted meanwhile fails here, as it should
     // Unassigned fields read through to the record, so the copy buffer holds only assignments.
     r.buffer.resize(r.fields.size());
@@ -949,16 +967,16 @@ void Recordset::Update() {
     change.kind = adding ? BatchRecord::New : BatchRecord::Change;
     change.table = r.table;
     change.sql = slot.replaySql;
-    change.binds.reserve(written.size() + 1);
+    std::vector<Bound>& binds = r.scratchBinds;
+    binds.clear();
     for (size_t k = 0; k < written.size(); ++k) {
         const int f = source[size_t(written[k])];
-        Bound b = RecordsetImpl::toBound(r.buffer[size_t(f)]);
-        b.bind(st, int(k) + 1);
-        change.binds.push_back(std::move(b));
+        binds.push_back(RecordsetImpl::toBound(r.buffer[size_t(f)]));
+        binds.back().bind(st, int(k) + 1);
     }
     if (!adding) {
-        r.bindKey(st, int(written.size()) + 1, r.phys, &change.binds);
-        change.key = r.keyText(r.phys);
+        r.bindKey(st, int(written.size()) + 1, r.phys, &binds);
+        r.keyOf(r.phys, change);
     }
     int rc = sqlite3_step(st);
     std::vector<Bound> stored;
@@ -976,19 +994,19 @@ void Recordset::Update() {
         } else {
             const int64_t rowid = sqlite3_last_insert_rowid(s.db());
             r.keys.push_back(rowid);
-            change.binds.push_back(Bound::integer(rowid));
+            binds.push_back(Bound::integer(rowid));
         }
-        change.key = r.keyText((long long)r.keys.size() - 1);
+        r.keyOf((long long)r.keys.size() - 1, change);
         if (!r.gone.empty()) {
             r.gone.push_back(0);
             r.live.append();
         }
-        s.endWrite(std::move(change));
+        s.endWrite(std::move(change), binds);
     } else {
         if (sqlite3_changes(s.db()) == 0) raise(err::RecordDeleted);
         if (r.byPrimaryKey && stored.size() == r.pkCols.size()) r.pkKeys[size_t(r.keys[size_t(r.phys)])] = stored;
         const uint64_t before = r.conn->generation();
-        s.endWrite(std::move(change));
+        s.endWrite(std::move(change), binds);
         // Keep the cached row in step with our own write instead of reading the block again.
         const long long block = r.phys / RecordsetImpl::kBlock;
         if (block == r.cacheBlock && r.cacheGen == before && r.conn->generation() == before + 1) {
@@ -1017,13 +1035,15 @@ void Recordset::Delete() {
     change.kind = BatchRecord::Removal;
     change.table = r.table;
     change.sql = slot.replaySql;
-    change.key = r.keyText(r.phys);
-    r.bindKey(st, 1, r.phys, &change.binds);
+    r.keyOf(r.phys, change);
+    std::vector<Bound>& binds = r.scratchBinds;
+    binds.clear();
+    r.bindKey(st, 1, r.phys, &binds);
     const int rc = sqlite3_step(st);
     sqlite3_reset(st);
     if (rc != SQLITE_DONE) s.fail(QString(), true);
     const bool deleted = sqlite3_changes(s.db()) > 0;
-    s.endWrite(std::move(change));
+    s.endWrite(std::move(change), binds);
     if (!deleted) raise(err::RecordDeleted);
     if (r.gone.empty()) {
         r.gone.assign(r.keys.size(), 0);

@@ -119,7 +119,7 @@ public:
     Recordset(const Recordset&) = delete;
     Recordset& operator=(const Recordset&) = delete;
 
-    dao::Fields Fields() const;
+    dao::Fields Fields() const { return dao::Fields(impl_); }
     long long RecordCount() const;
     long long AbsolutePosition() const;        // 0-based; -1 without a current record
     void setAbsolutePosition(long long pos);   // out of range -> 3001-style error

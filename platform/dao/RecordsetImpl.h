@@ -54,6 +54,7 @@ struct QByteArrayHasher {
 class RecordsetImpl {
 public:
     std::shared_ptr<Connection> conn;
+    const std::atomic<uint64_t>* generation = nullptr;  // the file's write count, owned by conn
     QString source;  // as given
     QString name;
     int type = 2;
@@ -105,6 +106,8 @@ public:
     sqlite3_stmt* statement(Connection::Session& s, StmtSlot& slot, const QString& sql);
     void mapColumns();
     QString keyText(long long p) const;      // the record as messages name it
+    void keyOf(long long p, BatchRecord& change) const;
+    std::vector<Bound> scratchBinds;
     QString keyWhere(int firstParam) const;  // "pk1=?n AND pk2=?n+1", or "rowid=?n"
     int bindKey(sqlite3_stmt* st, int firstParam, long long p, std::vector<Bound>* record) const;
 
@@ -116,7 +119,10 @@ public:
     bool noMatch = false;
 
     // ---
-    void checkOpen() const;
+    void checkOpen() const {
+        if (!open) raiseClosed();
+    }
+    [[noreturn]] static void raiseClosed();
     void checkWritable() const;  // 3027, with the reason when there is one
     long long physCount() const { return snapshot ? (long long)rows.size() : (long long)keys.size(); }
     long long recordCount() const { return physCount() - (long long)goneCount; }
@@ -127,7 +133,17 @@ public:
     long long logicalOf(long long p) const;
     long long physOf(long long logical) const;
 
-    const Variant& value(long long p, int index);  // 3167 for a record deleted meanwhile
+    // The value of a field of the record at physical index p; 3167 for a record deleted meanwhile.
+    // Read for every cell a grid shows: the cached block is looked at here, the rest is out of line.
+    const Variant& value(long long p, int index) {
+        const long long block = p / kBlock;
+        if (!snapshot && block == cacheBlock && cacheGen == generation->load(std::memory_order_relaxed)) {
+            const size_t j = size_t(p - block * kBlock);
+            if (!cacheMissing[j]) return cacheVals[j * fields.size() + size_t(index)];
+        }
+        return valueSlow(p, index);
+    }
+    const Variant& valueSlow(long long p, int index);
     void loadBlock(long long block);
     void discardEdit() { editMode = 0; }
     int fieldIndex(const QString& name) const;  // -1 when unknown

@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Conversions.h"
@@ -76,6 +77,9 @@ struct Pattern {
     // "*literal*" patterns, the usual search, go through a plain substring search.
     bool containsOnly = false;
     std::u32string literal;
+    // The same literal when it is all ASCII: an ASCII text is searched byte by byte.
+    bool asciiLiteral = false;
+    std::string ascii;
 };
 
 Pattern compile(const std::u32string& p) {
@@ -143,6 +147,11 @@ Pattern compile(const std::u32string& p) {
         if (lit) {
             pat.containsOnly = true;
             for (size_t k = 1; k + 1 < el.size(); ++k) pat.literal.push_back(el[k].ch);
+            pat.asciiLiteral = true;
+            for (char32_t c : pat.literal) {
+                if (c >= 128) pat.asciiLiteral = false;
+                pat.ascii.push_back(char(c));
+            }
         }
     }
     return pat;
@@ -214,8 +223,29 @@ void likeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
             return;
         }
     }
+    const unsigned char* text = sqlite3_value_text(argv[1]);
+    const int bytes = sqlite3_value_bytes(argv[1]);
+    if (pat->containsOnly && pat->asciiLiteral) {
+        // The usual search, "*abc*", over an ASCII text: no decoding. (A non-ASCII letter may fold
+        // to an ASCII one, so any other text takes the general way.)
+        thread_local std::string folded;
+        folded.resize(size_t(bytes));
+        bool ascii = true;
+        for (int i = 0; i < bytes; ++i) {
+            unsigned char c = text[i];
+            if (c & 0x80) {
+                ascii = false;
+                break;
+            }
+            folded[size_t(i)] = char(c >= 'A' && c <= 'Z' ? c + 32 : c);
+        }
+        if (ascii) {
+            sqlite3_result_int(ctx, std::string_view(folded).find(pat->ascii) != std::string_view::npos ? 1 : 0);
+            return;
+        }
+    }
     thread_local std::u32string s;
-    decodeUtf8(sqlite3_value_text(argv[1]), sqlite3_value_bytes(argv[1]), s);
+    decodeUtf8(text, bytes, s);
     foldInPlace(s);
     sqlite3_result_int(ctx, matchFolded(*pat, s) ? 1 : 0);
 }

@@ -271,3 +271,16 @@ TEST(FieldTypes, OneStoredDateFormAndOneReader) {
     for (int t : {int(dao::dbBoolean), int(dao::dbDate), int(dao::dbText), int(dao::dbMemo), int(dao::dbBinary), int(dao::dbGUID), 16})
         EXPECT_FALSE(dao::isNumberField(t));
 }
+
+TEST(FieldTypes, StoredDatesReadAsTheirDayNumbersAcrossTheCalendar) {
+    for (const QDate d : {QDate(100, 1, 1), QDate(1600, 2, 29), QDate(1899, 12, 29), QDate(1899, 12, 30),
+                          QDate(1900, 2, 28), QDate(1900, 3, 1), QDate(2000, 2, 29), QDate(2024, 12, 31),
+                          QDate(9999, 12, 31)}) {
+        double day = 0;
+        ASSERT_TRUE(dao::parseStoredDate(d.toString("yyyy-MM-dd") + " 12:00:00", &day)) << d.toString().toStdString();
+        EXPECT_EQ(day, dao::Variant::dayNumberFromDateTime(QDateTime(d, QTime(12, 0), Qt::UTC))) << d.toString().toStdString();
+    }
+    double day = 0;
+    EXPECT_FALSE(dao::parseStoredDate(QString("1900-02-29"), &day));
+    EXPECT_FALSE(dao::parseStoredDate(QString("2023-13-01"), &day));
+}
