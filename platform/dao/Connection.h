@@ -109,6 +109,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 public:
     static std::shared_ptr<Connection> open(const QString& path, bool create);
     ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
 
     // Every use of the SQLite handle goes through a Session, which holds the connection's lock.
     class Session {

@@ -77,6 +77,8 @@ std::vector<QString> primaryKey(Session& s, const QString& table) {
     return cols;
 }
 
+}  // namespace
+
 void readMeta(sqlite3_stmt* st, RecordsetImpl& r, int firstCol) {
     const int n = sqlite3_column_count(st);
     for (int i = firstCol; i < n; ++i) {
@@ -275,6 +277,8 @@ std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
     r->phys = r->physCount() > 0 ? 0 : -1;
     return r;
 }
+
+namespace {
 
 }  // namespace
 
@@ -1085,6 +1089,8 @@ namespace {
 
 std::atomic<long long> findRead{0};
 
+}  // namespace
+
 // Makes the first record at or after physical index `from` that meets the criteria current;
 // without one, NoMatch is set and the current record stays. A dynaset is tested in windows of the
 // keyset that grow from the starting point, so a search reads about as many records as it passes.
@@ -1175,8 +1181,6 @@ void findFrom(RecordsetImpl& r, const QString& criteria, long long from) {
         window = std::min(window * 2, int(RecordsetImpl::kBlock));
     }
 }
-
-}  // namespace
 
 long long findRecordsRead() { return findRead.load(); }
 

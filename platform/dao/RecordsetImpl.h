@@ -51,8 +51,31 @@ struct QByteArrayHasher {
     size_t operator()(const QByteArray& b) const { return qHash(b); }
 };
 
+class RecordsetImpl;
+void readMeta(sqlite3_stmt* st, RecordsetImpl& r, int firstCol);
+std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source, int type);
+void findFrom(RecordsetImpl& r, const QString& criteria, long long from);
+
+// The state behind a Recordset and the fields taken from it. It has no lock of its own: a recordset
+// is used by one thread at a time, and everything it asks of SQLite goes through a
+// Connection::Session, which holds the connection's lock for that call. Only the engine's own
+// recordset code reaches the state.
 class RecordsetImpl {
 public:
+    RecordsetImpl() = default;
+    ~RecordsetImpl();
+    RecordsetImpl(const RecordsetImpl&) = delete;
+    RecordsetImpl& operator=(const RecordsetImpl&) = delete;
+
+private:
+    friend class Recordset;
+    friend class Field;
+    friend class Fields;
+    friend void readMeta(sqlite3_stmt* st, RecordsetImpl& r, int firstCol);
+    friend std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source,
+                                                   int type);
+    friend void findFrom(RecordsetImpl& r, const QString& criteria, long long from);
+
     std::shared_ptr<Connection> conn;
     const std::atomic<uint64_t>* generation = nullptr;  // the file's write count, owned by conn
     QString source;  // as given
@@ -102,7 +125,6 @@ public:
     std::unordered_map<int, StmtSlot> findIn;
     std::vector<int64_t> snapshotMatches;  // a snapshot's matching records for findCriteria
     bool snapshotMatched = false;
-    ~RecordsetImpl();
     sqlite3_stmt* statement(Connection::Session& s, StmtSlot& slot, const QString& sql);
     void mapColumns();
     QString keyText(long long p) const;      // the record as messages name it
