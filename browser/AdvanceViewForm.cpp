@@ -18,6 +18,7 @@
 
 #include "BrowserSettings.h"
 #include "MenuPanels.h"
+#include "RecordCommands.h"
 #include "SearchRowArea.h"
 #include "SearchSql.h"
 #include "common/OperationErrorBox.h"
@@ -90,6 +91,7 @@ AdvanceViewForm::AdvanceViewForm(QWidget* parent) : QDialog(parent) {
     datPrimaryRS = new platform::DataControl(this);
     datPrimaryRS->setObjectName(QStringLiteral("datPrimaryRS"));
     buildControls();
+    commands_ = new RecordCommands(this);
 
     grdDataGrid->setDataSource(datPrimaryRS);
     // After the grid's own connection, so the grid has its new columns when widths are applied.
@@ -226,8 +228,38 @@ void AdvanceViewForm::buildControlPanel() {
 
     panels_ = new MenuPanels(this, ControlPanel);
     panels_->watchHover(SearchPanel, grdDataGrid);
-    if (auto* show = findChild<QPushButton*>(QStringLiteral("ShowRecords")))
-        connect(show, &QPushButton::clicked, this, &AdvanceViewForm::showRange);
+    controls_ = panels_->controls();
+    controls_.SaveBtn = SaveBtn;
+    controls_.ImportBtn = ImportBtn;
+    connect(controls_.ShowRecords, &QPushButton::clicked, this, &AdvanceViewForm::showRange);
+    wireToolCommands();
+}
+
+void AdvanceViewForm::wireToolCommands() {
+    for (const ToolCommand& command : toolCommands())
+        if (QPushButton* b = controls_.*command.button)
+            connect(b, &QPushButton::clicked, this, [this, run = command.run] { runTool(run); });
+    // Choosing a field computes its total at once.
+    connect(controls_.SummaryFields, &QComboBox::activated, this, [this] { runTool(runTotals); });
+}
+
+void AdvanceViewForm::runTool(ToolRun run) {
+    if (toolRunning_ || !run) return;
+    toolRunning_ = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{toolRunning_};
+    run(*this);
+}
+
+common::WorkingWidgets AdvanceViewForm::workingWidgets() const {
+    return {ProgBar, StatusPanel, StatusLbl, grdDataGrid, WorkingPanel};
+}
+
+void AdvanceViewForm::setStatusText(const QString& text) {
+    statusPanel1_->setText(text);
+    statusPanel1_->setToolTip(text);
 }
 
 QString AdvanceViewForm::statusText() const {
@@ -314,28 +346,23 @@ void AdvanceViewForm::LoadDatabase() {
 }
 
 void AdvanceViewForm::fillFieldLists() {
-    const char* const allFields[] = {"CopyCombo1", "CopyCombo2",    "OpFieldsCombo",
-                                     "OrderByBox", "RemplaceCombo", "VerifyFields"};
-    const char* const numericFields[] = {"RangeCombo", "SummaryFields"};
-    for (const char* name : allFields) {
-        if (auto* c = findChild<QComboBox*>(QString::fromLatin1(name))) {
-            c->clear();
-            c->addItems(fieldNames_);
-        }
+    const PanelControls& c = controls_;
+    for (QComboBox* combo : {c.CopyCombo1, c.CopyCombo2, c.OpFieldsCombo, OrderByBox, c.RemplaceCombo, c.VerifyFields}) {
+        combo->clear();
+        combo->addItems(fieldNames_);
     }
-    for (const char* name : numericFields) {
-        if (auto* c = findChild<QComboBox*>(QString::fromLatin1(name))) {
-            c->clear();
-            for (int k = 0; k < fieldNames_.size(); ++k)
-                if (isNumericFieldType(fieldTypes_[k])) c->addItem(fieldNames_[k]);
-        }
+    for (QComboBox* combo : {c.RangeCombo, c.SummaryFields}) {
+        combo->clear();
+        for (int k = 0; k < fieldNames_.size(); ++k)
+            if (isNumericFieldType(fieldTypes_[k])) combo->addItem(fieldNames_[k]);
     }
 }
 
 // ---- data control events -------------------------------------------------------------------------
 
 void AdvanceViewForm::onReposition() {
-    defaultPointer();
+    // A tool re-querying the records keeps its hourglass until it ends.
+    if (!toolRunning_) defaultPointer();
     const QString source = datPrimaryRS->RecordSource();
     if (statusPanel1_->text() != source) {
         statusPanel1_->setText(source);
@@ -593,10 +620,9 @@ void AdvanceViewForm::onClear(int row) {
 }
 
 void AdvanceViewForm::showRange() {
-    auto* range = findChild<QComboBox*>(QStringLiteral("RangeCombo"));
-    auto* from = findChild<QLineEdit*>(QStringLiteral("FromTxT"));
-    auto* to = findChild<QLineEdit*>(QStringLiteral("ToTxT"));
-    if (!range || !from || !to) return;
+    QComboBox* range = controls_.RangeCombo;
+    QLineEdit* from = controls_.FromTxT;
+    QLineEdit* to = controls_.ToTxT;
     const QString what = QStringLiteral("The range could not be shown:");
     try {
         // No text without a field and both bounds: the grid stays as it is.
@@ -640,7 +666,7 @@ void AdvanceViewForm::onOrderBySelected(int index) {
     common::SortDataControl(datPrimaryRS, sortExpression(sortField()));
 }
 
-// ---- record commands (built with the record tools) -----------------------------------------------
+// ---- record commands (RecordCommands) -----------------------------------------------
 
 void AdvanceViewForm::DataSortR(std::shared_ptr<dao::Recordset>& datRecord, const QString& strCriteria) {
     common::SortRecordset(datRecord, strCriteria);
@@ -650,10 +676,10 @@ dao::Variant AdvanceViewForm::GetLastID(std::shared_ptr<dao::Recordset>, long) {
     return dao::Variant::fromLong(0);
 }
 
-void AdvanceViewForm::SelectThisRecordOnly() {}
-void AdvanceViewForm::OpenCurrentRecord() {}
-void AdvanceViewForm::EditCurrentRecord() {}
-void AdvanceViewForm::AddNewRecord() {}
-void AdvanceViewForm::DeleteCurrentRecord() {}
+void AdvanceViewForm::SelectThisRecordOnly() { commands_->SelectThisRecordOnly(); }
+void AdvanceViewForm::OpenCurrentRecord() { commands_->OpenCurrentRecord(); }
+void AdvanceViewForm::EditCurrentRecord() { commands_->EditCurrentRecord(); }
+void AdvanceViewForm::AddNewRecord() { commands_->AddNewRecord(); }
+void AdvanceViewForm::DeleteCurrentRecord() { commands_->DeleteCurrentRecord(); }
 
 }  // namespace browser

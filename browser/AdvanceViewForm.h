@@ -12,6 +12,9 @@
 #include <memory>
 #include <vector>
 
+#include "PanelControls.h"
+#include "ToolCommands.h"
+#include "common/WorkingDisplay.h"
 #include "platform/dao/Variant.h"
 
 class QCheckBox;
@@ -36,6 +39,7 @@ class DataGrid;
 namespace browser {
 
 class MenuPanels;
+class RecordCommands;
 class SearchRowArea;
 
 class AdvanceViewForm : public QDialog {
@@ -75,8 +79,19 @@ public:
 
     platform::DataControl* dataControl() const { return datPrimaryRS; }
     MenuPanels* menuPanels() const { return panels_; }
+    RecordCommands* recordCommands() const { return commands_; }
     // The text of StatusBar panel 1: the record source last seen by the reposition handler.
     QString statusText() const;
+    // Writes StatusBar panel 1; the reposition handler puts the record source back on the next change.
+    void setStatusText(const QString& text);
+
+    // For the tool commands: the panels' controls, the working display and the grid.
+    const PanelControls& controls() const { return controls_; }
+    common::WorkingWidgets workingWidgets() const;
+    platform::DataGrid* grid() const { return grdDataGrid; }
+    // Runs a tool command unless one is running already (a tool lets events through while it works).
+    void runTool(ToolRun run);
+    bool toolRunning() const { return toolRunning_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -90,6 +105,7 @@ private:
     void buildControls();
     void buildSearchPanel();
     void buildControlPanel();
+    void wireToolCommands();
     void loadStep();
     void fillFieldLists();
     void layoutOnResize();
@@ -136,6 +152,9 @@ private:
     QFrame* WorkingPanel;
     QMenu* MenuOptions;
     MenuPanels* panels_ = nullptr;
+    RecordCommands* commands_ = nullptr;
+    PanelControls controls_;
+    bool toolRunning_ = false;
 
     // The table's fields as loaded: names in field order and their engine type codes.
     QStringList fieldNames_;

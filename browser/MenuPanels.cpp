@@ -26,28 +26,16 @@ namespace {
 const QColor kBlack(0x00, 0x00, 0x00);     // 16-colour palette entry 0
 const QColor kDarkBlue(0x00, 0x00, 0x80);  // 16-colour palette entry 1
 
-// Buttons of the "Table" panel and the tool panel each one opens.
+// The buttons of the "Table" panel and the tool panel each one opens.
 struct Opener {
-    const char* button;
+    QPushButton* PanelControls::*button;
     int panel;
 };
-constexpr Opener kOpeners[] = {
-    {"RemplaceBtn", 4}, {"FixBtn", 5}, {"TotalsBtn", 6}, {"SSCommand1", 7}, {"CopyBtn", 8}};
-
-// Enter in the first control moves the focus to the second (without pressing a button).
-struct EnterMove {
-    const char* from;
-    const char* to;
-};
-constexpr EnterMove kEnterMoves[] = {
-    {"RangeCombo", "FromTxT"},
-    {"FromTxT", "ToTxT"},
-    {"ToTxT", "ShowRecords"},
-    {"RemplaceCombo", "Remplace_FindTxT"},
-    {"Remplace_FindTxT", "Remplace_ChangeForTxT"},
-    {"Remplace_ChangeForTxT", "DoRemplaceBtn"},
-};
-constexpr const char* kSelectAllOnFocus[] = {"FromTxT", "ToTxT", "Remplace_FindTxT", "Remplace_ChangeForTxT"};
+constexpr Opener kOpeners[] = {{&PanelControls::RemplaceBtn, 4},
+                               {&PanelControls::FixBtn, 5},
+                               {&PanelControls::TotalsBtn, 6},
+                               {&PanelControls::SSCommand1, 7},
+                               {&PanelControls::CopyBtn, 8}};
 
 bool isHoverEvent(QEvent::Type t) {
     return t == QEvent::Enter || t == QEvent::MouseMove || t == QEvent::HoverEnter || t == QEvent::HoverMove;
@@ -71,7 +59,7 @@ MenuPanels::MenuPanels(QWidget* window, QWidget* controlPanel)
         p->setMouseTracking(true);
         p->resize(platform::twipsToPixelsX(menuPanelWidthTwips(i)),
                   platform::twipsToPixelsY(menuPanelHeightTwips(i)));
-        buildPanelContents(i, p);
+        buildPanelContents(i, p, controls_);
         p->stackUnder(bar_);
         p->installEventFilter(this);
         panels_[i] = p;
@@ -104,17 +92,13 @@ MenuPanels::MenuPanels(QWidget* window, QWidget* controlPanel)
 }
 
 void MenuPanels::wireControls() {
-    auto find = [this](const char* name) -> QWidget* {
-        for (QFrame* p : panels_)
-            if (auto* w = p->findChild<QWidget*>(QString::fromLatin1(name))) return w;
-        return nullptr;
-    };
+    const PanelControls& c = controls_;
     for (QFrame* p : panels_) {
         for (QPushButton* b : p->findChildren<QPushButton*>()) {
             const QString name = b->objectName();
             int opens = -1;
             for (const Opener& o : kOpeners)
-                if (name == QLatin1String(o.button)) opens = o.panel;
+                if (c.*o.button == b) opens = o.panel;
             connect(b, &QPushButton::clicked, this, [this, name, opens] {
                 QPointer<MenuPanels> self(this);
                 if (opens >= 0) ToggleMenu(opens);
@@ -122,9 +106,16 @@ void MenuPanels::wireControls() {
             });
         }
     }
-    for (const EnterMove& m : kEnterMoves) {
-        QWidget* from = find(m.from);
-        QWidget* to = find(m.to);
+    // Enter in the first control moves the focus to the second (without pressing a button).
+    const std::pair<QWidget*, QWidget*> enterMoves[] = {
+        {c.RangeCombo, c.FromTxT},
+        {c.FromTxT, c.ToTxT},
+        {c.ToTxT, c.ShowRecords},
+        {c.RemplaceCombo, c.Remplace_FindTxT},
+        {c.Remplace_FindTxT, c.Remplace_ChangeForTxT},
+        {c.Remplace_ChangeForTxT, c.DoRemplaceBtn},
+    };
+    for (const auto& [from, to] : enterMoves) {
         if (!from || !to) continue;
         from->installEventFilter(this);
         enterMoves_.insert(from, to);
@@ -133,11 +124,11 @@ void MenuPanels::wireControls() {
             enterMoves_.insert(combo->lineEdit(), to);
         }
     }
-    for (const char* name : kSelectAllOnFocus) {
-        if (QWidget* w = find(name)) {
-            w->installEventFilter(this);
-            selectOnFocus_.insert(w);
-        }
+    for (QWidget* w : {static_cast<QWidget*>(c.FromTxT), static_cast<QWidget*>(c.ToTxT),
+                       static_cast<QWidget*>(c.Remplace_FindTxT), static_cast<QWidget*>(c.Remplace_ChangeForTxT)}) {
+        if (!w) continue;
+        w->installEventFilter(this);
+        selectOnFocus_.insert(w);
     }
 }
 

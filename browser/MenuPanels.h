@@ -6,6 +6,8 @@
 #include <QString>
 #include <array>
 
+#include "PanelControls.h"
+
 class QColor;
 class QFrame;
 class QTabBar;
@@ -40,6 +42,8 @@ public:
     void ResetMenus();
 
     QFrame* panel(int i) const;
+    // The panels' controls, gathered when they were built.
+    const PanelControls& controls() const { return controls_; }
     QTabBar* manageTab() const;
     QTimer* autoResetMenus() const;
     int slideMode() const { return slideMode_; }
@@ -80,6 +84,7 @@ private:
     QTabBar* tab_ = nullptr;
     QTimer* timer_ = nullptr;
     std::array<QFrame*, PanelCount> panels_{};
+    PanelControls controls_;
     mutable std::array<double, PanelCount> topTw_{};
     int slideMode_ = 0;  // 0 idle, 1 opening, 2 closing
     bool timerEnabled_ = true;

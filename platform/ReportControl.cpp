@@ -84,11 +84,46 @@ QString ReportControl::titleFor(dao::Recordset& rs) const {
     return name.isEmpty() ? dataControl_->RecordSource() : name;
 }
 
+std::shared_ptr<dao::Recordset> ReportControl::reportFileRecordset(QString& title) {
+    const ReportFile file = ReportFile::load(reportFileName_);
+    QString database = dataFiles_;
+    if (database.isEmpty()) database = file.databasePath();
+    if (database.isEmpty() && dataControl_) database = dataControl_->DatabaseName();
+    if (database.isEmpty())
+        invalidCall(QStringLiteral("The report \"%1\" has no database to read.").arg(reportFileName_));
+    lastRecordSource_ = file.recordSource(selectionFormula_.trimmed().isEmpty() ? file.formula : selectionFormula_);
+    auto db = dao::OpenDatabase(database);
+    auto rs = db->OpenRecordset(lastRecordSource_);
+    runDatabase_ = db;
+    runWidths_ = file.columnWidths();
+    runOrientation_ = file.orientation;
+    title = reportTitle_.isEmpty() ? file.listingTitle() : reportTitle_;
+    return rs;
+}
+
+void ReportControl::configure(ReportListing& listing) const {
+    listing.setColumnWidthsTwips(runWidths_);
+    listing.setOrientation(runOrientation_);
+}
+
 bool ReportControl::PrintReport() {
     // The recordset is held for the whole run: the data control may be refreshed meanwhile (from
     // the preview window's owner), and the listing must not lose its records.
-    const std::shared_ptr<dao::Recordset> rs = recordset();
-    const QString title = titleFor(*rs);
+    runWidths_.clear();
+    runOrientation_ = ReportOrientation::Auto;
+    runDatabase_.reset();
+    std::shared_ptr<dao::Recordset> rs;
+    QString title;
+    if (!reportFileName_.isEmpty()) {
+        rs = reportFileRecordset(title);
+    } else {
+        rs = recordset();
+        title = titleFor(*rs);
+    }
+    struct Release {
+        ReportControl* self;
+        ~Release() { self->runDatabase_.reset(); }
+    } release{this};
     switch (destination_) {
         case crptToPrinter:
             return toPrinter(*rs, title);
@@ -102,6 +137,7 @@ bool ReportControl::PrintReport() {
 bool ReportControl::toWindow(dao::Recordset& rs, const QString& title) {
     QPrinter printer(QPrinter::HighResolution);
     ReportListing listing(rs, title);
+    configure(listing);
     listing.setupPage(printer);
     QPrintPreviewDialog dialog(&printer, QApplication::activeWindow());
     dialog.setObjectName(QStringLiteral("ReportPreview"));
@@ -137,6 +173,7 @@ bool ReportControl::toPrinter(dao::Recordset& rs, const QString& title) {
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(title);
     ReportListing listing(rs, title);
+    configure(listing);
     if (!printerName_.isEmpty()) {
         if (QPrinterInfo::printerInfo(printerName_).isNull())
             dao::raise(dao::err::DeviceUnavailable,
@@ -166,7 +203,7 @@ bool ReportControl::toFile(dao::Recordset& rs, const QString& title) {
                               QStringLiteral("PDF files (*.pdf)"));
         if (path.isEmpty()) return false;
     }
-    lastPageCount_ = ReportListing::writePdf(rs, title, path);
+    lastPageCount_ = ReportListing::writePdf(rs, title, path, runWidths_, runOrientation_);
     return true;
 }
 

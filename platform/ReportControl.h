@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "DataControl.h"
+#include "ReportFile.h"
 
 class QPrinter;
 class QPrintPreviewDialog;
@@ -28,6 +29,8 @@ class Recordset;
 }
 
 namespace platform {
+
+class ReportListing;
 
 enum ReportDestination : int { crptToWindow = 0, crptToPrinter = 1, crptToFile = 2 };
 
@@ -44,6 +47,20 @@ public:
 
     int Destination() const { return destination_; }
     void setDestination(int destination);  // crptTo...; another value raises error 5
+
+    // A report file (see ReportFile.h) to run instead of the data control's records: its record
+    // source, title, columns, order and orientation. Empty: the data control's listing.
+    QString ReportFileName() const { return reportFileName_; }
+    void setReportFileName(const QString& path) { reportFileName_ = path; }
+    // Replaces the report file's selection formula (a Jet condition) when not empty.
+    QString SelectionFormula() const { return selectionFormula_; }
+    void setSelectionFormula(const QString& formula) { selectionFormula_ = formula; }
+    // The database a report file reads: this path when set, else the one the file names, else the
+    // data control's database.
+    QString DataFiles() const { return dataFiles_; }
+    void setDataFiles(const QString& path) { dataFiles_ = path; }
+    // The record source of the last report file run (for the curious and for tests).
+    QString LastRecordSource() const { return lastRecordSource_; }
 
     // The listing's title; empty means the record source's table (or the SQL text of a query over
     // several tables).
@@ -90,7 +107,9 @@ public:
 
 private:
     std::shared_ptr<dao::Recordset> recordset();
+    std::shared_ptr<dao::Recordset> reportFileRecordset(QString& title);
     QString titleFor(dao::Recordset& rs) const;
+    void configure(ReportListing& listing) const;
     bool toWindow(dao::Recordset& rs, const QString& title);
     bool toPrinter(dao::Recordset& rs, const QString& title);
     bool toFile(dao::Recordset& rs, const QString& title);
@@ -103,6 +122,14 @@ private:
     QString printFileName_;
     QString printerName_;
     int lastPageCount_ = 0;
+    QString reportFileName_;
+    QString selectionFormula_;
+    QString dataFiles_;
+    QString lastRecordSource_;
+    // The layout of the run in progress (a report file's; none for the data control's listing).
+    std::vector<double> runWidths_;
+    ReportOrientation runOrientation_ = ReportOrientation::Auto;
+    std::shared_ptr<dao::Database> runDatabase_;
 };
 
 }  // namespace platform

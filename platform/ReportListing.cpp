@@ -11,6 +11,7 @@
 #include <QSaveFile>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 #include "dao/Conversions.h"
@@ -76,8 +77,14 @@ struct ReportListing::Layout {
     double bodyTop = 0, rowH = 0;
     double footerTop = 0, footerH = 0;
     int rowsPerPage = 1;
-    std::vector<double> colX, colW;
-    double tableW = 0;
+    std::vector<double> colX, colW;  // x from the left of the column's band
+    // Consecutive columns that share a page across; a listing wider than the page continues its
+    // columns on further pages, each with the same records.
+    struct Band {
+        size_t first = 0, end = 0;
+        double width = 0;
+    };
+    std::vector<Band> bands;
     QFont headerFont, bodyFont;
 };
 
@@ -125,6 +132,9 @@ std::vector<double> ReportListing::naturalWidths(const QPaintDevice& device, con
     // of every other column only to show more of itself.
     const double widest = kMaxNaturalColumnPt * device.logicalDpiX() / 72.0;
     for (double& x : w) x = std::ceil(std::min(x, widest) + pad);
+    // Widths the report asks for stand as given.
+    for (size_t c = 0; c < w.size() && c < fixedTwips_.size(); ++c)
+        if (fixedTwips_[c] > 0) w[c] = std::ceil(fixedTwips_[c] / 1440.0 * device.logicalDpiX());
     return w;
 }
 
@@ -133,10 +143,14 @@ void ReportListing::setupPage(QPagedPaintDevice& device) {
     layout.setUnits(QPageLayout::Millimeter);
     layout.setMargins(QMarginsF(kMarginMm, kMarginMm, kMarginMm, kMarginMm));
     layout.setOrientation(QPageLayout::Portrait);
-    const std::vector<double> w = naturalWidths(device, headerFont_, bodyFont_);
-    const double need = std::accumulate(w.begin(), w.end(), 0.0);
-    if (need > layout.paintRectPixels(device.logicalDpiX()).width())
+    if (orientation_ == ReportOrientation::Landscape) {
         layout.setOrientation(QPageLayout::Landscape);
+    } else if (orientation_ == ReportOrientation::Auto) {
+        const std::vector<double> w = naturalWidths(device, headerFont_, bodyFont_);
+        const double need = std::accumulate(w.begin(), w.end(), 0.0);
+        if (need > layout.paintRectPixels(device.logicalDpiX()).width())
+            layout.setOrientation(QPageLayout::Landscape);
+    }
     device.setPageLayout(layout);
 }
 
@@ -146,8 +160,8 @@ ReportListing::Layout ReportListing::layoutFor(QPagedPaintDevice& device) const 
     l.height = device.height();
     l.pt = device.logicalDpiY() / 72.0;
     l.pad = 3 * l.pt;
-    // Columns that do not fit the page get a smaller type first (down to kMinFontScale), then
-    // narrower columns.
+    // Columns that do not fit the page get a smaller type first (down to kMinFontScale); those that
+    // still do not fit continue on pages across.
     l.headerFont = headerFont_;
     l.bodyFont = bodyFont_;
     std::vector<double> w = naturalWidths(device, l.headerFont, l.bodyFont);
@@ -172,34 +186,34 @@ ReportListing::Layout ReportListing::layoutFor(QPagedPaintDevice& device) const 
     const double bodyBottom = l.footerTop - 6 * l.pt;
     l.rowsPerPage = std::max(1, int((bodyBottom - l.bodyTop) / l.rowH));
 
-    // Each column gets what its widest sampled value needs; when the page is too narrow for all,
-    // the narrow ones keep their width and the rest share what is left equally.
-    if (total > l.width && !w.empty()) {
-        std::vector<size_t> order(w.size());
-        std::iota(order.begin(), order.end(), size_t(0));
-        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return w[a] < w[b]; });
-        double left = l.width;
-        size_t remaining = w.size();
-        for (size_t i : order) {
-            const double share = left / double(remaining);
-            w[i] = std::min(w[i], share);
-            left -= w[i];
-            --remaining;
-        }
-    }
+    // Each column gets what its widest sampled value needs. Columns go onto a page across for as
+    // long as they fit; the rest continue on the next page across, so no column is squeezed until
+    // its values are unreadable.
+    Layout::Band band;
     double x = 0;
-    for (double cw : w) {
+    for (size_t c = 0; c < w.size(); ++c) {
+        const double cw = std::min(w[c], l.width);
+        if (x + cw > l.width && c > band.first) {
+            band.end = c;
+            band.width = x;
+            l.bands.push_back(band);
+            band = Layout::Band();
+            band.first = c;
+            x = 0;
+        }
         l.colX.push_back(x);
         l.colW.push_back(cw);
         x += cw;
     }
+    band.end = w.size();
+    band.width = x;
+    l.bands.push_back(band);
     // A very narrow listing gets a wider last text column, so the header band does not look cut off.
     const double minTable = std::min(l.width, 200 * l.pt);
-    if (x < minTable && !l.colW.empty() && !rightAligned_.back()) {
+    if (l.bands.size() == 1 && x < minTable && !l.colW.empty() && !rightAligned_.back()) {
         l.colW.back() += minTable - x;
-        x = minTable;
+        l.bands.back().width = minTable;
     }
-    l.tableW = x;
     return l;
 }
 
@@ -220,7 +234,9 @@ int ReportListing::paint(QPagedPaintDevice& device) {
 int ReportListing::paint(QPainter& painter, QPagedPaintDevice& device) {
     const Layout l = layoutFor(device);
     records_ = rs_.RecordCount();
-    pageCount_ = int(std::max(1LL, (records_ + l.rowsPerPage - 1) / l.rowsPerPage));
+    const long long rowPages = std::max(1LL, (records_ + l.rowsPerPage - 1) / l.rowsPerPage);
+    pageCount_ = int(std::min<long long>(rowPages * (long long)l.bands.size(), std::numeric_limits<int>::max()));
+    bandCount_ = int(l.bands.size());
     int first = 1, last = pageCount_;
     if (auto* printer = dynamic_cast<QPrinter*>(&device); printer && printer->fromPage() > 0) {
         first = printer->fromPage();
@@ -247,12 +263,17 @@ void ReportListing::paintPage(QPainter& painter, const Layout& l, int page) {
     painter.drawText(QRectF(0, l.titleTop, l.width, l.titleH), Qt::AlignLeft | Qt::AlignVCenter,
                      tm.elidedText(oneLine(title_), Qt::ElideRight, l.width));
 
+    // Pages go down the records and, for each group of records, across the column bands.
+    const int bands = int(l.bands.size());
+    const Layout::Band& cols = l.bands[size_t((page - 1) % bands)];
+    const double tableW = cols.width;
+
     // Column headers, on every page.
-    painter.fillRect(QRectF(0, l.headerTop, l.tableW, l.headerH), band);
-    painter.fillRect(QRectF(0, l.headerTop + l.headerH - hair, l.tableW, hair), rule);
+    painter.fillRect(QRectF(0, l.headerTop, tableW, l.headerH), band);
+    painter.fillRect(QRectF(0, l.headerTop + l.headerH - hair, tableW, hair), rule);
     painter.setFont(l.headerFont);
     const QFontMetricsF hm(l.headerFont, painter.device());
-    for (size_t c = 0; c < l.colW.size(); ++c) {
+    for (size_t c = cols.first; c < cols.end; ++c) {
         const double w = l.colW[c] - 2 * l.pad;
         if (w <= 0) continue;
         const int align = (rightAligned_[c] ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter;
@@ -262,7 +283,7 @@ void ReportListing::paintPage(QPainter& painter, const Layout& l, int page) {
 
     painter.setFont(l.bodyFont);
     const QFontMetricsF bm(l.bodyFont, painter.device());
-    const long long firstRow = (long long)(page - 1) * l.rowsPerPage;
+    const long long firstRow = (long long)((page - 1) / bands) * l.rowsPerPage;
     const long long endRow = std::min(records_, firstRow + l.rowsPerPage);
     if (records_ == 0) {
         QFont italic = l.bodyFont;
@@ -274,8 +295,8 @@ void ReportListing::paintPage(QPainter& painter, const Layout& l, int page) {
     }
     for (long long row = firstRow; row < endRow; ++row) {
         const double y = l.bodyTop + double(row - firstRow) * l.rowH;
-        if ((row - firstRow) % 2 == 1) painter.fillRect(QRectF(0, y, l.tableW, l.rowH), zebra);
-        for (size_t c = 0; c < l.colW.size(); ++c) {
+        if ((row - firstRow) % 2 == 1) painter.fillRect(QRectF(0, y, tableW, l.rowH), zebra);
+        for (size_t c = cols.first; c < cols.end; ++c) {
             const double w = l.colW[c] - 2 * l.pad;
             if (w <= 0) continue;
             const QString text = cellText(rs_, row, int(c));
@@ -294,10 +315,14 @@ void ReportListing::paintPage(QPainter& painter, const Layout& l, int page) {
                      QLocale().toString(date_, dao::shortDateFormat()));
     painter.drawText(foot, Qt::AlignRight | Qt::AlignVCenter,
                      QStringLiteral("Page %1 of %2").arg(page).arg(pageCount_));
+    if (bands > 1)
+        painter.drawText(foot, Qt::AlignHCenter | Qt::AlignVCenter,
+                         QStringLiteral("Fields %1-%2 of %3").arg(cols.first + 1).arg(cols.end).arg(names_.size()));
     painter.restore();
 }
 
-int ReportListing::writePdf(dao::Recordset& recordset, const QString& title, const QString& path) {
+int ReportListing::writePdf(dao::Recordset& recordset, const QString& title, const QString& path,
+                            const std::vector<double>& widthsTwips, ReportOrientation orientation) {
     const auto fail = [&](const QString& why) {
         deviceError(QStringLiteral("Cannot write the report file \"%1\": %2")
                         .arg(QDir::toNativeSeparators(path), why));
@@ -312,6 +337,8 @@ int ReportListing::writePdf(dao::Recordset& recordset, const QString& title, con
         writer.setCreator(QStringLiteral("Tabulon"));
         writer.setPageSize(QPageSize(QPageSize::A4));
         ReportListing listing(recordset, title);
+        listing.setColumnWidthsTwips(widthsTwips);
+        listing.setOrientation(orientation);
         listing.setupPage(writer);
         try {
             pages = listing.paint(writer);

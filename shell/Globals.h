@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QString>
+#include "common/ProgramGlobals.h"
 
 namespace shell {
 
-// The database path last taken by the main window's Open. It keeps its value after Close; the table
-// browser is given it, and tools that need a second connection to the same file open it through it.
-extern QString DatabaseFile;
+// The database path last taken by the main window's Open (kept by the common layer, so that the
+// dialogs below the shell read the same variable).
+using common::DatabaseFile;
 
 }  // namespace shell

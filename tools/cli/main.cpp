@@ -9,6 +9,9 @@
 #include <memory>
 #include <optional>
 
+#include "BulkCommands.h"
+#include "CliTool.h"
+#include "ReportFileCommand.h"
 #include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
@@ -25,6 +28,12 @@ const char kUsage[] =
     "  tabulon-cli columns FILE TABLE\n"
     "  tabulon-cli query FILE SQL [--limit N]\n"
     "  tabulon-cli report FILE SOURCE OUT.pdf\n"
+    "  tabulon-cli report FILE REPORTFILE OUT.pdf\n"
+    "  tabulon-cli replace FILE SOURCE FIELD FIND CHANGE [--on-error ignore]\n"
+    "  tabulon-cli copy FILE SOURCE FROM TO [--exclude TEXT] [--keep-existing] [--erase-source]\n"
+    "  tabulon-cli total FILE SOURCE FIELD\n"
+    "  tabulon-cli operate FILE SOURCE FIELD OP VALUE [--on-error ignore]\n"
+    "  tabulon-cli erase FILE SOURCE --yes\n"
     "  tabulon-cli --help\n";
 
 const char kHelp[] =
@@ -43,6 +52,32 @@ const char kHelp[] =
     "                      the listing of a table (or a select) as a PDF file: title, field names as\n"
     "                      column headers on every page, one line per record, date and page numbers.\n"
     "                      OUT.pdf is replaced only when the listing is complete.\n"
+    "  report FILE REPORTFILE OUT.pdf\n"
+    "                      the same for a report file (a name ending in .report): its title, columns\n"
+    "                      and widths, order and selection formula over FILE (see the README).\n"
+    "\n"
+    "Bulk tools, over SOURCE (a table name or a select: the records the browser would show):\n"
+    "  replace FILE SOURCE FIELD FIND CHANGE\n"
+    "                      sets FIELD to CHANGE where its value, as text, is exactly FIND (case-\n"
+    "                      sensitive), or everywhere when FIND is \"*\" (Null values too); number fields\n"
+    "                      take the leading number of CHANGE. Prints the number of records changed.\n"
+    "  copy FILE SOURCE FROM TO [--exclude TEXT] [--keep-existing] [--erase-source]\n"
+    "                      copies field FROM into field TO, except where FROM is Null or its text equals\n"
+    "                      TEXT (default empty); --keep-existing leaves TO where it is not empty;\n"
+    "                      --erase-source clears FROM after copying. Prints the number of records\n"
+    "                      copied; it ends at its first error. FROM equal to TO: exit 2.\n"
+    "  total FILE SOURCE FIELD\n"
+    "                      the total of FIELD as the browser shows it (\"###,###.00\", \"$\" in front for\n"
+    "                      currency); Null values are skipped and counted on stderr.\n"
+    "  operate FILE SOURCE FIELD OP VALUE\n"
+    "                      FIELD OP VALUE into FIELD on every record, OP one of + - * / and VALUE a\n"
+    "                      number above 0. Prints the number of records processed.\n"
+    "  erase FILE SOURCE --yes\n"
+    "                      deletes the records of SOURCE; records that cannot be deleted stay. Prints\n"
+    "                      \"N erased, M kept\". Without --yes nothing is erased.\n"
+    "  A step the engine refuses ends replace and operate with its error (exit 1); with\n"
+    "  --on-error ignore the record is left as it was, the error is written to stderr, and the\n"
+    "  command goes on. Records written before an error stay written.\n"
     "\n"
     "Values are written in their text form under the system locale (decimal separator, short date\n"
     "form); yes/no as True/False; Null as an empty value; binary values as 0x + hex digits. So that\n"
@@ -229,8 +264,11 @@ int run(QStringList args, Output& out) {
     }
     if (command == QLatin1String("report")) {
         expect(3);
+        if (cli::isReportFile(args[1])) return cli::runReportFile(args[0], args[1], args[2]);
         return runReport(args[0], args[1], args[2]);
     }
+    if (cli::isBulkCommand(command))
+        return cli::runBulkCommand(command, args, [&out](const QString& line) { out.line(line); });
     throw UsageError{"unknown command \"" + command + "\""};
 }
 
@@ -269,6 +307,10 @@ int main(int argc, char** argv) {
     try {
         code = run(QCoreApplication::arguments().mid(1), out);
     } catch (const UsageError& e) {
+        writeErr("tabulon-cli: " + e.message + "\n" + QString::fromLatin1(kUsage) +
+                 "Run tabulon-cli --help for details.\n");
+        return kExitUsage;
+    } catch (const cli::CliUsageError& e) {
         writeErr("tabulon-cli: " + e.message + "\n" + QString::fromLatin1(kUsage) +
                  "Run tabulon-cli --help for details.\n");
         return kExitUsage;

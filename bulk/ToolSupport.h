@@ -1,0 +1,38 @@
+#pragma once
+
+// Small pieces the bulk tools share.
+
+#include <QString>
+
+#include "Progress.h"
+
+namespace dao {
+class Recordset;
+}
+
+namespace bulk {
+
+// Calls progress.end() when the tool leaves, however it leaves.
+class ProgressScope {
+public:
+    ProgressScope(Progress& p, const QString& caption, qint64 minimum, qint64 maximum) : p_(p) {
+        p_.begin(caption, minimum, maximum);
+    }
+    ~ProgressScope() { p_.end(); }
+    ProgressScope(const ProgressScope&) = delete;
+    ProgressScope& operator=(const ProgressScope&) = delete;
+
+private:
+    Progress& p_;
+};
+
+// A failed step must not leave the record half edited for the next one.
+void cancelPendingEdit(dao::Recordset& rs) noexcept;
+
+// True for the text types (Text, Memo), which take text as it is.
+bool isTextField(int type);
+
+// Whether the recordset has records, without raising (a closed one has none).
+bool hasRecords(dao::Recordset& rs) noexcept;
+
+}  // namespace bulk

@@ -1,0 +1,137 @@
+#include "Totals.h"
+
+#include <cmath>
+
+#include "ToolSupport.h"
+#include "platform/dao/Conversions.h"
+#include "platform/dao/Dao.h"
+
+namespace bulk {
+
+namespace {
+
+// Puts the record that was current back: first record, then forward by the remembered position.
+class KeepPosition {
+public:
+    explicit KeepPosition(dao::Recordset& rs) : rs_(rs), position_(rs.AbsolutePosition()) {}
+    ~KeepPosition() {
+        try {
+            if (position_ < 0 || !hasRecords(rs_)) return;
+            rs_.MoveFirst();
+            if (position_ > 0) rs_.Move(position_);
+        } catch (...) {
+        }
+    }
+
+private:
+    dao::Recordset& rs_;
+    long long position_;
+};
+
+}  // namespace
+
+namespace {
+
+// The records of the recordset's source, as the FROM part of a query.
+QString fromPart(const dao::Recordset& rs) {
+    const QString source = rs.Source().trimmed();
+    if (source.startsWith(QLatin1String("select"), Qt::CaseInsensitive))
+        return QStringLiteral(" from (") + source + QLatin1Char(')');
+    return QStringLiteral(" from [") + rs.Name() + QLatin1Char(']');
+}
+
+// Integer, Long and Currency totals as one aggregate over the same records, so that no record is
+// brought into the program; currency is rounded to its four decimals. Nothing when the field holds
+// anything but numbers (text sorts above numbers, so the greatest value tells; the walk then
+// reports it) or when the query cannot be made.
+bool sumByQuery(dao::Database& db, const dao::Recordset& rs, const QString& field, Totals::Result& result) {
+    if (!dao::isNumericField(result.fieldType)) return false;
+    const QString f = QLatin1Char('[') + field + QLatin1Char(']');
+    try {
+        auto q = db.OpenRecordset(QStringLiteral("select sum(") + f + QStringLiteral(") as s, count(") + f +
+                                      QStringLiteral(") as c, count(*) as n, max(") + f +
+                                      QStringLiteral(") as m") + fromPart(rs),
+                                  dao::dbOpenSnapshot);
+        if (q->Eof()) return false;
+        const dao::Fields fs = q->Fields();
+        const dao::Variant sum = fs.Item(0).Value();
+        const dao::Variant count = fs.Item(1).Value();
+        const dao::Variant records = fs.Item(2).Value();
+        const dao::Variant greatest = fs.Item(3).Value();
+        if (!count.isNumeric() || !records.isNumeric()) return false;
+        if (!greatest.isNull() && !greatest.isNumeric()) return false;
+        result.records = qint64(records.asDouble());
+        result.nullsSkipped = result.records - qint64(count.asDouble());
+        if (sum.isNull()) return true;  // no values: the total stays empty
+        if (!sum.isNumeric()) return false;
+        const double total = sum.asDouble();
+        if (result.fieldType == dao::dbCurrency) {
+            if (std::fabs(total) >= 922337203685477.0) dao::raise(dao::err::Overflow);
+            result.total = dao::Variant::fromCurrency(std::llround(total * 10000.0));
+        } else if (result.fieldType == dao::dbInteger && std::fabs(total) <= 32767) {
+            result.total = dao::Variant::fromInteger(int16_t(total));
+        } else if (std::fabs(total) <= 2147483647.0) {
+            result.total = dao::Variant::fromLong(int32_t(total));
+        } else {
+            result.total = dao::Variant::fromDouble(total);
+        }
+        return true;
+    } catch (const dao::Error& e) {
+        if (e.number() == dao::err::Overflow) throw;
+        return false;
+    }
+}
+
+void addUp(dao::Recordset& rs, const dao::Field& field, Totals::Result& result) {
+    if (!hasRecords(rs)) return;
+    rs.MoveFirst();
+    while (!rs.Eof()) {
+        const dao::Variant v = field.Value();
+        if (v.isNull())
+            ++result.nullsSkipped;
+        else
+            result.total = dao::variantAdd(result.total, v);
+        ++result.records;
+        rs.MoveNext();
+    }
+}
+
+}  // namespace
+
+Totals::Result Totals::run(dao::Recordset& rs, const QString& fieldName, dao::Database* db) {
+    Result result;
+    const dao::Fields fields = rs.Fields();
+    const int index = fieldName.isEmpty() ? -1 : fields.indexOf(fieldName);
+    if (index < 0) return result;
+    result.ran = true;
+    const dao::Field field = fields.Item(index);
+    result.fieldType = field.Type();
+
+    if (!db || !sumByQuery(*db, rs, field.Name(), result)) {
+        result.total = dao::Variant();
+        result.records = result.nullsSkipped = 0;
+        KeepPosition keep(rs);
+        addUp(rs, field, result);
+    }
+    result.text = format(result.total, result.fieldType);
+    return result;
+}
+
+QString Totals::format(const dao::Variant& total, int fieldType) {
+    const QString pattern =
+        fieldType == dao::dbCurrency ? QStringLiteral("$###,###.00") : QStringLiteral("###,###.00");
+    double value = 0;
+    if (total.isNumeric() || total.type() == dao::Variant::Type::Date)
+        value = total.asDouble();
+    else if (!total.isEmpty() && !total.isNull())
+        value = dao::leadingNumber(dao::valueToText(total));
+    return dao::formatNumber(value, pattern);
+}
+
+QString Totals::nullsNote(qint64 nullsSkipped) {
+    if (nullsSkipped <= 0) return QString();
+    return nullsSkipped == 1 ? QStringLiteral("1 Null value skipped")
+                             : QStringLiteral("%1 Null values skipped").arg(nullsSkipped);
+}
+
+}  // namespace bulk

@@ -1,0 +1,7 @@
+#include "ProgramGlobals.h"
+
+namespace common {
+
+QString DatabaseFile;
+
+}  // namespace common

@@ -1,7 +1,0 @@
-#include "Globals.h"
-
-namespace shell {
-
-QString DatabaseFile;
-
-}  // namespace shell

@@ -1,0 +1,118 @@
+#include <dlfcn.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include "../platform/QStringPrint.h"
+#include "DataEntryTestUtil.h"
+#include "dataentry/PropertyBag.h"
+#include "velloform.h"
+
+namespace {
+
+// Points the per-user class registry at a folder of the test for one scope.
+class ConfigHome {
+public:
+    explicit ConfigHome(const QString& dir) : old_(qgetenv("XDG_CONFIG_HOME")) { qputenv("XDG_CONFIG_HOME", dir.toUtf8()); }
+    ~ConfigHome() { qputenv("XDG_CONFIG_HOME", old_); }
+    QString registry() const { return qEnvironmentVariable("XDG_CONFIG_HOME") + "/velloform/classes"; }
+
+private:
+    QByteArray old_;
+};
+
+QString readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+TEST(VelloformTest, EntryPointsRegisterCreateAndCount) {
+    QTemporaryDir dir;
+    ConfigHome home(dir.path());
+    void* lib = dlopen(VELLOFORM_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << dlerror();
+    auto reg = reinterpret_cast<int (*)()>(dlsym(lib, "DllRegisterServer"));
+    auto unreg = reinterpret_cast<int (*)()>(dlsym(lib, "DllUnregisterServer"));
+    auto get = reinterpret_cast<int (*)(const char*, VelloformClassFactory*)>(dlsym(lib, "DllGetClassObject"));
+    auto canUnload = reinterpret_cast<int (*)()>(dlsym(lib, "DllCanUnloadNow"));
+    ASSERT_TRUE(reg && unreg && get && canUnload);
+
+    // Another class's line stays when ours is written and removed.
+    QDir().mkpath(dir.path() + "/velloform");
+    QFile other(home.registry());
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("Other.Thing=/opt/other.so\n");
+    other.close();
+    EXPECT_EQ(reg(), VELLOFORM_OK);
+    const QString absolute = QFileInfo(VELLOFORM_LIBRARY).canonicalFilePath();
+    EXPECT_TRUE(readAll(home.registry()).contains("Velloform.DataEntryForm=" + absolute + "\n"));
+    EXPECT_EQ(reg(), VELLOFORM_OK);  // once only
+    EXPECT_EQ(readAll(home.registry()).count("Velloform.DataEntryForm="), 1);
+
+    VelloformClassFactory factory{};
+    EXPECT_EQ(get("Velloform.Other", &factory), VELLOFORM_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(factory.CreateInstance, nullptr);
+    ASSERT_EQ(get(VELLOFORM_CLASS_NAME, &factory), VELLOFORM_OK);
+    EXPECT_EQ(factory.CreateInstance(nullptr), nullptr);
+
+    EXPECT_EQ(canUnload(), 1);
+    auto window = std::make_unique<QWidget>();
+    auto* control = static_cast<QWidget*>(factory.CreateInstance(window.get()));
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(control->parentWidget(), window.get());
+    EXPECT_TRUE(control->setProperty("OK_CAPTION", "Guardar"));
+    EXPECT_EQ(control->property("OK_CAPTION").toString(), "Guardar");
+    EXPECT_EQ(canUnload(), 0);
+    window.reset();
+    EXPECT_EQ(canUnload(), 1);
+
+    EXPECT_EQ(unreg(), VELLOFORM_OK);
+    const QString after = readAll(home.registry());
+    EXPECT_FALSE(after.contains("Velloform.DataEntryForm"));
+    EXPECT_TRUE(after.contains("Other.Thing=/opt/other.so"));
+    dlclose(lib);
+}
+
+TEST(VelloformTest, ExampleHostAddsARecordThroughTheControl) {
+    QTemporaryDir dir;
+    const QString db = testutil::makeSqlite(dir, "shop.db", {"create table [Mis clientes] (Id long, Nombre text(40))"});
+    QProcess host;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir.path() + "/config");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    host.setProcessEnvironment(env);
+    const QStringList args = {db, "Mis clientes", "--default", "1=Nuevo", "--type", "0=5",
+                              "--ok", "--quit"};
+    host.start(VELLOFORM_HOST, args);
+    ASSERT_TRUE(host.waitForFinished(60000));
+    const QString out = QString::fromUtf8(host.readAllStandardOutput());
+    EXPECT_EQ(host.exitCode(), 0) << host.readAllStandardError().toStdString();
+    // Registered on first use, created by class name, alive while shown, unloadable after.
+    EXPECT_TRUE(out.startsWith("registered " + QFileInfo(VELLOFORM_LIBRARY).canonicalFilePath() + "\n")) << out.toStdString();
+    EXPECT_TRUE(out.contains("DllCanUnloadNow 0\n"));
+    EXPECT_TRUE(out.endsWith("DllCanUnloadNow 1\n")) << out.toStdString();
+
+    EXPECT_EQ(detest::count(db, "[Mis clientes]"), 1);
+    EXPECT_EQ(detest::valueText(db, "select Id from [Mis clientes]"), "5");
+    EXPECT_EQ(detest::valueText(db, "select Nombre from [Mis clientes]"), "Nuevo");
+
+    // The control's property bag is kept beside the database.
+    const auto bag = dataentry::PropertyBag::load(dir.filePath("velloform-host.bag"));
+    EXPECT_EQ(bag.ReadProperty("SelectedTable").toString(), "Mis clientes");
+    EXPECT_EQ(bag.ReadProperty("DatabaseName").toString(), db);
+    EXPECT_TRUE(bag.ReadProperty("UnloadParent").toBool());
+
+    // The second run finds the class registered.
+    host.start(VELLOFORM_HOST, {db, "Mis clientes", "--type", "0=6", "--ok", "--quit"});
+    ASSERT_TRUE(host.waitForFinished(60000));
+    EXPECT_FALSE(QString::fromUtf8(host.readAllStandardOutput()).contains("registered"));
+    EXPECT_EQ(detest::count(db, "[Mis clientes]"), 2);
+
+    // Wrong use.
+    host.start(VELLOFORM_HOST, {db});
+    ASSERT_TRUE(host.waitForFinished(60000));
+    EXPECT_EQ(host.exitCode(), 2);
+}
+
+}  // namespace

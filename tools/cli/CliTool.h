@@ -1,0 +1,97 @@
+#pragma once
+
+// What the bulk commands of tabulon-cli share: their flags, the prompts answered from those flags,
+// a progress line on the terminal, and SOURCE opened as the browser would show it.
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+#include "bulk/Progress.h"
+#include "bulk/Prompter.h"
+#include "platform/dao/Error.h"
+
+namespace dao {
+class Database;
+class Recordset;
+}  // namespace dao
+
+namespace cli {
+
+// Wrong usage of a command: main prints it with the usage text and exits 2.
+struct CliUsageError {
+    QString message;
+};
+
+// Writes to stderr as UTF-8.
+void writeErr(const QString& text);
+
+// Takes "--name" out of args; true when it was there.
+bool takeFlag(QStringList& args, const QString& name);
+// Takes "--name VALUE" or "--name=VALUE" out of args (the last one counts).
+std::optional<QString> takeOption(QStringList& args, const QString& name);
+// Takes "--on-error ignore|abort": true for ignore.
+bool takeOnErrorIgnore(QStringList& args);
+// Fails with a usage error unless exactly `count` arguments are left (and none is an unknown option).
+void expectArgs(const QString& command, const QStringList& args, int count);
+
+// The prompts of a tool, answered without a user: a Yes/No question is answered Yes only when the
+// command was given --yes; other messages are written to stderr. A refused step ends the operation
+// (as Abort) and is kept for the exit status, or, with --on-error ignore, is written to stderr as a
+// warning and the operation goes on (as Ignore).
+class CliPrompter : public bulk::Prompter {
+public:
+    CliPrompter(bool ignoreErrors, bool yes) : ignoreErrors_(ignoreErrors), yes_(yes) {}
+
+    int message(const QString& text, int style, const QString& title = QString()) override;
+    common::StepResult runStep(const std::function<void()>& step) override;
+
+    // The step that ended the operation, if one did.
+    const std::optional<dao::Error>& refused() const { return refused_; }
+    int ignored() const { return ignored_; }
+    // Messages given (not questions), in order.
+    const QStringList& messages() const { return messages_; }
+
+private:
+    bool ignoreErrors_;
+    bool yes_;
+    std::optional<dao::Error> refused_;
+    int ignored_ = 0;
+    QStringList messages_;
+};
+
+// A percentage on stderr, rewritten in place a few times a second, when stderr is a terminal;
+// nothing otherwise (scripts read stderr for errors only).
+class ConsoleProgress : public bulk::Progress {
+public:
+    ConsoleProgress();
+    void begin(const QString& caption, qint64 minimum, qint64 maximum) override;
+    void setMaximum(qint64 maximum) override { maximum_ = maximum; }
+    void setCaption(const QString& caption) override { caption_ = caption; }
+    void step(qint64 value) override;
+    void end() override;
+
+private:
+    void show(qint64 value);
+    bool tty_;
+    bool shown_ = false;
+    QString caption_;
+    qint64 minimum_ = 0, maximum_ = 0;
+    qint64 lastMs_ = 0;
+};
+
+// SOURCE (a table name or a select) opened as the browser shows it: every record, first one current.
+struct OpenedSource {
+    std::shared_ptr<dao::Database> db;
+    std::shared_ptr<dao::Recordset> rs;
+};
+OpenedSource openSource(const QString& file, const QString& source);
+
+// Commits what was written and closes the file (an error committing is thrown).
+void finish(OpenedSource& opened);
+
+// When a step was refused, throws its error (main prints "error NUMBER: description", exit 1).
+void throwIfRefused(const CliPrompter& prompts);
+
+}  // namespace cli

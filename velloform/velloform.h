@@ -1,0 +1,48 @@
+/* Velloform: the data-entry control as a library that any Qt Widgets program can load.
+ *
+ * A host does not link against the library. It looks the class name "Velloform.DataEntryForm" up
+ * in the per-user class registry, loads the library named there with dlopen, asks it for the class
+ * factory and creates the control on one of its windows. From then on it drives the control by
+ * name through Qt's meta-object system: properties with QObject::setProperty, methods with
+ * QMetaObject::invokeMethod, the event FinishedLoading as a signal.
+ *
+ * The class registry is the text file $XDG_CONFIG_HOME/velloform/classes (~/.config/velloform/classes
+ * when XDG_CONFIG_HOME is not set), one class a line:
+ *
+ *     Velloform.DataEntryForm=/usr/local/lib/libvelloform.so
+ *
+ * Lines starting with '#' are comments. DllRegisterServer writes the line of this library's class
+ * (its absolute path), DllUnregisterServer removes it; lines of other classes are kept.
+ */
+#ifndef VELLOFORM_H
+#define VELLOFORM_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define VELLOFORM_CLASS_NAME "Velloform.DataEntryForm"
+
+/* Results of DllRegisterServer, DllUnregisterServer and DllGetClassObject. */
+#define VELLOFORM_OK 0
+#define VELLOFORM_E_FAIL (-1)              /* the registry file could not be written */
+#define VELLOFORM_E_CLASSNOTAVAILABLE (-2) /* the library has no class of that name */
+
+/* The class factory. CreateInstance takes the parent widget (a QWidget*) and returns the new
+ * control (a QWidget*, parented to it), or NULL when there is no QApplication or no parent.
+ * The control lives until its parent deletes it (or the host deletes it). */
+typedef struct VelloformClassFactory {
+    void* (*CreateInstance)(void* parentWidget);
+} VelloformClassFactory;
+
+int DllRegisterServer(void);
+int DllUnregisterServer(void);
+int DllGetClassObject(const char* className, VelloformClassFactory* factory);
+/* 1 when no control created by this library is alive (the library may be unloaded), 0 otherwise. */
+int DllCanUnloadNow(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELLOFORM_H */
