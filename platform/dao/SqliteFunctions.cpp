@@ -80,6 +80,10 @@ struct Pattern {
     // The same literal when it is all ASCII: an ASCII text is searched byte by byte.
     bool asciiLiteral = false;
     std::string ascii;
+    // No letter of it is what a non-ASCII letter folds to (only LONG S -> s and KELVIN SIGN -> k do;
+    // i is kept out too, for the dotted capital I): any text is then searched byte by byte, as the
+    // bytes of a non-ASCII letter never equal an ASCII one.
+    bool anyText = false;
 };
 
 Pattern compile(const std::u32string& p) {
@@ -148,10 +152,13 @@ Pattern compile(const std::u32string& p) {
             pat.containsOnly = true;
             for (size_t k = 1; k + 1 < el.size(); ++k) pat.literal.push_back(el[k].ch);
             pat.asciiLiteral = true;
+            pat.anyText = true;
             for (char32_t c : pat.literal) {
                 if (c >= 128) pat.asciiLiteral = false;
+                if (c == 's' || c == 'k' || c == 'i') pat.anyText = false;
                 pat.ascii.push_back(char(c));
             }
+            pat.anyText = pat.anyText && pat.asciiLiteral;
         }
     }
     return pat;
@@ -233,7 +240,7 @@ void likeFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         bool ascii = true;
         for (int i = 0; i < bytes; ++i) {
             unsigned char c = text[i];
-            if (c & 0x80) {
+            if ((c & 0x80) && !pat->anyText) {
                 ascii = false;
                 break;
             }
