@@ -451,6 +451,11 @@ void Connection::setFailureHandler(std::function<void()> handler) {
 Connection::Session Connection::session() { return Session(this); }
 
 void Connection::Session::use() {
+    commitOthers();
+    c_->throwFailures();
+}
+
+void Connection::Session::commitOthers() {
     const Connection* hint = c_->file_->pendingHint.load();
     if (hint != nullptr && hint != c_) {
         std::shared_ptr<Connection> other;
@@ -460,7 +465,6 @@ void Connection::Session::use() {
         }
         if (other && other.get() != c_) other->commit();
     }
-    c_->throwFailures();
 }
 
 void Connection::Session::beginWrite() {

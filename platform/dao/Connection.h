@@ -120,6 +120,9 @@ public:
         // Commits another connection's pending batch on the same file, then reports this
         // connection's changes that could not be committed (the error names the record).
         void use();
+        // The first half of use() only: for reading values, which must not swallow a report
+        // (a grid painting catches what a read raises).
+        void commitOthers();
         // Around a write: opens the file for writing and starts the batch when needed. After the
         // step: checkStep (the batch may have been rolled back by SQLite), then endWrite with the
         // change, which counts it and commits a full batch.

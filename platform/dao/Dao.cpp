@@ -569,7 +569,7 @@ Bound RecordsetImpl::toBound(const Variant& v) {
 
 void RecordsetImpl::loadBlock(long long block) {
     Session s = conn->session();
-    s.use();
+    s.commitOthers();
     const uint64_t gen = conn->generation();
     const long long start = block * kBlock;
     const long long end = std::min<long long>(start + kBlock, (long long)keys.size());

@@ -313,7 +313,10 @@ TEST(DataGridSafety, AnEditTheCommitRefusesRaisesErrorAndShowsTheStoredValue) {
     QSignalSpy refreshed(model, &QAbstractItemModel::dataChanged);
     QElapsedTimer t;
     t.start();
-    while (errors.isEmpty() && t.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    while (errors.isEmpty() && t.elapsed() < 5000) {
+        (void)model->index(1, 1).data();  // as painting does: a read must not swallow the report
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
     ASSERT_EQ(errors.size(), 1);
     EXPECT_EQ(errors[0], "3201: The change to record 2 of C could not be saved: FOREIGN KEY constraint failed");
     EXPECT_GE(refreshed.count(), 1);
