@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace bench {
 
@@ -25,6 +26,17 @@ inline double bestMs(int n, const std::function<void()>& f) {
     double best = 1e300;
     for (int i = 0; i < n; ++i) best = std::min(best, timeMs(f));
     return best;
+}
+
+// Best of n runs of each side, the two taking turns, so that a change in the machine's load
+// between them does not tilt the ratio.
+inline std::pair<double, double> bestPair(int n, const std::function<void()>& raw, const std::function<void()>& ours) {
+    double bestRaw = 1e300, bestOurs = 1e300;
+    for (int i = 0; i < n; ++i) {
+        bestRaw = std::min(bestRaw, timeMs(raw));
+        bestOurs = std::min(bestOurs, timeMs(ours));
+    }
+    return {bestRaw, bestOurs};
 }
 
 inline void report(const char* name, double ours, double raw, const char* unit = "ms") {

@@ -1,17 +1,28 @@
 #include "DataControl.h"
 
+#include "Prompts.h"
 #include "dao/Dao.h"
 
 namespace platform {
 
 DataControl::DataControl(QObject* parent) : QObject(parent) {}
-DataControl::~DataControl() = default;
+
+DataControl::~DataControl() {
+    // After this no failure notice can be on its way to a control that is gone.
+    if (database_) database_->setFailureHandler(nullptr);
+}
 
 void DataControl::Refresh() {
     // Open everything before replacing anything, so a failure leaves the control as it was.
     auto db = dao::OpenDatabase(databaseName_);
     auto rs = db->OpenRecordset(recordSource_);
     if (rs->RecordCount() > 0) rs->MoveFirst();
+    if (database_) database_->setFailureHandler(nullptr);
+    // A change the engine accepted and could not save later (a failed commit of its write batch)
+    // is reported through Error, and the bound grids show the stored values again.
+    db->setFailureHandler([this] {
+        QMetaObject::invokeMethod(this, &DataControl::reportWriteFailures, Qt::QueuedConnection);
+    });
     database_ = std::move(db);
     recordset_ = std::move(rs);
     emit recordsetChanged();
@@ -73,6 +84,16 @@ bool DataControl::moveTo(long long position) {
     recordset_->setAbsolutePosition(position);
     emit reposition();
     return true;
+}
+
+void DataControl::reportWriteFailures() {
+    if (!database_) return;
+    try {
+        database_->Flush();
+    } catch (const dao::Error& e) {
+        if (!raiseError(e)) MsgBox(e.description(), vbExclamation);
+    }
+    emit storedValuesChanged();
 }
 
 bool DataControl::raiseError(const dao::Error& e) {

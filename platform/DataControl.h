@@ -69,6 +69,10 @@ public:
     // Raises Error for an engine error met outside the window's code; true when a handler took it.
     bool raiseError(const dao::Error& e);
 
+    // Raises Error (or shows the message) for changes the engine could not save, then tells the
+    // bound grids to show the stored values again. Called by the engine's notice, queued.
+    void reportWriteFailures();
+
 signals:
     // The current record changed; also after every Refresh and recordset assignment.
     void reposition();
@@ -79,6 +83,8 @@ signals:
     void validate(int* action);
     // The recordset was replaced (Refresh or assignment) or its records were added or deleted.
     void recordsetChanged();
+    // Values shown may differ from the stored ones (a change could not be saved): read them again.
+    void storedValuesChanged();
 
 private:
     bool allowMove(int action);

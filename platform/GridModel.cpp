@@ -11,32 +11,12 @@ namespace platform {
 
 namespace {
 
-constexpr int kYesNo = 1;
-
-bool isNumericType(int type) {
-    switch (type) {
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 6:
-        case 7:
-        case 16:
-        case 19:
-        case 20:
-        case 21:
-            return true;
-        default:
-            return false;
-    }
-}
-
 bool isBinaryType(int type) {
-    return type == 9 || type == 11;
+    return type == dao::dbBinary || type == dao::dbLongBinary;
 }
 
 bool isTextType(int type) {
-    return type == 10 || type == 12;
+    return type == dao::dbText || type == dao::dbMemo;
 }
 
 }  // namespace
@@ -47,7 +27,12 @@ GridModel::~GridModel() = default;
 void GridModel::setDataControl(DataControl* control) {
     if (control_) disconnect(control_, nullptr, this, nullptr);
     control_ = control;
-    if (control_) connect(control_, &DataControl::recordsetChanged, this, &GridModel::reload);
+    if (control_) {
+        connect(control_, &DataControl::recordsetChanged, this, &GridModel::reload);
+        connect(control_, &DataControl::storedValuesChanged, this, [this] {
+            if (rowCount() > 0 && columnCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+        });
+    }
     reload();
 }
 
@@ -99,13 +84,13 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
         case Qt::EditRole:
-            if (type == kYesNo) return {};
+            if (type == dao::dbBoolean) return {};
             break;
         case Qt::CheckStateRole:
-            if (type != kYesNo) return {};
+            if (type != dao::dbBoolean) return {};
             break;
         case Qt::TextAlignmentRole:
-            return isNumericType(type) ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter))
+            return dao::isNumberField(type) ? QVariant(int(Qt::AlignRight | Qt::AlignVCenter))
                                        : QVariant(int(Qt::AlignLeft | Qt::AlignVCenter));
         default:
             return {};
@@ -147,9 +132,10 @@ Qt::ItemFlags GridModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren;
     const int type = types_[size_t(index.column())];
-    if (type == kYesNo) {
+    if (type == dao::dbBoolean) {
         f |= Qt::ItemIsUserCheckable;
-    } else if (updatable_ && !isBinaryType(type)) {
+    } else if (!isBinaryType(type)) {
+        // Read-only records take the typing too: committing it says why it cannot be saved (3027).
         f |= Qt::ItemIsEditable;
     }
     return f;
@@ -159,7 +145,7 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
     if (!index.isValid() || !rs_ || !control_) return false;
     const int type = types_[size_t(index.column())];
     dao::Variant v;
-    if (type == kYesNo) {
+    if (type == dao::dbBoolean) {
         if (role != Qt::CheckStateRole) return false;
         v = dao::Variant::fromBool(value.toInt() == Qt::Checked);
     } else {

@@ -3,13 +3,15 @@
 #include <sqlite3.h>
 
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 #include <QTemporaryFile>
 #include <condition_variable>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <thread>
 #include <vector>
@@ -41,6 +43,15 @@ public:
             return reg;
         }();
         return *r;
+    }
+
+    // Whether a connection of the process has the file open as an SQLite file (its state is alive).
+    bool inUseBySqlite(const QString& key) {
+        std::lock_guard<std::mutex> g(mu_);
+        auto it = files_.find(key);
+        if (it == files_.end()) return false;
+        const auto s = it->second.lock();
+        return s && !s->jet;
     }
 
     std::shared_ptr<FileState> fileState(const QString& key) {
@@ -109,6 +120,8 @@ public:
         for (auto& c : live()) c->commit();
     }
 
+    std::mutex opening;  // held from the format sniff until the new connection is registered
+
 private:
     void startLocked() {
         if (started_ || stopping_ || pauses_ > 0) return;
@@ -124,8 +137,8 @@ private:
             lk.unlock();
             const int64_t now = nowNs();
             for (auto& c : live()) {
-                if (!c->inBatch.load()) continue;
-                if (now - c->batchStartNs.load() < int64_t(Connection::kBatchAgeMs) * 1000000) continue;
+                if (!c->inBatch()) continue;
+                if (now - c->batchStartNs() < int64_t(Connection::kBatchAgeMs) * 1000000) continue;
                 try {
                     c->commit();
                 } catch (const Error&) {
@@ -143,10 +156,7 @@ private:
         }
         cv_.notify_all();
         if (flusher_.joinable()) flusher_.join();
-        try {
-            flushAll();
-        } catch (...) {
-        }
+        for (auto& c : live()) c->closeQuietly();
     }
 
     std::mutex mu_;
@@ -166,12 +176,8 @@ QString sqliteMessage(sqlite3* db) { return QString::fromUtf8(sqlite3_errmsg(db)
 
 }  // namespace
 
-BackgroundPause::BackgroundPause() {
-    Registry::get().pause();
-}
-BackgroundPause::~BackgroundPause() {
-    Registry::get().resume();
-}
+BackgroundPause::BackgroundPause() { Registry::get().pause(); }
+BackgroundPause::~BackgroundPause() { Registry::get().resume(); }
 
 void flushAllWrites() { Registry::get().flushAll(); }
 
@@ -179,6 +185,126 @@ JetCopy::~JetCopy() {
     QFile::remove(path);
     QFile::remove(path + "-journal");
 }
+
+// ---- Statement, Bound -------------------------------------------------------------------------------
+
+Statement::~Statement() { sqlite3_finalize(st_); }
+
+Statement& Statement::operator=(Statement&& o) noexcept {
+    if (this != &o) {
+        sqlite3_finalize(st_);
+        st_ = o.st_;
+        o.st_ = nullptr;
+    }
+    return *this;
+}
+
+void Bound::bind(sqlite3_stmt* st, int col) const {
+    switch (kind) {
+        case Null: sqlite3_bind_null(st, col); break;
+        case Int: sqlite3_bind_int64(st, col, i); break;
+        case Real: sqlite3_bind_double(st, col, d); break;
+        case Text: sqlite3_bind_text(st, col, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT); break;
+        case Blob: sqlite3_bind_blob(st, col, bytes.constData(), int(bytes.size()), SQLITE_TRANSIENT); break;
+    }
+}
+
+Bound Bound::column(sqlite3_stmt* st, int col) {
+    Bound b;
+    switch (sqlite3_column_type(st, col)) {
+        case SQLITE_INTEGER:
+            b.kind = Int;
+            b.i = sqlite3_column_int64(st, col);
+            break;
+        case SQLITE_FLOAT:
+            b.kind = Real;
+            b.d = sqlite3_column_double(st, col);
+            break;
+        case SQLITE_TEXT:
+            b.kind = Text;
+            b.bytes = QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(st, col)), sqlite3_column_bytes(st, col));
+            break;
+        case SQLITE_BLOB:
+            b.kind = Blob;
+            b.bytes = QByteArray(static_cast<const char*>(sqlite3_column_blob(st, col)), sqlite3_column_bytes(st, col));
+            break;
+        default: break;
+    }
+    return b;
+}
+
+QString Bound::text() const {
+    switch (kind) {
+        case Null: return QStringLiteral("Null");
+        case Int: return QString::number(i);
+        case Real: return QString::number(d, 'g', 17);
+        case Text: return QString::fromUtf8(bytes);
+        case Blob: return QStringLiteral("0x") + QString::fromLatin1(bytes.toHex());
+    }
+    return {};
+}
+
+namespace {
+
+QString withDetail(int number, const QString& detail) {
+    QString d = describe(number);
+    if (d.endsWith('.')) d.chop(1);
+    return QString("%1 (%2).").arg(d, detail);
+}
+
+// Why writes through a connection stop once an Access file and its working copy disagree.
+const char* const kOutOfStep =
+    "The Access file and the engine's working copy of it no longer agree (the file took changes the copy "
+    "could not); open the file again.";
+
+// A refusal of the Access file's writer, raised from inside SQLite: its error number and reason.
+bool jetError(const QString& msg, int* number, QString* why) {
+    if (!msg.startsWith(QLatin1String(jet::JetWriter::kErrorPrefix))) return false;
+    const QString rest = msg.mid(int(std::strlen(jet::JetWriter::kErrorPrefix)));
+    const int colon = rest.indexOf(':');
+    *number = rest.left(colon).toInt();
+    *why = rest.mid(colon + 1).trimmed();
+    return true;
+}
+
+// The engine error number for an SQLite result code (a negative code: the engine's number itself).
+int numberFor(int ext, bool deleting) {
+    if (ext < 0) return -ext;
+    switch (ext) {
+        case SQLITE_CONSTRAINT_FOREIGNKEY: return deleting ? err::RelatedRecords : err::RelatedRecordRequired;
+        case SQLITE_CONSTRAINT_UNIQUE:
+        case SQLITE_CONSTRAINT_PRIMARYKEY: return err::DuplicateValue;
+        case SQLITE_CONSTRAINT_NOTNULL: return err::NullNotAllowed;
+        case SQLITE_CONSTRAINT_CHECK:
+        case SQLITE_CONSTRAINT: return err::ValidationRule;
+        default: break;
+    }
+    switch (ext & 0xff) {
+        case SQLITE_READONLY: return err::ReadOnly;
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED: return err::Locked;
+        case SQLITE_FULL: return err::DiskFull;
+        case SQLITE_CONSTRAINT: return err::ValidationRule;
+        default: return err::Reserved;
+    }
+}
+
+// Failures that do not depend on the change: the whole batch shares them.
+bool fileLevel(int ext) {
+    if (ext < 0) return false;  // the Access file refused this change
+    switch (ext & 0xff) {
+        case SQLITE_CONSTRAINT:
+        case SQLITE_MISMATCH:
+        case SQLITE_TOOBIG:
+        case SQLITE_RANGE:
+        case SQLITE_ERROR: return false;
+        default: return true;
+    }
+}
+
+}  // namespace
+
+// ---- Opening ----------------------------------------------------------------------------------------
 
 std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
     // Blanks typed around a path are not part of the file's name (a file named with them still wins).
@@ -189,43 +315,45 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
         raise(err::FileNotFound, QString("Could not find file '%1'.").arg(path));
     }
     std::shared_ptr<Connection> c(new Connection);
-    c->path = path;
+    c->path_ = path;
     QString store = fi.absoluteFilePath();
-    // Every use of a connection holds its own mutex (the flusher thread included), so SQLite's
-    // per-call locking would only be paid twice.
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
     const QString canonical = create ? store : fi.canonicalFilePath();
-
+    Registry& reg = Registry::get();
+    // Sniffing reads the file through a descriptor of its own. Closing it would drop every POSIX
+    // lock the process holds on the file, SQLite's included, so it is done only while no
+    // connection of the process has the file open; one that has it proves it is SQLite.
+    std::lock_guard<std::mutex> opening(reg.opening);
+    int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
     if (create) {
-        flags |= SQLITE_OPEN_CREATE;
-    } else {
-        QFile f(fi.filePath());
-        if (!f.open(QIODevice::ReadOnly))
-            raise(err::FileNotFound, QString("Could not open file '%1': %2.").arg(path, f.errorString()));
-        const QByteArray head = f.read(100);
-        f.close();
+        flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    } else if (!reg.inUseBySqlite(canonical)) {
+        QByteArray head;
+        {
+            QFile f(fi.filePath());
+            if (!f.open(QIODevice::ReadOnly))
+                raise(err::FileNotFound, QString("Could not open file '%1': %2.").arg(path, f.errorString()));
+            head = f.read(100);
+        }
         if (head.startsWith(QByteArray("SQLite format 3\0", 16))) {
-            if (!fi.isWritable()) {
-                flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX;
-                c->readOnly = true;
-            }
+            // nothing more to learn
         } else if (jet::looksLikeJet(head)) {
             // Our own pending changes first, then a batch a crash interrupted is undone, before
             // anything reads the file.
-            if (auto other = Registry::get().fileState(canonical)->pending.lock()) other->commit();
+            if (auto other = reg.fileState(canonical)->pending.lock()) other->commit();
             jet::JetPageJournal::recover(fi.filePath());
-            c->readOnlyReason = jet::JetWriteGate::whyReadOnly(fi.filePath());
-            if (c->readOnlyReason.isEmpty()) {
+            c->readOnlyReason_ = jet::JetWriteGate::whyReadOnly(fi.filePath());
+            if (c->readOnlyReason_.isEmpty()) {
                 try {
-                    c->jetWriter = jet::JetWriter::forFile(fi.filePath());
+                    c->jetWriter_ = jet::JetWriter::forFile(fi.filePath());
                 } catch (const jet::FormatError& e) {
-                    c->readOnlyReason = QString("Part of the file is not understood (%1), so it is not written.").arg(e.what());
+                    c->readOnlyReason_ =
+                        QString("Part of the file is not understood (%1), so it is not written.").arg(e.what());
                 }
             }
             // One temporary SQLite copy per Jet file (and version of it) in the process.
             const QString key = canonical + "|" + QString::number(fi.size()) + "|" +
                                 QString::number(fi.lastModified().toMSecsSinceEpoch());
-            auto copy = Registry::get().jetCopy(key);
+            auto copy = reg.jetCopy(key);
             if (!copy) {
                 QTemporaryFile tmp(QDir::tempPath() + "/tabulon-jet-XXXXXX.sqlite");
                 tmp.setAutoRemove(false);
@@ -239,231 +367,310 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
                     BackgroundPause pause;
                     copy->damaged = jet::convertToSqlite(fi.filePath(), tmpPath);
                 }
-                Registry::get().keepJetCopy(key, copy);
+                reg.keepJetCopy(key, copy);
             }
-            c->jetCopy = copy;
+            c->jetCopy_ = copy;
             store = copy->path;
-            // The working copy takes the engine's writes when the file is changed in place too.
-            flags = (c->jetWriter ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
-            c->readOnly = !c->jetWriter;
+            // The working copy (our own file) takes the engine's writes when the file is changed in
+            // place too; it is opened for writing at once, with the writer's triggers on it.
+            if (c->jetWriter_) flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+            c->readOnly_ = !c->jetWriter_;
         } else {
             raise(err::UnrecognizedFormat, QString("Unrecognized database format '%1'.").arg(path));
         }
     }
+    if (!create && !c->jetCopy_ && !fi.isWritable()) c->readOnly_ = true;
+    c->store_ = store;
 
-    const QByteArray storeUtf8 = store.toUtf8();
-    int rc = sqlite3_open_v2(storeUtf8.constData(), &c->db, flags, nullptr);
-    if (rc != SQLITE_OK) {
-        const QString msg = c->db ? sqliteMessage(c->db) : QString("out of memory");
-        if (c->db) sqlite3_close_v2(c->db);
-        c->db = nullptr;
-        raise(rc == SQLITE_CANTOPEN ? err::FileNotFound : err::UnrecognizedFormat,
-              QString("Cannot open '%1': %2.").arg(path, msg));
-    }
-    sqlite3_extended_result_codes(c->db, 1);
-    // A bracketed name becomes a double-quoted identifier: an unknown one must be an error, not a
-    // string literal.
-    sqlite3_db_config(c->db, SQLITE_DBCONFIG_DQS_DML, 0, static_cast<int*>(nullptr));
-    sqlite3_busy_timeout(c->db, 5000);
-    registerJetFunctions(c->db);
-    // Reading the schema proves the file is a database we can use.
-    char* errmsg = nullptr;
-    rc = sqlite3_exec(c->db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, &errmsg);
-    if (rc != SQLITE_OK) {
-        const QString msg = errmsg ? QString::fromUtf8(errmsg) : sqliteMessage(c->db);
+    // Opened read-only until the first write, so that reading can never change the file.
+    c->openHandle(store.toUtf8(), flags);
+    c->writable_ = create || c->jetWriter_;
+    auto probe = [&] {
+        char* errmsg = nullptr;
+        const int rc = sqlite3_exec(c->db_, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, &errmsg);
+        const QString msg = errmsg ? QString::fromUtf8(errmsg) : sqliteMessage(c->db_);
         sqlite3_free(errmsg);
-        sqlite3_close_v2(c->db);
-        c->db = nullptr;
+        return std::make_pair(rc, msg);
+    };
+    auto reopenWritable = [&] {
+        sqlite3_close_v2(c->db_);
+        c->db_ = nullptr;
+        c->openHandle(store.toUtf8(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+        c->writable_ = true;
+    };
+    // Reading proves the file is a database we can use.
+    auto [rc, msg] = probe();
+    if ((rc & 0xff) == SQLITE_READONLY && !c->readOnly_) {
+        // A journal left by a crashed writer must be rolled back before the file can be read.
+        reopenWritable();
+        std::tie(rc, msg) = probe();
+    }
+    if (rc != SQLITE_OK) {
+        sqlite3_close_v2(c->db_);
+        c->db_ = nullptr;
         if ((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED)
             raise(err::Locked, QString("The file '%1' is locked: %2.").arg(path, msg));
         raise(err::UnrecognizedFormat, QString("Unrecognized database format '%1' (%2).").arg(path, msg));
     }
-    if (!c->readOnly) {
-        sqlite3_exec(c->db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-        sqlite3_exec(c->db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    if (!c->writable_ && !c->readOnly_) {
+        // A reader of a WAL file leaves the -wal and -shm files behind; a writer connection tidies them
+        // when the last connection closes. Nothing is written either way.
+        sqlite3_stmt* st = nullptr;
+        bool wal = false;
+        if (sqlite3_prepare_v2(c->db_, "PRAGMA journal_mode", -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            wal = qstricmp(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "wal") == 0;
+        sqlite3_finalize(st);
+        if (wal) reopenWritable();
     }
-    sqlite3_exec(c->db, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
-    if (c->jetWriter) {
+    if (c->jetWriter_) {
         try {
-            c->jetWriter->attach(c->db, c->jetCopy->path);
+            c->jetWriter_->attach(c->db_, c->jetCopy_->path);
         } catch (...) {
-            sqlite3_close_v2(c->db);
-            c->db = nullptr;
+            sqlite3_close_v2(c->db_);
+            c->db_ = nullptr;
             throw;
         }
     }
-    // Connections to one Jet file share its state, whichever working copy they read.
-    c->file = Registry::get().fileState(canonical);
-    Registry::get().add(c);
+    // Connections to one Access file share its state, whichever working copy they read.
+    c->file_ = reg.fileState(canonical);
+    if (c->jetCopy_) c->file_->jet = true;
+    reg.add(c);
     return c;
 }
 
-Connection::~Connection() {
+void Connection::openHandle(const QByteArray& file, int flags) {
+    const int rc = sqlite3_open_v2(file.constData(), &db_, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        const QString msg = db_ ? sqliteMessage(db_) : QString("out of memory");
+        if (db_) sqlite3_close_v2(db_);
+        db_ = nullptr;
+        raise(rc == SQLITE_CANTOPEN ? err::FileNotFound : err::UnrecognizedFormat,
+              QString("Cannot open '%1': %2.").arg(path_, msg));
+    }
+    setUpHandle();
+}
+
+void Connection::setUpHandle() {
+    sqlite3_extended_result_codes(db_, 1);
+    // A bracketed name becomes a double-quoted identifier: an unknown one must be an error, not a
+    // string literal.
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_DQS_DML, 0, static_cast<int*>(nullptr));
+    sqlite3_busy_timeout(db_, 5000);
+    registerJetFunctions(db_);
+    // Per connection, not stored in the file. The file's journal mode is left as it is: with the
+    // batched commits the file's own mode writes as fast as WAL (engine benchmark), and switching
+    // would change a file the user may only read.
+    sqlite3_exec(db_, "PRAGMA foreign_keys=ON", nullptr, nullptr, nullptr);
+    // In WAL mode a commit need not wait for the disk: a program that dies loses nothing it
+    // committed, and the file cannot be damaged by a power loss either (SQLite's NORMAL level).
+    // The rollback journal keeps FULL, which it needs to stay whole.
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, "PRAGMA journal_mode", -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW &&
+        qstricmp(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "wal") == 0)
+        sqlite3_exec(db_, "PRAGMA synchronous=NORMAL; PRAGMA wal_autocheckpoint=10000", nullptr, nullptr, nullptr);
+    sqlite3_finalize(st);
+}
+
+void Connection::becomeWritable() {
+    if (writable_ || !db_) return;
+    sqlite3* old = db_;
+    db_ = nullptr;
+    try {
+        openHandle(store_.toUtf8(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+    } catch (...) {
+        db_ = old;
+        throw;
+    }
+    // Statements of the old handle still held elsewhere keep it alive until they are finalized.
+    stmts_.clear();
+    sqlite3_close_v2(old);
+    writable_ = true;
+    ++epoch_;
+}
+
+Connection::~Connection() { closeQuietly(); }
+
+void Connection::closeQuietly() {
     try {
         close();
+    } catch (const Error& e) {
+        qWarning("%s: %s", qPrintable(path_), e.what());
     } catch (...) {
     }
 }
 
 void Connection::close() {
-    std::lock_guard<std::recursive_mutex> g(mu);
-    if (!db) return;
-    try {
-        commitLocked();
-    } catch (...) {
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        if (jetWriter) jetWriter->discard();
+    std::lock_guard<std::recursive_mutex> g(mu_);
+    if (db_) {
+        try {
+            commitLocked();
+        } catch (const Error& e) {
+            // Still locked by another program: the changes are run again one by one, and those
+            // that cannot be saved are reported below.
+            recover(e.description());
+        }
+        stmts_.clear();
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
     }
-    for (sqlite3_stmt* st : std::as_const(stmts_)) sqlite3_finalize(st);
-    stmts_.clear();
-    sqlite3_close_v2(db);
-    db = nullptr;
+    throwFailures();
 }
 
-void Connection::use() {
-    const Connection* hint = file->pendingHint.load();
-    if (hint == nullptr || hint == this) return;
-    std::shared_ptr<Connection> other;
-    {
-        std::lock_guard<std::mutex> g(file->mu);
-        other = file->pending.lock();
-    }
-    if (other && other.get() != this) other->commit();
-}
-
-void Connection::beginWrite() {
-    if (readOnly) refuseWrite();
-    use();
-    if (jetWriter) jetWriter->beginStatement();
-    if (inBatch.load()) return;
-    exec("BEGIN IMMEDIATE");
-    if (jetWriter) jetWriter->discard();  // nothing may be pending outside a batch
-    batchCount = 0;
-    batchStartNs = nowNs();
-    inBatch = true;
-    {
-        std::lock_guard<std::mutex> g(file->mu);
-        file->pending = weak_from_this();
-        file->pendingHint = this;
-    }
-}
-
-void Connection::endWrite() {
-    if (jetWriter) jetWriter->endStatement();
-    file->generation.fetch_add(1);
-    if (++batchCount >= kBatchRecords) commitLocked();
+void Connection::setFailureHandler(std::function<void()> handler) {
+    std::lock_guard<std::recursive_mutex> g(mu_);
+    onFailure_ = std::move(handler);
 }
 
 void Connection::refuseWrite() const {
-    if (readOnlyReason.isEmpty()) raise(err::ReadOnly);
-    raise(err::ReadOnly, describe(err::ReadOnly) + " " + readOnlyReason);
+    if (jetOutOfStep_.load()) raise(err::ReadOnly, describe(err::ReadOnly) + " " + kOutOfStep);
+    if (readOnlyReason_.isEmpty()) raise(err::ReadOnly);
+    raise(err::ReadOnly, describe(err::ReadOnly) + " " + readOnlyReason_);
 }
 
 void Connection::checkCanAdd(const QString& table) const {
-    if (!jetWriter) return;
-    const QString why = jetWriter->whyCannotAdd(table);
+    if (!jetWriter_) return;
+    const QString why = jetWriter_->whyCannotAdd(table);
     if (!why.isEmpty()) raise(err::ReadOnly, describe(err::ReadOnly) + " " + why);
 }
 
-void Connection::commit() {
-    std::lock_guard<std::recursive_mutex> g(mu);
-    commitLocked();
+// ---- Session ----------------------------------------------------------------------------------------
+
+Connection::Session Connection::session() { return Session(this); }
+
+void Connection::Session::use() {
+    commitOthers();
+    c_->throwFailures();
 }
 
-void Connection::commitLocked() {
-    if (!inBatch.load() || !db) return;
-    if (jetWriter) {
-        // The file first: if its pages cannot be written, the working copy forgets the batch too.
-        try {
-            jetWriter->flush();
-        } catch (...) {
-            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-            jetWriter->discard();
-            inBatch = false;
-            batchCount = 0;
-            std::lock_guard<std::mutex> g(file->mu);
-            if (file->pending.lock().get() == this) {
-                file->pending.reset();
-                file->pendingHint = nullptr;
-            }
-            throw;
+void Connection::Session::commitOthers() {
+    const Connection* hint = c_->file_->pendingHint.load();
+    if (hint != nullptr && hint != c_) {
+        std::shared_ptr<Connection> other;
+        {
+            std::lock_guard<std::mutex> g(c_->file_->mu);
+            other = c_->file_->pending.lock();
         }
-    }
-    exec("COMMIT");
-    inBatch = false;
-    batchCount = 0;
-    std::lock_guard<std::mutex> g(file->mu);
-    if (file->pending.lock().get() == this) {
-        file->pending.reset();
-        file->pendingHint = nullptr;
+        if (other && other.get() != c_) other->commit();
     }
 }
 
-void Connection::exec(const char* sql) {
+void Connection::Session::beginWrite() {
+    if (c_->readOnly_ || c_->jetOutOfStep_.load()) c_->refuseWrite();
+    if (!c_->db_) raise(err::ObjectClosed);
+    use();
+    c_->becomeWritable();
+    // A batch SQLite rolled back by itself runs again before this change, which joins a new one.
+    if (c_->batch_ && sqlite3_get_autocommit(c_->db_)) c_->recover(QStringLiteral("the changes were rolled back"));
+    if (c_->jetWriter_) c_->jetWriter_->beginStatement();
+    if (c_->batch_) return;
+    exec("BEGIN IMMEDIATE");
+    if (c_->jetWriter_) c_->jetWriter_->discard();  // nothing may be pending outside a batch
+    c_->batch_.emplace();
+    c_->batch_->records.reserve(1024);
+    c_->batch_->binds.reserve(4096);
+    c_->batch_->startNs = nowNs();
+    c_->batchStartNs_ = c_->batch_->startNs;
+    c_->inBatch_ = true;
+    std::lock_guard<std::mutex> g(c_->file_->mu);
+    c_->file_->pending = c_->weak_from_this();
+    c_->file_->pendingHint = c_;
+}
+
+void Connection::Session::checkStep() {
+    if (c_->batch_ && sqlite3_get_autocommit(c_->db_))
+        c_->recover(QStringLiteral("the changes were rolled back (%1)").arg(sqliteMessage(c_->db_)));
+}
+
+void Connection::Session::endWrite(BatchRecord&& change, std::vector<Bound>& binds) {
+    if (c_->jetWriter_) c_->jetWriter_->endStatement();
+    c_->file_->generation.fetch_add(1);
+    if (!c_->batch_) {
+        binds.clear();
+        return;
+    }
+    if (sqlite3_get_autocommit(c_->db_)) {
+        // This change ran by itself after SQLite had rolled the batch back; the earlier ones run again.
+        binds.clear();
+        if (c_->jetWriter_) {
+            // The working copy committed it alone, while its pages wait among the rolled back
+            // batch's: the file cannot be given this change without the others, so it is not.
+            c_->jetWriter_->discard();
+            c_->jetOutOfStep_ = true;
+            c_->failures_.push_back({change.kind, change.table, change.keyText(), err::Reserved, kOutOfStep});
+        }
+        c_->recover(QStringLiteral("the changes were rolled back"));
+        return;
+    }
+    WriteBatch& b = *c_->batch_;
+    change.firstBind = uint32_t(b.binds.size());
+    change.bindCount = uint32_t(binds.size());
+    for (Bound& v : binds) b.binds.push_back(std::move(v));
+    binds.clear();
+    b.records.push_back(std::move(change));
+    if (c_->batch_->records.size() >= size_t(kBatchRecords)) c_->commitLocked();
+}
+
+void Connection::Session::exec(const char* sql) {
     char* errmsg = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &errmsg) != SQLITE_OK) {
+    if (sqlite3_exec(c_->db_, sql, nullptr, nullptr, &errmsg) != SQLITE_OK) {
         sqlite3_free(errmsg);
         fail(QString::fromUtf8(sql));
     }
 }
 
-sqlite3_stmt* Connection::prepare(const QString& sql) {
-    if (!db) raise(err::ObjectClosed);
+Statement Connection::Session::prepare(const QString& sql) {
+    if (!c_->db_) raise(err::ObjectClosed);
     const QByteArray u = sql.toUtf8();
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, u.constData(), int(u.size()), &st, nullptr) != SQLITE_OK || !st) {
+    if (sqlite3_prepare_v2(c_->db_, u.constData(), int(u.size()), &st, nullptr) != SQLITE_OK || !st) {
         if (st) sqlite3_finalize(st);
         fail(sql);
     }
-    return st;
+    return Statement(st);
 }
 
-sqlite3_stmt* Connection::cached(const QString& sql) {
-    auto it = stmts_.find(sql);
-    if (it != stmts_.end()) {
-        sqlite3_reset(it.value());
-        sqlite3_clear_bindings(it.value());
+std::shared_ptr<Statement> Connection::Session::cached(const QString& sql) {
+    auto it = c_->stmts_.find(sql);
+    if (it != c_->stmts_.end()) {
+        sqlite3_reset(it.value()->get());
+        sqlite3_clear_bindings(it.value()->get());
         return it.value();
     }
-    if (!db) raise(err::ObjectClosed);
+    if (!c_->db_) raise(err::ObjectClosed);
     const QByteArray u = sql.toUtf8();
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v3(db, u.constData(), int(u.size()), SQLITE_PREPARE_PERSISTENT, &st, nullptr) !=
+    if (sqlite3_prepare_v3(c_->db_, u.constData(), int(u.size()), SQLITE_PREPARE_PERSISTENT, &st, nullptr) !=
             SQLITE_OK ||
         !st) {
         if (st) sqlite3_finalize(st);
         fail(sql);
     }
-    if (stmts_.size() > 200) {  // bounded: sort and search texts vary
-        for (sqlite3_stmt* p : std::as_const(stmts_)) sqlite3_finalize(p);
-        stmts_.clear();
-    }
-    stmts_.insert(sql, st);
-    return st;
+    if (c_->stmts_.size() > 200) c_->stmts_.clear();  // bounded: sort and search texts vary
+    auto owned = std::make_shared<Statement>(st);
+    c_->stmts_.insert(sql, owned);
+    return owned;
 }
 
-void Connection::fail(const QString& context, bool deleting) {
+void Connection::Session::fail(const QString& context, bool deleting) {
+    sqlite3* db = c_->db_;
+    if (!db) raise(err::ObjectClosed);
     const int ext = sqlite3_extended_errcode(db);
     const int rc = ext & 0xff;
     const QString msg = sqliteMessage(db);
-    if (jetWriter) {
-        // The failed statement's changes to the file's pages go with it.
-        jetWriter->abortStatement();
-        if (msg.startsWith(QLatin1String(jet::JetWriter::kErrorPrefix))) {
-            const QString rest = msg.mid(int(std::strlen(jet::JetWriter::kErrorPrefix)));
-            const int colon = rest.indexOf(':');
-            const int number = rest.left(colon).toInt();
-            const QString why = rest.mid(colon + 1).trimmed();
-            if (number == err::ReadOnly) raise(err::ReadOnly, describe(err::ReadOnly) + " " + why);
-            raise(number > 0 ? number : err::Reserved, why);
-        }
-        if (rc == SQLITE_AUTH)
-            raise(err::ReadOnly, describe(err::ReadOnly) + " Changing the design of Access tables is not available.");
+    // The failed statement's changes to the file's pages go with it.
+    if (c_->jetWriter_) c_->jetWriter_->abortStatement();
+    // A failed step may have taken the whole batch with it: its changes run again first.
+    checkStep();
+    int jetNumber = 0;
+    QString why;
+    if (jetError(msg, &jetNumber, &why)) {
+        if (jetNumber == err::ReadOnly) raise(err::ReadOnly, describe(err::ReadOnly) + " " + why);
+        raise(jetNumber > 0 ? jetNumber : err::Reserved, why);
     }
-    auto nameIn = [&](const QString& prefix) {
-        QString n = msg.mid(prefix.size()).trimmed();
-        return n;
-    };
+    if (c_->jetWriter_ && rc == SQLITE_AUTH)
+        raise(err::ReadOnly, describe(err::ReadOnly) + " Changing the design of Access tables is not available.");
+    auto nameIn = [&](const QString& prefix) { return msg.mid(prefix.size()).trimmed(); };
     if (msg.startsWith("no such column:"))
         raise(err::TooFewParameters, QString("Unknown field name '%1'.").arg(nameIn("no such column:")));
     if (msg.startsWith("no such table:"))
@@ -472,27 +679,252 @@ void Connection::fail(const QString& context, bool deleting) {
     if (msg.contains("syntax error") || msg.startsWith("unrecognized token") || msg.startsWith("incomplete input") ||
         msg.startsWith("near ") || msg.startsWith("no such function") || msg.startsWith("wrong number of arg"))
         raise(err::SyntaxError, QString("Syntax error in query expression (%1).").arg(msg));
-    switch (ext) {
-        case SQLITE_CONSTRAINT_FOREIGNKEY: raise(deleting ? err::RelatedRecords : err::RelatedRecordRequired);
-        case SQLITE_CONSTRAINT_UNIQUE:
-        case SQLITE_CONSTRAINT_PRIMARYKEY: raise(err::DuplicateValue);
-        case SQLITE_CONSTRAINT_NOTNULL: raise(err::NullNotAllowed, QString("%1 (%2).").arg(describe(err::NullNotAllowed), msg));
-        case SQLITE_CONSTRAINT_CHECK: raise(err::ValidationRule);
-        default: break;
-    }
-    switch (rc) {
-        case SQLITE_READONLY: refuseWrite();
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED: raise(err::Locked);
-        case SQLITE_CORRUPT:
-        case SQLITE_NOTADB:
-            raise(err::UnrecognizedFormat, QString("Unrecognized database format '%1' (%2).").arg(path, msg));
-        case SQLITE_FULL: raise(err::DiskFull);
-        case SQLITE_CONSTRAINT: raise(err::ValidationRule, msg);
-        default: break;
-    }
+    if (rc == SQLITE_CORRUPT || rc == SQLITE_NOTADB)
+        raise(err::UnrecognizedFormat, QString("Unrecognized database format '%1' (%2).").arg(c_->path_, msg));
+    const int number = numberFor(ext, deleting);
+    if (number == err::ReadOnly && !c_->readOnlyReason_.isEmpty()) c_->refuseWrite();
+    if (number == err::Reserved) raise(err::Reserved, QString("Engine error: %1.").arg(msg));
     Q_UNUSED(context);
-    raise(err::Reserved, QString("Engine error: %1.").arg(msg));
+    // SQLite's own words name the constraint and the column.
+    raise(number, withDetail(number, msg));
+}
+
+// ---- The batch ----------------------------------------------------------------------------------------
+
+void Connection::commit() {
+    std::lock_guard<std::recursive_mutex> g(mu_);
+    commitLocked();
+}
+
+void Connection::leaveBatch() {
+    batch_.reset();
+    inBatch_ = false;
+    jetWritten_ = false;
+    std::lock_guard<std::mutex> g(file_->mu);
+    if (file_->pending.lock().get() == this) {
+        file_->pending.reset();
+        file_->pendingHint = nullptr;
+    }
+}
+
+void Connection::commitLocked() {
+    if (!batch_ || !db_) return;
+    if (sqlite3_get_autocommit(db_)) {
+        recover(QStringLiteral("the changes were rolled back"));
+        return;
+    }
+    if (jetWriter_ && jetWriter_->hasPending()) {
+        // The Access file first: when its pages cannot be written (the file is then unchanged), the
+        // batch runs again change by change, each part written to the file before it is committed.
+        try {
+            jetWriter_->flush();
+        } catch (const Error& e) {
+            recover(e.description());
+            return;
+        } catch (const std::exception& e) {
+            recover(QString::fromUtf8(e.what()));
+            return;
+        }
+        jetWritten_ = true;
+    }
+    const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) {
+        leaveBatch();
+        return;
+    }
+    const QString msg = sqliteMessage(db_);
+    if ((rc & 0xff) == SQLITE_BUSY && !sqlite3_get_autocommit(db_)) {
+        // Readers of another program hold the file: the batch stays open and is committed later.
+        raise(err::Locked, withDetail(err::Locked, msg));
+    }
+    recover(msg);
+}
+
+// Runs the changes of a batch that could not be committed again: all of them in one transaction,
+// and when that fails, halves of them until every change that can be committed is and each one
+// that cannot stands alone. A change refused only because one saved later in the batch was missing
+// (a deferred foreign key) gets a second chance at the end.
+void Connection::recover(const QString& reason) {
+    if (!batch_) return;
+    if (jetWritten_) {
+        outOfStep(reason);
+        return;
+    }
+    WriteBatch b = std::move(*batch_);
+    leaveBatch();
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    // The file's pending pages go too: each change that runs again stages its own.
+    if (jetWriter_) jetWriter_->discard();
+    std::vector<size_t> all;
+    for (size_t i = 0; i < b.records.size(); ++i)
+        if (!b.records[i].sql.isEmpty()) all.push_back(i);
+    batch_.emplace(std::move(b));  // attempt() reads the changes from here
+    std::vector<size_t> failed;
+    std::vector<QString> reasons;
+    std::vector<int> codes;
+    isolate(all, failed, reasons, codes);
+    for (size_t k = 0; k < failed.size(); ++k) {
+        QString r;
+        int code = 0;
+        if (!fileLevel(codes[k]) && attempt({failed[k]}, &r, &code)) continue;
+        const BatchRecord& rec = batch_->records[failed[k]];
+        failures_.push_back({rec.kind, rec.table, rec.keyText(),
+                             numberFor(codes[k], rec.kind == BatchRecord::Removal),
+                             reasons[k].isEmpty() ? reason : reasons[k]});
+    }
+    batch_.reset();
+    hasFailures_ = !failures_.empty();
+    file_->generation.fetch_add(1);  // what the recordsets show may be the stored values again
+    if (!failures_.empty() && onFailure_) onFailure_();
+}
+
+// The batch's pages are in the Access file, but the working copy could not commit the batch: nothing
+// runs again (the file has the changes), each change is reported, and the connection writes no more.
+void Connection::outOfStep(const QString& reason) {
+    WriteBatch b = std::move(*batch_);
+    leaveBatch();
+    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    jetWriter_->discard();
+    jetOutOfStep_ = true;
+    for (const BatchRecord& rec : b.records)
+        failures_.push_back({rec.kind, rec.table, rec.keyText(), err::Reserved, QString("%1 (%2)").arg(kOutOfStep, reason)});
+    hasFailures_ = !failures_.empty();
+    file_->generation.fetch_add(1);
+    if (!failures_.empty() && onFailure_) onFailure_();
+}
+
+void Connection::isolate(std::vector<size_t> which, std::vector<size_t>& failed, std::vector<QString>& reasons,
+                         std::vector<int>& codes) {
+    if (which.empty()) return;
+    QString reason;
+    int code = 0;
+    if (attempt(which, &reason, &code)) return;
+    if (fileLevel(code)) {
+        // Not the changes' fault (full disk, I/O error, locked): once more, then they all fail.
+        if (attempt(which, &reason, &code)) return;
+        if (fileLevel(code) || which.size() == 1) {
+            for (size_t i : which) {
+                failed.push_back(i);
+                reasons.push_back(reason);
+                codes.push_back(code);
+            }
+            return;
+        }
+    }
+    if (which.size() == 1) {
+        failed.push_back(which[0]);
+        reasons.push_back(reason);
+        codes.push_back(code);
+        return;
+    }
+    const auto mid = which.begin() + std::ptrdiff_t(which.size() / 2);
+    isolate(std::vector<size_t>(which.begin(), mid), failed, reasons, codes);
+    isolate(std::vector<size_t>(mid, which.end()), failed, reasons, codes);
+}
+
+bool Connection::attempt(const std::vector<size_t>& which, QString* reason, int* code) {
+    if (jetOutOfStep_.load()) {
+        *reason = kOutOfStep;
+        *code = SQLITE_IOERR;
+        return false;
+    }
+    auto failed = [&] {
+        *reason = sqliteMessage(db_);
+        *code = sqlite3_extended_errcode(db_);
+        int number = 0;
+        QString why;
+        if (jetError(*reason, &number, &why)) {
+            // The Access file refused the change: its own reason, its own number.
+            *reason = why;
+            *code = -(number > 0 ? number : err::Reserved);
+        }
+        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (jetWriter_) jetWriter_->discard();
+        return false;
+    };
+    if (sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return failed();
+    if (jetWriter_) jetWriter_->discard();
+    QHash<QString, std::shared_ptr<Statement>> prepared;
+    for (size_t i : which) {
+        const BatchRecord& rec = batch_->records[i];
+        auto& st = prepared[rec.sql];
+        if (!st) {
+            const QByteArray u = rec.sql.toUtf8();
+            sqlite3_stmt* raw = nullptr;
+            if (sqlite3_prepare_v2(db_, u.constData(), int(u.size()), &raw, nullptr) != SQLITE_OK) {
+                sqlite3_finalize(raw);
+                return failed();
+            }
+            st = std::make_shared<Statement>(raw);
+        }
+        sqlite3_reset(st->get());
+        sqlite3_clear_bindings(st->get());
+        for (uint32_t k = 0; k < rec.bindCount; ++k) batch_->binds[rec.firstBind + k].bind(st->get(), int(k) + 1);
+        int rc;
+        while ((rc = sqlite3_step(st->get())) == SQLITE_ROW) {
+        }
+        if (rc != SQLITE_DONE) {
+            sqlite3_reset(st->get());
+            return failed();
+        }
+        sqlite3_reset(st->get());
+    }
+    prepared.clear();
+    if (jetWriter_ && jetWriter_->hasPending()) {
+        try {
+            jetWriter_->flush();
+        } catch (const std::exception& e) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            jetWriter_->discard();
+            // The file, not the change: the whole part fails.
+            const auto* error = dynamic_cast<const Error*>(&e);
+            *reason = error ? error->description() : QString::fromUtf8(e.what());
+            *code = error && error->number() == err::DiskFull ? SQLITE_FULL : SQLITE_IOERR;
+            return false;
+        }
+        if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+            // The file has the changes and the working copy cannot take them: nothing more is
+            // written to the file through this connection.
+            *reason = kOutOfStep + QString(" (%1)").arg(sqliteMessage(db_));
+            *code = SQLITE_IOERR;
+            if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            jetOutOfStep_ = true;
+            return false;
+        }
+        return true;
+    }
+    if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) return failed();
+    return true;
+}
+
+void Connection::throwFailures() {
+    if (failures_.empty()) return;
+    const std::vector<FailedChange> all = std::move(failures_);
+    failures_.clear();
+    hasFailures_ = false;
+    auto name = [](const FailedChange& f) {
+        return f.kind == BatchRecord::Statement ? QString("the action query \"%1\"").arg(f.table)
+                                                : QString("record %1 of %2").arg(f.key, f.table);
+    };
+    const FailedChange& f = all.front();
+    QString text;
+    switch (f.kind) {
+        case BatchRecord::Change: text = "The change to " + name(f); break;
+        case BatchRecord::New: text = "The new " + name(f); break;
+        case BatchRecord::Removal: text = "The deletion of " + name(f); break;
+        case BatchRecord::Statement: text = "The change made by " + name(f); break;
+    }
+    text += " could not be saved: " + f.reason;
+    if (all.size() > 1) {
+        QStringList others;
+        for (size_t i = 1; i < all.size() && i <= 10; ++i) others << name(all[i]);
+        if (all.size() > 11) others << "...";
+        text += QString(" (and %1 more change%2 could not be saved: %3)")
+                    .arg(all.size() - 1)
+                    .arg(all.size() > 2 ? "s" : "")
+                    .arg(others.join(", "));
+    }
+    raise(f.number, text);
 }
 
 }  // namespace dao

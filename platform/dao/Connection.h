@@ -2,13 +2,16 @@
 
 // Internal to the engine: one SQLite connection with its write batch.
 
+#include <QByteArray>
 #include <QHash>
 #include <QString>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
+#include <optional>
+#include <vector>
 
 #include "JetReader.h"
 
@@ -22,12 +25,69 @@ namespace jet {
 class JetWriter;
 }
 
+// Owns one prepared statement; move-only, finalized once.
+class Statement {
+public:
+    Statement() = default;
+    explicit Statement(sqlite3_stmt* st) : st_(st) {}
+    ~Statement();
+    Statement(Statement&& o) noexcept : st_(o.st_) { o.st_ = nullptr; }
+    Statement& operator=(Statement&& o) noexcept;
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    sqlite3_stmt* get() const { return st_; }
+    explicit operator bool() const { return st_ != nullptr; }
+
+private:
+    sqlite3_stmt* st_ = nullptr;
+};
+
+// A value as it was bound to a statement, kept so that a change can be run again.
+struct Bound {
+    enum Kind : uint8_t { Null, Int, Real, Text, Blob };
+    Kind kind = Null;
+    int64_t i = 0;
+    double d = 0;
+    QByteArray bytes;
+    static Bound integer(int64_t v) {
+        Bound b;
+        b.kind = Int;
+        b.i = v;
+        return b;
+    }
+    void bind(sqlite3_stmt* st, int col) const;
+    static Bound column(sqlite3_stmt* st, int col);
+    QString text() const;  // for messages
+    bool operator==(const Bound& o) const { return kind == o.kind && i == o.i && d == o.d && bytes == o.bytes; }
+};
+
+// One change of a write batch: what to run again when the batch cannot be committed as a whole.
+struct BatchRecord {
+    enum Kind : uint8_t { Change, New, Removal, Statement };
+    Kind kind = Change;
+    QString table;     // the table, or the statement's text
+    int64_t rowid = 0;
+    QString key;       // the record as a message names it, when not by its row id
+    QString sql;       // the statement that makes the change again
+    uint32_t firstBind = 0, bindCount = 0;  // its values, in the batch's list
+    QString keyText() const { return key.isEmpty() ? QString::number(rowid) : key; }
+};
+
+// A change the engine accepted and could not commit; reported by the next call on the connection.
+struct FailedChange {
+    BatchRecord::Kind kind;
+    QString table, key;
+    int number;
+    QString reason;
+};
+
 // What the connections of the process share about one file.
 struct FileState {
     std::mutex mu;
     std::weak_ptr<Connection> pending;       // the connection with an uncommitted batch, if any
     std::atomic<const Connection*> pendingHint{nullptr};  // the same, for a lock-free look first
     std::atomic<uint64_t> generation{0};     // bumped by every write of the process
+    bool jet = false;  // an Access file (set while opening, under the registry's opening lock)
 };
 
 // A temporary SQLite copy of a Jet file, shared by the connections that read it.
@@ -37,53 +97,130 @@ struct JetCopy {
     ~JetCopy();
 };
 
+// The open transaction of a connection and the changes made in it, in order. Move-only: one owner
+// commits it or hands its changes over to be run again; it is never dropped with changes in it.
+class WriteBatch {
+public:
+    WriteBatch() = default;
+    WriteBatch(WriteBatch&&) = default;
+    WriteBatch& operator=(WriteBatch&&) = default;
+    WriteBatch(const WriteBatch&) = delete;
+    WriteBatch& operator=(const WriteBatch&) = delete;
+
+    std::vector<BatchRecord> records;
+    std::vector<Bound> binds;  // the values of all the changes, one list for the batch
+    int64_t startNs = 0;
+};
+
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     static std::shared_ptr<Connection> open(const QString& path, bool create);
     ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
 
-    // Before any use of the file: commits another connection's pending batch on the same file.
-    void use();
-    // Around a write: starts the batch when needed; after it, counts it and commits a full batch.
-    void beginWrite();
-    void endWrite();
-    // Commits the pending batch, if any.
+    // Every use of the SQLite handle goes through a Session, which holds the connection's lock.
+    class Session {
+    public:
+        Session(Session&&) = default;
+        sqlite3* db() const { return c_->db_; }
+        // Commits another connection's pending batch on the same file, then reports this
+        // connection's changes that could not be committed (the error names the record).
+        void use();
+        // The first half of use() only: for reading values, which must not swallow a report
+        // (a grid painting catches what a read raises).
+        void commitOthers();
+        // Around a write: opens the file for writing and starts the batch when needed. After the
+        // step: checkStep (the batch may have been rolled back by SQLite), then endWrite with the
+        // change, which counts it and commits a full batch.
+        void beginWrite();
+        void checkStep();
+        // The change's values are moved into the batch (`binds` is left empty, its room kept).
+        void endWrite(BatchRecord&& change, std::vector<Bound>& binds);
+        // A cached prepared statement (reset, bindings cleared), shared with the cache so that a
+        // flush of the cache does not pull it from under its user.
+        std::shared_ptr<Statement> cached(const QString& sql);
+        Statement prepare(const QString& sql);
+        [[noreturn]] void fail(const QString& context = QString(), bool deleting = false);
+        void exec(const char* sql);
+        // Bumped when the handle is replaced (opened again for writing): statements prepared
+        // before belong to the old handle and must be prepared again.
+        uint64_t epoch() const { return c_->epoch_; }
+
+    private:
+        friend class Connection;
+        Session(Connection* c) : c_(c), lock_(c->mu_) {}
+        Connection* c_;
+        std::unique_lock<std::recursive_mutex> lock_;
+    };
+    Session session();
+
+    // Commits the pending batch, if any. A batch that cannot be committed is run again change by
+    // change; the changes that still fail are kept for the next call to report.
     void commit();
+    // Commits and closes; throws the error naming the changes that could not be saved.
     void close();
+    // The same when no one can be told any more (destruction): the error goes to the log.
+    void closeQuietly();
 
-    // A cached prepared statement (reset, bindings cleared). Throws the mapped engine error.
-    sqlite3_stmt* cached(const QString& sql);
-    // A one-off prepared statement; the caller finalizes it.
-    sqlite3_stmt* prepare(const QString& sql);
-    // Throws the engine error that matches the connection's last SQLite error.
-    [[noreturn]] void fail(const QString& context = QString(), bool deleting = false);
-    // Runs statements without results.
-    void exec(const char* sql);
-
-    sqlite3* db = nullptr;
-    QString path;        // what the user opened
-    bool readOnly = false;
-    QString readOnlyReason;  // why a write is refused, for the 3027 message (Jet files)
-    // Raises 3027 with the reason, if any.
+    const QString& path() const { return path_; }
+    bool isReadOnly() const { return readOnly_; }
+    // Raises 3027 with the reason a write is refused, if one is known (Access files).
     [[noreturn]] void refuseWrite() const;
     // Raises 3027 when records cannot be added to the table (of an Access file).
     void checkCanAdd(const QString& table) const;
-    std::recursive_mutex mu;
-    std::shared_ptr<FileState> file;
-    std::shared_ptr<JetCopy> jetCopy;
-    std::shared_ptr<jet::JetWriter> jetWriter;  // a Jet file changed in place, when it may be
-
-    std::atomic<bool> inBatch{false};
-    std::atomic<int64_t> batchStartNs{0};
-    int batchCount = 0;
+    // The working copy of an Access file, when the connection reads one.
+    const std::shared_ptr<JetCopy>& jetCopy() const { return jetCopy_; }
+    uint64_t generation() const { return file_->generation.load(); }
+    const std::atomic<uint64_t>& generationCounter() const { return file_->generation; }
+    bool inBatch() const { return inBatch_.load(); }
+    // Whether changes could not be saved and wait to be reported (a look without the lock).
+    bool hasFailures() const { return hasFailures_.load(std::memory_order_relaxed); }
+    int64_t batchStartNs() const { return batchStartNs_.load(); }
+    // Called (on any thread, without the lock) when changes of this connection could not be saved.
+    void setFailureHandler(std::function<void()> handler);
 
     static constexpr int kBatchRecords = 50000;
     static constexpr int kBatchAgeMs = 100;
 
 private:
     Connection() = default;
+    void openHandle(const QByteArray& file, int flags);
+    void setUpHandle();
+    void becomeWritable();
     void commitLocked();
-    QHash<QString, sqlite3_stmt*> stmts_;
+    void recover(const QString& reason);
+    bool attempt(const std::vector<size_t>& which, QString* reason, int* code);
+    void isolate(std::vector<size_t> which, std::vector<size_t>& failed, std::vector<QString>& reasons,
+                 std::vector<int>& codes);
+    void leaveBatch();
+    void outOfStep(const QString& reason);
+    void throwFailures();
+
+    // Set once by open(), read-only afterwards: no lock.
+    QString path_;            // what the user opened
+    QString store_;           // the SQLite file behind it
+    bool readOnly_ = false;   // the user cannot write (Jet file, file without write permission)
+    QString readOnlyReason_;  // why a write is refused, for the 3027 message (Access files)
+    std::shared_ptr<FileState> file_;
+    std::shared_ptr<JetCopy> jetCopy_;
+    std::shared_ptr<jet::JetWriter> jetWriter_;  // an Access file changed in place, when it may be
+
+    // Guarded by mu_: the handle, its statements, the batch and the failures. The atomics beside
+    // them are also read without the lock (the flusher's and other connections' quick looks).
+    std::recursive_mutex mu_;
+    sqlite3* db_ = nullptr;
+    bool writable_ = false;   // db_ was opened for writing
+    uint64_t epoch_ = 0;
+    QHash<QString, std::shared_ptr<Statement>> stmts_;
+    std::optional<WriteBatch> batch_;
+    std::vector<FailedChange> failures_;
+    std::function<void()> onFailure_;
+    std::atomic<bool> inBatch_{false};
+    std::atomic<bool> hasFailures_{false};
+    std::atomic<int64_t> batchStartNs_{0};
+    bool jetWritten_ = false;                 // the open batch's pages are in the Access file already
+    std::atomic<bool> jetOutOfStep_{false};   // the Access file and its working copy disagree
 };
 
 // Held while the process forks a reader child: the engine's own thread is ended meanwhile, so the

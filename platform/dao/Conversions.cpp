@@ -1,5 +1,7 @@
 #include "Conversions.h"
 
+#include "FieldTypes.h"
+
 #include <QDate>
 #include <QList>
 #include <QTime>
@@ -276,14 +278,7 @@ bool parseLocaleDate(const QString& text, double* day) {
 // ISO "yyyy-MM-dd", with " HH:mm[:ss]" or "THH:mm[:ss]"; then the locale's short date form.
 bool parseAnyDate(const QString& text, double* day) {
     const QString s = text.trimmed();
-    for (const char* f : {"yyyy-MM-dd", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-ddTHH:mm:ss", "yyyy-MM-dd HH:mm",
-                          "yyyy-MM-dd HH:mm:ss.zzz", "yyyy-MM-ddTHH:mm:ss.zzz"}) {
-        const QDateTime dt = QDateTime::fromString(s, QLatin1String(f));
-        if (dt.isValid()) {
-            *day = Variant::dayNumberFromDateTime(QDateTime(dt.date(), dt.time(), Qt::UTC));
-            return true;
-        }
-    }
+    if (parseStoredDate(s, day)) return true;
     return parseLocaleDate(s, day);
 }
 
@@ -668,26 +663,26 @@ QString formatWithMask(const QString& value, const QString& pattern) {
 
 Variant convertForType(const QString& text, int typeCode) {
     switch (typeCode) {
-        case 3:
-        case 4:
-        case 5:
-        case 20:
-        case 21: {
+        case dbInteger:
+        case dbLong:
+        case dbCurrency:
+        case dbDecimal:
+        case dbFloat: {
             Dec d;
             if (!parseLocaleNumber(text, &d)) raise(err::TypeMismatch);
-            if (typeCode == 5) return currencyFromDec(d);
-            if (typeCode == 20) return decimalFromDec(d);
+            if (typeCode == dbCurrency) return currencyFromDec(d);
+            if (typeCode == dbDecimal) return decimalFromDec(d);
             const double x = checkedDouble(decToDouble(d));
-            if (typeCode == 21) return Variant::fromDouble(x);
-            if (typeCode == 3) return Variant::fromInteger(int16_t(roundedInRange(x, INT16_MIN, INT16_MAX)));
+            if (typeCode == dbFloat) return Variant::fromDouble(x);
+            if (typeCode == dbInteger) return Variant::fromInteger(int16_t(roundedInRange(x, INT16_MIN, INT16_MAX)));
             return Variant::fromLong(int32_t(roundedInRange(x, INT32_MIN, INT32_MAX)));
         }
-        case 8: {
+        case dbDate: {
             double day = 0;
             if (!parseLocaleDate(text, &day)) raise(err::TypeMismatch);
             return Variant::fromDate(day);
         }
-        case 19:
+        case dbNumeric:
             if (text.trimmed().isEmpty()) raise(err::TypeMismatch);
             return Variant::fromDouble(checkedDouble(leadingNumber(text)));
         default:
@@ -714,7 +709,7 @@ Variant coerceToFieldType(const Variant& v, int typeCode) {
         return checkedDouble(isText || isBinary ? decToDouble(number()) : v.asDouble());
     };
     switch (typeCode) {
-        case 1: {
+        case dbBoolean: {
             if (isText) {
                 const QString s = v.asString().trimmed();
                 for (const char* t : {"True", "Yes", "On"})
@@ -725,24 +720,24 @@ Variant coerceToFieldType(const Variant& v, int typeCode) {
             }
             return Variant::fromBool(!number().isZero());
         }
-        case 2:
+        case dbByte:
             return Variant::fromByte(uint8_t(roundedInRange(asDouble(), 0, 255)));
-        case 3:
+        case dbInteger:
             return Variant::fromInteger(int16_t(roundedInRange(asDouble(), INT16_MIN, INT16_MAX)));
-        case 4:
+        case dbLong:
             return Variant::fromLong(int32_t(roundedInRange(asDouble(), INT32_MIN, INT32_MAX)));
-        case 5:
+        case dbCurrency:
             return currencyFromDec(number());
-        case 6: {
+        case dbSingle: {
             const double x = asDouble();
             if (std::fabs(x) > std::numeric_limits<float>::max()) raise(err::Overflow);
             return Variant::fromSingle(float(x));
         }
-        case 7:
-        case 19:
-        case 21:
+        case dbDouble:
+        case dbNumeric:
+        case dbFloat:
             return Variant::fromDouble(asDouble());
-        case 8: {
+        case dbDate: {
             double day = 0;
             if (isText) {
                 if (!parseAnyDate(v.asString(), &day)) raise(err::ConversionError);
@@ -752,21 +747,21 @@ Variant coerceToFieldType(const Variant& v, int typeCode) {
             if (day < kMinDay || day >= kMaxDay + 1) raise(err::Overflow);
             return Variant::fromDate(day);
         }
-        case 9:
-        case 11:
+        case dbBinary:
+        case dbLongBinary:
             if (isBinary) return v;
             return Variant::fromBinary(valueToText(v).toUtf8());
-        case 10:
-        case 12:
+        case dbText:
+        case dbMemo:
             if (isBinary) return Variant::fromString(QString::fromUtf8(v.asBinary()));
             return Variant::fromString(valueToText(v));
-        case 15: {
+        case dbGUID: {
             if (!isText) raise(err::ConversionError);
             const QUuid id = QUuid::fromString(v.asString().trimmed());
             if (id.isNull()) raise(err::ConversionError);
             return Variant::fromString(id.toString(QUuid::WithBraces).toUpper());
         }
-        case 20:
+        case dbDecimal:
             return decimalFromDec(number());
         default:
             return v;

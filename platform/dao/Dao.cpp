@@ -6,7 +6,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
-#include <unordered_set>
+#include <atomic>
 
 #include "Connection.h"
 #include "Conversions.h"
@@ -17,52 +17,15 @@ namespace dao {
 
 namespace {
 
-using Lock = std::lock_guard<std::recursive_mutex>;
+using Session = Connection::Session;
 
-struct StmtGuard {
-    sqlite3_stmt* st;
-    ~StmtGuard() { sqlite3_finalize(st); }
-};
+QString valueText(sqlite3_value* v) {
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_value_text(v)), sqlite3_value_bytes(v));
+}
 
 QString columnText(sqlite3_stmt* st, int col) {
     return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, col)),
                              sqlite3_column_bytes(st, col));
-}
-
-// "yyyy-MM-dd[ HH:mm[:ss[.fff]]]" (or 'T') -> day number; false when it is not such a text.
-bool parseIsoDate(const unsigned char* s, int n, double& out) {
-    auto digits = [&](int at, int len, int& v) {
-        if (at + len > n) return false;
-        v = 0;
-        for (int i = at; i < at + len; ++i) {
-            if (s[i] < '0' || s[i] > '9') return false;
-            v = v * 10 + (s[i] - '0');
-        }
-        return true;
-    };
-    int y, mo, d, h = 0, mi = 0, se = 0;
-    if (n < 10 || !digits(0, 4, y) || s[4] != '-' || !digits(5, 2, mo) || s[7] != '-' || !digits(8, 2, d))
-        return false;
-    if (n > 10) {
-        if ((s[10] != ' ' && s[10] != 'T') || !digits(11, 2, h) || n < 16 || s[13] != ':' || !digits(14, 2, mi))
-            return false;
-        if (n > 16 && (s[16] != ':' || !digits(17, 2, se))) return false;
-    }
-    const QDate date(y, mo, d);
-    if (!date.isValid() || h > 23 || mi > 59 || se > 59) return false;
-    static const qint64 epoch = QDate(1899, 12, 30).toJulianDay();
-    const double days = double(date.toJulianDay() - epoch);
-    const double frac = (h * 3600 + mi * 60 + se) / 86400.0;
-    out = days >= 0 ? days + frac : days - frac;
-    return true;
-}
-
-QString isoFromDayNumber(double d) {
-    const QDateTime dt = Variant::dateTimeFromDayNumber(d);
-    const QDate date = dt.date();
-    const QTime t = dt.time();
-    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", date.year(), date.month(), date.day(), t.hour(),
-                             t.minute(), t.second());
 }
 
 int inferType(int storage, sqlite3_int64 iv) {
@@ -87,22 +50,41 @@ bool givesRows(const QString& s) {
     return re.match(s).hasMatch();
 }
 
+enum class TableKind { Table, WithoutRowid, View };
+
 // A table or view of the database by name, case-insensitively; its exact name, or empty.
-QString findTable(Connection& c, const QString& name, bool* hasRowid = nullptr) {
-    sqlite3_stmt* st = c.cached(
+QString findTable(Session& s, const QString& name, TableKind* kind = nullptr) {
+    const auto owned = s.cached(
         "SELECT name, type, sql FROM sqlite_master WHERE type IN ('table','view') AND name = ?1 COLLATE NOCASE");
+    sqlite3_stmt* st = owned->get();
     const QByteArray u = name.toUtf8();
     sqlite3_bind_text(st, 1, u.constData(), int(u.size()), SQLITE_TRANSIENT);
     QString found;
     if (sqlite3_step(st) == SQLITE_ROW) {
         found = columnText(st, 0);
-        if (hasRowid)
-            *hasRowid = columnText(st, 1) == "table" &&
-                        !columnText(st, 2).contains(QLatin1String("WITHOUT ROWID"), Qt::CaseInsensitive);
+        if (kind) {
+            static const QRegularExpression withoutRowid(QStringLiteral("\\)[\\s]*WITHOUT\\s+ROWID\\b[^)]*$"),
+                                                         QRegularExpression::CaseInsensitiveOption);
+            if (columnText(st, 1) != "table") *kind = TableKind::View;
+            else if (withoutRowid.match(columnText(st, 2)).hasMatch()) *kind = TableKind::WithoutRowid;
+            else *kind = TableKind::Table;
+        }
     }
     sqlite3_reset(st);
     return found;
 }
+
+// The primary-key columns of a table, in key order.
+std::vector<QString> primaryKey(Session& s, const QString& table) {
+    Statement st = s.prepare("SELECT name FROM pragma_table_info(?1) WHERE pk > 0 ORDER BY pk");
+    const QByteArray u = table.toUtf8();
+    sqlite3_bind_text(st.get(), 1, u.constData(), int(u.size()), SQLITE_TRANSIENT);
+    std::vector<QString> cols;
+    while (sqlite3_step(st.get()) == SQLITE_ROW) cols.push_back(columnText(st.get(), 0));
+    return cols;
+}
+
+}  // namespace
 
 void readMeta(sqlite3_stmt* st, RecordsetImpl& r, int firstCol) {
     const int n = sqlite3_column_count(st);
@@ -171,31 +153,32 @@ std::vector<QString> splitTopLevel(const QString& s) {
 }
 
 // The engine types of a table's columns, by lower-cased name, for typed criteria checks.
-FieldTypeLookup columnTypes(Connection& c, const QString& table) {
+FieldTypeLookup columnTypes(Session& s, const QString& table) {
     if (table.isEmpty()) return {};
     auto types = std::make_shared<QHash<QString, int>>();
-    StmtGuard st{c.prepare("SELECT * FROM " + quoteIdent(table) + " LIMIT 0")};
-    for (int i = 0; i < sqlite3_column_count(st.st); ++i) {
-        const char* decl = sqlite3_column_decltype(st.st, i);
+    Statement st = s.prepare("SELECT * FROM " + quoteIdent(table) + " LIMIT 0");
+    for (int i = 0; i < sqlite3_column_count(st.get()); ++i) {
+        const char* decl = sqlite3_column_decltype(st.get(), i);
         if (decl && *decl)
-            types->insert(QString::fromUtf8(sqlite3_column_name(st.st, i)).toLower(),
+            types->insert(QString::fromUtf8(sqlite3_column_name(st.get(), i)).toLower(),
                           fieldTypeFromDeclared(QString::fromUtf8(decl)).type);
     }
     return [types](const QString& name) { return types->value(name.toLower(), 0); };
 }
 
-std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source, int type) {
-    Lock lock(conn->mu);
-    conn->use();
-    auto r = std::make_unique<RecordsetImpl>();
+std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source, int type) {
+    Session s = conn->session();
+    s.use();
+    auto r = std::make_shared<RecordsetImpl>();
     r->conn = conn;
+    r->generation = &conn->generationCounter();
     r->source = source;
     QString jet = source.trimmed();
     bool rowsStatement = false;
     if (!startsWithSelect(jet)) {
         QString bare = jet;
         if (bare.startsWith('[') && bare.endsWith(']')) bare = bare.mid(1, bare.size() - 2);
-        const QString t = findTable(*conn, bare);
+        const QString t = findTable(s, bare);
         if (!t.isEmpty())
             jet = "SELECT * FROM " + jetName(t);
         else if (givesRows(jet))
@@ -205,13 +188,16 @@ std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
                   QString("The engine cannot find the input table or query '%1'.").arg(bare));
     }
     TranslatedSql ts = translateJetSql(jet);
-    bool hasRowid = false;
-    const QString table = ts.singleTable ? findTable(*conn, ts.table, &hasRowid) : QString();
+    TableKind kind = TableKind::Table;
+    const QString table = ts.singleTable ? findTable(s, ts.table, &kind) : QString();
     // A damaged table of a Jet file is an error, not the records that happened to be readable.
-    if (conn->jetCopy && !table.isEmpty()) jet::checkTableReadable(conn->jetCopy->damaged, conn->path, table);
-    if (!table.isEmpty() && !ts.whereClause.isEmpty()) ts = translateJetSql(jet, columnTypes(*conn, table));
+    if (conn->jetCopy() && !table.isEmpty()) jet::checkTableReadable(conn->jetCopy()->damaged, conn->path(), table);
+    if (!table.isEmpty() && !ts.whereClause.isEmpty()) ts = translateJetSql(jet, columnTypes(s, table));
     r->jetWithoutOrder = ts.jetWithoutOrder;
-    if (!table.isEmpty() && hasRowid && type != dbOpenSnapshot) {
+    std::vector<QString> pk;
+    if (kind == TableKind::WithoutRowid) pk = primaryKey(s, table);
+    if (!table.isEmpty() && kind != TableKind::View && (kind == TableKind::Table || !pk.empty()) &&
+        type != dbOpenSnapshot) {
         r->table = table;
         r->name = table;
         r->selectList = ts.selectList;
@@ -219,32 +205,54 @@ std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
         r->orderClause = ts.orderClause;
         r->limitClause = ts.limitClause;
         r->type = dbOpenDynaset;
-        r->updatable = !conn->readOnly;
+        r->updatable = !conn->isReadOnly();
+        r->byPrimaryKey = kind == TableKind::WithoutRowid;
+        r->pkCols = pk;
         const QString from = " FROM " + quoteIdent(table);
         {
-            StmtGuard meta{conn->prepare("SELECT " + r->selectList + from + " LIMIT 0")};
-            readMeta(meta.st, *r, 0);
+            Statement meta = s.prepare("SELECT " + r->selectList + from + " LIMIT 0");
+            readMeta(meta.get(), *r, 0);
         }
         r->mapColumns();
-        QString keySql = "SELECT rowid" + from;
+        QString keyCols = "rowid";
+        if (r->byPrimaryKey) {
+            keyCols.clear();
+            for (const QString& c : pk) keyCols += (keyCols.isEmpty() ? "" : ", ") + quoteIdent(c);
+        }
+        QString keySql = "SELECT " + keyCols + from;
         if (!r->whereClause.isEmpty()) keySql += " WHERE " + r->whereClause;
         if (!r->orderClause.isEmpty()) keySql += " ORDER BY " + r->orderClause;
         if (!r->limitClause.isEmpty()) keySql += " " + r->limitClause;
-        StmtGuard ks{conn->prepare(keySql)};
+        Statement ks = s.prepare(keySql);
         int rc;
-        while ((rc = sqlite3_step(ks.st)) == SQLITE_ROW) r->keys.push_back(sqlite3_column_int64(ks.st, 0));
-        if (rc != SQLITE_DONE) conn->fail(keySql);
+        if (r->byPrimaryKey) {
+            while ((rc = sqlite3_step(ks.get())) == SQLITE_ROW) {
+                std::vector<Bound> key;
+                for (int i = 0; i < int(pk.size()); ++i) key.push_back(Bound::column(ks.get(), i));
+                r->keys.push_back(int64_t(r->pkKeys.size()));
+                r->pkKeys.push_back(std::move(key));
+            }
+        } else {
+            // Row ids mostly run from 1 to about the count: room for that many spares the copies of a
+            // growing keyset (untouched room costs no memory, and what is left over is given back).
+            Statement top = s.prepare("SELECT max(rowid) FROM " + quoteIdent(table));
+            if (sqlite3_step(top.get()) == SQLITE_ROW)
+                r->keys.reserve(size_t(std::clamp<sqlite3_int64>(sqlite3_column_int64(top.get(), 0), 0, 1LL << 27)));
+            while ((rc = sqlite3_step(ks.get())) == SQLITE_ROW) r->keys.push_back(sqlite3_column_int64(ks.get(), 0));
+        }
+        if (rc != SQLITE_DONE) s.fail(keySql);
+        r->keys.shrink_to_fit();
         // Expression fields take the type of their first value.
         bool anyExpr = false;
         for (auto& f : r->fields) anyExpr |= f.dynamic && f.column.isEmpty();
         if (anyExpr && !r->keys.empty()) {
-            StmtGuard one{conn->prepare("SELECT " + r->selectList + from + " WHERE rowid = " +
-                                        QString::number(r->keys.front()))};
-            if (sqlite3_step(one.st) == SQLITE_ROW)
+            Statement one = s.prepare("SELECT " + r->selectList + from + " WHERE " + r->keyWhere(1));
+            r->bindKey(one.get(), 1, 0, nullptr);
+            if (sqlite3_step(one.get()) == SQLITE_ROW)
                 for (size_t i = 0; i < r->fields.size(); ++i)
                     if (r->fields[i].dynamic && r->fields[i].column.isEmpty())
-                        r->fields[i].type = inferType(sqlite3_column_type(one.st, int(i)),
-                                                      sqlite3_column_int64(one.st, int(i)));
+                        r->fields[i].type = inferType(sqlite3_column_type(one.get(), int(i)),
+                                                      sqlite3_column_int64(one.get(), int(i)));
         }
     } else {
         if (!ts.isSelect && !rowsStatement)
@@ -252,37 +260,43 @@ std::unique_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
         r->snapshot = true;
         r->type = dbOpenSnapshot;
         r->name = ts.table.isEmpty() ? source : ts.table;
+        if (kind == TableKind::View && !table.isEmpty())
+            r->readOnlyReason = QString("Cannot update. '%1' is a view; its records cannot be changed.").arg(table);
+        else if (kind == TableKind::WithoutRowid && !table.isEmpty() && pk.empty())
+            r->readOnlyReason = QString("Cannot update. Table '%1' has no primary key to find its records by.").arg(table);
         r->table = table;  // for field metadata only
         r->selectList = ts.sql;
-        StmtGuard st{conn->prepare(ts.sql)};
+        Statement st = s.prepare(ts.sql);
         // Records are read, never written: a statement that would change the file is refused unrun.
-        if (!sqlite3_stmt_readonly(st.st))
+        if (!sqlite3_stmt_readonly(st.get()))
             raise(err::SyntaxError, "Only a statement that reads gives records: " + source);
-        readMeta(st.st, *r, 0);
+        readMeta(st.get(), *r, 0);
         r->table.clear();
         for (auto& f : r->fields) f.column.clear();
         r->mapColumns();
         std::vector<uint8_t> typed(r->fields.size(), 0);
         int rc;
-        while ((rc = sqlite3_step(st.st)) == SQLITE_ROW) {
+        while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
             std::vector<Variant> row;
             row.reserve(r->fields.size());
             for (size_t i = 0; i < r->fields.size(); ++i) {
                 auto& f = r->fields[i];
-                const int storage = sqlite3_column_type(st.st, int(i));
+                const int storage = sqlite3_column_type(st.get(), int(i));
                 if (f.dynamic && !typed[i] && storage != SQLITE_NULL) {
-                    f.type = inferType(storage, sqlite3_column_int64(st.st, int(i)));
+                    f.type = inferType(storage, sqlite3_column_int64(st.get(), int(i)));
                     typed[i] = 1;
                 }
-                row.push_back(r->fromColumn(st.st, int(i), f));
+                row.push_back(r->fromColumn(st.get(), int(i), f));
             }
             r->rows.push_back(std::move(row));
         }
-        if (rc != SQLITE_DONE) conn->fail(ts.sql);
+        if (rc != SQLITE_DONE) s.fail(ts.sql);
     }
     r->phys = r->physCount() > 0 ? 0 : -1;
     return r;
 }
+
+namespace {
 
 }  // namespace
 
@@ -331,26 +345,70 @@ size_t LiveIndex::select(size_t liveIndex) const {
 
 // ---- RecordsetImpl -----------------------------------------------------------------------------
 
-void RecordsetImpl::checkOpen() const {
-    if (!open) raise(err::ObjectClosed);
+void RecordsetImpl::raiseClosed() { raise(err::ObjectClosed); }
+
+void RecordsetImpl::checkWritable() const {
+    if (updatable) return;
+    if (!readOnlyReason.isEmpty()) raise(err::ReadOnly, readOnlyReason);
+    conn->refuseWrite();
 }
 
 RecordsetImpl::~RecordsetImpl() {
     if (!conn) return;
-    Lock lock(conn->mu);
-    for (sqlite3_stmt* st : std::as_const(writeStmts)) sqlite3_finalize(st);
-    sqlite3_finalize(rangeStmt);
-    sqlite3_finalize(inStmt);
+    // Statements are finalized under the connection's lock: the flusher may be using the handle.
+    Session s = conn->session();
+    writeStmts.clear();
+    findIn.clear();
+    rangeStmt = StmtSlot();
+    inStmt = StmtSlot();
+    keyStmt = StmtSlot();
+    findRange = StmtSlot();
 }
 
-sqlite3_stmt* RecordsetImpl::statement(sqlite3_stmt*& slot, const QString& sql) {
-    if (slot) {
-        sqlite3_reset(slot);
-        sqlite3_clear_bindings(slot);
-        return slot;
+sqlite3_stmt* RecordsetImpl::statement(Session& s, StmtSlot& slot, const QString& sql) {
+    if (slot.st && slot.epoch == s.epoch()) {
+        sqlite3_reset(slot.st.get());
+        sqlite3_clear_bindings(slot.st.get());
+        return slot.st.get();
     }
-    slot = conn->prepare(sql);
-    return slot;
+    slot.st = s.prepare(sql);
+    slot.epoch = s.epoch();
+    slot.sql = sql;
+    return slot.st.get();
+}
+
+void RecordsetImpl::keyOf(long long p, BatchRecord& change) const {
+    if (byPrimaryKey) change.key = keyText(p);
+    else change.rowid = keys[size_t(p)];
+}
+
+QString RecordsetImpl::keyText(long long p) const {
+    if (!byPrimaryKey) return QString::number(keys[size_t(p)]);
+    QStringList parts;
+    for (const Bound& b : pkKeys[size_t(keys[size_t(p)])]) parts << b.text();
+    return parts.join(", ");
+}
+
+QString RecordsetImpl::keyWhere(int firstParam) const {
+    if (!byPrimaryKey) return QString("rowid=?%1").arg(firstParam);
+    QString w;
+    for (size_t i = 0; i < pkCols.size(); ++i)
+        w += (i ? " AND " : "") + quoteIdent(pkCols[i]) + "=?" + QString::number(firstParam + int(i));
+    return w;
+}
+
+int RecordsetImpl::bindKey(sqlite3_stmt* st, int firstParam, long long p, std::vector<Bound>* record) const {
+    if (!byPrimaryKey) {
+        sqlite3_bind_int64(st, firstParam, keys[size_t(p)]);
+        if (record) record->push_back(Bound::integer(keys[size_t(p)]));
+        return 1;
+    }
+    const auto& key = pkKeys[size_t(keys[size_t(p)])];
+    for (size_t i = 0; i < key.size(); ++i) {
+        key[i].bind(st, firstParam + int(i));
+        if (record) record->push_back(key[i]);
+    }
+    return int(key.size());
 }
 
 void RecordsetImpl::mapColumns() {
@@ -393,143 +451,182 @@ int RecordsetImpl::fieldIndex(const QString& name) const {
 }
 
 Variant RecordsetImpl::fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f) const {
-    const int storage = sqlite3_column_type(st, col);
+    // One call into the statement per column; the value is read through the value interface, which
+    // is safe here because the connection has no mutex of its own (each Session holds ours).
+    sqlite3_value* sv = sqlite3_column_value(st, col);
+    const int storage = sqlite3_value_type(sv);
     if (storage == SQLITE_NULL) return Variant::null();
     if (f.dynamic) {
         switch (storage) {
             case SQLITE_INTEGER: {
-                const sqlite3_int64 v = sqlite3_column_int64(st, col);
+                const sqlite3_int64 v = sqlite3_value_int64(sv);
                 if (v >= INT32_MIN && v <= INT32_MAX) return Variant::fromLong(int32_t(v));
                 return Variant::fromDouble(double(v));
             }
-            case SQLITE_FLOAT: return Variant::fromDouble(sqlite3_column_double(st, col));
+            case SQLITE_FLOAT: return Variant::fromDouble(sqlite3_value_double(sv));
             case SQLITE_BLOB:
-                return Variant::fromBinary(QByteArray(static_cast<const char*>(sqlite3_column_blob(st, col)),
-                                                      sqlite3_column_bytes(st, col)));
-            default: return Variant::fromString(columnText(st, col));
+                return Variant::fromBinary(QByteArray(static_cast<const char*>(sqlite3_value_blob(sv)),
+                                                      sqlite3_value_bytes(sv)));
+            default: return Variant::fromString(valueText(sv));
         }
     }
     const bool number = storage == SQLITE_INTEGER || storage == SQLITE_FLOAT;
     switch (f.type) {
         case dbBoolean:
-            if (number) return Variant::fromBool(sqlite3_column_double(st, col) != 0);
+            if (number) return Variant::fromBool(sqlite3_value_double(sv) != 0);
             {
-                const QString s = columnText(st, col).trimmed().toLower();
+                const QString s = valueText(sv).trimmed().toLower();
                 if (s == "true" || s == "yes" || s == "-1" || s == "1") return Variant::fromBool(true);
                 if (s == "false" || s == "no" || s == "0") return Variant::fromBool(false);
-                return Variant::fromString(columnText(st, col));
+                return Variant::fromString(valueText(sv));
             }
         case dbByte:
         case dbInteger:
         case dbLong:
             if (storage == SQLITE_INTEGER) {
-                const sqlite3_int64 v = sqlite3_column_int64(st, col);
+                const sqlite3_int64 v = sqlite3_value_int64(sv);
                 if (f.type == dbByte && v >= 0 && v <= 255) return Variant::fromByte(uint8_t(v));
                 if (f.type == dbInteger && v >= INT16_MIN && v <= INT16_MAX) return Variant::fromInteger(int16_t(v));
                 if (v >= INT32_MIN && v <= INT32_MAX) return Variant::fromLong(int32_t(v));
                 return Variant::fromDouble(double(v));
             }
-            if (storage == SQLITE_FLOAT) return Variant::fromDouble(sqlite3_column_double(st, col));
-            return Variant::fromString(columnText(st, col));
+            if (storage == SQLITE_FLOAT) return Variant::fromDouble(sqlite3_value_double(sv));
+            return Variant::fromString(valueText(sv));
         case dbCurrency:
             if (storage == SQLITE_INTEGER) {
-                const sqlite3_int64 v = sqlite3_column_int64(st, col);
+                const sqlite3_int64 v = sqlite3_value_int64(sv);
                 if (std::llabs(v) <= INT64_MAX / 10000) return Variant::fromCurrency(v * 10000);
                 return Variant::fromDouble(double(v));
             }
             if (storage == SQLITE_FLOAT) {
-                const double v = sqlite3_column_double(st, col) * 10000.0;
+                const double v = sqlite3_value_double(sv) * 10000.0;
                 if (std::fabs(v) < 9.2e18) return Variant::fromCurrency(std::llround(v));
                 return Variant::fromDouble(v / 10000.0);
             }
-            return Variant::fromString(columnText(st, col));
+            return Variant::fromString(valueText(sv));
         case dbSingle:
-            if (number) return Variant::fromSingle(float(sqlite3_column_double(st, col)));
-            return Variant::fromString(columnText(st, col));
+            if (number) return Variant::fromSingle(float(sqlite3_value_double(sv)));
+            return Variant::fromString(valueText(sv));
         case dbDouble:
         case dbFloat:
         case dbNumeric:
-            if (number) return Variant::fromDouble(sqlite3_column_double(st, col));
-            return Variant::fromString(columnText(st, col));
+            if (number) return Variant::fromDouble(sqlite3_value_double(sv));
+            return Variant::fromString(valueText(sv));
         case dbDecimal:
-            if (number || storage == SQLITE_TEXT) return Variant::fromDecimal(columnText(st, col));
+            if (number || storage == SQLITE_TEXT) return Variant::fromDecimal(valueText(sv));
             break;
         case dbDate: {
-            if (number) return Variant::fromDate(sqlite3_column_double(st, col));
+            if (number) return Variant::fromDate(sqlite3_value_double(sv));
             double d;
             if (storage == SQLITE_TEXT &&
-                parseIsoDate(sqlite3_column_text(st, col), sqlite3_column_bytes(st, col), d))
+                parseStoredDate(reinterpret_cast<const char*>(sqlite3_value_text(sv)),
+                                sqlite3_value_bytes(sv), &d))
                 return Variant::fromDate(d);
-            return Variant::fromString(columnText(st, col));
+            return Variant::fromString(valueText(sv));
         }
         case dbBinary:
         case dbLongBinary:
             if (storage == SQLITE_BLOB)
-                return Variant::fromBinary(QByteArray(static_cast<const char*>(sqlite3_column_blob(st, col)),
-                                                      sqlite3_column_bytes(st, col)));
+                return Variant::fromBinary(QByteArray(static_cast<const char*>(sqlite3_value_blob(sv)),
+                                                      sqlite3_value_bytes(sv)));
             break;
         default: break;
     }
     if (storage == SQLITE_BLOB)
         return Variant::fromBinary(
-            QByteArray(static_cast<const char*>(sqlite3_column_blob(st, col)), sqlite3_column_bytes(st, col)));
-    return Variant::fromString(columnText(st, col));
+            QByteArray(static_cast<const char*>(sqlite3_value_blob(sv)), sqlite3_value_bytes(sv)));
+    return Variant::fromString(valueText(sv));
 }
 
-void RecordsetImpl::bindValue(sqlite3_stmt* st, int col, const Variant& v, const FieldMeta& f) const {
-    auto text = [&](const QString& s) {
-        const QByteArray u = s.toUtf8();
-        sqlite3_bind_text(st, col, u.constData(), int(u.size()), SQLITE_TRANSIENT);
+Bound RecordsetImpl::toBound(const Variant& v) {
+    Bound b;
+    auto text = [&](const QString& t) {
+        b.kind = Bound::Text;
+        b.bytes = t.toUtf8();
     };
     switch (v.type()) {
         case Variant::Type::Empty:
-        case Variant::Type::Null: sqlite3_bind_null(st, col); break;
-        case Variant::Type::Boolean: sqlite3_bind_int(st, col, v.asBool() ? 1 : 0); break;
+        case Variant::Type::Null: break;
+        case Variant::Type::Boolean:
+            b.kind = Bound::Int;
+            b.i = v.asBool() ? 1 : 0;
+            break;
         case Variant::Type::Byte:
         case Variant::Type::Integer:
-        case Variant::Type::Long: sqlite3_bind_int64(st, col, v.asInt()); break;
+        case Variant::Type::Long:
+            b.kind = Bound::Int;
+            b.i = v.asInt();
+            break;
         case Variant::Type::Currency:
-            if (v.asCurrency() % 10000 == 0) sqlite3_bind_int64(st, col, v.asCurrency() / 10000);
-            else sqlite3_bind_double(st, col, double(v.asCurrency()) / 10000.0);
+            if (v.asCurrency() % 10000 == 0) {
+                b.kind = Bound::Int;
+                b.i = v.asCurrency() / 10000;
+            } else {
+                b.kind = Bound::Real;
+                b.d = double(v.asCurrency()) / 10000.0;
+            }
             break;
         case Variant::Type::Single:
-            sqlite3_bind_double(st, col, QString::number(float(v.asDouble()), 'g', 7).toDouble());
+            b.kind = Bound::Real;
+            b.d = QString::number(float(v.asDouble()), 'g', 7).toDouble();
             break;
-        case Variant::Type::Double: sqlite3_bind_double(st, col, v.asDouble()); break;
-        case Variant::Type::Date: text(isoFromDayNumber(v.asDate())); break;
+        case Variant::Type::Double:
+            b.kind = Bound::Real;
+            b.d = v.asDouble();
+            break;
+        case Variant::Type::Date: text(storedDateText(v.asDate())); break;
         case Variant::Type::String:
         case Variant::Type::Decimal: text(v.asString()); break;
-        case Variant::Type::Binary: {
-            const QByteArray b = v.asBinary();
-            sqlite3_bind_blob(st, col, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+        case Variant::Type::Binary:
+            b.kind = Bound::Blob;
+            b.bytes = v.asBinary();
             break;
-        }
     }
-    Q_UNUSED(f);
+    return b;
 }
 
 void RecordsetImpl::loadBlock(long long block) {
-    Lock lock(conn->mu);
-    conn->use();
-    const uint64_t gen = conn->file->generation.load();
+    Session s = conn->session();
+    s.commitOthers();
+    const uint64_t gen = conn->generation();
     const long long start = block * kBlock;
     const long long end = std::min<long long>(start + kBlock, (long long)keys.size());
     const int count = int(end - start);
     const size_t nf = fields.size();
-    cacheVals.assign(size_t(count) * nf, Variant());
+    // Every cell of a found row is assigned below; a row not found is flagged and never read.
+    cacheVals.resize(size_t(count) * nf);
     cacheMissing.assign(size_t(count), 1);
     const int64_t* ids = keys.data() + start;
-    const QString cols = rangeStmt && inStmt ? QString() : "SELECT rowid, " + selectList + " FROM " + quoteIdent(table);
+    const QString cols = (byPrimaryKey ? "SELECT 0, " : "SELECT rowid, ") + selectList + " FROM " + quoteIdent(table);
     auto fill = [&](sqlite3_stmt* st, int j) {
         Variant* row = cacheVals.data() + size_t(j) * nf;
         for (size_t i = 0; i < nf; ++i) row[i] = fromColumn(st, int(i) + 1, fields[i]);
         cacheMissing[size_t(j)] = 0;
     };
+    int rc = SQLITE_DONE;
+    if (byPrimaryKey) {
+        // Found one by one by their key.
+        sqlite3_stmt* st = statement(s, keyStmt, cols + " WHERE " + keyWhere(1));
+        for (int j = 0; j < count && rc == SQLITE_DONE; ++j) {
+            sqlite3_reset(st);
+            bindKey(st, 1, start + j, nullptr);
+            rc = sqlite3_step(st);
+            if (rc == SQLITE_ROW) {
+                fill(st, j);
+                rc = SQLITE_DONE;
+            }
+        }
+        sqlite3_reset(st);
+        if (rc != SQLITE_DONE) s.fail(cols);
+        cacheBlock = block;
+        cacheGen = gen;
+        return;
+    }
     const bool ascending = std::is_sorted(ids, ids + count) && std::adjacent_find(ids, ids + count) == ids + count;
-    int rc;
+    sqlite3_stmt* used = nullptr;
     if (count > 0 && ascending && ids[count - 1] - ids[0] < 4LL * count) {
         // Natural order: one range scan.
-        sqlite3_stmt* st = statement(rangeStmt, cols + " WHERE rowid BETWEEN ?1 AND ?2");
+        sqlite3_stmt* st = used = statement(s, rangeStmt, cols + " WHERE rowid BETWEEN ?1 AND ?2");
         sqlite3_bind_int64(st, 1, ids[0]);
         sqlite3_bind_int64(st, 2, ids[count - 1]);
         int j = 0;
@@ -538,13 +635,13 @@ void RecordsetImpl::loadBlock(long long block) {
             while (j < count && ids[j] < rid) ++j;
             if (j < count && ids[j] == rid) fill(st, j);
         }
-    } else {
+    } else if (count > 0) {
         static const QString placeholders = [] {
             QString p;
             for (int i = 0; i < kBlock; ++i) p += i ? ",?" : "?";
             return p;
         }();
-        sqlite3_stmt* st = statement(inStmt, cols + " WHERE rowid IN (" + placeholders + ")");
+        sqlite3_stmt* st = used = statement(s, inStmt, cols + " WHERE rowid IN (" + placeholders + ")");
         std::vector<std::pair<int64_t, int>> order;
         order.reserve(size_t(count));
         for (int j = 0; j < count; ++j) {
@@ -558,17 +655,16 @@ void RecordsetImpl::loadBlock(long long block) {
             for (; it != order.end() && it->first == rid; ++it) fill(st, it->second);
         }
     }
-    if (rc != SQLITE_DONE) conn->fail(cols);
-    sqlite3_reset(rangeStmt);
-    sqlite3_reset(inStmt);
+    if (rc != SQLITE_DONE) s.fail(cols);
+    if (used) sqlite3_reset(used);
     cacheBlock = block;
     cacheGen = gen;
 }
 
-const Variant& RecordsetImpl::value(long long p, int index) {
+const Variant& RecordsetImpl::valueSlow(long long p, int index) {
     if (snapshot) return rows[size_t(p)][size_t(index)];
     const long long block = p / kBlock;
-    if (block != cacheBlock || cacheGen != conn->file->generation.load()) loadBlock(block);
+    if (block != cacheBlock || cacheGen != generation->load(std::memory_order_relaxed)) loadBlock(block);
     const size_t j = size_t(p - block * kBlock);
     if (cacheMissing[j]) raise(err::RecordDeleted);
     return cacheVals[j * fields.size() + size_t(index)];
@@ -589,14 +685,15 @@ std::shared_ptr<Database> CreateDatabase(const QString& path) {
 
 QStringList Database::TableDefs() const {
     if (!conn_) raise(err::ObjectClosed);
-    Lock lock(conn_->mu);
-    conn_->use();
-    sqlite3_stmt* st = conn_->cached(
+    Session s = conn_->session();
+    s.use();
+    const auto owned = s.cached(
         "SELECT name FROM sqlite_master WHERE type = 'table' AND substr(name, 1, 7) <> 'sqlite_' ORDER BY rowid");
+    sqlite3_stmt* st = owned->get();
     QStringList names;
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) names << columnText(st, 0);
-    if (rc != SQLITE_DONE) conn_->fail();
+    if (rc != SQLITE_DONE) s.fail();
     sqlite3_reset(st);
     return names;
 }
@@ -610,7 +707,7 @@ std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int ty
                                                    const std::atomic<bool>& cancel) {
     if (!conn_) raise(err::ObjectClosed);
     // The connection's lock is held for the whole open, so the handler watches its statements only.
-    Lock lock(conn_->mu);
+    Session s = conn_->session();
     auto cancelled = [&] {
         raise(err::Cancelled,
               QStringLiteral("The records of '%1' were abandoned before they were all read.").arg(source));
@@ -625,7 +722,7 @@ std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int ty
                 const_cast<std::atomic<bool>*>(flag));
         }
         ~ProgressWatch() { sqlite3_progress_handler(db, 0, nullptr, nullptr); }
-    } watch(conn_->db, &cancel);
+    } watch(s.db(), &cancel);
     try {
         return std::shared_ptr<Recordset>(new Recordset(openImpl(conn_, source, type)));
     } catch (const Error&) {
@@ -636,27 +733,46 @@ std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int ty
 
 long long Database::Execute(const QString& sql) {
     if (!conn_) raise(err::ObjectClosed);
-    Lock lock(conn_->mu);
+    Session s = conn_->session();
     const TranslatedSql ts = translateJetSql(sql);
     if (ts.isSelect) raise(err::SyntaxError, "A select query cannot be executed: " + sql);
-    conn_->beginWrite();
-    StmtGuard st{conn_->prepare(ts.sql)};
-    const int rc = sqlite3_step(st.st);
-    if (rc != SQLITE_DONE && rc != SQLITE_ROW)
-        conn_->fail(ts.sql, ts.sql.trimmed().startsWith("DELETE", Qt::CaseInsensitive));
-    const long long n = sqlite3_changes64(conn_->db);
-    conn_->endWrite();
+    s.beginWrite();
+    Statement st = s.prepare(ts.sql);
+    int rc;
+    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) s.fail(ts.sql, ts.sql.trimmed().startsWith("DELETE", Qt::CaseInsensitive));
+    const long long n = sqlite3_changes64(s.db());
+    BatchRecord change;
+    change.kind = BatchRecord::Statement;
+    change.table = sql;
+    change.sql = ts.sql;
+    std::vector<Bound> none;
+    s.endWrite(std::move(change), none);
     return n;
 }
 
 void Database::Close() {
-    if (conn_) conn_->commit();
-    conn_.reset();
+    if (!conn_) return;
+    const std::shared_ptr<Connection> c = std::move(conn_);
+    // Commits; changes that cannot be saved are reported here, never dropped without a word.
+    c->commit();
+    c->session().use();
+}
+
+void Database::Flush() {
+    if (!conn_) raise(err::ObjectClosed);
+    conn_->commit();
+    conn_->session().use();
+}
+
+void Database::setFailureHandler(std::function<void()> handler) {
+    if (conn_) conn_->setFailureHandler(std::move(handler));
 }
 
 bool Database::isOpen() const { return bool(conn_); }
-bool Database::isReadOnly() const { return conn_ && conn_->readOnly; }
-QString Database::Name() const { return conn_ ? conn_->path : QString(); }
+bool Database::isReadOnly() const { return conn_ && conn_->isReadOnly(); }
+QString Database::Name() const { return conn_ ? conn_->path() : QString(); }
 
 // ---- Fields -------------------------------------------------------------------------------------
 
@@ -665,18 +781,29 @@ int Fields::Count() const {
     return int(rs_->fields.size());
 }
 
-Field Fields::Item(int index) const {
+int Fields::checkedIndex(int index) const {
     rs_->checkOpen();
     if (index < 0 || index >= int(rs_->fields.size()))
         raise(err::ItemNotFound, QString("Item not found in this collection (field %1).").arg(index));
-    return Field(rs_, index);
+    return index;
 }
 
-Field Fields::Item(const QString& name) const {
+int Fields::checkedIndex(const QString& name) const {
     rs_->checkOpen();
     const int i = rs_->fieldIndex(name);
     if (i < 0) raise(err::ItemNotFound, QString("Item not found in this collection (field '%1').").arg(name));
-    return Field(rs_, i);
+    return i;
+}
+
+Field Fields::Item(int index) const& { return Field(rs_, checkedIndex(index)); }
+Field Fields::Item(const QString& name) const& { return Field(rs_, checkedIndex(name)); }
+Field Fields::Item(int index) && {
+    const int i = checkedIndex(index);
+    return Field(std::move(rs_), i);
+}
+Field Fields::Item(const QString& name) && {
+    const int i = checkedIndex(name);
+    return Field(std::move(rs_), i);
 }
 
 int Fields::indexOf(const QString& name) const { return rs_->fieldIndex(name); }
@@ -711,10 +838,10 @@ void Field::setValue(const Variant& v) {
 
 // ---- Recordset ----------------------------------------------------------------------------------
 
-Recordset::Recordset(std::unique_ptr<RecordsetImpl> impl) : impl_(std::move(impl)) {}
+Recordset::Recordset(std::shared_ptr<RecordsetImpl> impl) : impl_(std::move(impl)) {}
 Recordset::~Recordset() = default;
 
-dao::Fields Recordset::Fields() const { return dao::Fields(impl_.get()); }
+
 
 long long Recordset::RecordCount() const {
     impl_->checkOpen();
@@ -801,8 +928,9 @@ void Recordset::Move(long long rows) {
 
 void Recordset::AddNew() {
     impl_->checkOpen();
-    if (!impl_->updatable) impl_->conn->refuseWrite();
+    impl_->checkWritable();
     impl_->conn->checkCanAdd(impl_->table);
+    if (impl_->conn->hasFailures()) impl_->conn->session().use();
     impl_->editMode = dbEditAdd;
     impl_->buffer.assign(impl_->fields.size(), Variant::null());
     impl_->dirty.assign(impl_->fields.size(), 0);
@@ -811,9 +939,10 @@ void Recordset::AddNew() {
 void Recordset::Edit() {
     impl_->checkOpen();
     auto& r = *impl_;
-    if (!r.updatable) r.conn->refuseWrite();
+    r.checkWritable();
     if (r.currentDeleted) raise(err::RecordDeleted);
     if (!r.hasCurrent()) raise(err::NoCurrentRecord);
+    if (r.conn->hasFailures()) r.conn->session().use();
     if (!r.fields.empty()) (void)r.value(r.phys, 0);  // a record deleted meanwhile fails here, as it should
     // Unassigned fields read through to the record, so the copy buffer holds only assignments.
     r.buffer.resize(r.fields.size());
@@ -833,7 +962,7 @@ void Recordset::Update() {
     impl_->checkOpen();
     auto& r = *impl_;
     if (!r.editMode) raise(err::UpdateWithoutAddNew);
-    Lock lock(r.conn->mu);
+    Session s = r.conn->session();
     // The columns to write, one value each (the last assignment wins for a column shown twice).
     QByteArray& key = r.scratchKey;
     key.fill('\0', qsizetype(r.cols.size()) + 1);
@@ -853,57 +982,89 @@ void Recordset::Update() {
         r.editMode = dbEditNone;
         return;
     }
-    sqlite3_stmt*& slot = r.writeStmts[key];
-    if (!slot) {
+    const bool adding = r.editMode == dbEditAdd;
+    s.beginWrite();
+    StmtSlot& slot = r.writeStmts[key];
+    if (slot.sql.isEmpty()) {
         const QString table = quoteIdent(r.table);
-        QString sql;
-        if (r.editMode == dbEditAdd) {
-            if (written.empty()) {
-                sql = "INSERT INTO " + table + " DEFAULT VALUES";
-            } else {
-                QString names, marks;
-                for (size_t k = 0; k < written.size(); ++k) {
-                    names += (k ? "," : "") + quoteIdent(r.cols[size_t(written[k])]);
-                    marks += (k ? ",?" : "?");
-                }
-                sql = "INSERT INTO " + table + " (" + names + ") VALUES (" + marks + ")";
+        QString returning;
+        if (r.byPrimaryKey) {
+            // The key as stored (after the column's affinity), for finding the record again.
+            for (size_t k = 0; k < r.pkCols.size(); ++k)
+                returning += (k ? ", " : " RETURNING ") + quoteIdent(r.pkCols[k]);
+        }
+        if (adding) {
+            QString names, marks;
+            for (size_t k = 0; k < written.size(); ++k) {
+                names += (k ? "," : "") + quoteIdent(r.cols[size_t(written[k])]);
+                marks += (k ? ",?" : "?");
             }
+            slot.sql = written.empty() ? "INSERT INTO " + table + " DEFAULT VALUES" + returning
+                                       : "INSERT INTO " + table + " (" + names + ") VALUES (" + marks + ")" + returning;
+            // Run again, a new record keeps the row id the recordset knows it by.
+            slot.replaySql = r.byPrimaryKey ? slot.sql
+                                            : "INSERT INTO " + table + " (" + names + (names.isEmpty() ? "" : ",") +
+                                                  "rowid) VALUES (" + marks + (marks.isEmpty() ? "" : ",") + "?)";
         } else {
             QString sets;
             for (size_t k = 0; k < written.size(); ++k)
                 sets += (k ? "," : "") + quoteIdent(r.cols[size_t(written[k])]) + "=?";
-            sql = "UPDATE " + table + " SET " + sets + " WHERE rowid=?";
+            slot.sql = "UPDATE " + table + " SET " + sets + " WHERE " + r.keyWhere(int(written.size()) + 1) + returning;
+            slot.replaySql = slot.sql;
         }
-        r.statement(slot, sql);
     }
-    sqlite3_stmt* st = slot;
-    r.conn->beginWrite();
+    sqlite3_stmt* st = r.statement(s, slot, slot.sql);
+    BatchRecord change;
+    change.kind = adding ? BatchRecord::New : BatchRecord::Change;
+    change.table = r.table;
+    change.sql = slot.replaySql;
+    std::vector<Bound>& binds = r.scratchBinds;
+    binds.clear();
     for (size_t k = 0; k < written.size(); ++k) {
         const int f = source[size_t(written[k])];
-        r.bindValue(st, int(k) + 1, r.buffer[size_t(f)], r.fields[size_t(f)]);
+        binds.push_back(RecordsetImpl::toBound(r.buffer[size_t(f)]));
+        binds.back().bind(st, int(k) + 1);
     }
-    if (r.editMode == dbEditInProgress) sqlite3_bind_int64(st, int(written.size()) + 1, r.keys[size_t(r.phys)]);
-    const int rc = sqlite3_step(st);
+    if (!adding) {
+        r.bindKey(st, int(written.size()) + 1, r.phys, &binds);
+        r.keyOf(r.phys, change);
+    }
+    int rc = sqlite3_step(st);
+    std::vector<Bound> stored;
+    if (rc == SQLITE_ROW) {
+        for (int i = 0; i < int(r.pkCols.size()); ++i) stored.push_back(Bound::column(st, i));
+        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        }
+    }
     sqlite3_reset(st);
-    if (rc != SQLITE_DONE) r.conn->fail(QString(), false);
-    if (r.editMode == dbEditAdd) {
-        r.keys.push_back(sqlite3_last_insert_rowid(r.conn->db));
+    if (rc != SQLITE_DONE) s.fail(QString(), false);
+    if (adding) {
+        if (r.byPrimaryKey) {
+            r.keys.push_back(int64_t(r.pkKeys.size()));
+            r.pkKeys.push_back(std::move(stored));
+        } else {
+            const int64_t rowid = sqlite3_last_insert_rowid(s.db());
+            r.keys.push_back(rowid);
+            binds.push_back(Bound::integer(rowid));
+        }
+        r.keyOf((long long)r.keys.size() - 1, change);
         if (!r.gone.empty()) {
             r.gone.push_back(0);
             r.live.append();
         }
-        r.conn->endWrite();
+        s.endWrite(std::move(change), binds);
     } else {
-        if (sqlite3_changes(r.conn->db) == 0) raise(err::RecordDeleted);
-        const uint64_t before = r.conn->file->generation.load();
-        r.conn->endWrite();
+        if (sqlite3_changes(s.db()) == 0) raise(err::RecordDeleted);
+        if (r.byPrimaryKey && stored.size() == r.pkCols.size()) r.pkKeys[size_t(r.keys[size_t(r.phys)])] = stored;
+        const uint64_t before = r.conn->generation();
+        s.endWrite(std::move(change), binds);
         // Keep the cached row in step with our own write instead of reading the block again.
         const long long block = r.phys / RecordsetImpl::kBlock;
-        if (block == r.cacheBlock && r.cacheGen == before) {
+        if (block == r.cacheBlock && r.cacheGen == before && r.conn->generation() == before + 1) {
             Variant* row = r.cacheVals.data() + size_t(r.phys - block * RecordsetImpl::kBlock) * r.fields.size();
             for (size_t i = 0; i < r.fields.size(); ++i)
                 if (r.colOf[i] >= 0 && source[size_t(r.colOf[i])] >= 0) row[i] = r.buffer[size_t(source[size_t(r.colOf[i])])];
-            r.cacheGen = r.conn->file->generation.load();
+            r.cacheGen = before + 1;
         }
     }
     r.editMode = dbEditNone;
@@ -912,21 +1073,28 @@ void Recordset::Update() {
 void Recordset::Delete() {
     impl_->checkOpen();
     auto& r = *impl_;
-    if (!r.updatable) r.conn->refuseWrite();
+    r.checkWritable();
     if (r.currentDeleted) raise(err::RecordDeleted);
     if (!r.hasCurrent()) raise(err::NoCurrentRecord);
-    Lock lock(r.conn->mu);
+    Session s = r.conn->session();
     r.editMode = dbEditNone;
-    sqlite3_stmt*& slot = r.writeStmts[QByteArray("delete")];
-    if (!slot) r.statement(slot, "DELETE FROM " + quoteIdent(r.table) + " WHERE rowid=?1");
-    sqlite3_stmt* st = slot;
-    r.conn->beginWrite();
-    sqlite3_bind_int64(st, 1, r.keys[size_t(r.phys)]);
+    s.beginWrite();
+    StmtSlot& slot = r.writeStmts[QByteArray("delete")];
+    if (slot.sql.isEmpty()) slot.sql = slot.replaySql = "DELETE FROM " + quoteIdent(r.table) + " WHERE " + r.keyWhere(1);
+    sqlite3_stmt* st = r.statement(s, slot, slot.sql);
+    BatchRecord change;
+    change.kind = BatchRecord::Removal;
+    change.table = r.table;
+    change.sql = slot.replaySql;
+    r.keyOf(r.phys, change);
+    std::vector<Bound>& binds = r.scratchBinds;
+    binds.clear();
+    r.bindKey(st, 1, r.phys, &binds);
     const int rc = sqlite3_step(st);
     sqlite3_reset(st);
-    if (rc != SQLITE_DONE) r.conn->fail(QString(), true);
-    const bool deleted = sqlite3_changes(r.conn->db) > 0;
-    r.conn->endWrite();
+    if (rc != SQLITE_DONE) s.fail(QString(), true);
+    const bool deleted = sqlite3_changes(s.db()) > 0;
+    s.endWrite(std::move(change), binds);
     if (!deleted) raise(err::RecordDeleted);
     if (r.gone.empty()) {
         r.gone.assign(r.keys.size(), 0);
@@ -962,49 +1130,106 @@ int Recordset::Type() const { return impl_->type; }
 bool Recordset::Updatable() const { return impl_->updatable; }
 QString Recordset::Source() const { return impl_->source; }
 QString Recordset::Name() const { return impl_->name; }
-QString Recordset::DatabaseName() const { return impl_->conn->path; }
+QString Recordset::DatabaseName() const { return impl_->conn->path(); }
 
 namespace {
 
+std::atomic<long long> findRead{0};
+
+}  // namespace
+
 // Makes the first record at or after physical index `from` that meets the criteria current;
-// without one, NoMatch is set and the current record stays.
+// without one, NoMatch is set and the current record stays. A dynaset is tested in windows of the
+// keyset that grow from the starting point, so a search reads about as many records as it passes.
 void findFrom(RecordsetImpl& r, const QString& criteria, long long from) {
-    Lock lock(r.conn->mu);
-    r.conn->use();
-    const QString crit =
-        translateJetExpression(criteria, r.snapshot ? FieldTypeLookup() : columnTypes(*r.conn, r.table));
+    Session s = r.conn->session();
+    s.use();
+    if (criteria != r.findCriteria || r.findSql.isEmpty()) {
+        r.findSql = translateJetExpression(criteria, r.snapshot ? FieldTypeLookup() : columnTypes(s, r.table));
+        r.findCriteria = criteria;
+        r.findRange = StmtSlot();
+        r.findIn.clear();
+        r.snapshotMatches.clear();
+        r.snapshotMatched = false;
+    }
+    const QString& crit = r.findSql;
     r.discardEdit();
     r.noMatch = true;
+    auto found = [&](long long p) {
+        r.phys = p;
+        r.currentDeleted = false;
+        r.noMatch = false;
+    };
     if (r.snapshot) {
-        const QString sql = "SELECT n FROM (SELECT row_number() OVER () - 1 AS n, * FROM (" + r.selectList +
-                            ")) WHERE (" + crit + ") AND n >= " + QString::number(from) + " ORDER BY n LIMIT 1";
-        StmtGuard st{r.conn->prepare(sql)};
-        const int rc = sqlite3_step(st.st);
-        if (rc == SQLITE_ROW) {
-            r.phys = sqlite3_column_int64(st.st, 0);
-            r.noMatch = false;
-        } else if (rc != SQLITE_DONE) {
-            r.conn->fail(sql);
+        // A snapshot's records never change: its matches are found once per criteria.
+        if (!r.snapshotMatched) {
+            const QString sql = "SELECT n FROM (SELECT row_number() OVER () - 1 AS n, * FROM (" + r.selectList +
+                                ")) WHERE (" + crit + ") ORDER BY n";
+            Statement st = s.prepare(sql);
+            int rc;
+            while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) r.snapshotMatches.push_back(sqlite3_column_int64(st.get(), 0));
+            if (rc != SQLITE_DONE) s.fail(sql);
+            findRead += r.physCount();
+            r.snapshotMatched = true;
         }
+        const auto it = std::lower_bound(r.snapshotMatches.begin(), r.snapshotMatches.end(), std::max(0LL, from));
+        if (it != r.snapshotMatches.end()) found(*it);
         return;
     }
-    const QString sql = "SELECT rowid FROM " + quoteIdent(r.table) + " WHERE (" + crit + ")";
-    StmtGuard st{r.conn->prepare(sql)};
-    std::unordered_set<int64_t> hits;
-    int rc;
-    while ((rc = sqlite3_step(st.st)) == SQLITE_ROW) hits.insert(sqlite3_column_int64(st.st, 0));
-    if (rc != SQLITE_DONE) r.conn->fail(sql);
-    for (long long p = std::max(0LL, from); p < r.physCount(); ++p) {
-        if (!r.isGone(p) && hits.count(r.keys[size_t(p)])) {
-            r.phys = p;
-            r.currentDeleted = false;
-            r.noMatch = false;
-            return;
+    const QString table = quoteIdent(r.table);
+    long long p = std::max(0LL, from);
+    int window = 16;
+    std::vector<int64_t> hits;
+    while (p < r.physCount()) {
+        const long long end = std::min<long long>(p + window, r.physCount());
+        const int count = int(end - p);
+        findRead += count;
+        if (r.byPrimaryKey) {
+            sqlite3_stmt* st =
+                r.statement(s, r.findRange, "SELECT 1 FROM " + table + " WHERE " + r.keyWhere(1) + " AND (" + crit + ")");
+            for (long long q = p; q < end; ++q) {
+                if (r.isGone(q)) continue;
+                sqlite3_reset(st);
+                r.bindKey(st, 1, q, nullptr);
+                const int rc = sqlite3_step(st);
+                sqlite3_reset(st);
+                if (rc == SQLITE_ROW) return found(q);
+                if (rc != SQLITE_DONE) s.fail(crit);
+            }
+        } else {
+            const int64_t* ids = r.keys.data() + p;
+            const bool ascending =
+                std::is_sorted(ids, ids + count) && std::adjacent_find(ids, ids + count) == ids + count;
+            sqlite3_stmt* st;
+            if (ascending && ids[count - 1] - ids[0] < 4LL * count) {
+                st = r.statement(s, r.findRange,
+                                 "SELECT rowid FROM " + table + " WHERE rowid BETWEEN ?1 AND ?2 AND (" + crit + ")");
+                sqlite3_bind_int64(st, 1, ids[0]);
+                sqlite3_bind_int64(st, 2, ids[count - 1]);
+            } else {
+                QString marks;
+                for (int i = 0; i < window; ++i) marks += i ? ",?" : "?";
+                st = r.statement(s, r.findIn[window],
+                                 "SELECT rowid FROM " + table + " WHERE rowid IN (" + marks + ") AND (" + crit + ")");
+                for (int j = 0; j < count; ++j) sqlite3_bind_int64(st, j + 1, ids[j]);
+            }
+            hits.clear();
+            int rc;
+            while ((rc = sqlite3_step(st)) == SQLITE_ROW) hits.push_back(sqlite3_column_int64(st, 0));
+            sqlite3_reset(st);
+            if (rc != SQLITE_DONE) s.fail(crit);
+            if (!hits.empty()) {
+                std::sort(hits.begin(), hits.end());
+                for (long long q = p; q < end; ++q)
+                    if (!r.isGone(q) && std::binary_search(hits.begin(), hits.end(), r.keys[size_t(q)])) return found(q);
+            }
         }
+        p = end;
+        window = std::min(window * 2, int(RecordsetImpl::kBlock));
     }
 }
 
-}  // namespace
+long long findRecordsRead() { return findRead.load(); }
 
 void Recordset::FindFirst(const QString& criteria) {
     impl_->checkOpen();

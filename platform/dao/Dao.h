@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -44,10 +45,20 @@ public:
     // An action query (update, delete, insert, create ...): the number of records affected.
     long long Execute(const QString& sql);
 
+    // Commits the pending changes now; raises the error for changes that could not be saved.
+    void Flush();
+
+    // Commits the pending changes; a change that could not be saved is reported here (as by every
+    // engine call after such a failure: the error names the record and the reason).
     void Close();
     bool isOpen() const;
     bool isReadOnly() const;
     QString Name() const;  // the file's path
+
+    // Called, on any thread, when a change this connection had accepted could not be saved (a
+    // failed commit of the write batch); the next engine call on the connection raises the error.
+    // The handler must not call the engine itself: it should only post a notice to its own thread.
+    void setFailureHandler(std::function<void()> handler);
 
 private:
     friend std::shared_ptr<Database> OpenDatabase(const QString& path);
@@ -68,7 +79,8 @@ struct DBEngine {
     static std::shared_ptr<Database> CreateDatabase(const QString& path) { return dao::CreateDatabase(path); }
 };
 
-// A field of a recordset: a light handle (recordset + position).
+// A field of a recordset: a light handle (recordset + position). It shares the recordset's state, so
+// a field taken from a recordset that is no longer referenced stays usable.
 class Field {
 public:
     QString Name() const;
@@ -81,24 +93,30 @@ public:
 private:
     friend class Recordset;
     friend class Fields;
-    Field(RecordsetImpl* rs, int index) : rs_(rs), index_(index) {}
-    RecordsetImpl* rs_;
+    Field(std::shared_ptr<RecordsetImpl> rs, int index) : rs_(std::move(rs)), index_(index) {}
+    std::shared_ptr<RecordsetImpl> rs_;
     int index_;
 };
 
 class Fields {
 public:
     int Count() const;
-    Field Item(int index) const;            // 0-based; out of range -> 3265
-    Field Item(const QString& name) const;  // case-insensitive; unknown -> 3265
-    Field operator[](int index) const { return Item(index); }
-    Field operator[](const QString& name) const { return Item(name); }
+    Field Item(int index) const&;            // 0-based; out of range -> 3265
+    Field Item(const QString& name) const&;  // case-insensitive; unknown -> 3265
+    Field Item(int index) &&;                // the same, handing this collection's share on
+    Field Item(const QString& name) &&;
+    Field operator[](int index) const& { return Item(index); }
+    Field operator[](const QString& name) const& { return Item(name); }
+    Field operator[](int index) && { return std::move(*this).Item(index); }
+    Field operator[](const QString& name) && { return std::move(*this).Item(name); }
     int indexOf(const QString& name) const;  // -1 when unknown
 
 private:
     friend class Recordset;
-    explicit Fields(RecordsetImpl* rs) : rs_(rs) {}
-    RecordsetImpl* rs_;
+    explicit Fields(std::shared_ptr<RecordsetImpl> rs) : rs_(std::move(rs)) {}
+    int checkedIndex(int index) const;
+    int checkedIndex(const QString& name) const;
+    std::shared_ptr<RecordsetImpl> rs_;
 };
 
 class Recordset {
@@ -107,7 +125,7 @@ public:
     Recordset(const Recordset&) = delete;
     Recordset& operator=(const Recordset&) = delete;
 
-    dao::Fields Fields() const;
+    dao::Fields Fields() const { return dao::Fields(impl_); }
     long long RecordCount() const;
     long long AbsolutePosition() const;        // 0-based; -1 without a current record
     void setAbsolutePosition(long long pos);   // out of range -> 3001-style error
@@ -152,9 +170,12 @@ public:
 
 private:
     friend class Database;
-    explicit Recordset(std::unique_ptr<RecordsetImpl> impl);
-    std::unique_ptr<RecordsetImpl> impl_;
+    explicit Recordset(std::shared_ptr<RecordsetImpl> impl);
+    std::shared_ptr<RecordsetImpl> impl_;  // shared with the fields taken from it
 };
+
+// How many records FindFirst/FindNext have tested in this process (a measure for tests).
+long long findRecordsRead();
 
 // Commits every pending write batch of the process now (all connections). Called at exit too.
 void flushAllWrites();

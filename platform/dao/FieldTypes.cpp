@@ -1,8 +1,85 @@
 #include "FieldTypes.h"
 
+#include <QDate>
 #include <QRegularExpression>
 
+#include "Variant.h"
+
 namespace dao {
+
+bool isNumberField(int type) {
+    switch (type) {
+        case dbByte:
+        case dbInteger:
+        case dbLong:
+        case dbCurrency:
+        case dbSingle:
+        case dbDouble:
+        case dbNumeric:
+        case dbDecimal:
+        case dbFloat: return true;
+        default: return false;
+    }
+}
+
+QString storedDateText(int year, int month, int day, int hour, int minute, int second) {
+    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
+}
+
+QString storedDateText(double dayNumber) {
+    const QDateTime dt = Variant::dateTimeFromDayNumber(dayNumber);
+    const QDate d = dt.date();
+    const QTime t = dt.time();
+    return storedDateText(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
+}
+
+bool parseStoredDate(const char* s, int n, double* out) {
+    auto d2 = [s](int at) {
+        const unsigned a = unsigned(s[at] - '0'), b = unsigned(s[at + 1] - '0');
+        return a < 10 && b < 10 ? int(a * 10 + b) : -1;
+    };
+    if (n < 10 || s[4] != '-' || s[7] != '-') return false;
+    const int c = d2(0), yl = d2(2), mo = d2(5), d = d2(8);
+    if (c < 0 || yl < 0 || mo < 0 || d < 0) return false;
+    const int y = c * 100 + yl;
+    int h = 0, mi = 0, se = 0;
+    if (n > 10) {
+        if ((s[10] != ' ' && s[10] != 'T') || n < 16 || s[13] != ':') return false;
+        h = d2(11);
+        mi = d2(14);
+        if (h < 0 || mi < 0) return false;
+        if (n > 16) {
+            if (n < 19 || s[16] != ':' || (se = d2(17)) < 0) return false;
+            if (n > 19) {  // a fraction of a second, dropped
+                if (s[19] != '.' || n == 20) return false;
+                for (int i = 20; i < n; ++i)
+                    if (unsigned(s[i] - '0') >= 10u) return false;
+            }
+        }
+    }
+    // Read for every date a table shows: the calendar arithmetic is done here rather than by QDate.
+    static const int monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    if (mo < 1 || mo > 12 || d < 1 || d > monthDays[mo - 1] + (mo == 2 && leap) || h > 23 || mi > 59 || se > 59)
+        return false;
+    // Days from 0000-03-01 (proleptic Gregorian), then from 1899-12-30.
+    const int yy = mo <= 2 ? y - 1 : y;
+    const int era = (yy >= 0 ? yy : yy - 399) / 400;
+    const int yoe = yy - era * 400;
+    const int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long long civil = (long long)era * 146097 + doe;
+    constexpr long long k18991230 = 693899;  // the same count for 1899-12-30
+    const double days = double(civil - k18991230);
+    const double frac = (h * 3600 + mi * 60 + se) / 86400.0;
+    *out = days >= 0 ? days + frac : days - frac;
+    return true;
+}
+
+bool parseStoredDate(const QString& text, double* dayNumber) {
+    const QByteArray u = text.trimmed().toLatin1();
+    return parseStoredDate(u.constData(), int(u.size()), dayNumber);
+}
 
 int fixedSizeOf(int type) {
     switch (type) {

@@ -24,8 +24,20 @@ enum FieldType : int {
     dbFloat = 21,
 };
 
-// A numeric field in the browser's sense (ranges, totals): Integer, Long, Currency.
+// A numeric field in the tools' sense (ranges, totals, renumbering): Integer, Long, Currency.
 inline bool isNumericField(int type) { return type == dbInteger || type == dbLong || type == dbCurrency; }
+
+// A field that holds a number of any kind (shown right-aligned): Byte, Integer, Long, Currency,
+// Single, Double, Numeric, Decimal, Float. Yes/No and Date/Time are not numbers here.
+bool isNumberField(int type);
+
+// The one stored form of a date in SQLite files, "yyyy-MM-dd HH:mm:ss", written from a day number
+// or from its parts; and its reader, which also takes "yyyy-MM-dd", 'T' for the blank, a time
+// without seconds and a fraction of a second. False when the text is not in that form.
+QString storedDateText(double dayNumber);
+QString storedDateText(int year, int month, int day, int hour, int minute, int second);
+bool parseStoredDate(const char* text, int length, double* dayNumber);
+bool parseStoredDate(const QString& text, double* dayNumber);
 
 struct DeclaredType {
     int type = dbMemo;

@@ -251,8 +251,11 @@ ColumnType engineType(MdbHandle* mdb, const MdbColumn* col) {
     }
 }
 
+// The output file of the conversion; one owner closes it.
 class Sqlite {
 public:
+    Sqlite(const Sqlite&) = delete;
+    Sqlite& operator=(const Sqlite&) = delete;
     explicit Sqlite(const char* path) {
         if (sqlite3_open_v2(path, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
             fail(ExitWriteFailed);
@@ -539,11 +542,36 @@ private:
     std::string text_;
 };
 
+// The Jet file as libmdb holds it open; move-only, so that it is closed at most once.
+class MdbFile {
+public:
+    explicit MdbFile(MdbHandle* h) : h_(h) {}
+    MdbFile(MdbFile&& o) noexcept : h_(o.h_) { o.h_ = nullptr; }
+    MdbFile& operator=(MdbFile&&) = delete;
+    MdbFile(const MdbFile&) = delete;
+    MdbFile& operator=(const MdbFile&) = delete;
+    ~MdbFile() {
+        if (h_) mdb_close(h_);
+    }
+    MdbHandle* get() const { return h_; }
+    // Left to die with the reader child: freeing libmdb's structures of a damaged file is a risk
+    // the child need not take just before it exits.
+    void leave() { h_ = nullptr; }
+
+private:
+    MdbHandle* h_;
+};
+
 int convertInChild(const char* jetPath, const char* sqlitePath, const char* damagePath) {
     // libmdb converts text to the charset named here; we want UTF-8 whatever the environment says.
     setenv("MDBICONV", "UTF-8", 1);
-    MdbHandle* mdb = mdb_open(jetPath, MDB_NOFLAGS);
+    MdbFile file(mdb_open(jetPath, MDB_NOFLAGS));
+    MdbHandle* mdb = file.get();
     if (!mdb) return ExitCannotOpen;
+    struct Leave {
+        MdbFile& f;
+        ~Leave() { f.leave(); }
+    } leave{file};
     if (!catalogComplete(mdb)) return ExitCatalogDamaged;
     if (!mdb_read_catalog(mdb, MDB_TABLE) || !mdb->catalog) return ExitCatalogDamaged;
     const long long pages = pagesInFile(mdb);
@@ -584,7 +612,6 @@ int convertInChild(const char* jetPath, const char* sqlitePath, const char* dama
     }
     out.mustExec("COMMIT");
     damage.write(damagePath);
-    // libmdb's structures die with the process.
     return ExitOk;
 }
 

@@ -429,7 +429,7 @@ QString jetDateLiteralToIso(const QString& body) {
     const QDate date(y, m, d);
     const QTime time(hh, mm, ss);
     if (!date.isValid() || !time.isValid()) return {};
-    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", y, m, d, hh, mm, ss);
+    return storedDateText(y, m, d, hh, mm, ss);
 }
 
 TranslatedSql translateJetSql(const QString& jet, const FieldTypeLookup& typeOf) {

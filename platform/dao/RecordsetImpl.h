@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QString>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "Connection.h"
@@ -37,21 +38,62 @@ private:
     void add(size_t i, int d);
 };
 
+// A statement of a recordset, prepared on first use and again after the connection replaced its
+// handle.
+struct StmtSlot {
+    Statement st;
+    uint64_t epoch = 0;
+    QString sql;        // as prepared
+    QString replaySql;  // the same change for a batch run again (an insert names its row id)
+};
+
+struct QByteArrayHasher {
+    size_t operator()(const QByteArray& b) const { return qHash(b); }
+};
+
+class RecordsetImpl;
+void readMeta(sqlite3_stmt* st, RecordsetImpl& r, int firstCol);
+std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source, int type);
+void findFrom(RecordsetImpl& r, const QString& criteria, long long from);
+
+// The state behind a Recordset and the fields taken from it. It has no lock of its own: a recordset
+// is used by one thread at a time, and everything it asks of SQLite goes through a
+// Connection::Session, which holds the connection's lock for that call. Only the engine's own
+// recordset code reaches the state.
 class RecordsetImpl {
 public:
+    RecordsetImpl() = default;
+    ~RecordsetImpl();
+    RecordsetImpl(const RecordsetImpl&) = delete;
+    RecordsetImpl& operator=(const RecordsetImpl&) = delete;
+
+private:
+    friend class Recordset;
+    friend class Field;
+    friend class Fields;
+    friend void readMeta(sqlite3_stmt* st, RecordsetImpl& r, int firstCol);
+    friend std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source,
+                                                   int type);
+    friend void findFrom(RecordsetImpl& r, const QString& criteria, long long from);
+
     std::shared_ptr<Connection> conn;
+    const std::atomic<uint64_t>* generation = nullptr;  // the file's write count, owned by conn
     QString source;  // as given
     QString name;
     int type = 2;
     bool updatable = false;
+    QString readOnlyReason;  // why a read-only recordset cannot be changed, when it is not the file
     bool open = true;
     std::vector<FieldMeta> fields;
 
     // The parts of a select over one table (dynaset).
     QString table, selectList, whereClause, orderClause, limitClause, jetWithoutOrder;
 
-    // Dynaset: the row ids; snapshot: the rows.
+    // Dynaset: the row ids (for a table without row ids, indexes into pkKeys); snapshot: the rows.
     std::vector<int64_t> keys;
+    bool byPrimaryKey = false;                 // a table WITHOUT ROWID: records are found by their key
+    std::vector<QString> pkCols;               // its primary-key columns
+    std::vector<std::vector<Bound>> pkKeys;    // the key values of each record
     std::vector<uint8_t> gone;  // records deleted through this recordset
     size_t goneCount = 0;
     LiveIndex live;
@@ -65,7 +107,7 @@ public:
     // Block cache of dynaset values.
     static constexpr int kBlock = 512;
     long long cacheBlock = -1;
-    uint64_t cacheGen = 0;
+    uint64_t cacheGen = 0;  // the connection's generation the block was read at
     std::vector<Variant> cacheVals;  // kBlock rows x fields
     std::vector<uint8_t> cacheMissing;
 
@@ -73,14 +115,23 @@ public:
     // statements of this recordset, prepared once.
     std::vector<int> colOf;          // field -> index in cols, -1 for an expression
     std::vector<QString> cols;
-    QHash<QByteArray, sqlite3_stmt*> writeStmts;
+    std::unordered_map<QByteArray, StmtSlot, QByteArrayHasher> writeStmts;
     QByteArray scratchKey;
     std::vector<int> scratchSource, scratchWritten;
-    sqlite3_stmt* rangeStmt = nullptr;
-    sqlite3_stmt* inStmt = nullptr;
-    ~RecordsetImpl();
-    sqlite3_stmt* statement(sqlite3_stmt*& slot, const QString& sql);
+    StmtSlot rangeStmt, inStmt, keyStmt;
+    // FindFirst/FindNext: the criteria last translated and the statements that test a window of records.
+    QString findCriteria, findSql;
+    StmtSlot findRange;
+    std::unordered_map<int, StmtSlot> findIn;
+    std::vector<int64_t> snapshotMatches;  // a snapshot's matching records for findCriteria
+    bool snapshotMatched = false;
+    sqlite3_stmt* statement(Connection::Session& s, StmtSlot& slot, const QString& sql);
     void mapColumns();
+    QString keyText(long long p) const;      // the record as messages name it
+    void keyOf(long long p, BatchRecord& change) const;
+    std::vector<Bound> scratchBinds;
+    QString keyWhere(int firstParam) const;  // "pk1=?n AND pk2=?n+1", or "rowid=?n"
+    int bindKey(sqlite3_stmt* st, int firstParam, long long p, std::vector<Bound>* record) const;
 
     int editMode = 0;
     std::vector<Variant> buffer;
@@ -90,7 +141,11 @@ public:
     bool noMatch = false;
 
     // ---
-    void checkOpen() const;
+    void checkOpen() const {
+        if (!open) raiseClosed();
+    }
+    [[noreturn]] static void raiseClosed();
+    void checkWritable() const;  // 3027, with the reason when there is one
     long long physCount() const { return snapshot ? (long long)rows.size() : (long long)keys.size(); }
     long long recordCount() const { return physCount() - (long long)goneCount; }
     bool isGone(long long p) const { return !snapshot && goneCount && gone[size_t(p)]; }
@@ -100,12 +155,22 @@ public:
     long long logicalOf(long long p) const;
     long long physOf(long long logical) const;
 
-    const Variant& value(long long p, int index);  // 3167 for a record deleted meanwhile
+    // The value of a field of the record at physical index p; 3167 for a record deleted meanwhile.
+    // Read for every cell a grid shows: the cached block is looked at here, the rest is out of line.
+    const Variant& value(long long p, int index) {
+        const long long block = p / kBlock;
+        if (!snapshot && block == cacheBlock && cacheGen == generation->load(std::memory_order_relaxed)) {
+            const size_t j = size_t(p - block * kBlock);
+            if (!cacheMissing[j]) return cacheVals[j * fields.size() + size_t(index)];
+        }
+        return valueSlow(p, index);
+    }
+    const Variant& valueSlow(long long p, int index);
     void loadBlock(long long block);
     void discardEdit() { editMode = 0; }
     int fieldIndex(const QString& name) const;  // -1 when unknown
     Variant fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f) const;
-    void bindValue(sqlite3_stmt* st, int col, const Variant& v, const FieldMeta& f) const;
+    static Bound toBound(const Variant& v);
 };
 
 }  // namespace dao

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "Conversions.h"
+#include "FieldTypes.h"
+#include "Variant.h"
 
 namespace dao {
 
@@ -397,10 +399,9 @@ void nzFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 template <int Part>
 void datePartFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     if (anyNull(argc, argv)) return sqlite3_result_null(ctx);
-    QDateTime dt = QDateTime::fromString(argText(argv[0]).left(19), "yyyy-MM-dd HH:mm:ss");
-    if (!dt.isValid()) dt = QDateTime(QDate::fromString(argText(argv[0]).left(10), "yyyy-MM-dd"), QTime(0, 0));
-    if (!dt.isValid()) return sqlite3_result_null(ctx);
-    const QDate d = dt.date();
+    double day = 0;
+    if (!parseStoredDate(argText(argv[0]), &day)) return sqlite3_result_null(ctx);
+    const QDate d = Variant::dateTimeFromDayNumber(day).date();
     sqlite3_result_int(ctx, Part == 0 ? d.year() : Part == 1 ? d.month() : d.day());
 }
 

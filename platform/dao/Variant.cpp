@@ -27,6 +27,7 @@ Variant Variant::fromDouble(double d) { return make(Type::Double, d); }
 Variant Variant::fromDate(double d) { return make(Type::Date, d); }
 Variant Variant::fromDateTime(const QDateTime& dt) { return fromDate(dayNumberFromDateTime(dt)); }
 Variant Variant::fromString(const QString& s) { return make(Type::String, s); }
+Variant Variant::fromString(QString&& s) { return make(Type::String, std::move(s)); }
 Variant Variant::fromBinary(const QByteArray& b) { return make(Type::Binary, b); }
 Variant Variant::fromDecimal(const QString& digits) { return make(Type::Decimal, digits); }
 

@@ -27,6 +27,7 @@ public:
     static Variant fromDate(double dayNumber);
     static Variant fromDateTime(const QDateTime& dt);
     static Variant fromString(const QString& v);
+    static Variant fromString(QString&& v);  // takes the text over (no count on a shared copy)
     static Variant fromBinary(const QByteArray& v);
     static Variant fromDecimal(const QString& canonicalDigits);
 

@@ -6,6 +6,7 @@
 #include "TestUtil.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Error.h"
+#include "platform/dao/FieldTypes.h"
 
 using dao::Variant;
 
@@ -246,4 +247,40 @@ TEST(Conversions, CoerceToFieldType) {
     for (const auto& [in, type, error] : bad)
         EXPECT_EQ(errorOf([&] { dao::coerceToFieldType(in, type); }), error)
             << in.debugString().toStdString();
+}
+
+TEST(FieldTypes, OneStoredDateFormAndOneReader) {
+    const double day = dao::Variant::dayNumberFromDateTime(QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC));
+    EXPECT_EQ(dao::storedDateText(day), "2021-03-04 05:06:07");
+    EXPECT_EQ(dao::storedDateText(987, 1, 2, 0, 0, 0), "0987-01-02 00:00:00");
+    double back = 0;
+    for (const char* text : {"2021-03-04 05:06:07", "2021-03-04T05:06:07", "2021-03-04 05:06:07.250"}) {
+        ASSERT_TRUE(dao::parseStoredDate(QString(text), &back)) << text;
+        EXPECT_EQ(dao::storedDateText(back), "2021-03-04 05:06:07") << text;
+    }
+    EXPECT_TRUE(dao::parseStoredDate(QString("2021-03-04 05:06"), &back));
+    EXPECT_EQ(dao::storedDateText(back), "2021-03-04 05:06:00");
+    for (const char* bad : {"2021-3-4", "2021-02-30", "2021-03-04 25:00", "2021-03-04 05:06:07.", "04/03/2021", ""})
+        EXPECT_FALSE(dao::parseStoredDate(QString(bad), &back)) << bad;
+    // The tools' numeric fields are a subset of the fields holding numbers.
+    for (int t : {dao::dbInteger, dao::dbLong, dao::dbCurrency}) EXPECT_TRUE(dao::isNumericField(t) && dao::isNumberField(t));
+    for (int t : {dao::dbByte, dao::dbSingle, dao::dbDouble, dao::dbNumeric, dao::dbDecimal, dao::dbFloat}) {
+        EXPECT_TRUE(dao::isNumberField(t));
+        EXPECT_FALSE(dao::isNumericField(t));
+    }
+    for (int t : {int(dao::dbBoolean), int(dao::dbDate), int(dao::dbText), int(dao::dbMemo), int(dao::dbBinary), int(dao::dbGUID), 16})
+        EXPECT_FALSE(dao::isNumberField(t));
+}
+
+TEST(FieldTypes, StoredDatesReadAsTheirDayNumbersAcrossTheCalendar) {
+    for (const QDate d : {QDate(100, 1, 1), QDate(1600, 2, 29), QDate(1899, 12, 29), QDate(1899, 12, 30),
+                          QDate(1900, 2, 28), QDate(1900, 3, 1), QDate(2000, 2, 29), QDate(2024, 12, 31),
+                          QDate(9999, 12, 31)}) {
+        double day = 0;
+        ASSERT_TRUE(dao::parseStoredDate(d.toString("yyyy-MM-dd") + " 12:00:00", &day)) << d.toString().toStdString();
+        EXPECT_EQ(day, dao::Variant::dayNumberFromDateTime(QDateTime(d, QTime(12, 0), Qt::UTC))) << d.toString().toStdString();
+    }
+    double day = 0;
+    EXPECT_FALSE(dao::parseStoredDate(QString("1900-02-29"), &day));
+    EXPECT_FALSE(dao::parseStoredDate(QString("2023-13-01"), &day));
 }

@@ -225,3 +225,16 @@ TEST(EngineSqlTyped, TextComparedWithDateOrNumberField) {
     EXPECT_FALSE(rs->NoMatch());
     EXPECT_EQ(rs->Fields()["id"].Value().asInt(), 2);
 }
+
+TEST_F(EngineSql, LikeOverNonAsciiTextsFoldsAsUnicodeDoes) {
+    db_->Execute("create table W (ID LONG, Nombre TEXT(30))");
+    db_->Execute(QString("insert into W values (1, '%1elvin año')").arg(QChar(0x212A)));  // KELVIN SIGN
+    db_->Execute(QString("insert into W values (2, 'Mi%1a año 12')").arg(QChar(0x17F)));   // LONG S
+    db_->Execute("insert into W values (3, 'Ñandú 12')");
+    db_->Execute("insert into W values (4, 'plain 21')");
+    EXPECT_EQ(ids("select * from W where Nombre like '*kel*'"), "1");
+    EXPECT_EQ(ids("select * from W where Nombre like '*isa*'"), "2");
+    EXPECT_EQ(ids("select * from W where Nombre like '*12*'"), "2,3");
+    EXPECT_EQ(ids("select * from W where Nombre like '*AÑO*'"), "1,2");
+    EXPECT_EQ(ids("select * from W where Nombre like '*n 2*'"), "4");
+}

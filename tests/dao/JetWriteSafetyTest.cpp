@@ -8,6 +8,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <random>
 #include <stdexcept>
@@ -263,5 +264,64 @@ TEST_F(JetRefusals, AnInterruptedBatchIsUndoneWhenTheFileIsOpened) {
     rs->Close();
     db->Close();
     EXPECT_EQ(readFile(path), before);
+    EXPECT_FALSE(QFile::exists(JetPageJournal::journalPath(path)));
+}
+
+// A batch whose pages the file cannot take runs again part by part, each part written to the file
+// before the working copy commits it: a passing failure loses nothing, a lasting one is reported,
+// and the file and the engine's copy of it show the same values either way.
+TEST_F(JetRefusals, ABatchTheFileCannotTakeRunsAgainAndTheFileAndItsCopyAgree) {
+    const QString path = copy("testV2010.accdb");
+    int failures = 0;  // writes of the file still to fail
+    JetPageJournal::testHook() = [&](const char* step) {
+        if (std::string(step) == "journal-half" && failures > 0) {
+            --failures;
+            throw dao::Error(dao::err::DiskFull, "Cannot write the journal: No space left on device.");
+        }
+    };
+    struct Unhook {
+        ~Unhook() { JetPageJournal::testHook() = nullptr; }
+    } unhook;
+    auto values = [](dao::Database& db) {
+        auto rs = db.OpenRecordset("select E from Table1 order by A");
+        QStringList out;
+        for (; !rs->Eof(); rs->MoveNext()) out << QString::number(rs->Fields()["E"].Value().asInt());
+        rs->Close();
+        return out.join(',');
+    };
+    auto fromFile = [&] {
+        auto fresh = dao::OpenDatabase(path);  // a new working copy, read from the file
+        const QString v = values(*fresh);
+        fresh->Close();
+        return v;
+    };
+
+    auto db = dao::OpenDatabase(path);
+    failures = 1;
+    db->Execute("update Table1 set E = 11 where A = 'a'");
+    db->Execute("update Table1 set E = 12 where A = 'abcdefg'");
+    db->Flush();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(values(*db), "11,12");
+    EXPECT_EQ(fromFile(), "11,12");
+
+    failures = 1000;
+    const QByteArray before = sha256(path);
+    db->Execute("update Table1 set E = E + 10");
+    try {
+        db->Flush();
+        ADD_FAILURE() << "the change the file did not take was not reported";
+    } catch (const dao::Error& e) {
+        EXPECT_EQ(e.number(), dao::err::DiskFull);
+        EXPECT_TRUE(e.description().contains("could not be saved: Cannot write the journal")) << e.description().toStdString();
+    }
+    EXPECT_EQ(sha256(path), before);
+    EXPECT_EQ(values(*db), "11,12");
+
+    // Once the file can be written again, it takes the next changes.
+    failures = 0;
+    db->Execute("update Table1 set E = E + 20");
+    db->Close();
+    EXPECT_EQ(fromFile(), "31,32");
     EXPECT_FALSE(QFile::exists(JetPageJournal::journalPath(path)));
 }

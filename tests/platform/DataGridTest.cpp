@@ -287,3 +287,63 @@ TEST(DataGridLarge, AHundredThousandRowsOpenWithoutReadingThem) {
     EXPECT_EQ(grid.model()->index(131071, 0).data().toString(), "131072");
     EXPECT_EQ(control.Recordset()->AbsolutePosition(), 0);
 }
+
+TEST(DataGridSafety, AnEditTheCommitRefusesRaisesErrorAndShowsTheStoredValue) {
+    QTemporaryDir dir;
+    const QString path = testutil::makeSqlite(
+        dir, "fk.sqlite",
+        {"CREATE TABLE P (id LONG PRIMARY KEY)", "INSERT INTO P VALUES (1)",
+         "CREATE TABLE C (id INTEGER PRIMARY KEY, pid INTEGER REFERENCES P(id) DEFERRABLE INITIALLY DEFERRED)",
+         "INSERT INTO C VALUES (1, 1)", "INSERT INTO C VALUES (2, 1)"});
+    DataControl control;
+    control.setDatabaseName(path);
+    control.setRecordSource("C");
+    control.Refresh();
+    DataGrid grid;
+    grid.setDataSource(&control);
+    QStringList errors;
+    QObject::connect(&control, &DataControl::error, [&](int number, const QString& description, bool* handled) {
+        errors << QString::number(number) + ": " + description;
+        *handled = true;
+    });
+    QAbstractItemModel* model = grid.model();
+    // The edit is accepted into the write batch; its commit is refused by the deferred key.
+    EXPECT_TRUE(model->setData(model->index(1, 1), "42", Qt::EditRole));
+    EXPECT_EQ(model->index(1, 1).data().toString(), "42");
+    QSignalSpy refreshed(model, &QAbstractItemModel::dataChanged);
+    QElapsedTimer t;
+    t.start();
+    while (errors.isEmpty() && t.elapsed() < 5000) {
+        (void)model->index(1, 1).data();  // as painting does: a read must not swallow the report
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors[0], "3201: The change to record 2 of C could not be saved: FOREIGN KEY constraint failed");
+    EXPECT_GE(refreshed.count(), 1);
+    EXPECT_EQ(model->index(1, 1).data().toString(), "1");
+    auto stored = dao::OpenDatabase(path)->OpenRecordset("select pid from C where id = 2");
+    EXPECT_EQ(stored->Fields()["pid"].Value().asInt(), 1);
+}
+
+TEST(DataGridSafety, EditingAViewSaysItIsReadOnly) {
+    QTemporaryDir dir;
+    const QString path = testutil::makeSqlite(
+        dir, "v.sqlite", {"CREATE TABLE T (id LONG PRIMARY KEY, s TEXT(10))", "INSERT INTO T VALUES (1, 'a')",
+                          "CREATE VIEW V AS SELECT id, s FROM T"});
+    DataControl control;
+    control.setDatabaseName(path);
+    control.setRecordSource("V");
+    control.Refresh();
+    GridModel model;
+    model.setDataControl(&control);
+    QStringList errors;
+    QObject::connect(&control, &DataControl::error, [&](int number, const QString& description, bool* handled) {
+        errors << QString::number(number) + ": " + description;
+        *handled = true;
+    });
+    EXPECT_TRUE(model.flags(model.index(0, 1)) & Qt::ItemIsEditable);
+    EXPECT_FALSE(model.setData(model.index(0, 1), "b", Qt::EditRole));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].startsWith("3027: Cannot update. 'V' is a view")) << errors[0].toStdString();
+    EXPECT_EQ(model.index(0, 1).data().toString(), "a");
+}
