@@ -112,6 +112,15 @@ AdvanceViewForm::AdvanceViewForm(QWidget* parent) : QDialog(parent) {
     resize(twipsToPixelsX(kClientWidth), twipsToPixelsY(kClientHeight));
 }
 
+QDialog* AdvanceViewForm::create(QWidget* parent, const QString& dbFile, const QString& records,
+                                 const QString& table) {
+    auto* w = new AdvanceViewForm(parent);
+    w->DB_DATABASEFILE = dbFile;
+    w->DB_SELECTED_RECORDS = records;
+    w->DB_SELECTED_TABLE = table;
+    return w;
+}
+
 AdvanceViewForm::~AdvanceViewForm() = default;
 
 QSize AdvanceViewForm::minimumClientSize() const {

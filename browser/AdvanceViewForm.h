@@ -50,6 +50,9 @@ public:
     explicit AdvanceViewForm(QWidget* parent = nullptr);
     ~AdvanceViewForm() override;
 
+    // A fresh browser with its members assigned in the openers' order, ready to be shown modally.
+    static QDialog* create(QWidget* parent, const QString& dbFile, const QString& records, const QString& table);
+
     QString DB_SELECTED_TABLE;
     QString DB_SELECTED_RECORDS;
     QString DB_DATABASEFILE;

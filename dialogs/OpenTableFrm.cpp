@@ -18,15 +18,7 @@
 
 namespace dialogs {
 
-OpenTableFrm::BrowserFactory OpenTableFrm::browserFactory = [](QWidget* parent, const QString& dbFile,
-                                                               const QString& records,
-                                                               const QString& table) -> QDialog* {
-    auto* w = new browser::AdvanceViewForm(parent);
-    w->DB_DATABASEFILE = dbFile;
-    w->DB_SELECTED_RECORDS = records;
-    w->DB_SELECTED_TABLE = table;
-    return w;
-};
+OpenTableFrm::BrowserFactory OpenTableFrm::browserFactory = &browser::AdvanceViewForm::create;
 
 OpenTableFrm::OpenTableFrm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("OpenTableFrm"));

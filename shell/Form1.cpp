@@ -46,15 +46,7 @@ QPushButton* makeButton(const QString& name, const QString& caption, QWidget* pa
 
 }  // namespace
 
-// Each Open gets a fresh table browser, its members assigned in the opener's order.
-Form1::BrowserFactory Form1::browserFactory = [](QWidget* parent, const QString& dbFile,
-                                                 const QString& records, const QString& table) -> QDialog* {
-    auto* w = new browser::AdvanceViewForm(parent);
-    w->DB_DATABASEFILE = dbFile;
-    w->DB_SELECTED_RECORDS = records;
-    w->DB_SELECTED_TABLE = table;
-    return w;
-};
+Form1::BrowserFactory Form1::browserFactory = &browser::AdvanceViewForm::create;
 
 Form1::Form1(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Form1"));
