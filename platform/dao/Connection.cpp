@@ -116,6 +116,14 @@ public:
         return out;
     }
 
+    // Drops a reference; when the flusher holds the connection at that moment, after it lets go, so
+    // that the last reference (and the closing of the file) is never the flusher's.
+    void release(std::shared_ptr<Connection>& c) {
+        std::unique_lock<std::mutex> h(holdMu_);
+        heldCv_.wait(h, [&] { return held_ != c.get(); });
+        c.reset();
+    }
+
     void flushAll() {
         for (auto& c : live()) c->commit();
     }
@@ -134,16 +142,35 @@ private:
         while (!stopping_ && pauses_ == 0) {
             cv_.wait_for(lk, std::chrono::milliseconds(25));
             if (stopping_ || pauses_ > 0) break;
+            std::erase_if(conns_, [](const std::weak_ptr<Connection>& w) { return w.expired(); });
+            const std::vector<std::weak_ptr<Connection>> conns = conns_;
             lk.unlock();
             const int64_t now = nowNs();
-            for (auto& c : live()) {
-                if (!c->inBatch()) continue;
-                if (now - c->batchStartNs() < int64_t(Connection::kBatchAgeMs) * 1000000) continue;
+            for (const auto& w : conns) {
+                // One connection at a time, and only while it is committed: a user's last reference
+                // dropped meanwhile waits (release()), so the file is closed on the user's thread.
+                std::shared_ptr<Connection> c;
+                {
+                    std::lock_guard<std::mutex> h(holdMu_);
+                    c = w.lock();
+                    if (!c) continue;
+                    if (!c->inBatch() || now - c->batchStartNs() < int64_t(Connection::kBatchAgeMs) * 1000000) {
+                        c.reset();  // under the lock: never the last reference (see release())
+                        continue;
+                    }
+                    held_ = c.get();
+                }
                 try {
                     c->commit();
                 } catch (const Error&) {
                     // A busy file: the next round tries again.
                 }
+                {
+                    std::lock_guard<std::mutex> h(holdMu_);
+                    c.reset();
+                    held_ = nullptr;
+                }
+                heldCv_.notify_all();
             }
             lk.lock();
         }
@@ -167,6 +194,9 @@ private:
     std::thread flusher_;
     bool started_ = false;
     bool stopping_ = false;
+    std::mutex holdMu_;
+    std::condition_variable heldCv_;
+    const Connection* held_ = nullptr;  // the connection the flusher is committing
     int pauses_ = 0;
     bool joining_ = false;  // a pause is waiting for the flusher to end
     std::condition_variable joined_;
@@ -180,6 +210,10 @@ BackgroundPause::BackgroundPause() { Registry::get().pause(); }
 BackgroundPause::~BackgroundPause() { Registry::get().resume(); }
 
 void flushAllWrites() { Registry::get().flushAll(); }
+
+void releaseConnection(std::shared_ptr<Connection>& c) {
+    if (c) Registry::get().release(c);
+}
 
 JetCopy::~JetCopy() {
     QFile::remove(path);

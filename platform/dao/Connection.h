@@ -223,6 +223,10 @@ private:
     std::atomic<bool> jetOutOfStep_{false};   // the Access file and its working copy disagree
 };
 
+// Drops a reference to the connection; when it is the last one, the file is closed before this
+// returns, on the caller's thread (the background commit never keeps a closed database open).
+void releaseConnection(std::shared_ptr<Connection>& c);
+
 // Held while the process forks a reader child: the engine's own thread is ended meanwhile, so the
 // child inherits no lock (SQLite's or an allocator's) held by a thread that does not exist in it.
 class BackgroundPause {

@@ -355,14 +355,17 @@ void RecordsetImpl::checkWritable() const {
 
 RecordsetImpl::~RecordsetImpl() {
     if (!conn) return;
-    // Statements are finalized under the connection's lock: the flusher may be using the handle.
-    Session s = conn->session();
-    writeStmts.clear();
-    findIn.clear();
-    rangeStmt = StmtSlot();
-    inStmt = StmtSlot();
-    keyStmt = StmtSlot();
-    findRange = StmtSlot();
+    {
+        // Statements are finalized under the connection's lock: the flusher may be using the handle.
+        Session s = conn->session();
+        writeStmts.clear();
+        findIn.clear();
+        rangeStmt = StmtSlot();
+        inStmt = StmtSlot();
+        keyStmt = StmtSlot();
+        findRange = StmtSlot();
+    }
+    releaseConnection(conn);
 }
 
 sqlite3_stmt* RecordsetImpl::statement(Session& s, StmtSlot& slot, const QString& sql) {
@@ -673,7 +676,7 @@ const Variant& RecordsetImpl::valueSlow(long long p, int index) {
 // ---- Database ----------------------------------------------------------------------------------
 
 Database::Database(std::shared_ptr<Connection> c) : conn_(std::move(c)) {}
-Database::~Database() = default;
+Database::~Database() { releaseConnection(conn_); }
 
 std::shared_ptr<Database> OpenDatabase(const QString& path) {
     return std::shared_ptr<Database>(new Database(Connection::open(path, false)));
@@ -754,7 +757,12 @@ long long Database::Execute(const QString& sql) {
 
 void Database::Close() {
     if (!conn_) return;
-    const std::shared_ptr<Connection> c = std::move(conn_);
+    std::shared_ptr<Connection> c = std::move(conn_);
+    // The file is closed when this returns (unless recordsets still use it), whatever is thrown.
+    struct Release {
+        std::shared_ptr<Connection>& c;
+        ~Release() { releaseConnection(c); }
+    } release{c};
     // Commits; changes that cannot be saved are reported here, never dropped without a word.
     c->commit();
     c->session().use();

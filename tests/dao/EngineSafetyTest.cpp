@@ -9,9 +9,11 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <functional>
+#include <thread>
 
 #include "EngineTestUtil.h"
 #include "FaultVfs.h"
+#include "TestUtil.h"
 
 using dao::Variant;
 using enginetest::rawRows;
@@ -496,4 +498,32 @@ TEST(EngineFind, FindNextGoesOnFromTheCurrentRecord) {
     }
     EXPECT_EQ(visits, 20);
     EXPECT_EQ(enginetest::committedRows(path, "select count(*) from K where s = 'seen'"), QStringList{"20"});
+}
+
+// Close closes the file before it returns, even while the background commit waits on another file
+// (another program reads it): a WAL file is then whole again and its -wal file gone.
+TEST(EngineSafety, CloseClosesTheFileWhileTheBackgroundCommitWaitsOnAnother) {
+    QTemporaryDir dir;
+    const QString wal =
+        testutil::makeSqlite(dir, "w.db", {"create table T (id LONG, n LONG)", "insert into T values (1, 0)"});
+    ASSERT_EQ(rawRows(wal, "pragma journal_mode=wal"), QStringList{"wal"});
+    const QString busy =
+        testutil::makeSqlite(dir, "b.db", {"create table T (id LONG, n LONG)", "insert into T values (1, 0)"});
+    sqlite3* reader = nullptr;
+    ASSERT_EQ(sqlite3_open(busy.toUtf8().constData(), &reader), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM T", nullptr, nullptr, nullptr), SQLITE_OK);
+    auto db = dao::OpenDatabase(wal);
+    auto other = dao::OpenDatabase(busy);
+    other->Execute("update T set n = 1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // its commit now waits for the reader
+
+    db->Execute("update T set n = 2");
+    db->Close();
+    EXPECT_FALSE(QFile::exists(wal + "-wal"));
+    EXPECT_EQ(rawRows(wal, "select n from T"), QStringList{"2"});
+
+    sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(reader);
+    other->Close();
+    EXPECT_EQ(rawRows(busy, "select n from T"), QStringList{"1"});
 }
