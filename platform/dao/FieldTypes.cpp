@@ -62,18 +62,33 @@ bool parseStoredDate(const char* s, int n, double* out) {
     const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
     if (mo < 1 || mo > 12 || d < 1 || d > monthDays[mo - 1] + (mo == 2 && leap) || h > 23 || mi > 59 || se > 59)
         return false;
-    // Days from 0000-03-01 (proleptic Gregorian), then from 1899-12-30.
-    const int yy = mo <= 2 ? y - 1 : y;
-    const int era = (yy >= 0 ? yy : yy - 399) / 400;
-    const int yoe = yy - era * 400;
-    const int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    const long long civil = (long long)era * 146097 + doe;
-    constexpr long long k18991230 = 693899;  // the same count for 1899-12-30
-    const double days = double(civil - k18991230);
+    const double days = double(dayNumberFromCivil(y, mo, d));
     const double frac = (h * 3600 + mi * 60 + se) / 86400.0;
     *out = days >= 0 ? days + frac : days - frac;
     return true;
+}
+
+long long dayNumberFromCivil(long long y, int m, int d) {
+    // Days from 0000-03-01 in 400-year eras, then from 1899-12-30.
+    y -= m <= 2;
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yoe = y - era * 400;
+    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    constexpr long long k18991230 = 693899;  // the same count for 1899-12-30
+    return era * 146097 + doe - k18991230;
+}
+
+void civilFromDayNumber(long long z, long long& y, int& m, int& d) {
+    z += 693899;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const long long doe = z - era * 146097;
+    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const long long mp = (5 * doy + 2) / 153;
+    d = int(doy - (153 * mp + 2) / 5 + 1);
+    m = int(mp < 10 ? mp + 3 : mp - 9);
+    y = yoe + era * 400 + (m <= 2 ? 1 : 0);
 }
 
 bool parseStoredDate(const QString& text, double* dayNumber) {

@@ -39,6 +39,11 @@ QString storedDateText(int year, int month, int day, int hour, int minute, int s
 bool parseStoredDate(const char* text, int length, double* dayNumber);
 bool parseStoredDate(const QString& text, double* dayNumber);
 
+// Whole day numbers (days since 1899-12-30) to and from a proleptic Gregorian date; every reader and
+// writer of stored dates counts days with these.
+long long dayNumberFromCivil(long long year, int month, int day);
+void civilFromDayNumber(long long dayNumber, long long& year, int& month, int& day);
+
 struct DeclaredType {
     int type = dbMemo;
     int size = 0;

@@ -132,19 +132,6 @@ std::string textValue(MdbHandle* mdb, const unsigned char* p, size_t n) {
     return out;
 }
 
-// Days since 1970-01-01 to a civil date (proleptic Gregorian).
-void civilFromDays(long long z, long long& y, int& m, int& d) {
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    d = int(doy - (153 * mp + 2) / 5 + 1);
-    m = int(mp < 10 ? mp + 3 : mp - 9);
-    y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-}
-
 // A stored date: days since 1899-12-30, the fraction is the time of day. For values below zero the
 // whole part counts days backwards and the absolute fraction is still the time of day (-1.25 is
 // 1899-12-29 06:00). libmdb cannot format those, so we do it here. False outside 100..9999.
@@ -160,7 +147,7 @@ bool jetDateText(double v, std::string& out) {
     if (days < -657434 || days > 2958465) return false;
     long long y;
     int m, d;
-    civilFromDays(days - 25569, y, m, d);
+    civilFromDayNumber(days, y, m, d);
     char buf[64];
     std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d %02lld:%02lld:%02lld", y, m, d, secs / 3600,
                   (secs / 60) % 60, secs % 60);

@@ -9,33 +9,11 @@
 #include <string>
 
 #include "Error.h"
+#include "FieldTypes.h"
 
 namespace dao::jet {
 
 namespace {
-
-long long daysFromCivil(long long y, int m, int d) {
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const long long yoe = y - era * 400;
-    const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-void civilFromDays(long long z, long long& y, int& m, int& d) {
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    d = int(doy - (153 * mp + 2) / 5 + 1);
-    m = int(mp < 10 ? mp + 3 : mp - 9);
-    y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-}
-
-const long long kEpochDays = daysFromCivil(1899, 12, 30);
 
 void putLe(QByteArray& out, uint64_t v, int n) {
     for (int i = 0; i < n; ++i) out += char(v >> (8 * i) & 0xff);
@@ -143,7 +121,7 @@ std::optional<double> JetValueCodec::dateFromText(const QByteArray& iso) {
     if (n != 3 && n != 7) return std::nullopt;
     if (mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
         return std::nullopt;
-    const long long days = daysFromCivil(y, mo, d) - kEpochDays;
+    const long long days = dayNumberFromCivil(y, mo, d);
     const double frac = (h * 3600 + mi * 60 + s) / 86400.0;
     return days >= 0 ? double(days) + frac : double(days) - frac;
 }
@@ -159,7 +137,7 @@ bool JetValueCodec::formatDate(double v, char* buf) {
     }
     long long y;
     int m, d;
-    civilFromDays(days + kEpochDays, y, m, d);
+    civilFromDayNumber(days, y, m, d);
     if (y < 0 || y > 9999) return false;
     auto put = [&](int at, long long value, int width) {
         for (int i = width - 1; i >= 0; --i) {
