@@ -171,21 +171,19 @@ void stageFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     }
 }
 
-void applyFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-    auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
-    auto* w = b->writer;
+// Answers one call of the trigger functions: null when the writer did it, otherwise an error whose text
+// carries the engine's error number. A failure escaping the writer becomes that error too.
+template <class Call>
+void answerWrite(sqlite3_context* ctx, const char* failure, Call call) {
     int number = err::ReadOnly;
     QString why;
     bool ok = false;
     try {
-        if (argc == 3 && sqlite3_value_int64(argv[1]) != sqlite3_value_int64(argv[2]))
-            why = QStringLiteral("A record of an Access table cannot change its place.");
-        else
-            ok = w->apply(*b, sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
+        ok = call(number, why);
     } catch (const std::exception& e) {
-        why = QString("The record could not be changed in the file (%1).").arg(e.what());
+        why = QString("%1 (%2).").arg(QLatin1String(failure), QString::fromUtf8(e.what()));
     } catch (...) {
-        why = QStringLiteral("The record could not be changed in the file.");
+        why = QLatin1String(failure) + QLatin1Char('.');
     }
     if (ok) {
         sqlite3_result_null(ctx);
@@ -193,47 +191,31 @@ void applyFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     }
     const QByteArray msg = (QString(JetWriter::kErrorPrefix) + QString::number(number) + ": " + why).toUtf8();
     sqlite3_result_error(ctx, msg.constData(), int(msg.size()));
+}
+
+void applyFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
+    answerWrite(ctx, "The record could not be changed in the file", [&](int& number, QString& why) {
+        if (argc == 3 && sqlite3_value_int64(argv[1]) != sqlite3_value_int64(argv[2])) {
+            why = QStringLiteral("A record of an Access table cannot change its place.");
+            return false;
+        }
+        return b->writer->apply(*b, sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
+    });
 }
 
 void insertFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
-    int number = err::ReadOnly;
-    QString why;
-    bool ok = false;
-    try {
-        if (argc == 2) ok = b->writer->insert(*b, sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
-    } catch (const std::exception& e) {
-        why = QString("The record could not be added to the file (%1).").arg(e.what());
-    } catch (...) {
-        why = QStringLiteral("The record could not be added to the file.");
-    }
-    if (ok) {
-        sqlite3_result_null(ctx);
-        return;
-    }
-    const QByteArray msg = (QString(JetWriter::kErrorPrefix) + QString::number(number) + ": " + why).toUtf8();
-    sqlite3_result_error(ctx, msg.constData(), int(msg.size()));
+    answerWrite(ctx, "The record could not be added to the file", [&](int& number, QString& why) {
+        return argc == 2 && b->writer->insert(*b, sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
+    });
 }
 
 void removeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
-    auto* w = b->writer;
-    int number = err::ReadOnly;
-    QString why;
-    bool ok = false;
-    try {
-        if (argc == 2) ok = w->remove(*b, sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
-    } catch (const std::exception& e) {
-        why = QString("The record could not be deleted in the file (%1).").arg(e.what());
-    } catch (...) {
-        why = QStringLiteral("The record could not be deleted in the file.");
-    }
-    if (ok) {
-        sqlite3_result_null(ctx);
-        return;
-    }
-    const QByteArray msg = (QString(JetWriter::kErrorPrefix) + QString::number(number) + ": " + why).toUtf8();
-    sqlite3_result_error(ctx, msg.constData(), int(msg.size()));
+    answerWrite(ctx, "The record could not be deleted in the file", [&](int& number, QString& why) {
+        return argc == 2 && b->writer->remove(*b, sqlite3_value_int(argv[0]), sqlite3_value_int64(argv[1]), number, why);
+    });
 }
 
 // Design changes to the Access tables (the working copy's main schema) are refused.
