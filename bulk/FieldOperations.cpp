@@ -55,9 +55,7 @@ FieldOperations::Result FieldOperations::run(dao::Recordset& rs, const ReadInput
     const dao::Fields fields = rs.Fields();
     QString fieldName;
     int index = -1;
-    QString constantText;
-    double constant = 0;
-    bool constantRead = false;
+    TextNumber constant;
 
     while (!rs.Eof()) {
         const common::StepResult r = prompts.runStep([&] {
@@ -71,13 +69,8 @@ FieldOperations::Result FieldOperations::run(dao::Recordset& rs, const ReadInput
                 }
                 dao::Field f = fields.Item(index);
                 const double v = dao::leadingNumber(dao::valueToText(f.Value()));
-                if (!constantRead || constantText != in.value) {
-                    constant = dao::leadingNumber(in.value);
-                    constantText = in.value;
-                    constantRead = true;
-                }
                 if (in.operation >= Add && in.operation <= Divide)
-                    f.setValue(dao::Variant::fromDouble(apply(Operation(in.operation), v, constant)));
+                    f.setValue(dao::Variant::fromDouble(apply(Operation(in.operation), v, constant.of(in.value))));
                 rs.Update();
             } catch (...) {
                 cancelPendingEdit(rs);

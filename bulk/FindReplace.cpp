@@ -25,10 +25,7 @@ FindReplace::Result FindReplace::run(dao::Recordset& rs, const ReadInputs& readI
     progress.setMaximum(rs.RecordCount());
     rs.MoveFirst();
     const dao::Fields fields = rs.Fields();
-    // The replacement's number, read again only when its text changes.
-    QString numberOf;
-    double number = 0;
-    bool numberRead = false;
+    TextNumber number;
 
     while (!rs.Eof()) {
         const common::StepResult r = prompts.runStep([&] {
@@ -42,12 +39,7 @@ FindReplace::Result FindReplace::run(dao::Recordset& rs, const ReadInputs& readI
                 if (isTextField(f.Type())) {
                     f.setValue(dao::Variant::fromString(in.change));
                 } else {
-                    if (!numberRead || numberOf != in.change) {
-                        number = dao::leadingNumber(in.change);
-                        numberOf = in.change;
-                        numberRead = true;
-                    }
-                    f.setValue(dao::Variant::fromDouble(number));
+                    f.setValue(dao::Variant::fromDouble(number.of(in.change)));
                 }
                 rs.Update();
                 ++result.changed;

@@ -1,8 +1,18 @@
 #include "ToolSupport.h"
 
+#include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
 
 namespace bulk {
+
+double TextNumber::of(const QString& text) {
+    if (!read_ || text != text_) {
+        number_ = dao::leadingNumber(text);
+        text_ = text;
+        read_ = true;
+    }
+    return number_;
+}
 
 void cancelPendingEdit(dao::Recordset& rs) noexcept {
     try {

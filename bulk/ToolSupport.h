@@ -12,6 +12,18 @@ class Recordset;
 
 namespace bulk {
 
+// The leading number of a text, read again only when the text changes: a tool's constant comes
+// from an input read before every record and is usually the same each time.
+class TextNumber {
+public:
+    double of(const QString& text);
+
+private:
+    QString text_;
+    double number_ = 0;
+    bool read_ = false;
+};
+
 // Calls progress.end() when the tool leaves, however it leaves.
 class ProgressScope {
 public:
