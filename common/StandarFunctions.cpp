@@ -51,6 +51,17 @@ bool ordinaryFile(const QFileInfo& fi) {
 
 }  // namespace
 
+QStringList UserTableNames(const QString& file) {
+    QStringList names;
+    {
+        auto db = dao::OpenDatabase(file);
+        names = db->TableDefs();
+        db->Close();
+    }
+    names.removeIf([](const QString& name) { return name.startsWith(QLatin1String("MS"), Qt::CaseSensitive); });
+    return names;
+}
+
 bool FileExists(const QString& path) {
     try {
         // Only blanks are trimmed, not tabs or line breaks.

@@ -3,6 +3,7 @@
 // The small general routines shared by the windows and the data-entry control.
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 class QWidget;
@@ -26,6 +27,11 @@ void CenterForm(QWidget* form);
 // Folders, hidden files and anything that is not a regular file do not count. Never throws: any
 // failure to look counts as no file.
 bool FileExists(const QString& path);
+
+// The user tables of a database file, as the engine lists them: names beginning with "MS" (exactly,
+// case-sensitive) are the engine's system tables and are left out. The database is closed again
+// before this returns; a file that cannot be opened raises its dao::Error.
+QStringList UserTableNames(const QString& file);
 
 // True when the recordset answers RecordCount: false for no recordset and for a closed one, true for
 // an open one without records. Never reports anything.

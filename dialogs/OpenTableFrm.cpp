@@ -78,15 +78,7 @@ void OpenTableFrm::done(int result) {
 void OpenTableFrm::loadTables() {
     TableList->clear();
     try {
-        QStringList names;
-        {
-            auto db = dao::OpenDatabase(databaseFile());
-            names = db->TableDefs();
-            db->Close();
-        }
-        // Names beginning with "MS" (exactly, case-sensitive) are the engine's system tables.
-        for (const QString& name : names)
-            if (!name.startsWith(QLatin1String("MS"), Qt::CaseSensitive)) TableList->addItem(name);
+        TableList->addItems(common::UserTableNames(databaseFile()));
         TableList->setCurrentRow(-1);
     } catch (const dao::Error& e) {
         platform::MsgBox(QString::number(e.number()) + QStringLiteral(": ") + e.description(),

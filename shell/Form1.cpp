@@ -171,15 +171,7 @@ void Form1::openDatabase() {
     DatabaseFile = FileTxT->text();
     if (common::FileExists(DatabaseFile)) {
         try {
-            QStringList names;
-            {
-                auto db = dao::OpenDatabase(DatabaseFile);
-                names = db->TableDefs();
-                db->Close();
-            }
-            // Names beginning with "MS" (exactly, case-sensitive) are the engine's system tables.
-            for (const QString& name : names)
-                if (!name.startsWith(QLatin1String("MS"), Qt::CaseSensitive)) Tables->addItem(name);
+            Tables->addItems(common::UserTableNames(DatabaseFile));
             setDatabaseListed(true);
             Tables->setFocus();
         } catch (const dao::Error& e) {
