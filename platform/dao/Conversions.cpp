@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QList>
 #include <QTime>
+#include <QRegularExpression>
 #include <QUuid>
 #include <cctype>
 #include <charconv>
@@ -476,8 +477,13 @@ QString shortDateFormat() {
 
 QString timeFormat() {
     if (isCLocale()) return QStringLiteral("HH:mm:ss");
-    // The long form has seconds; its time zone part is dropped.
-    return removeFormatTokens(QLocale().timeFormat(QLocale::LongFormat), 't', QString()).trimmed();
+    // The long form has seconds; its time zone part is dropped with the brackets and blank around it
+    // ("H:mm:ss (t)" is "H:mm:ss").
+    static const QChar zone(0x1);
+    QString f = removeFormatTokens(QLocale().timeFormat(QLocale::LongFormat), 't', QString(zone));
+    static const QRegularExpression bracketed(QStringLiteral("\\s*[(\\[\\x{FF08}]?\\x{1}[)\\]\\x{FF09}]?"));
+    f.remove(bracketed);
+    return f.trimmed();
 }
 
 QString shortestNumberText(double d, QChar decimalPoint) {

@@ -79,6 +79,23 @@ TEST(Conversions, ValueToTextOtherLocales) {
     EXPECT_EQ(dao::valueToText(date(2020, 1, 2, 3, 4, 5)), "2020-01-02 03:04:05");
 }
 
+TEST(Conversions, DateTextHasACleanTimeInEveryLocale) {
+    const std::pair<QLocale, const char*> cases[] = {
+        {QLocale::c(), "2020-12-31 13:05:07"},
+        {QLocale(QLocale::English, QLocale::UnitedStates), "12/31/2020 1:05:07 PM"},
+        {QLocale(QLocale::Spanish, QLocale::Spain), "31/12/2020 13:05:07"},
+        {kGerman, "31.12.2020 13:05:07"},
+    };
+    const Variant v = date(2020, 12, 31, 13, 5, 7);
+    for (const auto& [locale, expected] : cases) {
+        testutil::LocaleGuard g(locale);
+        const QString text = dao::valueToText(v);
+        EXPECT_EQ(text.toStdString(), expected) << locale.name().toStdString();
+        EXPECT_EQ(dao::timeFormat().toStdString(), dao::timeFormat().trimmed().toStdString()) << locale.name().toStdString();
+        EXPECT_EQ(dao::convertForType(text, dao::dbDate), v) << locale.name().toStdString();
+    }
+}
+
 TEST(Conversions, ShortestNumberTextAndComparison) {
     EXPECT_EQ(dao::shortestNumberText(42), "42");
     EXPECT_EQ(dao::shortestNumberText(0.1 + 0.2), "0.30000000000000004");
