@@ -763,8 +763,11 @@ Variant coerceToFieldType(const Variant& v, int typeCode) {
             return Variant::fromString(valueToText(v));
         case dbGUID: {
             if (!isText) raise(err::ConversionError);
-            const QUuid id = QUuid::fromString(v.asString().trimmed());
-            if (id.isNull()) raise(err::ConversionError);
+            const QString text = v.asString().trimmed();
+            const QUuid id = QUuid::fromString(text);
+            // A null QUuid is also what unreadable text gives; the all-zero GUID itself is a value.
+            static const QRegularExpression zero(QStringLiteral("^(\\{0{8}-0{4}-0{4}-0{4}-0{12}\\}|0{8}-0{4}-0{4}-0{4}-0{12})$"));
+            if (id.isNull() && !zero.match(text).hasMatch()) raise(err::ConversionError);
             return Variant::fromString(id.toString(QUuid::WithBraces).toUpper());
         }
         case dbDecimal:

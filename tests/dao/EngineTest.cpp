@@ -96,6 +96,7 @@ TEST(EngineTypes, ValuesRoundTripWithTheirTypesAndStoredForms) {
         f["yn"].setValue(Variant::fromBool(false));
         f["dt"].setValue(Variant::fromDateTime(QDateTime(QDate(1999, 12, 31), QTime(0, 0))));
         f["cu"].setValue(Variant::fromCurrency(-1));  // -0.0001
+        f["gu"].setValue(Variant::fromString("00000000-0000-0000-0000-000000000000"));  // the all-zero GUID is a value
         rs->Update();
         db->Close();
     }
@@ -131,6 +132,7 @@ TEST(EngineTypes, ValuesRoundTripWithTheirTypesAndStoredForms) {
     EXPECT_EQ(f["yn"].Value(), Variant::fromBool(false));
     EXPECT_EQ(f["dt"].Value().toDateTime(), QDateTime(QDate(1999, 12, 31), QTime(0, 0)));
     EXPECT_EQ(f["cu"].Value(), Variant::fromCurrency(-1));
+    EXPECT_EQ(str(f["gu"].Value()), "{00000000-0000-0000-0000-000000000000}");
 
     // The stored forms, as plain SQLite sees them.
     EXPECT_EQ(
