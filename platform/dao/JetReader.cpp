@@ -25,6 +25,7 @@
 
 #include "Error.h"
 #include "FieldTypes.h"
+#include "JetValueCodec.h"
 
 namespace dao::jet {
 
@@ -162,29 +163,6 @@ std::string guidText(const unsigned char* k) {
                   k[3], k[2], k[1], k[0], k[5], k[4], k[7], k[6], k[8], k[9], k[10], k[11], k[12], k[13],
                   k[14], k[15]);
     return buf;
-}
-
-// A Decimal: a sign byte (0x80 negative), then a 128-bit unscaled integer stored as four 32-bit
-// little-endian words, most significant word first. Canonical text: no trailing zeros after the
-// point, no point for whole numbers, "0" for zero.
-std::string decimalText(const unsigned char* p, int scale) {
-    unsigned __int128 v = 0;
-    for (int w = 0; w < 4; ++w) v = (v << 32) | le32(p + 1 + 4 * w);
-    std::string digits;
-    do {
-        digits += char('0' + int(v % 10));
-        v /= 10;
-    } while (v != 0);
-    if (scale > 0 && int(digits.size()) <= scale) digits.append(size_t(scale + 1) - digits.size(), '0');
-    std::reverse(digits.begin(), digits.end());
-    if (scale > 0) {
-        std::string intPart = digits.substr(0, digits.size() - size_t(scale));
-        std::string frac = digits.substr(digits.size() - size_t(scale));
-        while (!frac.empty() && frac.back() == '0') frac.pop_back();
-        digits = frac.empty() ? intPart : intPart + "." + frac;
-    }
-    if ((p[0] & 0x80) && digits != "0") digits.insert(digits.begin(), '-');
-    return digits;
 }
 
 std::string quoteIdent(const char* name) {

@@ -88,6 +88,26 @@ std::optional<QByteArray> guidBytes(const QByteArray& text) {
 
 }  // namespace
 
+std::string decimalText(const unsigned char* p, int scale) {
+    unsigned __int128 v = 0;
+    for (int w = 0; w < 4; ++w) v = (v << 32) | rd32(p + 1 + 4 * w);
+    std::string digits;
+    do {
+        digits += char('0' + int(v % 10));
+        v /= 10;
+    } while (v != 0);
+    if (scale > 0 && int(digits.size()) <= scale) digits.append(size_t(scale + 1) - digits.size(), '0');
+    std::reverse(digits.begin(), digits.end());
+    if (scale > 0) {
+        std::string intPart = digits.substr(0, digits.size() - size_t(scale));
+        std::string frac = digits.substr(digits.size() - size_t(scale));
+        while (!frac.empty() && frac.back() == '0') frac.pop_back();
+        digits = frac.empty() ? intPart : intPart + "." + frac;
+    }
+    if ((p[0] & 0x80) && digits != "0") digits.insert(digits.begin(), '-');
+    return digits;
+}
+
 bool JetValue::operator==(const JetValue& o) const {
     if (kind != o.kind) {
         // The copy may hold a whole number as a REAL or an integer as text; compare as numbers.
@@ -239,25 +259,7 @@ std::optional<JetValue> JetValueCodec::decode(const ColumnDef& c, const uint8_t*
             break;
         case ColNumeric: {
             if (!need(17)) return std::nullopt;
-            // A sign byte, then a 128-bit count of units of the scale, as four little-endian
-            // words, the most significant first.
-            unsigned __int128 n = 0;
-            for (int w = 0; w < 4; ++w) n = (n << 32) | rd32(p + 1 + 4 * w);
-            std::string digits;
-            do {
-                digits += char('0' + int(n % 10));
-                n /= 10;
-            } while (n != 0);
-            const int scale = std::min<int>(c.scale, 38);
-            if (scale > 0 && int(digits.size()) <= scale) digits.append(size_t(scale + 1) - digits.size(), '0');
-            std::reverse(digits.begin(), digits.end());
-            if (scale > 0) {
-                std::string whole = digits.substr(0, digits.size() - size_t(scale));
-                std::string frac = digits.substr(digits.size() - size_t(scale));
-                while (!frac.empty() && frac.back() == '0') frac.pop_back();
-                digits = frac.empty() ? whole : whole + "." + frac;
-            }
-            if ((p[0] & 0x80) && digits != "0") digits.insert(digits.begin(), '-');
+            const std::string digits = decimalText(p, std::min<int>(c.scale, 38));
             v.kind = JetValue::Text;
             v.bytes = QByteArray::fromStdString(digits);
             break;

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <string>
 
 #include "JetFile.h"
 
@@ -20,6 +21,11 @@ struct JetValue {
     bool operator==(const JetValue& o) const;
     QString describe() const;
 };
+
+// A Decimal's canonical text (no trailing zeros after the point, no point for whole numbers, "0" for
+// zero) from its 17 stored bytes: a sign byte (0x80 negative), then a 128-bit unscaled integer as four
+// little-endian 32-bit words, the most significant first.
+std::string decimalText(const unsigned char* p, int scale);
 
 class JetValueCodec {
 public:
