@@ -43,6 +43,7 @@ public:
         JetWriter* writer = nullptr;
         int copy = 0;
         std::vector<JetValue> stagedOld, stagedNew;
+        int staged = 0;  // values staged so far for the current row
     };
 
     // Around each write statement of the engine: a failed statement takes back its own pages.
