@@ -22,16 +22,20 @@ void assignFromSqlite(JetValue& out, sqlite3_value* v) {
         out.bytes.resize(n);
         if (n > 0) std::memcpy(out.bytes.data(), p, size_t(n));
     };
+    // Emptied, not dropped: its buffer serves the next text value (a null one stays null, unallocated).
+    auto noBytes = [&] {
+        if (!out.bytes.isEmpty()) out.bytes.resize(0);
+    };
     switch (sqlite3_value_type(v)) {
         case SQLITE_INTEGER:
             out.kind = JetValue::Int;
             out.i = sqlite3_value_int64(v);
-            out.bytes.resize(0);
+            noBytes();
             break;
         case SQLITE_FLOAT:
             out.kind = JetValue::Real;
             out.d = sqlite3_value_double(v);
-            out.bytes.resize(0);
+            noBytes();
             break;
         case SQLITE_TEXT: {
             out.kind = JetValue::Text;
@@ -47,7 +51,7 @@ void assignFromSqlite(JetValue& out, sqlite3_value* v) {
         }
         default:
             out.kind = JetValue::Null;
-            out.bytes.resize(0);
+            noBytes();
             break;
     }
 }
