@@ -116,8 +116,7 @@ TEST_F(JetTools, EveryBulkToolChangesAnMdbFile) {
                   "[1245,\"dos ñ\",\"2.250\",null]\n");
 }
 
-// The data-entry control adds a record through the engine into the file; on a table whose adds the
-// writer refuses (an AutoNumber), the user is told why and the file stays byte for byte as it was.
+// The data-entry control adds records through the engine into the file.
 TEST_F(JetTools, TheDataEntryFormAddsARecordToAnMdbFile) {
     const QString f = copy("functionsV2003.mdb");
     {
@@ -155,20 +154,22 @@ TEST_F(JetTools, TheDataEntryFormAddsARecordToAnMdbFile) {
                   "[77,\"añadido\",\"3.500\",\"2020-12-31T00:00:00.000Z\"]\n"
                   "[78,\"otro\",\"-0.125\",\"2021-01-02T00:00:00.000Z\"]\n");
 
-    const QString g = copy("weirdObjectNames.mdb");
+    // A file the writer refuses: the user is told why, the inputs stay, the file is unchanged.
+    const QString g = copy("testIndexCodesV1997.mdb");
     const QByteArray before = jettest::sha256(g);
     {
         detest::Host h;
         h.form->setDatabaseName(g);
-        h.form->setSelectedTable("19 MB 01 BEZAHLT ???");
+        h.form->setSelectedTable("Table3");
         h.show();
-        h.input(0)->setText("5");
-        h.input(1)->setText("nuevo");
+        ASSERT_EQ(h.form->rowCount(), 2);
+        h.input(0)->setText("cinco");
+        h.input(1)->setText("5");
         prompts_.answer(vbAbort);
         h.ok()->click();
         ASSERT_EQ(prompts_.count(), 1);
-        EXPECT_TRUE(prompts_.last().text.contains("AutoNumber field ('ID')")) << prompts_.last().text.toStdString();
-        EXPECT_EQ(h.input(1)->Text(), "nuevo");  // kept for the user to do something else with
+        EXPECT_TRUE(prompts_.last().text.contains("Access 97 (Jet 3) files are kept read-only.")) << prompts_.last().text.toStdString();
+        EXPECT_EQ(h.input(0)->Text(), "cinco");
     }
     dao::flushAllWrites();
     EXPECT_EQ(jettest::sha256(g), before);
