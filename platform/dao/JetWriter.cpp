@@ -92,6 +92,17 @@ bool sameTextOrDate(const ColumnDef& c, const uint8_t* p, int n, const QByteArra
     return false;
 }
 
+// The same quick yes for a Decimal, which the working copy keeps as a number (to double precision):
+// its stored integer and scale as a double, compared as the full comparison does.
+bool sameDecimal(const ColumnDef& c, const uint8_t* p, int n, double shown) {
+    if (c.type != ColNumeric || n != 17 || c.scale > 28) return false;
+    double magnitude = 0;
+    for (int w = 0; w < 4; ++w) magnitude = magnitude * 4294967296.0 + double(rd32(p + 1 + 4 * w));
+    if (magnitude >= 9007199254740992.0) return false;  // past 2^53: not exact, take the long way
+    const double v = ((p[0] & 0x80) ? -magnitude : magnitude) / std::pow(10.0, c.scale);
+    return std::fabs(v - shown) <= 1e-12 * std::max(1.0, std::fabs(v));
+}
+
 struct FieldChange {
     int column = 0;  // index in the table definition
     bool null = false;
@@ -504,6 +515,9 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
             continue;
         if (c.type == ColBoolean && shown.kind == JetValue::Int && (shown.i != 0) == fr.present) continue;
         if (fr.present && shown.kind == JetValue::Text && sameTextOrDate(c, out.row + fr.offset, fr.size, shown.bytes)) continue;
+        if (fr.present && (shown.kind == JetValue::Int || shown.kind == JetValue::Real) &&
+            sameDecimal(c, out.row + fr.offset, fr.size, shown.kind == JetValue::Int ? double(shown.i) : shown.d))
+            continue;
         const auto inFile = JetValueCodec::decode(c, out.row, fr);
         if (inFile && c.type == ColNumeric && inFile->kind == JetValue::Text && oldValues[k].kind != JetValue::Null) {
             // The working copy keeps a Decimal as a number (to double precision).
