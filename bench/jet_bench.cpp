@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     }
     QString why;
     if (addRecords(jet, &why) && addRecords(lite, &why)) {
-        for (int run = 0; run < 3; ++run) {
+        for (int run = 0; run < 5; ++run) {
             ours = std::min(ours, replaceAll(jet, 10 + run));
             raw = std::min(raw, replaceAll(lite, 10 + run));
         }
@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
         db->Close();
         dao::flushAllWrites();
     }
-    for (int run = 0; run < 3; ++run) {
+    for (int run = 0; run < 5; ++run) {
         ours = std::min(ours, editLoop(ace));
         raw = std::min(raw, editLoop(liteTwo));
     }
