@@ -241,6 +241,18 @@ int authorize(void*, int action, const char*, const char*, const char* dbName, c
 }
 
 constexpr int kColumnsPerCall = 60;  // SQLite takes at most 127 arguments
+constexpr int kTdefAutoNumber = 20;  // the highest AutoNumber handed out
+
+bool isLongAutoNumber(const ColumnDef& c) { return c.isAutoNumber() && c.type == ColLong; }
+
+// The AutoNumber the last add of this connection gave, for the working copy to show it.
+void autoNumberFunction(sqlite3_context* ctx, int, sqlite3_value**) {
+    auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
+    if (b->givenAutoNumber)
+        sqlite3_result_int64(ctx, *b->givenAutoNumber);
+    else
+        sqlite3_result_null(ctx);
+}
 
 }  // namespace
 
@@ -300,6 +312,7 @@ void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     sqlite3_create_function_v2(db, "tabulon_jet_apply", 3, SQLITE_UTF8, b, applyFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_remove", 2, SQLITE_UTF8, b, removeFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_insert", 2, SQLITE_UTF8, b, insertFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "tabulon_jet_autonumber", 0, SQLITE_UTF8, b, autoNumberFunction, nullptr, nullptr, nullptr);
     installTriggers(db);
     sqlite3_set_authorizer(db, authorize, nullptr);
 }
@@ -362,7 +375,12 @@ void JetWriter::installTriggers(sqlite3* db) {
             const QString del = staging("OLD") + QString("SELECT tabulon_jet_remove(%1, OLD.rowid);").arg(it->second);
             sql << QString("CREATE TEMP TRIGGER %1 BEFORE DELETE ON %2 BEGIN %3 END").arg(quoted(tag + "d"), on, del);
             // After the insert the working copy has given the record its rowid.
-            const QString add = staging("NEW", "NEW") + QString("SELECT tabulon_jet_insert(%1, NEW.rowid);").arg(it->second);
+            QString add = staging("NEW", "NEW") + QString("SELECT tabulon_jet_insert(%1, NEW.rowid);").arg(it->second);
+            // The working copy shows the AutoNumber the file gave (its update is not handed on).
+            for (size_t k = 0; k < t.sqlNames.size(); ++k)
+                if (t.columnOf[k] >= 0 && isLongAutoNumber(t.def.columns[size_t(t.columnOf[k])]))
+                    add += QString(" UPDATE %1 SET %2 = tabulon_jet_autonumber() WHERE rowid = NEW.rowid AND NEW.%2 IS NULL;")
+                               .arg(quoted(name), quoted(t.sqlNames[k]));
             sql << QString("CREATE TEMP TRIGGER %1 AFTER INSERT ON %2 BEGIN %3 END").arg(quoted(tag + "i"), on, add);
         }
         for (const QString& s : sql) {
@@ -597,6 +615,11 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         return false;
     }
     const Table& t = tables_[size_t(table)];
+    if (b.givenAutoNumber && b.echoRowid == rowid) {
+        // The working copy taking the AutoNumber the add just gave: the file has it already.
+        b.echoRowid = 0;
+        return true;
+    }
     Located loc;
     if (!locate(b, table, rowid, loc, why)) return false;
     RowId first;
@@ -783,8 +806,8 @@ QString JetWriter::whyCannotAdd(const QString& name) {
     const Table& t = tables_[size_t(it->second)];
     if (t.system) return QString("'%1' is a system table of the Access file; Tabulon does not change it.").arg(name);
     for (const ColumnDef& c : t.def.columns) {
-        if (c.isAutoNumber() || (c.flags & 0x40))
-            return QString("Adding records to tables with an AutoNumber field ('%1') is not available yet.").arg(c.name);
+        if ((c.isAutoNumber() && !isLongAutoNumber(c)) || (c.flags & 0x40))
+            return QString("Adding records to tables with a replication ID AutoNumber field ('%1') is not available yet.").arg(c.name);
         if (c.type == ColComplex)
             return QString("Adding records to tables with multi-valued fields ('%1') is not available yet.").arg(c.name);
     }
@@ -807,10 +830,35 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     const Table& t = tables_[size_t(table)];
     why = whyCannotAdd(t.def.name);
     if (!why.isEmpty()) return false;
-    const std::vector<JetValue>& values = b.stagedNew;
+    std::vector<JetValue>& values = b.stagedNew;
     if (values.size() != t.sqlNames.size()) {
         why = QStringLiteral("The values of the record did not reach the Access writer.");
         return false;
+    }
+    // The AutoNumber: the table's next number unless one was given; the definition keeps the
+    // highest number handed out.
+    b.givenAutoNumber.reset();
+    for (size_t k = 0; k < t.sqlNames.size(); ++k) {
+        const int ci = t.columnOf[k];
+        if (ci < 0 || !isLongAutoNumber(t.def.columns[size_t(ci)])) continue;
+        const uint32_t last = rd32(pageBytes(t.def.firstPage) + kTdefAutoNumber);
+        JetValue& v = values[k];
+        if (v.kind == JetValue::Null) {
+            if (last >= uint32_t(INT32_MAX)) {
+                why = QString("The AutoNumber field '%1' has no numbers left.").arg(t.def.columns[size_t(ci)].name);
+                return false;
+            }
+            v.kind = JetValue::Int;
+            v.i = qint64(last) + 1;
+            b.givenAutoNumber = v.i;
+        } else if (v.kind != JetValue::Int || v.i < 1 || v.i > INT32_MAX) {
+            why = QString("The AutoNumber field '%1' takes whole numbers from 1 on.").arg(t.def.columns[size_t(ci)].name);
+            return false;
+        }
+        if (uint32_t(v.i) > last) {
+            uint8_t* tdef = pendingPage(t.def.firstPage);
+            for (int i = 0; i < 4; ++i) tdef[kTdefAutoNumber + i] = uint8_t(uint32_t(v.i) >> (8 * i));
+        }
     }
     // An empty record of the table's layout, every field Null, then the values set into it.
     int fixedLength = 0, varCount = 0, columns = t.def.maxColumns;
@@ -927,6 +975,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     auto& rows = copyRows_[size_t(b.copy)][size_t(table)];
     if (rows.size() < size_t(rowid)) rows.resize(size_t(rowid));
     rows[size_t(rowid - 1)] = id;
+    if (b.givenAutoNumber) b.echoRowid = rowid;
     return true;
 }
 

@@ -139,3 +139,68 @@ TEST_F(JetPages, InlineMapsMoveTheirWindowOrBecomeListsOfMapPages) {
                   "[\"a\",\"b\",0,0,0,0,\"1981-12-12T00:00:00.000Z\",\"0.0000\",false]\n"
                   "[\"abcdefg\",\"hijklmnop\",2,222,333333333,444.555,\"1974-09-21T00:00:00.000Z\",\"3.5000\",true]\n");
 }
+
+// An AutoNumber table: each add takes the number after the highest one handed out (kept in the
+// table's definition, so a delete does not give a number back and a fresh open goes on from it),
+// and the engine's copy shows the number the file holds.
+TEST_F(JetPages, AddsTakeTheTablesNextAutoNumber) {
+    const QString f = copy("weirdObjectNames.mdb");
+    const QString table = "19 MB 01 BEZAHLT ???";
+    auto counter = [&] {
+        auto file = dao::jet::JetFile::open(f);
+        for (const dao::jet::CatalogTable& ct : file->catalog())
+            if (ct.name == table) return file->readTableDef(ct.tdefPage, ct.name).nextAutoNumber;
+        return 0u;
+    };
+    EXPECT_EQ(counter(), 1u);
+    {
+        auto db = dao::OpenDatabase(f);
+        auto rs = db->OpenRecordset("[" + table + "]");
+        rs->AddNew();
+        rs->Fields()["TextField"].setValue(dao::Variant::fromString("uno"));
+        rs->Update();
+        rs->MoveLast();
+        EXPECT_EQ(rs->Fields()["ID"].Value().asInt(), 2);
+        rs->Close();
+        EXPECT_EQ(db->Execute("insert into [" + table + "] (TextField) values ('dos')"), 1);
+        EXPECT_EQ(db->Execute("insert into [" + table + "] (ID, TextField) values (10, 'diez')"), 1);
+        EXPECT_EQ(db->Execute("delete from [" + table + "] where ID = 10"), 1);
+        EXPECT_EQ(db->Execute("insert into [" + table + "] (TextField) values ('once')"), 1);
+        auto shown = db->OpenRecordset("select ID from [" + table + "] where TextField = 'once'");
+        EXPECT_EQ(shown->Fields()["ID"].Value().asInt(), 11);
+        shown->Close();
+        db->Close();
+    }
+    EXPECT_EQ(counter(), 11u);
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("insert into [" + table + "] (TextField) values ('doce')"), 1);
+        db->Close();
+    }
+    EXPECT_EQ(counter(), 12u);
+    expectReaders(f, table, "select ID, TextField from [" + table + "] order by ID",
+                  "ID\tTextField\n1\tfoo\n2\tuno\n3\tdos\n11\tonce\n12\tdoce\n",
+                  "ID,TextField\n1,\"foo\"\n2,\"uno\"\n3,\"dos\"\n11,\"once\"\n12,\"doce\"\n",
+                  "[\"ID\",\"TextField\"]\n[1,\"foo\"]\n[2,\"uno\"]\n[3,\"dos\"]\n[11,\"once\"]\n[12,\"doce\"]\n");
+}
+
+// The ACE file: an empty AutoNumber table filled past its first page (a page holds at most 255
+// records), numbered from 1.
+TEST_F(JetPages, AnAceTableGrowsPastItsFirstPageWithItsAutoNumbers) {
+    const QString f = copy("testV2010.accdb");
+    const uint32_t before = pageCount(f);
+    constexpr int kRecords = 300;
+    {
+        auto db = dao::OpenDatabase(f);
+        for (int i = 1; i <= kRecords; ++i) db->Execute(QString("insert into Table3 (b) values ('fila %1')").arg(i));
+        db->Close();
+    }
+    EXPECT_GE(pageCount(f), before + 2);
+    QString engine = "a\tb\n", exported = "a,b\n", js = "[\"a\",\"b\"]\n";
+    for (int i = 1; i <= kRecords; ++i) {
+        engine += QString("%1\tfila %1\n").arg(i);
+        exported += QString("%1,\"fila %1\"\n").arg(i);
+        js += QString("[%1,\"fila %1\"]\n").arg(i);
+    }
+    expectLongReaders(f, "Table3", "select a, b from Table3 order by a", engine, exported, js);
+}
