@@ -11,6 +11,7 @@
 #include "JetIndexKey.h"
 #include "JetPageAllocator.h"
 #include "JetPageJournal.h"
+#include "JetRowMover.h"
 
 namespace dao::jet {
 
@@ -286,21 +287,9 @@ void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     auto known = copyIds_.find(copyKey);
     if (known == copyIds_.end()) {
-        // The reader's order: pages in usage-map order, rows in page order, deleted rows left out
-        // (as the file stands now, this batch's changes included).
+        // The reader's order (as the file stands now, this batch's changes included).
         std::vector<std::vector<RowId>> rows(tables_.size());
-        for (size_t ti = 0; ti < tables_.size(); ++ti) {
-            const TableDef& def = tables_[ti].def;
-            std::vector<uint32_t> pages = allocator().pagesOf(def.ownedPagesMap);
-            std::sort(pages.begin(), pages.end());
-            for (uint32_t p : pages) {
-                if (!hasPage(p) || pageBytes(p)[0] != PageData || rd32(pageBytes(p) + 4) != def.firstPage) continue;
-                const uint8_t* bytes = pageBytes(p);
-                const int n = rd16(bytes + 12);
-                for (int r = 0; r < n; ++r)
-                    if (!JetFile::slotIn(bytes, file_->pageSize(), p, r).deleted) rows[ti].push_back({p, uint8_t(r)});
-            }
-        }
+        for (size_t ti = 0; ti < tables_.size(); ++ti) rows[ti] = JetRowMover(allocator()).readerOrder(tables_[ti].def);
         known = copyIds_.emplace(copyKey, int(copyRows_.size())).first;
         copyRows_.push_back(std::move(rows));
     }
@@ -713,15 +702,11 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
     bool grows = false;
     try {
         if (!rewriteRow(t.def, row, len, changes, rebuilt)) {
-            // Larger than its place: the page's rows are packed again around the longer record.
+            // Larger than its place: packed again on its page, or moved to another one (below).
             grows = rewriteRow(t.def, row, len, changes, rebuilt, true);
-            QByteArray trial(reinterpret_cast<const char*>(pageBytes(at.page)), file_->pageSize());
-            if (!grows || !(at == first) ||
-                !JetFile::repackDataPage(reinterpret_cast<uint8_t*>(trial.data()), file_->pageSize(), at.row, rebuilt)) {
+            if (!grows) {
                 errorNumber = err::ReadOnly;
-                why = QString("The new values do not fit on the record's page in the Access file (table '%1'); "
-                              "moving a record to another page is not available yet.")
-                          .arg(t.def.name);
+                why = QString("The new values cannot be laid out in the record (table '%1').").arg(t.def.name);
                 return false;
             }
         }
@@ -785,8 +770,12 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         if (!changeIndexEntry(t, idx, indexed, wasListed, isListed ? newKey : std::nullopt, errorNumber, why)) return false;
     }
     if (grows) {
-        // Checked above on a copy; on the page itself it cannot fail.
-        JetFile::repackDataPage(pendingPage(at.page), file_->pageSize(), at.row, rebuilt);
+        try {
+            JetRowMover(allocator()).place(t.def, first, at, rebuilt, [&] { return newDataPage(t); });
+        } catch (const FormatError& e) {
+            why = QString("The record does not fit on its page and cannot be moved to another one (%1).").arg(e.what());
+            return false;
+        }
     } else {
         writeRange(at.page, s.start, rebuilt);
     }
@@ -992,21 +981,12 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     if (!locate(b, table, rowid, loc, why)) return false;
     RowId first;
     rowOf(copy, table, rowid, first);
-    if (!(loc.at == first)) {
-        why = QStringLiteral("Deleting a record that was moved to another page is not available yet.");
-        return false;
-    }
     for (const IndexData& idx : t.def.indexData)
         if (listedIn(t.def, idx, loc.fields) && !changeIndexEntry(t, idx, first, true, std::nullopt, errorNumber, why))
             return false;
-    // The deleted flag (0x8000) on the row's offset, with 0x4000 beside it as Access itself often
-    // leaves deleted rows: readers that take 0x4000 for the deleted mark then agree. The row's
-    // bytes stay until the file is compacted.
-    uint8_t* pg = pendingPage(first.page);
-    const int off = 14 + 2 * first.row;
-    pg[off + 1] = uint8_t(pg[off + 1] | 0xC0);
-    // The page has room again.
-    if (allocator().listed(t.def.ownedPagesMap, first.page)) allocator().setListed(t.def.freePagesMap, first.page, true);
+    // The deleted flag (0x8000) on the row's offset; the row's bytes stay until the file is
+    // compacted.
+    JetRowMover(allocator()).remove(t.def, first, loc.at);
     uint8_t* tdef = pendingPage(t.def.firstPage);
     const uint32_t count = rd32(tdef + 16);
     if (count == 0) {
