@@ -80,8 +80,8 @@ RowId JetRowMover::place(const TableDef& t, RowId first, RowId at, const QByteAr
     }
     if (row.size() + 2 > ps - kRowTable)
         throw FormatError("the record is longer than a page holds (" + std::to_string(row.size()) + " bytes)");
-    uint32_t target = a_.pageWithRoom(t.firstPage, t.ownedPagesMap, t.freePagesMap, int(row.size()));
-    if (target == 0 || target == first.page || target == at.page) target = newPage();
+    uint32_t target = pageForRow(t, int(row.size()), {first.page, at.page});
+    if (target == 0) target = newPage();
     const int r = JetFile::appendRow(p.write(target), ps, row);
     if (r < 0) throw FormatError("page " + std::to_string(target) + " cannot take the moved record");
     p.write(target)[kRowTable + 2 * r + 1] |= kDeletedHigh;
@@ -105,6 +105,36 @@ RowId JetRowMover::place(const TableDef& t, RowId first, RowId at, const QByteAr
         hasRoomAgain(t, at.page);
     }
     return to;
+}
+
+uint32_t JetRowMover::pageForRow(const TableDef& t, int rowSize, const std::vector<uint32_t>& avoid) {
+    const uint32_t best = a_.pageWithRoom(t.firstPage, t.ownedPagesMap, t.freePagesMap, rowSize);
+    auto avoided = [&](uint32_t pg) { return std::find(avoid.begin(), avoid.end(), pg) != avoid.end(); };
+    if (best && !avoided(best)) return best;
+    const auto& p = a_.pages();
+    for (uint32_t pg : a_.pagesOf(t.freePagesMap)) {
+        if (pg >= p.end() || avoided(pg) || !a_.listed(t.ownedPagesMap, pg)) continue;
+        const uint8_t* bytes = p.read(pg);
+        if (bytes[0] != PageData || rd32(bytes + 4) != t.firstPage || rd16(bytes + 12) >= 255) continue;
+        // The bytes of deleted rows (not those of moved records) come back when the page is packed.
+        const std::vector<int> keep = movedHere(t, pg);
+        int reclaimable = rd16(bytes + 2);
+        const int n = rd16(bytes + 12);
+        if (n == 0) continue;
+        for (int r = 0; r < n; ++r) {
+            const RowSlot s = JetFile::slotIn(bytes, p.pageSize, pg, r);
+            if (s.deleted && std::find(keep.begin(), keep.end(), r) == keep.end()) reclaimable += s.end - s.start;
+        }
+        if (reclaimable < rowSize + 2) continue;
+        QByteArray page(reinterpret_cast<const char*>(bytes), p.pageSize);
+        const RowSlot first = JetFile::slotIn(bytes, p.pageSize, pg, 0);
+        const bool dropFirst = first.deleted && std::find(keep.begin(), keep.end(), 0) == keep.end();
+        const QByteArray row0 = dropFirst ? QByteArray() : page.mid(first.start, first.end - first.start);
+        if (!JetFile::repackDataPage(reinterpret_cast<uint8_t*>(page.data()), p.pageSize, 0, row0, keep)) continue;
+        std::memcpy(p.write(pg), page.constData(), size_t(p.pageSize));
+        return pg;
+    }
+    return 0;
 }
 
 void JetRowMover::remove(const TableDef& t, RowId first, RowId at) {

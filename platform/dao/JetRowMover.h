@@ -38,6 +38,11 @@ public:
     RowId place(const TableDef& t, RowId first, RowId at, const QByteArray& row,
                 const std::function<uint32_t()>& newPage);
 
+    // A page of t for a new row of rowSize bytes: one of its free-space map with room, else one
+    // whose deleted rows' bytes make room once the page is packed (it is packed then); 0 when none
+    // has room. Pages in avoid are not taken.
+    uint32_t pageForRow(const TableDef& t, int rowSize, const std::vector<uint32_t>& avoid = {});
+
     // Deletes a record: its first place and, for a moved record, the row of its data get the
     // deleted mark; their pages go back into the table's free-space map.
     void remove(const TableDef& t, RowId first, RowId at);

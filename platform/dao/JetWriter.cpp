@@ -943,7 +943,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     uint32_t best = 0;
     int at = -1;
     try {
-        best = allocator().pageWithRoom(t.def.firstPage, t.def.ownedPagesMap, t.def.freePagesMap, int(row.size()));
+        best = JetRowMover(allocator()).pageForRow(t.def, int(row.size()));
         if (!best) best = newDataPage(t);
         at = JetFile::appendRow(pendingPage(best), file_->pageSize(), row);
         if (at >= 0) allocator().rowPlaced(t.def.freePagesMap, best, int(empty.size()));

@@ -284,3 +284,46 @@ TEST_F(JetPages, RecordsThatOutgrowTheirPageMoveAndStayEditable) {
     const dao::jet::CheckReport rep = dao::jet::JetCheck::run(f);
     EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
 }
+
+// Deleted records give their page's room back: later adds go there (the page is packed) instead
+// of into a new page.
+TEST_F(JetPages, AddsReuseTheRoomOfDeletedRecords) {
+    const QString f = copy("functionsV2003.mdb");
+    {
+        auto db = dao::OpenDatabase(f);
+        for (int i = 1; i <= 200; ++i)
+            db->Execute(QString("insert into t_funcs (id, descr) values (%1, '%2')").arg(i).arg(descrOf(i)));
+        db->Close();
+    }
+    const uint32_t grown = pageCount(f);
+    auto addFifty = [](const QString& path) {
+        auto db = dao::OpenDatabase(path);
+        for (int i = 1001; i <= 1050; ++i)
+            db->Execute(QString("insert into t_funcs (id, descr) values (%1, '%2')").arg(i).arg(descrOf(i)));
+        db->Close();
+    };
+    // Without the deletes, the same adds need a new page.
+    const QString g = dir_.filePath("without-deletes.mdb");
+    ASSERT_TRUE(QFile::copy(f, g));
+    addFifty(g);
+    EXPECT_GT(pageCount(g), grown);
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("delete from t_funcs where id <= 60"), 60);
+        db->Close();
+    }
+    addFifty(f);
+    EXPECT_EQ(pageCount(f), grown);
+    EXPECT_EQ(ours(f, "select count(*) as n, min(id) as low, max(id) as high from t_funcs where id > 60 and id <= 1050 or id = 1234"),
+              "n\tlow\thigh\n191\t61\t1234\n");
+    const QString exported = mdbExport(f, "t_funcs");
+    if (exported != "skipped") EXPECT_EQ(exported.count('\n'), 1 + 191);
+    const QString js = mdbReader(f, "t_funcs");
+    if (js != "skipped") {
+        EXPECT_EQ(js.count('\n'), 1 + 191);
+        EXPECT_TRUE(js.contains(QString("[1050,\"%1\",null,null]").arg(descrOf(1050)))) << js.left(500).toStdString();
+        EXPECT_FALSE(js.contains("[60,"));
+    }
+    const dao::jet::CheckReport rep = dao::jet::JetCheck::run(f);
+    EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
+}
