@@ -327,3 +327,36 @@ TEST_F(JetPages, AddsReuseTheRoomOfDeletedRecords) {
     const dao::jet::CheckReport rep = dao::jet::JetCheck::run(f);
     EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
 }
+
+// What the maps of long values and indexes hold in the real files: each Memo/OLE column's pages are
+// long-value pages, each index's map lists its root page. New pages of these kinds go there.
+TEST(JetPageMaps, LongValueAndIndexPagesHaveMapsOfTheirOwn) {
+    using namespace dao::jet;
+    for (const QString& name : {QString("functionsV2003.mdb"), QString("testV2010.accdb")}) {
+        SCOPED_TRACE(name.toStdString());
+        auto file = JetFile::open(testutil::jetFile(name));
+        JetPageAllocator::Pages access;
+        access.read = [&](uint32_t n) { return file->page(n); };
+        access.end = [&] { return file->pageCount(); };
+        JetPageAllocator alloc(access);
+        int longValuePages = 0, indexes = 0;
+        for (const CatalogTable& ct : file->catalog()) {
+            const TableDef t = file->readTableDef(ct.tdefPage, ct.name);
+            for (const TableDef::LongValueMaps& m : t.longValueMaps) {
+                const ColumnDef* c = t.columnByNumber(m.column);
+                ASSERT_TRUE(c && c->isLongValue()) << ct.name.toStdString();
+                for (uint32_t p : alloc.pagesOf(m.owned)) {
+                    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(file->page(p)) + 4, 4), "LVAL") << p;
+                    ++longValuePages;
+                }
+            }
+            for (const IndexData& idx : t.indexData) {
+                const std::vector<uint32_t> pages = alloc.pagesOf(idx.usageMap);
+                EXPECT_NE(std::find(pages.begin(), pages.end(), idx.rootPage), pages.end()) << t.indexName(idx).toStdString();
+                ++indexes;
+            }
+        }
+        EXPECT_GT(longValuePages, 0);
+        EXPECT_GT(indexes, 0);
+    }
+}
