@@ -390,3 +390,34 @@ TEST_F(JetPages, AReplaceThatGrowsEveryRecordMovesThem) {
     const dao::jet::CheckReport rep = dao::jet::JetCheck::run(f);
     EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
 }
+
+// A batch of adds that grows the file fails half-way through writing its pages: the journal puts
+// the file back (its old length included), the engine runs the batch again, and nothing is lost.
+TEST_F(JetPages, AGrowingBatchThatFailsHalfWrittenIsUndoneAndRunAgain) {
+    const QString f = copy("functionsV2003.mdb");
+    int pagesWritten = 0;
+    bool failed = false;
+    dao::jet::JetPageJournal::testHook() = [&](const char* step) {
+        if (std::string(step) == "page" && ++pagesWritten == 3 && !failed) {
+            failed = true;
+            throw dao::Error(dao::err::DiskFull, "Cannot write the file: No space left on device.");
+        }
+    };
+    struct Unhook {
+        ~Unhook() { dao::jet::JetPageJournal::testHook() = nullptr; }
+    } unhook;
+    const uint32_t before = pageCount(f);
+    {
+        auto db = dao::OpenDatabase(f);
+        for (int i = 1; i <= 300; ++i) db->Execute(QString("insert into t_funcs (id, descr) values (%1, 'r%1')").arg(i));
+        db->Close();
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_GT(pageCount(f), before + 2);
+    EXPECT_EQ(ours(f, "select count(*) as n, sum(id) as total from t_funcs"), QString("n\ttotal\n301\t%1\n").arg(1234 + 300 * 301 / 2));
+    const QString exported = mdbExport(f, "t_funcs");
+    if (exported != "skipped") EXPECT_EQ(exported.count('\n'), 302);
+    const dao::jet::CheckReport rep = dao::jet::JetCheck::run(f);
+    EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
+    EXPECT_FALSE(QFile::exists(dao::jet::JetPageJournal::journalPath(f)));
+}
