@@ -1,6 +1,7 @@
 #include "JetCheck.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -145,6 +146,7 @@ private:
         // The table's pages are the ones its usage map marks.
         std::vector<uint32_t> dataPages;
         if (!checkUsageMaps(t, label, dataPages, notes)) return;
+        checkLongValueMaps(t, label);
         for (uint32_t p : dataPages) checkDataPage(p);
 
         // Rows.
@@ -282,6 +284,26 @@ private:
         return true;
     }
 
+    // Each Memo/OLE column's maps list long-value pages, the pages with room among them.
+    void checkLongValueMaps(const TableDef& t, const QString& label) {
+        for (const TableDef::LongValueMaps& m : t.longValueMaps) {
+            const ColumnDef* c = t.columnByNumber(m.column);
+            const QString name = QString("%1: the long-value map of %2").arg(label, c ? c->name : QString("#%1").arg(m.column));
+            try {
+                // A column without long-value pages may have no maps at all.
+                const std::vector<uint32_t> owned = m.owned ? f_.usageMapPages(m.owned) : std::vector<uint32_t>();
+                const std::set<uint32_t> ownedSet(owned.begin(), owned.end());
+                for (uint32_t pg : owned)
+                    if (pg >= f_.pageCount() || f_.pageType(pg) != PageData || std::memcmp(f_.page(pg) + 4, "LVAL", 4) != 0)
+                        fault(QString("%1 lists page %2, which is no long-value page").arg(name).arg(pg));
+                for (uint32_t pg : m.free ? f_.usageMapPages(m.free) : std::vector<uint32_t>())
+                    if (!ownedSet.count(pg)) fault(QString("%1 has page %2 with room, which it does not list").arg(name).arg(pg));
+            } catch (const FormatError& e) {
+                fault(QString("%1: %2").arg(name, e.what()));
+            }
+        }
+    }
+
     // Walks the B-tree from its root: entries in order, node entries naming the last entry below
     // them, the leaf chain linked both ways, every live record indexed exactly once.
     void checkIndex(const TableDef& t, const IndexData& idx, const QString& label, const std::vector<LiveRow>& live,
@@ -330,6 +352,19 @@ private:
             return;
         }
         if (!visit(idx.rootPage, 0)) return;
+        // The index's own map lists the pages of its tree, and only index pages of this table.
+        try {
+            const std::vector<uint32_t> mapped = f_.usageMapPages(idx.usageMap);
+            const std::set<uint32_t> listed(mapped.begin(), mapped.end());
+            for (uint32_t pg : visited)
+                if (!listed.count(pg)) fault(QString("%1: its page %2 is not in the index's map").arg(name).arg(pg));
+            for (uint32_t pg : mapped)
+                if (pg >= f_.pageCount() || (f_.pageType(pg) != PageIndexNode && f_.pageType(pg) != PageIndexLeaf) ||
+                    rd32(f_.page(pg) + 4) != t.firstPage)
+                    fault(QString("%1: its map lists page %2, which is no index page of the table").arg(name).arg(pg));
+        } catch (const FormatError& e) {
+            fault(QString("%1: its map: %2").arg(name, e.what()));
+        }
 
         // Leaf chain.
         for (size_t i = 0; i < leaves.size(); ++i) {

@@ -264,6 +264,37 @@ TEST_F(JetCheckFaults, MovedRecordsAndAutoNumber) {
     EXPECT_TRUE(faultLines(r).contains("the AutoNumber ID is at 0, below the table's highest value 1")) << faultLines(r).toStdString();
 }
 
+// The maps of indexes and of long values.
+TEST_F(JetCheckFaults, IndexAndLongValueMaps) {
+    // Sets or clears a page's bit in an inline map.
+    auto setBit = [](const QString& path, uint32_t mapWord, uint32_t page, bool on) {
+        auto f = JetFile::open(path);
+        const RowId where = RowId::fromWord(mapWord);
+        const RowSlot s = f->slot(where.page, where.row);
+        const uint8_t* row = f->page(where.page) + s.start;
+        ASSERT_EQ(row[0], 0) << "an inline map";
+        const uint32_t bit = page - rd32(row + 1);
+        const char byte = char(on ? row[5 + bit / 8] | 1 << (bit % 8) : row[5 + bit / 8] & ~(1 << (bit % 8)));
+        const qint64 at = qint64(where.page) * 4096 + s.start + 5 + bit / 8;
+        f.reset();
+        patch(path, at, QByteArray(1, byte));
+    };
+    const QString a = copy("functionsV2003.mdb");
+    Found t = find(a, "MSysAccessStorage");
+    ASSERT_FALSE(t.table.indexData.empty());
+    const IndexData idx = t.table.indexData[0];
+    setBit(a, idx.usageMap, idx.rootPage, false);
+    CheckReport r = JetCheck::run(a);
+    EXPECT_TRUE(faultLines(r).contains(QString("its page %1 is not in the index's map").arg(idx.rootPage))) << faultLines(r).toStdString();
+
+    const QString b = copy("functionsV2003.mdb");
+    t = find(b, "MSysAccessStorage");
+    ASSERT_FALSE(t.table.longValueMaps.empty());
+    setBit(b, t.table.longValueMaps[0].owned, t.pages[0], true);
+    r = JetCheck::run(b);
+    EXPECT_TRUE(faultLines(r).contains(QString("lists page %1, which is no long-value page").arg(t.pages[0]))) << faultLines(r).toStdString();
+}
+
 TEST(JetCheckCli, ExitCodesAndOutput) {
     auto run = [](const QStringList& args) {
         QProcess p;
