@@ -317,7 +317,9 @@ TEST_F(JetPages, AddsReuseTheRoomOfDeletedRecords) {
     EXPECT_EQ(ours(f, "select count(*) as n, min(id) as low, max(id) as high from t_funcs where id > 60 and id <= 1050 or id = 1234"),
               "n\tlow\thigh\n191\t61\t1234\n");
     const QString exported = mdbExport(f, "t_funcs");
-    if (exported != "skipped") EXPECT_EQ(exported.count('\n'), 1 + 191);
+    if (exported != "skipped") {
+        EXPECT_EQ(exported.count('\n'), 1 + 191);
+    }
     const QString js = mdbReader(f, "t_funcs");
     if (js != "skipped") {
         EXPECT_EQ(js.count('\n'), 1 + 191);
@@ -416,7 +418,9 @@ TEST_F(JetPages, AGrowingBatchThatFailsHalfWrittenIsUndoneAndRunAgain) {
     EXPECT_GT(pageCount(f), before + 2);
     EXPECT_EQ(ours(f, "select count(*) as n, sum(id) as total from t_funcs"), QString("n\ttotal\n301\t%1\n").arg(1234 + 300 * 301 / 2));
     const QString exported = mdbExport(f, "t_funcs");
-    if (exported != "skipped") EXPECT_EQ(exported.count('\n'), 302);
+    if (exported != "skipped") {
+        EXPECT_EQ(exported.count('\n'), 302);
+    }
     const dao::jet::CheckReport rep = dao::jet::JetCheck::run(f);
     EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
     EXPECT_FALSE(QFile::exists(dao::jet::JetPageJournal::journalPath(f)));
