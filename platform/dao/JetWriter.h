@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "JetFile.h"
+#include "JetLongValueWriter.h"
 #include "JetValueCodec.h"
 
 struct sqlite3;
@@ -97,6 +98,8 @@ private:
     bool changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
                           const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why);
     static bool listedIn(const TableDef& t, const IndexData& idx, const std::vector<FieldRef>& fields);
+    // Memo/OLE values over this batch's pages.
+    JetLongValueWriter longValues();
 
     QString path_;
     std::unique_ptr<JetFile> file_;

@@ -89,9 +89,9 @@ TEST_F(JetEdit, TextWithAccentsNullAndGrowth) {
 TEST_F(JetEdit, WhatTheWriterCannotDoYetIsRefusedAndChangesNothing) {
     const QString f = copy("functionsV2003.mdb");
     auto db = dao::OpenDatabase(f);
-    expectRefused(f, "Values of field 'descr' longer than 64 bytes need pages of their own",
+    expectRefused(f, "The long-value pages of field 'descr' are full",
                   [&] { db->Execute("update t_funcs set descr = '" + QString(3000, 'm') + "'"); });
-    expectRefused(f, "Values of field 'descr' longer than 64 bytes", [&] {
+    expectRefused(f, "The long-value pages of field 'descr' are full", [&] {
         db->Execute("insert into t_funcs (id, descr) values (5, '" + QString(100, 'x') + "')");
     });
     expectRefused(f, "Changing the design of Access tables", [&] { db->Execute("create table X (a LONG)"); });
