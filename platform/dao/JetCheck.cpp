@@ -230,9 +230,10 @@ private:
     // The long-value pages a Memo/OLE column's map marks (each must be one).
     std::set<uint32_t> longValueMapPages(const TableDef& t, const ColumnDef& c, const QString& label) {
         std::set<uint32_t> out;
-        if (c.lvOwnedMap == 0) return out;
+        const uint32_t map = t.longValuePagesMap(c.number);
+        if (map == 0) return out;
         try {
-            for (uint32_t p : f_.usageMapPages(c.lvOwnedMap)) {
+            for (uint32_t p : f_.usageMapPages(map)) {
                 if (p >= f_.pageCount() || f_.pageType(p) != PageData || std::memcmp(f_.page(p) + 4, "LVAL", 4) != 0)
                     fault(QString("%1: the page map of field %2 marks page %3, which is no long-value page").arg(label, c.name).arg(p));
                 else
@@ -241,7 +242,6 @@ private:
         } catch (const FormatError& e) {
             fault(QString("%1: the page map of field %2: %3").arg(label, c.name, e.what()));
         }
-        (void)t;
         return out;
     }
 

@@ -76,8 +76,6 @@ struct ColumnDef {
     uint8_t sortVersion = 0;  // text columns: 0 legacy, 1 the newer General order
     uint8_t precision = 0;    // Decimal
     uint8_t scale = 0;        // Decimal
-    uint32_t lvOwnedMap = 0;  // Memo/OLE: rows holding the maps of the column's long-value pages
-    uint32_t lvFreeMap = 0;   // (all of them / those with room); 0 when the definition has none
     QString name;
     bool isFixed() const { return (flags & 0x01) != 0; }
     bool isAutoNumber() const { return (flags & 0x04) != 0; }
@@ -122,6 +120,17 @@ struct TableDef {
     std::vector<LogicalIndex> indexes;
     uint32_t ownedPagesMap = 0;  // row holding the map of the table's data pages
     uint32_t freePagesMap = 0;   // row holding the map of its pages with free space
+    struct LongValueMaps {
+        int column = 0;          // column number
+        uint32_t owned = 0, free = 0;
+    };
+    std::vector<LongValueMaps> longValueMaps;  // the long-value pages of each Memo/OLE column
+    // The row holding the map of a Memo/OLE column's long-value pages; 0 when it has none.
+    uint32_t longValuePagesMap(int column) const {
+        for (const LongValueMaps& m : longValueMaps)
+            if (m.column == column) return m.owned;
+        return 0;
+    }
     int definitionLength = 0;    // bytes the definition says it has
     int parsedLength = 0;        // bytes we understood
 

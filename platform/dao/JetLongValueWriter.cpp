@@ -65,12 +65,13 @@ QByteArray JetLongValueWriter::inlineField(const QByteArray& data) {
     return out + data;
 }
 
-std::vector<JetLongValueWriter::Room> JetLongValueWriter::pagesWithRoom(const ColumnDef& c, int minRow) const {
+std::vector<JetLongValueWriter::Room> JetLongValueWriter::pagesWithRoom(const TableDef& t, const ColumnDef& c, int minRow) const {
     std::vector<Room> out;
-    if (c.lvOwnedMap == 0) return out;
+    const uint32_t map = t.longValuePagesMap(c.number);
+    if (map == 0) return out;
     std::vector<uint32_t> pages;
     try {
-        pages = file_.usageMapPages(c.lvOwnedMap, pages_.read);
+        pages = file_.usageMapPages(map, pages_.read);
     } catch (const FormatError&) {
         return out;  // no page of a map we cannot read is used
     }
@@ -91,16 +92,21 @@ std::vector<JetLongValueWriter::Room> JetLongValueWriter::pagesWithRoom(const Co
 }
 
 std::optional<RowId> JetLongValueWriter::placeRow(const TableDef& t, const ColumnDef& c, const QByteArray& row, QString& why) {
-    const std::vector<Room> rooms = pagesWithRoom(c, int(row.size()));
+    const std::vector<Room> rooms = pagesWithRoom(t, c, int(row.size()));
     uint32_t page = 0;
     if (!rooms.empty()) {
         page = rooms.front().page;
     } else {
-        std::optional<uint32_t> fresh;
-        if (pages_.newPage) fresh = pages_.newPage(t, c, why);
-        else why = QString("The long-value pages of field '%1' are full; adding pages to an Access file is not available yet.").arg(c.name);
-        if (!fresh) return std::nullopt;
-        page = *fresh;
+        if (!pages_.newPage) {
+            why = QString("The long-value pages of field '%1' are full.").arg(c.name);
+            return std::nullopt;
+        }
+        try {
+            page = pages_.newPage(c);
+        } catch (const FormatError& e) {
+            why = QString("No page can be added for the values of field '%1' (%2).").arg(c.name, e.what());
+            return std::nullopt;
+        }
     }
     const int at = JetFile::appendRow(pages_.write(page), file_.pageSize(), row);
     if (at < 0) {
@@ -120,7 +126,7 @@ bool JetLongValueWriter::store(const TableDef& t, const ColumnDef& c, const QByt
         field = inlineField(data);
         return true;
     }
-    if (c.lvOwnedMap == 0) {
+    if (t.longValuePagesMap(c.number) == 0) {
         why = QString("Field '%1' has no long-value pages in the table definition.").arg(c.name);
         return false;
     }
@@ -141,7 +147,7 @@ bool JetLongValueWriter::store(const TableDef& t, const ColumnDef& c, const QByt
     while (done < data.size()) {
         const int left = int(data.size()) - done;
         const int want = std::min(left + 4, maxRowLength(ps));
-        const std::vector<Room> rooms = pagesWithRoom(c, std::min(want, kMinPiece));
+        const std::vector<Room> rooms = pagesWithRoom(t, c, std::min(want, kMinPiece));
         int piece = 0;
         std::optional<RowId> id;
         if (!rooms.empty()) {

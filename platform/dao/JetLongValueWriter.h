@@ -20,12 +20,12 @@ namespace dao::jet {
 class JetLongValueWriter {
 public:
     // The writer's pages: read gives the batch's copy of a page (or the file's), write makes the
-    // page part of the batch and gives its bytes. newPage, when set, gives an empty long-value page
-    // for the column (already in the column's page map), or nullopt when the file cannot grow.
+    // page part of the batch and gives its bytes. newPage, when set, adds an empty long-value page
+    // for the column, listed in the column's page maps (throws FormatError when it cannot).
     struct Pages {
         std::function<const uint8_t*(uint32_t)> read;
         std::function<uint8_t*(uint32_t)> write;
-        std::function<std::optional<uint32_t>(const TableDef&, const ColumnDef&, QString& why)> newPage;
+        std::function<uint32_t(const ColumnDef&)> newPage;
     };
 
     JetLongValueWriter(const JetFile& file, Pages pages);
@@ -60,7 +60,7 @@ private:
         int free = 0;  // bytes a new row may take (its offset slot already counted)
     };
     // The column's long-value pages that can take a row of at least minRow bytes.
-    std::vector<Room> pagesWithRoom(const ColumnDef& c, int minRow) const;
+    std::vector<Room> pagesWithRoom(const TableDef& t, const ColumnDef& c, int minRow) const;
     // Adds a row to a long-value page of the column with room for it (a new page when none has);
     // its place, or nullopt with the reason.
     std::optional<RowId> placeRow(const TableDef& t, const ColumnDef& c, const QByteArray& row, QString& why);

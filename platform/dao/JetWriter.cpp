@@ -9,6 +9,7 @@
 
 #include "Error.h"
 #include "JetIndexKey.h"
+#include "JetPageAllocator.h"
 #include "JetPageJournal.h"
 
 namespace dao::jet {
@@ -278,11 +279,10 @@ void JetWriter::attach(sqlite3* db, const QString& copyKey) {
         std::vector<std::vector<RowId>> rows(tables_.size());
         for (size_t ti = 0; ti < tables_.size(); ++ti) {
             const TableDef& def = tables_[ti].def;
-            std::vector<uint32_t> pages = file_->usageMapPages(def.ownedPagesMap);
+            std::vector<uint32_t> pages = allocator().pagesOf(def.ownedPagesMap);
             std::sort(pages.begin(), pages.end());
             for (uint32_t p : pages) {
-                if (p >= file_->pageCount() || file_->pageType(p) != PageData || rd32(file_->page(p) + 4) != def.firstPage)
-                    continue;
+                if (!hasPage(p) || pageBytes(p)[0] != PageData || rd32(pageBytes(p) + 4) != def.firstPage) continue;
                 const uint8_t* bytes = pageBytes(p);
                 const int n = rd16(bytes + 12);
                 for (int r = 0; r < n; ++r)
@@ -394,10 +394,48 @@ uint8_t* JetWriter::pendingPage(uint32_t page) {
     return reinterpret_cast<uint8_t*>(it->second.data());
 }
 
-JetLongValueWriter JetWriter::longValues() {
+JetPageAllocator& JetWriter::allocator() {
+    if (!allocator_) {
+        JetPageAllocator::Pages pages;
+        pages.pageSize = file_->pageSize();
+        pages.read = [this](uint32_t p) { return pageBytes(p); };
+        pages.write = [this](uint32_t p) { return pendingPage(p); };
+        pages.create = [this](uint32_t p) {
+            statementUndo_.emplace(p, std::nullopt);
+            auto& bytes = pending_[p];
+            bytes = QByteArray(file_->pageSize(), '\0');
+            return reinterpret_cast<uint8_t*>(bytes.data());
+        };
+        pages.end = [this] {
+            uint32_t n = file_->pageCount();
+            while (pending_.count(n)) ++n;
+            return n;
+        };
+        allocator_ = std::make_unique<JetPageAllocator>(std::move(pages));
+    }
+    return *allocator_;
+}
+
+uint32_t JetWriter::newDataPage(const Table& t) {
+    return allocator().allocate(PageData, t.def.firstPage, {t.def.ownedPagesMap, t.def.freePagesMap});
+}
+
+uint32_t JetWriter::newLongValuePage(const Table& t, int columnNumber) {
+    for (const TableDef::LongValueMaps& m : t.def.longValueMaps)
+        if (m.column == columnNumber) return allocator().allocate(PageData, JetPageAllocator::kLongValueOwner, {m.owned, m.free});
+    throw FormatError("the table definition keeps no page maps for long values of column " + std::to_string(columnNumber));
+}
+
+uint32_t JetWriter::newIndexPage(const Table& t, const IndexData& idx, uint8_t pageType) {
+    if (pageType != PageIndexLeaf && pageType != PageIndexNode) throw FormatError("not an index page type");
+    return allocator().allocate(pageType, t.def.firstPage, {idx.usageMap});
+}
+
+JetLongValueWriter JetWriter::longValues(const Table& t) {
     JetLongValueWriter::Pages pages;
     pages.read = [this](uint32_t p) { return pageBytes(p); };
     pages.write = [this](uint32_t p) { return pendingPage(p); };
+    pages.newPage = [this, &t](const ColumnDef& c) { return newLongValuePage(t, c.number); };
     return JetLongValueWriter(*file_, std::move(pages));
 }
 
@@ -447,7 +485,7 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
     if (out.slot.overflow) {
         if (out.slot.end - out.slot.start < 4) throw FormatError("an overflow pointer is short");
         out.at = RowId::fromWord(rd32(pageBytes(first.page) + out.slot.start));
-        if (out.at.page == 0 || out.at.page >= file_->pageCount() || file_->pageType(out.at.page) != PageData)
+        if (out.at.page == 0 || !hasPage(out.at.page) || pageBytes(out.at.page)[0] != PageData)
             throw FormatError("an overflow pointer leads outside the data pages");
         out.slot = JetFile::slotIn(pageBytes(out.at.page), ps, out.at.page, out.at.row);
     }
@@ -494,7 +532,7 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
                                  const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why) {
     errorNumber = err::ReadOnly;
     const QString name = t.def.indexName(idx);
-    if (idx.rootPage == 0 || idx.rootPage >= file_->pageCount()) {
+    if (idx.rootPage == 0 || !hasPage(idx.rootPage)) {
         why = QString("Index %1 has no root page.").arg(name);
         return false;
     }
@@ -578,7 +616,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
     const std::vector<FieldRef>& fields = loc.fields;
 
     std::vector<FieldChange> changes;
-    JetLongValueWriter lv = longValues();
+    JetLongValueWriter lv = longValues(t);
     std::vector<std::pair<int, QByteArray>> longChecks;  // column, data it must read back as
     std::vector<JetValue> expected(t.def.columns.size());
     std::vector<bool> check(t.def.columns.size(), false);
@@ -824,7 +862,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     }
     errorNumber = err::ReadOnly;  // for the refusals from here on
     // Memo/OLE values: short ones stay in the record while it has room.
-    JetLongValueWriter lv = longValues();
+    JetLongValueWriter lv = longValues(t);
     int length = int(empty.size());
     for (const FieldChange& ch : changes) length += int(ch.bytes.size());
     for (size_t k : longColumns) {
@@ -876,26 +914,20 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
         }
         keys.push_back({&idx, *key});
     }
-    // A page of the table with room: the one with the most free space.
-    std::vector<uint32_t> pages = file_->usageMapPages(t.def.ownedPagesMap);
+    // A page from the table's free-space map with room, else a new page.
     uint32_t best = 0;
-    int bestFree = -1;
-    for (uint32_t p : pages) {
-        if (p >= file_->pageCount() || file_->pageType(p) != PageData || rd32(file_->page(p) + 4) != t.def.firstPage) continue;
-        const uint8_t* bytes = pageBytes(p);
-        const int free = rd16(bytes + 2);
-        if (rd16(bytes + 12) < 255 && free >= int(row.size()) + 2 && free > bestFree) {
-            best = p;
-            bestFree = free;
-        }
-    }
-    if (bestFree < 0) {
-        why = QString("The pages of table '%1' are full; adding pages to an Access file is not available yet.").arg(t.def.name);
+    int at = -1;
+    try {
+        best = allocator().pageWithRoom(t.def.firstPage, t.def.ownedPagesMap, t.def.freePagesMap, int(row.size()));
+        if (!best) best = newDataPage(t);
+        at = JetFile::appendRow(pendingPage(best), file_->pageSize(), row);
+        if (at >= 0) allocator().rowPlaced(t.def.freePagesMap, best, int(empty.size()));
+    } catch (const FormatError& e) {
+        why = QString("No page of table '%1' can take the record (%2).").arg(t.def.name, e.what());
         return false;
     }
-    const int at = JetFile::appendRow(pendingPage(best), file_->pageSize(), row);
     if (at < 0) {
-        why = QString("The pages of table '%1' are full; adding pages to an Access file is not available yet.").arg(t.def.name);
+        why = QString("The record is too long for a page of table '%1'.").arg(t.def.name);
         return false;
     }
     const RowId id{best, uint8_t(at)};
@@ -931,7 +963,7 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
         if (listedIn(t.def, idx, loc.fields) && !changeIndexEntry(t, idx, first, true, std::nullopt, errorNumber, why))
             return false;
     // Its Memo/OLE values go with it.
-    JetLongValueWriter lv = longValues();
+    JetLongValueWriter lv = longValues(t);
     for (size_t ci = 0; ci < t.def.columns.size(); ++ci) {
         const FieldRef& fr = loc.fields[ci];
         if (!t.def.columns[ci].isLongValue() || !fr.present) continue;
@@ -948,6 +980,8 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     uint8_t* pg = pendingPage(first.page);
     const int off = 14 + 2 * first.row;
     pg[off + 1] = uint8_t(pg[off + 1] | 0xC0);
+    // The page has room again.
+    if (allocator().listed(t.def.ownedPagesMap, first.page)) allocator().setListed(t.def.freePagesMap, first.page, true);
     uint8_t* tdef = pendingPage(t.def.firstPage);
     const uint32_t count = rd32(tdef + 16);
     if (count == 0) {
@@ -1003,6 +1037,7 @@ void JetWriter::flush() {
     std::map<uint32_t, QByteArray> pages;
     pages.swap(pending_);
     JetPageJournal::writeBatch(path_, file_->pageSize(), pages);
+    if (pages.rbegin()->first >= file_->pageCount()) file_ = JetFile::open(path_);  // the file grew
 }
 
 void JetWriter::discard() {
