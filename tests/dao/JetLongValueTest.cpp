@@ -96,6 +96,59 @@ private:
     std::map<uint32_t, QByteArray> pages_;
 };
 
+// The ACE test file has no Memo or OLE field in a user table. Its empty Table3 (a: an AutoNumber
+// Long, the primary key; b: Text) is changed as Access would define it otherwise: b becomes a Memo
+// or OLE field, with the two page maps a long-value field has in the table definition (new rows
+// beside the table's own maps), and a a plain Long, so that records can be added.
+void makeTable3LongValue(const QString& path, uint8_t type) {
+    using namespace dao::jet;
+    auto jf = JetFile::open(path);
+    uint32_t tdef = 0;
+    for (const CatalogTable& ct : jf->catalog())
+        if (ct.name == "Table3") tdef = ct.tdefPage;
+    ASSERT_NE(tdef, 0u);
+    const TableDef t = jf->readTableDef(tdef, "Table3");
+    ASSERT_EQ(t.pages.size(), 1u);
+    ASSERT_EQ(t.definitionLength, t.parsedLength);
+    ASSERT_TRUE(t.longValueMaps.empty());
+    const int ps = jf->pageSize();
+    QByteArray def(reinterpret_cast<const char*>(jf->page(tdef)), ps);
+    QByteArray maps(reinterpret_cast<const char*>(jf->page(RowId::fromWord(t.ownedPagesMap).page)), ps);
+    auto put = [&](int pos, uint32_t v, int n) {
+        for (int i = 0; i < n; ++i) def[pos + i] = char(v >> (8 * i) & 0xff);
+    };
+    // Two empty inline maps (type 0, first page 0, 64 bytes of bits), beside the table's.
+    uint32_t rows[2];
+    for (uint32_t& r : rows) {
+        const int n = JetFile::appendRow(reinterpret_cast<uint8_t*>(maps.data()), ps, QByteArray(69, '\0'));
+        ASSERT_GE(n, 0);
+        r = RowId::fromWord(t.ownedPagesMap).page << 8 | uint32_t(n);
+    }
+    const int columnsAt = 63 + 12 * int(t.indexData.size());
+    ASSERT_EQ(t.columns[0].name, "a");
+    ASSERT_EQ(t.columns[1].name, "b");
+    def[columnsAt + 15] = char(t.columns[0].flags & ~0x04);  // no longer an AutoNumber
+    ASSERT_EQ(uint8_t(def[columnsAt + 25]), ColText);
+    def[columnsAt + 25] = char(type);
+    put(columnsAt + 25 + 23, 0, 2);  // long-value fields declare no length
+    // The long-value field list ends the definition with 0xFFFF; the field's entry goes before it.
+    const int end = t.definitionLength - 2;
+    ASSERT_EQ(uint8_t(def[end]), 0xFF);
+    put(end, uint32_t(t.columns[1].number), 2);
+    put(end + 2, rows[0], 4);
+    put(end + 6, rows[1], 4);
+    put(end + 10, 0xFFFF, 2);
+    put(8, uint32_t(t.definitionLength + 10), 4);
+    put(2, rd16(reinterpret_cast<const uint8_t*>(def.constData()) + 2) - 10, 2);
+    jf.reset();
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    f.seek(qint64(tdef) * ps);
+    f.write(def);
+    f.seek(qint64(RowId::fromWord(t.ownedPagesMap).page) * ps);
+    f.write(maps);
+}
+
 class JetLongValue : public JetFileTest {
 protected:
     struct Dump {
@@ -242,4 +295,190 @@ TEST_F(JetLongValue, CheckFindsAValueSharingAnotherValuesRows) {
         << faults.toStdString();
     // The author's own row is left over.
     EXPECT_EQ(checkLine(f, "long-value pages:"), "long-value pages: 14, 15 row(s) in use, 1 row(s) no value uses");
+}
+
+// Memo values of 10, 3,000 and 100,000 characters with accents added to a Jet 4 file (in the
+// record, a chain of two pages, a chain of fifty), then edited: the longest made short, the
+// shortest made long, one made Null; then the record with a chain deleted. Every value's rows are
+// given back when it goes (the two rows Access left unused stay so).
+TEST_F(JetLongValue, MemoOfEverySizeAddedEditedAndDeletedInAJet4File) {
+    const QString f = copy("functionsV2003.mdb");
+    const QString s10 = QStringLiteral("Diez letrá"), s3k = memoText(3000, false), s100k = memoText(100000, true);
+    const QString s3kEuro = memoText(3000, true);
+    ASSERT_EQ(s10.size(), 10);
+    {
+        auto db = dao::OpenDatabase(f);
+        auto rs = db->OpenRecordset("t_funcs");
+        const std::pair<int, QString> adds[] = {{1, s10}, {2, s3k}, {3, s100k}};
+        for (const auto& [id, text] : adds) {
+            rs->AddNew();
+            rs->Fields()["id"].setValue(dao::Variant::fromInteger(int16_t(id)));
+            rs->Fields()["descr"].setValue(dao::Variant::fromString(text));
+            rs->Update();
+        }
+        rs->Close();
+        db->Close();
+    }
+    const QString header = "id,descr,num,date0\n", jsHeader = "[\"id\",\"descr\",\"num\",\"date0\"]\n";
+    const QString first = "1234,\"Show must go off\",-1110.554,\"2003-11-22 22:42:58\"\n";
+    const QString jsFirst = "[1234,\"Show must go off\",\"-1110.554\",\"2003-11-22T22:42:58.000Z\"]\n";
+    auto line = [](int id, const QString& text) { return QString("%1,%2,,\n").arg(id).arg(text.isNull() ? "" : csv(text)); };
+    auto jsLine = [](int id, const QString& text) {
+        return QString("[%1,%2,null,null]\n").arg(id).arg(text.isNull() ? "null" : json(text));
+    };
+    auto engine = [](const std::vector<std::pair<int, QString>>& rows) {
+        QString out = "id\tdescr\n";
+        for (const auto& [id, text] : rows) out += QString("%1\t%2\n").arg(id).arg(text);
+        return out;
+    };
+    const QString sql = "select id, descr from t_funcs where id < 1000 order by id";
+    expectReaders(f, "t_funcs", sql, engine({{1, s10}, {2, s3k}, {3, s100k}}),
+                  header + first + line(1, s10) + line(2, s3k) + line(3, s100k),
+                  jsHeader + jsFirst + jsLine(1, s10) + jsLine(2, s3k) + jsLine(3, s100k));
+    EXPECT_TRUE(checkLine(f, "table t_funcs:").contains("4 long value(s) read back")) << checkLine(f, "table t_funcs:").toStdString();
+
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("update t_funcs set descr = 'corto' where id = 3"), 1);
+        setMemo(f, "select * from t_funcs where id = 1", "descr", dao::Variant::fromString(s3kEuro));
+        EXPECT_EQ(db->Execute("update t_funcs set descr = Null where id = 2"), 1);
+        db->Close();
+    }
+    expectReaders(f, "t_funcs", sql, engine({{1, s3kEuro}, {2, ""}, {3, "corto"}}),
+                  header + first + line(1, s3kEuro) + line(2, QString()) + line(3, "corto"),
+                  jsHeader + jsFirst + jsLine(1, s3kEuro) + jsLine(2, QString()) + jsLine(3, "corto"));
+    // Of the user's values only the chain of record 1 (two rows) is in use; the system tables use
+    // eight rows, and two Access left unused stay so. The pages stay with the field, empty.
+    EXPECT_EQ(checkLine(f, "long-value pages:"), "long-value pages: 54, 10 row(s) in use, 2 row(s) no value uses");
+
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("delete from t_funcs where id = 1"), 1);
+        db->Close();
+    }
+    expectReaders(f, "t_funcs", sql, engine({{2, ""}, {3, "corto"}}), header + first + line(2, QString()) + line(3, "corto"),
+                  jsHeader + jsFirst + jsLine(2, QString()) + jsLine(3, "corto"));
+    EXPECT_EQ(checkLine(f, "long-value pages:"), "long-value pages: 54, 8 row(s) in use, 2 row(s) no value uses");
+}
+
+// A statement that stores a long value and then fails on another field takes the value's pages
+// back with it: the file stays byte-identical.
+TEST_F(JetLongValue, ARefusedChangeLeavesTheFileByteIdentical) {
+    const QString f = copy("functionsV2003.mdb");
+    const QByteArray before = sha256(f);
+    auto db = dao::OpenDatabase(f);
+    try {
+        db->Execute("update t_funcs set descr = '" + memoText(100000, true) + "', num = 1e15");
+        ADD_FAILURE() << "no overflow";
+    } catch (const dao::Error& e) {
+        EXPECT_EQ(e.number(), 6) << e.description().toStdString();
+    }
+    db->Close();
+    dao::flushAllWrites();
+    EXPECT_EQ(sha256(f), before);
+    EXPECT_EQ(ours(f, "select descr from t_funcs"), "descr\nShow must go off\n");
+}
+
+// The same on an ACE file: Memo values of 10 characters (in the record, in the one-byte form),
+// 3,000 (UCS-2, a chain of two pages) and 100,000 (a chain of fifty) added to a table with no
+// page yet; edited; deleted.
+TEST_F(JetLongValue, MemoOfEverySizeInAnAceFile) {
+    const QString f = copy("testV2010.accdb");
+    makeTable3LongValue(f, dao::jet::ColMemo);
+    {
+        const dao::jet::CheckReport rep = dao::jet::JetCheck::run(f);
+        ASSERT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
+        if (!QStandardPaths::findExecutable("mdb-schema").isEmpty())
+            EXPECT_TRUE(run("mdb-schema", {f}).out.contains("[b]\t\t\tMemo/Hyperlink (255)"));
+    }
+    const QString s10 = QStringLiteral("ñandú azul"), s3k = memoText(3000, false), s100k = memoText(100000, true);
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("insert into Table3 (a, b) values (1, '" + s10 + "')"), 1);
+        EXPECT_EQ(db->Execute("insert into Table3 (a, b) values (2, '" + s3k + "')"), 1);
+        auto rs = db->OpenRecordset("Table3");
+        rs->AddNew();
+        rs->Fields()["a"].setValue(dao::Variant::fromLong(3));
+        rs->Fields()["b"].setValue(dao::Variant::fromString(s100k));
+        rs->Update();
+        rs->Close();
+        db->Close();
+    }
+    auto expect = [&](const std::vector<std::pair<int, QString>>& rows) {
+        QString engine = "a\tb\n", exported = "a,b\n", js = "[\"a\",\"b\"]\n";
+        for (const auto& [a, b] : rows) {
+            engine += QString("%1\t%2\n").arg(a).arg(b);
+            exported += QString("%1,%2\n").arg(a).arg(b.isNull() ? "" : csv(b));
+            js += QString("[%1,%2]\n").arg(a).arg(b.isNull() ? "null" : json(b));
+        }
+        expectReaders(f, "Table3", "select a, b from Table3", engine, exported, js);
+    };
+    expect({{1, s10}, {2, s3k}, {3, s100k}});
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("update Table3 set b = '" + s3k + "' where a = 1"), 1);
+        EXPECT_EQ(db->Execute("update Table3 set b = 'x' where a = 3"), 1);
+        EXPECT_EQ(db->Execute("update Table3 set b = Null where a = 2"), 1);
+        db->Close();
+    }
+    expect({{1, s3k}, {2, QString()}, {3, "x"}});
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("delete from Table3 where a = 1"), 1);
+        db->Close();
+    }
+    expect({{2, QString()}, {3, "x"}});
+    EXPECT_TRUE(checkLine(f, "long-value pages:").endsWith(", 14 row(s) in use, 0 row(s) no value uses"))
+        << checkLine(f, "long-value pages:").toStdString();
+}
+
+// OLE values in an ACE file: 5,000 bytes (a chain of two), replaced by 3,000 (one row) and by
+// Null, and a record with a chain deleted.
+TEST_F(JetLongValue, OleValuesInAnAceFile) {
+    const QString f = copy("testV2010.accdb");
+    makeTable3LongValue(f, dao::jet::ColOle);
+    const QByteArray k5 = oleBytes(5000, 4), k3 = oleBytes(3000, 5), k6 = oleBytes(6000, 6);
+    auto setOle = [&](const QString& where, const dao::Variant& v) {
+        auto db = dao::OpenDatabase(f);
+        auto rs = db->OpenRecordset("select * from Table3 where " + where);
+        ASSERT_FALSE(rs->Eof());
+        rs->Edit();
+        rs->Fields()["b"].setValue(v);
+        rs->Update();
+        rs->Close();
+        db->Close();
+    };
+    {
+        auto db = dao::OpenDatabase(f);
+        auto rs = db->OpenRecordset("Table3");
+        const std::pair<int, QByteArray> adds[] = {{1, k5}, {2, k6}};
+        for (const auto& [a, b] : adds) {
+            rs->AddNew();
+            rs->Fields()["a"].setValue(dao::Variant::fromLong(a));
+            rs->Fields()["b"].setValue(dao::Variant::fromBinary(b));
+            rs->Update();
+        }
+        rs->Close();
+        db->Close();
+    }
+    auto expect = [&](const std::vector<std::pair<int, QByteArray>>& rows) {
+        QString engine = "a\tn\th\n", exported = "a,b\n", js = "[\"a\",\"b\"]\n";
+        for (const auto& [a, b] : rows) {
+            engine += QString("%1\t%2\t%3\n").arg(a).arg(b.isNull() ? QString() : QString::number(b.size()),
+                                                       QString::fromLatin1(b.toHex().toUpper()));
+            exported += QString("%1,%2\n").arg(a).arg(b.isNull() ? "" : csv(QString::fromLatin1(b)));
+            js += QString("[%1,%2]\n").arg(a).arg(b.isNull() ? "null" : json("0x" + QString::fromLatin1(b.toHex())));
+        }
+        expectReaders(f, "Table3", "select a, length(b) as n, hex(b) as h from Table3", engine, exported, js);
+    };
+    expect({{1, k5}, {2, k6}});
+    setOle("a = 1", dao::Variant::fromBinary(k3));
+    setOle("a = 2", dao::Variant::null());
+    expect({{1, k3}, {2, QByteArray()}});
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("delete from Table3 where a = 1"), 1);
+        db->Close();
+    }
+    expect({{2, QByteArray()}});
 }
