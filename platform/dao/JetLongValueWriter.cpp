@@ -113,7 +113,12 @@ std::optional<RowId> JetLongValueWriter::placeRow(const TableDef& t, const Colum
         why = QString("A long-value page of field '%1' has no room for the value.").arg(c.name);
         return std::nullopt;
     }
+    roomChanged(c, page);
     return RowId{page, uint8_t(at)};
+}
+
+void JetLongValueWriter::roomChanged(const ColumnDef& c, uint32_t page) {
+    if (pages_.roomy) pages_.roomy(c, page, roomOn(pages_.read(page), file_.pageSize()) >= kMinPiece);
 }
 
 bool JetLongValueWriter::store(const TableDef& t, const ColumnDef& c, const QByteArray& data, bool inlineAllowed,
@@ -158,7 +163,10 @@ bool JetLongValueWriter::store(const TableDef& t, const ColumnDef& c, const QByt
             QByteArray row(4, '\0');
             row += data.mid(done, piece);
             const int at = JetFile::appendRow(pages_.write(r.page), ps, row);
-            if (at >= 0) id = RowId{r.page, uint8_t(at)};
+            if (at >= 0) {
+                id = RowId{r.page, uint8_t(at)};
+                roomChanged(c, r.page);
+            }
         } else {
             piece = want - 4;
             QByteArray row(4, '\0');
@@ -185,7 +193,7 @@ bool JetLongValueWriter::store(const TableDef& t, const ColumnDef& c, const QByt
     return true;
 }
 
-void JetLongValueWriter::release(const uint8_t* field, int size) {
+void JetLongValueWriter::release(const ColumnDef& c, const uint8_t* field, int size) {
     if (size < 12 || (rd32(field) & kInline) != 0) return;
     std::vector<RowId> rows;
     file_.readLongValue(field, size, &rows, pages_.read);
@@ -198,6 +206,7 @@ void JetLongValueWriter::release(const uint8_t* field, int size) {
         // Its bytes go back to the page: the rows are packed again, row numbers kept.
         if (!JetFile::repackDataPage(p, file_.pageSize(), id.row, QByteArray()))
             throw FormatError("long-value page " + std::to_string(id.page) + " cannot be packed again");
+        roomChanged(c, id.page);
     }
 }
 

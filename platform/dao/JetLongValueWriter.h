@@ -22,10 +22,13 @@ public:
     // The writer's pages: read gives the batch's copy of a page (or the file's), write makes the
     // page part of the batch and gives its bytes. newPage, when set, adds an empty long-value page
     // for the column, listed in the column's page maps (throws FormatError when it cannot).
+    // roomy, when set, hears whether a page of the column can still take a piece of a value after
+    // a row went on it or left it (for the column's map of pages with room).
     struct Pages {
         std::function<const uint8_t*(uint32_t)> read;
         std::function<uint8_t*(uint32_t)> write;
         std::function<uint32_t(const ColumnDef&)> newPage;
+        std::function<void(const ColumnDef&, uint32_t page, bool roomy)> roomy;
     };
 
     JetLongValueWriter(const JetFile& file, Pages pages);
@@ -48,9 +51,9 @@ public:
     // the record has room for a short value. False with the reason when no page can take it.
     bool store(const TableDef& t, const ColumnDef& c, const QByteArray& data, bool inlineAllowed, QByteArray& field,
                QString& why);
-    // Gives up the rows of the value whose field a record holds (nothing for inline values).
-    // Throws FormatError when the value's rows cannot be followed.
-    void release(const uint8_t* field, int size);
+    // Gives up the rows of the value of column c whose field a record holds (nothing for inline
+    // values). Throws FormatError when the value's rows cannot be followed.
+    void release(const ColumnDef& c, const uint8_t* field, int size);
     // The value as the batch's pages hold it; throws FormatError for a broken chain.
     QByteArray read(const uint8_t* field, int size) const;
 
@@ -64,6 +67,8 @@ private:
     // Adds a row to a long-value page of the column with room for it (a new page when none has);
     // its place, or nullopt with the reason.
     std::optional<RowId> placeRow(const TableDef& t, const ColumnDef& c, const QByteArray& row, QString& why);
+    // Tells pages_.roomy what room page has now.
+    void roomChanged(const ColumnDef& c, uint32_t page);
 
     const JetFile& file_;
     Pages pages_;

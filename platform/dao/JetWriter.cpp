@@ -436,6 +436,11 @@ JetLongValueWriter JetWriter::longValues(const Table& t) {
     pages.read = [this](uint32_t p) { return pageBytes(p); };
     pages.write = [this](uint32_t p) { return pendingPage(p); };
     pages.newPage = [this, &t](const ColumnDef& c) { return newLongValuePage(t, c.number); };
+    pages.roomy = [this, &t](const ColumnDef& c, uint32_t page, bool roomy) {
+        for (const TableDef::LongValueMaps& m : t.def.longValueMaps)
+            if (m.column == c.number && m.free != 0 && allocator().listed(m.free, page) != roomy)
+                allocator().setListed(m.free, page, roomy);
+    };
     return JetLongValueWriter(*file_, std::move(pages));
 }
 
@@ -656,7 +661,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
                 return false;
             }
             try {
-                if (of.present) lv.release(row + of.offset, of.size);
+                if (of.present) lv.release(c, row + of.offset, of.size);
             } catch (const FormatError& e) {
                 why = QString("The old value of field '%1' cannot be read (%2).").arg(c.name, e.what());
                 return false;
@@ -968,7 +973,7 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
         const FieldRef& fr = loc.fields[ci];
         if (!t.def.columns[ci].isLongValue() || !fr.present) continue;
         try {
-            lv.release(loc.row + fr.offset, fr.size);
+            lv.release(t.def.columns[ci], loc.row + fr.offset, fr.size);
         } catch (const FormatError& e) {
             why = QString("The value of field '%1' cannot be read (%2); the record is not deleted.").arg(t.def.columns[ci].name, e.what());
             return false;

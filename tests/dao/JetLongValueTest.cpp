@@ -5,6 +5,7 @@
 #include "JetOracles.h"
 #include "platform/dao/JetLongValueWriter.h"
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -52,7 +53,7 @@ public:
             const FieldRef& f = fields[c];
             if (f.size != 12) return false;  // only a field that keeps its size is put in place here
             JetLongValueWriter lv = writer();
-            lv.release(read(page) + s.start + f.offset, f.size);
+            lv.release(t.columns[c], read(page) + s.start + f.offset, f.size);
             QByteArray field;
             if (!lv.store(t, t.columns[c], data, false, field, why)) return false;
             if (field.size() != 12) return false;
@@ -183,6 +184,33 @@ protected:
         rs->Update();
         rs->Close();
         db->Close();
+    }
+
+    // The pages of a long-value field: how many, and how many its map of pages with room lists;
+    // that map must list exactly those that can still take a piece of a value (256 bytes).
+    static std::pair<int, int> fieldPages(const QString& path, const QString& table, const QString& column) {
+        using namespace dao::jet;
+        auto jf = JetFile::open(path);
+        for (const CatalogTable& ct : jf->catalog()) {
+            if (ct.name != table) continue;
+            const TableDef t = jf->readTableDef(ct.tdefPage, table);
+            for (const ColumnDef& c : t.columns)
+                for (const TableDef::LongValueMaps& m : t.longValueMaps) {
+                    if (c.name != column || m.column != c.number) continue;
+                    const std::vector<uint32_t> owned = jf->usageMapPages(m.owned), free = jf->usageMapPages(m.free);
+                    for (uint32_t p : owned) {
+                        const uint8_t* b = jf->page(p);
+                        const int n = rd16(b + 12);
+                        int lowest = jf->pageSize();
+                        for (int r = 0; r < n; ++r) lowest = std::min(lowest, rd16(b + 14 + 2 * r) & 0x1FFF);
+                        const bool roomy = n < 255 && lowest - (14 + 2 * (n + 1)) >= 256;
+                        EXPECT_EQ(std::count(free.begin(), free.end(), p) == 1, roomy) << "page " << p;
+                    }
+                    return {int(owned.size()), int(free.size())};
+                }
+        }
+        ADD_FAILURE() << "no long-value field " << column.toStdString();
+        return {};
     }
 
     static QString checkLine(const QString& path, const QString& start) {
@@ -336,6 +364,8 @@ TEST_F(JetLongValue, MemoOfEverySizeAddedEditedAndDeletedInAJet4File) {
                   header + first + line(1, s10) + line(2, s3k) + line(3, s100k),
                   jsHeader + jsFirst + jsLine(1, s10) + jsLine(2, s3k) + jsLine(3, s100k));
     EXPECT_TRUE(checkLine(f, "table t_funcs:").contains("4 long value(s) read back")) << checkLine(f, "table t_funcs:").toStdString();
+    // The chains filled their pages but for the last ones: only pages with room are listed as such.
+    EXPECT_EQ(fieldPages(f, "t_funcs", "descr"), std::make_pair(51, 1));
 
     {
         auto db = dao::OpenDatabase(f);
@@ -350,6 +380,7 @@ TEST_F(JetLongValue, MemoOfEverySizeAddedEditedAndDeletedInAJet4File) {
     // Of the user's values only the chain of record 1 (two rows) is in use; the system tables use
     // eight rows, and two Access left unused stay so. The pages stay with the field, empty.
     EXPECT_EQ(checkLine(f, "long-value pages:"), "long-value pages: 54, 10 row(s) in use, 2 row(s) no value uses");
+    EXPECT_EQ(fieldPages(f, "t_funcs", "descr"), std::make_pair(51, 50));
 
     {
         auto db = dao::OpenDatabase(f);
