@@ -9,9 +9,9 @@
 // so the working copy does not change either. What it does now: edits of fixed- and
 // variable-length fields of a record within the record's page, deletes, and adds (into a page of
 // the table's free-space map, or a new page at the end of the file); indexes whose entries fit on
-// one page are kept (keys of numbers, currency, dates and yes/no). Long Memo/OLE values, text
-// keys, indexes of several pages and records that outgrow their page are refused with the reason
-// (error 3027).
+// one page are kept (keys of numbers, currency, dates and yes/no); Memo/OLE values of any length
+// (JetLongValueWriter). Text keys, indexes of several pages and records that outgrow their page
+// are refused with the reason (error 3027).
 
 #include <QString>
 #include <map>

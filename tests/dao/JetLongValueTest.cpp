@@ -213,6 +213,32 @@ protected:
         return {};
     }
 
+    // How a long-value field is stored in each record, in page order: "record", "row" (one row of
+    // a long-value page), "chain" or "null".
+    static QStringList storage(const QString& path, const QString& table, const QString& column) {
+        using namespace dao::jet;
+        auto jf = JetFile::open(path);
+        QStringList out;
+        for (const CatalogTable& ct : jf->catalog()) {
+            if (ct.name != table) continue;
+            const TableDef t = jf->readTableDef(ct.tdefPage, table);
+            std::vector<uint32_t> pages = jf->usageMapPages(t.ownedPagesMap);
+            std::sort(pages.begin(), pages.end());
+            for (uint32_t p : pages)
+                for (int r = 0; r < jf->rowCount(p); ++r) {
+                    const RowSlot s = jf->slot(p, r);
+                    if (s.deleted) continue;
+                    const auto fields = jf->crackRow(t, jf->page(p) + s.start, s.end - s.start);
+                    for (size_t c = 0; c < t.columns.size(); ++c) {
+                        if (t.columns[c].name != column) continue;
+                        const uint32_t word = fields[c].present ? rd32(jf->page(p) + s.start + fields[c].offset) : 0;
+                        out << (!fields[c].present ? "null" : word & 0x80000000u ? "record" : word & 0x40000000u ? "row" : "chain");
+                    }
+                }
+        }
+        return out;
+    }
+
     static QString checkLine(const QString& path, const QString& start) {
         for (const QString& l : dao::jet::JetCheck::run(path).lines)
             if (l.startsWith(start)) return l;
@@ -364,6 +390,7 @@ TEST_F(JetLongValue, MemoOfEverySizeAddedEditedAndDeletedInAJet4File) {
                   header + first + line(1, s10) + line(2, s3k) + line(3, s100k),
                   jsHeader + jsFirst + jsLine(1, s10) + jsLine(2, s3k) + jsLine(3, s100k));
     EXPECT_TRUE(checkLine(f, "table t_funcs:").contains("4 long value(s) read back")) << checkLine(f, "table t_funcs:").toStdString();
+    EXPECT_EQ(storage(f, "t_funcs", "descr"), QStringList({"record", "record", "chain", "chain"}));
     // The chains filled their pages but for the last ones: only pages with room are listed as such.
     EXPECT_EQ(fieldPages(f, "t_funcs", "descr"), std::make_pair(51, 1));
 
@@ -445,6 +472,18 @@ TEST_F(JetLongValue, MemoOfEverySizeInAnAceFile) {
         expectReaders(f, "Table3", "select a, b from Table3", engine, exported, js);
     };
     expect({{1, s10}, {2, s3k}, {3, s100k}});
+    EXPECT_EQ(storage(f, "Table3", "b"), QStringList({"record", "chain", "chain"}));
+    {
+        // The record keeps values up to 64 bytes: 62 one-byte characters and their 2-byte mark.
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("insert into Table3 (a, b) values (4, '" + QString(62, 'q') + "')"), 1);
+        EXPECT_EQ(db->Execute("insert into Table3 (a, b) values (5, '" + QString(63, 'q') + "')"), 1);
+        db->Close();
+        EXPECT_EQ(storage(f, "Table3", "b"), QStringList({"record", "chain", "chain", "record", "row"}));
+        db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("delete from Table3 where a >= 4"), 2);
+        db->Close();
+    }
     {
         auto db = dao::OpenDatabase(f);
         EXPECT_EQ(db->Execute("update Table3 set b = '" + s3k + "' where a = 1"), 1);
