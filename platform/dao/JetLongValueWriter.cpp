@@ -214,4 +214,15 @@ QByteArray JetLongValueWriter::read(const uint8_t* field, int size) const {
     return file_.readLongValue(field, size, nullptr, pages_.read);
 }
 
+bool JetLongValueWriter::holds(const ColumnDef& c, bool present, const uint8_t* field, int size, const JetValue& shown) const {
+    const QByteArray stored = present ? read(field, size) : QByteArray();
+    if (shown.kind == JetValue::Null) return stored.isEmpty();
+    if (c.type == ColOle) return shown.kind == JetValue::Blob && stored == shown.bytes;
+    const QString text = shown.kind == JetValue::Text ? QString::fromUtf8(shown.bytes)
+                         : shown.kind == JetValue::Int ? QString::number(shown.i)
+                         : shown.kind == JetValue::Real ? QString::number(shown.d, 'g', 15)
+                                                        : QString();
+    return JetFile::decodeText(reinterpret_cast<const uint8_t*>(stored.constData()), int(stored.size())) == text;
+}
+
 }  // namespace dao::jet

@@ -56,6 +56,9 @@ public:
     void release(const ColumnDef& c, const uint8_t* field, int size);
     // The value as the batch's pages hold it; throws FormatError for a broken chain.
     QByteArray read(const uint8_t* field, int size) const;
+    // Whether the field a record holds (present: not Null) is the value shown; throws FormatError
+    // for a broken chain. An empty value and Null count as the same.
+    bool holds(const ColumnDef& c, bool present, const uint8_t* field, int size, const JetValue& shown) const;
 
 private:
     struct Room {

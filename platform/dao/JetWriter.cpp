@@ -661,6 +661,11 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
                 return false;
             }
             try {
+                // Long values are not compared when the record is found; the one replaced is.
+                if (!lv.holds(c, of.present, row + of.offset, of.size, oldValues[k])) {
+                    why = QString("The record in the Access file no longer holds what is shown (field '%1').").arg(c.name);
+                    return false;
+                }
                 if (of.present) lv.release(c, row + of.offset, of.size);
             } catch (const FormatError& e) {
                 why = QString("The old value of field '%1' cannot be read (%2).").arg(c.name, e.what());
@@ -964,21 +969,29 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
         why = QStringLiteral("Deleting a record that was moved to another page is not available yet.");
         return false;
     }
-    for (const IndexData& idx : t.def.indexData)
-        if (listedIn(t.def, idx, loc.fields) && !changeIndexEntry(t, idx, first, true, std::nullopt, errorNumber, why))
-            return false;
-    // Its Memo/OLE values go with it.
+    // Its Memo/OLE values go with it, once they are seen to be the ones shown (the record's other
+    // values were compared when it was found).
     JetLongValueWriter lv = longValues(t);
     for (size_t ci = 0; ci < t.def.columns.size(); ++ci) {
+        const ColumnDef& c = t.def.columns[ci];
         const FieldRef& fr = loc.fields[ci];
-        if (!t.def.columns[ci].isLongValue() || !fr.present) continue;
+        if (!c.isLongValue()) continue;
+        const auto shown = std::find(t.columnOf.begin(), t.columnOf.end(), int(ci));
         try {
-            lv.release(t.def.columns[ci], loc.row + fr.offset, fr.size);
+            if (shown != t.columnOf.end() &&
+                !lv.holds(c, fr.present, loc.row + fr.offset, fr.size, b.stagedOld[size_t(shown - t.columnOf.begin())])) {
+                why = QString("The record in the Access file no longer holds what is shown (field '%1').").arg(c.name);
+                return false;
+            }
+            if (fr.present) lv.release(c, loc.row + fr.offset, fr.size);
         } catch (const FormatError& e) {
-            why = QString("The value of field '%1' cannot be read (%2); the record is not deleted.").arg(t.def.columns[ci].name, e.what());
+            why = QString("The value of field '%1' cannot be read (%2); the record is not deleted.").arg(c.name, e.what());
             return false;
         }
     }
+    for (const IndexData& idx : t.def.indexData)
+        if (listedIn(t.def, idx, loc.fields) && !changeIndexEntry(t, idx, first, true, std::nullopt, errorNumber, why))
+            return false;
     // The deleted flag (0x8000) on the row's offset, with 0x4000 beside it as Access itself often
     // leaves deleted rows: readers that take 0x4000 for the deleted mark then agree. The row's
     // bytes stay until the file is compacted.

@@ -552,3 +552,40 @@ TEST_F(JetLongValue, OleValuesInAnAceFile) {
     }
     expect({{2, QByteArray()}});
 }
+
+// A connection whose copy still shows an older long value does not overwrite the newer one.
+TEST_F(JetLongValue, AnOlderCopyDoesNotOverwriteANewerLongValue) {
+    const QString f = copy("functionsV2003.mdb");
+    auto older = dao::OpenDatabase(f);
+    EXPECT_EQ(older->Execute("update t_funcs set num = 1"), 1);
+    dao::flushAllWrites();
+    const QString newValue = memoText(3000, true);
+    {
+        auto newer = dao::OpenDatabase(f);
+        EXPECT_EQ(newer->Execute("update t_funcs set descr = '" + newValue + "'"), 1);
+        newer->Close();
+    }
+    dao::flushAllWrites();
+    expectRefused(f, "The record in the Access file no longer holds what is shown (field 'descr')",
+                  [&] { older->Execute("update t_funcs set descr = 'viejo'"); });
+    older->Close();
+    EXPECT_EQ(ours(f, "select descr from t_funcs"), "descr\n" + newValue + "\n");
+}
+
+// Nor does it delete the record after the newer value came.
+TEST_F(JetLongValue, AnOlderCopyDoesNotDeleteARecordWhoseLongValueChanged) {
+    const QString f = copy("functionsV2003.mdb");
+    auto older = dao::OpenDatabase(f);
+    EXPECT_EQ(older->Execute("update t_funcs set num = 1"), 1);
+    dao::flushAllWrites();
+    {
+        auto newer = dao::OpenDatabase(f);
+        EXPECT_EQ(newer->Execute("update t_funcs set descr = 'nuevo'"), 1);
+        newer->Close();
+    }
+    dao::flushAllWrites();
+    expectRefused(f, "The record in the Access file no longer holds what is shown (field 'descr')",
+                  [&] { older->Execute("delete from t_funcs"); });
+    older->Close();
+    EXPECT_EQ(ours(f, "select descr from t_funcs"), "descr\nnuevo\n");
+}
