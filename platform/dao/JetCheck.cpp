@@ -239,6 +239,13 @@ private:
                 else
                     out.insert(p);
             }
+            for (const TableDef::LongValueMaps& m : t.longValueMaps)
+                if (m.column == c.number && m.free != 0)
+                    for (uint32_t p : f_.usageMapPages(m.free))
+                        if (!out.count(p))
+                            fault(QString("%1: the map of field %2's pages with room marks page %3, which the field does not own")
+                                      .arg(label, c.name)
+                                      .arg(p));
         } catch (const FormatError& e) {
             fault(QString("%1: the page map of field %2: %3").arg(label, c.name, e.what()));
         }

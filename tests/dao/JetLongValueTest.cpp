@@ -335,17 +335,33 @@ TEST_F(JetLongValue, CheckFindsAValueSharingAnotherValuesRows) {
         ASSERT_GT(ole, 0);
         const QByteArray chain(reinterpret_cast<const char*>(jf->page(60) + s.start + ole), 12);
         const qint64 at = 60 * 4096 + s.start + author;
+        // The author field's map of pages with room (inline: type, first page, bits) gets page 53.
+        uint32_t freeMap = 0;
+        for (const auto& m : t.longValueMaps)
+            if (m.column == t.columns[2].number) freeMap = m.free;
+        ASSERT_EQ(t.columns[2].name, "PROJ_PROP_AUTHOR");
+        const auto mapRow = dao::jet::RowId::fromWord(freeMap);
+        const auto ms = jf->slot(mapRow.page, mapRow.row);
+        const uint8_t* map = jf->page(mapRow.page) + ms.start;
+        ASSERT_EQ(map[0], 0);
+        const uint32_t bit = 53 - dao::jet::rd32(map + 1);
+        const qint64 mapByte = qint64(mapRow.page) * 4096 + ms.start + 5 + bit / 8;
+        const char marked = char(map[5 + bit / 8] | 1 << (bit % 8));
         jf.reset();
         QFile q(f);
         ASSERT_TRUE(q.open(QIODevice::ReadWrite));
         q.seek(at);
         q.write(chain);
+        q.seek(mapByte);
+        q.putChar(marked);
     }
     const QString faults = dao::jet::JetCheck::run(f).lines.filter("FAULT").join('\n');
     EXPECT_TRUE(faults.contains("PROJ_PROP_AUTHOR: its value lies on page 53, which the field's page map does not mark"))
         << faults.toStdString();
     EXPECT_TRUE(faults.contains("RESERVED_BINARY_DATA: its value uses long-value row 53:0, which table MSP_PROJECTS: record "
                                 "at 60:0, PROJ_PROP_AUTHOR uses too"))
+        << faults.toStdString();
+    EXPECT_TRUE(faults.contains("the map of field PROJ_PROP_AUTHOR's pages with room marks page 53, which the field does not own"))
         << faults.toStdString();
     // The author's own row is left over.
     EXPECT_EQ(checkLine(f, "long-value pages:"), "long-value pages: 14, 15 row(s) in use, 1 row(s) no value uses");
