@@ -657,6 +657,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
             const FieldRef& of = fields[size_t(ci)];
             std::optional<QByteArray> data;
             if (nv.kind != JetValue::Null && !(data = JetLongValueWriter::dataOf(c, nv))) {
+                errorNumber = err::DataTypeMismatch;
                 why = QString("%1 cannot be stored in field '%2'.").arg(nv.describe(), c.name);
                 return false;
             }
@@ -880,6 +881,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
         const ColumnDef& c = t.def.columns[size_t(ci)];
         const auto data = JetLongValueWriter::dataOf(c, values[k]);
         if (!data) {
+            errorNumber = err::DataTypeMismatch;
             why = QString("%1 cannot be stored in field '%2'.").arg(values[k].describe(), c.name);
             return false;
         }
