@@ -153,6 +153,8 @@ private:
         std::vector<LiveRow> live;
         std::set<RowId> liveIds;
         int deleted = 0;
+        std::map<RowId, int> pointedTo;  // rows holding moved records' data, by pointers to them
+        std::set<RowId> dataRows;        // rows with the deleted flag alone (0x8000)
         for (uint32_t p : dataPages) {
             int n = 0;
             try {
@@ -164,11 +166,17 @@ private:
                 try {
                     const RowSlot s = f_.slot(p, r);
                     if (s.deleted) {
+                        if (!s.overflow) dataRows.insert({p, uint8_t(r)});
                         ++deleted;
                         continue;
                     }
                     LiveRow lr{{p, uint8_t(r)}, {p, uint8_t(r)}};
-                    if (s.overflow) lr.dataAt = f_.overflowTarget(p, r);
+                    if (s.overflow) {
+                        lr.dataAt = f_.overflowTarget(p, r);
+                        ++pointedTo[lr.dataAt];
+                        if (rd32(f_.page(lr.dataAt.page) + 4) != t.firstPage)
+                            fault(QString("%1: record %2 points to %3, a page of another table").arg(label, rowText(lr.id), rowText(lr.dataAt)));
+                    }
                     live.push_back(lr);
                     liveIds.insert(lr.id);
                 } catch (const FormatError& e) {
@@ -176,6 +184,19 @@ private:
                 }
             }
         }
+        // A moved record's data lies in a row with the deleted flag alone, so that a scan meets the
+        // record once; libmdb and mdb-reader take such rows for records, so each must be one.
+        for (const auto& [row, n] : pointedTo) {
+            if (n > 1) fault(QString("%1: %2 records point to the data in %3").arg(label).arg(n).arg(rowText(row)));
+            if (!dataRows.count(row))
+                fault(QString("%1: the data of a moved record, %2, does not carry the deleted flag alone").arg(label, rowText(row)));
+        }
+        for (const RowId& row : dataRows)
+            if (!pointedTo.count(row))
+                fault(QString("%1: row %2 has the deleted flag without 0x4000 and no record points to it (libmdb and "
+                              "mdb-reader read it as a record)")
+                          .arg(label, rowText(row)));
+        if (!pointedTo.empty()) notes << QString("%1 moved record(s)").arg(pointedTo.size());
         if (t.rowCount != live.size())
             fault(QString("%1: the definition counts %2 records, the pages hold %3").arg(label).arg(t.rowCount).arg(live.size()));
         notes << QString("%1 records%2").arg(live.size()).arg(t.rowCount == live.size() ? " (count matches)" : "");
@@ -220,6 +241,20 @@ private:
             }
         }
         if (longValues) notes << QString("%1 long value(s) read back").arg(longValues);
+
+        // The definition keeps the highest AutoNumber handed out.
+        for (size_t c = 0; c < t.columns.size(); ++c) {
+            if (!t.columns[c].isAutoNumber() || t.columns[c].type != ColLong) continue;
+            int64_t highest = 0;
+            for (size_t i = 0; i < live.size(); ++i)
+                if (rowBytes[i] && fields[i][c].present && fields[i][c].size == 4)
+                    highest = std::max<int64_t>(highest, int32_t(rd32(rowBytes[i] + fields[i][c].offset)));
+            if (highest > int64_t(t.nextAutoNumber))
+                fault(QString("%1: the AutoNumber %2 is at %3, below the table's highest value %4")
+                          .arg(label, t.columns[c].name).arg(t.nextAutoNumber).arg(highest));
+            else
+                notes << QString("AutoNumber %1 at %2").arg(t.columns[c].name).arg(t.nextAutoNumber);
+        }
 
         // Indexes.
         for (const IndexData& idx : t.indexData) checkIndex(t, idx, label, live, liveIds, fields, rowBytes, notes);

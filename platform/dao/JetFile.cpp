@@ -485,7 +485,7 @@ std::vector<uint32_t> JetFile::usageMapPages(uint32_t mapRow, const PageSource& 
     return out;
 }
 
-bool JetFile::repackDataPage(uint8_t* page, int pageSize, int row, const QByteArray& newRow) {
+bool JetFile::repackDataPage(uint8_t* page, int pageSize, int row, const QByteArray& newRow, const std::vector<int>& keep) {
     const int n = rd16(page + kDataRowCount);
     if (row < 0 || row >= n || kDataRowTable + 2 * n > pageSize) return false;
     std::vector<QByteArray> rows(static_cast<size_t>(n));
@@ -499,7 +499,7 @@ bool JetFile::repackDataPage(uint8_t* page, int pageSize, int row, const QByteAr
         flags[size_t(i)] = raw & (kRowDeleted | kRowOverflow);
         if (i == row)
             rows[size_t(i)] = newRow;
-        else if (!(raw & kRowDeleted))
+        else if (!(raw & kRowDeleted) || std::find(keep.begin(), keep.end(), i) != keep.end())
             rows[size_t(i)] = QByteArray(reinterpret_cast<const char*>(page + start), end - start);
         total += int(rows[size_t(i)].size());
     }

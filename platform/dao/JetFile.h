@@ -240,9 +240,11 @@ public:
     // prefix (as Access writes them). False when they do not fit on one page.
     static bool encodeLeafPage(uint8_t* p, int pageSize, const std::vector<IndexEntry>& entries);
     // Puts newRow in place of a data page's row and packs the rows again from the page's end, in
-    // row order (deleted rows keep their mark and take no bytes); row numbers stay. False, with the
-    // page untouched, when the rows do not fit.
-    static bool repackDataPage(uint8_t* page, int pageSize, int row, const QByteArray& newRow);
+    // row order (deleted rows keep their mark and take no bytes, except the rows in keep: data of
+    // records moved there, which carry the mark too); row numbers stay. False, with the page
+    // untouched, when the rows do not fit.
+    static bool repackDataPage(uint8_t* page, int pageSize, int row, const QByteArray& newRow,
+                               const std::vector<int>& keep = {});
     // Adds a row at the end of a data page's rows; its row number, or -1 when the page has no room
     // (or already 255 rows).
     static int appendRow(uint8_t* page, int pageSize, const QByteArray& row);

@@ -29,6 +29,7 @@ public:
     };
 
     explicit JetPageAllocator(Pages pages) : p_(std::move(pages)) {}
+    const Pages& pages() const { return p_; }
 
     // A page added at the end of the file with the header of its type: data pages (owner = the
     // table definition's first page, or kLongValueOwner for a long-value page), index pages

@@ -11,6 +11,7 @@
 #include "JetIndexKey.h"
 #include "JetPageAllocator.h"
 #include "JetPageJournal.h"
+#include "JetRowMover.h"
 
 namespace dao::jet {
 
@@ -241,6 +242,18 @@ int authorize(void*, int action, const char*, const char*, const char* dbName, c
 }
 
 constexpr int kColumnsPerCall = 60;  // SQLite takes at most 127 arguments
+constexpr int kTdefAutoNumber = 20;  // the highest AutoNumber handed out
+
+bool isLongAutoNumber(const ColumnDef& c) { return c.isAutoNumber() && c.type == ColLong; }
+
+// The AutoNumber the last add of this connection gave, for the working copy to show it.
+void autoNumberFunction(sqlite3_context* ctx, int, sqlite3_value**) {
+    auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
+    if (b->givenAutoNumber)
+        sqlite3_result_int64(ctx, *b->givenAutoNumber);
+    else
+        sqlite3_result_null(ctx);
+}
 
 }  // namespace
 
@@ -274,21 +287,9 @@ void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     auto known = copyIds_.find(copyKey);
     if (known == copyIds_.end()) {
-        // The reader's order: pages in usage-map order, rows in page order, deleted rows left out
-        // (as the file stands now, this batch's changes included).
+        // The reader's order (as the file stands now, this batch's changes included).
         std::vector<std::vector<RowId>> rows(tables_.size());
-        for (size_t ti = 0; ti < tables_.size(); ++ti) {
-            const TableDef& def = tables_[ti].def;
-            std::vector<uint32_t> pages = allocator().pagesOf(def.ownedPagesMap);
-            std::sort(pages.begin(), pages.end());
-            for (uint32_t p : pages) {
-                if (!hasPage(p) || pageBytes(p)[0] != PageData || rd32(pageBytes(p) + 4) != def.firstPage) continue;
-                const uint8_t* bytes = pageBytes(p);
-                const int n = rd16(bytes + 12);
-                for (int r = 0; r < n; ++r)
-                    if (!JetFile::slotIn(bytes, file_->pageSize(), p, r).deleted) rows[ti].push_back({p, uint8_t(r)});
-            }
-        }
+        for (size_t ti = 0; ti < tables_.size(); ++ti) rows[ti] = JetRowMover(allocator()).readerOrder(tables_[ti].def);
         known = copyIds_.emplace(copyKey, int(copyRows_.size())).first;
         copyRows_.push_back(std::move(rows));
     }
@@ -300,6 +301,7 @@ void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     sqlite3_create_function_v2(db, "tabulon_jet_apply", 3, SQLITE_UTF8, b, applyFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_remove", 2, SQLITE_UTF8, b, removeFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_insert", 2, SQLITE_UTF8, b, insertFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "tabulon_jet_autonumber", 0, SQLITE_UTF8, b, autoNumberFunction, nullptr, nullptr, nullptr);
     installTriggers(db);
     sqlite3_set_authorizer(db, authorize, nullptr);
 }
@@ -362,7 +364,12 @@ void JetWriter::installTriggers(sqlite3* db) {
             const QString del = staging("OLD") + QString("SELECT tabulon_jet_remove(%1, OLD.rowid);").arg(it->second);
             sql << QString("CREATE TEMP TRIGGER %1 BEFORE DELETE ON %2 BEGIN %3 END").arg(quoted(tag + "d"), on, del);
             // After the insert the working copy has given the record its rowid.
-            const QString add = staging("NEW", "NEW") + QString("SELECT tabulon_jet_insert(%1, NEW.rowid);").arg(it->second);
+            QString add = staging("NEW", "NEW") + QString("SELECT tabulon_jet_insert(%1, NEW.rowid);").arg(it->second);
+            // The working copy shows the AutoNumber the file gave (its update is not handed on).
+            for (size_t k = 0; k < t.sqlNames.size(); ++k)
+                if (t.columnOf[k] >= 0 && isLongAutoNumber(t.def.columns[size_t(t.columnOf[k])]))
+                    add += QString(" UPDATE %1 SET %2 = tabulon_jet_autonumber() WHERE rowid = NEW.rowid AND NEW.%2 IS NULL;")
+                               .arg(quoted(name), quoted(t.sqlNames[k]));
             sql << QString("CREATE TEMP TRIGGER %1 AFTER INSERT ON %2 BEGIN %3 END").arg(quoted(tag + "i"), on, add);
         }
         for (const QString& s : sql) {
@@ -610,6 +617,11 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         return false;
     }
     const Table& t = tables_[size_t(table)];
+    if (b.givenAutoNumber && b.echoRowid == rowid) {
+        // The working copy taking the AutoNumber the add just gave: the file has it already.
+        b.echoRowid = 0;
+        return true;
+    }
     Located loc;
     if (!locate(b, table, rowid, loc, why)) return false;
     RowId first;
@@ -707,15 +719,11 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
     bool grows = false;
     try {
         if (!rewriteRow(t.def, row, len, changes, rebuilt)) {
-            // Larger than its place: the page's rows are packed again around the longer record.
+            // Larger than its place: packed again on its page, or moved to another one (below).
             grows = rewriteRow(t.def, row, len, changes, rebuilt, true);
-            QByteArray trial(reinterpret_cast<const char*>(pageBytes(at.page)), file_->pageSize());
-            if (!grows || !(at == first) ||
-                !JetFile::repackDataPage(reinterpret_cast<uint8_t*>(trial.data()), file_->pageSize(), at.row, rebuilt)) {
+            if (!grows) {
                 errorNumber = err::ReadOnly;
-                why = QString("The new values do not fit on the record's page in the Access file (table '%1'); "
-                              "moving a record to another page is not available yet.")
-                          .arg(t.def.name);
+                why = QString("The new values cannot be laid out in the record (table '%1').").arg(t.def.name);
                 return false;
             }
         }
@@ -779,8 +787,12 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         if (!changeIndexEntry(t, idx, indexed, wasListed, isListed ? newKey : std::nullopt, errorNumber, why)) return false;
     }
     if (grows) {
-        // Checked above on a copy; on the page itself it cannot fail.
-        JetFile::repackDataPage(pendingPage(at.page), file_->pageSize(), at.row, rebuilt);
+        try {
+            JetRowMover(allocator()).place(t.def, first, at, rebuilt, [&] { return newDataPage(t); });
+        } catch (const FormatError& e) {
+            why = QString("The record does not fit on its page and cannot be moved to another one (%1).").arg(e.what());
+            return false;
+        }
     } else {
         writeRange(at.page, s.start, rebuilt);
     }
@@ -794,8 +806,8 @@ QString JetWriter::whyCannotAdd(const QString& name) {
     const Table& t = tables_[size_t(it->second)];
     if (t.system) return QString("'%1' is a system table of the Access file; Tabulon does not change it.").arg(name);
     for (const ColumnDef& c : t.def.columns) {
-        if (c.isAutoNumber() || (c.flags & 0x40))
-            return QString("Adding records to tables with an AutoNumber field ('%1') is not available yet.").arg(c.name);
+        if ((c.isAutoNumber() && !isLongAutoNumber(c)) || (c.flags & 0x40))
+            return QString("Adding records to tables with a replication ID AutoNumber field ('%1') is not available yet.").arg(c.name);
         if (c.type == ColComplex)
             return QString("Adding records to tables with multi-valued fields ('%1') is not available yet.").arg(c.name);
     }
@@ -818,10 +830,35 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     const Table& t = tables_[size_t(table)];
     why = whyCannotAdd(t.def.name);
     if (!why.isEmpty()) return false;
-    const std::vector<JetValue>& values = b.stagedNew;
+    std::vector<JetValue>& values = b.stagedNew;
     if (values.size() != t.sqlNames.size()) {
         why = QStringLiteral("The values of the record did not reach the Access writer.");
         return false;
+    }
+    // The AutoNumber: the table's next number unless one was given; the definition keeps the
+    // highest number handed out.
+    b.givenAutoNumber.reset();
+    for (size_t k = 0; k < t.sqlNames.size(); ++k) {
+        const int ci = t.columnOf[k];
+        if (ci < 0 || !isLongAutoNumber(t.def.columns[size_t(ci)])) continue;
+        const uint32_t last = rd32(pageBytes(t.def.firstPage) + kTdefAutoNumber);
+        JetValue& v = values[k];
+        if (v.kind == JetValue::Null) {
+            if (last >= uint32_t(INT32_MAX)) {
+                why = QString("The AutoNumber field '%1' has no numbers left.").arg(t.def.columns[size_t(ci)].name);
+                return false;
+            }
+            v.kind = JetValue::Int;
+            v.i = qint64(last) + 1;
+            b.givenAutoNumber = v.i;
+        } else if (v.kind != JetValue::Int || v.i < 1 || v.i > INT32_MAX) {
+            why = QString("The AutoNumber field '%1' takes whole numbers from 1 on.").arg(t.def.columns[size_t(ci)].name);
+            return false;
+        }
+        if (uint32_t(v.i) > last) {
+            uint8_t* tdef = pendingPage(t.def.firstPage);
+            for (int i = 0; i < 4; ++i) tdef[kTdefAutoNumber + i] = uint8_t(uint32_t(v.i) >> (8 * i));
+        }
     }
     // An empty record of the table's layout, every field Null, then the values set into it.
     int fixedLength = 0, varCount = 0, columns = t.def.maxColumns;
@@ -930,7 +967,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     uint32_t best = 0;
     int at = -1;
     try {
-        best = allocator().pageWithRoom(t.def.firstPage, t.def.ownedPagesMap, t.def.freePagesMap, int(row.size()));
+        best = JetRowMover(allocator()).pageForRow(t.def, int(row.size()));
         if (!best) best = newDataPage(t);
         at = JetFile::appendRow(pendingPage(best), file_->pageSize(), row);
         if (at >= 0) allocator().rowPlaced(t.def.freePagesMap, best, int(empty.size()));
@@ -951,6 +988,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     auto& rows = copyRows_[size_t(b.copy)][size_t(table)];
     if (rows.size() < size_t(rowid)) rows.resize(size_t(rowid));
     rows[size_t(rowid - 1)] = id;
+    if (b.givenAutoNumber) b.echoRowid = rowid;
     return true;
 }
 
@@ -967,10 +1005,6 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     if (!locate(b, table, rowid, loc, why)) return false;
     RowId first;
     rowOf(copy, table, rowid, first);
-    if (!(loc.at == first)) {
-        why = QStringLiteral("Deleting a record that was moved to another page is not available yet.");
-        return false;
-    }
     // Its Memo/OLE values go with it, once they are seen to be the ones shown (the record's other
     // values were compared when it was found).
     JetLongValueWriter lv = longValues(t);
@@ -994,14 +1028,9 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     for (const IndexData& idx : t.def.indexData)
         if (listedIn(t.def, idx, loc.fields) && !changeIndexEntry(t, idx, first, true, std::nullopt, errorNumber, why))
             return false;
-    // The deleted flag (0x8000) on the row's offset, with 0x4000 beside it as Access itself often
-    // leaves deleted rows: readers that take 0x4000 for the deleted mark then agree. The row's
-    // bytes stay until the file is compacted.
-    uint8_t* pg = pendingPage(first.page);
-    const int off = 14 + 2 * first.row;
-    pg[off + 1] = uint8_t(pg[off + 1] | 0xC0);
-    // The page has room again.
-    if (allocator().listed(t.def.ownedPagesMap, first.page)) allocator().setListed(t.def.freePagesMap, first.page, true);
+    // The deleted flag (0x8000) on the row's offset; the row's bytes stay until the file is
+    // compacted.
+    JetRowMover(allocator()).remove(t.def, first, loc.at);
     uint8_t* tdef = pendingPage(t.def.firstPage);
     const uint32_t count = rd32(tdef + 16);
     if (count == 0) {

@@ -8,7 +8,8 @@
 // file through the page journal. A change the writer cannot make raises an error inside the update,
 // so the working copy does not change either. What it does now: edits of fixed- and
 // variable-length fields of a record within the record's page, deletes, and adds (into a page of
-// the table's free-space map, or a new page at the end of the file); indexes whose entries fit on
+// the table's free-space map, or a new page at the end of the file; a Long AutoNumber takes the
+// table's next number, which the working copy then shows); indexes whose entries fit on
 // one page are kept (keys of numbers, currency, dates and yes/no); Memo/OLE values of any length
 // (JetLongValueWriter). Text keys, indexes of several pages and records that outgrow their page
 // are refused with the reason (error 3027).
@@ -47,6 +48,8 @@ public:
         JetWriter* writer = nullptr;
         int copy = 0;
         std::vector<JetValue> stagedOld, stagedNew;
+        std::optional<qint64> givenAutoNumber;  // by the last add
+        long long echoRowid = 0;                // the working copy's record about to take it
     };
 
     // Around each write statement of the engine: a failed statement takes back its own pages.

@@ -139,7 +139,7 @@ TEST(JetKill, AddsThatGrowTheFileSurviveRandomKills) {
     ASSERT_TRUE(QFile::copy(testutil::jetFile("functionsV2003.mdb"), path));
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     std::mt19937 rng(11);
-    constexpr int kGrowRuns = 6;
+    constexpr int kGrowRuns = 5;
     int journalsFound = 0;
     long long records = 1;
     for (int run = 0; run < kGrowRuns; ++run) {
@@ -153,7 +153,7 @@ TEST(JetKill, AddsThatGrowTheFileSurviveRandomKills) {
         child.start(QCoreApplication::applicationFilePath(),
                     {"--gtest_filter=JetKill.DISABLED_AddingChild", "--gtest_also_run_disabled_tests"});
         ASSERT_TRUE(child.waitForStarted(10000));
-        const int killAt = 10 + int(rng() % 400);
+        const int killAt = 100 + int(rng() % 1500);
         static const QRegularExpression line(QStringLiteral("^progress (\\d+)$"));
         int progress = 0;
         QElapsedTimer t;

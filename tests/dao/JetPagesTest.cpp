@@ -40,6 +40,34 @@ protected:
     }
 };
 
+// The lines after the first (the column names) in sorted order: a reader that meets a moved
+// record where its data lies lists it elsewhere than one that follows its pointer.
+QString sortedBody(const QString& out) {
+    if (out == "skipped") return out;
+    QStringList lines = out.split('\n', Qt::SkipEmptyParts);
+    if (lines.isEmpty()) return out;
+    const QString head = lines.takeFirst();
+    lines.sort();
+    return head + '\n' + lines.join('\n') + '\n';
+}
+
+// Rows of a table's pages that hold a pointer to where their record's data moved.
+int movedRecords(const QString& path, const QString& table) {
+    auto file = dao::jet::JetFile::open(path);
+    for (const dao::jet::CatalogTable& ct : file->catalog()) {
+        if (ct.name != table) continue;
+        const dao::jet::TableDef t = file->readTableDef(ct.tdefPage, ct.name);
+        int moved = 0;
+        for (uint32_t p : file->usageMapPages(t.ownedPagesMap))
+            for (int r = 0; r < file->rowCount(p); ++r) {
+                const dao::jet::RowSlot s = file->slot(p, r);
+                if (s.overflow && !s.deleted) ++moved;
+            }
+        return moved;
+    }
+    return -1;
+}
+
 QString descrOf(int i) { return QString("Registro %1 añadido").arg(i); }
 QString dayOf(int i) { return QString("2024-02-%1 10:00:00").arg(i % 28 + 1, 2, 10, QChar('0')); }
 
@@ -138,4 +166,197 @@ TEST_F(JetPages, InlineMapsMoveTheirWindowOrBecomeListsOfMapPages) {
                   "[\"A\",\"B\",\"C\",\"D\",\"E\",\"F\",\"G\",\"H\",\"I\"]\n"
                   "[\"a\",\"b\",0,0,0,0,\"1981-12-12T00:00:00.000Z\",\"0.0000\",false]\n"
                   "[\"abcdefg\",\"hijklmnop\",2,222,333333333,444.555,\"1974-09-21T00:00:00.000Z\",\"3.5000\",true]\n");
+}
+
+// An AutoNumber table: each add takes the number after the highest one handed out (kept in the
+// table's definition, so a delete does not give a number back and a fresh open goes on from it),
+// and the engine's copy shows the number the file holds.
+TEST_F(JetPages, AddsTakeTheTablesNextAutoNumber) {
+    const QString f = copy("weirdObjectNames.mdb");
+    const QString table = "19 MB 01 BEZAHLT ???";
+    auto counter = [&] {
+        auto file = dao::jet::JetFile::open(f);
+        for (const dao::jet::CatalogTable& ct : file->catalog())
+            if (ct.name == table) return file->readTableDef(ct.tdefPage, ct.name).nextAutoNumber;
+        return 0u;
+    };
+    EXPECT_EQ(counter(), 1u);
+    {
+        auto db = dao::OpenDatabase(f);
+        auto rs = db->OpenRecordset("[" + table + "]");
+        rs->AddNew();
+        rs->Fields()["TextField"].setValue(dao::Variant::fromString("uno"));
+        rs->Update();
+        rs->MoveLast();
+        EXPECT_EQ(rs->Fields()["ID"].Value().asInt(), 2);
+        rs->Close();
+        EXPECT_EQ(db->Execute("insert into [" + table + "] (TextField) values ('dos')"), 1);
+        EXPECT_EQ(db->Execute("insert into [" + table + "] (ID, TextField) values (10, 'diez')"), 1);
+        EXPECT_EQ(db->Execute("delete from [" + table + "] where ID = 10"), 1);
+        EXPECT_EQ(db->Execute("insert into [" + table + "] (TextField) values ('once')"), 1);
+        auto shown = db->OpenRecordset("select ID from [" + table + "] where TextField = 'once'");
+        EXPECT_EQ(shown->Fields()["ID"].Value().asInt(), 11);
+        shown->Close();
+        db->Close();
+    }
+    EXPECT_EQ(counter(), 11u);
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("insert into [" + table + "] (TextField) values ('doce')"), 1);
+        db->Close();
+    }
+    EXPECT_EQ(counter(), 12u);
+    expectReaders(f, table, "select ID, TextField from [" + table + "] order by ID",
+                  "ID\tTextField\n1\tfoo\n2\tuno\n3\tdos\n11\tonce\n12\tdoce\n",
+                  "ID,TextField\n1,\"foo\"\n2,\"uno\"\n3,\"dos\"\n11,\"once\"\n12,\"doce\"\n",
+                  "[\"ID\",\"TextField\"]\n[1,\"foo\"]\n[2,\"uno\"]\n[3,\"dos\"]\n[11,\"once\"]\n[12,\"doce\"]\n");
+}
+
+// The ACE file: an empty AutoNumber table filled past its first page (a page holds at most 255
+// records), numbered from 1.
+TEST_F(JetPages, AnAceTableGrowsPastItsFirstPageWithItsAutoNumbers) {
+    const QString f = copy("testV2010.accdb");
+    const uint32_t before = pageCount(f);
+    constexpr int kRecords = 300;
+    {
+        auto db = dao::OpenDatabase(f);
+        for (int i = 1; i <= kRecords; ++i) db->Execute(QString("insert into Table3 (b) values ('fila %1')").arg(i));
+        db->Close();
+    }
+    EXPECT_GE(pageCount(f), before + 2);
+    QString engine = "a\tb\n", exported = "a,b\n", js = "[\"a\",\"b\"]\n";
+    for (int i = 1; i <= kRecords; ++i) {
+        engine += QString("%1\tfila %1\n").arg(i);
+        exported += QString("%1,\"fila %1\"\n").arg(i);
+        js += QString("[%1,\"fila %1\"]\n").arg(i);
+    }
+    expectLongReaders(f, "Table3", "select a, b from Table3 order by a", engine, exported, js);
+}
+
+// Records that outgrow their page move to another page, the first place keeping a pointer; edits
+// of moved records (shorter in place, longer again: moved on) and deletes of them; adds after.
+TEST_F(JetPages, RecordsThatOutgrowTheirPageMoveAndStayEditable) {
+    const QString f = copy("testV2010.accdb");
+    constexpr int kRecords = 300;
+    auto longText = [](int i, char fill) { return QString("%1-").arg(i).leftJustified(50, QChar(fill)); };
+    std::map<int, QString> expected;
+    {
+        auto db = dao::OpenDatabase(f);
+        for (int i = 1; i <= kRecords; ++i) {
+            db->Execute(QString("insert into Table3 (b) values ('f%1')").arg(i));
+            expected[i] = QString("f%1").arg(i);
+        }
+        db->Close();
+    }
+    {
+        auto db = dao::OpenDatabase(f);
+        for (int i = 1; i <= 200; ++i) {
+            db->Execute(QString("update Table3 set b = '%1' where a = %2").arg(longText(i, 'x')).arg(i));
+            expected[i] = longText(i, 'x');
+        }
+        db->Close();
+    }
+    const int moved = movedRecords(f, "Table3");
+    EXPECT_GT(moved, 20);
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("update Table3 set b = 'corto' where a <= 200 and a % 3 = 0"), 66);
+        EXPECT_EQ(db->Execute("delete from Table3 where a % 5 = 0"), 60);
+        for (int i = 3; i <= 200; i += 3) {
+            if (i % 5 == 0) continue;
+            db->Execute(QString("update Table3 set b = '%1' where a = %2").arg(longText(i, 'y')).arg(i));
+        }
+        for (int i = kRecords + 1; i <= kRecords + 10; ++i) db->Execute(QString("insert into Table3 (b) values ('n%1')").arg(i));
+        db->Close();
+    }
+    for (int i = 3; i <= 200; i += 3) expected[i] = longText(i, 'y');
+    for (int i = 5; i <= kRecords; i += 5) expected.erase(i);
+    for (int i = kRecords + 1; i <= kRecords + 10; ++i) expected[i] = QString("n%1").arg(i);
+    QString engine = "a\tb\n", exported = "a,b\n", js = "[\"a\",\"b\"]\n";
+    for (const auto& [a, b] : expected) {
+        engine += QString("%1\t%2\n").arg(a).arg(b);
+        exported += QString("%1,\"%2\"\n").arg(a).arg(b);
+        js += QString("[%1,\"%2\"]\n").arg(a).arg(b);
+    }
+    expectSameLines("our engine", ours(f, "select a, b from Table3 order by a"), engine);
+    expectSameLines("mdb-export", sortedBody(mdbExport(f, "Table3")), sortedBody(exported));
+    expectSameLines("mdb-reader", sortedBody(mdbReader(f, "Table3")), sortedBody(js));
+    const dao::jet::CheckReport rep = dao::jet::JetCheck::run(f);
+    EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
+}
+
+// Deleted records give their page's room back: later adds go there (the page is packed) instead
+// of into a new page.
+TEST_F(JetPages, AddsReuseTheRoomOfDeletedRecords) {
+    const QString f = copy("functionsV2003.mdb");
+    {
+        auto db = dao::OpenDatabase(f);
+        for (int i = 1; i <= 200; ++i)
+            db->Execute(QString("insert into t_funcs (id, descr) values (%1, '%2')").arg(i).arg(descrOf(i)));
+        db->Close();
+    }
+    const uint32_t grown = pageCount(f);
+    auto addFifty = [](const QString& path) {
+        auto db = dao::OpenDatabase(path);
+        for (int i = 1001; i <= 1050; ++i)
+            db->Execute(QString("insert into t_funcs (id, descr) values (%1, '%2')").arg(i).arg(descrOf(i)));
+        db->Close();
+    };
+    // Without the deletes, the same adds need a new page.
+    const QString g = dir_.filePath("without-deletes.mdb");
+    ASSERT_TRUE(QFile::copy(f, g));
+    addFifty(g);
+    EXPECT_GT(pageCount(g), grown);
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("delete from t_funcs where id <= 60"), 60);
+        db->Close();
+    }
+    addFifty(f);
+    EXPECT_EQ(pageCount(f), grown);
+    EXPECT_EQ(ours(f, "select count(*) as n, min(id) as low, max(id) as high from t_funcs where id > 60 and id <= 1050 or id = 1234"),
+              "n\tlow\thigh\n191\t61\t1234\n");
+    const QString exported = mdbExport(f, "t_funcs");
+    if (exported != "skipped") EXPECT_EQ(exported.count('\n'), 1 + 191);
+    const QString js = mdbReader(f, "t_funcs");
+    if (js != "skipped") {
+        EXPECT_EQ(js.count('\n'), 1 + 191);
+        EXPECT_TRUE(js.contains(QString("[1050,\"%1\",null,null]").arg(descrOf(1050)))) << js.left(500).toStdString();
+        EXPECT_FALSE(js.contains("[60,"));
+    }
+    const dao::jet::CheckReport rep = dao::jet::JetCheck::run(f);
+    EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
+}
+
+// What the maps of long values and indexes hold in the real files: each Memo/OLE column's pages are
+// long-value pages, each index's map lists its root page. New pages of these kinds go there.
+TEST(JetPageMaps, LongValueAndIndexPagesHaveMapsOfTheirOwn) {
+    using namespace dao::jet;
+    for (const QString& name : {QString("functionsV2003.mdb"), QString("testV2010.accdb")}) {
+        SCOPED_TRACE(name.toStdString());
+        auto file = JetFile::open(testutil::jetFile(name));
+        JetPageAllocator::Pages access;
+        access.read = [&](uint32_t n) { return file->page(n); };
+        access.end = [&] { return file->pageCount(); };
+        JetPageAllocator alloc(access);
+        int longValuePages = 0, indexes = 0;
+        for (const CatalogTable& ct : file->catalog()) {
+            const TableDef t = file->readTableDef(ct.tdefPage, ct.name);
+            for (const TableDef::LongValueMaps& m : t.longValueMaps) {
+                const ColumnDef* c = t.columnByNumber(m.column);
+                ASSERT_TRUE(c && c->isLongValue()) << ct.name.toStdString();
+                for (uint32_t p : alloc.pagesOf(m.owned)) {
+                    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(file->page(p)) + 4, 4), "LVAL") << p;
+                    ++longValuePages;
+                }
+            }
+            for (const IndexData& idx : t.indexData) {
+                const std::vector<uint32_t> pages = alloc.pagesOf(idx.usageMap);
+                EXPECT_NE(std::find(pages.begin(), pages.end(), idx.rootPage), pages.end()) << t.indexName(idx).toStdString();
+                ++indexes;
+            }
+        }
+        EXPECT_GT(longValuePages, 0);
+        EXPECT_GT(indexes, 0);
+    }
 }
