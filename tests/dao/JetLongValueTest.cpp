@@ -97,10 +97,10 @@ private:
     std::map<uint32_t, QByteArray> pages_;
 };
 
-// The ACE test file has no Memo or OLE field in a user table. Its empty Table3 (a: an AutoNumber
-// Long, the primary key; b: Text) is changed as Access would define it otherwise: b becomes a Memo
-// or OLE field, with the two page maps a long-value field has in the table definition (new rows
-// beside the table's own maps), and a a plain Long, so that records can be added.
+// The ACE test file has no Memo or OLE field in a user table. In its empty Table3 (a: an AutoNumber
+// Long, the primary key; b: Text) b becomes a Memo or OLE field as Access defines one: no declared
+// length, and the two page maps a long-value field has in the table definition (new rows beside
+// the table's own maps).
 void makeTable3LongValue(const QString& path, uint8_t type) {
     using namespace dao::jet;
     auto jf = JetFile::open(path);
@@ -128,7 +128,6 @@ void makeTable3LongValue(const QString& path, uint8_t type) {
     const int columnsAt = 63 + 12 * int(t.indexData.size());
     ASSERT_EQ(t.columns[0].name, "a");
     ASSERT_EQ(t.columns[1].name, "b");
-    def[columnsAt + 15] = char(t.columns[0].flags & ~0x04);  // no longer an AutoNumber
     ASSERT_EQ(uint8_t(def[columnsAt + 25]), ColText);
     def[columnsAt + 25] = char(type);
     put(columnsAt + 25 + 23, 0, 2);  // long-value fields declare no length
