@@ -150,22 +150,6 @@ void JetPageAllocator::toReferenceMap(const MapRow& r, std::vector<uint32_t> pag
     for (uint32_t pg : pages) setInMapPage(mapPages[pg / perMapPage()], pg % perMapPage(), true);
 }
 
-uint32_t JetPageAllocator::pageWithRoom(uint32_t owner, uint32_t ownedMap, uint32_t freeMap, int rowSize) const {
-    uint32_t best = 0;
-    int bestFree = -1;
-    for (uint32_t pg : pagesOf(freeMap)) {
-        if (pg >= p_.end() || !listed(ownedMap, pg)) continue;
-        const uint8_t* bytes = p_.read(pg);
-        if (bytes[0] != PageData || rd32(bytes + 4) != owner) continue;
-        const int free = rd16(bytes + 2);
-        if (rd16(bytes + 12) < kMaxRows && free >= rowSize + 2 && free > bestFree) {
-            best = pg;
-            bestFree = free;
-        }
-    }
-    return best;
-}
-
 void JetPageAllocator::rowPlaced(uint32_t freeMap, uint32_t page, int minRow) {
     const uint8_t* bytes = p_.read(page);
     if (rd16(bytes + 12) >= kMaxRows || rd16(bytes + 2) < minRow + 2) setListed(freeMap, page, false);

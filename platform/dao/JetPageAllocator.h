@@ -39,9 +39,6 @@ public:
     uint32_t allocate(uint8_t type, uint32_t owner, const std::vector<uint32_t>& maps);
     static constexpr uint32_t kLongValueOwner = 0x4C41564C;  // "LVAL"
 
-    // Data pages of a table (owner: its definition's first page): the page of its free-space map
-    // with the most room for a row of rowSize bytes, or 0 when none has room.
-    uint32_t pageWithRoom(uint32_t owner, uint32_t ownedMap, uint32_t freeMap, int rowSize) const;
     // After a row went onto page: the page leaves the free-space map once it cannot take the
     // table's shortest row (minRow bytes) any more.
     void rowPlaced(uint32_t freeMap, uint32_t page, int minRow);

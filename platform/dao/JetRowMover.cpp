@@ -12,6 +12,7 @@ namespace {
 constexpr int kRowTable = 14;
 constexpr uint8_t kDeletedHigh = 0x80;   // high byte of a row offset
 constexpr uint8_t kOverflowHigh = 0x40;
+constexpr int kMaxRows = 255;
 
 QByteArray pointerTo(RowId r) {
     const uint32_t w = r.page << 8 | r.row;
@@ -50,20 +51,15 @@ std::vector<RowId> JetRowMover::readerOrder(const TableDef& t) const {
     return out;
 }
 
-std::vector<int> JetRowMover::movedHere(const TableDef& t, uint32_t page) const {
+std::vector<int> JetRowMover::movedHere(uint32_t page) const {
+    // Rows with the deleted flag alone hold moved records' data (a deleted record's rows carry
+    // 0x4000 beside it, as Access leaves them); keeping the bytes of a stray one loses nothing.
     const auto& p = a_.pages();
+    const uint8_t* bytes = p.read(page);
     std::vector<int> out;
-    for (uint32_t pg : a_.pagesOf(t.ownedPagesMap)) {
-        if (pg >= p.end()) continue;
-        const uint8_t* bytes = p.read(pg);
-        if (bytes[0] != PageData || rd32(bytes + 4) != t.firstPage) continue;
-        const int n = rd16(bytes + 12);
-        for (int r = 0; r < n; ++r) {
-            const RowSlot s = JetFile::slotIn(bytes, p.pageSize, pg, r);
-            if (!s.overflow || s.deleted || s.end - s.start < 4) continue;
-            const RowId to = RowId::fromWord(rd32(bytes + s.start));
-            if (to.page == page) out.push_back(to.row);
-        }
+    for (int r = 0, n = rd16(bytes + 12); r < n; ++r) {
+        const RowSlot s = JetFile::slotIn(bytes, p.pageSize, page, r);
+        if (s.deleted && !s.overflow) out.push_back(r);
     }
     return out;
 }
@@ -74,7 +70,7 @@ RowId JetRowMover::place(const TableDef& t, RowId first, RowId at, const QByteAr
     const int ps = p.pageSize;
     // Where the bytes are, when packing the page makes room.
     QByteArray trial(reinterpret_cast<const char*>(p.read(at.page)), ps);
-    if (JetFile::repackDataPage(reinterpret_cast<uint8_t*>(trial.data()), ps, at.row, row, movedHere(t, at.page))) {
+    if (JetFile::repackDataPage(reinterpret_cast<uint8_t*>(trial.data()), ps, at.row, row, movedHere(at.page))) {
         std::memcpy(p.write(at.page), trial.constData(), size_t(ps));
         return at;
     }
@@ -91,7 +87,7 @@ RowId JetRowMover::place(const TableDef& t, RowId first, RowId at, const QByteAr
         // The first place shrinks to the pointer.
         QByteArray page(reinterpret_cast<const char*>(p.read(first.page)), ps);
         auto* bytes = reinterpret_cast<uint8_t*>(page.data());
-        if (!JetFile::repackDataPage(bytes, ps, first.row, pointerTo(to), movedHere(t, first.page)))
+        if (!JetFile::repackDataPage(bytes, ps, first.row, pointerTo(to), movedHere(first.page)))
             throw FormatError("the record's place cannot take the pointer to its new page");
         bytes[kRowTable + 2 * first.row + 1] |= kOverflowHigh;
         std::memcpy(p.write(first.page), page.constData(), size_t(ps));
@@ -108,33 +104,44 @@ RowId JetRowMover::place(const TableDef& t, RowId first, RowId at, const QByteAr
 }
 
 uint32_t JetRowMover::pageForRow(const TableDef& t, int rowSize, const std::vector<uint32_t>& avoid) {
-    const uint32_t best = a_.pageWithRoom(t.firstPage, t.ownedPagesMap, t.freePagesMap, rowSize);
-    auto avoided = [&](uint32_t pg) { return std::find(avoid.begin(), avoid.end(), pg) != avoid.end(); };
-    if (best && !avoided(best)) return best;
     const auto& p = a_.pages();
+    uint32_t best = 0, packable = 0;
+    int bestFree = -1;
     for (uint32_t pg : a_.pagesOf(t.freePagesMap)) {
-        if (pg >= p.end() || avoided(pg) || !a_.listed(t.ownedPagesMap, pg)) continue;
+        if (pg >= p.end() || std::find(avoid.begin(), avoid.end(), pg) != avoid.end() || !a_.listed(t.ownedPagesMap, pg)) continue;
         const uint8_t* bytes = p.read(pg);
-        if (bytes[0] != PageData || rd32(bytes + 4) != t.firstPage || rd16(bytes + 12) >= 255) continue;
+        if (bytes[0] != PageData || rd32(bytes + 4) != t.firstPage) continue;
+        const int n = rd16(bytes + 12), free = rd16(bytes + 2);
+        if (n < kMaxRows && free >= rowSize + 2) {
+            if (free > bestFree) {
+                best = pg;
+                bestFree = free;
+            }
+            continue;
+        }
         // The bytes of deleted rows (not those of moved records) come back when the page is packed.
-        const std::vector<int> keep = movedHere(t, pg);
-        int reclaimable = rd16(bytes + 2);
-        const int n = rd16(bytes + 12);
-        if (n == 0) continue;
+        int reclaimable = free;
+        const std::vector<int> keep = movedHere(pg);
         for (int r = 0; r < n; ++r) {
             const RowSlot s = JetFile::slotIn(bytes, p.pageSize, pg, r);
             if (s.deleted && std::find(keep.begin(), keep.end(), r) == keep.end()) reclaimable += s.end - s.start;
         }
-        if (reclaimable < rowSize + 2) continue;
-        QByteArray page(reinterpret_cast<const char*>(bytes), p.pageSize);
-        const RowSlot first = JetFile::slotIn(bytes, p.pageSize, pg, 0);
-        const bool dropFirst = first.deleted && std::find(keep.begin(), keep.end(), 0) == keep.end();
-        const QByteArray row0 = dropFirst ? QByteArray() : page.mid(first.start, first.end - first.start);
-        if (!JetFile::repackDataPage(reinterpret_cast<uint8_t*>(page.data()), p.pageSize, 0, row0, keep)) continue;
-        std::memcpy(p.write(pg), page.constData(), size_t(p.pageSize));
-        return pg;
+        if (n < kMaxRows && reclaimable >= rowSize + 2) {
+            if (!packable) packable = pg;
+        } else {
+            // Too full for rows like this one: off the map until a delete gives room back.
+            a_.setListed(t.freePagesMap, pg, false);
+        }
     }
-    return 0;
+    if (best || !packable) return best;
+    QByteArray page(reinterpret_cast<const char*>(p.read(packable)), p.pageSize);
+    const std::vector<int> keep = movedHere(packable);
+    const RowSlot first = JetFile::slotIn(p.read(packable), p.pageSize, packable, 0);
+    const bool dropFirst = first.deleted && std::find(keep.begin(), keep.end(), 0) == keep.end();
+    const QByteArray row0 = dropFirst ? QByteArray() : page.mid(first.start, first.end - first.start);
+    if (!JetFile::repackDataPage(reinterpret_cast<uint8_t*>(page.data()), p.pageSize, 0, row0, keep)) return 0;
+    std::memcpy(p.write(packable), page.constData(), size_t(p.pageSize));
+    return packable;
 }
 
 void JetRowMover::remove(const TableDef& t, RowId first, RowId at) {

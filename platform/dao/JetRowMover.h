@@ -27,9 +27,9 @@ public:
     // row holds its data).
     std::vector<RowId> readerOrder(const TableDef& t) const;
 
-    // Rows of page holding the data of records of t moved there: they carry the deleted mark but
-    // keep their bytes when the page is packed again.
-    std::vector<int> movedHere(const TableDef& t, uint32_t page) const;
+    // Rows of page holding the data of moved records: they carry the deleted mark but keep their
+    // bytes when the page is packed again.
+    std::vector<int> movedHere(uint32_t page) const;
 
     // Puts a record's new bytes (row) in place; first is its first place, at where its bytes are
     // now. On at's page when packing it makes room, else on another page of the table (newPage

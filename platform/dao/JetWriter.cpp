@@ -1085,7 +1085,17 @@ void JetWriter::flush() {
     if (pending_.empty()) return;
     std::map<uint32_t, QByteArray> pages;
     pages.swap(pending_);
-    JetPageJournal::writeBatch(path_, file_->pageSize(), pages);
+    try {
+        JetPageJournal::writeBatch(path_, file_->pageSize(), pages);
+    } catch (...) {
+        // Whatever stopped the batch, the file is put back as it was before it (its length too)
+        // before anything is read from it again.
+        try {
+            JetPageJournal::recover(path_);
+        } catch (...) {
+        }
+        throw;
+    }
     if (pages.rbegin()->first >= file_->pageCount()) file_ = JetFile::open(path_);  // the file grew
 }
 

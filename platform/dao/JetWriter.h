@@ -7,12 +7,12 @@
 // its page and keeps the page until the engine's batch commits; then all changed pages go to the
 // file through the page journal. A change the writer cannot make raises an error inside the update,
 // so the working copy does not change either. What it does now: edits of fixed- and
-// variable-length fields of a record within the record's page, deletes, and adds (into a page of
-// the table's free-space map, or a new page at the end of the file; a Long AutoNumber takes the
-// table's next number, which the working copy then shows); indexes whose entries fit on
-// one page are kept (keys of numbers, currency, dates and yes/no); Memo/OLE values of any length
-// (JetLongValueWriter). Text keys, indexes of several pages and records that outgrow their page
-// are refused with the reason (error 3027).
+// variable-length fields (a record that outgrows its page moves to another one, see JetRowMover),
+// deletes, and adds (into a page of the table's free-space map, or a new page at the end of the
+// file; a Long AutoNumber takes the table's next number, which the working copy then shows);
+// indexes whose entries fit on one page are kept (keys of numbers, currency, dates and yes/no);
+// Memo/OLE values of any length (JetLongValueWriter). Text keys and indexes of several pages are
+// refused with the reason (error 3027).
 
 #include <QString>
 #include <map>

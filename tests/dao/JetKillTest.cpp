@@ -153,7 +153,7 @@ TEST(JetKill, AddsThatGrowTheFileSurviveRandomKills) {
         child.start(QCoreApplication::applicationFilePath(),
                     {"--gtest_filter=JetKill.DISABLED_AddingChild", "--gtest_also_run_disabled_tests"});
         ASSERT_TRUE(child.waitForStarted(10000));
-        const int killAt = 100 + int(rng() % 1500);
+        const int killAt = 300 + int(rng() % 1300);
         static const QRegularExpression line(QStringLiteral("^progress (\\d+)$"));
         int progress = 0;
         QElapsedTimer t;
