@@ -74,6 +74,7 @@ public:
             checkTable(ct);
             ++checked;
         }
+        checkLongValuePages();
         rep_.lines << QString("check: %1 tables, %2 fault(s)").arg(checked).arg(rep_.faults);
     }
 
@@ -201,7 +202,11 @@ private:
             fault(QString("%1: the definition counts %2 records, the pages hold %3").arg(label).arg(t.rowCount).arg(live.size()));
         notes << QString("%1 records%2").arg(live.size()).arg(t.rowCount == live.size() ? " (count matches)" : "");
 
-        // Every live row cracks; long values read back whole.
+        // Every live row cracks; long values read back whole, from rows of their column's pages that
+        // no other value uses.
+        std::map<int, std::set<uint32_t>> columnPages;
+        for (const ColumnDef& c : t.columns)
+            if (c.isLongValue()) columnPages[c.number] = longValueMapPages(t, c, label);
         std::vector<std::vector<FieldRef>> fields(live.size());
         std::vector<const uint8_t*> rowBytes(live.size(), nullptr);
         int longValues = 0;
@@ -215,8 +220,19 @@ private:
                     const FieldRef& fr = fields[i][c];
                     if (!t.columns[c].isLongValue() || !fr.present) continue;
                     try {
-                        f_.readLongValue(row + fr.offset, fr.size);
+                        std::vector<RowId> rows;
+                        f_.readLongValue(row + fr.offset, fr.size, &rows);
                         ++longValues;
+                        const QString user = QString("%1: record at %2, %3").arg(label, rowText(live[i].id), t.columns[c].name);
+                        for (const RowId& r : rows) {
+                            const auto [it, fresh] = longValueUsers_.emplace(r, user);
+                            if (!fresh)
+                                fault(QString("%1: its value uses long-value row %2, which %3 uses too").arg(user, rowText(r), it->second));
+                            else if (!columnPages[t.columns[c].number].count(r.page))
+                                fault(QString("%1: its value lies on page %2, which the field's page map does not mark")
+                                          .arg(user)
+                                          .arg(r.page));
+                        }
                     } catch (const FormatError& e) {
                         fault(QString("%1: record at %2, %3: %4").arg(label, rowText(live[i].id), t.columns[c].name, e.what()));
                     }
@@ -245,6 +261,51 @@ private:
         for (const IndexData& idx : t.indexData) checkIndex(t, idx, label, live, liveIds, fields, rowBytes, notes);
 
         rep_.lines << QString("%1: %2").arg(label, notes.join("; "));
+    }
+
+    // The long-value pages a Memo/OLE column's map marks (each must be one).
+    std::set<uint32_t> longValueMapPages(const TableDef& t, const ColumnDef& c, const QString& label) {
+        std::set<uint32_t> out;
+        const uint32_t map = t.longValuePagesMap(c.number);
+        if (map == 0) return out;
+        try {
+            for (uint32_t p : f_.usageMapPages(map)) {
+                if (p >= f_.pageCount() || f_.pageType(p) != PageData || std::memcmp(f_.page(p) + 4, "LVAL", 4) != 0)
+                    fault(QString("%1: the page map of field %2 marks page %3, which is no long-value page").arg(label, c.name).arg(p));
+                else
+                    out.insert(p);
+            }
+            for (const TableDef::LongValueMaps& m : t.longValueMaps)
+                if (m.column == c.number && m.free != 0)
+                    for (uint32_t p : f_.usageMapPages(m.free))
+                        if (!out.count(p))
+                            fault(QString("%1: the map of field %2's pages with room marks page %3, which the field does not own")
+                                      .arg(label, c.name)
+                                      .arg(p));
+        } catch (const FormatError& e) {
+            fault(QString("%1: the page map of field %2: %3").arg(label, c.name, e.what()));
+        }
+        return out;
+    }
+
+    // Long-value pages: rows laid out like any data page's; rows no value uses are counted.
+    void checkLongValuePages() {
+        int pages = 0, used = 0, unused = 0;
+        for (uint32_t p = 0; p < f_.pageCount(); ++p) {
+            if (f_.pageType(p) != PageData || std::memcmp(f_.page(p) + 4, "LVAL", 4) != 0) continue;
+            ++pages;
+            checkDataPage(p);
+            try {
+                for (int r = 0, n = f_.rowCount(p); r < n; ++r) {
+                    if (f_.slot(p, r).deleted) continue;
+                    if (longValueUsers_.count({p, uint8_t(r)})) ++used;
+                    else ++unused;
+                }
+            } catch (const FormatError&) {
+                // reported with the page
+            }
+        }
+        rep_.lines << QString("long-value pages: %1, %2 row(s) in use, %3 row(s) no value uses").arg(pages).arg(used).arg(unused);
     }
 
     // Fills dataPages with the table's pages; false when its maps cannot be read.
@@ -457,6 +518,7 @@ private:
     CheckReport& rep_;
     std::map<uint32_t, std::vector<uint32_t>> dataPagesOf_;
     std::set<uint32_t> freePages_;
+    std::map<RowId, QString> longValueUsers_;  // long-value row -> the value that uses it
 };
 
 }  // namespace

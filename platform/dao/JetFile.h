@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -124,6 +125,12 @@ struct TableDef {
         uint32_t owned = 0, free = 0;
     };
     std::vector<LongValueMaps> longValueMaps;  // the long-value pages of each Memo/OLE column
+    // The row holding the map of a Memo/OLE column's long-value pages; 0 when it has none.
+    uint32_t longValuePagesMap(int column) const {
+        for (const LongValueMaps& m : longValueMaps)
+            if (m.column == column) return m.owned;
+        return 0;
+    }
     int definitionLength = 0;    // bytes the definition says it has
     int parsedLength = 0;        // bytes we understood
 
@@ -184,6 +191,9 @@ struct IndexPage {
 
 class JetFile {
 public:
+    // Pages as someone else holds them (a writer's pending copies over the file).
+    using PageSource = std::function<const uint8_t*(uint32_t)>;
+
     // Opens the file read-only (mapped). Throws FormatError when it is not a Jet/ACE file we can
     // read at page level (too short, unknown version, encoded pages).
     static std::unique_ptr<JetFile> open(const QString& path);
@@ -219,8 +229,9 @@ public:
     // The row behind an overflow pointer, followed once; throws FormatError when it is missing.
     RowId overflowTarget(uint32_t pageNo, int row) const;
 
-    // The pages a usage map (the row a table definition points to) marks.
-    std::vector<uint32_t> usageMapPages(uint32_t mapRow) const;
+    // The pages a usage map (the row a table definition points to) marks; pages from pages when
+    // given (see readLongValue).
+    std::vector<uint32_t> usageMapPages(uint32_t mapRow, const PageSource& pages = {}) const;
 
     IndexPage readIndexPage(uint32_t pageNo) const;
     // The same from a page's bytes (for pages not written yet).
@@ -243,8 +254,10 @@ public:
     // Text stored in the file's Unicode form (UCS-2, possibly compressed) to a QString.
     static QString decodeText(const uint8_t* p, int n);
     // A long value's bytes (Memo/OLE) from its 12-byte header in a row; throws FormatError for
-    // a broken chain. Pages visited are appended to visited when given.
-    QByteArray readLongValue(const uint8_t* header, int fieldSize, std::vector<RowId>* visited = nullptr) const;
+    // a broken chain. Pages visited are appended to visited when given. Pages come from pages when
+    // given (a writer's pending pages), else from the file.
+    QByteArray readLongValue(const uint8_t* header, int fieldSize, std::vector<RowId>* visited = nullptr,
+                             const PageSource& pages = {}) const;
 
 private:
     JetFile() = default;

@@ -438,6 +438,19 @@ uint32_t JetWriter::newIndexPage(const Table& t, const IndexData& idx, uint8_t p
     return allocator().allocate(pageType, t.def.firstPage, {idx.usageMap});
 }
 
+JetLongValueWriter JetWriter::longValues(const Table& t) {
+    JetLongValueWriter::Pages pages;
+    pages.read = [this](uint32_t p) { return pageBytes(p); };
+    pages.write = [this](uint32_t p) { return pendingPage(p); };
+    pages.newPage = [this, &t](const ColumnDef& c) { return newLongValuePage(t, c.number); };
+    pages.roomy = [this, &t](const ColumnDef& c, uint32_t page, bool roomy) {
+        for (const TableDef::LongValueMaps& m : t.def.longValueMaps)
+            if (m.column == c.number && m.free != 0 && allocator().listed(m.free, page) != roomy)
+                allocator().setListed(m.free, page, roomy);
+    };
+    return JetLongValueWriter(*file_, std::move(pages));
+}
+
 bool JetWriter::listedIn(const TableDef& t, const IndexData& idx, const std::vector<FieldRef>& fields) {
     if (!idx.ignoresNulls()) return true;
     for (const IndexColumn& ic : idx.columns) {
@@ -620,7 +633,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
     const std::vector<FieldRef>& fields = loc.fields;
 
     std::vector<FieldChange> changes;
-    std::vector<RowId> freedLongRows;
+    JetLongValueWriter lv = longValues(t);
     std::vector<std::pair<int, QByteArray>> longChecks;  // column, data it must read back as
     std::vector<JetValue> expected(t.def.columns.size());
     std::vector<bool> check(t.def.columns.size(), false);
@@ -652,28 +665,32 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         ch.column = ci;
         const JetValue& nv = newValues[k];
         if (c.isLongValue()) {
-            // The old value's long-value rows are given up; the new value goes into the record.
+            // The old value's rows are given up first, so the new value may take their room.
             const FieldRef& of = fields[size_t(ci)];
-            if (of.present && (rd32(row + of.offset) & 0x80000000u) == 0) {
-                try {
-                    file_->readLongValue(row + of.offset, of.size, &freedLongRows);
-                } catch (const FormatError& e) {
-                    why = QString("The old value of field '%1' cannot be read (%2).").arg(c.name, e.what());
+            std::optional<QByteArray> data;
+            if (nv.kind != JetValue::Null && !(data = JetLongValueWriter::dataOf(c, nv))) {
+                errorNumber = err::DataTypeMismatch;
+                why = QString("%1 cannot be stored in field '%2'.").arg(nv.describe(), c.name);
+                return false;
+            }
+            try {
+                // Long values are not compared when the record is found; the one replaced is.
+                if (!lv.holds(c, of.present, row + of.offset, of.size, oldValues[k])) {
+                    why = QString("The record in the Access file no longer holds what is shown (field '%1').").arg(c.name);
                     return false;
                 }
-            }
-            if (nv.kind == JetValue::Null) {
-                ch.null = true;
-            } else if (const auto stored = JetValueCodec::inlineLongValue(c, nv)) {
-                ch.bytes = *stored;
-                longChecks.push_back({ci, stored->mid(12)});
-            } else {
-                errorNumber = err::ReadOnly;
-                why = QString("Values of field '%1' longer than %2 bytes need pages of their own; writing those is not "
-                              "available yet.")
-                          .arg(c.name)
-                          .arg(JetValueCodec::kInlineLongValue);
+                if (of.present) lv.release(c, row + of.offset, of.size);
+            } catch (const FormatError& e) {
+                why = QString("The old value of field '%1' cannot be read (%2).").arg(c.name, e.what());
                 return false;
+            }
+            if (!data) {
+                ch.null = true;
+            } else {
+                const int rest = len - (of.present ? of.size : 0);
+                const bool roomy = rest + 12 + int(data->size()) <= JetLongValueWriter::maxRecordLength(file_->pageSize());
+                if (!lv.store(t.def, c, *data, roomy, ch.bytes, why)) return false;
+                longChecks.push_back({ci, *data});
             }
             changedNumbers.push_back(c.number);
             changes.push_back(std::move(ch));
@@ -737,7 +754,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         }
         for (const auto& [ci, data] : longChecks) {
             const FieldRef& fr = after[size_t(ci)];
-            if (!fr.present || file_->readLongValue(nr + fr.offset, fr.size) != data) {
+            if (!fr.present || lv.read(nr + fr.offset, fr.size) != data) {
                 errorNumber = err::ReadOnly;
                 why = QString("Field '%1' would not read back as written; the record is left unchanged.").arg(t.def.columns[size_t(ci)].name);
                 return false;
@@ -778,12 +795,6 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         }
     } else {
         writeRange(at.page, s.start, rebuilt);
-    }
-    // Long-value rows nothing points to any more get the deleted mark (their bytes stay).
-    for (const RowId& lv : freedLongRows) {
-        uint8_t* pg = pendingPage(lv.page);
-        const int off = 14 + 2 * lv.row;
-        pg[off + 1] = uint8_t(pg[off + 1] | 0xC0);
     }
     return true;
 }
@@ -875,6 +886,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     std::vector<FieldChange> changes;
     std::vector<std::pair<int, JetValue>> expect;
     std::vector<std::pair<int, QByteArray>> longChecks;
+    std::vector<size_t> longColumns;
     for (size_t k = 0; k < t.sqlNames.size(); ++k) {
         const int ci = t.columnOf[k];
         if (ci < 0) continue;
@@ -888,17 +900,8 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
         } else if (v.kind == JetValue::Null) {
             continue;
         } else if (c.isLongValue()) {
-            const auto stored = JetValueCodec::inlineLongValue(c, v);
-            if (!stored) {
-                errorNumber = err::ReadOnly;
-                why = QString("Values of field '%1' longer than %2 bytes need pages of their own; writing those is not "
-                              "available yet.")
-                          .arg(c.name)
-                          .arg(JetValueCodec::kInlineLongValue);
-                return false;
-            }
-            ch.bytes = *stored;
-            longChecks.push_back({ci, stored->mid(12)});
+            longColumns.push_back(k);  // once the rest of the record is known
+            continue;
         } else if (!JetValueCodec::encode(c, v, ch.bytes, errorNumber, why)) {
             return false;
         }
@@ -906,6 +909,27 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
         changes.push_back(std::move(ch));
     }
     errorNumber = err::ReadOnly;  // for the refusals from here on
+    // Memo/OLE values: short ones stay in the record while it has room.
+    JetLongValueWriter lv = longValues(t);
+    int length = int(empty.size());
+    for (const FieldChange& ch : changes) length += int(ch.bytes.size());
+    for (size_t k : longColumns) {
+        const int ci = t.columnOf[k];
+        const ColumnDef& c = t.def.columns[size_t(ci)];
+        const auto data = JetLongValueWriter::dataOf(c, values[k]);
+        if (!data) {
+            errorNumber = err::DataTypeMismatch;
+            why = QString("%1 cannot be stored in field '%2'.").arg(values[k].describe(), c.name);
+            return false;
+        }
+        FieldChange ch;
+        ch.column = ci;
+        const bool roomy = length + 12 + int(data->size()) <= JetLongValueWriter::maxRecordLength(file_->pageSize());
+        if (!lv.store(t.def, c, *data, roomy, ch.bytes, why)) return false;
+        length += int(ch.bytes.size());
+        longChecks.push_back({ci, *data});
+        changes.push_back(std::move(ch));
+    }
     QByteArray row;
     if (!rewriteRow(t.def, reinterpret_cast<const uint8_t*>(empty.constData()), int(empty.size()), changes, row, true)) {
         why = QStringLiteral("The record cannot be laid out in the file.");
@@ -923,7 +947,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     }
     for (const auto& [ci, data] : longChecks) {
         const FieldRef& fr = fields[size_t(ci)];
-        if (!fr.present || file_->readLongValue(nr + fr.offset, fr.size) != data) {
+        if (!fr.present || lv.read(nr + fr.offset, fr.size) != data) {
             why = QString("Field '%1' would not read back as written; the record is not added.").arg(t.def.columns[size_t(ci)].name);
             return false;
         }
@@ -981,6 +1005,26 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     if (!locate(b, table, rowid, loc, why)) return false;
     RowId first;
     rowOf(copy, table, rowid, first);
+    // Its Memo/OLE values go with it, once they are seen to be the ones shown (the record's other
+    // values were compared when it was found).
+    JetLongValueWriter lv = longValues(t);
+    for (size_t ci = 0; ci < t.def.columns.size(); ++ci) {
+        const ColumnDef& c = t.def.columns[ci];
+        const FieldRef& fr = loc.fields[ci];
+        if (!c.isLongValue()) continue;
+        const auto shown = std::find(t.columnOf.begin(), t.columnOf.end(), int(ci));
+        try {
+            if (shown != t.columnOf.end() &&
+                !lv.holds(c, fr.present, loc.row + fr.offset, fr.size, b.stagedOld[size_t(shown - t.columnOf.begin())])) {
+                why = QString("The record in the Access file no longer holds what is shown (field '%1').").arg(c.name);
+                return false;
+            }
+            if (fr.present) lv.release(c, loc.row + fr.offset, fr.size);
+        } catch (const FormatError& e) {
+            why = QString("The value of field '%1' cannot be read (%2); the record is not deleted.").arg(c.name, e.what());
+            return false;
+        }
+    }
     for (const IndexData& idx : t.def.indexData)
         if (listedIn(t.def, idx, loc.fields) && !changeIndexEntry(t, idx, first, true, std::nullopt, errorNumber, why))
             return false;

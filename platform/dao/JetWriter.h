@@ -10,9 +10,9 @@
 // variable-length fields (a record that outgrows its page moves to another one, see JetRowMover),
 // deletes, and adds (into a page of the table's free-space map, or a new page at the end of the
 // file; a Long AutoNumber takes the table's next number, which the working copy then shows);
-// indexes whose entries fit on one page are kept (keys of numbers, currency, dates and yes/no).
-// Long Memo/OLE values, text keys and indexes of several pages are refused with the reason
-// (error 3027).
+// indexes whose entries fit on one page are kept (keys of numbers, currency, dates and yes/no);
+// Memo/OLE values of any length (JetLongValueWriter). Text keys and indexes of several pages are
+// refused with the reason (error 3027).
 
 #include <QString>
 #include <map>
@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "JetFile.h"
+#include "JetLongValueWriter.h"
 #include "JetValueCodec.h"
 
 struct sqlite3;
@@ -115,6 +116,8 @@ private:
     bool changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
                           const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why);
     static bool listedIn(const TableDef& t, const IndexData& idx, const std::vector<FieldRef>& fields);
+    // Memo/OLE values of t over this batch's pages.
+    JetLongValueWriter longValues(const Table& t);
 
     QString path_;
     std::unique_ptr<JetFile> file_;
