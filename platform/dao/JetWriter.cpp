@@ -713,12 +713,14 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         });
         if (!touched) continue;
         const auto* nr = reinterpret_cast<const uint8_t*>(rebuilt.constData());
-        const auto oldKey = JetIndexKey::encode(t.def, idx, row, fields);
-        const auto newKey = JetIndexKey::encode(t.def, idx, nr, after);
+        QString reason;
+        const auto oldKey = JetIndexKey::encode(t.def, idx, row, fields, &reason);
+        const auto newKey = oldKey ? JetIndexKey::encode(t.def, idx, nr, after, &reason) : std::nullopt;
         const bool wasListed = listedIn(t.def, idx, fields);
         const bool isListed = listedIn(t.def, idx, after);
         if (!oldKey || !newKey) {
-            why = QString("The keys of index %1 cannot be written.").arg(t.def.indexName(idx));
+            errorNumber = err::ReadOnly;
+            why = QString("The keys of index %1 cannot be written: %2.").arg(t.def.indexName(idx), reason);
             return false;
         }
         if (wasListed == isListed && *oldKey == *newKey) continue;
@@ -858,9 +860,11 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     std::vector<std::pair<const IndexData*, QByteArray>> keys;
     for (const IndexData& idx : t.def.indexData) {
         if (!listedIn(t.def, idx, fields)) continue;
-        const auto key = JetIndexKey::encode(t.def, idx, nr, fields);
+        QString reason;
+        const auto key = JetIndexKey::encode(t.def, idx, nr, fields, &reason);
         if (!key) {
-            why = QString("The keys of index %1 cannot be written.").arg(t.def.indexName(idx));
+            errorNumber = err::ReadOnly;
+            why = QString("The keys of index %1 cannot be written: %2.").arg(t.def.indexName(idx), reason);
             return false;
         }
         keys.push_back({&idx, *key});

@@ -8,9 +8,9 @@
 // file through the page journal. A change the writer cannot make raises an error inside the update,
 // so the working copy does not change either. What it does now: edits of fixed- and
 // variable-length fields of a record within the record's place, and deletes; indexes whose entries
-// fit on one page are kept (keys of numbers, currency, dates and yes/no). Adding records,
-// Memo/OLE/Decimal values, text keys, indexes of several pages and records that would grow are
-// refused with the reason (error 3027).
+// fit on one page are kept (keys of numbers, currency, dates, yes/no and text whose characters have
+// known sort codes). Adding records, Memo/OLE/Decimal values, indexes of several pages and records
+// that would grow are refused with the reason (error 3027).
 
 #include <QString>
 #include <map>
