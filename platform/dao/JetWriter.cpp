@@ -9,6 +9,7 @@
 
 #include "Error.h"
 #include "JetIndexKey.h"
+#include "JetIndexTree.h"
 #include "JetPageJournal.h"
 
 namespace dao::jet {
@@ -484,68 +485,42 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
 }
 
 bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
-                                 const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why) {
+                                 const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why,
+                                 const std::optional<QByteArray>& removeKey) {
     errorNumber = err::ReadOnly;
     const QString name = t.def.indexName(idx);
     if (idx.rootPage == 0 || idx.rootPage >= file_->pageCount()) {
         why = QString("Index %1 has no root page.").arg(name);
         return false;
     }
-    IndexPage ip;
-    try {
-        ip = JetFile::parseIndexPage(pageBytes(idx.rootPage), file_->pageSize(), idx.rootPage);
-    } catch (const FormatError& e) {
-        why = QString("Index %1 cannot be read (%2).").arg(name, e.what());
+    JetIndexTree::Store store;
+    store.pageSize = file_->pageSize();
+    store.pageCount = file_->pageCount();
+    store.read = [this](uint32_t p) { return pageBytes(p); };
+    store.write = [this](uint32_t p) { return pendingPage(p); };
+    JetIndexTree tree(store, idx.rootPage, name);
+    if (remove && !tree.remove(removeKey, id, why)) return false;
+    if (!insertKey) return true;
+    const bool known = tree.hasKey(*insertKey, why);
+    bool nullOnly = insertKey->size() == int(idx.columns.size());
+    for (size_t i = 0; nullOnly && i < idx.columns.size(); ++i)
+        nullOnly = uint8_t(insertKey->at(int(i))) == (idx.columns[i].ascending ? 0x00 : 0xFF);
+    bool primary = false;
+    for (const LogicalIndex& li : t.def.indexes)
+        if (li.dataNumber == idx.number && li.kind == 1) primary = true;
+    if ((idx.unique() || primary) && !nullOnly && known) {
+        errorNumber = err::DuplicateValue;
+        why = QString("The change would give index %1 a duplicate value.").arg(name);
         return false;
     }
-    if (ip.type != PageIndexLeaf || ip.next != 0 || ip.prev != 0) {
-        why = QString("Index %1 spans several pages; keeping such indexes is not available yet.").arg(name);
-        return false;
+    if (!tree.insert({*insertKey, id, 0}, why)) return false;
+    if (!known) {
+        // The count of distinct keys only ever grows.
+        uint8_t* tdef = pendingPage(t.def.firstPage);
+        const int at = 63 + 12 * idx.number + 4;
+        const uint32_t n = rd32(tdef + at) + 1;
+        for (int i = 0; i < 4; ++i) tdef[at + i] = uint8_t(n >> (8 * i));
     }
-    std::vector<IndexEntry> entries = std::move(ip.entries);
-    if (remove) {
-        const auto it = std::find_if(entries.begin(), entries.end(), [&](const IndexEntry& e) { return e.row == id; });
-        if (it == entries.end()) {
-            why = QString("Index %1 does not list the record; the file is not changed.").arg(name);
-            return false;
-        }
-        entries.erase(it);
-    }
-    if (insertKey) {
-        IndexEntry e;
-        e.key = *insertKey;
-        e.row = id;
-        const auto pos = std::lower_bound(entries.begin(), entries.end(), e, [](const IndexEntry& a, const IndexEntry& b) {
-            return JetFile::compareEntries(a, b) < 0;
-        });
-        const bool sameAsNext = pos != entries.end() && pos->key == e.key;
-        const bool sameAsPrev = pos != entries.begin() && std::prev(pos)->key == e.key;
-        bool nullOnly = e.key.size() == int(idx.columns.size());
-        for (size_t i = 0; nullOnly && i < idx.columns.size(); ++i)
-            nullOnly = uint8_t(e.key[int(i)]) == (idx.columns[i].ascending ? 0x00 : 0xFF);
-        bool primary = false;
-        for (const LogicalIndex& li : t.def.indexes)
-            if (li.dataNumber == idx.number && li.kind == 1) primary = true;
-        if ((idx.unique() || primary) && !nullOnly && (sameAsNext || sameAsPrev)) {
-            errorNumber = err::DuplicateValue;
-            why = QString("The change would give index %1 a duplicate value.").arg(name);
-            return false;
-        }
-        entries.insert(pos, e);
-        if (!sameAsNext && !sameAsPrev) {
-            // The count of distinct keys only ever grows.
-            uint8_t* tdef = pendingPage(t.def.firstPage);
-            const int at = 63 + 12 * idx.number + 4;
-            const uint32_t n = rd32(tdef + at) + 1;
-            for (int i = 0; i < 4; ++i) tdef[at + i] = uint8_t(n >> (8 * i));
-        }
-    }
-    QByteArray page(reinterpret_cast<const char*>(pageBytes(idx.rootPage)), file_->pageSize());
-    if (!JetFile::encodeLeafPage(reinterpret_cast<uint8_t*>(page.data()), file_->pageSize(), entries)) {
-        why = QString("Index %1 is full on its page; splitting index pages is not available yet.").arg(name);
-        return false;
-    }
-    std::memcpy(pendingPage(idx.rootPage), page.constData(), size_t(page.size()));
     return true;
 }
 
@@ -724,7 +699,8 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
             return false;
         }
         if (wasListed == isListed && *oldKey == *newKey) continue;
-        if (!changeIndexEntry(t, idx, indexed, wasListed, isListed ? newKey : std::nullopt, errorNumber, why)) return false;
+        if (!changeIndexEntry(t, idx, indexed, wasListed, isListed ? newKey : std::nullopt, errorNumber, why, oldKey))
+            return false;
     }
     if (grows) {
         // Checked above on a copy; on the page itself it cannot fail.
@@ -921,7 +897,9 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
         return false;
     }
     for (const IndexData& idx : t.def.indexData)
-        if (listedIn(t.def, idx, loc.fields) && !changeIndexEntry(t, idx, first, true, std::nullopt, errorNumber, why))
+        if (listedIn(t.def, idx, loc.fields) &&
+            !changeIndexEntry(t, idx, first, true, std::nullopt, errorNumber, why,
+                              JetIndexKey::encode(t.def, idx, loc.row, loc.fields)))
             return false;
     // The deleted flag (0x8000) on the row's offset, with 0x4000 beside it as Access itself often
     // leaves deleted rows: readers that take 0x4000 for the deleted mark then agree. The row's

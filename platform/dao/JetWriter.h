@@ -93,9 +93,11 @@ private:
     bool rowOf(int copy, int table, long long rowid, RowId& out) const;
     // Finds the record and checks that it holds the staged old values.
     bool locate(const Binding& b, int table, long long rowid, Located& out, QString& why);
-    // Moves a record's entry in one index: out of it (remove), into it (insertKey), or both.
+    // Moves a record's entry in one index: out of it (remove; removeKey finds it faster), into it
+    // (insertKey), or both.
     bool changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
-                          const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why);
+                          const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why,
+                          const std::optional<QByteArray>& removeKey = std::nullopt);
     static bool listedIn(const TableDef& t, const IndexData& idx, const std::vector<FieldRef>& fields);
 
     QString path_;
