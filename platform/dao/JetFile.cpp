@@ -340,7 +340,8 @@ TableDef JetFile::readTableDef(uint32_t firstPage, const QString& name) const {
     for (;;) {
         const uint16_t colNo = r.u16("the long-value column list");
         if (colNo == 0xFFFF) break;
-        r.at(8, "the long-value column list");
+        const uint8_t* m = r.at(8, "the long-value column list");
+        t.longValueMaps.push_back({colNo, rd32(m), rd32(m + 4)});
     }
     t.parsedLength = r.pos;
     return t;

@@ -119,6 +119,11 @@ struct TableDef {
     std::vector<LogicalIndex> indexes;
     uint32_t ownedPagesMap = 0;  // row holding the map of the table's data pages
     uint32_t freePagesMap = 0;   // row holding the map of its pages with free space
+    struct LongValueMaps {
+        int column = 0;          // column number
+        uint32_t owned = 0, free = 0;
+    };
+    std::vector<LongValueMaps> longValueMaps;  // the long-value pages of each Memo/OLE column
     int definitionLength = 0;    // bytes the definition says it has
     int parsedLength = 0;        // bytes we understood
 

@@ -10,6 +10,7 @@
 #include "Error.h"
 #include "JetIndexKey.h"
 #include "JetIndexTree.h"
+#include "JetPageAllocator.h"
 #include "JetPageJournal.h"
 
 namespace dao::jet {
@@ -279,11 +280,10 @@ void JetWriter::attach(sqlite3* db, const QString& copyKey) {
         std::vector<std::vector<RowId>> rows(tables_.size());
         for (size_t ti = 0; ti < tables_.size(); ++ti) {
             const TableDef& def = tables_[ti].def;
-            std::vector<uint32_t> pages = file_->usageMapPages(def.ownedPagesMap);
+            std::vector<uint32_t> pages = allocator().pagesOf(def.ownedPagesMap);
             std::sort(pages.begin(), pages.end());
             for (uint32_t p : pages) {
-                if (p >= file_->pageCount() || file_->pageType(p) != PageData || rd32(file_->page(p) + 4) != def.firstPage)
-                    continue;
+                if (!hasPage(p) || pageBytes(p)[0] != PageData || rd32(pageBytes(p) + 4) != def.firstPage) continue;
                 const uint8_t* bytes = pageBytes(p);
                 const int n = rd16(bytes + 12);
                 for (int r = 0; r < n; ++r)
@@ -395,6 +395,43 @@ uint8_t* JetWriter::pendingPage(uint32_t page) {
     return reinterpret_cast<uint8_t*>(it->second.data());
 }
 
+JetPageAllocator& JetWriter::allocator() {
+    if (!allocator_) {
+        JetPageAllocator::Pages pages;
+        pages.pageSize = file_->pageSize();
+        pages.read = [this](uint32_t p) { return pageBytes(p); };
+        pages.write = [this](uint32_t p) { return pendingPage(p); };
+        pages.create = [this](uint32_t p) {
+            statementUndo_.emplace(p, std::nullopt);
+            auto& bytes = pending_[p];
+            bytes = QByteArray(file_->pageSize(), '\0');
+            return reinterpret_cast<uint8_t*>(bytes.data());
+        };
+        pages.end = [this] {
+            uint32_t n = file_->pageCount();
+            while (pending_.count(n)) ++n;
+            return n;
+        };
+        allocator_ = std::make_unique<JetPageAllocator>(std::move(pages));
+    }
+    return *allocator_;
+}
+
+uint32_t JetWriter::newDataPage(const Table& t) {
+    return allocator().allocate(PageData, t.def.firstPage, {t.def.ownedPagesMap, t.def.freePagesMap});
+}
+
+uint32_t JetWriter::newLongValuePage(const Table& t, int columnNumber) {
+    for (const TableDef::LongValueMaps& m : t.def.longValueMaps)
+        if (m.column == columnNumber) return allocator().allocate(PageData, JetPageAllocator::kLongValueOwner, {m.owned, m.free});
+    throw FormatError("the table definition keeps no page maps for long values of column " + std::to_string(columnNumber));
+}
+
+uint32_t JetWriter::newIndexPage(const Table& t, const IndexData& idx, uint8_t pageType) {
+    if (pageType != PageIndexLeaf && pageType != PageIndexNode) throw FormatError("not an index page type");
+    return allocator().allocate(pageType, t.def.firstPage, {idx.usageMap});
+}
+
 bool JetWriter::listedIn(const TableDef& t, const IndexData& idx, const std::vector<FieldRef>& fields) {
     if (!idx.ignoresNulls()) return true;
     for (const IndexColumn& ic : idx.columns) {
@@ -441,7 +478,7 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
     if (out.slot.overflow) {
         if (out.slot.end - out.slot.start < 4) throw FormatError("an overflow pointer is short");
         out.at = RowId::fromWord(rd32(pageBytes(first.page) + out.slot.start));
-        if (out.at.page == 0 || out.at.page >= file_->pageCount() || file_->pageType(out.at.page) != PageData)
+        if (out.at.page == 0 || !hasPage(out.at.page) || pageBytes(out.at.page)[0] != PageData)
             throw FormatError("an overflow pointer leads outside the data pages");
         out.slot = JetFile::slotIn(pageBytes(out.at.page), ps, out.at.page, out.at.row);
     }
@@ -489,17 +526,31 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
                                  const std::optional<QByteArray>& removeKey) {
     errorNumber = err::ReadOnly;
     const QString name = t.def.indexName(idx);
-    if (idx.rootPage == 0 || idx.rootPage >= file_->pageCount()) {
+    if (idx.rootPage == 0 || !hasPage(idx.rootPage)) {
         why = QString("Index %1 has no root page.").arg(name);
         return false;
     }
     JetIndexTree::Store store;
     store.pageSize = file_->pageSize();
     store.pageCount = file_->pageCount();
+    while (pending_.count(store.pageCount)) ++store.pageCount;  // new pages of this batch
     store.read = [this](uint32_t p) { return pageBytes(p); };
     store.write = [this](uint32_t p) { return pendingPage(p); };
+    QString mapFault;
+    store.allocate = [&]() -> uint32_t {
+        try {
+            return newIndexPage(t, idx, PageIndexLeaf);
+        } catch (const FormatError& e) {
+            mapFault = QString::fromUtf8(e.what());
+            return 0;
+        }
+    };
     JetIndexTree tree(store, idx.rootPage, name);
-    if (remove && !tree.remove(removeKey, id, why)) return false;
+    auto refused = [&] {
+        if (!mapFault.isEmpty()) why += QString(" (%1)").arg(mapFault);
+        return false;
+    };
+    if (remove && !tree.remove(removeKey, id, why)) return refused();
     if (!insertKey) return true;
     const bool known = tree.hasKey(*insertKey, why);
     bool nullOnly = insertKey->size() == int(idx.columns.size());
@@ -513,7 +564,7 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
         why = QString("The change would give index %1 a duplicate value.").arg(name);
         return false;
     }
-    if (!tree.insert({*insertKey, id, 0}, why)) return false;
+    if (!tree.insert({*insertKey, id, 0}, why)) return refused();
     if (!known) {
         // The count of distinct keys only ever grows.
         uint8_t* tdef = pendingPage(t.def.firstPage);
@@ -845,26 +896,20 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
         }
         keys.push_back({&idx, *key});
     }
-    // A page of the table with room: the one with the most free space.
-    std::vector<uint32_t> pages = file_->usageMapPages(t.def.ownedPagesMap);
+    // A page from the table's free-space map with room, else a new page.
     uint32_t best = 0;
-    int bestFree = -1;
-    for (uint32_t p : pages) {
-        if (p >= file_->pageCount() || file_->pageType(p) != PageData || rd32(file_->page(p) + 4) != t.def.firstPage) continue;
-        const uint8_t* bytes = pageBytes(p);
-        const int free = rd16(bytes + 2);
-        if (rd16(bytes + 12) < 255 && free >= int(row.size()) + 2 && free > bestFree) {
-            best = p;
-            bestFree = free;
-        }
-    }
-    if (bestFree < 0) {
-        why = QString("The pages of table '%1' are full; adding pages to an Access file is not available yet.").arg(t.def.name);
+    int at = -1;
+    try {
+        best = allocator().pageWithRoom(t.def.firstPage, t.def.ownedPagesMap, t.def.freePagesMap, int(row.size()));
+        if (!best) best = newDataPage(t);
+        at = JetFile::appendRow(pendingPage(best), file_->pageSize(), row);
+        if (at >= 0) allocator().rowPlaced(t.def.freePagesMap, best, int(empty.size()));
+    } catch (const FormatError& e) {
+        why = QString("No page of table '%1' can take the record (%2).").arg(t.def.name, e.what());
         return false;
     }
-    const int at = JetFile::appendRow(pendingPage(best), file_->pageSize(), row);
     if (at < 0) {
-        why = QString("The pages of table '%1' are full; adding pages to an Access file is not available yet.").arg(t.def.name);
+        why = QString("The record is too long for a page of table '%1'.").arg(t.def.name);
         return false;
     }
     const RowId id{best, uint8_t(at)};
@@ -907,6 +952,8 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     uint8_t* pg = pendingPage(first.page);
     const int off = 14 + 2 * first.row;
     pg[off + 1] = uint8_t(pg[off + 1] | 0xC0);
+    // The page has room again.
+    if (allocator().listed(t.def.ownedPagesMap, first.page)) allocator().setListed(t.def.freePagesMap, first.page, true);
     uint8_t* tdef = pendingPage(t.def.firstPage);
     const uint32_t count = rd32(tdef + 16);
     if (count == 0) {
@@ -962,6 +1009,7 @@ void JetWriter::flush() {
     std::map<uint32_t, QByteArray> pages;
     pages.swap(pending_);
     JetPageJournal::writeBatch(path_, file_->pageSize(), pages);
+    if (pages.rbegin()->first >= file_->pageCount()) file_ = JetFile::open(path_);  // the file grew
 }
 
 void JetWriter::discard() {

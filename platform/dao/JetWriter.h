@@ -7,10 +7,11 @@
 // its page and keeps the page until the engine's batch commits; then all changed pages go to the
 // file through the page journal. A change the writer cannot make raises an error inside the update,
 // so the working copy does not change either. What it does now: edits of fixed- and
-// variable-length fields of a record within the record's place, and deletes; indexes whose entries
-// fit on one page are kept (keys of numbers, currency, dates, yes/no and text whose characters have
-// known sort codes). Adding records, Memo/OLE/Decimal values, indexes of several pages and records
-// that would grow are refused with the reason (error 3027).
+// variable-length fields of a record within the record's page, deletes, and adds (into a page of
+// the table's free-space map, or a new page at the end of the file); every index is kept, in
+// B-trees of any number of pages (keys of numbers, currency, dates, yes/no, and text whose
+// characters have known sort codes). Long Memo/OLE values and records that outgrow their page are
+// refused with the reason (error 3027).
 
 #include <QString>
 #include <map>
@@ -25,6 +26,8 @@
 struct sqlite3;
 
 namespace dao::jet {
+
+class JetPageAllocator;
 
 class JetWriter {
 public:
@@ -82,6 +85,18 @@ private:
     void load();
     const uint8_t* pageBytes(uint32_t page) const;
     uint8_t* pendingPage(uint32_t page);
+    bool hasPage(uint32_t page) const { return page < file_->pageCount() || pending_.count(page); }
+
+    // New pages at the end of the file, pending with the batch (a failed statement takes them back;
+    // the journal's file length undoes them after a crash), listed in the file's and the table's
+    // usage maps. Throw FormatError when a map cannot take the page.
+    // A data page of t, in its owned and free-space maps.
+    uint32_t newDataPage(const Table& t);
+    // A long-value page (Memo/OLE rows) of column columnNumber of t, in that column's maps.
+    uint32_t newLongValuePage(const Table& t, int columnNumber);
+    // An index page (PageIndexLeaf or PageIndexNode) of idx, in the index's map.
+    uint32_t newIndexPage(const Table& t, const IndexData& idx, uint8_t pageType);
+    JetPageAllocator& allocator();
     void installTriggers(sqlite3* db);
     struct Located {
         RowId at;        // where the record's bytes are
@@ -118,6 +133,7 @@ private:
     std::map<QString, int> copyIds_;
     std::vector<std::vector<std::vector<RowId>>> copyRows_;  // copy -> table -> rowid - 1 -> record
     std::vector<std::unique_ptr<Binding>> bindings_;
+    std::unique_ptr<JetPageAllocator> allocator_;
 };
 
 }  // namespace dao::jet
