@@ -545,6 +545,15 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
             return 0;
         }
     };
+    store.release = [&](uint32_t p) {
+        // An emptied page leaves the index's map for the file's free pages; a map that cannot
+        // take the change leaves the page where it is (unreachable, harmless).
+        try {
+            allocator().setListed(idx.usageMap, p, false);
+            allocator().setListed(JetPageAllocator::kGlobalMap, p, true);
+        } catch (const FormatError&) {
+        }
+    };
     JetIndexTree tree(store, idx.rootPage, name);
     auto refused = [&] {
         if (!mapFault.isEmpty()) why += QString(" (%1)").arg(mapFault);

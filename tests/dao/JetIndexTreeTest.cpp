@@ -298,4 +298,20 @@ TEST_F(JetIndexTrees, TenThousandRecordsIntoAnIndexedTableThenDeletesAndKeyEdits
     for (auto& [i, a] : records)
         if (i > 9900) a = QString("Über %1").arg(i);
     expectRecords(f, records);
+
+    // A run of neighbouring keys: whole leaves empty and go to the file's free pages.
+    const auto inRun = [](const QString& a) { return a >= "Ñandú 02000" && a < "Ñandú 04000"; };
+    const long long run = std::count_if(records.begin(), records.end(), [&](const auto& r) { return inRun(r.second); });
+    {
+        auto db = dao::OpenDatabase(f);
+        EXPECT_EQ(db->Execute("delete from Table1 where A >= 'Ñandú 02000' and A < 'Ñandú 04000'"), run);
+        db->Close();
+    }
+    records.erase(std::remove_if(records.begin(), records.end(), [&](const auto& r) { return inRun(r.second); }), records.end());
+    expectRecords(f, records);
+    const auto file = JetFile::open(f);
+    int freedLeaves = 0;
+    for (uint32_t p : file->usageMapPages(1u << 8))
+        if (p < file->pageCount() && file->pageType(p) == PageIndexLeaf) ++freedLeaves;
+    EXPECT_GT(freedLeaves, 5);
 }
