@@ -9,6 +9,7 @@
 
 #include "Error.h"
 #include "JetIndexKey.h"
+#include "JetIndexTree.h"
 #include "JetPageAllocator.h"
 #include "JetPageJournal.h"
 #include "JetRowMover.h"
@@ -541,68 +542,65 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
 }
 
 bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
-                                 const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why) {
+                                 const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why,
+                                 const std::optional<QByteArray>& removeKey) {
     errorNumber = err::ReadOnly;
     const QString name = t.def.indexName(idx);
     if (idx.rootPage == 0 || !hasPage(idx.rootPage)) {
         why = QString("Index %1 has no root page.").arg(name);
         return false;
     }
-    IndexPage ip;
-    try {
-        ip = JetFile::parseIndexPage(pageBytes(idx.rootPage), file_->pageSize(), idx.rootPage);
-    } catch (const FormatError& e) {
-        why = QString("Index %1 cannot be read (%2).").arg(name, e.what());
+    JetIndexTree::Store store;
+    store.pageSize = file_->pageSize();
+    store.pageCount = file_->pageCount();
+    while (pending_.count(store.pageCount)) ++store.pageCount;  // new pages of this batch
+    store.read = [this](uint32_t p) { return pageBytes(p); };
+    store.write = [this](uint32_t p) { return pendingPage(p); };
+    QString mapFault;
+    store.allocate = [&]() -> uint32_t {
+        try {
+            return newIndexPage(t, idx, PageIndexLeaf);
+        } catch (const FormatError& e) {
+            mapFault = QString::fromUtf8(e.what());
+            return 0;
+        }
+    };
+    store.release = [&](uint32_t p) {
+        // An emptied page leaves the index's map for the file's free pages; a map that cannot
+        // take the change leaves the page where it is (unreachable, harmless).
+        try {
+            allocator().setListed(idx.usageMap, p, false);
+            allocator().setListed(JetPageAllocator::kGlobalMap, p, true);
+        } catch (const FormatError&) {
+        }
+    };
+    JetIndexTree tree(store, idx.rootPage, name);
+    auto refused = [&] {
+        if (!mapFault.isEmpty()) why += QString(" (%1)").arg(mapFault);
+        return false;
+    };
+    if (remove && !tree.remove(removeKey, id, why)) return refused();
+    if (!insertKey) return true;
+    const bool known = tree.hasKey(*insertKey, why);
+    bool nullOnly = insertKey->size() == int(idx.columns.size());
+    for (size_t i = 0; nullOnly && i < idx.columns.size(); ++i)
+        nullOnly = uint8_t(insertKey->at(int(i))) == (idx.columns[i].ascending ? 0x00 : 0xFF);
+    bool primary = false;
+    for (const LogicalIndex& li : t.def.indexes)
+        if (li.dataNumber == idx.number && li.kind == 1) primary = true;
+    if ((idx.unique() || primary) && !nullOnly && known) {
+        errorNumber = err::DuplicateValue;
+        why = QString("The change would give index %1 a duplicate value.").arg(name);
         return false;
     }
-    if (ip.type != PageIndexLeaf || ip.next != 0 || ip.prev != 0) {
-        why = QString("Index %1 spans several pages; keeping such indexes is not available yet.").arg(name);
-        return false;
+    if (!tree.insert({*insertKey, id, 0}, why)) return refused();
+    if (!known) {
+        // The count of distinct keys only ever grows.
+        uint8_t* tdef = pendingPage(t.def.firstPage);
+        const int at = 63 + 12 * idx.number + 4;
+        const uint32_t n = rd32(tdef + at) + 1;
+        for (int i = 0; i < 4; ++i) tdef[at + i] = uint8_t(n >> (8 * i));
     }
-    std::vector<IndexEntry> entries = std::move(ip.entries);
-    if (remove) {
-        const auto it = std::find_if(entries.begin(), entries.end(), [&](const IndexEntry& e) { return e.row == id; });
-        if (it == entries.end()) {
-            why = QString("Index %1 does not list the record; the file is not changed.").arg(name);
-            return false;
-        }
-        entries.erase(it);
-    }
-    if (insertKey) {
-        IndexEntry e;
-        e.key = *insertKey;
-        e.row = id;
-        const auto pos = std::lower_bound(entries.begin(), entries.end(), e, [](const IndexEntry& a, const IndexEntry& b) {
-            return JetFile::compareEntries(a, b) < 0;
-        });
-        const bool sameAsNext = pos != entries.end() && pos->key == e.key;
-        const bool sameAsPrev = pos != entries.begin() && std::prev(pos)->key == e.key;
-        bool nullOnly = e.key.size() == int(idx.columns.size());
-        for (size_t i = 0; nullOnly && i < idx.columns.size(); ++i)
-            nullOnly = uint8_t(e.key[int(i)]) == (idx.columns[i].ascending ? 0x00 : 0xFF);
-        bool primary = false;
-        for (const LogicalIndex& li : t.def.indexes)
-            if (li.dataNumber == idx.number && li.kind == 1) primary = true;
-        if ((idx.unique() || primary) && !nullOnly && (sameAsNext || sameAsPrev)) {
-            errorNumber = err::DuplicateValue;
-            why = QString("The change would give index %1 a duplicate value.").arg(name);
-            return false;
-        }
-        entries.insert(pos, e);
-        if (!sameAsNext && !sameAsPrev) {
-            // The count of distinct keys only ever grows.
-            uint8_t* tdef = pendingPage(t.def.firstPage);
-            const int at = 63 + 12 * idx.number + 4;
-            const uint32_t n = rd32(tdef + at) + 1;
-            for (int i = 0; i < 4; ++i) tdef[at + i] = uint8_t(n >> (8 * i));
-        }
-    }
-    QByteArray page(reinterpret_cast<const char*>(pageBytes(idx.rootPage)), file_->pageSize());
-    if (!JetFile::encodeLeafPage(reinterpret_cast<uint8_t*>(page.data()), file_->pageSize(), entries)) {
-        why = QString("Index %1 is full on its page; splitting index pages is not available yet.").arg(name);
-        return false;
-    }
-    std::memcpy(pendingPage(idx.rootPage), page.constData(), size_t(page.size()));
     return true;
 }
 
@@ -775,16 +773,19 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         });
         if (!touched) continue;
         const auto* nr = reinterpret_cast<const uint8_t*>(rebuilt.constData());
-        const auto oldKey = JetIndexKey::encode(t.def, idx, row, fields);
-        const auto newKey = JetIndexKey::encode(t.def, idx, nr, after);
+        QString reason;
+        const auto oldKey = JetIndexKey::encode(t.def, idx, row, fields, &reason);
+        const auto newKey = oldKey ? JetIndexKey::encode(t.def, idx, nr, after, &reason) : std::nullopt;
         const bool wasListed = listedIn(t.def, idx, fields);
         const bool isListed = listedIn(t.def, idx, after);
         if (!oldKey || !newKey) {
-            why = QString("The keys of index %1 cannot be written.").arg(t.def.indexName(idx));
+            errorNumber = err::ReadOnly;
+            why = QString("The keys of index %1 cannot be written: %2.").arg(t.def.indexName(idx), reason);
             return false;
         }
         if (wasListed == isListed && *oldKey == *newKey) continue;
-        if (!changeIndexEntry(t, idx, indexed, wasListed, isListed ? newKey : std::nullopt, errorNumber, why)) return false;
+        if (!changeIndexEntry(t, idx, indexed, wasListed, isListed ? newKey : std::nullopt, errorNumber, why, oldKey))
+            return false;
     }
     if (grows) {
         try {
@@ -956,9 +957,11 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     std::vector<std::pair<const IndexData*, QByteArray>> keys;
     for (const IndexData& idx : t.def.indexData) {
         if (!listedIn(t.def, idx, fields)) continue;
-        const auto key = JetIndexKey::encode(t.def, idx, nr, fields);
+        QString reason;
+        const auto key = JetIndexKey::encode(t.def, idx, nr, fields, &reason);
         if (!key) {
-            why = QString("The keys of index %1 cannot be written.").arg(t.def.indexName(idx));
+            errorNumber = err::ReadOnly;
+            why = QString("The keys of index %1 cannot be written: %2.").arg(t.def.indexName(idx), reason);
             return false;
         }
         keys.push_back({&idx, *key});
@@ -1026,7 +1029,9 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
         }
     }
     for (const IndexData& idx : t.def.indexData)
-        if (listedIn(t.def, idx, loc.fields) && !changeIndexEntry(t, idx, first, true, std::nullopt, errorNumber, why))
+        if (listedIn(t.def, idx, loc.fields) &&
+            !changeIndexEntry(t, idx, first, true, std::nullopt, errorNumber, why,
+                              JetIndexKey::encode(t.def, idx, loc.row, loc.fields)))
             return false;
     // The deleted flag (0x8000) on the row's offset; the row's bytes stay until the file is
     // compacted.

@@ -10,8 +10,9 @@
 // variable-length fields (a record that outgrows its page moves to another one, see JetRowMover),
 // deletes, and adds (into a page of the table's free-space map, or a new page at the end of the
 // file; a Long AutoNumber takes the table's next number, which the working copy then shows);
-// indexes whose entries fit on one page are kept (keys of numbers, currency, dates and yes/no);
-// Memo/OLE values of any length (JetLongValueWriter). Text keys and indexes of several pages are
+// every index is kept, in B-trees of any number of pages (keys of numbers, currency, dates,
+// yes/no, and text whose characters have known sort codes, see JetIndexTree); Memo/OLE values of
+// any length (JetLongValueWriter). What it cannot write yet is
 // refused with the reason (error 3027).
 
 #include <QString>
@@ -112,9 +113,11 @@ private:
     bool rowOf(int copy, int table, long long rowid, RowId& out) const;
     // Finds the record and checks that it holds the staged old values.
     bool locate(const Binding& b, int table, long long rowid, Located& out, QString& why);
-    // Moves a record's entry in one index: out of it (remove), into it (insertKey), or both.
+    // Moves a record's entry in one index: out of it (remove; removeKey finds it faster), into it
+    // (insertKey), or both.
     bool changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
-                          const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why);
+                          const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why,
+                          const std::optional<QByteArray>& removeKey = std::nullopt);
     static bool listedIn(const TableDef& t, const IndexData& idx, const std::vector<FieldRef>& fields);
     // Memo/OLE values of t over this batch's pages.
     JetLongValueWriter longValues(const Table& t);
