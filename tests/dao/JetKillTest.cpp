@@ -4,11 +4,12 @@
 //
 // The child reports each batch it starts writing and each that became durable, so the parent knows
 // the only two states the file may be in. Most kills come at random moments; every fourth one comes
-// while a batch is half written (the child holds after its first page), so rolling back is tested
+// while a batch is half written (the child holds before its last page), so rolling back is tested
 // on every run of the test, not only when a random kill happens to land there.
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
@@ -33,12 +34,13 @@ struct Readers : jettest::JetFileTest {
 
 constexpr const char* kFileVar = "TABULON_JET_KILL_FILE";
 constexpr const char* kBaseVar = "TABULON_JET_KILL_BASE";     // the child's edit k writes base + k
-constexpr const char* kHoldVar = "TABULON_JET_KILL_HOLD";     // from this edit on, hold after a batch's first page
+constexpr const char* kHoldVar = "TABULON_JET_KILL_HOLD";     // from this step on, hold before a batch's last page
 constexpr const char* kEveryVar = "TABULON_JET_KILL_EVERY";   // a delete and an add every n edits
 constexpr int kEdits = 10000;
 constexpr int kRuns = 20;
 constexpr int kStartRecords = 10;
 constexpr int kHoldAfter = 50;
+constexpr int kGrowHoldAfter = 300;
 constexpr double kEpochDay = 36892;  // 2001-01-01
 
 // Edit v in the records: num = v / 8 (exact at the column's 3 decimals), date0 = epoch + v minutes.
@@ -46,13 +48,72 @@ QString dateFor(int v) {
     return QDateTime(QDate(2001, 1, 1), QTime(0, 0)).addSecs(60LL * v).toString("yyyy-MM-dd HH:mm:ss");
 }
 
-std::mutex printMu;
+// One line per call, so that lines of the flusher thread and the main thread never mix.
 void say(const QByteArray& line) {
-    std::lock_guard<std::mutex> g(printMu);
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fputc('\n', stdout);
+    const QByteArray whole = line + '\n';
+    std::fwrite(whole.constData(), 1, size_t(whole.size()), stdout);
     std::fflush(stdout);
 }
+
+// The child's steps done so far (edits or adds). Each batch it writes is reported with this number
+// ("batch N"; a statement finishing at that moment may be in it too, so it holds N or N + 1 steps),
+// each page written ("page") and the batch made durable ("durable"). From holdAfter steps on
+// (0: never), the child stops ("hold") before the last page of a batch (the journal tells how many
+// it has), so that the kill finds all but one of its pages written.
+std::atomic<int> stepsDone{0};
+void reportBatches(int holdAfter, const QString& path) {
+    static int holdAt = 0, written = 0;
+    dao::jet::JetPageJournal::testHook() = [holdAfter, path](const char* step) {
+        const QByteArray s(step);
+        if (s == "journal") {
+            const int done = stepsDone.load();
+            // Header, then page number and page for each page, then the checksum.
+            const qint64 pages = (QFileInfo(dao::jet::JetPageJournal::journalPath(path)).size() - 24 - 8) / (4 + 4096);
+            holdAt = holdAfter > 0 && done >= holdAfter ? int(std::max<qint64>(1, pages - 1)) : 0;
+            written = 0;
+            say("batch " + QByteArray::number(done));
+        } else if (s == "page") {
+            say("page");
+            if (++written == holdAt) {
+                say("hold");
+                QThread::msleep(60000);
+            }
+            // A short pause widens the moments a random kill lands between two pages.
+            QThread::msleep(2);
+        } else if (s == "removed") {
+            say("durable");
+        }
+    };
+}
+
+// What the parent read from a child, in order.
+struct ChildReport {
+    int progress = 0;
+    int durable = -1;  // steps of the last batch made durable
+    int writing = -1;  // steps of the batch being written
+    bool held = false;  // the child holds inside a batch
+    void take(const QString& line) {
+        static const QRegularExpression progressLine(QStringLiteral("^progress (\\d+)$"));
+        static const QRegularExpression batchLine(QStringLiteral("^batch (\\d+)$"));
+        if (const auto m = progressLine.match(line); m.hasMatch()) {
+            progress = m.captured(1).toInt();
+        } else if (const auto b = batchLine.match(line); b.hasMatch()) {
+            writing = b.captured(1).toInt();
+        } else if (line == "hold") {
+            held = true;
+        } else if (line == "durable") {
+            durable = writing;
+            writing = -1;
+        }
+    }
+    // Whether the file's state (steps counted from base) is the last durable batch's, or, when no
+    // journal was left, the batch being written; before is the state the run started from.
+    bool wholeBatch(long long got, long long before, long long base, bool journal) const {
+        auto is = [&](int n) { return n >= 0 && (got == base + n || got == base + n + 1); };
+        const bool old = durable >= 0 ? is(durable) : got == before;
+        return journal ? old : old || is(writing);
+    }
+};
 
 // What the file holds: the edit every record shows (-1 when they differ or do not agree with
 // themselves) and how many records there are.
@@ -91,23 +152,7 @@ TEST(JetKill, DISABLED_Child) {
     const int base = qEnvironmentVariableIntValue(kBaseVar);
     const int holdAfter = qEnvironmentVariableIntValue(kHoldVar);
     const int every = std::max(1, qEnvironmentVariableIntValue(kEveryVar));
-    static std::atomic<int> lastDone{0};
-    static std::atomic<bool> holding{false};
-    dao::jet::JetPageJournal::testHook() = [holdAfter](const char* step) {
-        const QByteArray s(step);
-        if (s == "journal") {
-            const int done = lastDone.load();
-            holding = holdAfter > 0 && done >= holdAfter;
-            say("batch " + QByteArray::number(done));
-        } else if (s == "page") {
-            say("page");
-            // Holding leaves the journal and a half-written batch for the kill; otherwise a short
-            // pause widens the moments a random kill lands between two pages.
-            QThread::msleep(holding ? 60000 : 2);
-        } else if (s == "removed") {
-            say("durable");
-        }
-    };
+    reportBatches(holdAfter, path);
     auto db = dao::OpenDatabase(path);
     for (int k = 1; k <= kEdits; ++k) {
         const int v = base + k;
@@ -119,7 +164,7 @@ TEST(JetKill, DISABLED_Child) {
                             .arg(v / 8.0, 0, 'f', 3)
                             .arg(dateFor(v)));
         }
-        lastDone = k;
+        stepsDone = k;
         if (k % 25 == 0) say("progress " + QByteArray::number(k));
     }
     db->Close();
@@ -161,19 +206,9 @@ TEST(JetKill, EditsSurviveRandomKills) {
                     {"--gtest_filter=JetKill.DISABLED_Child", "--gtest_also_run_disabled_tests"});
         ASSERT_TRUE(child.waitForStarted(10000));
 
-        // What the child said, in order: the last batch that became durable and the one it was
-        // writing when it died.
-        static const QRegularExpression progressLine(QStringLiteral("^progress (\\d+)$"));
-        static const QRegularExpression batchLine(QStringLiteral("^batch (\\d+)$"));
-        int progress = 0, durable = -1, writing = -1, pagesOfWriting = 0;
-        auto take = [&](const QString& line) {
-            if (const auto m = progressLine.match(line); m.hasMatch()) progress = m.captured(1).toInt();
-            else if (const auto b = batchLine.match(line); b.hasMatch()) writing = b.captured(1).toInt(), pagesOfWriting = 0;
-            else if (line == "page") ++pagesOfWriting;
-            else if (line == "durable") durable = writing, writing = -1;
-        };
+        ChildReport said;
         // Random runs: after a random number of edits (inside a batch, while it is written, or
-        // between). Held runs: at the first page of a batch after a few edits.
+        // between). Held runs: once the child holds inside a batch, after a few edits.
         const int killAt = 25 + int(rng() % 600);
         QElapsedTimer t;
         t.start();
@@ -181,15 +216,15 @@ TEST(JetKill, EditsSurviveRandomKills) {
         while (!due && t.elapsed() < 120000) {
             if (!child.waitForReadyRead(200) && child.state() == QProcess::NotRunning) break;
             while (child.canReadLine()) {
-                take(QString::fromUtf8(child.readLine()).trimmed());
-                due = hold ? writing >= kHoldAfter && pagesOfWriting > 0 : progress >= killAt;
+                said.take(QString::fromUtf8(child.readLine()).trimmed());
+                due = hold ? said.held : said.progress >= killAt;
             }
         }
         ASSERT_EQ(child.state(), QProcess::Running) << "the child ended early: " << child.readAllStandardError().toStdString();
         if (!hold) QThread::usleep(rng() % 3000);
         child.kill();
         child.waitForFinished(10000);
-        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) take(QString::fromUtf8(line).trimmed());
+        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) said.take(QString::fromUtf8(line).trimmed());
 
         // The next open rolls a left-over journal back; then everything must agree.
         const bool journal = QFile::exists(dao::jet::JetPageJournal::journalPath(path));
@@ -199,17 +234,11 @@ TEST(JetKill, EditsSurviveRandomKills) {
         const FileState after = readState(path);
         EXPECT_FALSE(QFile::exists(dao::jet::JetPageJournal::journalPath(path)));
         ASSERT_NE(after.edit, -1) << "records hold different edits: a batch was split";
-        // A batch's number is the last edit done when it started: it may hold one more.
-        auto isBatch = [&](int n, int edit) { return n >= 0 && (edit == base + n || edit == base + n + 1); };
-        const bool old = durable >= 0 ? isBatch(durable, after.edit) : after.edit == before.edit;
-        const bool inFlight = writing >= 0 && isBatch(writing, after.edit);
-        if (journal) {
-            EXPECT_TRUE(old) << "a journal was left, so the batch must be rolled back: " << after.edit << " is not "
-                             << (durable >= 0 ? base + durable : before.edit);
-        } else {
-            EXPECT_TRUE(old || inFlight) << after.edit << " is neither the last durable batch nor the one written";
-        }
-        if (journal && old) ++rolledBack;
+        const bool whole = said.wholeBatch(after.edit, before.edit, base, journal);
+        EXPECT_TRUE(whole) << after.edit << " is not the last durable batch"
+                           << (journal ? " (a journal was left, so the batch being written must be rolled back)"
+                                       : " nor the one being written");
+        if (journal && whole) ++rolledBack;
         if (!journal && after.edit != before.edit) ++kept;
         const dao::jet::CheckReport rep = dao::jet::JetCheck::run(path);
         EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
@@ -238,13 +267,12 @@ TEST(JetKill, EditsSurviveRandomKills) {
 TEST(JetKill, DISABLED_AddingChild) {
     const QString path = qEnvironmentVariable(kFileVar);
     if (path.isEmpty()) GTEST_SKIP() << "only run by JetKill.AddsThatGrowTheFileSurviveRandomKills";
+    reportBatches(qEnvironmentVariableIntValue(kHoldVar), path);
     auto db = dao::OpenDatabase(path);
     for (int k = 1; k <= kEdits; ++k) {
         db->Execute(QString("insert into t_funcs (id, descr) values (%1, '%2')").arg(k).arg(QString(30, QChar(char16_t('a' + k % 26)))));
-        if (k % 10 == 0) {
-            std::printf("progress %d\n", k);
-            std::fflush(stdout);
-        }
+        stepsDone = k;
+        if (k % 10 == 0) say("progress " + QByteArray::number(k));
     }
     db->Close();
 }
@@ -262,9 +290,13 @@ TEST(JetKill, AddsThatGrowTheFileSurviveRandomKills) {
     long long records = 1;
     for (int run = 0; run < kGrowRuns; ++run) {
         SCOPED_TRACE(run);
+        // The last run is killed while a batch that grows the file is half written: the rollback
+        // puts the pages back and cuts the file to its old length.
+        const bool hold = run == kGrowRuns - 1;
         QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(kFileVar, path);
+        env.insert(kHoldVar, hold ? QString::number(kGrowHoldAfter) : "0");
         for (const char* v : {"GTEST_OUTPUT", "GTEST_SHARD_INDEX", "GTEST_TOTAL_SHARDS", "GTEST_REPEAT", "GTEST_FILTER"})
             env.remove(v);
         child.setProcessEnvironment(env);
@@ -272,23 +304,29 @@ TEST(JetKill, AddsThatGrowTheFileSurviveRandomKills) {
                     {"--gtest_filter=JetKill.DISABLED_AddingChild", "--gtest_also_run_disabled_tests"});
         ASSERT_TRUE(child.waitForStarted(10000));
         const int killAt = 300 + int(rng() % 1300);
-        static const QRegularExpression line(QStringLiteral("^progress (\\d+)$"));
-        int progress = 0;
+        ChildReport said;
         QElapsedTimer t;
         t.start();
-        while (progress < killAt && t.elapsed() < 120000) {
+        bool due = false;
+        while (!due && t.elapsed() < 120000) {
             if (!child.waitForReadyRead(200) && child.state() == QProcess::NotRunning) break;
             while (child.canReadLine()) {
-                const auto m = line.match(QString::fromUtf8(child.readLine()).trimmed());
-                if (m.hasMatch()) progress = m.captured(1).toInt();
+                said.take(QString::fromUtf8(child.readLine()).trimmed());
+                due = hold ? said.held : said.progress >= killAt;
             }
         }
         ASSERT_EQ(child.state(), QProcess::Running) << "the child ended early: " << child.readAllStandardError().toStdString();
-        QThread::usleep(rng() % 3000);
+        if (!hold) QThread::usleep(rng() % 3000);
         child.kill();
         child.waitForFinished(10000);
+        for (const QByteArray& l : child.readAllStandardOutput().split('\n')) said.take(QString::fromUtf8(l).trimmed());
+        const int progress = said.progress;
 
-        if (QFile::exists(dao::jet::JetPageJournal::journalPath(path))) ++journalsFound;
+        const bool journal = QFile::exists(dao::jet::JetPageJournal::journalPath(path));
+        if (journal) ++journalsFound;
+        if (hold) {
+            EXPECT_TRUE(journal) << "the kill came while a batch was half written";
+        }
         auto db = dao::OpenDatabase(path);
         EXPECT_FALSE(QFile::exists(dao::jet::JetPageJournal::journalPath(path)));
         // Every record whole: its text is the one its number was added with.
@@ -304,6 +342,11 @@ TEST(JetKill, AddsThatGrowTheFileSurviveRandomKills) {
         EXPECT_EQ(torn, 0);
         EXPECT_LE(now - records, progress + 100) << "more records than were added";
         EXPECT_GE(now, records) << "records of earlier runs were lost";
+        // Exactly the records of whole batches: the last durable one, or the one being written
+        // when no journal was left.
+        EXPECT_TRUE(said.wholeBatch(now, records, records, journal))
+            << now - records << " records added by this run; the last durable batch had " << said.durable
+            << (journal ? " (a journal was left, so the batch being written must be rolled back)" : "");
         records = now;
         const dao::jet::CheckReport rep = dao::jet::JetCheck::run(path);
         EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
