@@ -17,7 +17,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <mutex>
 #include <random>
 #include <set>
 
@@ -197,7 +196,7 @@ TEST(JetKill, EditsSurviveRandomKills) {
         env.insert(kFileVar, path);
         env.insert(kBaseVar, QString::number(base));
         env.insert(kHoldVar, hold ? QString::number(kHoldAfter) : "0");
-        // Adds use the table's one page: few per run (a held run is killed early).
+        // A held run is killed early: it deletes and adds more often, so that its batches hold both.
         env.insert(kEveryVar, hold ? "20" : "250");
         for (const char* v : {"GTEST_OUTPUT", "GTEST_SHARD_INDEX", "GTEST_TOTAL_SHARDS", "GTEST_REPEAT", "GTEST_FILTER"})
             env.remove(v);
