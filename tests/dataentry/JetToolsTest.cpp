@@ -116,7 +116,7 @@ TEST_F(JetTools, EveryBulkToolChangesAnMdbFile) {
                   "[1245,\"dos ñ\",\"2.250\",null]\n");
 }
 
-// The data-entry control adds records through the engine into the file.
+// The data-entry control adds records through the engine into the file, AutoNumber tables included.
 TEST_F(JetTools, TheDataEntryFormAddsARecordToAnMdbFile) {
     const QString f = copy("functionsV2003.mdb");
     {
@@ -153,6 +153,30 @@ TEST_F(JetTools, TheDataEntryFormAddsARecordToAnMdbFile) {
                   "[1234,\"Show must go off\",\"-1110.554\",\"2003-11-22T22:42:58.000Z\"]\n"
                   "[77,\"añadido\",\"3.500\",\"2020-12-31T00:00:00.000Z\"]\n"
                   "[78,\"otro\",\"-0.125\",\"2021-01-02T00:00:00.000Z\"]\n");
+
+    // A table with an AutoNumber primary key: the number typed into the form is stored, and the
+    // table's counter moves past it for the next record added without one.
+    const QString w = copy("weirdObjectNames.mdb");
+    const QString table = "19 MB 01 BEZAHLT ???";
+    {
+        detest::Host h;
+        h.form->setDatabaseName(w);
+        h.form->setSelectedTable(table);
+        h.show();
+        ASSERT_EQ(h.form->rowCount(), 2);
+        h.input(0)->setText("5");
+        h.input(1)->setText("ñu");
+        h.ok()->click();
+        EXPECT_EQ(prompts_.count(), 0) << prompts_.last().text.toStdString();
+    }
+    {
+        auto db = dao::OpenDatabase(w);
+        EXPECT_EQ(db->Execute("insert into [" + table + "] (TextField) values ('next')"), 1);
+        db->Close();
+    }
+    expectReaders(w, table, "select * from [" + table + "] order by ID", "ID\tTextField\n1\tfoo\n5\tñu\n6\tnext\n",
+                  "ID,TextField\n1,\"foo\"\n5,\"ñu\"\n6,\"next\"\n",
+                  "[\"ID\",\"TextField\"]\n[1,\"foo\"]\n[5,\"ñu\"]\n[6,\"next\"]\n");
 
     // A file the writer refuses: the user is told why, the inputs stay, the file is unchanged.
     const QString g = copy("testIndexCodesV1997.mdb");
