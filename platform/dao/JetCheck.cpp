@@ -1,6 +1,7 @@
 #include "JetCheck.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -73,6 +74,7 @@ public:
             checkTable(ct);
             ++checked;
         }
+        checkLongValuePages();
         rep_.lines << QString("check: %1 tables, %2 fault(s)").arg(checked).arg(rep_.faults);
     }
 
@@ -145,12 +147,15 @@ private:
         // The table's pages are the ones its usage map marks.
         std::vector<uint32_t> dataPages;
         if (!checkUsageMaps(t, label, dataPages, notes)) return;
+        checkLongValueMaps(t, label);
         for (uint32_t p : dataPages) checkDataPage(p);
 
         // Rows.
         std::vector<LiveRow> live;
         std::set<RowId> liveIds;
         int deleted = 0;
+        std::map<RowId, int> pointedTo;  // rows holding moved records' data, by pointers to them
+        std::set<RowId> dataRows;        // rows with the deleted flag alone (0x8000)
         for (uint32_t p : dataPages) {
             int n = 0;
             try {
@@ -162,11 +167,17 @@ private:
                 try {
                     const RowSlot s = f_.slot(p, r);
                     if (s.deleted) {
+                        if (!s.overflow) dataRows.insert({p, uint8_t(r)});
                         ++deleted;
                         continue;
                     }
                     LiveRow lr{{p, uint8_t(r)}, {p, uint8_t(r)}};
-                    if (s.overflow) lr.dataAt = f_.overflowTarget(p, r);
+                    if (s.overflow) {
+                        lr.dataAt = f_.overflowTarget(p, r);
+                        ++pointedTo[lr.dataAt];
+                        if (rd32(f_.page(lr.dataAt.page) + 4) != t.firstPage)
+                            fault(QString("%1: record %2 points to %3, a page of another table").arg(label, rowText(lr.id), rowText(lr.dataAt)));
+                    }
                     live.push_back(lr);
                     liveIds.insert(lr.id);
                 } catch (const FormatError& e) {
@@ -174,11 +185,28 @@ private:
                 }
             }
         }
+        // A moved record's data lies in a row with the deleted flag alone, so that a scan meets the
+        // record once; libmdb and mdb-reader take such rows for records, so each must be one.
+        for (const auto& [row, n] : pointedTo) {
+            if (n > 1) fault(QString("%1: %2 records point to the data in %3").arg(label).arg(n).arg(rowText(row)));
+            if (!dataRows.count(row))
+                fault(QString("%1: the data of a moved record, %2, does not carry the deleted flag alone").arg(label, rowText(row)));
+        }
+        for (const RowId& row : dataRows)
+            if (!pointedTo.count(row))
+                fault(QString("%1: row %2 has the deleted flag without 0x4000 and no record points to it (libmdb and "
+                              "mdb-reader read it as a record)")
+                          .arg(label, rowText(row)));
+        if (!pointedTo.empty()) notes << QString("%1 moved record(s)").arg(pointedTo.size());
         if (t.rowCount != live.size())
             fault(QString("%1: the definition counts %2 records, the pages hold %3").arg(label).arg(t.rowCount).arg(live.size()));
         notes << QString("%1 records%2").arg(live.size()).arg(t.rowCount == live.size() ? " (count matches)" : "");
 
-        // Every live row cracks; long values read back whole.
+        // Every live row cracks; long values read back whole, from rows of their column's pages that
+        // no other value uses.
+        std::map<int, std::set<uint32_t>> columnPages;
+        for (const ColumnDef& c : t.columns)
+            if (c.isLongValue()) columnPages[c.number] = longValueMapPages(t, c, label);
         std::vector<std::vector<FieldRef>> fields(live.size());
         std::vector<const uint8_t*> rowBytes(live.size(), nullptr);
         int longValues = 0;
@@ -192,8 +220,19 @@ private:
                     const FieldRef& fr = fields[i][c];
                     if (!t.columns[c].isLongValue() || !fr.present) continue;
                     try {
-                        f_.readLongValue(row + fr.offset, fr.size);
+                        std::vector<RowId> rows;
+                        f_.readLongValue(row + fr.offset, fr.size, &rows);
                         ++longValues;
+                        const QString user = QString("%1: record at %2, %3").arg(label, rowText(live[i].id), t.columns[c].name);
+                        for (const RowId& r : rows) {
+                            const auto [it, fresh] = longValueUsers_.emplace(r, user);
+                            if (!fresh)
+                                fault(QString("%1: its value uses long-value row %2, which %3 uses too").arg(user, rowText(r), it->second));
+                            else if (!columnPages[t.columns[c].number].count(r.page))
+                                fault(QString("%1: its value lies on page %2, which the field's page map does not mark")
+                                          .arg(user)
+                                          .arg(r.page));
+                        }
                     } catch (const FormatError& e) {
                         fault(QString("%1: record at %2, %3: %4").arg(label, rowText(live[i].id), t.columns[c].name, e.what()));
                     }
@@ -204,10 +243,69 @@ private:
         }
         if (longValues) notes << QString("%1 long value(s) read back").arg(longValues);
 
+        // The definition keeps the highest AutoNumber handed out.
+        for (size_t c = 0; c < t.columns.size(); ++c) {
+            if (!t.columns[c].isAutoNumber() || t.columns[c].type != ColLong) continue;
+            int64_t highest = 0;
+            for (size_t i = 0; i < live.size(); ++i)
+                if (rowBytes[i] && fields[i][c].present && fields[i][c].size == 4)
+                    highest = std::max<int64_t>(highest, int32_t(rd32(rowBytes[i] + fields[i][c].offset)));
+            if (highest > int64_t(t.nextAutoNumber))
+                fault(QString("%1: the AutoNumber %2 is at %3, below the table's highest value %4")
+                          .arg(label, t.columns[c].name).arg(t.nextAutoNumber).arg(highest));
+            else
+                notes << QString("AutoNumber %1 at %2").arg(t.columns[c].name).arg(t.nextAutoNumber);
+        }
+
         // Indexes.
         for (const IndexData& idx : t.indexData) checkIndex(t, idx, label, live, liveIds, fields, rowBytes, notes);
 
         rep_.lines << QString("%1: %2").arg(label, notes.join("; "));
+    }
+
+    // The long-value pages a Memo/OLE column's map marks (each must be one).
+    std::set<uint32_t> longValueMapPages(const TableDef& t, const ColumnDef& c, const QString& label) {
+        std::set<uint32_t> out;
+        const uint32_t map = t.longValuePagesMap(c.number);
+        if (map == 0) return out;
+        try {
+            for (uint32_t p : f_.usageMapPages(map)) {
+                if (p >= f_.pageCount() || f_.pageType(p) != PageData || std::memcmp(f_.page(p) + 4, "LVAL", 4) != 0)
+                    fault(QString("%1: the page map of field %2 marks page %3, which is no long-value page").arg(label, c.name).arg(p));
+                else
+                    out.insert(p);
+            }
+            for (const TableDef::LongValueMaps& m : t.longValueMaps)
+                if (m.column == c.number && m.free != 0)
+                    for (uint32_t p : f_.usageMapPages(m.free))
+                        if (!out.count(p))
+                            fault(QString("%1: the map of field %2's pages with room marks page %3, which the field does not own")
+                                      .arg(label, c.name)
+                                      .arg(p));
+        } catch (const FormatError& e) {
+            fault(QString("%1: the page map of field %2: %3").arg(label, c.name, e.what()));
+        }
+        return out;
+    }
+
+    // Long-value pages: rows laid out like any data page's; rows no value uses are counted.
+    void checkLongValuePages() {
+        int pages = 0, used = 0, unused = 0;
+        for (uint32_t p = 0; p < f_.pageCount(); ++p) {
+            if (f_.pageType(p) != PageData || std::memcmp(f_.page(p) + 4, "LVAL", 4) != 0) continue;
+            ++pages;
+            checkDataPage(p);
+            try {
+                for (int r = 0, n = f_.rowCount(p); r < n; ++r) {
+                    if (f_.slot(p, r).deleted) continue;
+                    if (longValueUsers_.count({p, uint8_t(r)})) ++used;
+                    else ++unused;
+                }
+            } catch (const FormatError&) {
+                // reported with the page
+            }
+        }
+        rep_.lines << QString("long-value pages: %1, %2 row(s) in use, %3 row(s) no value uses").arg(pages).arg(used).arg(unused);
     }
 
     // Fills dataPages with the table's pages; false when its maps cannot be read.
@@ -245,6 +343,26 @@ private:
             }
         if (!bad) notes << QString("usage map %1 page(s), matches").arg(owned.size());
         return true;
+    }
+
+    // Each Memo/OLE column's maps list long-value pages, the pages with room among them.
+    void checkLongValueMaps(const TableDef& t, const QString& label) {
+        for (const TableDef::LongValueMaps& m : t.longValueMaps) {
+            const ColumnDef* c = t.columnByNumber(m.column);
+            const QString name = QString("%1: the long-value map of %2").arg(label, c ? c->name : QString("#%1").arg(m.column));
+            try {
+                // A column without long-value pages may have no maps at all.
+                const std::vector<uint32_t> owned = m.owned ? f_.usageMapPages(m.owned) : std::vector<uint32_t>();
+                const std::set<uint32_t> ownedSet(owned.begin(), owned.end());
+                for (uint32_t pg : owned)
+                    if (pg >= f_.pageCount() || f_.pageType(pg) != PageData || std::memcmp(f_.page(pg) + 4, "LVAL", 4) != 0)
+                        fault(QString("%1 lists page %2, which is no long-value page").arg(name).arg(pg));
+                for (uint32_t pg : m.free ? f_.usageMapPages(m.free) : std::vector<uint32_t>())
+                    if (!ownedSet.count(pg)) fault(QString("%1 has page %2 with room, which it does not list").arg(name).arg(pg));
+            } catch (const FormatError& e) {
+                fault(QString("%1: %2").arg(name, e.what()));
+            }
+        }
     }
 
     // Walks the B-tree from its root: entries in order, node entries naming the last entry below
@@ -295,6 +413,19 @@ private:
             return;
         }
         if (!visit(idx.rootPage, 0)) return;
+        // The index's own map lists the pages of its tree, and only index pages of this table.
+        try {
+            const std::vector<uint32_t> mapped = f_.usageMapPages(idx.usageMap);
+            const std::set<uint32_t> listed(mapped.begin(), mapped.end());
+            for (uint32_t pg : visited)
+                if (!listed.count(pg)) fault(QString("%1: its page %2 is not in the index's map").arg(name).arg(pg));
+            for (uint32_t pg : mapped)
+                if (pg >= f_.pageCount() || (f_.pageType(pg) != PageIndexNode && f_.pageType(pg) != PageIndexLeaf) ||
+                    rd32(f_.page(pg) + 4) != t.firstPage)
+                    fault(QString("%1: its map lists page %2, which is no index page of the table").arg(name).arg(pg));
+        } catch (const FormatError& e) {
+            fault(QString("%1: its map: %2").arg(name, e.what()));
+        }
 
         // Leaf chain.
         for (size_t i = 0; i < leaves.size(); ++i) {
@@ -387,6 +518,7 @@ private:
     CheckReport& rep_;
     std::map<uint32_t, std::vector<uint32_t>> dataPagesOf_;
     std::set<uint32_t> freePages_;
+    std::map<RowId, QString> longValueUsers_;  // long-value row -> the value that uses it
 };
 
 }  // namespace

@@ -340,7 +340,8 @@ TableDef JetFile::readTableDef(uint32_t firstPage, const QString& name) const {
     for (;;) {
         const uint16_t colNo = r.u16("the long-value column list");
         if (colNo == 0xFFFF) break;
-        r.at(8, "the long-value column list");
+        const uint8_t* m = r.at(8, "the long-value column list");
+        t.longValueMaps.push_back({colNo, rd32(m), rd32(m + 4)});
     }
     t.parsedLength = r.pos;
     return t;
@@ -450,13 +451,14 @@ std::vector<FieldRef> JetFile::crackRow(const TableDef& t, const uint8_t* row, i
     return out;
 }
 
-std::vector<uint32_t> JetFile::usageMapPages(uint32_t mapRow) const {
+std::vector<uint32_t> JetFile::usageMapPages(uint32_t mapRow, const PageSource& pages) const {
     const RowId where = RowId::fromWord(mapRow);
-    if (where.page == 0 || pageType(where.page) != PageData)
+    auto pageOf = [&](uint32_t n) { return pages ? pages(n) : page(n); };
+    if (where.page == 0 || pageOf(where.page)[0] != PageData)
         throw FormatError("a usage map points to page " + std::to_string(where.page) + ", not a data page");
-    const RowSlot s = slot(where.page, where.row);
+    const RowSlot s = slotIn(pageOf(where.page), pageSize_, where.page, where.row);
     if (s.deleted || s.end - s.start < 1) throw FormatError("a usage map's row is missing");
-    const uint8_t* p = page(where.page) + s.start;
+    const uint8_t* p = pageOf(where.page) + s.start;
     const int len = s.end - s.start;
     std::vector<uint32_t> out;
     if (p[0] == 0) {
@@ -470,7 +472,7 @@ std::vector<uint32_t> JetFile::usageMapPages(uint32_t mapRow) const {
         for (int i = 1, k = 0; i + 4 <= len; i += 4, ++k) {
             const uint32_t mp = rd32(p + i);
             if (mp == 0) continue;
-            const uint8_t* m = page(mp);
+            const uint8_t* m = pageOf(mp);
             if (m[0] != PageUsageMap)
                 throw FormatError("a usage map refers to page " + std::to_string(mp) + ", which is not a map page");
             for (int j = 4; j < pageSize_; ++j)
@@ -483,7 +485,7 @@ std::vector<uint32_t> JetFile::usageMapPages(uint32_t mapRow) const {
     return out;
 }
 
-bool JetFile::repackDataPage(uint8_t* page, int pageSize, int row, const QByteArray& newRow) {
+bool JetFile::repackDataPage(uint8_t* page, int pageSize, int row, const QByteArray& newRow, const std::vector<int>& keep) {
     const int n = rd16(page + kDataRowCount);
     if (row < 0 || row >= n || kDataRowTable + 2 * n > pageSize) return false;
     std::vector<QByteArray> rows(static_cast<size_t>(n));
@@ -497,7 +499,7 @@ bool JetFile::repackDataPage(uint8_t* page, int pageSize, int row, const QByteAr
         flags[size_t(i)] = raw & (kRowDeleted | kRowOverflow);
         if (i == row)
             rows[size_t(i)] = newRow;
-        else if (!(raw & kRowDeleted))
+        else if (!(raw & kRowDeleted) || std::find(keep.begin(), keep.end(), i) != keep.end())
             rows[size_t(i)] = QByteArray(reinterpret_cast<const char*>(page + start), end - start);
         total += int(rows[size_t(i)].size());
     }
@@ -627,7 +629,8 @@ IndexPage JetFile::parseIndexPage(const uint8_t* p, int pageSize, uint32_t pageN
     return ip;
 }
 
-QByteArray JetFile::readLongValue(const uint8_t* header, int fieldSize, std::vector<RowId>* visited) const {
+QByteArray JetFile::readLongValue(const uint8_t* header, int fieldSize, std::vector<RowId>* visited,
+                                  const PageSource& pages) const {
     if (fieldSize < 12) throw FormatError("a long value's header is short");
     const uint32_t word = rd32(header);
     const uint32_t length = word & 0x3FFFFFFF;
@@ -638,13 +641,14 @@ QByteArray JetFile::readLongValue(const uint8_t* header, int fieldSize, std::vec
         return QByteArray(reinterpret_cast<const char*>(header + 12), int(length));
     }
     auto rowBytes = [&](RowId id, const char* what) {
-        if (id.page == 0 || pageType(id.page) != PageData || std::memcmp(page(id.page) + 4, "LVAL", 4) != 0)
+        const uint8_t* pg = id.page == 0 || (!pages && id.page >= pageCount_) ? nullptr : pages ? pages(id.page) : page(id.page);
+        if (!pg || pg[0] != PageData || std::memcmp(pg + 4, "LVAL", 4) != 0)
             throw FormatError(std::string(what) + " points to page " + std::to_string(id.page) +
                               ", which is not a long-value page");
-        const RowSlot s = slot(id.page, id.row);
+        const RowSlot s = slotIn(pg, pageSize_, id.page, id.row);
         if (s.deleted) throw FormatError(std::string(what) + " points to a deleted row");
         if (visited) visited->push_back(id);
-        return std::make_pair(page(id.page) + s.start, s.end - s.start);
+        return std::make_pair(pg + s.start, s.end - s.start);
     };
     if (kind == 0x40000000) {
         const auto [p, n] = rowBytes(RowId::fromWord(rd32(header + 4)), "a one-row long value");

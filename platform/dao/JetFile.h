@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -119,6 +120,17 @@ struct TableDef {
     std::vector<LogicalIndex> indexes;
     uint32_t ownedPagesMap = 0;  // row holding the map of the table's data pages
     uint32_t freePagesMap = 0;   // row holding the map of its pages with free space
+    struct LongValueMaps {
+        int column = 0;          // column number
+        uint32_t owned = 0, free = 0;
+    };
+    std::vector<LongValueMaps> longValueMaps;  // the long-value pages of each Memo/OLE column
+    // The row holding the map of a Memo/OLE column's long-value pages; 0 when it has none.
+    uint32_t longValuePagesMap(int column) const {
+        for (const LongValueMaps& m : longValueMaps)
+            if (m.column == column) return m.owned;
+        return 0;
+    }
     int definitionLength = 0;    // bytes the definition says it has
     int parsedLength = 0;        // bytes we understood
 
@@ -179,6 +191,9 @@ struct IndexPage {
 
 class JetFile {
 public:
+    // Pages as someone else holds them (a writer's pending copies over the file).
+    using PageSource = std::function<const uint8_t*(uint32_t)>;
+
     // Opens the file read-only (mapped). Throws FormatError when it is not a Jet/ACE file we can
     // read at page level (too short, unknown version, encoded pages).
     static std::unique_ptr<JetFile> open(const QString& path);
@@ -214,8 +229,9 @@ public:
     // The row behind an overflow pointer, followed once; throws FormatError when it is missing.
     RowId overflowTarget(uint32_t pageNo, int row) const;
 
-    // The pages a usage map (the row a table definition points to) marks.
-    std::vector<uint32_t> usageMapPages(uint32_t mapRow) const;
+    // The pages a usage map (the row a table definition points to) marks; pages from pages when
+    // given (see readLongValue).
+    std::vector<uint32_t> usageMapPages(uint32_t mapRow, const PageSource& pages = {}) const;
 
     IndexPage readIndexPage(uint32_t pageNo) const;
     // The same from a page's bytes (for pages not written yet).
@@ -224,9 +240,11 @@ public:
     // prefix (as Access writes them). False when they do not fit on one page.
     static bool encodeLeafPage(uint8_t* p, int pageSize, const std::vector<IndexEntry>& entries);
     // Puts newRow in place of a data page's row and packs the rows again from the page's end, in
-    // row order (deleted rows keep their mark and take no bytes); row numbers stay. False, with the
-    // page untouched, when the rows do not fit.
-    static bool repackDataPage(uint8_t* page, int pageSize, int row, const QByteArray& newRow);
+    // row order (deleted rows keep their mark and take no bytes, except the rows in keep: data of
+    // records moved there, which carry the mark too); row numbers stay. False, with the page
+    // untouched, when the rows do not fit.
+    static bool repackDataPage(uint8_t* page, int pageSize, int row, const QByteArray& newRow,
+                               const std::vector<int>& keep = {});
     // Adds a row at the end of a data page's rows; its row number, or -1 when the page has no room
     // (or already 255 rows).
     static int appendRow(uint8_t* page, int pageSize, const QByteArray& row);
@@ -236,8 +254,10 @@ public:
     // Text stored in the file's Unicode form (UCS-2, possibly compressed) to a QString.
     static QString decodeText(const uint8_t* p, int n);
     // A long value's bytes (Memo/OLE) from its 12-byte header in a row; throws FormatError for
-    // a broken chain. Pages visited are appended to visited when given.
-    QByteArray readLongValue(const uint8_t* header, int fieldSize, std::vector<RowId>* visited = nullptr) const;
+    // a broken chain. Pages visited are appended to visited when given. Pages come from pages when
+    // given (a writer's pending pages), else from the file.
+    QByteArray readLongValue(const uint8_t* header, int fieldSize, std::vector<RowId>* visited = nullptr,
+                             const PageSource& pages = {}) const;
 
 private:
     JetFile() = default;

@@ -1,5 +1,7 @@
 #include "JetIndexKey.h"
 
+#include "JetTextKey.h"
+
 namespace dao::jet {
 
 namespace {
@@ -33,14 +35,19 @@ bool JetIndexKey::encodable(const ColumnDef& c) {
         case ColDouble:
         case ColDateTime:
             return true;
+        case ColText:
+            return JetSortCodes::forColumn(c) != nullptr;
         default:
             return false;
     }
 }
 
 std::optional<QByteArray> JetIndexKey::encode(const ColumnDef& c, bool ascending, const uint8_t* row,
-                                              const FieldRef& f) {
-    if (!encodable(c)) return std::nullopt;
+                                              const FieldRef& f, QString* why) {
+    if (!encodable(c)) {
+        if (why) *why = QString("keys of field '%1' of this type or sort order are not written yet").arg(c.name);
+        return std::nullopt;
+    }
     QByteArray out;
     if (c.type == ColBoolean) {
         // Never Null: the flag, then 00 for Yes and FF for No (swapped when descending).
@@ -49,6 +56,8 @@ std::optional<QByteArray> JetIndexKey::encode(const ColumnDef& c, bool ascending
         return out;
     }
     if (!f.present) return QByteArray(1, ascending ? kAscNull : kDescNull);
+    if (c.type == ColText)
+        return JetTextKey::encode(*JetSortCodes::forColumn(c), JetFile::decodeText(row + f.offset, f.size), ascending, why);
     QByteArray v = bigEndian(row + f.offset, f.size);
     switch (c.type) {
         case ColByte:
@@ -73,12 +82,12 @@ std::optional<QByteArray> JetIndexKey::encode(const ColumnDef& c, bool ascending
 }
 
 std::optional<QByteArray> JetIndexKey::encode(const TableDef& t, const IndexData& idx, const uint8_t* row,
-                                              const std::vector<FieldRef>& fields) {
+                                              const std::vector<FieldRef>& fields, QString* why) {
     QByteArray key;
     for (const IndexColumn& ic : idx.columns) {
         const ColumnDef* c = t.columnByNumber(ic.columnNumber);
         if (!c) return std::nullopt;
-        const auto part = encode(*c, ic.ascending, row, fields[size_t(c - t.columns.data())]);
+        const auto part = encode(*c, ic.ascending, row, fields[size_t(c - t.columns.data())], why);
         if (!part) return std::nullopt;
         key += *part;
     }

@@ -49,27 +49,6 @@ QByteArray JetValueCodec::encodeText(const ColumnDef& c, const QString& s) {
     return out;
 }
 
-std::optional<QByteArray> JetValueCodec::inlineLongValue(const ColumnDef& c, const JetValue& v) {
-    QByteArray data;
-    if (c.type == ColMemo) {
-        if (v.kind == JetValue::Blob) return std::nullopt;
-        const QString text = v.kind == JetValue::Text ? QString::fromUtf8(v.bytes)
-                             : v.kind == JetValue::Int ? QString::number(v.i)
-                                                       : QString::number(v.d, 'g', 15);
-        data = encodeText(c, text);
-    } else if (c.type == ColOle && v.kind == JetValue::Blob) {
-        data = v.bytes;
-    } else {
-        return std::nullopt;
-    }
-    if (data.size() > kInlineLongValue) return std::nullopt;
-    QByteArray out;
-    putLe(out, 0x80000000u | uint32_t(data.size()), 4);
-    putLe(out, 0, 4);
-    putLe(out, 0, 4);
-    return out + data;
-}
-
 namespace {
 
 std::optional<QByteArray> guidBytes(const QByteArray& text) {

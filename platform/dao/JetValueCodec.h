@@ -40,10 +40,6 @@ public:
     // Text in the column's stored form: UCS-2, or the compressed form when the column allows it and
     // every character fits one byte.
     static QByteArray encodeText(const ColumnDef& c, const QString& s);
-    // A Memo/OLE value stored in the record itself (at most kInlineLongValue bytes of data): the
-    // 12-byte header and the data. nullopt when it is too long for that.
-    static std::optional<QByteArray> inlineLongValue(const ColumnDef& c, const JetValue& v);
-    static constexpr int kInlineLongValue = 64;
 
     // The value as the file will hold it (Single rounds to float precision, Currency to 4 places).
     static JetValue stored(const ColumnDef& c, const JetValue& v);

@@ -9,7 +9,10 @@
 
 #include "Error.h"
 #include "JetIndexKey.h"
+#include "JetIndexTree.h"
+#include "JetPageAllocator.h"
 #include "JetPageJournal.h"
+#include "JetRowMover.h"
 
 namespace dao::jet {
 
@@ -240,6 +243,18 @@ int authorize(void*, int action, const char*, const char*, const char* dbName, c
 }
 
 constexpr int kColumnsPerCall = 60;  // SQLite takes at most 127 arguments
+constexpr int kTdefAutoNumber = 20;  // the highest AutoNumber handed out
+
+bool isLongAutoNumber(const ColumnDef& c) { return c.isAutoNumber() && c.type == ColLong; }
+
+// The AutoNumber the last add of this connection gave, for the working copy to show it.
+void autoNumberFunction(sqlite3_context* ctx, int, sqlite3_value**) {
+    auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
+    if (b->givenAutoNumber)
+        sqlite3_result_int64(ctx, *b->givenAutoNumber);
+    else
+        sqlite3_result_null(ctx);
+}
 
 }  // namespace
 
@@ -273,22 +288,9 @@ void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     auto known = copyIds_.find(copyKey);
     if (known == copyIds_.end()) {
-        // The reader's order: pages in usage-map order, rows in page order, deleted rows left out
-        // (as the file stands now, this batch's changes included).
+        // The reader's order (as the file stands now, this batch's changes included).
         std::vector<std::vector<RowId>> rows(tables_.size());
-        for (size_t ti = 0; ti < tables_.size(); ++ti) {
-            const TableDef& def = tables_[ti].def;
-            std::vector<uint32_t> pages = file_->usageMapPages(def.ownedPagesMap);
-            std::sort(pages.begin(), pages.end());
-            for (uint32_t p : pages) {
-                if (p >= file_->pageCount() || file_->pageType(p) != PageData || rd32(file_->page(p) + 4) != def.firstPage)
-                    continue;
-                const uint8_t* bytes = pageBytes(p);
-                const int n = rd16(bytes + 12);
-                for (int r = 0; r < n; ++r)
-                    if (!JetFile::slotIn(bytes, file_->pageSize(), p, r).deleted) rows[ti].push_back({p, uint8_t(r)});
-            }
-        }
+        for (size_t ti = 0; ti < tables_.size(); ++ti) rows[ti] = JetRowMover(allocator()).readerOrder(tables_[ti].def);
         known = copyIds_.emplace(copyKey, int(copyRows_.size())).first;
         copyRows_.push_back(std::move(rows));
     }
@@ -300,6 +302,7 @@ void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     sqlite3_create_function_v2(db, "tabulon_jet_apply", 3, SQLITE_UTF8, b, applyFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_remove", 2, SQLITE_UTF8, b, removeFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_insert", 2, SQLITE_UTF8, b, insertFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "tabulon_jet_autonumber", 0, SQLITE_UTF8, b, autoNumberFunction, nullptr, nullptr, nullptr);
     installTriggers(db);
     sqlite3_set_authorizer(db, authorize, nullptr);
 }
@@ -362,7 +365,12 @@ void JetWriter::installTriggers(sqlite3* db) {
             const QString del = staging("OLD") + QString("SELECT tabulon_jet_remove(%1, OLD.rowid);").arg(it->second);
             sql << QString("CREATE TEMP TRIGGER %1 BEFORE DELETE ON %2 BEGIN %3 END").arg(quoted(tag + "d"), on, del);
             // After the insert the working copy has given the record its rowid.
-            const QString add = staging("NEW", "NEW") + QString("SELECT tabulon_jet_insert(%1, NEW.rowid);").arg(it->second);
+            QString add = staging("NEW", "NEW") + QString("SELECT tabulon_jet_insert(%1, NEW.rowid);").arg(it->second);
+            // The working copy shows the AutoNumber the file gave (its update is not handed on).
+            for (size_t k = 0; k < t.sqlNames.size(); ++k)
+                if (t.columnOf[k] >= 0 && isLongAutoNumber(t.def.columns[size_t(t.columnOf[k])]))
+                    add += QString(" UPDATE %1 SET %2 = tabulon_jet_autonumber() WHERE rowid = NEW.rowid AND NEW.%2 IS NULL;")
+                               .arg(quoted(name), quoted(t.sqlNames[k]));
             sql << QString("CREATE TEMP TRIGGER %1 AFTER INSERT ON %2 BEGIN %3 END").arg(quoted(tag + "i"), on, add);
         }
         for (const QString& s : sql) {
@@ -392,6 +400,56 @@ uint8_t* JetWriter::pendingPage(uint32_t page) {
         statementUndo_.emplace(page, it->second);  // keeps the first copy of the statement
     }
     return reinterpret_cast<uint8_t*>(it->second.data());
+}
+
+JetPageAllocator& JetWriter::allocator() {
+    if (!allocator_) {
+        JetPageAllocator::Pages pages;
+        pages.pageSize = file_->pageSize();
+        pages.read = [this](uint32_t p) { return pageBytes(p); };
+        pages.write = [this](uint32_t p) { return pendingPage(p); };
+        pages.create = [this](uint32_t p) {
+            statementUndo_.emplace(p, std::nullopt);
+            auto& bytes = pending_[p];
+            bytes = QByteArray(file_->pageSize(), '\0');
+            return reinterpret_cast<uint8_t*>(bytes.data());
+        };
+        pages.end = [this] {
+            uint32_t n = file_->pageCount();
+            while (pending_.count(n)) ++n;
+            return n;
+        };
+        allocator_ = std::make_unique<JetPageAllocator>(std::move(pages));
+    }
+    return *allocator_;
+}
+
+uint32_t JetWriter::newDataPage(const Table& t) {
+    return allocator().allocate(PageData, t.def.firstPage, {t.def.ownedPagesMap, t.def.freePagesMap});
+}
+
+uint32_t JetWriter::newLongValuePage(const Table& t, int columnNumber) {
+    for (const TableDef::LongValueMaps& m : t.def.longValueMaps)
+        if (m.column == columnNumber) return allocator().allocate(PageData, JetPageAllocator::kLongValueOwner, {m.owned, m.free});
+    throw FormatError("the table definition keeps no page maps for long values of column " + std::to_string(columnNumber));
+}
+
+uint32_t JetWriter::newIndexPage(const Table& t, const IndexData& idx, uint8_t pageType) {
+    if (pageType != PageIndexLeaf && pageType != PageIndexNode) throw FormatError("not an index page type");
+    return allocator().allocate(pageType, t.def.firstPage, {idx.usageMap});
+}
+
+JetLongValueWriter JetWriter::longValues(const Table& t) {
+    JetLongValueWriter::Pages pages;
+    pages.read = [this](uint32_t p) { return pageBytes(p); };
+    pages.write = [this](uint32_t p) { return pendingPage(p); };
+    pages.newPage = [this, &t](const ColumnDef& c) { return newLongValuePage(t, c.number); };
+    pages.roomy = [this, &t](const ColumnDef& c, uint32_t page, bool roomy) {
+        for (const TableDef::LongValueMaps& m : t.def.longValueMaps)
+            if (m.column == c.number && m.free != 0 && allocator().listed(m.free, page) != roomy)
+                allocator().setListed(m.free, page, roomy);
+    };
+    return JetLongValueWriter(*file_, std::move(pages));
 }
 
 bool JetWriter::listedIn(const TableDef& t, const IndexData& idx, const std::vector<FieldRef>& fields) {
@@ -440,7 +498,7 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
     if (out.slot.overflow) {
         if (out.slot.end - out.slot.start < 4) throw FormatError("an overflow pointer is short");
         out.at = RowId::fromWord(rd32(pageBytes(first.page) + out.slot.start));
-        if (out.at.page == 0 || out.at.page >= file_->pageCount() || file_->pageType(out.at.page) != PageData)
+        if (out.at.page == 0 || !hasPage(out.at.page) || pageBytes(out.at.page)[0] != PageData)
             throw FormatError("an overflow pointer leads outside the data pages");
         out.slot = JetFile::slotIn(pageBytes(out.at.page), ps, out.at.page, out.at.row);
     }
@@ -484,68 +542,65 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
 }
 
 bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
-                                 const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why) {
+                                 const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why,
+                                 const std::optional<QByteArray>& removeKey) {
     errorNumber = err::ReadOnly;
     const QString name = t.def.indexName(idx);
-    if (idx.rootPage == 0 || idx.rootPage >= file_->pageCount()) {
+    if (idx.rootPage == 0 || !hasPage(idx.rootPage)) {
         why = QString("Index %1 has no root page.").arg(name);
         return false;
     }
-    IndexPage ip;
-    try {
-        ip = JetFile::parseIndexPage(pageBytes(idx.rootPage), file_->pageSize(), idx.rootPage);
-    } catch (const FormatError& e) {
-        why = QString("Index %1 cannot be read (%2).").arg(name, e.what());
+    JetIndexTree::Store store;
+    store.pageSize = file_->pageSize();
+    store.pageCount = file_->pageCount();
+    while (pending_.count(store.pageCount)) ++store.pageCount;  // new pages of this batch
+    store.read = [this](uint32_t p) { return pageBytes(p); };
+    store.write = [this](uint32_t p) { return pendingPage(p); };
+    QString mapFault;
+    store.allocate = [&]() -> uint32_t {
+        try {
+            return newIndexPage(t, idx, PageIndexLeaf);
+        } catch (const FormatError& e) {
+            mapFault = QString::fromUtf8(e.what());
+            return 0;
+        }
+    };
+    store.release = [&](uint32_t p) {
+        // An emptied page leaves the index's map for the file's free pages; a map that cannot
+        // take the change leaves the page where it is (unreachable, harmless).
+        try {
+            allocator().setListed(idx.usageMap, p, false);
+            allocator().setListed(JetPageAllocator::kGlobalMap, p, true);
+        } catch (const FormatError&) {
+        }
+    };
+    JetIndexTree tree(store, idx.rootPage, name);
+    auto refused = [&] {
+        if (!mapFault.isEmpty()) why += QString(" (%1)").arg(mapFault);
+        return false;
+    };
+    if (remove && !tree.remove(removeKey, id, why)) return refused();
+    if (!insertKey) return true;
+    const bool known = tree.hasKey(*insertKey, why);
+    bool nullOnly = insertKey->size() == int(idx.columns.size());
+    for (size_t i = 0; nullOnly && i < idx.columns.size(); ++i)
+        nullOnly = uint8_t(insertKey->at(int(i))) == (idx.columns[i].ascending ? 0x00 : 0xFF);
+    bool primary = false;
+    for (const LogicalIndex& li : t.def.indexes)
+        if (li.dataNumber == idx.number && li.kind == 1) primary = true;
+    if ((idx.unique() || primary) && !nullOnly && known) {
+        errorNumber = err::DuplicateValue;
+        why = QString("The change would give index %1 a duplicate value.").arg(name);
         return false;
     }
-    if (ip.type != PageIndexLeaf || ip.next != 0 || ip.prev != 0) {
-        why = QString("Index %1 spans several pages; keeping such indexes is not available yet.").arg(name);
-        return false;
+    if (!tree.insert({*insertKey, id, 0}, why)) return refused();
+    if (!known) {
+        // The count of distinct keys only ever grows.
+        uint8_t* tdef = pendingPage(t.def.firstPage);
+        const int at = 63 + 12 * idx.number + 4;
+        const uint32_t n = rd32(tdef + at) + 1;
+        for (int i = 0; i < 4; ++i) tdef[at + i] = uint8_t(n >> (8 * i));
     }
-    std::vector<IndexEntry> entries = std::move(ip.entries);
-    if (remove) {
-        const auto it = std::find_if(entries.begin(), entries.end(), [&](const IndexEntry& e) { return e.row == id; });
-        if (it == entries.end()) {
-            why = QString("Index %1 does not list the record; the file is not changed.").arg(name);
-            return false;
-        }
-        entries.erase(it);
-    }
-    if (insertKey) {
-        IndexEntry e;
-        e.key = *insertKey;
-        e.row = id;
-        const auto pos = std::lower_bound(entries.begin(), entries.end(), e, [](const IndexEntry& a, const IndexEntry& b) {
-            return JetFile::compareEntries(a, b) < 0;
-        });
-        const bool sameAsNext = pos != entries.end() && pos->key == e.key;
-        const bool sameAsPrev = pos != entries.begin() && std::prev(pos)->key == e.key;
-        bool nullOnly = e.key.size() == int(idx.columns.size());
-        for (size_t i = 0; nullOnly && i < idx.columns.size(); ++i)
-            nullOnly = uint8_t(e.key[int(i)]) == (idx.columns[i].ascending ? 0x00 : 0xFF);
-        bool primary = false;
-        for (const LogicalIndex& li : t.def.indexes)
-            if (li.dataNumber == idx.number && li.kind == 1) primary = true;
-        if ((idx.unique() || primary) && !nullOnly && (sameAsNext || sameAsPrev)) {
-            errorNumber = err::DuplicateValue;
-            why = QString("The change would give index %1 a duplicate value.").arg(name);
-            return false;
-        }
-        entries.insert(pos, e);
-        if (!sameAsNext && !sameAsPrev) {
-            // The count of distinct keys only ever grows.
-            uint8_t* tdef = pendingPage(t.def.firstPage);
-            const int at = 63 + 12 * idx.number + 4;
-            const uint32_t n = rd32(tdef + at) + 1;
-            for (int i = 0; i < 4; ++i) tdef[at + i] = uint8_t(n >> (8 * i));
-        }
-    }
-    QByteArray page(reinterpret_cast<const char*>(pageBytes(idx.rootPage)), file_->pageSize());
-    if (!JetFile::encodeLeafPage(reinterpret_cast<uint8_t*>(page.data()), file_->pageSize(), entries)) {
-        why = QString("Index %1 is full on its page; splitting index pages is not available yet.").arg(name);
-        return false;
-    }
-    std::memcpy(pendingPage(idx.rootPage), page.constData(), size_t(page.size()));
     return true;
 }
 
@@ -560,6 +615,11 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         return false;
     }
     const Table& t = tables_[size_t(table)];
+    if (b.givenAutoNumber && b.echoRowid == rowid) {
+        // The working copy taking the AutoNumber the add just gave: the file has it already.
+        b.echoRowid = 0;
+        return true;
+    }
     Located loc;
     if (!locate(b, table, rowid, loc, why)) return false;
     RowId first;
@@ -571,7 +631,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
     const std::vector<FieldRef>& fields = loc.fields;
 
     std::vector<FieldChange> changes;
-    std::vector<RowId> freedLongRows;
+    JetLongValueWriter lv = longValues(t);
     std::vector<std::pair<int, QByteArray>> longChecks;  // column, data it must read back as
     std::vector<JetValue> expected(t.def.columns.size());
     std::vector<bool> check(t.def.columns.size(), false);
@@ -603,28 +663,32 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         ch.column = ci;
         const JetValue& nv = newValues[k];
         if (c.isLongValue()) {
-            // The old value's long-value rows are given up; the new value goes into the record.
+            // The old value's rows are given up first, so the new value may take their room.
             const FieldRef& of = fields[size_t(ci)];
-            if (of.present && (rd32(row + of.offset) & 0x80000000u) == 0) {
-                try {
-                    file_->readLongValue(row + of.offset, of.size, &freedLongRows);
-                } catch (const FormatError& e) {
-                    why = QString("The old value of field '%1' cannot be read (%2).").arg(c.name, e.what());
+            std::optional<QByteArray> data;
+            if (nv.kind != JetValue::Null && !(data = JetLongValueWriter::dataOf(c, nv))) {
+                errorNumber = err::DataTypeMismatch;
+                why = QString("%1 cannot be stored in field '%2'.").arg(nv.describe(), c.name);
+                return false;
+            }
+            try {
+                // Long values are not compared when the record is found; the one replaced is.
+                if (!lv.holds(c, of.present, row + of.offset, of.size, oldValues[k])) {
+                    why = QString("The record in the Access file no longer holds what is shown (field '%1').").arg(c.name);
                     return false;
                 }
-            }
-            if (nv.kind == JetValue::Null) {
-                ch.null = true;
-            } else if (const auto stored = JetValueCodec::inlineLongValue(c, nv)) {
-                ch.bytes = *stored;
-                longChecks.push_back({ci, stored->mid(12)});
-            } else {
-                errorNumber = err::ReadOnly;
-                why = QString("Values of field '%1' longer than %2 bytes need pages of their own; writing those is not "
-                              "available yet.")
-                          .arg(c.name)
-                          .arg(JetValueCodec::kInlineLongValue);
+                if (of.present) lv.release(c, row + of.offset, of.size);
+            } catch (const FormatError& e) {
+                why = QString("The old value of field '%1' cannot be read (%2).").arg(c.name, e.what());
                 return false;
+            }
+            if (!data) {
+                ch.null = true;
+            } else {
+                const int rest = len - (of.present ? of.size : 0);
+                const bool roomy = rest + 12 + int(data->size()) <= JetLongValueWriter::maxRecordLength(file_->pageSize());
+                if (!lv.store(t.def, c, *data, roomy, ch.bytes, why)) return false;
+                longChecks.push_back({ci, *data});
             }
             changedNumbers.push_back(c.number);
             changes.push_back(std::move(ch));
@@ -653,15 +717,11 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
     bool grows = false;
     try {
         if (!rewriteRow(t.def, row, len, changes, rebuilt)) {
-            // Larger than its place: the page's rows are packed again around the longer record.
+            // Larger than its place: packed again on its page, or moved to another one (below).
             grows = rewriteRow(t.def, row, len, changes, rebuilt, true);
-            QByteArray trial(reinterpret_cast<const char*>(pageBytes(at.page)), file_->pageSize());
-            if (!grows || !(at == first) ||
-                !JetFile::repackDataPage(reinterpret_cast<uint8_t*>(trial.data()), file_->pageSize(), at.row, rebuilt)) {
+            if (!grows) {
                 errorNumber = err::ReadOnly;
-                why = QString("The new values do not fit on the record's page in the Access file (table '%1'); "
-                              "moving a record to another page is not available yet.")
-                          .arg(t.def.name);
+                why = QString("The new values cannot be laid out in the record (table '%1').").arg(t.def.name);
                 return false;
             }
         }
@@ -692,7 +752,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         }
         for (const auto& [ci, data] : longChecks) {
             const FieldRef& fr = after[size_t(ci)];
-            if (!fr.present || file_->readLongValue(nr + fr.offset, fr.size) != data) {
+            if (!fr.present || lv.read(nr + fr.offset, fr.size) != data) {
                 errorNumber = err::ReadOnly;
                 why = QString("Field '%1' would not read back as written; the record is left unchanged.").arg(t.def.columns[size_t(ci)].name);
                 return false;
@@ -713,28 +773,29 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         });
         if (!touched) continue;
         const auto* nr = reinterpret_cast<const uint8_t*>(rebuilt.constData());
-        const auto oldKey = JetIndexKey::encode(t.def, idx, row, fields);
-        const auto newKey = JetIndexKey::encode(t.def, idx, nr, after);
+        QString reason;
+        const auto oldKey = JetIndexKey::encode(t.def, idx, row, fields, &reason);
+        const auto newKey = oldKey ? JetIndexKey::encode(t.def, idx, nr, after, &reason) : std::nullopt;
         const bool wasListed = listedIn(t.def, idx, fields);
         const bool isListed = listedIn(t.def, idx, after);
         if (!oldKey || !newKey) {
-            why = QString("The keys of index %1 cannot be written.").arg(t.def.indexName(idx));
+            errorNumber = err::ReadOnly;
+            why = QString("The keys of index %1 cannot be written: %2.").arg(t.def.indexName(idx), reason);
             return false;
         }
         if (wasListed == isListed && *oldKey == *newKey) continue;
-        if (!changeIndexEntry(t, idx, indexed, wasListed, isListed ? newKey : std::nullopt, errorNumber, why)) return false;
+        if (!changeIndexEntry(t, idx, indexed, wasListed, isListed ? newKey : std::nullopt, errorNumber, why, oldKey))
+            return false;
     }
     if (grows) {
-        // Checked above on a copy; on the page itself it cannot fail.
-        JetFile::repackDataPage(pendingPage(at.page), file_->pageSize(), at.row, rebuilt);
+        try {
+            JetRowMover(allocator()).place(t.def, first, at, rebuilt, [&] { return newDataPage(t); });
+        } catch (const FormatError& e) {
+            why = QString("The record does not fit on its page and cannot be moved to another one (%1).").arg(e.what());
+            return false;
+        }
     } else {
         writeRange(at.page, s.start, rebuilt);
-    }
-    // Long-value rows nothing points to any more get the deleted mark (their bytes stay).
-    for (const RowId& lv : freedLongRows) {
-        uint8_t* pg = pendingPage(lv.page);
-        const int off = 14 + 2 * lv.row;
-        pg[off + 1] = uint8_t(pg[off + 1] | 0xC0);
     }
     return true;
 }
@@ -746,8 +807,8 @@ QString JetWriter::whyCannotAdd(const QString& name) {
     const Table& t = tables_[size_t(it->second)];
     if (t.system) return QString("'%1' is a system table of the Access file; Tabulon does not change it.").arg(name);
     for (const ColumnDef& c : t.def.columns) {
-        if (c.isAutoNumber() || (c.flags & 0x40))
-            return QString("Adding records to tables with an AutoNumber field ('%1') is not available yet.").arg(c.name);
+        if ((c.isAutoNumber() && !isLongAutoNumber(c)) || (c.flags & 0x40))
+            return QString("Adding records to tables with a replication ID AutoNumber field ('%1') is not available yet.").arg(c.name);
         if (c.type == ColComplex)
             return QString("Adding records to tables with multi-valued fields ('%1') is not available yet.").arg(c.name);
     }
@@ -770,10 +831,35 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     const Table& t = tables_[size_t(table)];
     why = whyCannotAdd(t.def.name);
     if (!why.isEmpty()) return false;
-    const std::vector<JetValue>& values = b.stagedNew;
+    std::vector<JetValue>& values = b.stagedNew;
     if (values.size() != t.sqlNames.size()) {
         why = QStringLiteral("The values of the record did not reach the Access writer.");
         return false;
+    }
+    // The AutoNumber: the table's next number unless one was given; the definition keeps the
+    // highest number handed out.
+    b.givenAutoNumber.reset();
+    for (size_t k = 0; k < t.sqlNames.size(); ++k) {
+        const int ci = t.columnOf[k];
+        if (ci < 0 || !isLongAutoNumber(t.def.columns[size_t(ci)])) continue;
+        const uint32_t last = rd32(pageBytes(t.def.firstPage) + kTdefAutoNumber);
+        JetValue& v = values[k];
+        if (v.kind == JetValue::Null) {
+            if (last >= uint32_t(INT32_MAX)) {
+                why = QString("The AutoNumber field '%1' has no numbers left.").arg(t.def.columns[size_t(ci)].name);
+                return false;
+            }
+            v.kind = JetValue::Int;
+            v.i = qint64(last) + 1;
+            b.givenAutoNumber = v.i;
+        } else if (v.kind != JetValue::Int || v.i < 1 || v.i > INT32_MAX) {
+            why = QString("The AutoNumber field '%1' takes whole numbers from 1 on.").arg(t.def.columns[size_t(ci)].name);
+            return false;
+        }
+        if (uint32_t(v.i) > last) {
+            uint8_t* tdef = pendingPage(t.def.firstPage);
+            for (int i = 0; i < 4; ++i) tdef[kTdefAutoNumber + i] = uint8_t(uint32_t(v.i) >> (8 * i));
+        }
     }
     // An empty record of the table's layout, every field Null, then the values set into it.
     int fixedLength = 0, varCount = 0, columns = t.def.maxColumns;
@@ -801,6 +887,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     std::vector<FieldChange> changes;
     std::vector<std::pair<int, JetValue>> expect;
     std::vector<std::pair<int, QByteArray>> longChecks;
+    std::vector<size_t> longColumns;
     for (size_t k = 0; k < t.sqlNames.size(); ++k) {
         const int ci = t.columnOf[k];
         if (ci < 0) continue;
@@ -814,17 +901,8 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
         } else if (v.kind == JetValue::Null) {
             continue;
         } else if (c.isLongValue()) {
-            const auto stored = JetValueCodec::inlineLongValue(c, v);
-            if (!stored) {
-                errorNumber = err::ReadOnly;
-                why = QString("Values of field '%1' longer than %2 bytes need pages of their own; writing those is not "
-                              "available yet.")
-                          .arg(c.name)
-                          .arg(JetValueCodec::kInlineLongValue);
-                return false;
-            }
-            ch.bytes = *stored;
-            longChecks.push_back({ci, stored->mid(12)});
+            longColumns.push_back(k);  // once the rest of the record is known
+            continue;
         } else if (!JetValueCodec::encode(c, v, ch.bytes, errorNumber, why)) {
             return false;
         }
@@ -832,6 +910,27 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
         changes.push_back(std::move(ch));
     }
     errorNumber = err::ReadOnly;  // for the refusals from here on
+    // Memo/OLE values: short ones stay in the record while it has room.
+    JetLongValueWriter lv = longValues(t);
+    int length = int(empty.size());
+    for (const FieldChange& ch : changes) length += int(ch.bytes.size());
+    for (size_t k : longColumns) {
+        const int ci = t.columnOf[k];
+        const ColumnDef& c = t.def.columns[size_t(ci)];
+        const auto data = JetLongValueWriter::dataOf(c, values[k]);
+        if (!data) {
+            errorNumber = err::DataTypeMismatch;
+            why = QString("%1 cannot be stored in field '%2'.").arg(values[k].describe(), c.name);
+            return false;
+        }
+        FieldChange ch;
+        ch.column = ci;
+        const bool roomy = length + 12 + int(data->size()) <= JetLongValueWriter::maxRecordLength(file_->pageSize());
+        if (!lv.store(t.def, c, *data, roomy, ch.bytes, why)) return false;
+        length += int(ch.bytes.size());
+        longChecks.push_back({ci, *data});
+        changes.push_back(std::move(ch));
+    }
     QByteArray row;
     if (!rewriteRow(t.def, reinterpret_cast<const uint8_t*>(empty.constData()), int(empty.size()), changes, row, true)) {
         why = QStringLiteral("The record cannot be laid out in the file.");
@@ -849,7 +948,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     }
     for (const auto& [ci, data] : longChecks) {
         const FieldRef& fr = fields[size_t(ci)];
-        if (!fr.present || file_->readLongValue(nr + fr.offset, fr.size) != data) {
+        if (!fr.present || lv.read(nr + fr.offset, fr.size) != data) {
             why = QString("Field '%1' would not read back as written; the record is not added.").arg(t.def.columns[size_t(ci)].name);
             return false;
         }
@@ -858,33 +957,29 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     std::vector<std::pair<const IndexData*, QByteArray>> keys;
     for (const IndexData& idx : t.def.indexData) {
         if (!listedIn(t.def, idx, fields)) continue;
-        const auto key = JetIndexKey::encode(t.def, idx, nr, fields);
+        QString reason;
+        const auto key = JetIndexKey::encode(t.def, idx, nr, fields, &reason);
         if (!key) {
-            why = QString("The keys of index %1 cannot be written.").arg(t.def.indexName(idx));
+            errorNumber = err::ReadOnly;
+            why = QString("The keys of index %1 cannot be written: %2.").arg(t.def.indexName(idx), reason);
             return false;
         }
         keys.push_back({&idx, *key});
     }
-    // A page of the table with room: the one with the most free space.
-    std::vector<uint32_t> pages = file_->usageMapPages(t.def.ownedPagesMap);
+    // A page from the table's free-space map with room, else a new page.
     uint32_t best = 0;
-    int bestFree = -1;
-    for (uint32_t p : pages) {
-        if (p >= file_->pageCount() || file_->pageType(p) != PageData || rd32(file_->page(p) + 4) != t.def.firstPage) continue;
-        const uint8_t* bytes = pageBytes(p);
-        const int free = rd16(bytes + 2);
-        if (rd16(bytes + 12) < 255 && free >= int(row.size()) + 2 && free > bestFree) {
-            best = p;
-            bestFree = free;
-        }
-    }
-    if (bestFree < 0) {
-        why = QString("The pages of table '%1' are full; adding pages to an Access file is not available yet.").arg(t.def.name);
+    int at = -1;
+    try {
+        best = JetRowMover(allocator()).pageForRow(t.def, int(row.size()));
+        if (!best) best = newDataPage(t);
+        at = JetFile::appendRow(pendingPage(best), file_->pageSize(), row);
+        if (at >= 0) allocator().rowPlaced(t.def.freePagesMap, best, int(empty.size()));
+    } catch (const FormatError& e) {
+        why = QString("No page of table '%1' can take the record (%2).").arg(t.def.name, e.what());
         return false;
     }
-    const int at = JetFile::appendRow(pendingPage(best), file_->pageSize(), row);
     if (at < 0) {
-        why = QString("The pages of table '%1' are full; adding pages to an Access file is not available yet.").arg(t.def.name);
+        why = QString("The record is too long for a page of table '%1'.").arg(t.def.name);
         return false;
     }
     const RowId id{best, uint8_t(at)};
@@ -896,6 +991,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     auto& rows = copyRows_[size_t(b.copy)][size_t(table)];
     if (rows.size() < size_t(rowid)) rows.resize(size_t(rowid));
     rows[size_t(rowid - 1)] = id;
+    if (b.givenAutoNumber) b.echoRowid = rowid;
     return true;
 }
 
@@ -912,19 +1008,34 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     if (!locate(b, table, rowid, loc, why)) return false;
     RowId first;
     rowOf(copy, table, rowid, first);
-    if (!(loc.at == first)) {
-        why = QStringLiteral("Deleting a record that was moved to another page is not available yet.");
-        return false;
+    // Its Memo/OLE values go with it, once they are seen to be the ones shown (the record's other
+    // values were compared when it was found).
+    JetLongValueWriter lv = longValues(t);
+    for (size_t ci = 0; ci < t.def.columns.size(); ++ci) {
+        const ColumnDef& c = t.def.columns[ci];
+        const FieldRef& fr = loc.fields[ci];
+        if (!c.isLongValue()) continue;
+        const auto shown = std::find(t.columnOf.begin(), t.columnOf.end(), int(ci));
+        try {
+            if (shown != t.columnOf.end() &&
+                !lv.holds(c, fr.present, loc.row + fr.offset, fr.size, b.stagedOld[size_t(shown - t.columnOf.begin())])) {
+                why = QString("The record in the Access file no longer holds what is shown (field '%1').").arg(c.name);
+                return false;
+            }
+            if (fr.present) lv.release(c, loc.row + fr.offset, fr.size);
+        } catch (const FormatError& e) {
+            why = QString("The value of field '%1' cannot be read (%2); the record is not deleted.").arg(c.name, e.what());
+            return false;
+        }
     }
     for (const IndexData& idx : t.def.indexData)
-        if (listedIn(t.def, idx, loc.fields) && !changeIndexEntry(t, idx, first, true, std::nullopt, errorNumber, why))
+        if (listedIn(t.def, idx, loc.fields) &&
+            !changeIndexEntry(t, idx, first, true, std::nullopt, errorNumber, why,
+                              JetIndexKey::encode(t.def, idx, loc.row, loc.fields)))
             return false;
-    // The deleted flag (0x8000) on the row's offset, with 0x4000 beside it as Access itself often
-    // leaves deleted rows: readers that take 0x4000 for the deleted mark then agree. The row's
-    // bytes stay until the file is compacted.
-    uint8_t* pg = pendingPage(first.page);
-    const int off = 14 + 2 * first.row;
-    pg[off + 1] = uint8_t(pg[off + 1] | 0xC0);
+    // The deleted flag (0x8000) on the row's offset; the row's bytes stay until the file is
+    // compacted.
+    JetRowMover(allocator()).remove(t.def, first, loc.at);
     uint8_t* tdef = pendingPage(t.def.firstPage);
     const uint32_t count = rd32(tdef + 16);
     if (count == 0) {
@@ -979,7 +1090,18 @@ void JetWriter::flush() {
     if (pending_.empty()) return;
     std::map<uint32_t, QByteArray> pages;
     pages.swap(pending_);
-    JetPageJournal::writeBatch(path_, file_->pageSize(), pages);
+    try {
+        JetPageJournal::writeBatch(path_, file_->pageSize(), pages);
+    } catch (...) {
+        // Whatever stopped the batch, the file is put back as it was before it (its length too)
+        // before anything is read from it again.
+        try {
+            JetPageJournal::recover(path_);
+        } catch (...) {
+        }
+        throw;
+    }
+    if (pages.rbegin()->first >= file_->pageCount()) file_ = JetFile::open(path_);  // the file grew
 }
 
 void JetWriter::discard() {

@@ -7,9 +7,12 @@
 // its page and keeps the page until the engine's batch commits; then all changed pages go to the
 // file through the page journal. A change the writer cannot make raises an error inside the update,
 // so the working copy does not change either. What it does now: edits of fixed- and
-// variable-length fields of a record within the record's place, and deletes; indexes whose entries
-// fit on one page are kept (keys of numbers, currency, dates and yes/no). Adding records,
-// Memo/OLE/Decimal values, text keys, indexes of several pages and records that would grow are
+// variable-length fields (a record that outgrows its page moves to another one, see JetRowMover),
+// deletes, and adds (into a page of the table's free-space map, or a new page at the end of the
+// file; a Long AutoNumber takes the table's next number, which the working copy then shows);
+// every index is kept, in B-trees of any number of pages (keys of numbers, currency, dates,
+// yes/no, and text whose characters have known sort codes, see JetIndexTree); Memo/OLE values of
+// any length (JetLongValueWriter). What it cannot write yet is
 // refused with the reason (error 3027).
 
 #include <QString>
@@ -20,11 +23,14 @@
 #include <vector>
 
 #include "JetFile.h"
+#include "JetLongValueWriter.h"
 #include "JetValueCodec.h"
 
 struct sqlite3;
 
 namespace dao::jet {
+
+class JetPageAllocator;
 
 class JetWriter {
 public:
@@ -43,6 +49,8 @@ public:
         JetWriter* writer = nullptr;
         int copy = 0;
         std::vector<JetValue> stagedOld, stagedNew;
+        std::optional<qint64> givenAutoNumber;  // by the last add
+        long long echoRowid = 0;                // the working copy's record about to take it
     };
 
     // Around each write statement of the engine: a failed statement takes back its own pages.
@@ -82,6 +90,18 @@ private:
     void load();
     const uint8_t* pageBytes(uint32_t page) const;
     uint8_t* pendingPage(uint32_t page);
+    bool hasPage(uint32_t page) const { return page < file_->pageCount() || pending_.count(page); }
+
+    // New pages at the end of the file, pending with the batch (a failed statement takes them back;
+    // the journal's file length undoes them after a crash), listed in the file's and the table's
+    // usage maps. Throw FormatError when a map cannot take the page.
+    // A data page of t, in its owned and free-space maps.
+    uint32_t newDataPage(const Table& t);
+    // A long-value page (Memo/OLE rows) of column columnNumber of t, in that column's maps.
+    uint32_t newLongValuePage(const Table& t, int columnNumber);
+    // An index page (PageIndexLeaf or PageIndexNode) of idx, in the index's map.
+    uint32_t newIndexPage(const Table& t, const IndexData& idx, uint8_t pageType);
+    JetPageAllocator& allocator();
     void installTriggers(sqlite3* db);
     struct Located {
         RowId at;        // where the record's bytes are
@@ -93,10 +113,14 @@ private:
     bool rowOf(int copy, int table, long long rowid, RowId& out) const;
     // Finds the record and checks that it holds the staged old values.
     bool locate(const Binding& b, int table, long long rowid, Located& out, QString& why);
-    // Moves a record's entry in one index: out of it (remove), into it (insertKey), or both.
+    // Moves a record's entry in one index: out of it (remove; removeKey finds it faster), into it
+    // (insertKey), or both.
     bool changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
-                          const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why);
+                          const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why,
+                          const std::optional<QByteArray>& removeKey = std::nullopt);
     static bool listedIn(const TableDef& t, const IndexData& idx, const std::vector<FieldRef>& fields);
+    // Memo/OLE values of t over this batch's pages.
+    JetLongValueWriter longValues(const Table& t);
 
     QString path_;
     std::unique_ptr<JetFile> file_;
@@ -116,6 +140,7 @@ private:
     std::map<QString, int> copyIds_;
     std::vector<std::vector<std::vector<RowId>>> copyRows_;  // copy -> table -> rowid - 1 -> record
     std::vector<std::unique_ptr<Binding>> bindings_;
+    std::unique_ptr<JetPageAllocator> allocator_;
 };
 
 }  // namespace dao::jet

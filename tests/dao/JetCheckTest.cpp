@@ -217,6 +217,84 @@ TEST_F(JetCheckFaults, UsageMapFreeSpaceAndLongValues) {
     EXPECT_TRUE(faultLines(r).contains("which is not a long-value page")) << faultLines(r).toStdString();
 }
 
+// Records moved to another page (the file holds five, made by Access) and the AutoNumber counter.
+TEST_F(JetCheckFaults, MovedRecordsAndAutoNumber) {
+    // The moved records of MSysAccessStorage: where their pointers are.
+    auto pointers = [](const QString& path) {
+        std::vector<std::pair<RowId, RowId>> out;
+        auto f = JetFile::open(path);
+        const Found t = find(path, "MSysAccessStorage");
+        for (uint32_t p : t.pages)
+            for (int r = 0; r < f->rowCount(p); ++r)
+                if (f->slot(p, r).overflow && !f->slot(p, r).deleted) out.push_back({{p, uint8_t(r)}, f->overflowTarget(p, r)});
+        return out;
+    };
+    const QString a = copy("functionsV2003.mdb");
+    const auto moved = pointers(a);
+    ASSERT_GE(moved.size(), 2u);
+    auto offsetFlags = [](RowId r) { return qint64(r.page) * 4096 + 14 + 2 * r.row + 1; };
+    auto text = [](RowId r) { return QString("%1:%2").arg(r.page).arg(r.row); };
+
+    // A record deleted without its data row: libmdb would list that row as a record.
+    {
+        auto f = JetFile::open(a);
+        patch(a, offsetFlags(moved[0].first), QByteArray(1, char(f->page(moved[0].first.page)[offsetFlags(moved[0].first) % 4096] | 0xC0)));
+    }
+    CheckReport r = JetCheck::run(a);
+    EXPECT_TRUE(faultLines(r).contains(QString("row %1 has the deleted flag without 0x4000 and no record points to it").arg(text(moved[0].second))))
+        << faultLines(r).toStdString();
+
+    // Two records pointing to one data row.
+    const QString b = copy("functionsV2003.mdb");
+    {
+        auto f = JetFile::open(b);
+        const RowSlot s = f->slot(moved[1].first.page, moved[1].first.row);
+        f.reset();
+        patch(b, qint64(moved[1].first.page) * 4096 + s.start, le32(moved[0].second.page << 8 | moved[0].second.row));
+    }
+    r = JetCheck::run(b);
+    EXPECT_TRUE(faultLines(r).contains(QString("2 records point to the data in %1").arg(text(moved[0].second))))
+        << faultLines(r).toStdString();
+
+    // An AutoNumber counter below the numbers the table holds.
+    const QString c = copy("weirdObjectNames.mdb");
+    const Found t = find(c, "19 MB 01 BEZAHLT ???");
+    patch(c, qint64(t.table.firstPage) * 4096 + 20, le32(0));
+    r = JetCheck::run(c);
+    EXPECT_TRUE(faultLines(r).contains("the AutoNumber ID is at 0, below the table's highest value 1")) << faultLines(r).toStdString();
+}
+
+// The maps of indexes and of long values.
+TEST_F(JetCheckFaults, IndexAndLongValueMaps) {
+    // Sets or clears a page's bit in an inline map.
+    auto setBit = [](const QString& path, uint32_t mapWord, uint32_t page, bool on) {
+        auto f = JetFile::open(path);
+        const RowId where = RowId::fromWord(mapWord);
+        const RowSlot s = f->slot(where.page, where.row);
+        const uint8_t* row = f->page(where.page) + s.start;
+        ASSERT_EQ(row[0], 0) << "an inline map";
+        const uint32_t bit = page - rd32(row + 1);
+        const char byte = char(on ? row[5 + bit / 8] | 1 << (bit % 8) : row[5 + bit / 8] & ~(1 << (bit % 8)));
+        const qint64 at = qint64(where.page) * 4096 + s.start + 5 + bit / 8;
+        f.reset();
+        patch(path, at, QByteArray(1, byte));
+    };
+    const QString a = copy("functionsV2003.mdb");
+    Found t = find(a, "MSysAccessStorage");
+    ASSERT_FALSE(t.table.indexData.empty());
+    const IndexData idx = t.table.indexData[0];
+    setBit(a, idx.usageMap, idx.rootPage, false);
+    CheckReport r = JetCheck::run(a);
+    EXPECT_TRUE(faultLines(r).contains(QString("its page %1 is not in the index's map").arg(idx.rootPage))) << faultLines(r).toStdString();
+
+    const QString b = copy("functionsV2003.mdb");
+    t = find(b, "MSysAccessStorage");
+    ASSERT_FALSE(t.table.longValueMaps.empty());
+    setBit(b, t.table.longValueMaps[0].owned, t.pages[0], true);
+    r = JetCheck::run(b);
+    EXPECT_TRUE(faultLines(r).contains(QString("lists page %1, which is no long-value page").arg(t.pages[0]))) << faultLines(r).toStdString();
+}
+
 TEST(JetCheckCli, ExitCodesAndOutput) {
     auto run = [](const QStringList& args) {
         QProcess p;

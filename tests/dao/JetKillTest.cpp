@@ -114,3 +114,82 @@ TEST(JetKill, EditsSurviveRandomKills) {
     EXPECT_GT(lastSeen, 0) << "no batch ever reached the file";
     std::printf("%d of %d kills left a journal to roll back\n", journalsFound, kRuns);
 }
+
+// Run only as the child of JetKill.AddsThatGrowTheFileSurviveRandomKills: adds records one
+// statement each, with values long enough that a new page is needed every few records.
+TEST(JetKill, DISABLED_AddingChild) {
+    const QString path = qEnvironmentVariable(kFileVar);
+    if (path.isEmpty()) GTEST_SKIP() << "only run by JetKill.AddsThatGrowTheFileSurviveRandomKills";
+    auto db = dao::OpenDatabase(path);
+    for (int k = 1; k <= kEdits; ++k) {
+        db->Execute(QString("insert into t_funcs (id, descr) values (%1, '%2')").arg(k).arg(QString(30, QChar(char16_t('a' + k % 26)))));
+        if (k % 10 == 0) {
+            std::printf("progress %d\n", k);
+            std::fflush(stdout);
+        }
+    }
+    db->Close();
+}
+
+// The same kills while the file grows: after each, the file's length and its pages agree (the
+// journal cuts off pages a half-written batch added), and the records are those of whole batches.
+TEST(JetKill, AddsThatGrowTheFileSurviveRandomKills) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("grow.mdb");
+    ASSERT_TRUE(QFile::copy(testutil::jetFile("functionsV2003.mdb"), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    std::mt19937 rng(11);
+    constexpr int kGrowRuns = 5;
+    int journalsFound = 0;
+    long long records = 1;
+    for (int run = 0; run < kGrowRuns; ++run) {
+        SCOPED_TRACE(run);
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(kFileVar, path);
+        for (const char* v : {"GTEST_OUTPUT", "GTEST_SHARD_INDEX", "GTEST_TOTAL_SHARDS", "GTEST_REPEAT", "GTEST_FILTER"})
+            env.remove(v);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=JetKill.DISABLED_AddingChild", "--gtest_also_run_disabled_tests"});
+        ASSERT_TRUE(child.waitForStarted(10000));
+        const int killAt = 300 + int(rng() % 1300);
+        static const QRegularExpression line(QStringLiteral("^progress (\\d+)$"));
+        int progress = 0;
+        QElapsedTimer t;
+        t.start();
+        while (progress < killAt && t.elapsed() < 120000) {
+            if (!child.waitForReadyRead(200) && child.state() == QProcess::NotRunning) break;
+            while (child.canReadLine()) {
+                const auto m = line.match(QString::fromUtf8(child.readLine()).trimmed());
+                if (m.hasMatch()) progress = m.captured(1).toInt();
+            }
+        }
+        ASSERT_EQ(child.state(), QProcess::Running) << "the child ended early: " << child.readAllStandardError().toStdString();
+        QThread::usleep(rng() % 3000);
+        child.kill();
+        child.waitForFinished(10000);
+
+        if (QFile::exists(dao::jet::JetPageJournal::journalPath(path))) ++journalsFound;
+        auto db = dao::OpenDatabase(path);
+        EXPECT_FALSE(QFile::exists(dao::jet::JetPageJournal::journalPath(path)));
+        // Every record whole: its text is the one its number was added with.
+        long long now = 0;
+        int torn = 0;
+        auto rs = db->OpenRecordset("select id, descr from t_funcs");
+        for (; !rs->Eof(); rs->MoveNext(), ++now) {
+            const long long id = rs->Fields()["id"].Value().asInt();
+            if (id != 1234 && rs->Fields()["descr"].Value().asString() != QString(30, QChar(char16_t('a' + id % 26)))) ++torn;
+        }
+        rs->Close();
+        db->Close();
+        EXPECT_EQ(torn, 0);
+        EXPECT_LE(now - records, progress + 100) << "more records than were added";
+        EXPECT_GE(now, records) << "records of earlier runs were lost";
+        records = now;
+        const dao::jet::CheckReport rep = dao::jet::JetCheck::run(path);
+        EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
+    }
+    EXPECT_GT(records, 1) << "no batch ever reached the file";
+    std::printf("%d of %d kills left a journal to roll back\n", journalsFound, kGrowRuns);
+}

@@ -1,0 +1,339 @@
+#include "JetIndexTree.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace dao::jet {
+
+namespace {
+
+constexpr int kFreeSpace = 2;
+constexpr int kPrev = 12;
+constexpr int kNext = 16;
+constexpr int kTail = 20;
+constexpr int kPrefix = 24;
+constexpr int kMask = 27;
+constexpr int kMaskSize = 453;
+constexpr int kEntries = kMask + kMaskSize;  // 0x1e0
+constexpr int kHeaderCopy = kMask;            // what a new page takes over from the root's header
+constexpr int kMaxDepth = 32;
+
+void put32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+// The bytes an entry takes after the page's shared prefix.
+QByteArray entryBytes(const IndexEntry& e, int prefix, bool node) {
+    QByteArray b = e.key.mid(prefix);
+    b += char(e.row.page >> 16 & 0xff);
+    b += char(e.row.page >> 8 & 0xff);
+    b += char(e.row.page & 0xff);
+    b += char(e.row.row);
+    if (node) {
+        b += char(e.child >> 24 & 0xff);
+        b += char(e.child >> 16 & 0xff);
+        b += char(e.child >> 8 & 0xff);
+        b += char(e.child & 0xff);
+    }
+    return b;
+}
+
+int commonPrefix(const std::vector<IndexEntry>& entries) {
+    if (entries.size() < 2) return 0;
+    int n = int(entries.front().key.size());
+    for (const IndexEntry& e : entries) {
+        n = std::min(n, int(e.key.size()));
+        int i = 0;
+        while (i < n && e.key[i] == entries.front().key[i]) ++i;
+        n = i;
+    }
+    return n;
+}
+
+bool sameEntry(const IndexEntry& a, const IndexEntry& b) { return a.key == b.key && a.row == b.row; }
+
+}  // namespace
+
+JetIndexTree::JetIndexTree(Store store, uint32_t root, const QString& name)
+    : s_(std::move(store)), root_(root), name_(name) {}
+
+bool JetIndexTree::encodePage(uint8_t* p, int pageSize, uint8_t type, const std::vector<IndexEntry>& entries) {
+    const bool node = type == PageIndexNode;
+    const int room = pageSize - kEntries;
+    for (const int prefix : {0, commonPrefix(entries)}) {
+        QByteArray body;
+        std::vector<int> ends;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            body += entryBytes(entries[i], i == 0 ? 0 : prefix, node);
+            ends.push_back(int(body.size()));
+        }
+        if (body.size() > room || (!ends.empty() && ends.back() >= kMaskSize * 8)) continue;
+        p[0] = type;
+        std::memset(p + kMask, 0, size_t(kMaskSize));
+        for (int end : ends) p[kMask + end / 8] |= uint8_t(1 << (end % 8));
+        std::memset(p + kEntries, 0, size_t(room));
+        std::memcpy(p + kEntries, body.constData(), size_t(body.size()));
+        p[kPrefix] = uint8_t(prefix & 0xff);
+        p[kPrefix + 1] = uint8_t(prefix >> 8);
+        const int free = room - int(body.size());
+        p[kFreeSpace] = uint8_t(free & 0xff);
+        p[kFreeSpace + 1] = uint8_t(free >> 8);
+        return true;
+    }
+    return false;
+}
+
+bool JetIndexTree::load(uint32_t pageNo, Page& out, QString& why) {
+    if (pageNo == 0 || pageNo >= s_.pageCount) {
+        why = QString("Index %1 links to page %2, which is outside the file.").arg(name_).arg(pageNo);
+        return false;
+    }
+    try {
+        out.number = pageNo;
+        out.parsed = JetFile::parseIndexPage(s_.read(pageNo), s_.pageSize, pageNo);
+    } catch (const FormatError& e) {
+        why = QString("Index %1 cannot be read (%2).").arg(name_, e.what());
+        return false;
+    }
+    return true;
+}
+
+bool JetIndexTree::descend(const IndexEntry& e, std::vector<Step>& path, Page& leaf, QString& why) {
+    uint32_t pg = root_;
+    for (int depth = 0; depth < kMaxDepth; ++depth) {
+        Page p;
+        if (!load(pg, p, why)) return false;
+        if (p.parsed.type == PageIndexLeaf) {
+            leaf = std::move(p);
+            return true;
+        }
+        const auto& entries = p.parsed.entries;
+        int slot = 0;
+        while (slot < int(entries.size()) && JetFile::compareEntries(entries[size_t(slot)], e) < 0) ++slot;
+        const bool tailOnly = p.parsed.tail != 0 && (entries.empty() || entries.back().child != p.parsed.tail);
+        uint32_t child = 0;
+        if (slot < int(entries.size())) {
+            child = entries[size_t(slot)].child;
+        } else if (tailOnly) {
+            child = p.parsed.tail;  // past every entry: the page below that no entry names yet
+        } else if (!entries.empty()) {
+            slot = int(entries.size()) - 1;  // becomes the new last entry of the last page
+            child = entries.back().child;
+        } else {
+            why = QString("Index %1 has an empty node page (%2).").arg(name_).arg(pg);
+            return false;
+        }
+        path.push_back({pg, slot});
+        pg = child;
+    }
+    why = QString("Index %1 is deeper than any real index.").arg(name_);
+    return false;
+}
+
+void JetIndexTree::setLink(uint32_t pageNo, int offset, uint32_t value) { put32(s_.write(pageNo) + offset, value); }
+
+bool JetIndexTree::writePage(uint32_t pageNo, uint8_t type, const std::vector<IndexEntry>& entries, uint32_t prev,
+                             uint32_t next, uint32_t tail, QString& why) {
+    QByteArray copy(reinterpret_cast<const char*>(s_.read(pageNo)), s_.pageSize);
+    auto* p = reinterpret_cast<uint8_t*>(copy.data());
+    if (!encodePage(p, s_.pageSize, type, entries)) {
+        why = QString("Index %1: an entry does not fit on an index page.").arg(name_);
+        return false;
+    }
+    put32(p + kPrev, prev);
+    put32(p + kNext, next);
+    put32(p + kTail, tail);
+    std::memcpy(s_.write(pageNo), copy.constData(), size_t(copy.size()));
+    return true;
+}
+
+uint32_t JetIndexTree::newPage(QString& why) {
+    const uint32_t n = s_.allocate ? s_.allocate() : 0;
+    if (n == 0) {
+        why = QString("Index %1 is full on its page and no new page can be had for it.").arg(name_);
+        return 0;
+    }
+    s_.pageCount = std::max(s_.pageCount, n + 1);
+    // A blank page with the index's own header (its table, its flags).
+    uint8_t* p = s_.write(n);
+    QByteArray header(reinterpret_cast<const char*>(s_.read(root_)), kHeaderCopy);
+    std::memset(p, 0, size_t(s_.pageSize));
+    std::memcpy(p, header.constData(), size_t(kHeaderCopy));
+    return n;
+}
+
+bool JetIndexTree::store(Page& page, std::vector<IndexEntry> entries, std::vector<Step> path, QString& why) {
+    const IndexPage& old = page.parsed;
+    const uint8_t type = old.type;
+    const bool node = type == PageIndexNode;
+    // A node's tail is its last child, unless it leads to a page no entry names yet.
+    const bool tailIsLast = node && (old.tail == 0 || (!old.entries.empty() && old.tail == old.entries.back().child));
+    auto tailOf = [&](const std::vector<IndexEntry>& part, bool last) -> uint32_t {
+        if (!node) return old.tail;
+        if (last && !tailIsLast) return old.tail;
+        return part.empty() ? 0 : part.back().child;
+    };
+    QByteArray trial(reinterpret_cast<const char*>(s_.read(page.number)), s_.pageSize);
+    if (encodePage(reinterpret_cast<uint8_t*>(trial.data()), s_.pageSize, type, entries)) {
+        if (!writePage(page.number, type, entries, old.prev, old.next, tailOf(entries, true), why)) return false;
+        if (path.empty() || entries.empty()) return true;
+        // The parent's entry names this page's last entry.
+        const Step st = path.back();
+        path.pop_back();
+        Page parent;
+        if (!load(st.page, parent, why)) return false;
+        std::vector<IndexEntry> pe = parent.parsed.entries;
+        if (st.slot >= int(pe.size()) || sameEntry(pe[size_t(st.slot)], entries.back())) return true;
+        pe[size_t(st.slot)].key = entries.back().key;
+        pe[size_t(st.slot)].row = entries.back().row;
+        return store(parent, std::move(pe), std::move(path), why);
+    }
+    if (entries.size() < 2) {
+        why = QString("Index %1: an entry does not fit on an index page.").arg(name_);
+        return false;
+    }
+    // Halves of about equal bytes.
+    size_t total = 0;
+    for (const IndexEntry& e : entries) total += size_t(entryBytes(e, 0, node).size());
+    size_t k = 0, acc = 0;
+    while (k + 1 < entries.size() && acc < total / 2) acc += size_t(entryBytes(entries[k++], 0, node).size());
+    k = std::max<size_t>(k, 1);
+    const std::vector<IndexEntry> left(entries.begin(), entries.begin() + long(k));
+    const std::vector<IndexEntry> right(entries.begin() + long(k), entries.end());
+    auto named = [](const std::vector<IndexEntry>& part, uint32_t child) {
+        IndexEntry e = part.back();
+        e.child = child;
+        return e;
+    };
+    if (path.empty()) {
+        // The root keeps its page number: both halves move down.
+        const uint32_t l = newPage(why);
+        if (!l) return false;
+        const uint32_t r = newPage(why);
+        if (!r) return false;
+        if (!writePage(l, type, left, 0, r, tailOf(left, false), why)) return false;
+        if (!writePage(r, type, right, l, 0, tailOf(right, true), why)) return false;
+        return writePage(page.number, PageIndexNode, {named(left, l), named(right, r)}, 0, 0, r, why);
+    }
+    const uint32_t n = newPage(why);
+    if (!n) return false;
+    if (!writePage(n, type, left, old.prev, page.number, tailOf(left, false), why)) return false;
+    if (old.prev) setLink(old.prev, kNext, n);
+    if (!writePage(page.number, type, right, n, old.next, tailOf(right, true), why)) return false;
+    const Step st = path.back();
+    path.pop_back();
+    Page parent;
+    if (!load(st.page, parent, why)) return false;
+    std::vector<IndexEntry> pe = parent.parsed.entries;
+    if (st.slot < int(pe.size())) {
+        pe[size_t(st.slot)].key = right.back().key;
+        pe[size_t(st.slot)].row = right.back().row;
+        pe.insert(pe.begin() + st.slot, named(left, n));
+    } else {
+        pe.push_back(named(left, n));  // the page stays the tail its parent leads to
+    }
+    return store(parent, std::move(pe), std::move(path), why);
+}
+
+bool JetIndexTree::insert(const IndexEntry& e, QString& why) {
+    std::vector<Step> path;
+    Page leaf;
+    if (!descend(e, path, leaf, why)) return false;
+    std::vector<IndexEntry> entries = leaf.parsed.entries;
+    const auto pos = std::lower_bound(entries.begin(), entries.end(), e, [](const IndexEntry& a, const IndexEntry& b) {
+        return JetFile::compareEntries(a, b) < 0;
+    });
+    IndexEntry added = e;
+    added.child = 0;
+    entries.insert(pos, added);
+    return store(leaf, std::move(entries), std::move(path), why);
+}
+
+bool JetIndexTree::unlink(const Page& page, std::vector<Step> path, QString& why) {
+    const IndexPage& old = page.parsed;
+    if (old.prev) setLink(old.prev, kNext, old.next);
+    if (old.next) setLink(old.next, kPrev, old.prev);
+    if (s_.release) s_.release(page.number);
+    const Step st = path.back();
+    path.pop_back();
+    Page parent;
+    if (!load(st.page, parent, why)) return false;
+    std::vector<IndexEntry> pe = parent.parsed.entries;
+    if (st.slot >= int(pe.size())) {
+        // The page was the tail no entry named: the parent now ends with its last named page.
+        return writePage(parent.number, PageIndexNode, pe, parent.parsed.prev, parent.parsed.next,
+                         pe.empty() ? 0 : pe.back().child, why);
+    }
+    pe.erase(pe.begin() + st.slot);
+    if (pe.empty() && (parent.parsed.tail == 0 || parent.parsed.tail == page.number)) {
+        if (path.empty())  // the root: an empty leaf again
+            return writePage(parent.number, PageIndexLeaf, {}, 0, 0, 0, why);
+        return unlink(parent, std::move(path), why);
+    }
+    return store(parent, std::move(pe), std::move(path), why);
+}
+
+bool JetIndexTree::remove(const std::optional<QByteArray>& key, RowId row, QString& why) {
+    auto findIn = [&](const Page& leaf) {
+        const auto& es = leaf.parsed.entries;
+        for (size_t i = 0; i < es.size(); ++i)
+            if (es[i].row == row && (!key || es[i].key == *key)) return int(i);
+        return -1;
+    };
+    std::vector<Step> path;
+    Page leaf;
+    int at = -1;
+    if (key) {
+        if (!descend({*key, row, 0}, path, leaf, why)) return false;
+        at = findIn(leaf);
+    }
+    if (at < 0) {
+        // Not where its key says (or no key known): along the leaves, from the first one.
+        path.clear();
+        Page p;
+        uint32_t pg = root_;
+        for (int depth = 0;; ++depth) {
+            if (depth >= kMaxDepth || !load(pg, p, why)) {
+                if (why.isEmpty()) why = QString("Index %1 is deeper than any real index.").arg(name_);
+                return false;
+            }
+            if (p.parsed.type == PageIndexLeaf) break;
+            pg = p.parsed.entries.empty() ? p.parsed.tail : p.parsed.entries.front().child;
+        }
+        for (size_t hops = 0; at < 0; ++hops) {
+            at = findIn(p);
+            if (at >= 0) break;
+            if (p.parsed.next == 0 || hops > s_.pageCount) {
+                why = QString("Index %1 does not list the record; the file is not changed.").arg(name_);
+                return false;
+            }
+            if (!load(p.parsed.next, p, why)) return false;
+        }
+        // The way down to that leaf, by the entry's full key.
+        if (!descend(p.parsed.entries[size_t(at)], path, leaf, why)) return false;
+        if (leaf.number != p.number) {
+            why = QString("Index %1 does not lead to its own entry; the file is not changed.").arg(name_);
+            return false;
+        }
+        at = findIn(leaf);
+    }
+    std::vector<IndexEntry> entries = leaf.parsed.entries;
+    entries.erase(entries.begin() + at);
+    if (entries.empty() && !path.empty()) return unlink(leaf, std::move(path), why);
+    return store(leaf, std::move(entries), std::move(path), why);
+}
+
+bool JetIndexTree::hasKey(const QByteArray& key, QString& why) {
+    std::vector<Step> path;
+    Page leaf;
+    const IndexEntry probe{key, RowId{0, 0}, 0};
+    if (!descend(probe, path, leaf, why)) return false;
+    for (uint32_t hops = 0; hops <= s_.pageCount; ++hops) {
+        for (const IndexEntry& e : leaf.parsed.entries)
+            if (JetFile::compareEntries(e, probe) >= 0) return e.key == key;
+        if (leaf.parsed.next == 0 || !load(leaf.parsed.next, leaf, why)) return false;
+    }
+    return false;
+}
+
+}  // namespace dao::jet

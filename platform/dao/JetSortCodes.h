@@ -1,0 +1,50 @@
+#pragma once
+
+// The sort codes of characters in text index keys, for the sort orders of Jet 4 / ACE text columns:
+// "General" (the newer order, ACE files) and "General Legacy" (Jet 4 files). A character's code says
+// which bytes it adds to a key and where (see JetTextKey).
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+#include "JetFile.h"
+
+namespace dao::jet {
+
+class JetSortCodes {
+public:
+    enum Kind : uint8_t {
+        Unknown,        // no code known: a key holding it cannot be written
+        Ignored,        // adds nothing
+        Simple,         // inline bytes only
+        International,  // inline bytes and an extra (accent) code
+        Unprintable,    // an entry in the key's unprintable part only
+        ExtraModifier,  // adds to the extra code before it
+    };
+    struct Code {
+        Kind kind = Unknown;
+        QByteArray inlineBytes;
+        QByteArray extra;        // International: the extra code; Unprintable: its bytes
+        uint8_t modifier = 0;    // ExtraModifier
+    };
+
+    // The codes of a text column's sort order; nullptr when the order is not one known here.
+    static const JetSortCodes* forColumn(const ColumnDef& c);
+    static const JetSortCodes& general();
+    static const JetSortCodes& generalLegacy();
+
+    const QString& name() const { return name_; }
+    Code code(char16_t ch) const;
+
+private:
+    JetSortCodes(const QString& name, const char* const* dense, int denseCount,
+                 const std::pair<char16_t, const char*>* sparse, int sparseCount);
+    QString name_;
+    const char* const* dense_;
+    int denseCount_;
+    const std::pair<char16_t, const char*>* sparse_;
+    int sparseCount_;
+};
+
+}  // namespace dao::jet

@@ -1,0 +1,91 @@
+#include "JetTextKey.h"
+
+namespace dao::jet {
+
+namespace {
+
+constexpr char kEndText = 0x01;
+constexpr char kEndKey = 0x00;
+constexpr uint8_t kNoExtra = 0x02;        // the extra code of a character without one
+constexpr char kUnprintableMark = 0x06;
+constexpr int kUnprintableBase = 7;
+constexpr int kUnprintableStep = 4;
+constexpr int kUnprintableFlag = 0x8000;
+
+QString describe(QChar c) {
+    const QString hex = QString("U+%1").arg(c.unicode(), 4, 16, QChar('0')).toUpper();
+    return c.isPrint() ? QString("'%1' (%2)").arg(c, hex) : hex;
+}
+
+}  // namespace
+
+std::optional<QByteArray> JetTextKey::encode(const JetSortCodes& codes, const QString& value, bool ascending,
+                                             QString* why) {
+    // Trailing blanks do not count in the order.
+    int length = int(value.size());
+    while (length > 0 && value[length - 1] == QChar(' ')) --length;
+    if (length > kMaxChars) {
+        if (why) *why = QString("a text longer than %1 characters is cut off in the key").arg(kMaxChars);
+        return std::nullopt;
+    }
+    QByteArray inlinePart, extra, unprintable;
+    int chars = 0;        // characters with inline codes so far
+    int extraChars = 0;   // characters the extra part accounts for
+    int extraPrefix = 0;  // modifier bytes at the very start of the extra part
+    for (int i = 0; i < length; ++i) {
+        const QChar ch = value[i];
+        const JetSortCodes::Code code = codes.code(ch.unicode());
+        if (code.kind == JetSortCodes::Unknown) {
+            if (why) *why = QString("the character %1 has no known place in the \"%2\" sort order").arg(describe(ch), codes.name());
+            return std::nullopt;
+        }
+        const int at = chars;
+        if (!code.inlineBytes.isEmpty()) {
+            inlinePart += code.inlineBytes;
+            ++chars;
+        }
+        if (code.kind == JetSortCodes::International || code.kind == JetSortCodes::ExtraModifier) {
+            // Characters before this one without an extra code hold a placeholder.
+            if (extraChars < at) {
+                extra.append(at - extraChars, char(kNoExtra));
+                extraChars = at;
+            }
+            if (code.kind == JetSortCodes::International) {
+                extra += code.extra;
+                ++extraChars;
+            } else if (!extra.isEmpty()) {
+                extra[extra.size() - 1] = char(uint8_t(extra[extra.size() - 1]) + code.modifier);
+            } else {
+                extra += char(code.modifier);
+                extraPrefix = 1;
+            }
+        } else if (code.kind == JetSortCodes::Unprintable) {
+            // Its place counts the extra part's bytes, as if it were written out in full.
+            const int place = extra.isEmpty() && extraPrefix == 0 ? at : int(extra.size()) + (at - extraChars) - extraPrefix;
+            const int mark = (kUnprintableBase + kUnprintableStep * place) | kUnprintableFlag;
+            unprintable += char(mark >> 8 & 0xff);
+            unprintable += char(mark & 0xff);
+            unprintable += kUnprintableMark;
+            unprintable += code.extra;
+        }
+    }
+    // Placeholders at the end say nothing.
+    while (!extra.isEmpty() && uint8_t(extra.back()) <= kNoExtra) extra.chop(1);
+
+    QByteArray body = inlinePart;
+    body += kEndText;
+    body += extra;
+    if (!unprintable.isEmpty()) {
+        // Two more end marks, then the unprintable part's own mark.
+        body += kEndText;
+        body += kEndText;
+        body += kEndText;
+        body += unprintable;
+    }
+    body += kEndKey;
+    if (ascending) return char(0x7F) + body;
+    for (char& b : body) b = char(~uint8_t(b));
+    return char(0x80) + body + kEndKey;
+}
+
+}  // namespace dao::jet

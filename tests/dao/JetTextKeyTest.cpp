@@ -1,0 +1,163 @@
+// Text index keys. Every text key the real files hold is a fact the encoder must reproduce byte for
+// byte; a character whose place in the file's sort order is not known refuses the change and leaves
+// the file byte-identical.
+
+#include <functional>
+#include <map>
+
+#include "JetOracles.h"
+#include "platform/dao/JetIndexKey.h"
+#include "platform/dao/JetTextKey.h"
+
+namespace {
+using namespace jettest;
+using namespace dao::jet;
+using JetTextKeys = JetFileTest;
+
+struct KeyTally {
+    int matched = 0;
+    QStringList faults;
+};
+
+// Compares every entry of every index over a text column with the key the encoder makes from the
+// record the entry points to.
+KeyTally compareTextKeys(const QString& path) {
+    KeyTally tally;
+    const auto f = JetFile::open(path);
+    for (const CatalogTable& ct : f->catalog()) {
+        const TableDef t = f->readTableDef(ct.tdefPage, ct.name);
+        std::map<RowId, std::pair<const uint8_t*, std::vector<FieldRef>>> rows;
+        for (uint32_t p : f->usageMapPages(t.ownedPagesMap)) {
+            if (p >= f->pageCount() || f->pageType(p) != PageData || rd32(f->page(p) + 4) != t.firstPage) continue;
+            for (int r = 0; r < f->rowCount(p); ++r) {
+                RowSlot s = f->slot(p, r);
+                if (s.deleted) continue;
+                RowId at{p, uint8_t(r)};
+                if (s.overflow) {
+                    at = f->overflowTarget(p, r);
+                    s = f->slot(at.page, at.row);
+                }
+                const uint8_t* row = f->page(at.page) + s.start;
+                rows[{p, uint8_t(r)}] = {row, f->crackRow(t, row, s.end - s.start)};
+            }
+        }
+        for (const IndexData& idx : t.indexData) {
+            const bool text = std::any_of(idx.columns.begin(), idx.columns.end(), [&](const IndexColumn& ic) {
+                return t.columnByNumber(ic.columnNumber)->type == ColText;
+            });
+            if (!text) continue;
+            std::function<void(uint32_t)> visit = [&](uint32_t pg) {
+                const IndexPage ip = f->readIndexPage(pg);
+                if (ip.type == PageIndexNode) {
+                    for (const IndexEntry& e : ip.entries) visit(e.child);
+                    return;
+                }
+                for (const IndexEntry& e : ip.entries) {
+                    const QString where = ct.name + " / " + t.indexName(idx);
+                    const auto it = rows.find(e.row);
+                    if (it == rows.end()) {
+                        tally.faults << where + ": an entry without its record";
+                        continue;
+                    }
+                    QString why;
+                    const auto key = JetIndexKey::encode(t, idx, it->second.first, it->second.second, &why);
+                    if (!key)
+                        tally.faults << where + ": " + why;
+                    else if (*key != e.key)
+                        tally.faults << where + ": file " + e.key.toHex() + ", encoder " + key->toHex();
+                    else
+                        ++tally.matched;
+                }
+            };
+            visit(idx.rootPage);
+        }
+    }
+    return tally;
+}
+
+QByteArray key(const JetSortCodes& codes, const QString& text, bool ascending = true) {
+    QString why;
+    const auto k = JetTextKey::encode(codes, text, ascending, &why);
+    EXPECT_TRUE(k.has_value()) << why.toStdString();
+    return k.value_or(QByteArray());
+}
+
+}  // namespace
+
+TEST(JetTextKey, ReproducesEveryTextKeyTheRealFilesHold) {
+    // Jet 4 files use "General Legacy", the ACE file "General"; the object names of MSysObjects give
+    // most of the keys, control characters and underscores among them.
+    const std::vector<std::pair<QString, int>> files = {
+        {"functionsV2003.mdb", 46}, {"test2V2003.mdb", 45}, {"weirdObjectNames.mdb", 31}, {"testV2010.accdb", 65}};
+    for (const auto& [name, keys] : files) {
+        const KeyTally t = compareTextKeys(testutil::jetFile(name));
+        EXPECT_TRUE(t.faults.isEmpty()) << name.toStdString() << ":\n" << t.faults.join('\n').toStdString();
+        EXPECT_EQ(t.matched, keys) << name.toStdString();
+    }
+}
+
+TEST(JetTextKey, AccentsCaseBlanksAndDirection) {
+    const JetSortCodes& general = JetSortCodes::general();
+    // Letters first, accents only after them; case does not count; trailing blanks neither.
+    const QStringList ordered = {"", "a", "á", "à", "ab", "B", "e", "é", "ê", "f", "Ñ", "o", "Œ", "z"};
+    for (int i = 1; i < ordered.size(); ++i) {
+        EXPECT_LT(key(general, ordered[i - 1]), key(general, ordered[i])) << ordered[i].toStdString();
+        // Descending keys run the other way.
+        EXPECT_GT(key(general, ordered[i - 1], false), key(general, ordered[i], false)) << ordered[i].toStdString();
+    }
+    EXPECT_EQ(key(general, "ÉCOLE"), key(general, "école"));
+    EXPECT_EQ(key(general, "ab  "), key(general, "ab"));
+    EXPECT_EQ(key(general, "é").toHex(), "7f0e2101"
+                                         "0e00");  // inline code, end mark, accent, end of key
+    EXPECT_EQ(key(general, "", false).toHex(), "80feff00");
+    // Characters without an inline code still count where they stand.
+    EXPECT_NE(key(general, "a\x03"), key(general, "\x03" "a"));
+}
+
+TEST(JetTextKey, UnknownCharactersAndOverlongValuesAreRefusedWithTheReason) {
+    QString why;
+    EXPECT_FALSE(JetTextKey::encode(JetSortCodes::general(), "5 €", true, &why));
+    EXPECT_TRUE(why.contains("the character '€' (U+20AC) has no known place in the \"General\" sort order"))
+        << why.toStdString();
+    // The Jet 4 order is known only as far as the files show it: accents are not.
+    EXPECT_FALSE(JetTextKey::encode(JetSortCodes::generalLegacy(), "Próject", true, &why));
+    EXPECT_TRUE(why.contains("'ó' (U+00F3)") && why.contains("\"General Legacy\"")) << why.toStdString();
+    EXPECT_FALSE(JetTextKey::encode(JetSortCodes::general(), QString(128, 'a'), true, &why));
+    EXPECT_TRUE(JetTextKey::encode(JetSortCodes::general(), QString(127, 'a') + "   ", true, &why));
+}
+
+TEST_F(JetTextKeys, AccentedTextKeysInAnAceFile) {
+    const QString f = copy("testV2010.accdb");
+    {
+        auto db = dao::OpenDatabase(f);
+        // B has an index of its own, A is the primary key: both entries move to their new keys.
+        EXPECT_EQ(db->Execute("update Table1 set B = 'Ñandú à la crème' where A = 'a'"), 1);
+        EXPECT_EQ(db->Execute("update Table1 set A = 'Ábaco' where A = 'abcdefg'"), 1);
+        EXPECT_EQ(db->Execute("insert into Table1 (A, B, E, I) values ('œuvre', 'ÇA', 7, True)"), 1);
+        db->Close();
+    }
+    expectReaders(f, "Table1", "select A, B, E from Table1 order by E",
+                  "A\tB\tE\n"
+                  "a\tÑandú à la crème\t0\n"
+                  "œuvre\tÇA\t7\n"
+                  "Ábaco\thijklmnop\t333333333\n",
+                  "A,B,C,D,E,F,G,H,I\n"
+                  "\"a\",\"Ñandú à la crème\",0,0,0,0,\"1981-12-12 00:00:00\",0.0000,0\n"
+                  "\"Ábaco\",\"hijklmnop\",2,222,333333333,444.555,\"1974-09-21 00:00:00\",3.5000,1\n"
+                  "\"œuvre\",\"ÇA\",,,7,,,,1\n",
+                  "[\"A\",\"B\",\"C\",\"D\",\"E\",\"F\",\"G\",\"H\",\"I\"]\n"
+                  "[\"a\",\"Ñandú à la crème\",0,0,0,0,\"1981-12-12T00:00:00.000Z\",\"0.0000\",false]\n"
+                  "[\"Ábaco\",\"hijklmnop\",2,222,333333333,444.555,\"1974-09-21T00:00:00.000Z\",\"3.5000\",true]\n"
+                  "[\"œuvre\",\"ÇA\",null,null,7,null,null,null,true]\n");
+    // The check compared each text key with the record's own.
+    const QString report = JetCheck::run(f).lines.join('\n');
+    EXPECT_TRUE(report.contains("index B (B): 3 entries in 1 leaf page(s), in order, 3 keys match")) << report.toStdString();
+    EXPECT_TRUE(report.contains("index PrimaryKey (A): 3 entries in 1 leaf page(s), in order, 3 keys match"));
+
+    auto db = dao::OpenDatabase(f);
+    expectRefused(f, "The keys of index B (B) cannot be written: the character '€' (U+20AC)",
+                  [&] { db->Execute("update Table1 set B = 'x€' where A = 'a'"); });
+    expectRefused(f, "The keys of index PrimaryKey (A) cannot be written: the character '€' (U+20AC)",
+                  [&] { db->Execute("insert into Table1 (A, B, E, I) values ('€', 'b', 8, True)"); });
+    db->Close();
+}
