@@ -10,8 +10,6 @@ namespace bulk {
 
 namespace {
 
-const QDate kEpoch(1899, 12, 30);
-
 int readDigits(const QString& s, qsizetype& pos, int exact) {
     const int most = exact ? exact : 2;
     int value = 0, n = 0;
@@ -122,9 +120,12 @@ std::optional<double> FieldTextParser::match(const Pattern& p, const QString& s)
         if (pm < 0 || hour < 1 || hour > 12) return std::nullopt;
         hour = hour % 12 + (pm == 1 ? 12 : 0);
     }
-    const QDate date(year, month, day);
-    if (!date.isValid() || year < 100 || hour > 23 || minute > 59 || second > 59) return std::nullopt;
-    const qint64 days = kEpoch.daysTo(date);
+    static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (year < 100 || month < 1 || month > 12 || day < 1 || day > kMonthDays[month - 1] + (month == 2 && leap) ||
+        hour > 23 || minute > 59 || second > 59)
+        return std::nullopt;
+    const long long days = dao::dayNumberFromCivil(year, month, day);
     const double frac = (hour * 3600 + minute * 60 + second) / 86400.0;
     const double number = days >= 0 ? double(days) + frac : double(days) - frac;
     // The engine's date range; outside it the engine's own conversion reports the overflow.
@@ -133,6 +134,19 @@ std::optional<double> FieldTextParser::match(const Pattern& p, const QString& s)
 }
 
 std::optional<dao::Variant> FieldTextParser::parseDate(const QString& text) const {
+    // The two ISO forms (what export writes under the C locale) are read straight from the
+    // characters; the patterns below give the same value for them, only slower.
+    if (text.size() == 10 || text.size() == 19) {
+        char ascii[19];
+        qsizetype i = 0;
+        for (; i < text.size() && text.at(i).unicode() < 0x80; ++i) ascii[i] = char(text.at(i).unicode());
+        double day;
+        if (i == text.size() && (i == 10 || ascii[10] == ' ') && dao::parseStoredDate(ascii, int(i), &day)) {
+            // The engine's date range, as below.
+            if (day < -657434.0 || day >= 2958466.0) return std::nullopt;
+            return dao::Variant::fromDate(day);
+        }
+    }
     for (const Pattern& p : isoForms_)
         if (const auto day = match(p, text)) return dao::Variant::fromDate(*day);
     for (const Pattern& p : localForms_) {

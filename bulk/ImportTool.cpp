@@ -74,7 +74,9 @@ ImportResult ImportTool::readFrom(const QString& path) {
     }
 
     const FieldTextParser fast;
-    qint64 done = 0;
+    // One line buffer per field: the value set from it last is released by the next AddNew, so
+    // each buffer is filled again in place, record after record.
+    std::vector<QString> lines(static_cast<size_t>(n));
     auto cancelRecord = [&] {
         try {
             if (rs.EditMode() != dao::dbEditNone) rs.CancelUpdate();
@@ -95,9 +97,10 @@ ImportResult ImportTool::readFrom(const QString& path) {
                 result.cutAtLine = reader->lineNumber();
                 break;
             }
-            const QString line = TableTextFormat::stripSpaces(reader->readLine());
-            done += line.size();
-            progress_.step(done);
+            QString& line = lines[size_t(i)];
+            reader->readLine(line);
+            TableTextFormat::trimSpaces(line);
+            progress_.step(reader->position());
             if (!building) continue;
             dao::Field& field = columns[size_t(i)];
             // Most values are taken at once; one the engine refuses goes to the operation error box.

@@ -87,6 +87,14 @@ QString TableTextFormat::stripSpaces(const QString& text) {
     return begin == 0 && end == text.size() ? text : text.mid(begin, end - begin);
 }
 
+void TableTextFormat::trimSpaces(QString& text) {
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text.at(begin) == QLatin1Char(' ')) ++begin;
+    while (end > begin && text.at(end - 1) == QLatin1Char(' ')) --end;
+    if (end < text.size()) text.truncate(end);
+    if (begin > 0) text.remove(0, begin);
+}
+
 bool TableTextFormat::hasLineBreak(const QString& text) {
     for (const QChar c : text)
         if (c.unicode() == u'\n' || c.unicode() == u'\r') return true;

@@ -45,6 +45,8 @@ public:
 
     // Leading and trailing blanks (spaces only, not tabs) removed.
     static QString stripSpaces(const QString& text);
+    // The same in place.
+    static void trimSpaces(QString& text);
 
     // Whether a text holds a carriage return or a line feed, which the format cannot keep.
     static bool hasLineBreak(const QString& text);

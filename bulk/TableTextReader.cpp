@@ -49,17 +49,40 @@ TableTextReader::TableTextReader(const QString& path) : file_(path) {
 TableTextReader::~TableTextReader() = default;
 
 QString TableTextReader::readLine() {
+    QString line;
+    readLine(line);
+    return line;
+}
+
+void TableTextReader::readLine(QString& line) {
     if (atEnd()) dao::raise(kInputPastEnd, QStringLiteral("Input past end of file"));
     const char* start = data_ + pos_;
     const char* end = data_ + size_;
-    const char* p = start;
-    while (p < end && *p != '\r') ++p;
+    const char* cr = static_cast<const char*>(std::memchr(start, '\r', size_t(end - start)));
+    const char* p = cr ? cr : end;
     const qsizetype length = p - start;
     if (p < end) ++p;                       // the CR
     if (p < end && *p == '\n') ++p;         // and its LF
     pos_ = p - data_;
     ++lines_;
-    return utf8_ ? QString::fromUtf8(start, length) : fromWindows1252(start, length);
+    // ASCII, by far the commonest, is widened in place; Windows-1252 likewise.
+    line.resize(length);
+    QChar* o = line.data();
+    if (utf8_) {
+        for (qsizetype i = 0; i < length; ++i) {
+            const uchar b = uchar(start[i]);
+            if (b >= 0x80) {
+                line = QString::fromUtf8(start, length);
+                return;
+            }
+            o[i] = QChar(char16_t(b));
+        }
+        return;
+    }
+    for (qsizetype i = 0; i < length; ++i) {
+        const uchar b = uchar(start[i]);
+        o[i] = QChar(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : char16_t(b));
+    }
 }
 
 qint64 TableTextReader::nextLineBytes() const {

@@ -20,12 +20,16 @@ public:
     TableTextReader& operator=(const TableTextReader&) = delete;
 
     qint64 size() const { return size_; }
+    qint64 position() const { return pos_; }  // bytes read so far
     bool isUtf8() const { return utf8_; }
     bool atEnd() const { return pos_ >= size_; }
     // True when what is left holds no character but line ends and spaces: only empty lines.
     bool onlyEmptyLinesLeft() const { return pos_ >= tail_; }
     // The next line without its line end; 62 (input past end of file) at the end.
     QString readLine();
+    // The same into `line`, whose room is reused when no one else holds the text: an import reads
+    // millions of lines.
+    void readLine(QString& line);
     // The length in bytes of the next line, without reading it.
     qint64 nextLineBytes() const;
     // Lines read so far (the number of the last line read, counting from 1).

@@ -243,6 +243,58 @@ void Bound::bind(sqlite3_stmt* st, int col) const {
     }
 }
 
+void Bound::bindInPlace(sqlite3_stmt* st, int col) const {
+    switch (kind) {
+        case Text: sqlite3_bind_text(st, col, bytes.constData(), int(bytes.size()), SQLITE_STATIC); break;
+        case Blob: sqlite3_bind_blob(st, col, bytes.constData(), int(bytes.size()), SQLITE_STATIC); break;
+        default: bind(st, col); break;
+    }
+}
+
+void WriteBatch::keep(const Bound& b) {
+    BatchValue v;
+    v.kind = b.kind;
+    switch (b.kind) {
+        case Bound::Null: break;
+        case Bound::Int: v.i = b.i; break;
+        case Bound::Real: v.d = b.d; break;
+        case Bound::Text:
+        case Bound::Blob: {
+            const size_t n = size_t(b.bytes.size());
+            v.size = uint32_t(n);
+            if (n > kBlockBytes / 4) {
+                // A large value gets a block of its own, so that no block is left mostly unused.
+                blocks_.push_back(std::make_unique_for_overwrite<char[]>(n));
+                v.bytes = blocks_.back().get();
+                std::memcpy(blocks_.back().get(), b.bytes.constData(), n);
+                break;
+            }
+            if (n > room_) {
+                blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockBytes));
+                free_ = blocks_.back().get();
+                room_ = kBlockBytes;
+            }
+            if (n) std::memcpy(free_, b.bytes.constData(), n);
+            v.bytes = free_;
+            free_ += n;
+            room_ -= n;
+            break;
+        }
+    }
+    values.push_back(v);
+}
+
+void WriteBatch::bind(const BatchValue& v, sqlite3_stmt* st, int col) {
+    switch (v.kind) {
+        case Bound::Null: sqlite3_bind_null(st, col); break;
+        case Bound::Int: sqlite3_bind_int64(st, col, v.i); break;
+        case Bound::Real: sqlite3_bind_double(st, col, v.d); break;
+        // An empty text is bound as one, not as Null (a null pointer would be).
+        case Bound::Text: sqlite3_bind_text(st, col, v.size ? v.bytes : "", int(v.size), SQLITE_STATIC); break;
+        case Bound::Blob: sqlite3_bind_blob(st, col, v.size ? v.bytes : "", int(v.size), SQLITE_STATIC); break;
+    }
+}
+
 Bound Bound::column(sqlite3_stmt* st, int col) {
     Bound b;
     switch (sqlite3_column_type(st, col)) {
@@ -602,7 +654,7 @@ void Connection::Session::beginWrite() {
     if (c_->jetWriter_) c_->jetWriter_->discard();  // nothing may be pending outside a batch
     c_->batch_.emplace();
     c_->batch_->records.reserve(1024);
-    c_->batch_->binds.reserve(4096);
+    c_->batch_->values.reserve(4096);
     c_->batch_->startNs = nowNs();
     c_->batchStartNs_ = c_->batch_->startNs;
     c_->inBatch_ = true;
@@ -616,16 +668,12 @@ void Connection::Session::checkStep() {
         c_->recover(QStringLiteral("the changes were rolled back (%1)").arg(sqliteMessage(c_->db_)));
 }
 
-void Connection::Session::endWrite(BatchRecord&& change, std::vector<Bound>& binds) {
+void Connection::Session::endWrite(BatchRecord&& change, const std::vector<Bound>& binds) {
     if (c_->jetWriter_) c_->jetWriter_->endStatement();
     c_->file_->generation.fetch_add(1);
-    if (!c_->batch_) {
-        binds.clear();
-        return;
-    }
+    if (!c_->batch_) return;
     if (sqlite3_get_autocommit(c_->db_)) {
         // This change ran by itself after SQLite had rolled the batch back; the earlier ones run again.
-        binds.clear();
         if (c_->jetWriter_) {
             // The working copy committed it alone, while its pages wait among the rolled back
             // batch's: the file cannot be given this change without the others, so it is not.
@@ -637,10 +685,9 @@ void Connection::Session::endWrite(BatchRecord&& change, std::vector<Bound>& bin
         return;
     }
     WriteBatch& b = *c_->batch_;
-    change.firstBind = uint32_t(b.binds.size());
+    change.firstBind = uint32_t(b.values.size());
     change.bindCount = uint32_t(binds.size());
-    for (Bound& v : binds) b.binds.push_back(std::move(v));
-    binds.clear();
+    for (const Bound& v : binds) b.keep(v);
     b.records.push_back(std::move(change));
     if (c_->batch_->records.size() >= size_t(kBatchRecords)) c_->commitLocked();
 }
@@ -893,7 +940,8 @@ bool Connection::attempt(const std::vector<size_t>& which, QString* reason, int*
         }
         sqlite3_reset(st->get());
         sqlite3_clear_bindings(st->get());
-        for (uint32_t k = 0; k < rec.bindCount; ++k) batch_->binds[rec.firstBind + k].bind(st->get(), int(k) + 1);
+        for (uint32_t k = 0; k < rec.bindCount; ++k)
+            WriteBatch::bind(batch_->values[rec.firstBind + k], st->get(), int(k) + 1);
         int rc;
         while ((rc = sqlite3_step(st->get())) == SQLITE_ROW) {
         }

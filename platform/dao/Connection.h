@@ -56,6 +56,10 @@ struct Bound {
         return b;
     }
     void bind(sqlite3_stmt* st, int col) const;
+    // The same without SQLite's own copy of the bytes: they must stay as they are until the
+    // statement has been stepped and reset, and the parameter is bound again or cleared before the
+    // statement runs once more.
+    void bindInPlace(sqlite3_stmt* st, int col) const;
     static Bound column(sqlite3_stmt* st, int col);
     QString text() const;  // for messages
     bool operator==(const Bound& o) const { return kind == o.kind && i == o.i && d == o.d && bytes == o.bytes; }
@@ -97,8 +101,22 @@ struct JetCopy {
     ~JetCopy();
 };
 
+// A value kept by a write batch; the bytes of a text or blob live in the batch's own blocks.
+struct BatchValue {
+    Bound::Kind kind = Bound::Null;
+    uint32_t size = 0;
+    union {
+        int64_t i = 0;
+        double d;
+        const char* bytes;
+    };
+};
+
 // The open transaction of a connection and the changes made in it, in order. Move-only: one owner
 // commits it or hands its changes over to be run again; it is never dropped with changes in it.
+// A batch holds tens of thousands of values: their bytes are copied into a few large blocks rather
+// than kept one allocation each, which made filling and dropping a batch cost as much as SQLite's
+// own work on a bulk insert.
 class WriteBatch {
 public:
     WriteBatch() = default;
@@ -108,8 +126,18 @@ public:
     WriteBatch& operator=(const WriteBatch&) = delete;
 
     std::vector<BatchRecord> records;
-    std::vector<Bound> binds;  // the values of all the changes, one list for the batch
+    std::vector<BatchValue> values;  // the values of all the changes, one list for the batch
     int64_t startNs = 0;
+
+    void keep(const Bound& b);
+    // Binds a kept value without a copy: the batch outlives every run of its changes.
+    static void bind(const BatchValue& v, sqlite3_stmt* st, int col);
+
+private:
+    static constexpr size_t kBlockBytes = 256 * 1024;
+    std::vector<std::unique_ptr<char[]>> blocks_;  // never moved once allocated: values point into them
+    char* free_ = nullptr;
+    size_t room_ = 0;
 };
 
 class Connection : public std::enable_shared_from_this<Connection> {
@@ -135,8 +163,8 @@ public:
         // change, which counts it and commits a full batch.
         void beginWrite();
         void checkStep();
-        // The change's values are moved into the batch (`binds` is left empty, its room kept).
-        void endWrite(BatchRecord&& change, std::vector<Bound>& binds);
+        // The change's values are copied into the batch.
+        void endWrite(BatchRecord&& change, const std::vector<Bound>& binds);
         // A cached prepared statement (reset, bindings cleared), shared with the cache so that a
         // flush of the cache does not pull it from under its user.
         std::shared_ptr<Statement> cached(const QString& sql);

@@ -28,6 +28,39 @@ QString columnText(sqlite3_stmt* st, int col) {
                              sqlite3_column_bytes(st, col));
 }
 
+// The UTF-8 form of a text appended to `out`, whose room is reused. A text with a surrogate goes
+// through Qt's converter, which decides how an unpaired one is written.
+void appendUtf8(QStringView t, QByteArray& out) {
+    const qsizetype start = out.size();
+    out.resize(start + t.size() * 3);
+    char* o = out.data() + start;
+    for (const QChar c : t) {
+        const char16_t u = c.unicode();
+        if (u < 0x80) {
+            *o++ = char(u);
+        } else if (u < 0x800) {
+            *o++ = char(0xC0 | (u >> 6));
+            *o++ = char(0x80 | (u & 0x3F));
+        } else if (QChar::isSurrogate(u)) {
+            out.resize(start);
+            out += t.toUtf8();
+            return;
+        } else {
+            *o++ = char(0xE0 | (u >> 12));
+            *o++ = char(0x80 | ((u >> 6) & 0x3F));
+            *o++ = char(0x80 | (u & 0x3F));
+        }
+    }
+    out.resize(o - out.constData());
+}
+
+// The reused value buffers keep their room for the next record, but not the room of a large text
+// or binary value.
+void dropLargeBuffers(std::vector<Bound>& binds) {
+    for (Bound& b : binds)
+        if (b.bytes.capacity() > 256 * 1024) b.bytes = QByteArray();
+}
+
 int inferType(int storage, sqlite3_int64 iv) {
     switch (storage) {
         case SQLITE_INTEGER: return (iv >= INT32_MIN && iv <= INT32_MAX) ? dbLong : dbDouble;
@@ -358,6 +391,7 @@ RecordsetImpl::~RecordsetImpl() {
     {
         // Statements are finalized under the connection's lock: the flusher may be using the handle.
         Session s = conn->session();
+        lastWrite = nullptr;
         writeStmts.clear();
         findIn.clear();
         rangeStmt = StmtSlot();
@@ -541,15 +575,14 @@ Variant RecordsetImpl::fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f)
     return Variant::fromString(valueText(sv));
 }
 
-Bound RecordsetImpl::toBound(const Variant& v) {
-    Bound b;
-    auto text = [&](const QString& t) {
-        b.kind = Bound::Text;
-        b.bytes = t.toUtf8();
-    };
+void RecordsetImpl::toBound(const Variant& v, Bound& b) {
+    // `b` is reused record after record: its byte buffer keeps its room, so text costs no allocation.
+    b.i = 0;
+    b.d = 0;
+    b.bytes.resize(0);
     switch (v.type()) {
         case Variant::Type::Empty:
-        case Variant::Type::Null: break;
+        case Variant::Type::Null: b.kind = Bound::Null; break;
         case Variant::Type::Boolean:
             b.kind = Bound::Int;
             b.i = v.asBool() ? 1 : 0;
@@ -577,15 +610,23 @@ Bound RecordsetImpl::toBound(const Variant& v) {
             b.kind = Bound::Real;
             b.d = v.asDouble();
             break;
-        case Variant::Type::Date: text(storedDateText(v.asDate())); break;
+        case Variant::Type::Date: {
+            b.kind = Bound::Text;
+            char text[kStoredDateChars];
+            const int n = storedDateChars(v.asDate(), text);
+            b.bytes.append(text, n);
+            break;
+        }
         case Variant::Type::String:
-        case Variant::Type::Decimal: text(v.asString()); break;
+        case Variant::Type::Decimal:
+            b.kind = Bound::Text;
+            appendUtf8(v.stringRef(), b.bytes);
+            break;
         case Variant::Type::Binary:
             b.kind = Bound::Blob;
             b.bytes = v.asBinary();
             break;
     }
-    return b;
 }
 
 void RecordsetImpl::loadBlock(long long block) {
@@ -832,16 +873,24 @@ Variant Field::Value() const {
     return rs_->value(rs_->phys, index_);
 }
 
-void Field::setValue(const Variant& v) {
-    rs_->checkOpen();
-    if (!rs_->editMode) raise(err::UpdateWithoutAddNew);
-    const FieldMeta& f = rs_->fields[size_t(index_)];
+void Field::setValue(const Variant& v) { setValue(Variant(v)); }
+
+void Field::setValue(Variant&& v) {
+    RecordsetImpl& r = *rs_;
+    r.checkOpen();
+    if (!r.editMode) raise(err::UpdateWithoutAddNew);
+    const FieldMeta& f = r.fields[size_t(index_)];
     if (f.column.isEmpty()) raise(err::FieldNotUpdatable, QString("Field '%1' cannot be updated.").arg(f.name));
-    Variant c = f.dynamic ? (v.isEmpty() ? Variant::null() : v) : alreadyOfType(v, f.type) ? v : coerceToFieldType(v, f.type);
-    if (f.type == dbText && f.size > 0 && c.type() == Variant::Type::String && c.asString().size() > f.size)
+    // Taken over as it is when it needs no conversion: a bulk insert sets every field of every record.
+    if (f.dynamic) {
+        if (v.isEmpty()) v = Variant::null();
+    } else if (!alreadyOfType(v, f.type)) {
+        v = coerceToFieldType(v, f.type);
+    }
+    if (f.type == dbText && f.size > 0 && v.type() == Variant::Type::String && v.stringRef().size() > f.size)
         raise(err::FieldTooSmall);
-    rs_->buffer[size_t(index_)] = c;
-    rs_->dirty[size_t(index_)] = 1;
+    r.buffer[size_t(index_)] = std::move(v);
+    r.dirty[size_t(index_)] = 1;
 }
 
 // ---- Recordset ----------------------------------------------------------------------------------
@@ -992,7 +1041,11 @@ void Recordset::Update() {
     }
     const bool adding = r.editMode == dbEditAdd;
     s.beginWrite();
-    StmtSlot& slot = r.writeStmts[key];
+    if (!r.lastWrite || r.lastWriteKey != key) {
+        r.lastWrite = &r.writeStmts[key];
+        r.lastWriteKey = key;
+    }
+    StmtSlot& slot = *r.lastWrite;
     if (slot.sql.isEmpty()) {
         const QString table = quoteIdent(r.table);
         QString returning;
@@ -1026,12 +1079,14 @@ void Recordset::Update() {
     change.kind = adding ? BatchRecord::New : BatchRecord::Change;
     change.table = r.table;
     change.sql = slot.replaySql;
+    // The values are bound where they stand (they stay until the step is done) and copied into
+    // the batch once; the buffers are kept for the next record.
     std::vector<Bound>& binds = r.scratchBinds;
-    binds.clear();
+    binds.resize(written.size());
     for (size_t k = 0; k < written.size(); ++k) {
         const int f = source[size_t(written[k])];
-        binds.push_back(RecordsetImpl::toBound(r.buffer[size_t(f)]));
-        binds.back().bind(st, int(k) + 1);
+        RecordsetImpl::toBound(r.buffer[size_t(f)], binds[k]);
+        binds[k].bindInPlace(st, int(k) + 1);
     }
     if (!adding) {
         r.bindKey(st, int(written.size()) + 1, r.phys, &binds);
@@ -1061,11 +1116,13 @@ void Recordset::Update() {
             r.live.append();
         }
         s.endWrite(std::move(change), binds);
+        dropLargeBuffers(binds);
     } else {
         if (sqlite3_changes(s.db()) == 0) raise(err::RecordDeleted);
         if (r.byPrimaryKey && stored.size() == r.pkCols.size()) r.pkKeys[size_t(r.keys[size_t(r.phys)])] = stored;
         const uint64_t before = r.conn->generation();
         s.endWrite(std::move(change), binds);
+        dropLargeBuffers(binds);
         // Keep the cached row in step with our own write instead of reading the block again.
         const long long block = r.phys / RecordsetImpl::kBlock;
         if (block == r.cacheBlock && r.cacheGen == before && r.conn->generation() == before + 1) {

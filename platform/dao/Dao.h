@@ -89,6 +89,7 @@ public:
     int OrdinalPosition() const;
     Variant Value() const;             // of the current record (or the edit buffer while editing)
     void setValue(const Variant& v);   // only between AddNew/Edit and Update (else 3020)
+    void setValue(Variant&& v);        // the same, taking the value over
 
 private:
     friend class Recordset;

@@ -2,6 +2,9 @@
 
 #include <QDate>
 #include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 
 #include "Variant.h"
 
@@ -27,10 +30,49 @@ QString storedDateText(int year, int month, int day, int hour, int minute, int s
 }
 
 QString storedDateText(double dayNumber) {
-    const QDateTime dt = Variant::dateTimeFromDayNumber(dayNumber);
-    const QDate d = dt.date();
-    const QTime t = dt.time();
-    return storedDateText(d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second());
+    char text[kStoredDateChars];
+    return QString::fromLatin1(text, storedDateChars(dayNumber, text));
+}
+
+int storedDateChars(double dayNumber, char (&out)[kStoredDateChars]) {
+    // Years 100 to 9999, the engine's date range, by plain arithmetic with the rounding of
+    // Variant::dateTimeFromDayNumber (to whole seconds; a time that rounds up to midnight belongs to
+    // the next day); any other year through the calendar classes, which know every year.
+    long long year = 0;
+    int month = 0, day = 0;
+    long long seconds = 0;
+    if (dayNumber > -657435.0 && dayNumber < 2958466.0) {
+        const double whole = std::trunc(dayNumber);
+        seconds = std::llround(std::fabs(dayNumber - whole) * 86400.0);
+        long long days = (long long)whole;
+        if (seconds >= 86400) {
+            seconds -= 86400;
+            days += dayNumber >= 0 ? 1 : -1;
+        }
+        civilFromDayNumber(days, year, month, day);
+    }
+    if (year < 100 || year > 9999) {
+        const QDateTime dt = Variant::dateTimeFromDayNumber(dayNumber);
+        const QDate d = dt.date();
+        const QTime t = dt.time();
+        const int n = std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", d.year(), d.month(), d.day(),
+                                    t.hour(), t.minute(), t.second());
+        return std::clamp(n, 0, kStoredDateChars - 1);
+    }
+    const int parts[6] = {int(year), month, day, int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60)};
+    char* o = out;
+    *o++ = char('0' + parts[0] / 1000);
+    *o++ = char('0' + parts[0] / 100 % 10);
+    *o++ = char('0' + parts[0] / 10 % 10);
+    *o++ = char('0' + parts[0] % 10);
+    static constexpr char kSeparators[] = "?-- ::";  // before each part after the year
+    for (int i = 1; i < 6; ++i) {
+        *o++ = kSeparators[i];
+        *o++ = char('0' + parts[i] / 10);
+        *o++ = char('0' + parts[i] % 10);
+    }
+    *o = '\0';
+    return int(o - out);
 }
 
 bool parseStoredDate(const char* s, int n, double* out) {

@@ -36,6 +36,10 @@ bool isNumberField(int type);
 // without seconds and a fraction of a second. False when the text is not in that form.
 QString storedDateText(double dayNumber);
 QString storedDateText(int year, int month, int day, int hour, int minute, int second);
+// The same form from a day number into `out`, without allocating (written for every date a bulk
+// insert stores); returns the length.
+constexpr int kStoredDateChars = 24;
+int storedDateChars(double dayNumber, char (&out)[kStoredDateChars]);
 bool parseStoredDate(const char* text, int length, double* dayNumber);
 bool parseStoredDate(const QString& text, double* dayNumber);
 

@@ -117,6 +117,9 @@ private:
     std::vector<QString> cols;
     std::unordered_map<QByteArray, StmtSlot, QByteArrayHasher> writeStmts;
     QByteArray scratchKey;
+    // The write statement used last and its key: records added one after another use the same one.
+    QByteArray lastWriteKey;
+    StmtSlot* lastWrite = nullptr;
     std::vector<int> scratchSource, scratchWritten;
     StmtSlot rangeStmt, inStmt, keyStmt;
     // FindFirst/FindNext: the criteria last translated and the statements that test a window of records.
@@ -170,7 +173,7 @@ private:
     void discardEdit() { editMode = 0; }
     int fieldIndex(const QString& name) const;  // -1 when unknown
     Variant fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f) const;
-    static Bound toBound(const Variant& v);
+    static void toBound(const Variant& v, Bound& out);
 };
 
 }  // namespace dao

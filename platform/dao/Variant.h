@@ -43,6 +43,7 @@ public:
     double asDouble() const;        // any numeric type, and Date (its day number)
     double asDate() const { return std::get<double>(v_); }
     QString asString() const { return std::get<QString>(v_); }  // String and Decimal
+    const QString& stringRef() const { return std::get<QString>(v_); }  // the same, not copied
     QByteArray asBinary() const { return std::get<QByteArray>(v_); }
     QDateTime toDateTime() const;   // Date only
 

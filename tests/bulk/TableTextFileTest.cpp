@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <algorithm>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "../platform/QStringPrint.h"
+#include "BulkTestUtil.h"
 #include "TestUtil.h"
 #include "bulk/FieldTextParser.h"
 #include "bulk/ExportTool.h"
@@ -250,6 +252,27 @@ TEST_F(TableTextFileTest, AWindows1252FileImportsWithItsAccents) {
     write("utf.txt", QString("5              addb\r\n6\r\nAño\r\nMüller\r\nNull\r\nNull\r\n").toUtf8());
     EXPECT_EQ(importFrom("Cinco", "utf.txt").added, 1);
     EXPECT_EQ(rows("select B, C from Cinco where A = 6"), (QStringList{"Año|Müller"}));
+}
+
+TEST_F(TableTextFileTest, ImportReadsEveryRecordFreshAndReportsProgressInBytesUpToTheFileSize) {
+    // Accented and plain values take turns in one field, with spaces and an empty value between: no
+    // record may keep a piece of the one before.
+    testutil::LocaleGuard c(QLocale::c());
+    const QByteArray file = QString("5              addb\r\n"
+                                    "7\r\n  Ñandú  \r\nx\r\n2021-02-03\r\n1.5\r\n"
+                                    "8\r\nab\r\n\r\nNull\r\n12\r\n"
+                                    "9\r\nMüller\r\n  \r\n2021-02-03 04:05:06\r\n-0.25\r\n")
+                                .toUtf8();
+    write("p.txt", file);
+    bulktest::RecordingProgress progress;
+    const auto r = ImportTool(open("Cinco"), progress).readFrom(dir_.filePath("p.txt"));
+    EXPECT_EQ(r.added, 3);
+    EXPECT_EQ(rows("select A, B, C, D, E from Cinco where A > 6 order by A"),
+              (QStringList{"7|Ñandú|x|2021-02-03|1.5", "8|ab||<Null>|12", "9|Müller||2021-02-03 04:05:06|-0.25"}));
+    EXPECT_EQ(progress.maximum, file.size());
+    ASSERT_EQ(progress.steps.size(), 15u);
+    EXPECT_TRUE(std::is_sorted(progress.steps.begin(), progress.steps.end()));
+    EXPECT_EQ(progress.last(), file.size());
 }
 
 TEST_F(TableTextFileTest, RefusedValuesGoThroughTheOperationErrorBox) {

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <functional>
+#include <vector>
 
 #include "TestUtil.h"
 #include "platform/dao/Conversions.h"
@@ -267,6 +268,26 @@ TEST(Conversions, CoerceToFieldType) {
     for (const auto& [in, type, error] : bad)
         EXPECT_EQ(errorOf([&] { dao::coerceToFieldType(in, type); }), error)
             << in.debugString().toStdString();
+}
+
+TEST(FieldTypes, StoredDateTextAgreesWithTheCalendarClassesOverTheWholeRange) {
+    auto reference = [](double day) {
+        const QDateTime dt = dao::Variant::dateTimeFromDayNumber(day);
+        return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", dt.date().year(), dt.date().month(), dt.date().day(),
+                                 dt.time().hour(), dt.time().minute(), dt.time().second());
+    };
+    // Fractions that round down, up, and up to the next midnight; days on both sides of the epoch,
+    // at the range's ends and beyond them (years past 9999 and before 100).
+    const double fractions[] = {0, 0.25, 0.5 - 1e-9, 0.999994, 0.9999999, 1.0 / 86400 * 43199.5};
+    std::vector<double> days;
+    for (double d = -657434; d <= 2958465; d += 997) days.push_back(d);
+    for (double d : {-657434.0, -1.0, 0.0, 1.0, 59.0, 60.0, 61.0, 2958465.0, 2958466.0, -657435.0, -700000.0, 4e6})
+        days.push_back(d);
+    for (double d : days)
+        for (double f : fractions) {
+            const double v = d >= 0 ? d + f : d - f;
+            ASSERT_EQ(dao::storedDateText(v), reference(v)) << QString::number(v, 'f', 9).toStdString();
+        }
 }
 
 TEST(FieldTypes, OneStoredDateFormAndOneReader) {

@@ -13,6 +13,7 @@
 
 #include "EngineTestUtil.h"
 #include "FaultVfs.h"
+#include "platform/dao/Connection.h"
 #include "TestUtil.h"
 
 using dao::Variant;
@@ -247,6 +248,53 @@ TEST_F(EngineBatchFailure, TheNextCallAndCloseReportWhatTheBackgroundCommitCould
         EXPECT_EQ(e.description(), "The change to record 7 of C could not be saved: FOREIGN KEY constraint failed");
     }
     EXPECT_EQ(value("select pid from C where id = 7"), "1");
+}
+
+TEST_F(EngineBatchFailure, ValuesRunAgainAfterAFailedCommitAreStoredByteForByte) {
+    path = makeFile(dir, "v.db",
+                    {"create table P (id INTEGER PRIMARY KEY)", "insert into P values (1)",
+                     "create table V (id INTEGER PRIMARY KEY, pid INTEGER REFERENCES P(id) DEFERRABLE INITIALLY "
+                     "DEFERRED, t TEXT(255), m MEMO, b LONGBINARY, r DOUBLE, d DATETIME)"});
+    dao::BackgroundPause pause;  // one batch, committed (and run again) by Flush
+    auto db = dao::OpenDatabase(path);
+    auto rs = db->OpenRecordset("V");
+    auto add = [&](int id, int pid, const Variant& t, const Variant& m, const Variant& b, const Variant& r,
+                   const Variant& d) {
+        rs->AddNew();
+        rs->Fields()["id"].setValue(Variant::fromLong(id));
+        rs->Fields()["pid"].setValue(Variant::fromLong(pid));
+        rs->Fields()["t"].setValue(t);
+        rs->Fields()["m"].setValue(m);
+        rs->Fields()["b"].setValue(b);
+        rs->Fields()["r"].setValue(r);
+        rs->Fields()["d"].setValue(d);
+        rs->Update();
+    };
+    // Empty and Null kept apart; text beyond one byte per character, also outside the first plane;
+    // values larger than the batch keeps together; and enough small ones to fill several blocks.
+    const QString accented = QString::fromUtf8("A\xC3\xB1o M\xC3\xBCller \xE2\x9C\x93 \xF0\x9D\x84\x9E");
+    const QString longText = QString(200000, QChar(0xE9));
+    QByteArray longBinary(100000, '\0');
+    for (int i = 0; i < longBinary.size(); ++i) longBinary[i] = char(i * 7);
+    const Variant date = Variant::fromDateTime(QDateTime(QDate(2024, 1, 8), QTime(10, 12, 0), Qt::UTC));
+    add(1, 1, Variant::fromString(""), Variant::null(), Variant::fromBinary(QByteArray()), Variant::fromDouble(0.1), date);
+    add(2, 1, Variant::fromString(accented), Variant::fromString(longText), Variant::fromBinary(longBinary),
+        Variant::fromDouble(-1e300), Variant::null());
+    for (int id = 3; id <= 402; ++id)
+        add(id, 1, Variant::fromString(QString("t%1").arg(id)), Variant::fromString(QString(1000, QChar('a' + id % 26))),
+            Variant::null(), Variant::fromLong(id), Variant::null());
+    add(403, 99, Variant::fromString("refused"), Variant::null(), Variant::null(), Variant::null(), Variant::null());
+    EXPECT_DAO_ERROR(db->Flush(), dao::err::RelatedRecordRequired);
+
+    EXPECT_EQ(rawValue(path, "select count(*), max(id) from V"), "402|402");
+    EXPECT_EQ(rawValue(path, "select typeof(t), length(t), typeof(m), typeof(b), length(b), r, d from V where id = 1"),
+              "text|0|null|blob|0|0.1|2024-01-08 10:12:00");
+    EXPECT_EQ(rawValue(path, "select hex(t), hex(m), hex(b), r, typeof(d) from V where id = 2"),
+              QString(accented.toUtf8().toHex().toUpper() + "|" + longText.toUtf8().toHex().toUpper() + "|" +
+                      longBinary.toHex().toUpper() + "|-1.0e+300|null"));
+    EXPECT_EQ(rawValue(path, "select count(*) from V where id between 3 and 402 and t = 't' || id and "
+                             "m = replace(printf('%1000s', ''), ' ', char(97 + id % 26)) and r = id"),
+              "400");
 }
 
 TEST_F(EngineBatchFailure, ErrorsNameTheConstraintAndTheColumn) {
