@@ -1,11 +1,38 @@
 #include "JetUnknownPages.h"
 
+#include <cstring>
 #include <functional>
 #include <set>
 
 #include "JetPageAllocator.h"
 
 namespace dao::jet {
+
+namespace {
+
+// The first page of pages a long value's rows lie on, 0 when none; follows the chain's pointers
+// without reading the value itself (a whole file's Memo/OLE data would be read at every open).
+uint32_t longValueOn(const JetFile& f, const uint8_t* header, const std::set<uint32_t>& pages) {
+    const uint32_t kind = rd32(header) & 0xC0000000;
+    if (kind == 0x80000000) return 0;  // in the record itself
+    if (kind != 0x40000000 && kind != 0) throw FormatError("a long value has unknown storage bits");
+    std::set<uint32_t> seen;
+    for (uint32_t next = rd32(header + 4); next != 0;) {
+        if (!seen.insert(next).second) throw FormatError("a long-value chain loops");
+        const RowId at = RowId::fromWord(next);
+        if (pages.count(at.page)) return at.page;
+        const uint8_t* pg = f.page(at.page);
+        if (pg[0] != PageData || std::memcmp(pg + 4, "LVAL", 4) != 0)
+            throw FormatError("a long value points to page " + std::to_string(at.page) + ", which is not a long-value page");
+        const RowSlot s = f.slot(at.page, at.row);
+        if (kind == 0x40000000) break;  // one row
+        if (s.end - s.start < 4) throw FormatError("a long-value chain row is too short");
+        next = rd32(pg + s.start);
+    }
+    return 0;
+}
+
+}  // namespace
 
 std::vector<uint32_t> JetUnknownPages::find(const JetFile& f) {
     std::vector<uint32_t> out;
@@ -82,10 +109,8 @@ std::optional<JetUnknownPages::Use> JetUnknownPages::firstUse(const JetFile& f, 
                 const std::vector<FieldRef> fields = f.crackRow(t, row, s.end - s.start);
                 for (size_t c = 0; c < t.columns.size() && c < fields.size(); ++c) {
                     if (!t.columns[c].isLongValue() || !fields[c].present || fields[c].size < 12) continue;
-                    std::vector<RowId> visited;
-                    f.readLongValue(row + fields[c].offset, fields[c].size, &visited);
-                    for (const RowId& v : visited)
-                        if (hit(v.page)) return Use{v.page, QStringLiteral("holds a Memo/OLE value of ") + table};
+                    if (const uint32_t p = longValueOn(f, row + fields[c].offset, unknown))
+                        return Use{p, QStringLiteral("holds a Memo/OLE value of ") + table};
                 }
             }
         }

@@ -250,7 +250,8 @@ TEST_F(JetRefusals, APageOfUnknownTypeBlocksWritingOnlyWhileItIsInUse) {
     using namespace dao::jet;
     EXPECT_EQ(JetWriteGate::whyReadOnly(copy("test2V2003.mdb")), "");
 
-    uint32_t dataPage = 0, leafPage = 0;
+    uint32_t dataPage = 0, leafPage = 0, memoPage = 0;
+    std::vector<uint32_t> memoMaps;
     {
         const auto f = JetFile::open(testutil::jetFile("test2V2003.mdb"));
         EXPECT_EQ(f->pageType(48), 0x08);
@@ -260,26 +261,42 @@ TEST_F(JetRefusals, APageOfUnknownTypeBlocksWritingOnlyWhileItIsInUse) {
             for (uint32_t p : f->usageMapPages(t.ownedPagesMap))
                 if (f->pageType(p) == PageData && rd32(f->page(p) + 4) == t.firstPage) dataPage = p;
             leafPage = t.indexData.at(0).rootPage;
+            // The page of PROJ_PROP_AUTHOR's value (348 characters, outside the record) and the maps
+            // that list it.
+            const RowSlot rs = f->slot(dataPage, 0);
+            const uint8_t* row = f->page(dataPage) + rs.start;
+            const auto fields = f->crackRow(t, row, rs.end - rs.start);
+            for (size_t c = 0; c < t.columns.size(); ++c)
+                if (t.columns[c].name == "PROJ_PROP_AUTHOR") memoPage = rd32(row + fields[c].offset + 4) >> 8;
+            std::vector<uint32_t> maps{t.ownedPagesMap, t.freePagesMap};
+            for (const TableDef::LongValueMaps& m : t.longValueMaps) maps.insert(maps.end(), {m.owned, m.free});
+            for (uint32_t m : maps)
+                for (uint32_t p : m ? f->usageMapPages(m) : std::vector<uint32_t>{})
+                    if (p == memoPage) memoMaps.push_back(m);
         }
         ASSERT_NE(dataPage, 0u);
         ASSERT_EQ(f->pageType(leafPage), PageIndexLeaf);
     }
-    // The file's free-page map: page 1, row 0, an inline map (type 0, first page, bitmap).
-    auto setFree = [&](const QString& path, uint32_t page, bool on) {
+    // Lists a page in an inline usage map (type 0, first page, bitmap) or takes it out; the file's
+    // free-page map is page 1, row 0.
+    auto setListed = [&](const QString& path, uint32_t mapRow, uint32_t page, bool on) {
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        f.seek(kPage);
-        QByteArray p1 = f.read(kPage);
-        const auto* b = reinterpret_cast<const uint8_t*>(p1.constData());
-        const int row = (b[14] | b[15] << 8) & 0x1fff;
+        const qint64 at = qint64(mapRow >> 8) * kPage;
+        f.seek(at);
+        QByteArray pg = f.read(kPage);
+        const auto* b = reinterpret_cast<const uint8_t*>(pg.constData());
+        const int r = int(mapRow & 0xff);
+        const int row = (b[14 + 2 * r] | b[15 + 2 * r] << 8) & 0x1fff;
         ASSERT_EQ(b[row], 0);
         const uint32_t first = rd32(b + row + 1);
-        const int at = row + 5 + int((page - first) / 8);
+        const int byte = row + 5 + int((page - first) / 8);
         const char bit = char(1 << ((page - first) % 8));
-        p1[at] = on ? char(p1[at] | bit) : char(p1[at] & ~bit);
-        f.seek(kPage);
-        f.write(p1);
+        pg[byte] = on ? char(pg[byte] | bit) : char(pg[byte] & ~bit);
+        f.seek(at);
+        f.write(pg);
     };
+    auto setFree = [&](const QString& path, uint32_t page, bool on) { setListed(path, 1u << 8, page, on); };
     auto retype = [&](const QString& path, uint32_t page) {
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
@@ -308,6 +325,16 @@ TEST_F(JetRefusals, APageOfUnknownTypeBlocksWritingOnlyWhileItIsInUse) {
     setFree(leaf, leafPage, true);
     EXPECT_TRUE(JetWriteGate::whyReadOnly(leaf).startsWith(prefix.arg(leafPage) + "is listed among the pages of index "))
         << JetWriteGate::whyReadOnly(leaf).toStdString();
+
+    // A page no map lists any more, counted free, that a record's Memo value still points to.
+    ASSERT_NE(memoPage, 0u);
+    ASSERT_FALSE(memoMaps.empty());
+    const QString memo = copy("test2V2003.mdb", "memo.mdb");
+    retype(memo, memoPage);
+    setFree(memo, memoPage, true);
+    for (uint32_t m : memoMaps) setListed(memo, m, memoPage, false);
+    EXPECT_EQ(JetWriteGate::whyReadOnly(memo),
+              prefix.arg(memoPage) + "holds a Memo/OLE value of table 'MSP_PROJECTS', so the file is not written.");
 }
 
 TEST_F(JetRefusals, AnInterruptedBatchIsUndoneWhenTheFileIsOpened) {
