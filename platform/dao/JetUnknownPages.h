@@ -2,11 +2,12 @@
 
 // Pages of a type the writer does not know, and whether anything in the file still uses them.
 //
-// Access leaves such pages behind: a dropped table's definition page, for one, keeps its bytes with
-// a new type byte and goes back to the file's free pages. The writer never reads or writes a page it
-// reaches neither through a table's definition, its maps, its index trees nor its records' pointers,
-// and it takes new pages only at the end of the file, never from the free ones. So a page of unknown
-// type blocks writing only while something could lead the writer to it:
+// Access leaves such pages behind: real files hold a dropped table's definition page with its bytes
+// kept under type 0x08, counted free like the pages that table owned. The writer never reads or
+// writes a page it reaches neither through a table's definition, its maps, its index trees nor its
+// records' pointers; it takes new pages only at the end of the file, never from the free ones, and
+// takes no page out of the free-page map but those. So a page of unknown type blocks writing only
+// while something could lead the writer to it:
 //   - the file's map of free pages does not list it (it may be in use, in a way we cannot see);
 //   - it is a page of a table definition, or any usage map (a table's data pages or pages with room,
 //     an index's pages, a Memo/OLE column's pages) lists it;
