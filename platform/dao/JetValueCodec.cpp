@@ -16,7 +16,9 @@ namespace dao::jet {
 namespace {
 
 void putLe(QByteArray& out, uint64_t v, int n) {
-    for (int i = 0; i < n; ++i) out += char(v >> (8 * i) & 0xff);
+    const qsizetype at = out.size();
+    out.resize(at + n);  // one allocation per value, not one per byte
+    for (int i = 0; i < n; ++i) out[at + i] = char(v >> (8 * i) & 0xff);
 }
 
 bool asNumber(const JetValue& v, double& d) {

@@ -18,30 +18,45 @@ namespace dao::jet {
 
 namespace {
 
-// A working-copy column value as the writer compares and encodes it.
-JetValue fromSqlite(sqlite3_value* v) {
-    JetValue out;
+// A working-copy column value as the writer compares and encodes it, written over a staged value:
+// the trigger hands over every column of every edit, and the buffers stay from one edit to the next.
+void assignFromSqlite(JetValue& out, sqlite3_value* v) {
+    auto setBytes = [&](const void* p, int n) {
+        out.bytes.resize(n);
+        if (n > 0) std::memcpy(out.bytes.data(), p, size_t(n));
+    };
+    // Emptied, not dropped: its buffer serves the next text value (a null one stays null, unallocated).
+    auto noBytes = [&] {
+        if (!out.bytes.isEmpty()) out.bytes.resize(0);
+    };
     switch (sqlite3_value_type(v)) {
         case SQLITE_INTEGER:
             out.kind = JetValue::Int;
             out.i = sqlite3_value_int64(v);
+            noBytes();
             break;
         case SQLITE_FLOAT:
             out.kind = JetValue::Real;
             out.d = sqlite3_value_double(v);
+            noBytes();
             break;
-        case SQLITE_TEXT:
+        case SQLITE_TEXT: {
             out.kind = JetValue::Text;
-            out.bytes = QByteArray(reinterpret_cast<const char*>(sqlite3_value_text(v)), sqlite3_value_bytes(v));
+            const auto* p = sqlite3_value_text(v);
+            setBytes(p, sqlite3_value_bytes(v));
             break;
-        case SQLITE_BLOB:
+        }
+        case SQLITE_BLOB: {
             out.kind = JetValue::Blob;
-            out.bytes = QByteArray(static_cast<const char*>(sqlite3_value_blob(v)), sqlite3_value_bytes(v));
+            const void* p = sqlite3_value_blob(v);
+            setBytes(p, sqlite3_value_bytes(v));
             break;
+        }
         default:
+            out.kind = JetValue::Null;
+            noBytes();
             break;
     }
-    return out;
 }
 
 QString quoted(const QString& name) {
@@ -80,6 +95,17 @@ bool sameTextOrDate(const ColumnDef& c, const uint8_t* p, int n, const QByteArra
     return false;
 }
 
+// The same quick yes for a Decimal, which the working copy keeps as a number (to double precision):
+// its stored integer and scale as a double, compared as the full comparison does.
+bool sameDecimal(const ColumnDef& c, const uint8_t* p, int n, double shown) {
+    if (c.type != ColNumeric || n != 17 || c.scale > 28) return false;
+    double magnitude = 0;
+    for (int w = 0; w < 4; ++w) magnitude = magnitude * 4294967296.0 + double(rd32(p + 1 + 4 * w));
+    if (magnitude >= 9007199254740992.0) return false;  // past 2^53: not exact, take the long way
+    const double v = ((p[0] & 0x80) ? -magnitude : magnitude) / std::pow(10.0, c.scale);
+    return std::fabs(v - shown) <= 1e-12 * std::max(1.0, std::fabs(v));
+}
+
 struct FieldChange {
     int column = 0;  // index in the table definition
     bool null = false;
@@ -92,6 +118,28 @@ struct FieldChange {
 bool rewriteRow(const TableDef& t, const uint8_t* row, int len, const std::vector<FieldChange>& changes,
                 QByteArray& out, bool compact = false) {
     const RowLayout l = JetFile::rowLayout(t, row, len);
+    // Fixed-length and Yes/No values only (the common edit): nothing moves, so the record's own
+    // bytes take the values and the mask bits in place.
+    const bool fixedOnly = !compact && std::all_of(changes.begin(), changes.end(), [&](const FieldChange& ch) {
+        const ColumnDef& c = t.columns[size_t(ch.column)];
+        return c.type == ColBoolean || c.isFixed();
+    });
+    if (fixedOnly) {
+        out = QByteArray(reinterpret_cast<const char*>(row), len);
+        auto* o = reinterpret_cast<uint8_t*>(out.data());
+        uint8_t* m = o + len - l.maskLength;
+        for (const FieldChange& ch : changes) {
+            const ColumnDef& c = t.columns[size_t(ch.column)];
+            if (c.number >= l.columns) return false;  // the record predates the column
+            const bool present = c.type == ColBoolean ? ch.boolValue : !ch.null;
+            const uint8_t bit = uint8_t(1 << (c.number % 8));
+            m[c.number / 8] = present ? uint8_t(m[c.number / 8] | bit) : uint8_t(m[c.number / 8] & ~bit);
+            if (c.type == ColBoolean || ch.null) continue;  // a Null keeps the old bytes
+            if (2 + c.fixedOffset + c.length > l.fixedEnd || ch.bytes.size() != c.length) return false;
+            std::memcpy(o + 2 + c.fixedOffset, ch.bytes.constData(), size_t(c.length));
+        }
+        return true;
+    }
     QByteArray mask(reinterpret_cast<const char*>(row + len - l.maskLength), l.maskLength);
     QByteArray fixed(reinterpret_cast<const char*>(row + 2), l.fixedEnd - 2);
     std::vector<QByteArray> var(size_t(l.varCount));
@@ -158,15 +206,16 @@ void stageFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     try {
         // The trigger hands the values over in chunks, in column order.
         const int first = sqlite3_value_int(argv[1]);
-        if (first == 0) {
-            b->stagedOld.clear();
-            b->stagedNew.clear();
-        }
-        if (size_t(first) == b->stagedOld.size()) {
-            for (int i = 2; i < argc; i += 2) {
-                b->stagedOld.push_back(fromSqlite(argv[i]));
-                b->stagedNew.push_back(fromSqlite(argv[i + 1]));
+        if (first == 0) b->staged = 0;
+        if (first == b->staged) {
+            const size_t end = size_t(first + (argc - 2) / 2);
+            b->stagedOld.resize(end);
+            b->stagedNew.resize(end);
+            for (int i = 2, k = first; i < argc; i += 2, ++k) {
+                assignFromSqlite(b->stagedOld[size_t(k)], argv[i]);
+                assignFromSqlite(b->stagedNew[size_t(k)], argv[i + 1]);
             }
+            b->staged = int(end);
         }
         sqlite3_result_null(ctx);
     } catch (...) {
@@ -482,9 +531,10 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
         why = QStringLiteral("The values of the record did not reach the Access writer.");
         return false;
     }
-    const QString notFound = QString("The record cannot be found in the Access file (table '%1').").arg(t.def.name);
+    // Built only when needed: locate runs for every edit.
+    const auto notFound = [&] { return QString("The record cannot be found in the Access file (table '%1').").arg(t.def.name); };
     if (!rowOf(copy, table, rowid, out.at)) {
-        why = notFound;
+        why = notFound();
         return false;
     }
     const RowId first = out.at;
@@ -492,7 +542,7 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
     const int ps = file_->pageSize();
     out.slot = JetFile::slotIn(pageBytes(first.page), ps, first.page, first.row);
     if (out.slot.deleted) {
-        why = notFound;
+        why = notFound();
         return false;
     }
     if (out.slot.overflow) {
@@ -523,6 +573,9 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
             continue;
         if (c.type == ColBoolean && shown.kind == JetValue::Int && (shown.i != 0) == fr.present) continue;
         if (fr.present && shown.kind == JetValue::Text && sameTextOrDate(c, out.row + fr.offset, fr.size, shown.bytes)) continue;
+        if (fr.present && (shown.kind == JetValue::Int || shown.kind == JetValue::Real) &&
+            sameDecimal(c, out.row + fr.offset, fr.size, shown.kind == JetValue::Int ? double(shown.i) : shown.d))
+            continue;
         const auto inFile = JetValueCodec::decode(c, out.row, fr);
         if (inFile && c.type == ColNumeric && inFile->kind == JetValue::Text && oldValues[k].kind != JetValue::Null) {
             // The working copy keeps a Decimal as a number (to double precision).
@@ -637,6 +690,8 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
     std::vector<bool> check(t.def.columns.size(), false);
     std::vector<bool> unchanged(t.def.columns.size(), false);
     std::vector<int> changedNumbers;
+    changes.reserve(t.sqlNames.size());  // one allocation each, not one per changed field
+    changedNumbers.reserve(t.sqlNames.size());
     for (size_t k = 0; k < t.sqlNames.size(); ++k) {
         const int ci = t.columnOf[k];
         if (ci < 0) continue;

@@ -49,6 +49,7 @@ public:
         JetWriter* writer = nullptr;
         int copy = 0;
         std::vector<JetValue> stagedOld, stagedNew;
+        int staged = 0;  // values staged so far for the current row
         std::optional<qint64> givenAutoNumber;  // by the last add
         long long echoRowid = 0;                // the working copy's record about to take it
     };
