@@ -27,6 +27,7 @@ public:
         QByteArray inlineBytes;
         QByteArray extra;        // International: the extra code; Unprintable: its bytes
         uint8_t modifier = 0;    // ExtraModifier
+        int places = 1;          // Simple/International: characters it counts as in the accent part
     };
 
     // The codes of a text column's sort order; nullptr when the order is not one known here.

@@ -42,7 +42,7 @@ std::optional<QByteArray> JetTextKey::encode(const JetSortCodes& codes, const QS
         const int at = chars;
         if (!code.inlineBytes.isEmpty()) {
             inlinePart += code.inlineBytes;
-            ++chars;
+            chars += code.places;
         }
         if (code.kind == JetSortCodes::International || code.kind == JetSortCodes::ExtraModifier) {
             // Characters before this one without an extra code hold a placeholder.

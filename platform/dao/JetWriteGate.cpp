@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "JetFile.h"
+#include "JetUnknownPages.h"
 
 namespace dao::jet {
 
@@ -39,13 +40,13 @@ QString JetWriteGate::whyReadOnly(const QString& path) {
     if (!QFileInfo(fi.absolutePath()).isWritable())
         return QStringLiteral("Its folder cannot be written, and changes need a journal beside the file.");
     try {
-        for (uint32_t p = 1; p < f->pageCount(); ++p) {
-            const uint8_t t = f->pageType(p);
-            if (t < PageData || t > PageUsageMap)
-                return QString("Page %1 has a type (0x%2) Tabulon does not know, so the file is not written.")
-                    .arg(p)
-                    .arg(t, 2, 16, QChar('0'));
-        }
+        // A page of unknown type is harmless only when the file counts it free and nothing leads
+        // to it (see JetUnknownPages); then the writer never reads it back nor writes it.
+        if (const auto use = JetUnknownPages::firstUse(*f, JetUnknownPages::find(*f)))
+            return QString("Page %1 has a type (0x%2) Tabulon does not know and %3, so the file is not written.")
+                .arg(use->page)
+                .arg(f->pageType(use->page), 2, 16, QChar('0'))
+                .arg(use->how);
         for (const CatalogTable& ct : f->catalog()) {
             const TableDef t = f->readTableDef(ct.tdefPage, ct.name);
             if (t.parsedLength != t.definitionLength)

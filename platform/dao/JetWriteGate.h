@@ -10,8 +10,8 @@ class JetWriteGate {
 public:
     // Empty when the file may be written; otherwise the reason, one sentence for error 3027. The
     // refusals: Jet 3 files, encrypted or password-protected files, a lock file showing the file
-    // open in another program, anything not understood completely (an unknown page type, a table
-    // definition that does not parse to its declared length). What the writer cannot do yet in a
+    // open in another program, anything not understood completely (a page of unknown type that is
+    // in use or not counted free, a table definition that does not parse to its declared length). What the writer cannot do yet in a
     // file it may write is refused per change, with its own reason.
     static QString whyReadOnly(const QString& path);
 

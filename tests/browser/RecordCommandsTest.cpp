@@ -93,7 +93,7 @@ TEST_F(RecordCommandsTest, DeleteAsksAndRemovesOnlyOnYes) {
 }
 
 TEST_F(RecordCommandsTest, ARefusedDeleteIsReportedAndChangesNothing) {
-    const QString jet = testutil::jetFile("test2V2003.mdb");
+    const QString jet = testutil::jetFile("testIndexCodesV1997.mdb");  // Access 97: never written
     auto db = dao::OpenDatabase(jet);
     QString table;
     long long before = 0;

@@ -125,7 +125,7 @@ TEST_F(BulkCli, EraseNeedsYesAndKeepsWhatCannotGo) {
     EXPECT_EQ(shell(path_, "select id from T order by id"), QStringList({"2", "3", "4"}));
 
     // A file that cannot be changed: the engine's error, once, and nothing erased.
-    const QString jet = testutil::jetFile("test2V2003.mdb");
+    const QString jet = testutil::jetFile("testIndexCodesV1997.mdb");  // Access 97: never written
     if (QFile::exists(jet)) {
         r = cli({"erase", jet, "MSysObjects", "--yes"});
         EXPECT_EQ(r.code, 1);

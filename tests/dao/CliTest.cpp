@@ -163,10 +163,15 @@ TEST_F(CliTest, StatementsPassThroughWithSqlitesOwnMessage) {
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
 }
 
-TEST_F(CliTest, JetFileIsReadOnly) {
+TEST_F(CliTest, JetFileOpenElsewhereIsReadOnly) {
     const QString copy = dir_.filePath("test2V2003.mdb");
     ASSERT_TRUE(QFile::copy(testutil::jetFile("test2V2003.mdb"), copy));
     QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    // Its lock file says another program has it open.
+    QFile lock(dir_.filePath("test2V2003.ldb"));
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray(64, ' '));
+    lock.close();
     const QByteArray before = sha256(copy);
 
     CliRun r = runCli({"tables", copy});

@@ -31,9 +31,9 @@ QByteArray oleBytes(int n, char seed) {
 QString csv(const QString& s) { return '"' + QString(s).replace('"', "\"\"") + '"'; }
 QString json(const QString& s) { return '"' + s + '"'; }
 
-// The long-value writer alone, over a copy of a file the engine does not write (one of its pages has
-// a type the write gate does not know): pages are kept in memory and saved over the copy, the
-// record's 12-byte field put in place, so that the readers judge the stored forms themselves.
+// The long-value writer alone, over a copy of a file, without the engine: pages are kept in memory
+// and saved over the copy, the record's 12-byte field put in place, so that the readers judge the
+// stored forms themselves.
 class PageEditor {
 public:
     explicit PageEditor(const QString& path) : path_(path), file_(dao::jet::JetFile::open(path)) {}

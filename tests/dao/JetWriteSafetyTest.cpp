@@ -16,6 +16,7 @@
 #include "TestUtil.h"
 #include "platform/dao/Dao.h"
 #include "platform/dao/Error.h"
+#include "platform/dao/JetFile.h"
 #include "platform/dao/JetPageJournal.h"
 #include "platform/dao/JetWriteGate.h"
 
@@ -237,15 +238,103 @@ TEST_F(JetRefusals, EachRefusalNamesItsReasonAndChangesNothing) {
     expectRefused(locked, "Table1", "testV2010.laccdb");
     lock.remove();
 
-    // A page type the writer does not know (test2V2003 has one of type 0x08).
-    const QString unknown = copy("test2V2003.mdb");
-    EXPECT_EQ(JetWriteGate::whyReadOnly(unknown),
-              "Page 48 has a type (0x08) Tabulon does not know, so the file is not written.");
-    expectRefused(unknown, "MSP_PROJECTS", "Page 48 has a type (0x08)");
-
     // Without the lock file the file may be written; what the writer cannot do yet is refused
     // change by change (see the edit tests).
     EXPECT_EQ(JetWriteGate::whyReadOnly(locked), "");
+}
+
+// test2V2003's page 48 (type 0x08) is a dropped table's definition: the file counts it free and no
+// table, index, map or record leads to it, so the file may be written. The same type on a page that
+// is in use, or not counted free, keeps the file read-only.
+TEST_F(JetRefusals, APageOfUnknownTypeBlocksWritingOnlyWhileItIsInUse) {
+    using namespace dao::jet;
+    EXPECT_EQ(JetWriteGate::whyReadOnly(copy("test2V2003.mdb")), "");
+
+    uint32_t dataPage = 0, leafPage = 0, memoPage = 0;
+    std::vector<uint32_t> memoMaps;
+    {
+        const auto f = JetFile::open(testutil::jetFile("test2V2003.mdb"));
+        EXPECT_EQ(f->pageType(48), 0x08);
+        for (const CatalogTable& ct : f->catalog()) {
+            if (ct.name != "MSP_PROJECTS") continue;
+            const TableDef t = f->readTableDef(ct.tdefPage, ct.name);
+            for (uint32_t p : f->usageMapPages(t.ownedPagesMap))
+                if (f->pageType(p) == PageData && rd32(f->page(p) + 4) == t.firstPage) dataPage = p;
+            leafPage = t.indexData.at(0).rootPage;
+            // The page of PROJ_PROP_AUTHOR's value (348 characters, outside the record) and the maps
+            // that list it.
+            const RowSlot rs = f->slot(dataPage, 0);
+            const uint8_t* row = f->page(dataPage) + rs.start;
+            const auto fields = f->crackRow(t, row, rs.end - rs.start);
+            for (size_t c = 0; c < t.columns.size(); ++c)
+                if (t.columns[c].name == "PROJ_PROP_AUTHOR") memoPage = rd32(row + fields[c].offset + 4) >> 8;
+            std::vector<uint32_t> maps{t.ownedPagesMap, t.freePagesMap};
+            for (const TableDef::LongValueMaps& m : t.longValueMaps) maps.insert(maps.end(), {m.owned, m.free});
+            for (uint32_t m : maps)
+                for (uint32_t p : m ? f->usageMapPages(m) : std::vector<uint32_t>{})
+                    if (p == memoPage) memoMaps.push_back(m);
+        }
+        ASSERT_NE(dataPage, 0u);
+        ASSERT_EQ(f->pageType(leafPage), PageIndexLeaf);
+    }
+    // Lists a page in an inline usage map (type 0, first page, bitmap) or takes it out; the file's
+    // free-page map is page 1, row 0.
+    auto setListed = [&](const QString& path, uint32_t mapRow, uint32_t page, bool on) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        const qint64 at = qint64(mapRow >> 8) * kPage;
+        f.seek(at);
+        QByteArray pg = f.read(kPage);
+        const auto* b = reinterpret_cast<const uint8_t*>(pg.constData());
+        const int r = int(mapRow & 0xff);
+        const int row = (b[14 + 2 * r] | b[15 + 2 * r] << 8) & 0x1fff;
+        ASSERT_EQ(b[row], 0);
+        const uint32_t first = rd32(b + row + 1);
+        const int byte = row + 5 + int((page - first) / 8);
+        const char bit = char(1 << ((page - first) % 8));
+        pg[byte] = on ? char(pg[byte] | bit) : char(pg[byte] & ~bit);
+        f.seek(at);
+        f.write(pg);
+    };
+    auto setFree = [&](const QString& path, uint32_t page, bool on) { setListed(path, 1u << 8, page, on); };
+    auto retype = [&](const QString& path, uint32_t page) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(qint64(page) * kPage);
+        f.putChar(0x08);
+    };
+    const QString prefix = "Page %1 has a type (0x08) Tabulon does not know and ";
+
+    const QString notFree = copy("test2V2003.mdb", "notfree.mdb");
+    setFree(notFree, 48, false);
+    EXPECT_EQ(JetWriteGate::whyReadOnly(notFree),
+              prefix.arg(48) + "is not among the file's free pages, so the file is not written.");
+    expectRefused(notFree, "MSP_PROJECTS", "Page 48 has a type (0x08)");
+
+    const QString data = copy("test2V2003.mdb", "data.mdb");
+    retype(data, dataPage);
+    EXPECT_EQ(JetWriteGate::whyReadOnly(data), prefix.arg(dataPage) + "is not among the file's free pages, so the file is not written.");
+    // Counted free by mistake, it is still the table's page.
+    setFree(data, dataPage, true);
+    EXPECT_EQ(JetWriteGate::whyReadOnly(data),
+              prefix.arg(dataPage) + "is listed among the pages of table 'MSP_PROJECTS', so the file is not written.");
+    expectRefused(data, "MSP_PROJECTS", "is listed among the pages of table 'MSP_PROJECTS'");
+
+    const QString leaf = copy("test2V2003.mdb", "leaf.mdb");
+    retype(leaf, leafPage);
+    setFree(leaf, leafPage, true);
+    EXPECT_TRUE(JetWriteGate::whyReadOnly(leaf).startsWith(prefix.arg(leafPage) + "is listed among the pages of index "))
+        << JetWriteGate::whyReadOnly(leaf).toStdString();
+
+    // A page no map lists any more, counted free, that a record's Memo value still points to.
+    ASSERT_NE(memoPage, 0u);
+    ASSERT_FALSE(memoMaps.empty());
+    const QString memo = copy("test2V2003.mdb", "memo.mdb");
+    retype(memo, memoPage);
+    setFree(memo, memoPage, true);
+    for (uint32_t m : memoMaps) setListed(memo, m, memoPage, false);
+    EXPECT_EQ(JetWriteGate::whyReadOnly(memo),
+              prefix.arg(memoPage) + "holds a Memo/OLE value of table 'MSP_PROJECTS', so the file is not written.");
 }
 
 TEST_F(JetRefusals, AnInterruptedBatchIsUndoneWhenTheFileIsOpened) {

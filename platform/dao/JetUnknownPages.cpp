@@ -1,0 +1,121 @@
+#include "JetUnknownPages.h"
+
+#include <cstring>
+#include <functional>
+#include <set>
+
+#include "JetPageAllocator.h"
+
+namespace dao::jet {
+
+namespace {
+
+// The first page of pages a long value's rows lie on, 0 when none; follows the chain's pointers
+// without reading the value itself (a whole file's Memo/OLE data would be read at every open).
+uint32_t longValueOn(const JetFile& f, const uint8_t* header, const std::set<uint32_t>& pages) {
+    const uint32_t kind = rd32(header) & 0xC0000000;
+    if (kind == 0x80000000) return 0;  // in the record itself
+    if (kind != 0x40000000 && kind != 0) throw FormatError("a long value has unknown storage bits");
+    std::set<uint32_t> seen;
+    for (uint32_t next = rd32(header + 4); next != 0;) {
+        if (!seen.insert(next).second) throw FormatError("a long-value chain loops");
+        const RowId at = RowId::fromWord(next);
+        if (pages.count(at.page)) return at.page;
+        const uint8_t* pg = f.page(at.page);
+        if (pg[0] != PageData || std::memcmp(pg + 4, "LVAL", 4) != 0)
+            throw FormatError("a long value points to page " + std::to_string(at.page) + ", which is not a long-value page");
+        const RowSlot s = f.slot(at.page, at.row);
+        if (kind == 0x40000000) break;  // one row
+        if (s.end - s.start < 4) throw FormatError("a long-value chain row is too short");
+        next = rd32(pg + s.start);
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::vector<uint32_t> JetUnknownPages::find(const JetFile& f) {
+    std::vector<uint32_t> out;
+    for (uint32_t p = 1; p < f.pageCount(); ++p) {
+        const uint8_t t = f.pageType(p);
+        if (t < PageData || t > PageUsageMap) out.push_back(p);
+    }
+    return out;
+}
+
+std::optional<JetUnknownPages::Use> JetUnknownPages::firstUse(const JetFile& f, const std::vector<uint32_t>& pages) {
+    if (pages.empty()) return std::nullopt;
+    const std::set<uint32_t> unknown(pages.begin(), pages.end());
+    auto hit = [&](uint32_t p) { return unknown.count(p) != 0; };
+
+    const std::vector<uint32_t> freeList = f.usageMapPages(JetPageAllocator::kGlobalMap);
+    const std::set<uint32_t> free(freeList.begin(), freeList.end());
+    for (uint32_t p : pages)
+        if (!free.count(p)) return Use{p, QStringLiteral("is not among the file's free pages")};
+
+    for (const CatalogTable& ct : f.catalog()) {
+        const TableDef t = f.readTableDef(ct.tdefPage, ct.name);
+        const QString table = QString("table '%1'").arg(ct.name);
+        for (uint32_t p : t.pages)
+            if (hit(p)) return Use{p, QStringLiteral("holds the definition of ") + table};
+
+        auto listedIn = [&](uint32_t mapRow) -> uint32_t {
+            if (mapRow == 0) return 0;
+            for (uint32_t p : f.usageMapPages(mapRow))
+                if (hit(p)) return p;
+            return 0;
+        };
+        for (uint32_t m : {t.ownedPagesMap, t.freePagesMap})
+            if (const uint32_t p = listedIn(m)) return Use{p, QStringLiteral("is listed among the pages of ") + table};
+        for (const TableDef::LongValueMaps& lv : t.longValueMaps)
+            for (uint32_t m : {lv.owned, lv.free})
+                if (const uint32_t p = listedIn(m)) return Use{p, QStringLiteral("is listed among the Memo/OLE pages of ") + table};
+
+        for (const IndexData& idx : t.indexData) {
+            const QString index = QString("index %1 of %2").arg(t.indexName(idx), table);
+            if (const uint32_t p = listedIn(idx.usageMap)) return Use{p, QStringLiteral("is listed among the pages of ") + index};
+            // Reading a page checks its type, so the walk stops at the first pointer to a page that
+            // is no index page; sibling and tail pointers are checked without being followed twice.
+            std::set<uint32_t> seen;
+            std::function<std::optional<Use>(uint32_t)> walk = [&](uint32_t pg) -> std::optional<Use> {
+                if (pg == 0 || !seen.insert(pg).second) return std::nullopt;
+                if (hit(pg)) return Use{pg, QStringLiteral("is part of ") + index};
+                const IndexPage ip = f.readIndexPage(pg);
+                for (uint32_t link : {ip.prev, ip.next})
+                    if (hit(link)) return Use{link, QStringLiteral("is linked from ") + index};
+                for (const IndexEntry& e : ip.entries)
+                    if (ip.type == PageIndexNode)
+                        if (auto use = walk(e.child)) return use;
+                if (ip.type == PageIndexNode)
+                    if (auto use = walk(ip.tail)) return use;
+                return std::nullopt;
+            };
+            if (auto use = walk(idx.rootPage)) return use;
+        }
+
+        // Live records: where moved ones went and the rows of their Memo/OLE values.
+        for (uint32_t pg : f.usageMapPages(t.ownedPagesMap)) {
+            if (pg >= f.pageCount() || f.pageType(pg) != PageData || rd32(f.page(pg) + 4) != t.firstPage) continue;
+            for (int r = 0; r < f.rowCount(pg); ++r) {
+                RowSlot s = f.slot(pg, r);
+                if (s.deleted) continue;
+                uint32_t at = pg;
+                if (s.overflow) {
+                    const RowId target = f.overflowTarget(pg, r);
+                    at = target.page;
+                    s = f.slot(target.page, target.row);
+                }
+                const uint8_t* row = f.page(at) + s.start;
+                const std::vector<FieldRef> fields = f.crackRow(t, row, s.end - s.start);
+                for (size_t c = 0; c < t.columns.size() && c < fields.size(); ++c) {
+                    if (!t.columns[c].isLongValue() || !fields[c].present || fields[c].size < 12) continue;
+                    if (const uint32_t p = longValueOn(f, row + fields[c].offset, unknown))
+                        return Use{p, QStringLiteral("holds a Memo/OLE value of ") + table};
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace dao::jet

@@ -1,0 +1,42 @@
+#pragma once
+
+// Pages of a type the writer does not know, and whether anything in the file still uses them.
+//
+// Access leaves such pages behind: real files hold a dropped table's definition page with its bytes
+// kept under type 0x08, counted free like the pages that table owned. The writer never reads or
+// writes a page it reaches neither through a table's definition, its maps, its index trees nor its
+// records' pointers; it takes new pages only at the end of the file, never from the free ones, and
+// takes no page out of the free-page map but those. So a page of unknown type blocks writing only
+// while something could lead the writer to it:
+//   - the file's map of free pages does not list it (it may be in use, in a way we cannot see);
+//   - it is a page of a table definition, or any usage map (a table's data pages or pages with room,
+//     an index's pages, a Memo/OLE column's pages) lists it;
+//   - an index tree (child, sibling or tail pointer) or a record (its overflow pointer, the rows of
+//     a Memo/OLE value) points to it.
+// Every table of the catalog is looked at, system tables included, and every live record; a pointer
+// that leads to a page of the wrong type, a map or tree that cannot be read, fails the whole proof.
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "JetFile.h"
+
+namespace dao::jet {
+
+class JetUnknownPages {
+public:
+    // The pages of the file whose type is none of the known ones.
+    static std::vector<uint32_t> find(const JetFile& f);
+
+    struct Use {
+        uint32_t page = 0;
+        QString how;  // "is listed among the pages of table 'T'", for a message
+    };
+    // The first of pages something could still lead to; nullopt when none. Throws FormatError when
+    // the file cannot be read far enough to tell.
+    static std::optional<Use> firstUse(const JetFile& f, const std::vector<uint32_t>& pages);
+};
+
+}  // namespace dao::jet
