@@ -9,10 +9,13 @@ namespace dao::jet {
 namespace {
 
 // One code per character, written as: X ignored; S<hex> inline bytes (D<hex>: the same, taking two
-// places); I<hex>,<hex> inline bytes and an extra code; U<hex> an unprintable code; P<hex> a modifier of the extra code before it. An odd
+// places; T<hex>: the same, taking one or two places, not known which); I<hex>,<hex> inline bytes and
+// an extra code; U<hex> an unprintable code; P<hex> a modifier of the extra code before it. An odd
 // number of hex digits has a leading zero left out.
 
-// "General" (sort order 1033, version 1), U+0000 to U+017F. Source: see NOTICE.
+// "General" (sort order 1033, version 1), U+0000 to U+017F. T marks the letters that sort as two
+// (Æ, Ü, Þ, ß, Ĳ, Œ): no key Access wrote shows how many places they take in the accent part.
+// Source: see NOTICE.
 const char* const kGeneral[] = {
     "X", "U3", "U4", "U5", "U6", "U7", "U8", "U9",  // U+0000
     "UA", "S705", "S706", "S707", "S708", "S709", "UB", "UC",  // U+0008
@@ -38,25 +41,25 @@ const char* const kGeneral[] = {
     "S753", "SA07", "IE02,3", "S818", "SA08", "X", "SA09", "S754",  // U+00A8
     "SA0A", "S817", "SD1A", "SD1B", "S755", "SA0B", "SA0C", "SA0D",  // U+00B0
     "S756", "SD19", "IE7C,3", "S81A", "ID18,CE", "ID18,D6", "ID1B,DE", "S757",  // U+00B8
-    "IE02,F", "IE02,E", "IE02,12", "IE02,19", "IE02,13", "IE02,1A", "SE020E21", "IE0A,1C",  // U+00C0
+    "IE02,F", "IE02,E", "IE02,12", "IE02,19", "IE02,13", "IE02,1A", "TE020E21", "IE0A,1C",  // U+00C0
     "IE21,F", "IE21,E", "IE21,12", "IE21,13", "IE32,F", "IE32,E", "IE32,12", "IE32,13",  // U+00C8
     "IE1A,68", "IE70,19", "IE7C,F", "IE7C,E", "IE7C,12", "IE7C,19", "IE7C,13", "S81C",  // U+00D0
-    "IE7C,21", "IE9F,F", "IE9F,E", "IE9F,12", "SE9F0E21", "IEA7,E", "SE990E2C", "SE910E91",  // U+00D8
-    "IE02,F", "IE02,E", "IE02,12", "IE02,19", "IE02,13", "IE02,1A", "SE020E21", "IE0A,1C",  // U+00E0
+    "IE7C,21", "IE9F,F", "IE9F,E", "IE9F,12", "TE9F0E21", "IEA7,E", "TE990E2C", "TE910E91",  // U+00D8
+    "IE02,F", "IE02,E", "IE02,12", "IE02,19", "IE02,13", "IE02,1A", "TE020E21", "IE0A,1C",  // U+00E0
     "IE21,F", "IE21,E", "IE21,12", "IE21,13", "IE32,F", "IE32,E", "IE32,12", "IE32,13",  // U+00E8
     "IE1A,68", "IE70,19", "IE7C,F", "IE7C,E", "IE7C,12", "IE7C,19", "IE7C,13", "S81D",  // U+00F0
-    "IE7C,21", "IE9F,F", "IE9F,E", "IE9F,12", "SE9F0E21", "IEA7,E", "SE990E2C", "IEA7,13",  // U+00F8
+    "IE7C,21", "IE9F,F", "IE9F,E", "IE9F,12", "TE9F0E21", "IEA7,E", "TE990E2C", "IEA7,13",  // U+00F8
     "IE02,17", "IE02,17", "IE02,15", "IE02,15", "IE02,1B", "IE02,1B", "IE0A,E", "IE0A,E",  // U+0100
     "IE0A,12", "IE0A,12", "IE0A,10", "IE0A,10", "IE0A,14", "IE0A,14", "IE1A,14", "IE1A,14",  // U+0108
     "IE1A,1E", "IE1A,1E", "IE21,17", "IE21,17", "IE21,15", "IE21,15", "IE21,10", "IE21,10",  // U+0110
     "IE21,1B", "IE21,1B", "IE21,14", "IE21,14", "IE25,12", "IE25,12", "IE25,15", "IE25,15",  // U+0118
     "IE25,10", "IE25,10", "IE25,1C", "IE25,1C", "IE2C,12", "IE2C,12", "IE2C,1E", "IE2C,1E",  // U+0120
     "IE32,19", "IE32,19", "IE32,17", "IE32,17", "IE32,15", "IE32,15", "IE32,1B", "IE32,1B",  // U+0128
-    "IE32,10", "IE32,3", "SE320E35", "SE320E35", "IE35,12", "IE35,12", "IE36,1C", "IE36,1C",  // U+0130
+    "IE32,10", "IE32,3", "TE320E35", "TE320E35", "IE35,12", "IE35,12", "IE36,1C", "IE36,1C",  // U+0130
     "IE36,3", "IE48,E", "IE48,E", "IE48,1C", "IE48,1C", "IE48,14", "IE48,14", "IE48,11",  // U+0138
     "IE48,11", "IE48,1F", "IE48,1F", "IE70,E", "IE70,E", "IE70,1C", "IE70,1C", "IE70,14",  // U+0140
     "IE70,14", "IE70,48", "SE74", "SE74", "IE7C,17", "IE7C,17", "IE7C,15", "IE7C,15",  // U+0148
-    "IE7C,1D", "IE7C,1D", "SE7C0E21", "SE7C0E21", "IE8A,E", "IE8A,E", "IE8A,1C", "IE8A,1C",  // U+0150
+    "IE7C,1D", "IE7C,1D", "TE7C0E21", "TE7C0E21", "IE8A,E", "IE8A,E", "IE8A,1C", "IE8A,1C",  // U+0150
     "IE8A,14", "IE8A,14", "IE91,E", "IE91,E", "IE91,12", "IE91,12", "IE91,1C", "IE91,1C",  // U+0158
     "IE91,14", "IE91,14", "IE99,1C", "IE99,1C", "IE99,14", "IE99,14", "IE9E,1E", "IE9E,1E",  // U+0160
     "IE9F,19", "IE9F,19", "IE9F,17", "IE9F,17", "IE9F,15", "IE9F,15", "IE9F,1A", "IE9F,1A",  // U+0168
@@ -170,9 +173,11 @@ JetSortCodes::Code JetSortCodes::code(char16_t ch) const {
             break;
         case 'S':
         case 'D':
+        case 'T':
             out.kind = Simple;
             out.inlineBytes = hexBytes(body, n);
-            out.places = text[0] == 'D' ? 2 : 1;
+            out.places = text[0] == 'S' ? 1 : 2;
+            out.placesKnown = text[0] != 'T';
             break;
         case 'I': {
             const char* comma = std::strchr(body, ',');

@@ -28,6 +28,7 @@ public:
         QByteArray extra;        // International: the extra code; Unprintable: its bytes
         uint8_t modifier = 0;    // ExtraModifier
         int places = 1;          // Simple/International: characters it counts as in the accent part
+        bool placesKnown = true; // false: it may count as one instead (see JetTextKey)
     };
 
     // The codes of a text column's sort order; nullptr when the order is not one known here.

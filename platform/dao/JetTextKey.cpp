@@ -17,17 +17,10 @@ QString describe(QChar c) {
     return c.isPrint() ? QString("'%1' (%2)").arg(c, hex) : hex;
 }
 
-}  // namespace
-
-std::optional<QByteArray> JetTextKey::encode(const JetSortCodes& codes, const QString& value, bool ascending,
-                                             QString* why) {
-    // Trailing blanks do not count in the order.
-    int length = int(value.size());
-    while (length > 0 && value[length - 1] == QChar(' ')) --length;
-    if (length > kMaxChars) {
-        if (why) *why = QString("a text longer than %1 characters is cut off in the key").arg(kMaxChars);
-        return std::nullopt;
-    }
+// The key's bytes after the flag, ascending. A character that may take one or two places counts as
+// `unsurePlaces`; the first such one is reported in `unsure`.
+std::optional<QByteArray> keyBody(const JetSortCodes& codes, const QString& value, int length, int unsurePlaces,
+                                  int* unsure, QString* why) {
     QByteArray inlinePart, extra, unprintable;
     int chars = 0;        // characters with inline codes so far
     int extraChars = 0;   // characters the extra part accounts for
@@ -42,7 +35,8 @@ std::optional<QByteArray> JetTextKey::encode(const JetSortCodes& codes, const QS
         const int at = chars;
         if (!code.inlineBytes.isEmpty()) {
             inlinePart += code.inlineBytes;
-            chars += code.places;
+            chars += code.placesKnown ? code.places : unsurePlaces;
+            if (!code.placesKnown && unsure && *unsure < 0) *unsure = i;
         }
         if (code.kind == JetSortCodes::International || code.kind == JetSortCodes::ExtraModifier) {
             // Characters before this one without an extra code hold a placeholder.
@@ -82,10 +76,35 @@ std::optional<QByteArray> JetTextKey::encode(const JetSortCodes& codes, const QS
         body += kEndText;
         body += unprintable;
     }
-    body += kEndKey;
-    if (ascending) return char(0x7F) + body;
-    for (char& b : body) b = char(~uint8_t(b));
-    return char(0x80) + body + kEndKey;
+    return body;
+}
+
+}  // namespace
+
+std::optional<QByteArray> JetTextKey::encode(const JetSortCodes& codes, const QString& value, bool ascending,
+                                             QString* why) {
+    // Trailing blanks do not count in the order.
+    int length = int(value.size());
+    while (length > 0 && value[length - 1] == QChar(' ')) --length;
+    if (length > kMaxChars) {
+        if (why) *why = QString("a text longer than %1 characters is cut off in the key").arg(kMaxChars);
+        return std::nullopt;
+    }
+    int unsure = -1;
+    auto body = keyBody(codes, value, length, 2, &unsure, why);
+    if (!body) return std::nullopt;
+    // Where the count of places decides the bytes, a guess could put the entry out of order.
+    if (unsure >= 0 && keyBody(codes, value, length, 1, nullptr, nullptr) != body) {
+        if (why)
+            *why = QString("the character %1 sorts as two letters, and where the accents after it go in the \"%2\" "
+                           "sort order is not known")
+                       .arg(describe(value[unsure]), codes.name());
+        return std::nullopt;
+    }
+    body->append(kEndKey);
+    if (ascending) return char(0x7F) + *body;
+    for (char& b : *body) b = char(~uint8_t(b));
+    return char(0x80) + *body + kEndKey;
 }
 
 }  // namespace dao::jet

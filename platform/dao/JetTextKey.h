@@ -18,7 +18,8 @@ public:
     static constexpr int kMaxChars = 127;
 
     // The key of a non-Null value, flag byte included; nullopt with the reason (naming the
-    // character) when a character has no known code or the value is too long to be keyed safely.
+    // character) when a character has no known code, when its bytes hang on a count of places no
+    // written key has shown, or when the value is too long to be keyed safely.
     static std::optional<QByteArray> encode(const JetSortCodes& codes, const QString& text, bool ascending,
                                             QString* why = nullptr);
 };
