@@ -96,11 +96,63 @@ private:
         rep_.lines << "pages: " + parts.join(", ");
         if (f_.pageType(0) != PageHeader) fault("page 0 is not the header page");
         // The file's map of free pages: pages a table gave back keep their old contents.
+        if (!freeMapFitsTheFile()) return;
         try {
             for (uint32_t p : f_.usageMapPages(kGlobalFreeMap)) freePages_.insert(p);
         } catch (const FormatError& e) {
             fault(QString("the free-page map cannot be read: %1").arg(e.what()));
         }
+    }
+
+    // Pages past the end of the file count as free, and the pages the file's free-page map is made
+    // of lie inside the file; false when the map refers to pages the file does not have.
+    bool freeMapFitsTheFile() {
+        const uint32_t n = f_.pageCount();
+        const uint8_t* m = nullptr;
+        int len = 0;
+        try {
+            const RowId at = RowId::fromWord(kGlobalFreeMap);
+            if (f_.pageType(at.page) != PageData) return true;  // reported when the map is read
+            const RowSlot s = f_.slot(at.page, at.row);
+            m = f_.page(at.page) + s.start;
+            len = s.end - s.start;
+        } catch (const FormatError&) {
+            return true;
+        }
+        if (len < 5 || m[0] > 1) return true;
+        if (m[0] == 0) {
+            const uint64_t first = rd32(m + 1);
+            const uint64_t span = uint64_t(len - 5) * 8;
+            if (first + span > (uint64_t(1) << 32)) {
+                fault(QString("the free-page map covers pages %1 to %2, past the last page number a file can have")
+                          .arg(first)
+                          .arg(first + span - 1));
+                return false;
+            }
+            uint64_t inUse = 0, firstInUse = 0;
+            for (uint64_t i = 0; i < span; ++i) {
+                if (first + i < n || (m[5 + i / 8] >> (i % 8) & 1)) continue;
+                if (!inUse++) firstInUse = first + i;
+            }
+            if (inUse)
+                fault(QString("the free-page map marks %1 page(s) past the end of the file (%2 pages) as in use, from page %3")
+                          .arg(inUse)
+                          .arg(n)
+                          .arg(firstInUse));
+            return true;
+        }
+        // A list of map pages. How Access leaves the bits past the end in these is not known, so
+        // only the map pages themselves are judged.
+        bool fits = true;
+        for (int i = 1; i + 4 <= len; i += 4) {
+            const uint32_t mp = rd32(m + i);
+            if (mp == 0) continue;
+            if (mp >= n) {
+                fault(QString("the free-page map refers to map page %1, past the end of the file (%2 pages)").arg(mp).arg(n));
+                fits = false;
+            }
+        }
+        return fits;
     }
 
     // Row offsets inside the page, rows not overlapping, the free-space field right.

@@ -400,3 +400,57 @@ TEST(JetDataPages, RepackKeepsRowsAndRefusesWhatDoesNotFit) {
     }
     EXPECT_GT(pagesTried, 3);
 }
+
+// The file's free-page map against the file's length: pages past the end count as free, and the map
+// refers to no page the file does not have.
+TEST_F(JetCheckFaults, FreePageMapAgainstTheFilesLength) {
+    // Page 1, row 0, of a copy: where its bytes are, and the file's page count.
+    auto freeMap = [](const QString& path) {
+        auto f = JetFile::open(path);
+        const RowSlot s = f->slot(1, 0);
+        EXPECT_EQ(f->page(1)[s.start], 0) << "an inline map";
+        EXPECT_EQ(rd32(f->page(1) + s.start + 1), 0u) << "from page 0";
+        return std::make_tuple(qint64(4096) + s.start, s.end - s.start, f->pageCount());
+    };
+
+    const QString a = copy("functionsV2003.mdb");
+    const auto [at, length, pages] = freeMap(a);
+    ASSERT_LT(pages + 20, uint32_t(length - 5) * 8);
+    // Two pages past the end taken out of the map, as if in use; the page right at the end too.
+    patch(a, at + 5 + (pages + 9) / 8, QByteArray(1, '\0'));
+    {
+        QFile in(a);
+        ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+        in.seek(at + 5 + pages / 8);
+        const char byte = in.read(1).at(0);
+        in.close();
+        patch(a, at + 5 + pages / 8, QByteArray(1, char(byte & ~(1 << (pages % 8)))));
+    }
+    CheckReport r = JetCheck::run(a);
+    const int cleared = 8 + 1;
+    EXPECT_TRUE(faultLines(r).contains(QString("the free-page map marks %1 page(s) past the end of the file (%2 pages) as in use, from page %2")
+                                           .arg(cleared)
+                                           .arg(pages)))
+        << faultLines(r).toStdString();
+    EXPECT_EQ(r.faults, 1) << faultLines(r).toStdString();
+
+    // A window running past the last page number.
+    const QString b = copy("functionsV2003.mdb");
+    patch(b, at + 1, le32(0xFFFFFF00u));
+    r = JetCheck::run(b);
+    EXPECT_TRUE(faultLines(r).contains("the free-page map covers pages 4294967040 to 4294967551, past the last page number"))
+        << faultLines(r).toStdString();
+
+    // A list of map pages naming one past the end.
+    const QString c = copy("functionsV2003.mdb");
+    QByteArray list(length, '\0');
+    list[0] = 1;
+    list.replace(5, 4, le32(pages + 3));
+    patch(c, at, list);
+    r = JetCheck::run(c);
+    EXPECT_TRUE(faultLines(r).contains(QString("the free-page map refers to map page %1, past the end of the file (%2 pages)")
+                                           .arg(pages + 3)
+                                           .arg(pages)))
+        << faultLines(r).toStdString();
+    EXPECT_FALSE(faultLines(r).contains("cannot be read")) << "said once";
+}
