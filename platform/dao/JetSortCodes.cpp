@@ -1,6 +1,5 @@
 #include "JetSortCodes.h"
 
-#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -132,18 +131,16 @@ QByteArray hexBytes(const char* s, int n) {
 
 }  // namespace
 
-JetSortCodes::JetSortCodes(const QString& name, const char* const* dense, int denseCount,
-                           const std::pair<char16_t, const char*>* sparse, int sparseCount)
-    : name_(name), dense_(dense), denseCount_(denseCount), sparse_(sparse), sparseCount_(sparseCount) {}
+JetSortCodes::JetSortCodes(const QString& name, const char* const* codes, int count)
+    : name_(name), codes_(codes), count_(count) {}
 
 const JetSortCodes& JetSortCodes::general() {
-    static const JetSortCodes codes(QStringLiteral("General"), kGeneral, int(std::size(kGeneral)), nullptr, 0);
+    static const JetSortCodes codes(QStringLiteral("General"), kGeneral, int(std::size(kGeneral)));
     return codes;
 }
 
 const JetSortCodes& JetSortCodes::generalLegacy() {
-    static const JetSortCodes codes(QStringLiteral("General Legacy"), kGeneralLegacy, int(std::size(kGeneralLegacy)),
-                                    nullptr, 0);
+    static const JetSortCodes codes(QStringLiteral("General Legacy"), kGeneralLegacy, int(std::size(kGeneralLegacy)));
     return codes;
 }
 
@@ -155,14 +152,7 @@ const JetSortCodes* JetSortCodes::forColumn(const ColumnDef& c) {
 }
 
 JetSortCodes::Code JetSortCodes::code(char16_t ch) const {
-    const char* text = nullptr;
-    if (ch < denseCount_) {
-        text = dense_[ch];
-    } else if (sparse_) {
-        const auto* end = sparse_ + sparseCount_;
-        const auto* it = std::lower_bound(sparse_, end, ch, [](const auto& e, char16_t c) { return e.first < c; });
-        if (it != end && it->first == ch) text = it->second;
-    }
+    const char* text = ch < count_ ? codes_[ch] : nullptr;
     Code out;
     if (!text || !*text) return out;
     const char* body = text + 1;

@@ -40,13 +40,10 @@ public:
     Code code(char16_t ch) const;
 
 private:
-    JetSortCodes(const QString& name, const char* const* dense, int denseCount,
-                 const std::pair<char16_t, const char*>* sparse, int sparseCount);
+    JetSortCodes(const QString& name, const char* const* codes, int count);
     QString name_;
-    const char* const* dense_;
-    int denseCount_;
-    const std::pair<char16_t, const char*>* sparse_;
-    int sparseCount_;
+    const char* const* codes_;  // one per character from U+0000
+    int count_;
 };
 
 }  // namespace dao::jet

@@ -64,10 +64,6 @@ public:
     void discard();
     bool hasPending() const;
 
-    // Called from the update trigger (values in the working copy's column order): the buffers the
-    // next values go into (cleared when firstColumn is 0); false when firstColumn does not follow
-    // what was staged.
-    bool stageBuffers(int firstColumn, std::vector<JetValue>*& oldValues, std::vector<JetValue>*& newValues);
     // Applies the staged update of a record; false with an error number and reason when refused.
     bool apply(Binding& b, int table, long long rowid, int& errorNumber, QString& why);
     // Adds the record whose values were staged (as new values) under the working copy's rowid.
