@@ -99,7 +99,11 @@ void JetPageAllocator::setListed(uint32_t word, uint32_t page, bool on) {
         if (*hi - *lo < span) {
             // The window moves to the lowest page (on a byte boundary when that still reaches).
             const uint32_t aligned = *lo - *lo % 8;
-            writeInline(r, *hi - aligned < span ? aligned : *lo, pages);
+            const uint32_t first = *hi - aligned < span ? aligned : *lo;
+            // In the file's map, pages past the end of the file stay free.
+            if (word == kGlobalMap)
+                for (uint32_t pg = std::max(first, p_.end()); pg - first < span; ++pg) pages.push_back(pg);
+            writeInline(r, first, pages);
         } else {
             toReferenceMap(r, pages);
         }

@@ -152,6 +152,16 @@ TEST_F(JetPages, InlineMapsMoveTheirWindowOrBecomeListsOfMapPages) {
         // None of the new pages (data or map pages) is free any more; pages past them still are.
         for (uint32_t n = fileEnd; n < access.end(); ++n) EXPECT_FALSE(alloc.listed(JetPageAllocator::kGlobalMap, n)) << n;
         EXPECT_EQ(alloc.listed(JetPageAllocator::kGlobalMap, access.end()), access.end() < 512);
+
+        // A page given back beyond the free-page map's window moves the window there; the pages
+        // past the end of the file that it then covers still count as free.
+        ASSERT_GE(access.end(), 512u);
+        const uint32_t back = alloc.allocate(PageUsageMap, 0, {});
+        alloc.setListed(JetPageAllocator::kGlobalMap, back, true);
+        EXPECT_TRUE(alloc.listed(JetPageAllocator::kGlobalMap, back));
+        EXPECT_FALSE(alloc.listed(JetPageAllocator::kGlobalMap, back - 1));
+        for (uint32_t n = access.end(); n < access.end() + 64; ++n)
+            EXPECT_TRUE(alloc.listed(JetPageAllocator::kGlobalMap, n)) << n;
     }
     QFile out(f);
     ASSERT_TRUE(out.open(QIODevice::ReadWrite));
