@@ -513,7 +513,7 @@ private:
             }
             if (!byRow.emplace(e.row, &e).second) fault(QString("%1: record %2 is listed twice").arg(name, rowText(e.row)));
         }
-        int compared = 0;
+        int compared = 0, unencoded = 0;
         bool encodable = true;
         for (const IndexColumn& ic : idx.columns)
             if (const ColumnDef* c = t.columnByNumber(ic.columnNumber); !c || !JetIndexKey::encodable(*c)) encodable = false;
@@ -534,11 +534,14 @@ private:
             }
             if (encodable) {
                 const auto key = JetIndexKey::encode(t, idx, rowBytes[i], fields[i]);
-                if (key && *key != it->second->key)
+                if (!key)
+                    ++unencoded;
+                else if (*key != it->second->key)
                     fault(QString("%1: the key of record %2 is %3, the record says %4")
                               .arg(name, rowText(live[i].id), QString::fromLatin1(it->second->key.toHex()),
                                    QString::fromLatin1(key->toHex())));
-                ++compared;
+                else
+                    ++compared;
             } else if (!idx.columns.empty()) {
                 // Text keys: at least the first column's Null flag must agree with the record.
                 const ColumnDef* c = t.columnByNumber(idx.columns[0].columnNumber);
@@ -555,7 +558,9 @@ private:
                          .arg(t.indexName(idx))
                          .arg(entries.size())
                          .arg(leaves.size())
-                         .arg(encodable ? QString(", %1 keys match").arg(compared) : QString(", text keys not decoded"));
+                         .arg(encodable ? QString(", %1 keys match").arg(compared) +
+                                              (unencoded ? QString(", %1 not compared (no exact key for them)").arg(unencoded) : QString())
+                                        : QString(", text keys not decoded"));
     }
 
     static bool isNullKey(const QByteArray& key, const IndexData& idx) {
