@@ -9,7 +9,9 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QProcess>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <iostream>
@@ -59,6 +61,14 @@ inline QString mdbReaderDir() {
             return QString();
         }
         QDir().mkpath(d);
+        // ctest runs test processes side by side: one sets the reader up while the others wait, and
+        // the script is replaced by a rename, never removed under a process running it.
+        QLockFile lock(d + "/setup.lock");
+        lock.setStaleLockTime(0);
+        if (!lock.lock()) {
+            std::cout << "[ SKIPPED  ] mdb-reader checks: cannot lock " << d.toStdString() << "\n";
+            return QString();
+        }
         if (!QFile::exists(d + "/node_modules/mdb-reader/package.json")) {
             const ProcessRun r = run("npm", {"install", "--no-audit", "--no-fund", "--prefix", d, "mdb-reader@3"});
             if (r.code != 0) {
@@ -66,8 +76,16 @@ inline QString mdbReaderDir() {
                 return QString();
             }
         }
-        QFile::remove(script);
-        QFile::copy(QStringLiteral(TABULON_SOURCE_DIR) + "/tests/tools/mdb-reader-dump.mjs", script);
+        QFile source(QStringLiteral(TABULON_SOURCE_DIR) + "/tests/tools/mdb-reader-dump.mjs");
+        QFile current(script);
+        const QByteArray wanted = source.open(QIODevice::ReadOnly) ? source.readAll() : QByteArray();
+        if (!current.open(QIODevice::ReadOnly) || current.readAll() != wanted) {
+            QSaveFile out(script);
+            if (!out.open(QIODevice::WriteOnly) || out.write(wanted) != wanted.size() || !out.commit()) {
+                std::cout << "[ SKIPPED  ] mdb-reader checks: cannot write " << script.toStdString() << "\n";
+                return QString();
+            }
+        }
         return d;
     }();
     return dir;
