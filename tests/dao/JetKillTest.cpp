@@ -91,6 +91,8 @@ struct ChildReport {
     int durable = -1;  // steps of the last batch made durable
     int writing = -1;  // steps of the batch being written
     bool held = false;  // the child holds inside a batch
+    bool ranUntilKilled = false;
+    QByteArray error;  // what a child that ended early said on stderr
     void take(const QString& line) {
         static const QRegularExpression progressLine(QStringLiteral("^progress (\\d+)$"));
         static const QRegularExpression batchLine(QStringLiteral("^batch (\\d+)$"));
@@ -113,6 +115,35 @@ struct ChildReport {
         return journal ? old : old || is(writing);
     }
 };
+
+// Runs the child test named filter with env, kills it once it is due (a held child: when it holds
+// inside a batch; otherwise after killAt steps and a random moment more), and returns all it said.
+ChildReport runAndKill(QProcessEnvironment env, const char* filter, bool hold, int killAt, std::mt19937& rng) {
+    ChildReport said;
+    for (const char* v : {"GTEST_OUTPUT", "GTEST_SHARD_INDEX", "GTEST_TOTAL_SHARDS", "GTEST_REPEAT", "GTEST_FILTER"})
+        env.remove(v);
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {QString("--gtest_filter=") + filter, "--gtest_also_run_disabled_tests"});
+    EXPECT_TRUE(child.waitForStarted(10000));
+    QElapsedTimer t;
+    t.start();
+    bool due = false;
+    while (!due && t.elapsed() < 120000) {
+        if (!child.waitForReadyRead(200) && child.state() == QProcess::NotRunning) break;
+        while (child.canReadLine()) {
+            said.take(QString::fromUtf8(child.readLine()).trimmed());
+            due = hold ? said.held : said.progress >= killAt;
+        }
+    }
+    said.ranUntilKilled = child.state() == QProcess::Running;
+    if (!said.ranUntilKilled) said.error = child.readAllStandardError();
+    if (!hold) QThread::usleep(rng() % 3000);
+    child.kill();
+    child.waitForFinished(10000);
+    for (const QByteArray& line : child.readAllStandardOutput().split('\n')) said.take(QString::fromUtf8(line).trimmed());
+    return said;
+}
 
 // What the file holds: the edit every record shows (-1 when they differ or do not agree with
 // themselves) and how many records there are.
@@ -191,39 +222,16 @@ TEST(JetKill, EditsSurviveRandomKills) {
         SCOPED_TRACE(run);
         const bool hold = run % 4 == 3;
         const int base = (run + 1) * 20000;
-        QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(kFileVar, path);
         env.insert(kBaseVar, QString::number(base));
         env.insert(kHoldVar, hold ? QString::number(kHoldAfter) : "0");
         // A held run is killed early: it deletes and adds more often, so that its batches hold both.
         env.insert(kEveryVar, hold ? "20" : "250");
-        for (const char* v : {"GTEST_OUTPUT", "GTEST_SHARD_INDEX", "GTEST_TOTAL_SHARDS", "GTEST_REPEAT", "GTEST_FILTER"})
-            env.remove(v);
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {"--gtest_filter=JetKill.DISABLED_Child", "--gtest_also_run_disabled_tests"});
-        ASSERT_TRUE(child.waitForStarted(10000));
-
-        ChildReport said;
         // Random runs: after a random number of edits (inside a batch, while it is written, or
         // between). Held runs: once the child holds inside a batch, after a few edits.
-        const int killAt = 25 + int(rng() % 600);
-        QElapsedTimer t;
-        t.start();
-        bool due = false;
-        while (!due && t.elapsed() < 120000) {
-            if (!child.waitForReadyRead(200) && child.state() == QProcess::NotRunning) break;
-            while (child.canReadLine()) {
-                said.take(QString::fromUtf8(child.readLine()).trimmed());
-                due = hold ? said.held : said.progress >= killAt;
-            }
-        }
-        ASSERT_EQ(child.state(), QProcess::Running) << "the child ended early: " << child.readAllStandardError().toStdString();
-        if (!hold) QThread::usleep(rng() % 3000);
-        child.kill();
-        child.waitForFinished(10000);
-        for (const QByteArray& line : child.readAllStandardOutput().split('\n')) said.take(QString::fromUtf8(line).trimmed());
+        const ChildReport said = runAndKill(env, "JetKill.DISABLED_Child", hold, 25 + int(rng() % 600), rng);
+        ASSERT_TRUE(said.ranUntilKilled) << "the child ended early: " << said.error.toStdString();
 
         // The next open rolls a left-over journal back; then everything must agree.
         const bool journal = QFile::exists(dao::jet::JetPageJournal::journalPath(path));
@@ -292,33 +300,11 @@ TEST(JetKill, AddsThatGrowTheFileSurviveRandomKills) {
         // The last run is killed while a batch that grows the file is half written: the rollback
         // puts the pages back and cuts the file to its old length.
         const bool hold = run == kGrowRuns - 1;
-        QProcess child;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(kFileVar, path);
         env.insert(kHoldVar, hold ? QString::number(kGrowHoldAfter) : "0");
-        for (const char* v : {"GTEST_OUTPUT", "GTEST_SHARD_INDEX", "GTEST_TOTAL_SHARDS", "GTEST_REPEAT", "GTEST_FILTER"})
-            env.remove(v);
-        child.setProcessEnvironment(env);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {"--gtest_filter=JetKill.DISABLED_AddingChild", "--gtest_also_run_disabled_tests"});
-        ASSERT_TRUE(child.waitForStarted(10000));
-        const int killAt = 300 + int(rng() % 1300);
-        ChildReport said;
-        QElapsedTimer t;
-        t.start();
-        bool due = false;
-        while (!due && t.elapsed() < 120000) {
-            if (!child.waitForReadyRead(200) && child.state() == QProcess::NotRunning) break;
-            while (child.canReadLine()) {
-                said.take(QString::fromUtf8(child.readLine()).trimmed());
-                due = hold ? said.held : said.progress >= killAt;
-            }
-        }
-        ASSERT_EQ(child.state(), QProcess::Running) << "the child ended early: " << child.readAllStandardError().toStdString();
-        if (!hold) QThread::usleep(rng() % 3000);
-        child.kill();
-        child.waitForFinished(10000);
-        for (const QByteArray& l : child.readAllStandardOutput().split('\n')) said.take(QString::fromUtf8(l).trimmed());
+        const ChildReport said = runAndKill(env, "JetKill.DISABLED_AddingChild", hold, 300 + int(rng() % 1300), rng);
+        ASSERT_TRUE(said.ranUntilKilled) << "the child ended early: " << said.error.toStdString();
         const int progress = said.progress;
 
         const bool journal = QFile::exists(dao::jet::JetPageJournal::journalPath(path));
