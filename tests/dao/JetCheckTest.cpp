@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "JetOracles.h"
 #include "TestUtil.h"
 #include "platform/dao/JetCheck.h"
 #include "platform/dao/JetFile.h"
@@ -23,19 +24,8 @@ QString faultLines(const CheckReport& r) {
     return out.join('\n');
 }
 
-class JetCheckFaults : public ::testing::Test {
+class JetCheckFaults : public jettest::JetFileTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
-
-    // A writable copy of a test file.
-    QString copy(const QString& name) {
-        const QString to = dir_.filePath(name);
-        QFile::remove(to);
-        EXPECT_TRUE(QFile::copy(testutil::jetFile(name), to));
-        QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner);
-        return to;
-    }
-
     static void patch(const QString& path, qint64 offset, const QByteArray& bytes) {
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
@@ -69,8 +59,6 @@ protected:
         ADD_FAILURE() << "no table " << tableName.toStdString();
         return {};
     }
-
-    QTemporaryDir dir_;
 };
 
 }  // namespace
