@@ -52,11 +52,7 @@ TEST_F(JetEdit, TextWithAccentsNullAndGrowth) {
         db->Close();
     }
     expectReaders(f, table, sql, "ID\tTextField\n1\tÑú\n", "ID,TextField\n1,\"Ñú\"\n", "[\"ID\",\"TextField\"]\n[1,\"Ñú\"]\n");
-    {
-        auto db = dao::OpenDatabase(f);
-        db->Execute("update [" + table + "] set TextField = Null");
-        db->Close();
-    }
+    execute(f, "update [" + table + "] set TextField = Null");
     expectReaders(f, table, sql, "ID\tTextField\n1\t\n", "ID,TextField\n1,\n", "[\"ID\",\"TextField\"]\n[1,null]\n");
     {
         // The record keeps its place and length: what was freed holds a value again.
@@ -112,19 +108,11 @@ TEST_F(JetEdit, WhatTheWriterCannotDoYetIsRefusedAndChangesNothing) {
     // Dates before 1899-12-30 (the fraction of a negative day number still counts forward) and a
     // number, through a recordset; mdb-export prints no text for negative dates, so it is only
     // compared for the number, and mdb-reader is given a whole day.
-    {
-        auto d = dao::OpenDatabase(f);
-        d->Execute("update t_funcs set date0 = #1850-06-15#, id = 77");
-        d->Close();
-    }
+    execute(f, "update t_funcs set date0 = #1850-06-15#, id = 77");
     expectReaders(f, "t_funcs", "select id, date0 from t_funcs", "id\tdate0\n77\t1850-06-15\n",
                   "id,descr,num,date0\n77,\"Show must go off\",-1110.554,\"1900-01-00 00:00:00\"\n",
                   "[\"id\",\"descr\",\"num\",\"date0\"]\n[77,\"Show must go off\",\"-1110.554\",\"1850-06-15T00:00:00.000Z\"]\n");
-    {
-        auto d = dao::OpenDatabase(f);
-        d->Execute("update t_funcs set date0 = #1850-06-15 06:00:00#");
-        d->Close();
-    }
+    execute(f, "update t_funcs set date0 = #1850-06-15 06:00:00#");
     EXPECT_EQ(ours(f, "select date0 from t_funcs"), "date0\n1850-06-15 06:00:00\n");
 }
 
@@ -236,19 +224,11 @@ TEST_F(JetEdit, ShortMemoValuesAreStoredInTheRecord) {
     EXPECT_TRUE(dao::jet::JetCheck::run(f).lines.join('\n').contains("t_funcs: definition 1 page(s), 4 columns, 0 index(es); "
                                                                        "usage map 1 page(s), matches; 1 records (count matches); "
                                                                        "1 long value(s) read back"));
-    {
-        auto db = dao::OpenDatabase(f);
-        db->Execute("update t_funcs set descr = 'Ñandú, año € ü'");
-        db->Close();
-    }
+    execute(f, "update t_funcs set descr = 'Ñandú, año € ü'");
     expectReaders(f, "t_funcs", "select descr from t_funcs", "descr\nÑandú, año € ü\n",
                   "id,descr,num,date0\n1234,\"Ñandú, año € ü\",-1110.554,\"2003-11-22 22:42:58\"\n",
                   "[\"id\",\"descr\",\"num\",\"date0\"]\n[1234,\"Ñandú, año € ü\",\"-1110.554\",\"2003-11-22T22:42:58.000Z\"]\n");
-    {
-        auto db = dao::OpenDatabase(f);
-        db->Execute("update t_funcs set descr = Null");
-        db->Close();
-    }
+    execute(f, "update t_funcs set descr = Null");
     expectReaders(f, "t_funcs", "select descr from t_funcs", "descr\n\n",
                   "id,descr,num,date0\n1234,,-1110.554,\"2003-11-22 22:42:58\"\n",
                   "[\"id\",\"descr\",\"num\",\"date0\"]\n[1234,null,\"-1110.554\",\"2003-11-22T22:42:58.000Z\"]\n");
@@ -258,11 +238,7 @@ TEST_F(JetEdit, ShortMemoValuesAreStoredInTheRecord) {
 // its precision is an overflow and changes nothing.
 TEST_F(JetEdit, DecimalValuesRoundToTheColumnsScale) {
     const QString f = copy("functionsV2003.mdb");
-    {
-        auto db = dao::OpenDatabase(f);
-        db->Execute("update t_funcs set num = '123456789.1235'");
-        db->Close();
-    }
+    execute(f, "update t_funcs set num = '123456789.1235'");
     expectReaders(f, "t_funcs", "select num from t_funcs", "num\n123456789.124\n",
                   "id,descr,num,date0\n1234,\"Show must go off\",123456789.124,\"2003-11-22 22:42:58\"\n",
                   "[\"id\",\"descr\",\"num\",\"date0\"]\n[1234,\"Show must go off\",\"123456789.124\",\"2003-11-22T22:42:58.000Z\"]\n");

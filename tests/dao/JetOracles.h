@@ -103,6 +103,13 @@ protected:
         return to;
     }
 
+    // One statement through the engine, in a connection of its own: closing it makes the change durable.
+    static void execute(const QString& path, const QString& sql) {
+        auto db = dao::OpenDatabase(path);
+        db->Execute(sql);
+        db->Close();
+    }
+
     // Our engine: a fresh open reads the changed file again (through libmdb).
     static QString ours(const QString& path, const QString& sql) {
         const ProcessRun r = run(QStringLiteral(TABULON_CLI), {"query", path, sql});
