@@ -8,9 +8,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QToolButton>
+#include <QGuiApplication>
 #include <algorithm>
+#include <limits>
 
 #include "LookupHint.h"
 #include "PropertyBag.h"
@@ -40,6 +45,12 @@ constexpr double kHiddenRowTop = -600;
 constexpr double kResizeBelowLastRow = 2000;
 constexpr double kContainerExtra = 700;
 constexpr double kParkedBox = -3000;
+// Room kept below the last row inside the scrolled area, and the least height a clamped form keeps.
+constexpr double kRowsMargin = 120;
+constexpr double kLeastFormHeight = 2000;
+// A window not shown yet has no frame to measure: its title bar and borders are taken as this many
+// pixels when the window is kept within the screen.
+constexpr int kAssumedFramePixels = 40;
 
 const QColor kRow0Colour(192, 192, 255);
 const QColor kFailedColour(255, 0, 0);  // colour 12 of the classic palette
@@ -95,6 +106,14 @@ bool isValidatedType(int type) {
 }
 
 // The value a field gets from its input's text when the record is saved.
+// The tallest outer height, in pixels, that keeps the window within its screen's available area.
+int availableWindowHeight(const QWidget* win) {
+    const QScreen* screen = win->screen() ? win->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return std::numeric_limits<int>::max();
+    const int frame = win->frameGeometry().height() - win->height();
+    return screen->availableGeometry().height() - (frame > 0 ? frame : kAssumedFramePixels);
+}
+
 dao::Variant valueForField(int type, const QString& text) {
     switch (type) {
         case dao::dbText:
@@ -132,7 +151,20 @@ DataEntryForm::DataEntryForm(QWidget* parent) : QWidget(parent) {
 DataEntryForm::~DataEntryForm() = default;
 
 void DataEntryForm::buildDesign() {
-    Box = new QFrame(this);
+    // The rows stand on a canvas that scrolls above the buttons, so that a table with more fields
+    // than the screen has room for still fits on it (the focused row is scrolled into view).
+    rowsArea_ = new QScrollArea(this);
+    rowsArea_->setObjectName(QStringLiteral("RowsArea"));
+    rowsArea_->setFrameShape(QFrame::NoFrame);
+    rowsArea_->setFocusPolicy(Qt::NoFocus);
+    rowsArea_->setWidgetResizable(false);
+    rows_ = new QWidget;
+    rows_->setObjectName(QStringLiteral("Rows"));
+    rowsArea_->setWidget(rows_);
+    rows_->setAutoFillBackground(false);
+    rowsArea_->viewport()->setAutoFillBackground(false);
+
+    Box = new QFrame(rows_);
     Box->setObjectName(QStringLiteral("Box"));
     Box->setFrameShape(QFrame::Box);
     Box->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -143,14 +175,14 @@ void DataEntryForm::buildDesign() {
     }
     placeTwips(Box, 60, 180, 1590, 285);
 
-    auto* name0 = new QLabel(QStringLiteral("xxx:"), this);
+    auto* name0 = new QLabel(QStringLiteral("xxx:"), rows_);
     name0->setObjectName(arrayName("FieldNames", 0));
     name0->setToolTip(QStringLiteral("Double Click to set Mask of this field"));
     name0->installEventFilter(this);
     placeTwips(name0, 165, 210, 1965, 210);
     FieldNames.push_back(name0);
 
-    auto* input0 = new platform::MaskedEdit(this);
+    auto* input0 = new platform::MaskedEdit(rows_);
     input0->setObjectName(arrayName("TxTFields", 0));
     setBackColour(input0, kRow0Colour);
     input0->installEventFilter(this);
@@ -158,7 +190,7 @@ void DataEntryForm::buildDesign() {
     placeTwips(input0, 1800, 180, 2970, 255);
     TxTFields.push_back(input0);
 
-    auto* tip0 = new QLabel(this);
+    auto* tip0 = new QLabel(rows_);
     tip0->setObjectName(arrayName("QuickTips", 0));
     {
         QFont f = tip0->font();
@@ -173,7 +205,7 @@ void DataEntryForm::buildDesign() {
     tip0->hide();
     QuickTips.push_back(tip0);
 
-    auto* browse0 = new QPushButton(QStringLiteral("Browse"), this);
+    auto* browse0 = new QPushButton(QStringLiteral("Browse"), rows_);
     browse0->setObjectName(arrayName("Button", 0));
     browse0->setAutoDefault(false);
     connect(browse0, &QPushButton::clicked, this, [this, browse0] { browse(rowOf(browse0, "Button")); });
@@ -181,7 +213,7 @@ void DataEntryForm::buildDesign() {
     browse0->hide();
     Button.push_back(browse0);
 
-    auto* check0 = new QCheckBox(this);
+    auto* check0 = new QCheckBox(rows_);
     check0->setObjectName(arrayName("CheckField", 0));
     check0->installEventFilter(this);
     connect(check0, &QCheckBox::clicked, this, [this, check0] { checkClicked(rowOf(check0, "CheckField")); });
@@ -204,6 +236,9 @@ void DataEntryForm::buildDesign() {
     cmdClose = graphical("cmdClose", kDefaultCloseCaption);
     placeTwips(cmdClose, 4470, 2595, 975, 840);
     connect(cmdClose, &QToolButton::clicked, this, &DataEntryForm::pressClose);
+    // Enter on a focused button presses it, as Space does (Enter in the last row leads here).
+    cmdUpdate->installEventFilter(this);
+    cmdClose->installEventFilter(this);
     refreshButtonLook();
 
     ErrorBox = new QFrame(this);
@@ -229,7 +264,10 @@ void DataEntryForm::buildDesign() {
     placeTwips(notice1_, 60, 1050, 5490, 180);
     notice2_ = new QLabel(QStringLiteral("Set DatabaseName and SelectedTable"), this);
     placeTwips(notice2_, 60, 1290, 5490, 180);
-    for (QLabel* l : {Label1, notice1_, notice2_}) l->setAlignment(Qt::AlignCenter);
+    for (QLabel* l : {Label1, notice1_, notice2_}) {
+        l->setAlignment(Qt::AlignCenter);
+        l->raise();
+    }
 
     Box->lower();
     tabOrder_ = {input0, check0, browse0, cmdUpdate, cmdClose};
@@ -444,10 +482,41 @@ void DataEntryForm::applyTabOrder() {
 }
 
 void DataEntryForm::resizeToRow(int i) {
-    const double h = twipsTop(TxTFields[size_t(i)]) + kResizeBelowLastRow;
+    double h = twipsTop(TxTFields[size_t(i)]) + kResizeBelowLastRow;
+    QWidget* c = container();
+    // A window taller than its screen puts its title bar, rows and buttons out of reach: it keeps
+    // within the screen's available area, and the rows scroll instead.
+    const double extra = c ? kContainerExtra : 0;
+    const double room = platform::pixelsToTwipsY(availableWindowHeight(c ? c : this));
+    if (h + extra > room) h = std::max(room - extra, kLeastFormHeight);
     setTwipsHeight(this, h);
-    if (QWidget* c = container())
-        c->resize(c->width(), platform::twipsToPixelsY(h + kContainerExtra));
+    if (c) c->resize(c->width(), platform::twipsToPixelsY(h + kContainerExtra));
+}
+
+void DataEntryForm::fitRows() {
+    // The scrolled area reaches from the top to just above the buttons; the canvas is as tall as
+    // the rows shown on it.
+    const int bottom = std::max(0, std::min(cmdUpdate->y(), cmdClose->y()) - 2);
+    rowsArea_->setGeometry(0, 0, width(), bottom);
+    int contentBottom = 0, contentRight = 0;
+    for (QObject* o : rows_->children()) {
+        const auto* w = qobject_cast<QWidget*>(o);
+        if (!w || w->isHidden()) continue;
+        contentBottom = std::max(contentBottom, w->geometry().bottom());
+        contentRight = std::max(contentRight, w->geometry().right());
+    }
+    const int margin = platform::twipsToPixelsY(kRowsMargin);
+    const QSize view = rowsArea_->maximumViewportSize();
+    const bool scrolls = contentBottom + margin > view.height();
+    const int width = view.width() - (scrolls ? rowsArea_->verticalScrollBar()->sizeHint().width() : 0);
+    rows_->resize(std::max(width, contentRight + 1), std::max(view.height(), contentBottom + margin));
+}
+
+void DataEntryForm::scrollIntoView(QWidget* w, int row) {
+    // The row's hint below its input comes into view with it.
+    const QLabel* hint = row >= 0 && row < int(QuickTips.size()) ? QuickTips[size_t(row)] : nullptr;
+    const int below = hint && !hint->isHidden() ? std::max(0, hint->geometry().bottom() - w->geometry().bottom()) : 0;
+    rowsArea_->ensureWidgetVisible(w, 0, below + platform::twipsToPixelsY(kRowsMargin) / 2);
 }
 
 void DataEntryForm::destroyRows() {
@@ -484,7 +553,7 @@ void DataEntryForm::destroyRows() {
 void DataEntryForm::createRow(int i) {
     // Each new element starts as a copy of element 0 as it stands now, hidden.
     platform::MaskedEdit* t0 = TxTFields[0];
-    auto* t = new platform::MaskedEdit(this);
+    auto* t = new platform::MaskedEdit(rows_);
     t->setObjectName(arrayName("TxTFields", i));
     t->setFont(t0->font());
     t->setPalette(t0->palette());
@@ -496,7 +565,7 @@ void DataEntryForm::createRow(int i) {
     TxTFields.push_back(t);
 
     QLabel* n0 = FieldNames[0];
-    auto* n = new QLabel(n0->text(), this);
+    auto* n = new QLabel(n0->text(), rows_);
     n->setObjectName(arrayName("FieldNames", i));
     n->setFont(n0->font());
     n->setToolTip(n0->toolTip());
@@ -506,7 +575,7 @@ void DataEntryForm::createRow(int i) {
     FieldNames.push_back(n);
 
     QLabel* q0 = QuickTips[0];
-    auto* q = new QLabel(this);
+    auto* q = new QLabel(rows_);
     q->setObjectName(arrayName("QuickTips", i));
     q->setFont(q0->font());
     q->setPalette(q0->palette());
@@ -515,7 +584,7 @@ void DataEntryForm::createRow(int i) {
     QuickTips.push_back(q);
 
     QPushButton* b0 = Button[0];
-    auto* b = new QPushButton(b0->text(), this);
+    auto* b = new QPushButton(b0->text(), rows_);
     b->setObjectName(arrayName("Button", i));
     b->setFont(b0->font());
     b->setAutoDefault(false);
@@ -556,8 +625,10 @@ DataEntryForm::Flow DataEntryForm::loadStep(const std::function<void()>& step) {
 
 void DataEntryForm::LoadFields() {
     handlingOn_ = true;
+    tooManyFields_ = false;
     loadFieldsBody();
     applyTabOrder();
+    fitRows();
 }
 
 void DataEntryForm::loadFieldsBody() {
@@ -606,6 +677,18 @@ void DataEntryForm::loadFieldsBody() {
             }
         }) == Flow::End)
         return;
+    if (fieldCount > FieldSettings::Size) {
+        // Refused before any row is made: a half-built form would offer to save into some fields only.
+        tooManyFields_ = true;
+        fieldTypes_.clear();
+        cmdUpdate->setEnabled(false);
+        cmdClose->setEnabled(true);
+        platform::MsgBox(QStringLiteral("The table [") + selectedTable_ + QStringLiteral("] has ") +
+                             QString::number(fieldCount) + QStringLiteral(" fields; the form holds at most ") +
+                             QString::number(FieldSettings::Size) + QStringLiteral(" fields."),
+                         platform::vbCritical | platform::vbOKOnly);
+        return;
+    }
 
     const auto isText = [&](int i) { return fieldTypes_[size_t(i)] == dao::dbText; };
 
@@ -679,12 +762,13 @@ void DataEntryForm::loadFieldsBody() {
         setTwipsTop(TxTFields[u], twipsTop(TxTFields[u - 1]) + kRowPitch);
         TxTFields[u]->show();
         setBackColour(TxTFields[u], windowBackground());
-        if (isText(i)) TxTFields[u]->setMaxLength(sizes[u] > 64 ? 64 : sizes[u]);
+        // The field's own size: a shorter limit would cut what the field can hold without a word.
+        if (isText(i)) TxTFields[u]->setMaxLength(sizes[u]);
 
         loadSection_ = 8;
         handlingOn_ = false;
         if (isYesNo(i)) {
-            auto* c = new QCheckBox(names[u], this);
+            auto* c = new QCheckBox(names[u], rows_);
             c->setObjectName(arrayName("CheckField", i));
             c->setFont(CheckField[0]->font());
             placeTwips(c, twipsGeometry(CheckField[0]));
@@ -800,7 +884,7 @@ void DataEntryForm::showStep() {
         if (QWidget* c = container(); c && !c->isVisible()) c->show();
         cmdUpdate->setEnabled(true);
         cmdClose->setEnabled(true);
-    } else if (!DatabaseName().isEmpty() && !selectedTable_.isEmpty()) {
+    } else if (!tooManyFields_ && !DatabaseName().isEmpty() && !selectedTable_.isEmpty()) {
         platform::MsgBox(QStringLiteral("The control could not load the database or table!") + QChar(13) +
                              QStringLiteral(" for DATABASE: ") + DatabaseName() + QStringLiteral(" and TABLE: ") +
                              selectedTable_,
@@ -819,6 +903,7 @@ void DataEntryForm::layoutButtons() {
     const QRectF u = twipsGeometry(cmdUpdate), c = twipsGeometry(cmdClose);
     placeTwips(cmdUpdate, w - 2 * u.width() - 100, h - u.height() - 50, u.width(), u.height());
     placeTwips(cmdClose, w - c.width() - 50, h - c.height() - 50, c.width(), c.height());
+    fitRows();
 }
 
 // ---- editing -------------------------------------------------------------------------------------
@@ -860,6 +945,13 @@ bool DataEntryForm::eventFilter(QObject* watched, QEvent* event) {
         type != QEvent::KeyRelease && type != QEvent::MouseButtonDblClick)
         return QWidget::eventFilter(watched, event);
 
+    if ((watched == cmdUpdate || watched == cmdClose) && type == QEvent::KeyPress) {
+        const auto* k = static_cast<QKeyEvent*>(event);
+        if (k->key() != Qt::Key_Return && k->key() != Qt::Key_Enter) return QWidget::eventFilter(watched, event);
+        // A held key saves one record, not one per repeat.
+        if (!k->isAutoRepeat()) static_cast<QToolButton*>(watched)->click();
+        return true;
+    }
     if (const int i = rowOf(watched, "TxTFields"); i >= 0 && i < int(TxTFields.size())) {
         auto* t = TxTFields[size_t(i)];
         switch (type) {
@@ -867,6 +959,7 @@ bool DataEntryForm::eventFilter(QObject* watched, QEvent* event) {
                 // The input's own handling first, so that the selection made here stays.
                 static_cast<QObject*>(t)->event(event);
                 inputGotFocus(i);
+                scrollIntoView(t, i);
                 return true;
             case QEvent::FocusOut:
                 if (FieldSettings::inRange(i)) settings_.at(i).PrevValue = t->Text();
@@ -892,6 +985,7 @@ bool DataEntryForm::eventFilter(QObject* watched, QEvent* event) {
     if (const int i = rowOf(watched, "CheckField"); i >= 0 && i < int(CheckField.size())) {
         if (type == QEvent::FocusIn) {
             markRow(i);
+            if (QCheckBox* c = CheckField[size_t(i)]) scrollIntoView(c, i);
         } else if (type == QEvent::KeyPress) {
             const auto* k = static_cast<QKeyEvent*>(event);
             if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
@@ -1011,6 +1105,12 @@ int DataEntryForm::ValidateFixFields() {
         const int type = fields.Item(i).Type();
         if (!isValidatedType(type)) continue;
         platform::MaskedEdit* t = TxTFields[size_t(i)];
+        if (t->hasMask() && t->ClipText().isEmpty()) {
+            // Nothing typed: empty, as an input without a mask would be (it fails as such below).
+            ErrorBox->show();
+            ErrorBox->raise();
+            return i;
+        }
         const QString kept = t->Text();
         bool failed = false;
         try {
@@ -1038,7 +1138,14 @@ void DataEntryForm::pressUpdate() {
     saving_ = false;
 }
 
+QString DataEntryForm::enteredText(int i) const {
+    // A masked input nobody typed into reads as its placeholder ("(___) ___-____"); it holds nothing.
+    const platform::MaskedEdit* t = TxTFields[size_t(i)];
+    return t->hasMask() && t->ClipText().isEmpty() ? QString() : t->Text();
+}
+
 void DataEntryForm::saveRecord() {
+    if (tooManyFields_) return;
     const int r = ValidateFixFields();
     if (r != -1) {
         TxTFields[size_t(r)]->setFocus(Qt::OtherFocusReason);
@@ -1066,7 +1173,7 @@ void DataEntryForm::saveRecord() {
     for (int i = 0; i < fieldCount && i < int(TxTFields.size()); ++i) {
         const auto step = [&] {
             dao::Field f = rs->Fields().Item(i);
-            f.setValue(valueForField(f.Type(), TxTFields[size_t(i)]->Text()));
+            f.setValue(valueForField(f.Type(), enteredText(i)));
         };
         if (common::runOperationStep(step) == common::StepResult::Aborted) {
             cancelPending();

@@ -12,7 +12,10 @@
 //
 // Child controls keep their design names as object names: TxTFields(i), FieldNames(i), QuickTips(i),
 // Button(i), CheckField(i), cmdUpdate, cmdClose, ErrorBox, Label4, Image1, Label1, Box. Positions and
-// sizes are twips (see TwipsGeometry.h).
+// sizes are twips (see TwipsGeometry.h). The rows and Box stand on the canvas "Rows", which scrolls in
+// the area "RowsArea" above the buttons: the window that holds the control is kept within the
+// screen, and a form with more rows than fit scrolls them (the focused row comes into view).
+// Enter on a focused button presses it.
 
 #include <QPixmap>
 #include <QString>
@@ -26,6 +29,7 @@ class QCheckBox;
 class QFrame;
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QToolButton;
 
 namespace dao {
@@ -168,6 +172,8 @@ private:
     void setTabIndex(QWidget* w, int position);
     void applyTabOrder();
     void resizeToRow(int i);
+    void fitRows();
+    void scrollIntoView(QWidget* w, int row);
     void parkBox();
     void markRow(int i);
     void FocusFirstField();
@@ -187,6 +193,7 @@ private:
     void inputChanged(int i);
 
     // Saving.
+    QString enteredText(int i) const;
     void saveRecord();
     void setFailedColour(int i);
     void resetColour(int i);
@@ -211,6 +218,8 @@ private:
     QLabel* notice1_;
     QLabel* notice2_;
     QFrame* Box;
+    QScrollArea* rowsArea_;
+    QWidget* rows_;
 
     FieldSettings settings_;
     QString selectedTable_;
@@ -228,6 +237,7 @@ private:
     std::vector<int> fieldTypes_;
     std::vector<QWidget*> tabOrder_;
     bool saving_ = false;
+    bool tooManyFields_ = false;  // the last LoadFields refused the record source
 };
 
 }  // namespace dataentry

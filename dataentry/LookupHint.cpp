@@ -17,7 +17,12 @@ QString bracketed(const QString& name) {
 
 }  // namespace
 
-QString tableNameSql(const QString& table) {
+QString tableNameSql(const QString& given) {
+    // Callers may hand the name already quoted ("[Mi tabla]"), as they must for the record source.
+    QString table = given;
+    if (table.size() > 2 && ((table.startsWith(u'[') && table.endsWith(u']') && !table.mid(1, table.size() - 2).contains(u']')) ||
+                             (table.startsWith(u'`') && table.endsWith(u'`') && !table.mid(1, table.size() - 2).contains(u'`'))))
+        table = table.mid(1, table.size() - 2);
     if (table.isEmpty()) return table;
     // The same rule as the table browser's, so both write a table name alike.
     static const QSet<QString> constants = {"TRUE", "FALSE", "YES", "NO", "MOD"};

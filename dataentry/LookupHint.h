@@ -21,7 +21,8 @@ std::optional<QString> lookupHint(const QString& databaseName, const QString& ta
                                   const QString& typed);
 
 // A table name as written into a record source: a plain name stays as it is, one that needs
-// quoting (blanks, accents, keywords) gets brackets.
+// quoting (blanks, accents, keywords) gets brackets. A name given in brackets or backquotes is taken
+// without them first, so "[Mi tabla]" and "Mi tabla" name the same table.
 QString tableNameSql(const QString& table);
 
 }  // namespace dataentry

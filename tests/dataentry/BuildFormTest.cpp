@@ -83,7 +83,7 @@ TEST_F(BuildFormTest, OneRowPerFieldWithTheFieldTypesRows) {
 TEST_F(BuildFormTest, TextLengthsCheckBoxSpacingAndQuotedTableNames) {
     auto h = build("Wide");
     EXPECT_EQ(h->input(1)->MaxLength(), 10);
-    EXPECT_EQ(h->input(2)->MaxLength(), 64);  // 255 capped for rows after the first
+    EXPECT_EQ(h->input(2)->MaxLength(), 255);  // the field's size on every row, not cut to 64
     // Consecutive yes/no rows: the second check box stands 480 below the first, then 780 again.
     EXPECT_EQ(h->top(h->check(4)) - h->top(h->check(3)), 480);
     EXPECT_EQ(h->top(h->input(5)) - h->top(h->check(4)), 780);
@@ -91,10 +91,14 @@ TEST_F(BuildFormTest, TextLengthsCheckBoxSpacingAndQuotedTableNames) {
     auto h0 = build("Wide0");
     EXPECT_EQ(h0->input(0)->MaxLength(), 255);  // the first row takes the size uncapped
 
-    // A table name that needs quoting is quoted in the record source.
+    // A table name that needs quoting is quoted in the record source, whether or not the caller
+    // quoted it already.
     auto q = build("Mi tabla");
     EXPECT_EQ(q->form->rowCount(), 2);
     EXPECT_EQ(q->form->dataControl()->RecordSource(), "select * from [Mi tabla]");
+    auto qb = build("[Mi tabla]");
+    EXPECT_EQ(qb->form->rowCount(), 2);
+    EXPECT_EQ(qb->form->dataControl()->RecordSource(), "select * from [Mi tabla]");
     EXPECT_EQ(h->form->dataControl()->RecordSource(), "select * from Wide");
     EXPECT_EQ(prompts_.count(), 0);
 }
@@ -136,7 +140,7 @@ TEST_F(BuildFormTest, HiddenRowsAndQueries) {
     EXPECT_EQ(prompts_.count(), 0);
 }
 
-TEST_F(BuildFormTest, MoreFieldsThanTheSettingsTableIsAnErrorNotACrash) {
+TEST_F(BuildFormTest, MoreFieldsThanTheSettingsTableAreRefusedBeforeAnyRowIsMade) {
     QStringList cols;
     for (int i = 0; i < 1002; ++i) cols << QString("c%1 long").arg(i);
     const QString db = testutil::makeSqlite(dir_, "huge.db", {"create table Huge (" + cols.join(", ") + ")"});
@@ -144,10 +148,15 @@ TEST_F(BuildFormTest, MoreFieldsThanTheSettingsTableIsAnErrorNotACrash) {
     h.form->setDatabaseName(db);
     h.form->setSelectedTable("Huge");
     h.show();
-    ASSERT_EQ(prompts_.count(), 2);
-    EXPECT_EQ(prompts_.requests()[0].text, "Subscript out of range - 9 on module LoadFields()");
-    EXPECT_TRUE(prompts_.last().text.startsWith("The control could not load the database or table!"));
-    EXPECT_EQ(h.form->rowCount(), 1002);  // rows 0..1000 built, the one beyond the table refused
+    // One message that says why, and no form to save into.
+    ASSERT_EQ(prompts_.count(), 1);
+    EXPECT_EQ(prompts_.last().text, "The table [Huge] has 1002 fields; the form holds at most 1001 fields.");
+    EXPECT_EQ(prompts_.last().icon, vbCritical);
+    EXPECT_EQ(h.form->rowCount(), 1);
+    EXPECT_FALSE(h.ok()->isEnabled());
+    h.form->pressUpdate();
+    EXPECT_EQ(detest::count(db, "Huge"), 0);
+    EXPECT_EQ(prompts_.count(), 1);
 }
 
 TEST_F(BuildFormTest, FailuresAreReportedOnce) {

@@ -38,7 +38,7 @@ struct Host {
 
     template <class T = QWidget>
     T* get(const QString& name) const {
-        return form->findChild<T*>(name, Qt::FindDirectChildrenOnly);
+        return form->findChild<T*>(name);
     }
     platform::MaskedEdit* input(int i) const { return get<platform::MaskedEdit>(QString("TxTFields(%1)").arg(i)); }
     QLabel* label(int i) const { return get<QLabel>(QString("FieldNames(%1)").arg(i)); }
