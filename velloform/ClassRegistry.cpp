@@ -11,10 +11,14 @@ namespace velloform {
 
 namespace {
 
+// Every line as it stands (comments and blank lines of the user's included), without the break after
+// the last one.
 QStringList readLines() {
     QFile f(ClassRegistry::file());
     if (!f.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    QStringList lines = QString::fromUtf8(f.readAll()).split(u'\n');
+    if (!lines.isEmpty() && lines.constLast().isEmpty()) lines.removeLast();
+    return lines;
 }
 
 bool writeLines(const QStringList& lines) {
@@ -22,15 +26,17 @@ bool writeLines(const QStringList& lines) {
     if (!QDir().mkpath(QFileInfo(path).path())) return false;
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly)) return false;
-    QString text = QStringLiteral("# Velloform class registry: class name=library path\n");
-    for (const QString& l : lines)
-        if (!l.startsWith(u'#')) text += l + u'\n';
+    // A new file starts with a line saying what it is; an existing one keeps its lines as they are.
+    QString text = lines.isEmpty() || !QFile::exists(path)
+                       ? QStringLiteral("# Velloform class registry: class name=library path\n")
+                       : QString();
+    for (const QString& l : lines) text += l + u'\n';
     const QByteArray bytes = text.toUtf8();
     return f.write(bytes) == bytes.size() && f.commit();
 }
 
 bool isLineOf(const QString& line, const QString& className) {
-    return line.startsWith(className + u'=');
+    return line.trimmed().startsWith(className + u'=');
 }
 
 }  // namespace
@@ -43,7 +49,7 @@ QString ClassRegistry::file() {
 
 QString ClassRegistry::lookup(const QString& className) {
     for (QString line : readLines()) {
-        if (line.endsWith(u'\r')) line.chop(1);
+        line = line.trimmed();
         if (isLineOf(line, className)) return line.mid(className.size() + 1);
     }
     return QString();

@@ -54,5 +54,5 @@ VELLOFORM_EXPORT int DllGetClassObject(const char* className, VelloformClassFact
 }
 
 VELLOFORM_EXPORT int DllCanUnloadNow(void) {
-    return liveControls.load() == 0 ? 1 : 0;
+    return liveControls.load() == 0 ? VELLOFORM_OK : VELLOFORM_S_FALSE;
 }

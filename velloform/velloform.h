@@ -12,7 +12,12 @@
  *     Velloform.DataEntryForm=/usr/local/lib/libvelloform.so
  *
  * Lines starting with '#' are comments. DllRegisterServer writes the line of this library's class
- * (its absolute path), DllUnregisterServer removes it; lines of other classes are kept.
+ * (its absolute path), DllUnregisterServer removes it; the lines of other classes and the comments
+ * are kept.
+ *
+ * The control is a Qt Widgets widget: creating one needs a QApplication in the host process and a
+ * parent widget. A plain C host (no QApplication) can register, unregister and get the class
+ * factory, but CreateInstance gives it NULL.
  */
 #ifndef VELLOFORM_H
 #define VELLOFORM_H
@@ -23,8 +28,10 @@ extern "C" {
 
 #define VELLOFORM_CLASS_NAME "Velloform.DataEntryForm"
 
-/* Results of DllRegisterServer, DllUnregisterServer and DllGetClassObject. */
+/* Results of DllRegisterServer, DllUnregisterServer and DllGetClassObject, and DllCanUnloadNow's
+ * two answers (the COM convention: 0 = S_OK, 1 = S_FALSE). */
 #define VELLOFORM_OK 0
+#define VELLOFORM_S_FALSE 1
 #define VELLOFORM_E_FAIL (-1)              /* the registry file could not be written */
 #define VELLOFORM_E_CLASSNOTAVAILABLE (-2) /* the library has no class of that name */
 
@@ -38,7 +45,9 @@ typedef struct VelloformClassFactory {
 int DllRegisterServer(void);
 int DllUnregisterServer(void);
 int DllGetClassObject(const char* className, VelloformClassFactory* factory);
-/* 1 when no control created by this library is alive (the library may be unloaded), 0 otherwise. */
+/* VELLOFORM_OK (0) when no control created by this library is alive, so that the host may unload the
+ * library; VELLOFORM_S_FALSE (1) while one lives (unloading it then would pull its code from under
+ * the control). */
 int DllCanUnloadNow(void);
 
 #ifdef __cplusplus

@@ -6,10 +6,14 @@
 //   --default N=TEXT   the initial text of field N (and again after each save): SetDefault(TEXT, N)
 //   --type N=TEXT      once the form is built, writes TEXT into field N's input: SetText(TEXT, N)
 //   --ok               then presses the control's Ok button (adds the record)
-//   --quit             then closes the window
+//   --quit             then closes the window; unattended: each message box the control shows is
+//                      written to standard error and closed, and when the table cannot be loaded
+//                      the host ends with status 1
 //
-// The control's property bag is kept in velloform-host.bag beside the database file. Lines on
-// standard output tell what happened ("registered PATH", "DllCanUnloadNow N").
+// A registry line that names a library which cannot be loaded (moved, deleted) is replaced by the
+// library beside this program. The control's property bag is kept in velloform-host.bag beside the
+// database file. Lines on standard output tell what happened ("registered PATH", "DllCanUnloadNow N",
+// 0 when the library may be unloaded).
 
 #include <dlfcn.h>
 
@@ -17,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QTimer>
 #include <QWidget>
@@ -61,6 +66,40 @@ bool registerLibrary() {
         return done;
     }
     return false;
+}
+
+// The library and its two entry points the host uses, from the registry's path; null when the path
+// does not lead to a library that offers the class.
+struct Library {
+    void* handle = nullptr;
+    GetClassObjectFn getClassObject = nullptr;
+    CanUnloadFn canUnloadNow = nullptr;
+};
+
+Library load(const QString& path) {
+    Library l;
+    if (path.isEmpty()) return l;
+    l.handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!l.handle) {
+        std::fprintf(stderr, "velloform-host: %s\n", dlerror());
+        return l;
+    }
+    l.getClassObject = reinterpret_cast<GetClassObjectFn>(dlsym(l.handle, "DllGetClassObject"));
+    l.canUnloadNow = reinterpret_cast<CanUnloadFn>(dlsym(l.handle, "DllCanUnloadNow"));
+    if (!l.getClassObject || !l.canUnloadNow) {
+        dlclose(l.handle);
+        l = Library{};
+    }
+    return l;
+}
+
+// Unattended runs: a message box of the control is told on standard error and closed (its default
+// answer), instead of waiting for a user who is not there.
+void closeMessageBoxes() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    std::fprintf(stderr, "velloform-host: message: %s\n", qPrintable(box->text()));
+    box->reject();
 }
 
 // Saves the control's property bag whenever the control says a property changed.
@@ -135,24 +174,23 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    // 1. The class, by name: registered once, then found through the registry.
-    if (registeredLibrary(VELLOFORM_CLASS_NAME).isEmpty() && !registerLibrary()) {
-        std::fprintf(stderr, "velloform-host: the library could not be registered\n");
-        return 1;
+    // 1. The class, by name: registered once, then found through the registry. A line left by a
+    //    library that was moved or deleted is registered again from the library beside us.
+    Library lib = load(registeredLibrary(VELLOFORM_CLASS_NAME));
+    if (!lib.handle) {
+        if (!registerLibrary()) {
+            std::fprintf(stderr, "velloform-host: the library could not be registered\n");
+            return 1;
+        }
+        lib = load(registeredLibrary(VELLOFORM_CLASS_NAME));
     }
-    const QString path = registeredLibrary(VELLOFORM_CLASS_NAME);
-    void* lib = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!lib) {
-        std::fprintf(stderr, "velloform-host: %s\n", dlerror());
-        return 1;
-    }
-    auto getClassObject = reinterpret_cast<GetClassObjectFn>(dlsym(lib, "DllGetClassObject"));
-    auto canUnloadNow = reinterpret_cast<CanUnloadFn>(dlsym(lib, "DllCanUnloadNow"));
     VelloformClassFactory factory{};
-    if (!getClassObject || !canUnloadNow || getClassObject(VELLOFORM_CLASS_NAME, &factory) != VELLOFORM_OK) {
-        std::fprintf(stderr, "velloform-host: %s offers no %s\n", qPrintable(path), VELLOFORM_CLASS_NAME);
+    if (!lib.handle || lib.getClassObject(VELLOFORM_CLASS_NAME, &factory) != VELLOFORM_OK) {
+        std::fprintf(stderr, "velloform-host: %s offers no %s\n", qPrintable(registeredLibrary(VELLOFORM_CLASS_NAME)),
+                     VELLOFORM_CLASS_NAME);
         return 1;
     }
+    const CanUnloadFn canUnloadNow = lib.canUnloadNow;
 
     // 2. The control on our window.
     auto* window = new QWidget;
@@ -174,7 +212,9 @@ int main(int argc, char** argv) {
         QMetaObject::invokeMethod(control, "SetDefault", Q_ARG(QString, text), Q_ARG(int, field));
 
     // 4. Scripted input, once the control has built its form.
+    bool loaded = false;
     auto* script = new Script(control, [&] {
+        loaded = true;
         std::printf("DllCanUnloadNow %d\n", canUnloadNow());
         std::fflush(stdout);
         for (const auto& [field, text] : args.typed)
@@ -184,15 +224,26 @@ int main(int argc, char** argv) {
     });
     QObject::connect(control, SIGNAL(FinishedLoading()), script, SLOT(run()));
 
+    QTimer unattended;
+    if (args.quit) {
+        QObject::connect(&unattended, &QTimer::timeout, &closeMessageBoxes);
+        unattended.start(50);
+    }
+
     // The window fits the control; the control sizes the window's height to its rows.
     window->resize(control->width(), control->height());
-    window->show();
-    const int status = app.exec();
+    window->show();  // the control builds its form (and says why when it cannot)
+    // A table that could not be loaded leaves nothing to do.
+    int status = 1;
+    if (args.quit && !loaded)
+        std::fprintf(stderr, "velloform-host: the table could not be loaded\n");
+    else
+        status = app.exec();
 
     delete window;  // and with it the control
     std::printf("DllCanUnloadNow %d\n", canUnloadNow());
     std::fflush(stdout);
-    if (canUnloadNow()) dlclose(lib);
+    if (canUnloadNow() == VELLOFORM_OK) dlclose(lib.handle);
     return status;
 }
 

@@ -38,11 +38,11 @@ TEST(VelloformTest, EntryPointsRegisterCreateAndCount) {
     auto canUnload = reinterpret_cast<int (*)()>(dlsym(lib, "DllCanUnloadNow"));
     ASSERT_TRUE(reg && unreg && get && canUnload);
 
-    // Another class's line stays when ours is written and removed.
+    // Another class's line and the user's comments stay when ours is written and removed.
     QDir().mkpath(dir.path() + "/velloform");
     QFile other(home.registry());
     ASSERT_TRUE(other.open(QIODevice::WriteOnly));
-    other.write("Other.Thing=/opt/other.so\n");
+    other.write("# my classes\nOther.Thing=/opt/other.so\n\n# kept too\n");
     other.close();
     EXPECT_EQ(reg(), VELLOFORM_OK);
     const QString absolute = QFileInfo(VELLOFORM_LIBRARY).canonicalFilePath();
@@ -56,22 +56,39 @@ TEST(VelloformTest, EntryPointsRegisterCreateAndCount) {
     ASSERT_EQ(get(VELLOFORM_CLASS_NAME, &factory), VELLOFORM_OK);
     EXPECT_EQ(factory.CreateInstance(nullptr), nullptr);
 
-    EXPECT_EQ(canUnload(), 1);
+    // The COM convention: S_OK (0) lets the host unload the library, S_FALSE (1) while a control lives.
+    EXPECT_EQ(canUnload(), VELLOFORM_OK);
     auto window = std::make_unique<QWidget>();
     auto* control = static_cast<QWidget*>(factory.CreateInstance(window.get()));
     ASSERT_NE(control, nullptr);
     EXPECT_EQ(control->parentWidget(), window.get());
     EXPECT_TRUE(control->setProperty("OK_CAPTION", "Guardar"));
     EXPECT_EQ(control->property("OK_CAPTION").toString(), "Guardar");
-    EXPECT_EQ(canUnload(), 0);
+    EXPECT_EQ(canUnload(), VELLOFORM_S_FALSE);
     window.reset();
-    EXPECT_EQ(canUnload(), 1);
+    EXPECT_EQ(canUnload(), VELLOFORM_OK);
 
     EXPECT_EQ(unreg(), VELLOFORM_OK);
     const QString after = readAll(home.registry());
     EXPECT_FALSE(after.contains("Velloform.DataEntryForm"));
-    EXPECT_TRUE(after.contains("Other.Thing=/opt/other.so"));
+    EXPECT_EQ(after, "# my classes\nOther.Thing=/opt/other.so\n\n# kept too\n");
     dlclose(lib);
+}
+
+// A host in plain C, without a QApplication: it registers and gets the factory, gets no control, and
+// is told by DllCanUnloadNow's S_OK that it may unload the library.
+TEST(VelloformTest, APlainCHostRegistersQueriesAndUnloads) {
+    QTemporaryDir dir;
+    QProcess host;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir.path());
+    host.setProcessEnvironment(env);
+    host.start(VELLOFORM_C_HOST, {VELLOFORM_LIBRARY});
+    ASSERT_TRUE(host.waitForFinished(60000));
+    EXPECT_EQ(host.exitCode(), 0) << host.readAllStandardError().toStdString();
+    EXPECT_EQ(QString::fromUtf8(host.readAllStandardOutput()),
+              "register 0\nclass 0\ncreate NULL\nDllCanUnloadNow 0\nunloaded 0\n");
+    EXPECT_TRUE(readAll(dir.path() + "/velloform/classes").contains("Velloform.DataEntryForm="));
 }
 
 TEST(VelloformTest, ExampleHostAddsARecordThroughTheControl) {
@@ -90,8 +107,8 @@ TEST(VelloformTest, ExampleHostAddsARecordThroughTheControl) {
     EXPECT_EQ(host.exitCode(), 0) << host.readAllStandardError().toStdString();
     // Registered on first use, created by class name, alive while shown, unloadable after.
     EXPECT_TRUE(out.startsWith("registered " + QFileInfo(VELLOFORM_LIBRARY).canonicalFilePath() + "\n")) << out.toStdString();
-    EXPECT_TRUE(out.contains("DllCanUnloadNow 0\n"));
-    EXPECT_TRUE(out.endsWith("DllCanUnloadNow 1\n")) << out.toStdString();
+    EXPECT_TRUE(out.contains("DllCanUnloadNow 1\n"));
+    EXPECT_TRUE(out.endsWith("DllCanUnloadNow 0\n")) << out.toStdString();
 
     EXPECT_EQ(detest::count(db, "[Mis clientes]"), 1);
     EXPECT_EQ(detest::valueText(db, "select Id from [Mis clientes]"), "5");
@@ -108,6 +125,30 @@ TEST(VelloformTest, ExampleHostAddsARecordThroughTheControl) {
     ASSERT_TRUE(host.waitForFinished(60000));
     EXPECT_FALSE(QString::fromUtf8(host.readAllStandardOutput()).contains("registered"));
     EXPECT_EQ(detest::count(db, "[Mis clientes]"), 2);
+
+    // A registry line left by a library that is gone: the library beside the host takes its place,
+    // and the user's comment stays.
+    const QString registry = dir.path() + "/config/velloform/classes";
+    {
+        QFile f(registry);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("# mine\nVelloform.DataEntryForm=" + dir.filePath("gone/libvelloform.so").toUtf8() + "\n");
+    }
+    host.start(VELLOFORM_HOST, {db, "Mis clientes", "--type", "0=7", "--ok", "--quit"});
+    ASSERT_TRUE(host.waitForFinished(60000));
+    EXPECT_EQ(host.exitCode(), 0) << host.readAllStandardError().toStdString();
+    EXPECT_TRUE(QString::fromUtf8(host.readAllStandardOutput()).startsWith("registered " + QFileInfo(VELLOFORM_LIBRARY).canonicalFilePath()));
+    EXPECT_EQ(detest::count(db, "[Mis clientes]"), 3);
+    EXPECT_EQ(readAll(registry), "# mine\nVelloform.DataEntryForm=" + QFileInfo(VELLOFORM_LIBRARY).canonicalFilePath() + "\n");
+
+    // A table that cannot be loaded: the messages are told, and --quit ends with status 1.
+    host.start(VELLOFORM_HOST, {db, "Nope", "--quit"});
+    ASSERT_TRUE(host.waitForFinished(60000));
+    const QString err = QString::fromUtf8(host.readAllStandardError());
+    EXPECT_EQ(host.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains("message: ")) << err.toStdString();
+    EXPECT_TRUE(err.contains("the table could not be loaded")) << err.toStdString();
+    EXPECT_TRUE(QString::fromUtf8(host.readAllStandardOutput()).endsWith("DllCanUnloadNow 0\n"));
 
     // Wrong use.
     host.start(VELLOFORM_HOST, {db});
