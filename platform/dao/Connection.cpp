@@ -518,11 +518,44 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
             throw;
         }
     }
+    c->guardDamagedTables();
     // Connections to one Access file share its state, whichever working copy they read.
     c->file_ = reg.fileState(canonical);
     if (c->jetCopy_) c->file_->jet = true;
     reg.add(c);
     return c;
+}
+
+// A table the reader could not read whole is in the working copy with the records that could be
+// read. Every statement that reads or changes it (a count, an aggregate, a join, a tool's update) is
+// refused when it is prepared, and fail() turns the refusal into 3343 naming the table, so that no
+// path takes the records read for the whole table.
+void Connection::guardDamagedTables() {
+    if (!jetCopy_ || jetCopy_->damaged.isEmpty() || !db_) return;
+    for (const jet::DamagedTable& d : jetCopy_->damaged) damagedNames_.push_back(d.name.toLower().toUtf8());
+    sqlite3_set_authorizer(db_, &Connection::authorizeDamaged, this);
+}
+
+int Connection::authorizeDamaged(void* data, int action, const char* a3, const char* a4, const char* dbName,
+                                 const char* trigger) {
+    auto* c = static_cast<Connection*>(data);
+    if (c->jetWriter_) {
+        const int design = jet::JetWriter::authorizeDesign(nullptr, action, a3, a4, dbName, trigger);
+        if (design != SQLITE_OK) {
+            c->deniedTable_.clear();
+            return design;
+        }
+    }
+    if (action != SQLITE_READ && action != SQLITE_INSERT && action != SQLITE_UPDATE && action != SQLITE_DELETE)
+        return SQLITE_OK;
+    if (!a3 || (dbName && std::strcmp(dbName, "main") != 0)) return SQLITE_OK;
+    const QByteArray table = QByteArray(a3).toLower();
+    for (const QByteArray& d : c->damagedNames_) {
+        if (d != table) continue;
+        c->deniedTable_ = QString::fromUtf8(a3);
+        return SQLITE_DENY;
+    }
+    return SQLITE_OK;
 }
 
 void Connection::openHandle(const QByteArray& file, int flags) {
@@ -748,6 +781,10 @@ void Connection::Session::fail(const QString& context, bool deleting) {
     if (jetError(msg, &jetNumber, &why)) {
         if (jetNumber == err::ReadOnly) raise(err::ReadOnly, describe(err::ReadOnly) + " " + why);
         raise(jetNumber > 0 ? jetNumber : err::Reserved, why);
+    }
+    if (rc == SQLITE_AUTH && !c_->deniedTable_.isEmpty() && c_->jetCopy_) {
+        const QString table = std::exchange(c_->deniedTable_, QString());
+        jet::checkTableReadable(c_->jetCopy_->damaged, c_->path_, table);
     }
     if (c_->jetWriter_ && rc == SQLITE_AUTH)
         raise(err::ReadOnly, describe(err::ReadOnly) + " Changing the design of Access tables is not available.");

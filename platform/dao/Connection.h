@@ -214,6 +214,9 @@ public:
 private:
     Connection() = default;
     void openHandle(const QByteArray& file, int flags);
+    void guardDamagedTables();
+    static int authorizeDamaged(void* data, int action, const char* a3, const char* a4, const char* dbName,
+                                const char* trigger);
     void setUpHandle();
     void becomeWritable();
     void commitLocked();
@@ -233,11 +236,13 @@ private:
     std::shared_ptr<FileState> file_;
     std::shared_ptr<JetCopy> jetCopy_;
     std::shared_ptr<jet::JetWriter> jetWriter_;  // an Access file changed in place, when it may be
+    std::vector<QByteArray> damagedNames_;  // the damaged tables of the working copy, lower case UTF-8
 
     // Guarded by mu_: the handle, its statements, the batch and the failures. The atomics beside
     // them are also read without the lock (the flusher's and other connections' quick looks).
     std::recursive_mutex mu_;
     sqlite3* db_ = nullptr;
+    QString deniedTable_;  // the damaged table the statement being prepared was refused for
     bool writable_ = false;   // db_ was opened for writing
     uint64_t epoch_ = 0;
     QHash<QString, std::shared_ptr<Statement>> stmts_;

@@ -333,6 +333,11 @@ void JetWriter::load() {
     }
 }
 
+int JetWriter::authorizeDesign(void* data, int action, const char* a3, const char* a4, const char* dbName,
+                               const char* trigger) {
+    return authorize(data, action, a3, a4, dbName, trigger);
+}
+
 void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     auto known = copyIds_.find(copyKey);

@@ -42,6 +42,10 @@ public:
     // against design changes on db. copyKey names the working copy: its rowids stand for the
     // records the file held when the copy was made, in the order the reader copied them.
     void attach(sqlite3* db, const QString& copyKey);
+    // The authorizer attach installs (design changes of the file's tables refused), for a connection
+    // that installs one of its own and passes the other actions on to it.
+    static int authorizeDesign(void* data, int action, const char* a3, const char* a4, const char* dbName,
+                               const char* trigger);
 
     // What the SQLite functions of one connection carry: its working copy and the values its
     // trigger is handing over.
