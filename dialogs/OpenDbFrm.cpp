@@ -14,6 +14,7 @@
 #include <QShowEvent>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "browser/SearchSql.h"
 #include "common/StandarFunctions.h"
@@ -83,11 +84,16 @@ OpenDbFrm::OpenDbFrm(QWidget* parent) : QDialog(parent) {
 
     connect(Okbtn, &QPushButton::clicked, this, &OpenDbFrm::OpenCurrentRecord);
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::close);
-    // A pick in the list part (the popup); Enter in the text part is taken by the event filter.
+    // A pick in the list part (the popup); Enter in the text part is taken by the event filter. The
+    // editable combo also reports "activated" when its typed text matches an item and merely loses
+    // the focus (a message box taking it counts): only a click or Enter in the popup's list acts.
     connect(ComboList, &QComboBox::activated, this, [this](int) {
+        if (!std::exchange(pickedInList_, false)) return;
         if (!NotOneClickOpen) actWithPointer();
     });
     ComboList->lineEdit()->installEventFilter(this);
+    ComboList->view()->installEventFilter(this);
+    ComboList->view()->viewport()->installEventFilter(this);
     resize(platform::twipsToPixelsX(5400), platform::twipsToPixelsY(2700));
 }
 
@@ -218,12 +224,19 @@ void OpenDbFrm::OpenCurrentRecord() {
 }
 
 void OpenDbFrm::actWithPointer() {
+    pickedInList_ = false;
     setCursor(Qt::WaitCursor);
     OpenCurrentRecord();
     unsetCursor();
 }
 
 bool OpenDbFrm::eventFilter(QObject* watched, QEvent* event) {
+    // Seen before the popup itself takes the pick and reports it as "activated".
+    if (watched == ComboList->view()->viewport() && event->type() == QEvent::MouseButtonRelease) pickedInList_ = true;
+    if (watched == ComboList->view() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) pickedInList_ = true;
+    }
     if (watched == ComboList->lineEdit() && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {

@@ -77,6 +77,7 @@ private:
     std::vector<QPixmap> Images;
     int shownPicture_ = 0;
     bool loaded_ = false;
+    bool pickedInList_ = false;  // a click or Enter in the popup's list is on its way as "activated"
 };
 
 }  // namespace dialogs

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
@@ -62,6 +63,18 @@ protected:
     }
     static void pick(OpenDbFrm& f, const QString& value) {
         f.comboList()->setCurrentIndex(f.comboList()->findText(value));
+    }
+    // A click on a value in the open list, as the user makes it.
+    static void clickInList(OpenDbFrm& f, const QString& value) {
+        QComboBox* combo = f.comboList();
+        combo->showPopup();
+        QAbstractItemView* view = combo->view();
+        (void)QTest::qWaitForWindowExposed(view->window(), 1000);
+        // The list takes no release that comes too soon after it opened (a press-drag-release pick).
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        const QRect r = view->visualRect(view->model()->index(combo->findText(value), combo->modelColumn()));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, r.center());
+        QApplication::processEvents();
     }
     long long rows() { return dao::OpenDatabase(db_)->OpenRecordset("[Mis Clientes]")->RecordCount(); }
 
@@ -208,11 +221,37 @@ TEST_F(PickersTest, APickInTheListActsUnlessNotOneClickOpenWhileEnterAlwaysDoes)
     EXPECT_EQ(script.last().text, "Are you sure you want to erase this record?");
 
     f.NotOneClickOpen = false;
-    pick(f, "Ana");
     script.answer(platform::vbNo);
-    emit f.comboList()->activated(f.comboList()->currentIndex());
+    clickInList(f, "Ana");
     EXPECT_EQ(script.count(), 2);
     EXPECT_EQ(rows(), 3);
+}
+
+// The picker acts once, and only on Enter, Ok or a click in the list: typing a listed value and
+// pressing Enter asks once (the box taking the focus from the text is no second pick), and a typed
+// value that merely loses the focus does nothing.
+TEST_F(PickersTest, TypedTextActsOnlyOnEnterAndOnlyOnce) {
+    platform::PromptScript script;
+    OpenDbFrm f;
+    setup(f, 1, 1);
+    QApplication::setActiveWindow(&f);
+    (void)QTest::qWaitForWindowActive(&f, 2000);
+    QLineEdit* text = f.comboList()->lineEdit();
+    text->setFocus();
+    QTest::keyClicks(text, "Ana");
+    f.findChild<QPushButton*>("CancelBtn")->setFocus();  // tabbing away
+    QApplication::processEvents();
+    EXPECT_EQ(script.count(), 0);
+    EXPECT_EQ(rows(), 3);
+
+    text->setFocus();
+    script.answer(platform::vbYes);
+    QTest::keyClick(text, Qt::Key_Return);
+    f.findChild<QPushButton*>("CancelBtn")->setFocus();
+    QApplication::processEvents();
+    ASSERT_EQ(script.count(), 1);
+    EXPECT_EQ(script.last().text, "Are you sure you want to erase this record?");
+    EXPECT_EQ(rows(), 2);
 }
 
 TEST_F(PickersTest, OpenModesSetTheWindowsPropertiesByName) {
