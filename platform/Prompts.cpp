@@ -1,6 +1,7 @@
 #include "Prompts.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -163,7 +164,31 @@ QString showFileDialog(const PromptRequest& r) {
     return dlg.selectedFiles().constFirst();
 }
 
+// While a prompt waits for the user the pointer is the normal one, even when a tool running behind it
+// shows the hourglass for the whole application.
+class NormalPointer {
+public:
+    NormalPointer() : set_(QGuiApplication::overrideCursor() != nullptr) {
+        if (set_) QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    }
+    ~NormalPointer() {
+        if (set_) QGuiApplication::restoreOverrideCursor();
+    }
+    NormalPointer(const NormalPointer&) = delete;
+    NormalPointer& operator=(const NormalPointer&) = delete;
+
+private:
+    bool set_;
+};
+
+Qt::CursorShape pointerShape() {
+    const QCursor* c = QGuiApplication::overrideCursor();
+    return c ? c->shape() : Qt::ArrowCursor;
+}
+
 QString ask(PromptRequest r) {
+    const NormalPointer pointer;
+    r.pointer = pointerShape();
     if (activeScript) return activeScript->textPrompt(std::move(r));
     switch (r.kind) {
         case PromptKind::Input: {
@@ -189,6 +214,8 @@ QString appTitle() {
 
 int MsgBox(const QString& text, int style, const QString& title) {
     PromptRequest r = messageRequest(text, style, title);
+    const NormalPointer pointer;
+    r.pointer = pointerShape();
     if (activeScript) return activeScript->messageBox(std::move(r));
     return showMessageBox(r);
 }

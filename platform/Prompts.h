@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <deque>
+#include <qnamespace.h>
 #include <optional>
 #include <vector>
 
@@ -82,6 +83,7 @@ struct PromptRequest {
     QString initialFile;    // file dialogs
     QString filter;         // file dialogs, as given
     bool scripted = false;  // a scripted answer was used (false: the default answer was given)
+    Qt::CursorShape pointer = Qt::ArrowCursor;  // the application's pointer while the prompt waited
     int answer = 0;         // message box: the answer given
     QString textAnswer;     // the other prompts: the answer given ("" = cancelled)
 };

@@ -127,6 +127,8 @@ TEST_F(TextFileCommandsTest, CancellingEitherDialogLeavesTheBrowserAsItWas) {
     get<QPushButton>(*f, "SaveBtn")->click();
     get<QPushButton>(*f, "ImportBtn")->click();
     EXPECT_EQ(script.count(), 2);  // the two dialogs, and no message
+    // The tools' hourglass does not cover their file dialogs.
+    for (const platform::PromptRequest& r : script.requests()) EXPECT_EQ(r.pointer, Qt::ArrowCursor);
     EXPECT_EQ(f->dataControl()->Recordset(), before);
     EXPECT_EQ(before->AbsolutePosition(), position);
     EXPECT_EQ(before->RecordCount(), 3);

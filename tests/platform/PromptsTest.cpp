@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCursor>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -124,4 +125,24 @@ TEST(Prompts, RealInputBoxCancelledGivesEmpty) {
         dlg->reject();
     });
     EXPECT_EQ(InputBox("Value:", "Title", "preset"), "");
+}
+
+// A prompt shown while a long task holds the hourglass over the whole application gets the normal
+// pointer while it waits; the hourglass is back when it is answered. Without an hourglass nothing is
+// changed.
+TEST(Prompts, PromptsShowTheNormalPointerOverAnHourglass) {
+    PromptScript script;
+    script.answer("/tmp/x.txt").answer(vbOK);
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    EXPECT_EQ(SaveFileDialog("Export"), "/tmp/x.txt");
+    MsgBox("Done");
+    ASSERT_EQ(script.count(), 2);
+    EXPECT_EQ(script.requests()[0].pointer, Qt::ArrowCursor);
+    EXPECT_EQ(script.requests()[1].pointer, Qt::ArrowCursor);
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    QGuiApplication::restoreOverrideCursor();
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    OpenFileDialog("Import");
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
