@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTimer>
+#include <algorithm>
 
 #include "common/StandarFunctions.h"
 #include "dataentry/DataEntryForm.h"
@@ -144,6 +145,15 @@ void DataEntryFrm::resizeEvent(QResizeEvent* event) {
 void DataEntryFrm::onFinishedLoading() {
     finished_ = true;
     common::CenterForm(this);
+    // The control has kept the window's height within the screen's available area; centred on the
+    // whole screen it may still reach under a panel, so it is moved into the available area.
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect room = screen->availableGeometry();
+    const QRect outer = frameGeometry();
+    const int dx = std::max(room.left() - outer.left(), std::min(0, room.right() - outer.right()));
+    const int dy = std::max(room.top() - outer.top(), std::min(0, room.bottom() - outer.bottom()));
+    if (dx || dy) move(pos() + QPoint(dx, dy));
 }
 
 bool DataEntryFrm::capsLockOn() {
