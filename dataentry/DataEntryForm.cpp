@@ -962,7 +962,7 @@ bool DataEntryForm::eventFilter(QObject* watched, QEvent* event) {
                 scrollIntoView(t, i);
                 return true;
             case QEvent::FocusOut:
-                if (FieldSettings::inRange(i)) settings_.at(i).PrevValue = t->Text();
+                if (FieldSettings::inRange(i)) settings_.at(i).PrevValue = enteredText(i);
                 break;
             case QEvent::KeyPress: {
                 const auto* k = static_cast<QKeyEvent*>(event);
@@ -1007,7 +1007,7 @@ void DataEntryForm::inputGotFocus(int i) {
     platform::MaskedEdit* t = TxTFields[size_t(i)];
     if (FieldSettings::inRange(i)) {
         const FieldSettings::Entry& s = settings_.at(i);
-        if (t->Text().trimmed().isEmpty() && showPrevData_ && s.DefaultValue.isEmpty())
+        if (enteredText(i).trimmed().isEmpty() && showPrevData_ && s.DefaultValue.isEmpty())
             t->setText(t->hasMask() ? dao::formatWithMask(s.PrevValue, t->Mask()) : s.PrevValue);
     }
     t->setSelStart(0);

@@ -154,8 +154,14 @@ TEST_F(KeyboardAndScreenTest, InputsTakeTheirFieldsSizeAndUntouchedMasksAreEmpty
     // A typed number is stored as typed, with the mask's literals.
     h.input(1)->setFocus();
     QTest::keyClicks(h.input(1), "5551234567");
+    h.ok()->setFocus();  // as a click on it does
     h.ok()->click();
     EXPECT_EQ(detest::count(db, "T where Telefono = '(555) 123-4567'"), 1);
+    // Emptied for the next record, the masked input offers the number typed last, as the others do.
+    EXPECT_EQ(h.input(1)->ClipText(), "");
+    h.input(0)->setFocus();
+    h.input(1)->setFocus();
+    EXPECT_EQ(h.input(1)->Text(), "(555) 123-4567");
 }
 
 TEST_F(KeyboardAndScreenTest, TwoHundredFieldsFitTheScreenScrollAndSaveWithEnter) {
