@@ -532,6 +532,7 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
 // path takes the records read for the whole table.
 void Connection::guardDamagedTables() {
     if (!jetCopy_ || jetCopy_->damaged.isEmpty() || !db_) return;
+    damagedNames_.clear();
     for (const jet::DamagedTable& d : jetCopy_->damaged) damagedNames_.push_back(d.name.toLower().toUtf8());
     sqlite3_set_authorizer(db_, &Connection::authorizeDamaged, this);
 }
@@ -601,6 +602,7 @@ void Connection::becomeWritable() {
         db_ = old;
         throw;
     }
+    guardDamagedTables();
     // Statements of the old handle still held elsewhere keep it alive until they are finalized.
     stmts_.clear();
     sqlite3_close_v2(old);
