@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QFocusEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -13,7 +14,6 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QToolButton>
-#include <QGuiApplication>
 #include <algorithm>
 #include <limits>
 
@@ -105,7 +105,6 @@ bool isValidatedType(int type) {
     }
 }
 
-// The value a field gets from its input's text when the record is saved.
 // The tallest outer height, in pixels, that keeps the window within its screen's available area.
 int availableWindowHeight(const QWidget* win) {
     const QScreen* screen = win->screen() ? win->screen() : QGuiApplication::primaryScreen();
@@ -114,6 +113,7 @@ int availableWindowHeight(const QWidget* win) {
     return screen->availableGeometry().height() - (frame > 0 ? frame : kAssumedFramePixels);
 }
 
+// The value a field gets from its input's text when the record is saved.
 dao::Variant valueForField(int type, const QString& text) {
     switch (type) {
         case dao::dbText:
