@@ -75,7 +75,7 @@ void runCopy(AdvanceViewForm& form) {
     };
     if (!rs) {
         const auto in = inputs();
-        if (in.from == in.to) platform::MsgBox(bulk::CopyFields::sameFieldMessage(), platform::vbExclamation);
+        if (!in.from.isEmpty() && dao::sameFieldName(in.from, in.to)) platform::MsgBox(bulk::CopyFields::sameFieldMessage(), platform::vbExclamation);
         return;
     }
     const bulk::CopyFields::Result r =

@@ -57,7 +57,9 @@ CopyFields::Result CopyFields::run(dao::Recordset& rs, const ReadInputs& readInp
     Result result;
     {
         const Inputs first = readInputs();
-        if (first.from == first.to) {
+        // Nothing without a choice of both fields.
+        if (first.from.isEmpty() || first.to.isEmpty()) return result;
+        if (dao::sameFieldName(first.from, first.to)) {
             result.sameField = true;
             prompts.message(sameFieldMessage(), platform::vbExclamation);
             return result;

@@ -99,6 +99,9 @@ private:
     int index_;
 };
 
+// Whether two names name the same field: the engine looks field names up without regard to case.
+bool sameFieldName(const QString& a, const QString& b);
+
 class Fields {
 public:
     int Count() const;

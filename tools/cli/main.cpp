@@ -14,6 +14,7 @@
 #include "CliTool.h"
 #include "ReportFileCommand.h"
 #include "TextFileCommands.h"
+#include "platform/dao/JetSql.h"
 #include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
@@ -171,14 +172,7 @@ QString cellText(const dao::Variant& v) {
 // A table name as the browser writes it into SQL: plain names as they are, others in brackets, or
 // in backquotes when they hold a "]" (a table may be called "select" or "a]b").
 QString quotedName(const QString& name) {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    static const QStringList reserved = {"select", "from", "where",   "order",  "by",   "group",
-                                         "having", "and",  "or",      "not",    "like", "is",
-                                         "null",   "in",   "between", "as",     "on",   "join",
-                                         "union",  "with", "values",  "pragma", "table"};
-    if (plain.match(name).hasMatch() && !reserved.contains(name.toLower())) return name;
-    if (name.contains(']') && !name.contains('`')) return '`' + name + '`';
-    return '[' + name + ']';
+    return dao::jetName(name);
 }
 
 // A TABLE or SOURCE argument: a name the database lists is opened by its quoted name, anything
