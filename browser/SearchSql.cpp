@@ -32,7 +32,7 @@ QString quoteText(const QString& value) {
 }
 
 QString numberText(const QString& typed) {
-    const double d = dao::leadingNumber(typed);
+    const double d = dao::typedNumber(typed);
     if (!std::isfinite(d)) dao::raise(dao::err::Overflow);
     QString text = dao::valueToText(dao::Variant::fromDouble(d));
     const QString point = QLocale().decimalPoint();

@@ -57,8 +57,6 @@ CopyFields::Result CopyFields::run(dao::Recordset& rs, const ReadInputs& readInp
     Result result;
     {
         const Inputs first = readInputs();
-        // Nothing without a choice of both fields.
-        if (first.from.isEmpty() || first.to.isEmpty()) return result;
         if (dao::sameFieldName(first.from, first.to)) {
             result.sameField = true;
             prompts.message(sameFieldMessage(), platform::vbExclamation);

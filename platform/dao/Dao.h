@@ -1,7 +1,8 @@
 #pragma once
 
-// The database engine: DAO-style objects over SQLite files (read-write) and Jet/ACE files
-// (read-only, read through libmdb in a child process).
+// The database engine: DAO-style objects over SQLite files (read-write) and Jet/ACE files (read
+// through libmdb in a child process into a working copy; changes written into the file in place by
+// the Jet writer; Access 97 files read-only).
 
 #include <QString>
 #include <QStringList>
