@@ -717,14 +717,13 @@ Variant convertForType(const QString& text, int typeCode) {
         case dbLong:
         case dbCurrency:
         case dbDecimal:
-        case dbFloat:
-        case dbNumeric: {
+        case dbFloat: {
             Dec d;
             if (!parseLocaleNumber(text, &d)) raise(err::TypeMismatch);
             if (typeCode == dbCurrency) return currencyFromDec(d);
             if (typeCode == dbDecimal) return decimalFromDec(d);
             const double x = checkedDouble(decToDouble(d));
-            if (typeCode == dbFloat || typeCode == dbNumeric) return Variant::fromDouble(x);
+            if (typeCode == dbFloat) return Variant::fromDouble(x);
             if (typeCode == dbInteger) return Variant::fromInteger(int16_t(roundedInRange(x, INT16_MIN, INT16_MAX)));
             return Variant::fromLong(int32_t(roundedInRange(x, INT32_MIN, INT32_MAX)));
         }
@@ -732,6 +731,13 @@ Variant convertForType(const QString& text, int typeCode) {
             double day = 0;
             if (!parseLocaleDate(text, &day)) raise(err::TypeMismatch);
             return Variant::fromDate(day);
+        }
+        case dbNumeric: {
+            // The locale's form when the whole text is one (a comma locale's fraction), otherwise
+            // the leading number.
+            if (text.trimmed().isEmpty()) raise(err::TypeMismatch);
+            Dec d;
+            return Variant::fromDouble(checkedDouble(parseLocaleNumber(text, &d) ? decToDouble(d) : leadingNumber(text)));
         }
         default:
             return Variant::fromString(text);

@@ -85,7 +85,8 @@ QString formatNumber(double value, const QString& pattern);
 QString formatWithMask(const QString& value, const QString& pattern);
 
 // Conversions of the data-entry validation, by field type code: 3 -> Integer (16-bit), 4 -> Long,
-// 21 -> Double, 20 -> Decimal, 8 -> Date (system date format), 5 -> Currency, 19 -> Double.
+// 21 -> Double, 20 -> Decimal, 8 -> Date (system date format), 5 -> Currency, 19 -> Double (the
+// locale's form, or else the leading number).
 // The value stored is the value this gives, never the text read again some other way. Locale-aware parsing (decimal and group separators of QLocale()).
 // Out of range -> Error 6 (Overflow); not a number / not a date / empty -> Error 13.
 // Numbers: blanks around them, a sign, group separators anywhere in the whole part, the decimal

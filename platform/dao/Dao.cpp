@@ -242,6 +242,10 @@ std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
         r->updatable = !conn->isReadOnly();
         r->byPrimaryKey = kind == TableKind::WithoutRowid;
         r->pkCols = pk;
+        if (!r->byPrimaryKey) {
+            const std::vector<QString> key = primaryKey(s, table);
+            if (key.size() == 1) r->rowidKey = key[0];
+        }
         const QString from = " FROM " + quoteIdent(table);
         {
             Statement meta = s.prepare("SELECT " + r->selectList + from + " LIMIT 0");
@@ -1046,9 +1050,9 @@ void Recordset::Update() {
     // A record found by its row id moves with a primary-key column written, when that column is the
     // row id itself (INTEGER PRIMARY KEY): the update hands back the new row id for the keyset.
     bool rowidMayMove = false;
-    if (!adding && !r.byPrimaryKey && r.pkCols.size() == 1)
+    if (!adding && !r.rowidKey.isEmpty())
         for (int c : written)
-            if (sameFieldName(r.cols[size_t(c)], r.pkCols[0])) rowidMayMove = true;
+            if (sameFieldName(r.cols[size_t(c)], r.rowidKey)) rowidMayMove = true;
     s.beginWrite();
     if (!r.lastWrite || r.lastWriteKey != key) {
         r.lastWrite = &r.writeStmts[key];

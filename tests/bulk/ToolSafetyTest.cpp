@@ -19,6 +19,7 @@
 #include "platform/Prompts.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
+#include "platform/dao/JetSql.h"
 
 using bulktest::shell;
 using dao::Variant;
