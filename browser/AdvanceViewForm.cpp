@@ -28,6 +28,8 @@
 #include "SearchSql.h"
 #include "common/OperationErrorBox.h"
 #include "common/StandarFunctions.h"
+#include "bulk/VerifyTool.h"
+#include "platform/dao/JetSql.h"
 #include "platform/DataControl.h"
 #include "platform/DataGrid.h"
 #include "platform/Prompts.h"
@@ -385,15 +387,23 @@ void AdvanceViewForm::LoadDatabase() {
 
 void AdvanceViewForm::fillFieldLists() {
     const PanelControls& c = controls_;
-    for (QComboBox* combo : {c.CopyCombo1, c.CopyCombo2, c.OpFieldsCombo, OrderByBox, c.RemplaceCombo, c.VerifyFields}) {
+    for (QComboBox* combo : {c.CopyCombo1, c.CopyCombo2, c.OpFieldsCombo, OrderByBox, c.RemplaceCombo}) {
         combo->clear();
         combo->addItems(fieldNames_);
     }
+    c.VerifyFields->clear();
+    for (int k = 0; k < fieldNames_.size(); ++k)
+        if (bulk::VerifyTool::renumbers(fieldTypes_[k])) c.VerifyFields->addItem(fieldNames_[k]);
     for (QComboBox* combo : {c.RangeCombo, c.SummaryFields}) {
         combo->clear();
         for (int k = 0; k < fieldNames_.size(); ++k)
             if (isNumericFieldType(fieldTypes_[k])) combo->addItem(fieldNames_[k]);
     }
+    // A combo box selects its first item when items are added; a tool must not act on a field the
+    // user never chose.
+    for (QComboBox* combo : {c.CopyCombo1, c.CopyCombo2, c.OpFieldsCombo, c.RemplaceCombo, c.VerifyFields,
+                             c.SummaryFields})
+        combo->setCurrentIndex(-1);
 }
 
 // ---- data control events -------------------------------------------------------------------------
@@ -820,7 +830,7 @@ dao::Variant AdvanceViewForm::GetLastID(std::shared_ptr<dao::Recordset> theRecor
         if (!theRecordSet) return zero;
         const std::shared_ptr<dao::Recordset> unsorted = theRecordSet;
         const QString name = theRecordSet->Fields().Item(int(lFieldIndex)).Name();
-        DataSortR(theRecordSet, QLatin1Char('[') + name + QLatin1Char(']'));
+        DataSortR(theRecordSet, dao::jetName(name, dao::NameQuoting::Always));
         if (theRecordSet == unsorted) return zero;  // the sort failed and said so
         if (theRecordSet->RecordCount() < 1) return zero;
         theRecordSet->MoveLast();

@@ -65,6 +65,8 @@ void runReplace(AdvanceViewForm& form) {
 
 void runCopy(AdvanceViewForm& form) {
     const PanelControls& c = form.controls();
+    // Nothing without a choice of both fields.
+    if (c.CopyCombo1->currentIndex() < 0 || c.CopyCombo2->currentIndex() < 0) return;
     const auto rs = form.dataControl()->Recordset();
     // The copy lets no input through while it runs; the progress is still painted.
     WorkingProgress progress(form.workingWidgets(), WorkingProgress::Events::PaintOnly);
@@ -75,7 +77,7 @@ void runCopy(AdvanceViewForm& form) {
     };
     if (!rs) {
         const auto in = inputs();
-        if (in.from == in.to) platform::MsgBox(bulk::CopyFields::sameFieldMessage(), platform::vbExclamation);
+        if (dao::sameFieldName(in.from, in.to)) platform::MsgBox(bulk::CopyFields::sameFieldMessage(), platform::vbExclamation);
         return;
     }
     const bulk::CopyFields::Result r =

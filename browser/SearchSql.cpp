@@ -12,32 +12,17 @@
 
 namespace browser {
 
-namespace {
-
-// Brackets, or backquotes for a name that holds a closing bracket (it would end [..] early).
-QString enclose(const QString& name) {
-    if (name.contains(']') && !name.contains('`')) return '`' + name + '`';
-    return '[' + name + ']';
-}
-
-}  // namespace
-
 bool isNumericFieldType(int typeCode) {
     return dao::isNumericField(typeCode);
 }
 
 QString sqlName(const QString& name) {
     if (name.isEmpty()) return name;
-    const QString jet = dao::jetName(name);
-    if (jet != name) return enclose(name);
-    // Words the engine turns into constants or operators when they stand bare.
-    static const QSet<QString> constants = {"TRUE", "FALSE", "YES", "NO", "MOD"};
-    if (constants.contains(name.toUpper())) return enclose(name);
-    return name;
+    return dao::jetName(name);
 }
 
 QString fieldRef(const QString& field) {
-    return enclose(field);
+    return dao::jetName(field, dao::NameQuoting::Always);
 }
 
 QString quoteText(const QString& value) {
@@ -47,7 +32,7 @@ QString quoteText(const QString& value) {
 }
 
 QString numberText(const QString& typed) {
-    const double d = dao::leadingNumber(typed);
+    const double d = dao::typedNumber(typed);
     if (!std::isfinite(d)) dao::raise(dao::err::Overflow);
     QString text = dao::valueToText(dao::Variant::fromDouble(d));
     const QString point = QLocale().decimalPoint();

@@ -32,8 +32,8 @@ QString fieldRef(const QString& field);
 // A typed text made safe inside '...': apostrophes doubled ("O'Brien" -> "O''Brien").
 QString quoteText(const QString& value);
 
-// The number a typed text stands for, as SQL: the leading-number conversion ("12abc" -> 12, "abc"
-// -> 0, "&H10" -> 16) written back with the value-to-text conversion, but always with "." as the
+// The number a typed text stands for, as SQL: dao::typedNumber ("1,5" under a comma locale is 1.5;
+// otherwise the leading number: "12abc" -> 12, "abc" -> 0, "&H10" -> 16) written back with the value-to-text conversion, but always with "." as the
 // decimal separator so a comma locale cannot split the number in two. A number beyond the double
 // range throws dao::Error 6 (Overflow) instead of writing "Infinity" into the text.
 QString numberText(const QString& typed);

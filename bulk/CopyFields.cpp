@@ -57,7 +57,7 @@ CopyFields::Result CopyFields::run(dao::Recordset& rs, const ReadInputs& readInp
     Result result;
     {
         const Inputs first = readInputs();
-        if (first.from == first.to) {
+        if (dao::sameFieldName(first.from, first.to)) {
             result.sameField = true;
             prompts.message(sameFieldMessage(), platform::vbExclamation);
             return result;

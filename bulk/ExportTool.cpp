@@ -57,8 +57,10 @@ ExportResult ExportTool::writeTo(const QString& path) {
     } endGuard{progress_};
     progress_.setCaption(caption());
     ExportResult result;
+    // Written beside the target and put in place only when complete: whatever fails, an existing
+    // file stays as it was (no direct-write fallback, which would empty it first).
     QSaveFile file(path);
-    file.setDirectWriteFallback(true);
+    file.setDirectWriteFallback(false);
     if (prompts_.runStep([&] {
             if (!file.open(QIODevice::WriteOnly)) fileError(file);
         }) != common::StepResult::Done) {
@@ -89,12 +91,19 @@ ExportResult ExportTool::writeTo(const QString& path) {
 
     dao::Recordset& rs = *rs_;
     long long count = 0;
-    if (prompts_.runStep([&] {
-            rs.MoveLast();
-            count = rs.RecordCount();
-        }) == common::StepResult::Aborted) {
+    // No records is a file of the header alone, a valid table text file.
+    bool any = true;
+    try {
+        any = !rs.isOpen() || rs.RecordCount() > 0;
+    } catch (const dao::Error&) {
+        // reported by the step below
+    }
+    if (any && prompts_.runStep([&] {
+                   rs.MoveLast();
+                   count = rs.RecordCount();
+               }) == common::StepResult::Aborted) {
         result.aborted = true;
-        finish(true);
+        finish(false);
         return result;
     }
     progress_.setMaximum(count);
@@ -103,9 +112,9 @@ ExportResult ExportTool::writeTo(const QString& path) {
     chunk += TableTextFormat::headerLine(fields.Count());
     chunk += QLatin1String(TableTextFormat::kLineEnd);
 
-    if (prompts_.runStep([&] { rs.MoveFirst(); }) == common::StepResult::Aborted) {
+    if (any && prompts_.runStep([&] { rs.MoveFirst(); }) == common::StepResult::Aborted) {
         result.aborted = true;
-        finish(true);
+        finish(false);
         return result;
     }
     // Dates repeat (days of birth, of orders): their text form, slow to build, is kept for reuse.
@@ -120,7 +129,7 @@ ExportResult ExportTool::writeTo(const QString& path) {
         if (dateTexts.size() >= kDateTexts) dateTexts.clear();
         return *dateTexts.insert(v.asDate(), TableTextFormat::valueLine(v));
     };
-    while (!rs.Eof()) {
+    while (any && !rs.Eof()) {
         long long breaks = 0;
         const qsizetype mark = chunk.size();
         const common::StepResult step = prompts_.runStep([&] {
@@ -159,7 +168,8 @@ ExportResult ExportTool::writeTo(const QString& path) {
         finish(false);
         return result;
     }
-    finish(true);
+    // An aborted export is not complete: the old file stays.
+    finish(!result.aborted);
     return result;
 }
 

@@ -3,6 +3,10 @@
 #include "ToolSupport.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
+#include "platform/dao/Error.h"
+#include "platform/dao/FieldTypes.h"
+
+#include <cmath>
 
 namespace bulk {
 
@@ -45,7 +49,7 @@ FieldOperations::Result FieldOperations::run(dao::Recordset& rs, const ReadInput
     {
         const Inputs in = readInputs();
         // Zero and negative constants are refused without a message: subtract with "-".
-        if (!hasRecords(rs) || in.field.isEmpty() || !(dao::leadingNumber(in.value) > 0)) return result;
+        if (!hasRecords(rs) || in.field.isEmpty() || !(dao::typedNumber(in.value) > 0)) return result;
     }
     result.ran = true;
     rs.MoveLast();
@@ -55,7 +59,7 @@ FieldOperations::Result FieldOperations::run(dao::Recordset& rs, const ReadInput
     const dao::Fields fields = rs.Fields();
     QString fieldName;
     int index = -1;
-    TextNumber constant;
+    TextNumber constant(dao::typedNumber);
 
     while (!rs.Eof()) {
         const common::StepResult r = prompts.runStep([&] {
@@ -68,9 +72,21 @@ FieldOperations::Result FieldOperations::run(dao::Recordset& rs, const ReadInput
                     fieldName = in.field;
                 }
                 dao::Field f = fields.Item(index);
-                const double v = dao::leadingNumber(dao::valueToText(f.Value()));
-                if (in.operation >= Add && in.operation <= Divide)
-                    f.setValue(dao::Variant::fromDouble(apply(Operation(in.operation), v, constant.of(in.value))));
+                if (in.operation >= Add && in.operation <= Divide) {
+                    // The value as a number, never through its text (a comma locale would cut it).
+                    const dao::Variant old = f.Value();
+                    const double k = constant.of(in.value);
+                    if (old.type() == dao::Variant::Type::Date) {
+                        // A date takes days added or subtracted; it cannot be multiplied.
+                        if (in.operation != Add && in.operation != Subtract) dao::raise(dao::err::TypeMismatch);
+                        f.setValue(dao::Variant::fromDate(dao::addDays(old.asDate(), in.operation == Add ? k : -k)));
+                    } else {
+                        const double v = apply(Operation(in.operation), dao::numberOf(old), k);
+                        // Past the double range is an overflow; the record keeps its value.
+                        if (!std::isfinite(v)) dao::raise(dao::err::Overflow);
+                        f.setValue(dao::Variant::fromDouble(v));
+                    }
+                }
                 rs.Update();
             } catch (...) {
                 cancelPendingEdit(rs);

@@ -1,9 +1,12 @@
 #pragma once
 
 // Field operations: one arithmetic operation with a positive constant on one field of every record.
-// The field's value is taken as text and read as its leading number, as is the constant (only the
-// period is a decimal separator); the result, a double, is stored back and the engine converts it to
-// the field's type. A Null value has no text form: that record's step fails (error 94).
+// The field's value is taken as the number it is, never through its text (dao::numberOf); the
+// constant is read by dao::typedNumber (the locale's form, or its leading number). The result, a
+// double, is stored back and the engine converts it to the field's type; one past the double range
+// fails the step with error 6 and the record keeps its value. A date takes days added or subtracted
+// (dao::addDays); multiplying or dividing it fails with error 13. A Null value fails the step
+// (error 94).
 
 #include <QString>
 #include <functional>

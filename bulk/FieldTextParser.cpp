@@ -120,14 +120,10 @@ std::optional<double> FieldTextParser::match(const Pattern& p, const QString& s)
         if (pm < 0 || hour < 1 || hour > 12) return std::nullopt;
         hour = hour % 12 + (pm == 1 ? 12 : 0);
     }
-    static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-    if (year < 100 || month < 1 || month > 12 || day < 1 || day > kMonthDays[month - 1] + (month == 2 && leap) ||
-        hour > 23 || minute > 59 || second > 59)
+    if (year < 100 || !dao::isCalendarDate(year, month, day) || hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
-    const long long days = dao::dayNumberFromCivil(year, month, day);
-    const double frac = (hour * 3600 + minute * 60 + second) / 86400.0;
-    const double number = days >= 0 ? double(days) + frac : double(days) - frac;
+    const double number =
+        dao::dayNumberFromParts(dao::dayNumberFromCivil(year, month, day), hour * 3600 + minute * 60 + second);
     // The engine's date range; outside it the engine's own conversion reports the overflow.
     if (number < -657434.0 || number >= 2958466.0) return std::nullopt;
     return number;

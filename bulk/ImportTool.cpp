@@ -83,8 +83,12 @@ ImportResult ImportTool::readFrom(const QString& path) {
         } catch (const dao::Error&) {
         }
     };
-    // Empty lines at the end of the file start no record.
-    while (!reader->atEnd() && !reader->onlyEmptyLinesLeft()) {
+    // The file's length in lines tells how many records it holds, those whose values are all empty
+    // at its end included. Lines past the last whole record start one only when they hold anything
+    // (empty lines at the end add nothing); such a record is cut short.
+    const long long wholeRecords = reader->linesLeft() / n;
+    for (long long record = 0; !reader->atEnd(); ++record) {
+        if (record >= wholeRecords && reader->onlyEmptyLinesLeft()) break;
         common::StepResult step = prompts_.runStep([&] { rs.AddNew(); });
         if (step == common::StepResult::Aborted) {
             result.aborted = true;

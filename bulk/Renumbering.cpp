@@ -164,7 +164,12 @@ bool Renumbering::isDuplicate(size_t index) {
 int32_t Renumbering::proposal() {
     // The value of the highest record read back as a number, plus one, as a 32-bit integer
     // (halves to even); no value at all counts as 0.
-    const double base = highest_.isNull() ? 0.0 : dao::leadingNumber(dao::valueToText(highest_));
+    // A number is taken as it is (its text under a comma locale would lose the fraction); a text by
+    // its leading number.
+    const double base = highest_.isNull()                             ? 0.0
+                        : highest_.type() == dao::Variant::Type::String ? dao::leadingNumber(highest_.asString())
+                        : highest_.isNumeric()                          ? highest_.asDouble()
+                                                                        : dao::leadingNumber(dao::valueToText(highest_));
     const double first = std::nearbyint(base + 1.0);
     if (!(first >= double(std::numeric_limits<int32_t>::min()) && first <= double(std::numeric_limits<int32_t>::max())))
         dao::raise(dao::err::Overflow);

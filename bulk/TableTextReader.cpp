@@ -85,6 +85,20 @@ void TableTextReader::readLine(QString& line) {
     }
 }
 
+long long TableTextReader::linesLeft() const {
+    long long lines = 0;
+    const char* p = data_ + pos_;
+    const char* end = data_ + size_;
+    while (p < end) {
+        const char* cr = static_cast<const char*>(std::memchr(p, '\r', size_t(end - p)));
+        if (!cr) return lines + 1;  // a last line without its end
+        ++lines;
+        p = cr + 1;
+        if (p < end && *p == '\n') ++p;
+    }
+    return lines;
+}
+
 qint64 TableTextReader::nextLineBytes() const {
     qint64 p = pos_;
     while (p < size_ && data_[p] != '\r') ++p;

@@ -30,6 +30,9 @@ public:
     // The same into `line`, whose room is reused when no one else holds the text: an import reads
     // millions of lines.
     void readLine(QString& line);
+    // The lines left to read: every CR ends one, and text after the last CR (other than its LF) is
+    // one more.
+    long long linesLeft() const;
     // The length in bytes of the next line, without reading it.
     qint64 nextLineBytes() const;
     // Lines read so far (the number of the last line read, counting from 1).

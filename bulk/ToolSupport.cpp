@@ -7,7 +7,7 @@ namespace bulk {
 
 double TextNumber::of(const QString& text) {
     if (!read_ || text != text_) {
-        number_ = dao::leadingNumber(text);
+        number_ = read_fn_ ? read_fn_(text) : dao::leadingNumber(text);
         text_ = text;
         read_ = true;
     }

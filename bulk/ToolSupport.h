@@ -16,9 +16,12 @@ namespace bulk {
 // from an input read before every record and is usually the same each time.
 class TextNumber {
 public:
+    // `read` converts the text: the leading number unless another reader is given.
+    explicit TextNumber(double (*read)(const QString&) = nullptr) : read_fn_(read) {}
     double of(const QString& text);
 
 private:
+    double (*read_fn_)(const QString&);
     QString text_;
     double number_ = 0;
     bool read_ = false;

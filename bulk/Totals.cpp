@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "ToolSupport.h"
+#include "platform/dao/JetSql.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
 
@@ -37,7 +38,7 @@ QString fromPart(const dao::Recordset& rs) {
     const QString source = rs.Source().trimmed();
     if (source.startsWith(QLatin1String("select"), Qt::CaseInsensitive))
         return QStringLiteral(" from (") + source + QLatin1Char(')');
-    return QStringLiteral(" from [") + rs.Name() + QLatin1Char(']');
+    return QStringLiteral(" from ") + dao::jetName(rs.Name(), dao::NameQuoting::Always);
 }
 
 // Integer, Long and Currency totals as one aggregate over the same records, so that no record is
@@ -46,7 +47,7 @@ QString fromPart(const dao::Recordset& rs) {
 // reports it) or when the query cannot be made.
 bool sumByQuery(dao::Database& db, const dao::Recordset& rs, const QString& field, Totals::Result& result) {
     if (!dao::isNumericField(result.fieldType)) return false;
-    const QString f = QLatin1Char('[') + field + QLatin1Char(']');
+    const QString f = dao::jetName(field, dao::NameQuoting::Always);
     try {
         auto q = db.OpenRecordset(QStringLiteral("select sum(") + f + QStringLiteral(") as s, count(") + f +
                                       QStringLiteral(") as c, count(*) as n, max(") + f +
@@ -68,6 +69,9 @@ bool sumByQuery(dao::Database& db, const dao::Recordset& rs, const QString& fiel
         if (result.fieldType == dao::dbCurrency) {
             if (std::fabs(total) >= 922337203685477.0) dao::raise(dao::err::Overflow);
             result.total = dao::Variant::fromCurrency(std::llround(total * 10000.0));
+        } else if (total != std::trunc(total)) {
+            // An integer column may hold fractions (SQLite keeps what it is given): not cut.
+            result.total = dao::Variant::fromDouble(total);
         } else if (result.fieldType == dao::dbInteger && std::fabs(total) <= 32767) {
             result.total = dao::Variant::fromInteger(int16_t(total));
         } else if (std::fabs(total) <= 2147483647.0) {
@@ -123,8 +127,8 @@ QString Totals::format(const dao::Variant& total, int fieldType) {
     double value = 0;
     if (total.isNumeric() || total.type() == dao::Variant::Type::Date)
         value = total.asDouble();
-    else if (!total.isEmpty() && !total.isNull())
-        value = dao::leadingNumber(dao::valueToText(total));
+    else if (total.type() == dao::Variant::Type::String)
+        value = dao::leadingNumber(total.asString());
     return dao::formatNumber(value, pattern);
 }
 

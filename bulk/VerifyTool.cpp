@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Renumbering.h"
+#include "platform/dao/JetSql.h"
 #include "platform/Prompts.h"
 #include "platform/dao/Dao.h"
 
@@ -12,26 +13,26 @@ namespace bulk {
 
 namespace {
 
-QString bracketed(const QString& name) { return QLatin1Char('[') + name + QLatin1Char(']'); }
+QString bracketed(const QString& name) { return dao::jetName(name, dao::NameQuoting::Always); }
 
 // The field's values of every record of the table behind a one-table record source, when the
 // record source shows only some of them; empty when it shows them all or reads no single table.
+// An engine error goes to the caller: without these values a filtered view could hand out a value
+// a hidden record holds.
 std::vector<dao::Variant> wholeTableValues(dao::Database& db, dao::Recordset& shown, const QString& field) {
     std::vector<dao::Variant> values;
     if (shown.Type() != dao::dbOpenDynaset) return values;
-    try {
-        const QString table = bracketed(shown.Name());
-        auto count = db.OpenRecordset(QStringLiteral("select count(*) from ") + table);
-        if (count->Fields().Item(0).Value().asDouble() == double(shown.RecordCount())) return values;
-        auto all = db.OpenRecordset(QStringLiteral("select ") + bracketed(field) + QStringLiteral(" from ") + table);
-        const long long n = all->RecordCount();
-        values.reserve(size_t(n));
-        for (long long i = 0; i < n; ++i) values.push_back(all->valueAt(i, 0));
-    } catch (const dao::Error&) {
-        // A field that is an expression or an alias has no column of that name: the records
-        // shown are all there is to go by.
-        values.clear();
-    }
+    const QString table = bracketed(shown.Name());
+    auto count = db.OpenRecordset(QStringLiteral("select count(*) from ") + table);
+    if (count->Fields().Item(0).Value().asDouble() == double(shown.RecordCount())) return values;
+    // A field that is an expression or an alias has no column of that name: the records shown are
+    // all there is to go by.
+    auto columns = db.OpenRecordset(QStringLiteral("select top 1 * from ") + table, dao::dbOpenSnapshot);
+    if (columns->Fields().indexOf(field) < 0) return values;
+    auto all = db.OpenRecordset(QStringLiteral("select ") + bracketed(field) + QStringLiteral(" from ") + table);
+    const long long n = all->RecordCount();
+    values.reserve(size_t(n));
+    for (long long i = 0; i < n; ++i) values.push_back(all->valueAt(i, 0));
     return values;
 }
 
@@ -66,6 +67,31 @@ QString VerifyTool::textFieldQuestion() {
 
 QString VerifyTool::caption() { return QStringLiteral("Remplazando..."); }
 
+bool VerifyTool::renumbers(int fieldType) {
+    switch (fieldType) {
+        case dao::dbByte:
+        case dao::dbInteger:
+        case dao::dbLong:
+        case dao::dbCurrency:
+        case dao::dbSingle:
+        case dao::dbDouble:
+        case dao::dbNumeric:
+        case dao::dbDecimal:
+        case dao::dbFloat:
+        case dao::dbText:
+        case dao::dbMemo:
+            return true;
+        default:
+            // Yes/No holds two values, a date is no identifier, binary data and GUIDs take no number.
+            return false;
+    }
+}
+
+QString VerifyTool::notRenumberedMessage(const QString& fieldName) {
+    return QStringLiteral("Verify gives new numbers to number and text fields only; '%1' is not one of them.")
+        .arg(fieldName);
+}
+
 VerifyResult VerifyTool::run(const QString& fieldName, bool checked) {
     VerifyResult result;
     if (fieldName.isEmpty() || !checked) {
@@ -89,6 +115,8 @@ VerifyResult VerifyTool::run(const QString& fieldName, bool checked) {
             const dao::Field f = a->Fields().Item(fieldName);
             field = f.OrdinalPosition();
             type = f.Type();
+            // Refused before any record is read: a Yes/No field would look for a free value forever.
+            if (!renumbers(type)) dao::raise(dao::err::DataTypeMismatch, notRenumberedMessage(f.Name()));
         }) != common::StepResult::Done) {
         result.failed = true;
         return result;
@@ -132,7 +160,13 @@ VerifyResult VerifyTool::run(const QString& fieldName, bool checked) {
         values.push_back(std::move(v));
         progress_.step(i + 1);
     }
-    Renumbering plan(std::move(values), type, wholeTableValues(*db, *a, a->Fields().Item(field).Name()));
+    std::vector<dao::Variant> others;
+    if (prompts_.runStep([&] { others = wholeTableValues(*db, *a, a->Fields().Item(field).Name()); }) !=
+        common::StepResult::Done) {
+        result.failed = true;
+        return result;
+    }
+    Renumbering plan(std::move(values), type, others);
 
     dao::Field f = a->Fields().Item(field);
     auto runUpdate = [&](const std::function<void()>& update) {

@@ -39,6 +39,11 @@ public:
     // `fieldName` the field chosen; `checked` the "Make Numeric ID unique" box.
     VerifyResult run(const QString& fieldName, bool checked);
 
+    // Whether Verify renumbers a field of this type: numbers and text; not Yes/No, dates, binary
+    // data or GUIDs. Other types are refused with error 3464 and notRenumberedMessage.
+    static bool renumbers(int fieldType);
+    static QString notRenumberedMessage(const QString& fieldName);
+
     static QString nothingChosenMessage();
     static QString textFieldQuestion();
     static QString caption();

@@ -113,7 +113,10 @@ int availableWindowHeight(const QWidget* win) {
     return screen->availableGeometry().height() - (frame > 0 ? frame : kAssumedFramePixels);
 }
 
-// The value a field gets from its input's text when the record is saved.
+// The value a field gets from its input's text when the record is saved: a validated input by the
+// very conversion that validated it (the locale's form), so "1234,56" under a comma locale is
+// 1234.56; other inputs go to the field as text, which the field reads in the locale's form and
+// refuses when it is no value of its type (letters in a Single field as in a Double one).
 dao::Variant valueForField(int type, const QString& text) {
     switch (type) {
         case dao::dbText:
@@ -122,9 +125,12 @@ dao::Variant valueForField(int type, const QString& text) {
         case dao::dbInteger:
         case dao::dbLong:
         case dao::dbCurrency:
-        case dao::dbSingle:
         case dao::dbNumeric:
-            return dao::Variant::fromDouble(dao::leadingNumber(text));
+            if (text.trimmed().isEmpty()) return dao::Variant::fromDouble(0);
+            return dao::convertForType(text, type);
+        case dao::dbSingle:
+            if (text.trimmed().isEmpty()) return dao::Variant::fromDouble(0);
+            return dao::Variant::fromString(text);
         case dao::dbBoolean:
             return dao::Variant::fromBool(dao::leadingNumber(text) != 0);
         default:
@@ -1214,7 +1220,8 @@ void DataEntryForm::saveRecord() {
             if (s.IncrementStep < 1) {
                 if (!s.DefaultValue.isEmpty()) t->setText(dao::formatWithMask(s.DefaultValue, savedMasks[size_t(i)]));
             } else {
-                t->setText(dao::shortestNumberText(dao::leadingNumber(t->Text()) + s.IncrementStep));
+                t->setText(dao::shortestNumberText(dao::typedNumber(t->Text()) + s.IncrementStep,
+                                                   QLocale().decimalPoint().at(0)));
             }
         }
     }

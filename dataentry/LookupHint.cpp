@@ -7,16 +7,6 @@
 
 namespace dataentry {
 
-namespace {
-
-QString bracketed(const QString& name) {
-    // A name holding ']' cannot stand in brackets; backquotes take it.
-    if (name.contains(u']') && !name.contains(u'`')) return u'`' + name + u'`';
-    return u'[' + name + u']';
-}
-
-}  // namespace
-
 QString tableNameSql(const QString& given) {
     // Callers may hand the name already quoted ("[Mi tabla]"), as they must for the record source.
     QString table = given;
@@ -24,16 +14,13 @@ QString tableNameSql(const QString& given) {
                              (table.startsWith(u'`') && table.endsWith(u'`') && !table.mid(1, table.size() - 2).contains(u'`'))))
         table = table.mid(1, table.size() - 2);
     if (table.isEmpty()) return table;
-    // The same rule as the table browser's, so both write a table name alike.
-    static const QSet<QString> constants = {"TRUE", "FALSE", "YES", "NO", "MOD"};
-    if (dao::jetName(table) != table || constants.contains(table.toUpper())) return bracketed(table);
-    return table;
+    return dao::jetName(table);
 }
 
 QString lookupHintSql(const QString& table, const QString& field, const QString& typed) {
     QString text = typed;
     text.replace(u'\'', QLatin1String("''"));
-    const QString f = bracketed(field);
+    const QString f = dao::jetName(field, dao::NameQuoting::Always);
     // The top record of the descending order is the greatest match; the engine keeps only that
     // one instead of ordering every match.
     return QStringLiteral("select top 1 ") + f + QStringLiteral(" from ") + tableNameSql(table) +

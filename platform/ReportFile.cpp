@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include "platform/dao/JetSql.h"
 #include "dao/Error.h"
 
 namespace platform {
@@ -23,12 +24,7 @@ constexpr int kFileNotFound = 53;
 
 // A name as Jet SQL takes it whatever it holds: bracketed, or backquoted when it holds "]".
 QString enclose(const QString& name) {
-    if (name.contains(QLatin1Char(']'))) {
-        QString n = name;
-        n.replace(QLatin1Char('`'), QStringLiteral("``"));
-        return QLatin1Char('`') + n + QLatin1Char('`');
-    }
-    return QLatin1Char('[') + name + QLatin1Char(']');
+    return dao::jetName(name, dao::NameQuoting::Always);
 }
 
 bool isSelect(const QString& source) {

@@ -179,8 +179,9 @@ QString infinityText(double v) {
 }
 
 // Reads a number typed in the locale's form: blanks around it, a sign, digits with group separators
-// anywhere in the whole part, the decimal separator, an E exponent. Nothing else may follow.
-bool parseLocaleNumber(const QString& text, Dec* out) {
+// anywhere in the whole part (unless `grouping` is false), the decimal separator, an E exponent.
+// Nothing else may follow.
+bool parseLocaleNumber(const QString& text, Dec* out, bool grouping = true) {
     const QLocale loc;
     const QString s = text.trimmed();
     const QString point = loc.decimalPoint();
@@ -202,7 +203,7 @@ bool parseLocaleNumber(const QString& text, Dec* out) {
             d.digits += char(s[i].toLatin1());
             anyDigit = true;
             ++i;
-        } else if (anyDigit && (at(group) || (spaceGroup && s[i] == ' '))) {
+        } else if (grouping && anyDigit && (at(group) || (spaceGroup && s[i] == ' '))) {
             i += at(group) ? int(group.size()) : 1;
         } else {
             break;
@@ -283,14 +284,16 @@ bool parseAnyDate(const QString& text, double* day) {
     return parseLocaleDate(s, day);
 }
 
-// Canonical decimal digits ("-12.345"): always '.', no grouping.
+// Canonical decimal digits ("-12.345"): always '.', no grouping; an exponent as SQLite writes a
+// floating value ("1.0e+20", "2.5E-07") is read too.
 Dec parseCanonical(const QString& text) {
     Dec d;
     bool frac = false;
-    for (int i = 0; i < text.size(); ++i) {
+    int i = 0;
+    for (; i < text.size(); ++i) {
         const QChar c = text[i];
-        if (i == 0 && c == '-') {
-            d.neg = true;
+        if (i == 0 && (c == '-' || c == '+')) {
+            d.neg = c == '-';
         } else if (c == '.' && !frac) {
             frac = true;
         } else if (c >= '0' && c <= '9') {
@@ -299,6 +302,18 @@ Dec parseCanonical(const QString& text) {
         } else {
             break;
         }
+    }
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        int j = i + 1;
+        bool eneg = false;
+        if (j < text.size() && (text[j] == '-' || text[j] == '+')) eneg = text[j++] == '-';
+        long e = 0;
+        bool any = false;
+        for (; j < text.size() && text[j] >= '0' && text[j] <= '9'; ++j) {
+            e = std::min(e * 10 + (text[j].unicode() - '0'), 100000L);
+            any = true;
+        }
+        if (any) d.exp += int(eneg ? -e : e);
     }
     return normalized(d);
 }
@@ -468,6 +483,35 @@ double leadingNumber(const QString& text) {
     }
     d = normalized(d);
     return decToDouble(d);
+}
+
+std::optional<double> localeNumber(const QString& text) {
+    Dec d;
+    if (!parseLocaleNumber(text, &d)) return std::nullopt;
+    return decToDouble(d);
+}
+
+double typedNumber(const QString& text) {
+    Dec d;
+    if (parseLocaleNumber(text, &d, false)) return decToDouble(d);
+    return leadingNumber(text);
+}
+
+double numberOf(const Variant& v) {
+    switch (v.type()) {
+        case Variant::Type::Null:
+            raise(err::InvalidUseOfNull);
+        case Variant::Type::Empty:
+            return 0.0;
+        case Variant::Type::String:
+            return leadingNumber(v.asString());
+        case Variant::Type::Binary:
+            raise(err::TypeMismatch);
+        case Variant::Type::Decimal:
+            return decToDouble(parseCanonical(v.asString()));
+        default:
+            return v.asDouble();
+    }
 }
 
 QString shortDateFormat() {
@@ -688,9 +732,13 @@ Variant convertForType(const QString& text, int typeCode) {
             if (!parseLocaleDate(text, &day)) raise(err::TypeMismatch);
             return Variant::fromDate(day);
         }
-        case dbNumeric:
+        case dbNumeric: {
+            // The locale's form when the whole text is one (a comma locale's fraction), otherwise
+            // the leading number.
             if (text.trimmed().isEmpty()) raise(err::TypeMismatch);
-            return Variant::fromDouble(checkedDouble(leadingNumber(text)));
+            Dec d;
+            return Variant::fromDouble(checkedDouble(parseLocaleNumber(text, &d) ? decToDouble(d) : leadingNumber(text)));
+        }
         default:
             return Variant::fromString(text);
     }

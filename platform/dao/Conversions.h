@@ -17,6 +17,20 @@ namespace dao {
 // &H / &O give the plain (unsigned) value, an exponent beyond the double range gives ±infinity.
 double leadingNumber(const QString& text);
 
+// A number typed or shown in the locale's form, read as convertForType reads it (the locale's
+// decimal and group separators, an E exponent, nothing else); nothing when the text is not one.
+std::optional<double> localeNumber(const QString& text);
+
+// A number typed into a tool's input (the constant of an operation): the locale's form without
+// group separators when the whole text is one ("1,5" under a comma locale is 1.5), otherwise its
+// leading number ("1.5", "12abc" -> 12, "" -> 0).
+double typedNumber(const QString& text);
+
+// A field value as a number without passing through its text: numbers as they are, a date as its
+// day number, Yes/No as -1/0, Empty 0, text by its leading number. Null: Error 94; binary data:
+// Error 13.
+double numberOf(const Variant& v);
+
 // Value-to-text conversion: numbers in the locale's form with its decimal separator, no grouping,
 // no currency sign; dates in the short date form (+ time when not midnight); "True"/"False";
 // text as is; Empty -> "". Null throws Error 94.
@@ -71,8 +85,9 @@ QString formatNumber(double value, const QString& pattern);
 QString formatWithMask(const QString& value, const QString& pattern);
 
 // Conversions of the data-entry validation, by field type code: 3 -> Integer (16-bit), 4 -> Long,
-// 21 -> Double, 20 -> Decimal, 8 -> Date (system date format), 5 -> Currency, 19 -> leading
-// number as Double. Locale-aware parsing (decimal and group separators of QLocale()).
+// 21 -> Double, 20 -> Decimal, 8 -> Date (system date format), 5 -> Currency, 19 -> Double (the
+// locale's form, or else the leading number).
+// The value stored is the value this gives, never the text read again some other way. Locale-aware parsing (decimal and group separators of QLocale()).
 // Out of range -> Error 6 (Overflow); not a number / not a date / empty -> Error 13.
 // Numbers: blanks around them, a sign, group separators anywhere in the whole part, the decimal
 // separator, an E exponent; nothing else. Integer types round half to even ("1.5" -> 2), Currency

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <atomic>
+#include <optional>
 
 #include "Connection.h"
 #include "Conversions.h"
@@ -241,6 +242,10 @@ std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
         r->updatable = !conn->isReadOnly();
         r->byPrimaryKey = kind == TableKind::WithoutRowid;
         r->pkCols = pk;
+        if (!r->byPrimaryKey) {
+            const std::vector<QString> key = primaryKey(s, table);
+            if (key.size() == 1) r->rowidKey = key[0];
+        }
         const QString from = " FROM " + quoteIdent(table);
         {
             Statement meta = s.prepare("SELECT " + r->selectList + from + " LIMIT 0");
@@ -481,9 +486,11 @@ long long RecordsetImpl::prevLive(long long p) const {
     return l == 0 ? -1 : (long long)live.select(size_t(l - 1));
 }
 
+bool sameFieldName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
 int RecordsetImpl::fieldIndex(const QString& name) const {
     for (size_t i = 0; i < fields.size(); ++i)
-        if (fields[i].name.compare(name, Qt::CaseInsensitive) == 0) return int(i);
+        if (sameFieldName(fields[i].name, name)) return int(i);
     return -1;
 }
 
@@ -1040,6 +1047,12 @@ void Recordset::Update() {
         return;
     }
     const bool adding = r.editMode == dbEditAdd;
+    // A record found by its row id moves with a primary-key column written, when that column is the
+    // row id itself (INTEGER PRIMARY KEY): the update hands back the new row id for the keyset.
+    bool rowidMayMove = false;
+    if (!adding && !r.rowidKey.isEmpty())
+        for (int c : written)
+            if (sameFieldName(r.cols[size_t(c)], r.rowidKey)) rowidMayMove = true;
     s.beginWrite();
     if (!r.lastWrite || r.lastWriteKey != key) {
         r.lastWrite = &r.writeStmts[key];
@@ -1072,6 +1085,7 @@ void Recordset::Update() {
                 sets += (k ? "," : "") + quoteIdent(r.cols[size_t(written[k])]) + "=?";
             slot.sql = "UPDATE " + table + " SET " + sets + " WHERE " + r.keyWhere(int(written.size()) + 1) + returning;
             slot.replaySql = slot.sql;
+            if (rowidMayMove) slot.sql += " RETURNING rowid";
         }
     }
     sqlite3_stmt* st = r.statement(s, slot, slot.sql);
@@ -1094,8 +1108,11 @@ void Recordset::Update() {
     }
     int rc = sqlite3_step(st);
     std::vector<Bound> stored;
+    std::optional<int64_t> movedRowid;
+    if (rc == SQLITE_ROW && rowidMayMove) movedRowid = sqlite3_column_int64(st, 0);
     if (rc == SQLITE_ROW) {
-        for (int i = 0; i < int(r.pkCols.size()); ++i) stored.push_back(Bound::column(st, i));
+        if (r.byPrimaryKey)
+            for (int i = 0; i < int(r.pkCols.size()); ++i) stored.push_back(Bound::column(st, i));
         while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         }
     }
@@ -1120,6 +1137,7 @@ void Recordset::Update() {
     } else {
         if (sqlite3_changes(s.db()) == 0) raise(err::RecordDeleted);
         if (r.byPrimaryKey && stored.size() == r.pkCols.size()) r.pkKeys[size_t(r.keys[size_t(r.phys)])] = stored;
+        if (movedRowid) r.keys[size_t(r.phys)] = *movedRowid;
         const uint64_t before = r.conn->generation();
         s.endWrite(std::move(change), binds);
         dropLargeBuffers(binds);

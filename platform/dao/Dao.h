@@ -1,7 +1,8 @@
 #pragma once
 
-// The database engine: DAO-style objects over SQLite files (read-write) and Jet/ACE files
-// (read-only, read through libmdb in a child process).
+// The database engine: DAO-style objects over SQLite files (read-write) and Jet/ACE files (read
+// through libmdb in a child process into a working copy; changes written into the file in place by
+// the Jet writer; Access 97 files read-only).
 
 #include <QString>
 #include <QStringList>
@@ -98,6 +99,9 @@ private:
     std::shared_ptr<RecordsetImpl> rs_;
     int index_;
 };
+
+// Whether two names name the same field: the engine looks field names up without regard to case.
+bool sameFieldName(const QString& a, const QString& b);
 
 class Fields {
 public:

@@ -35,21 +35,15 @@ QString storedDateText(double dayNumber) {
 }
 
 int storedDateChars(double dayNumber, char (&out)[kStoredDateChars]) {
-    // Years 100 to 9999, the engine's date range, by plain arithmetic with the rounding of
-    // Variant::dateTimeFromDayNumber (to whole seconds; a time that rounds up to midnight belongs to
-    // the next day); any other year through the calendar classes, which know every year.
+    // Years 100 to 9999, the engine's date range, by plain arithmetic; any other year through the
+    // calendar classes, which know every year. Both round by splitDayNumber.
     long long year = 0;
     int month = 0, day = 0;
     long long seconds = 0;
     if (dayNumber > -657435.0 && dayNumber < 2958466.0) {
-        const double whole = std::trunc(dayNumber);
-        seconds = std::llround(std::fabs(dayNumber - whole) * 86400.0);
-        long long days = (long long)whole;
-        if (seconds >= 86400) {
-            seconds -= 86400;
-            days += dayNumber >= 0 ? 1 : -1;
-        }
-        civilFromDayNumber(days, year, month, day);
+        const DayAndTime t = splitDayNumber(dayNumber);
+        seconds = t.seconds;
+        civilFromDayNumber(t.day, year, month, day);
     }
     if (year < 100 || year > 9999) {
         const QDateTime dt = Variant::dateTimeFromDayNumber(dayNumber);
@@ -100,14 +94,40 @@ bool parseStoredDate(const char* s, int n, double* out) {
         }
     }
     // Read for every date a table shows: the calendar arithmetic is done here rather than by QDate.
+    if (!isCalendarDate(y, mo, d) || h > 23 || mi > 59 || se > 59) return false;
+    *out = dayNumberFromParts(dayNumberFromCivil(y, mo, d), h * 3600 + mi * 60 + se);
+    return true;
+}
+
+bool isCalendarDate(long long y, int m, int d) {
     static const int monthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    if (mo < 1 || mo > 12 || d < 1 || d > monthDays[mo - 1] + (mo == 2 && leap) || h > 23 || mi > 59 || se > 59)
-        return false;
-    const double days = double(dayNumberFromCivil(y, mo, d));
-    const double frac = (h * 3600 + mi * 60 + se) / 86400.0;
-    *out = days >= 0 ? days + frac : days - frac;
-    return true;
+    return m >= 1 && m <= 12 && d >= 1 && d <= monthDays[m - 1] + (m == 2 && leap);
+}
+
+double dayNumberFromParts(long long day, double secondsOfDay) {
+    const double frac = secondsOfDay / 86400.0;
+    return day >= 0 ? double(day) + frac : double(day) - frac;
+}
+
+double addDays(double dayNumber, double days) {
+    // On a plain time line (days since 1899-12-30 00:00, negative before it) the sum is a sum.
+    const double whole = std::trunc(dayNumber);
+    const double line = whole + std::fabs(dayNumber - whole) + days;
+    const double day = std::floor(line);
+    return dayNumberFromParts((long long)day, (line - day) * 86400.0);
+}
+
+DayAndTime splitDayNumber(double dayNumber) {
+    const double whole = std::trunc(dayNumber);
+    long long seconds = std::llround(std::fabs(dayNumber - whole) * 86400.0);
+    long long day = (long long)whole;
+    // Rounding up to midnight moves forward in time: to the next calendar day, whatever the sign.
+    if (seconds >= 86400) {
+        seconds -= 86400;
+        ++day;
+    }
+    return {day, int(seconds)};
 }
 
 long long dayNumberFromCivil(long long y, int m, int d) {

@@ -48,6 +48,25 @@ bool parseStoredDate(const QString& text, double* dayNumber);
 long long dayNumberFromCivil(long long year, int month, int day);
 void civilFromDayNumber(long long dayNumber, long long& year, int& month, int& day);
 
+// Whether year-month-day names a day of the calendar (no 2023-02-29, no April 31).
+bool isCalendarDate(long long year, int month, int day);
+
+// The stored-date rule, the one every reader and writer of a day number follows. A day number's
+// whole part counts days from 1899-12-30; its fraction is the time of day, and below zero the
+// fraction still counts forwards from the start of that day (-1.25 is 1899-12-29 06:00).
+// dayNumberFromParts: the day number of calendar day `day` (a whole day number) at `secondsOfDay`.
+// splitDayNumber: the calendar day and the time rounded to whole seconds; a time that rounds up to
+// midnight is the start of the following calendar day (-1.9999999 is 1899-12-30 00:00:00).
+struct DayAndTime {
+    long long day = 0;
+    int seconds = 0;
+};
+double dayNumberFromParts(long long day, double secondsOfDay);
+DayAndTime splitDayNumber(double dayNumber);
+// The day number `days` (whole or not) later than `dayNumber`, counted in time, across 1899-12-30
+// too (-1.25 plus 1 is 1899-12-30 06:00, plus 2 is 1899-12-31 06:00).
+double addDays(double dayNumber, double days);
+
 struct DeclaredType {
     int type = dbMemo;
     int size = 0;

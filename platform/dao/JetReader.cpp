@@ -138,13 +138,8 @@ std::string textValue(MdbHandle* mdb, const unsigned char* p, size_t n) {
 // 1899-12-29 06:00). libmdb cannot format those, so we do it here. False outside 100..9999.
 bool jetDateText(double v, std::string& out) {
     if (!std::isfinite(v) || v < -657435.0 || v > 2958466.0) return false;
-    const double whole = std::trunc(v);
-    long long days = static_cast<long long>(whole);
-    long long secs = std::llround(std::fabs(v - whole) * 86400.0);
-    if (secs >= 86400) {
-        secs -= 86400;
-        ++days;
-    }
+    const DayAndTime t = splitDayNumber(v);
+    const long long days = t.day, secs = t.seconds;
     if (days < -657434 || days > 2958465) return false;
     long long y;
     int m, d;

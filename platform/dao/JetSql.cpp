@@ -47,12 +47,30 @@ std::vector<Token> tokenize(const QString& in) {
             t.kind = Tok::Space;
             t.text = " ";
             i = j;
-        } else if (c == '[' || c == '`') {
-            const QChar close = c == '[' ? ']' : '`';
-            int j = in.indexOf(close, i + 1);
+        } else if (c == '[') {
+            int j = in.indexOf(']', i + 1);
             if (j < 0) j = n;  // unterminated: take the rest; SQLite will report the error
             t.kind = Tok::Ident;
             t.upper = in.mid(i + 1, j - i - 1);  // the bare name
+            t.text = quoteIdent(t.upper);
+            i = std::min(n, j + 1);
+        } else if (c == '`') {
+            // A backquote inside is written twice.
+            QString name;
+            int j = i + 1;
+            while (j < n) {
+                if (in[j] == '`') {
+                    if (j + 1 < n && in[j + 1] == '`') {
+                        name += '`';
+                        j += 2;
+                        continue;
+                    }
+                    break;
+                }
+                name += in[j++];
+            }
+            t.kind = Tok::Ident;
+            t.upper = name;
             t.text = quoteIdent(t.upper);
             i = std::min(n, j + 1);
         } else if (c == '\'' || c == '"') {
@@ -380,11 +398,20 @@ QString quoteIdent(const QString& name) {
     return '"' + s + '"';
 }
 
-QString jetName(const QString& name) {
+QString jetName(const QString& name, NameQuoting quoting) {
     static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    if (plain.match(name).hasMatch() && !keywords().contains(name.toUpper())) return name;
-    // A "]" would end the brackets early; backquotes hold it.
-    if (name.contains(']') && !name.contains('`')) return '`' + name + '`';
+    // Words that stand for constants or operators when bare.
+    static const QSet<QString> constants = {"TRUE", "FALSE", "YES", "NO", "MOD"};
+    if (quoting == NameQuoting::WhenNeeded && plain.match(name).hasMatch()) {
+        const QString upper = name.toUpper();
+        if (!keywords().contains(upper) && !constants.contains(upper)) return name;
+    }
+    // A "]" would end the brackets early; backquotes hold it, a backquote inside written twice.
+    if (name.contains(']')) {
+        QString n = name;
+        n.replace('`', "``");
+        return '`' + n + '`';
+    }
     return '[' + name + ']';
 }
 

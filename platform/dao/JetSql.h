@@ -37,9 +37,12 @@ QString translateJetExpression(const QString& jet, const FieldTypeLookup& typeOf
 // A name quoted for SQLite ("a ""b""").
 QString quoteIdent(const QString& name);
 
-// A name written for Jet SQL: plain names stay as they are; others get brackets, or backquotes when
-// they hold a "]".
-QString jetName(const QString& name);
+// A table or field name written into the program's SQL, the one quoting rule of the whole program:
+// plain names (letters, digits, '_', not a keyword or a constant such as True or Mod) stay as they
+// are unless `Always` is asked for; others get brackets, or backquotes when they hold a "]" (a
+// backquote inside then written twice).
+enum class NameQuoting { WhenNeeded, Always };
+QString jetName(const QString& name, NameQuoting quoting = NameQuoting::WhenNeeded);
 
 // Parses a Jet date literal body (m/d/yyyy [h:mm[:ss] [AM|PM]] or yyyy-mm-dd [hh:mm[:ss]]) into the
 // stored form "yyyy-MM-dd HH:mm:ss"; empty when it is not a date.

@@ -120,25 +120,18 @@ std::optional<double> JetValueCodec::dateFromText(const QByteArray& iso) {
     char sep = ' ';
     const int n = std::sscanf(iso.constData(), "%d-%d-%d%c%d:%d:%d", &y, &mo, &d, &sep, &h, &mi, &s);
     if (n != 3 && n != 7) return std::nullopt;
-    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
+    if (!isCalendarDate(y, mo, d) || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
         return std::nullopt;
-    const long long days = dayNumberFromCivil(y, mo, d);
-    const double frac = (h * 3600 + mi * 60 + s) / 86400.0;
-    return days >= 0 ? double(days) + frac : double(days) - frac;
+    return dayNumberFromParts(dayNumberFromCivil(y, mo, d), h * 3600 + mi * 60 + s);
 }
 
 bool JetValueCodec::formatDate(double v, char* buf) {
     if (!std::isfinite(v) || v < -657435.0 || v > 2958466.0) return false;
-    const double whole = std::trunc(v);
-    long long days = static_cast<long long>(whole);
-    long long secs = std::llround(std::fabs(v - whole) * 86400.0);
-    if (secs >= 86400) {
-        secs -= 86400;
-        ++days;
-    }
+    const DayAndTime t = splitDayNumber(v);
+    const long long secs = t.seconds;
     long long y;
     int m, d;
-    civilFromDayNumber(days, y, m, d);
+    civilFromDayNumber(t.day, y, m, d);
     if (y < 0 || y > 9999) return false;
     auto put = [&](int at, long long value, int width) {
         for (int i = width - 1; i >= 0; --i) {

@@ -93,6 +93,7 @@ private:
     std::vector<int64_t> keys;
     bool byPrimaryKey = false;                 // a table WITHOUT ROWID: records are found by their key
     std::vector<QString> pkCols;               // its primary-key columns
+    QString rowidKey;                          // a row-id table's one primary-key column (it may be the row id)
     std::vector<std::vector<Bound>> pkKeys;    // the key values of each record
     std::vector<uint8_t> gone;  // records deleted through this recordset
     size_t goneCount = 0;

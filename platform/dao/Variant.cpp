@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "FieldTypes.h"
+
 namespace dao {
 
 namespace {
@@ -68,24 +70,13 @@ double Variant::asDouble() const {
 QDateTime Variant::toDateTime() const { return dateTimeFromDayNumber(std::get<double>(v_)); }
 
 double Variant::dayNumberFromDateTime(const QDateTime& dt) {
-    const qint64 days = kEpoch.daysTo(dt.date());
-    const double frac = dt.time().msecsSinceStartOfDay() / 86400000.0;
-    // Before the epoch the classic encoding keeps the time as a positive fraction after the sign.
-    return days >= 0 ? double(days) + frac : double(days) - frac;
+    return dayNumberFromParts(kEpoch.daysTo(dt.date()), dt.time().msecsSinceStartOfDay() / 1000.0);
 }
 
 QDateTime Variant::dateTimeFromDayNumber(double d) {
-    const double whole = std::trunc(d);
-    double frac = std::fabs(d - whole);
-    // Round to whole seconds (stored times carry binary noise); a time that rounds up to
-    // midnight belongs to the next day.
-    qint64 ms = qint64(std::llround(frac * 86400.0)) * 1000;
-    qint64 days = qint64(whole);
-    if (ms >= 86400000) {
-        ms -= 86400000;
-        days += (d >= 0 ? 1 : -1);
-    }
-    return QDateTime(kEpoch.addDays(days), QTime::fromMSecsSinceStartOfDay(int(ms)), Qt::UTC);
+    // Stored times carry binary noise: whole seconds, by the one stored-date rule.
+    const DayAndTime t = splitDayNumber(d);
+    return QDateTime(kEpoch.addDays(t.day), QTime::fromMSecsSinceStartOfDay(t.seconds * 1000), Qt::UTC);
 }
 
 QString Variant::debugString() const {

@@ -109,6 +109,20 @@ TEST_F(BulkCli, CopySameFieldAndError) {
     EXPECT_EQ(shell(path_, "select s from T where id = 2"), QStringList({"ABC"}));
 }
 
+// What used to run for minutes or change data silently ends at once with its error.
+TEST_F(BulkCli, VerifyOfYesNoAndCopyInAnotherCaseStopAtOnce) {
+    ASSERT_EQ(shell(path_, "create table Y (id integer primary key, b yesno); insert into Y values (1, 1), (2, 1);"),
+              QStringList());
+    CliRun r = cli({"verify", path_, "Y", "b"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.startsWith("error 3464: ")) << r.err.toStdString();
+    EXPECT_EQ(shell(path_, "select b from Y order by id"), QStringList({"1", "1"}));
+    r = cli({"copy", path_, "T", "s", "S", "--erase-source"});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "Can not copy data to the same field!\n");
+    EXPECT_EQ(shell(path_, "select count(s) from T"), QStringList({"3"}));
+}
+
 TEST_F(BulkCli, EraseNeedsYesAndKeepsWhatCannotGo) {
     CliRun r = cli({"erase", path_, "select * from T where id < 3"});
     EXPECT_EQ(r.code, 0);

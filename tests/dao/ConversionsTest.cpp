@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <cmath>
 #include <functional>
 #include <vector>
 
@@ -271,8 +272,13 @@ TEST(Conversions, CoerceToFieldType) {
 }
 
 TEST(FieldTypes, StoredDateTextAgreesWithTheCalendarClassesOverTheWholeRange) {
+    // The calendar itself, not another copy of the rule: the epoch plus the whole days, then the
+    // fraction counted forwards as a time of day, rounded to the second.
     auto reference = [](double day) {
-        const QDateTime dt = dao::Variant::dateTimeFromDayNumber(day);
+        const double whole = std::trunc(day);
+        const qint64 seconds = std::llround(std::fabs(day - whole) * 86400.0);
+        const QDateTime dt =
+            QDateTime(QDate(1899, 12, 30), QTime(0, 0), Qt::UTC).addDays(qint64(whole)).addSecs(seconds);
         return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", dt.date().year(), dt.date().month(), dt.date().day(),
                                  dt.time().hour(), dt.time().minute(), dt.time().second());
     };

@@ -1,3 +1,4 @@
+#include <QProcess>
 #include <QSignalSpy>
 
 #include "../platform/QStringPrint.h"
@@ -268,6 +269,55 @@ TEST_F(EditAndSaveTest, CloseOnOkAndUnloadParent) {
     EXPECT_TRUE(c->window->isVisible());
     c->close()->click();
     EXPECT_FALSE(c->window->isVisible());
+}
+
+}  // namespace
+
+namespace {
+
+// The stored values of Nums as the sqlite3 shell reads them, past the engine.
+QString storedNums(const QString& db) {
+    dao::flushAllWrites();
+    QProcess p;
+    p.start("sqlite3", {db, "select Amount || '|' || Ratio || '|' || S || '|' || Small from Nums"});
+    p.waitForFinished(30000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// Under a comma locale the number typed is the number stored, fractions included; a Single field
+// refuses letters as a Double field does.
+TEST_F(EditAndSaveTest, CommaLocalesStoreTheNumberTyped) {
+    dao::OpenDatabase(db_)->Execute("create table Nums (Amount currency, Ratio double, S single, Small short)");
+    for (const QLocale& locale : {QLocale(QLocale::Spanish, QLocale::Spain), QLocale(QLocale::German, QLocale::Germany)}) {
+        SCOPED_TRACE(locale.name().toStdString());
+        testutil::LocaleGuard guard(locale);
+        dao::OpenDatabase(db_)->Execute("delete from Nums");
+        prompts_.clear();
+        auto h = build("Nums");
+        const auto fill = [&](const QString& amount, const QString& single) {
+            h->input(0)->setText(amount);
+            h->input(1)->setText("1,5");
+            h->input(2)->setText(single);
+            h->input(3)->setText("3");
+        };
+        fill("1234,56", "2,25");
+        EXPECT_EQ(h->form->ValidateFixFields(), -1);
+        h->ok()->click();
+        EXPECT_EQ(prompts_.count(), 0) << qPrintable(prompts_.count() ? prompts_.last().text : QString());
+        ASSERT_EQ(count(db_, "Nums"), 1);
+        EXPECT_EQ(storedNums(db_), "1234.56|1.5|2.25|3");
+        // The period is the group separator there: "1234.56" is no amount in this form.
+        fill("1234.56", "2,25");
+        EXPECT_EQ(h->form->ValidateFixFields(), 0);
+        // Letters in a Single field are refused, not stored as 0.
+        for (const char* bad : {"abc", "1e3x"}) {
+            prompts_.clear();
+            fill("1", bad);
+            h->ok()->click();
+            EXPECT_EQ(prompts_.count(), 1) << bad;
+            EXPECT_EQ(count(db_, "Nums"), 1) << bad;
+        }
+    }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "CliTool.h"
 #include "ReportFileCommand.h"
 #include "TextFileCommands.h"
+#include "platform/dao/JetSql.h"
 #include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
@@ -44,8 +45,10 @@ const char kUsage[] =
 
 const char kHelp[] =
     "\n"
-    "Reads a database file (SQLite read-write; Access/Jet .mdb/.accdb read-only; the format is\n"
-    "recognised from the file's first bytes) through Tabulon's engine.\n"
+    "Reads and changes a database file through Tabulon's engine: SQLite read-write; Access/Jet\n"
+    ".mdb/.accdb (Jet 4, ACE) read-write, changes written into the file itself, in place (keep a copy\n"
+    "of a file you cannot lose); Access 97 (Jet 3) read-only. The format is recognised from the\n"
+    "file's first bytes.\n"
     "\n"
     "Commands:\n"
     "  tables FILE         every table name, in engine order, one per line\n"
@@ -82,7 +85,10 @@ const char kHelp[] =
     "                      currency); Null values are skipped and counted on stderr.\n"
     "  operate FILE SOURCE FIELD OP VALUE\n"
     "                      FIELD OP VALUE into FIELD on every record, OP one of + - * / and VALUE a\n"
-    "                      number above 0. Prints the number of records processed.\n"
+    "                      number above 0 (the locale's decimal separator, or '.'); a date field takes\n"
+    "                      days added (+) or subtracted (-). A result past the number range is\n"
+    "                      error 6 and the record keeps its value. Prints the number of records\n"
+    "                      processed.\n"
     "  erase FILE SOURCE --yes\n"
     "                      deletes the records of SOURCE; records that cannot be deleted stay. Prints\n"
     "                      \"N erased, M kept\". Without --yes nothing is erased.\n"
@@ -91,8 +97,9 @@ const char kHelp[] =
     "  command goes on. Records written before an error stay written.\n"
     "  verify FILE SOURCE FIELD [--yes]\n"
     "                      makes FIELD unique over SOURCE: all but the last record of each group of\n"
-    "                      equal values get new values above the highest; prints how many. On a text\n"
-    "                      field it asks first: without --yes the question goes to stderr, exit 2.\n"
+    "                      equal values get new values above the highest; prints how many. Number\n"
+    "                      and text fields only (others: error 3464). On a text field it asks\n"
+    "                      first: without --yes the question goes to stderr, exit 2.\n"
     "  export FILE SOURCE OUT.txt [--yes]\n"
     "                      the records of SOURCE to a table text file; prints how many. Values with a\n"
     "                      line break are asked about: without --yes nothing is written, exit 2.\n"
@@ -171,14 +178,7 @@ QString cellText(const dao::Variant& v) {
 // A table name as the browser writes it into SQL: plain names as they are, others in brackets, or
 // in backquotes when they hold a "]" (a table may be called "select" or "a]b").
 QString quotedName(const QString& name) {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
-    static const QStringList reserved = {"select", "from", "where",   "order",  "by",   "group",
-                                         "having", "and",  "or",      "not",    "like", "is",
-                                         "null",   "in",   "between", "as",     "on",   "join",
-                                         "union",  "with", "values",  "pragma", "table"};
-    if (plain.match(name).hasMatch() && !reserved.contains(name.toLower())) return name;
-    if (name.contains(']') && !name.contains('`')) return '`' + name + '`';
-    return '[' + name + ']';
+    return dao::jetName(name);
 }
 
 // A TABLE or SOURCE argument: a name the database lists is opened by its quoted name, anything
