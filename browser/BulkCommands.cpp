@@ -37,6 +37,17 @@ void reportUnexpected(const dao::Error& e) {
                      platform::vbExclamation);
 }
 
+QString records(qint64 n) {
+    return QString::number(n) + (n == 1 ? QStringLiteral(" record") : QStringLiteral(" records"));
+}
+
+// A tool the user stopped: how far it got; what it committed stays.
+void reportStopped(qint64 done, qint64 total) {
+    platform::MsgBox(QStringLiteral("Stopped after ") + records(done) + QStringLiteral(" of ") +
+                         QString::number(total) + QStringLiteral(". The records done stay changed."),
+                     platform::vbInformation);
+}
+
 }  // namespace
 
 void runReplace(AdvanceViewForm& form) {
@@ -48,13 +59,15 @@ void runReplace(AdvanceViewForm& form) {
             progress.begin(bulk::FindReplace::caption(), 0, 0);
             return;
         }
-        bulk::FindReplace::run(
+        const bulk::FindReplace::Result r = bulk::FindReplace::run(
             *rs,
             [&c] {
                 return bulk::FindReplace::Inputs{c.RemplaceCombo->currentIndex(), c.Remplace_FindTxT->text(),
                                                  c.Remplace_ChangeForTxT->text()};
             },
             progress);
+        if (r.ran) form.showToolOutcome(QStringLiteral("Replace: ") + records(r.changed) + QStringLiteral(" changed."));
+        if (r.stopped) reportStopped(r.visited, rs->RecordCount());
     } catch (const dao::Error& e) {
         progress.end();
         reportUnexpected(e);
@@ -80,7 +93,11 @@ void runCopy(AdvanceViewForm& form) {
     }
     const bulk::CopyFields::Result r =
         bulk::CopyFields::run(*rs, bulk::CopyFields::ReadInputs(inputs), progress);
-    if (!r.sameField) form.dataControl()->notifyRecordsChanged();
+    if (!r.sameField) {
+        form.showToolOutcome(QStringLiteral("Copy: ") + records(r.copied) + QStringLiteral(" changed."));
+        if (r.stopped) reportStopped(r.copied + r.skipped, rs->RecordCount());
+        form.dataControl()->notifyRecordsChanged();
+    }
 }
 
 void runTotals(AdvanceViewForm& form) {
@@ -123,7 +140,14 @@ void runOperations(AdvanceViewForm& form) {
         return bulk::FieldOperations::Inputs{field, op, c.OperatorValue->text()};
     };
     try {
-        if (rs) bulk::FieldOperations::run(*rs, bulk::FieldOperations::ReadInputs(inputs), progress);
+        if (rs) {
+            const bulk::FieldOperations::Result r =
+                bulk::FieldOperations::run(*rs, bulk::FieldOperations::ReadInputs(inputs), progress);
+            if (r.ran)
+                form.showToolOutcome(QStringLiteral("Operations: ") + records(r.processed) +
+                                     QStringLiteral(" changed."));
+            if (r.stopped) reportStopped(r.visited, rs->RecordCount());
+        }
     } catch (const dao::Error& e) {
         progress.end();
         reportUnexpected(e);

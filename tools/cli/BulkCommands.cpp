@@ -33,6 +33,7 @@ int runReplace(QStringList args, const std::function<void(const QString&)>& prin
     const auto r = bulk::FindReplace::run(*o.rs, in, progress, prompts);
     finish(o);
     print(QString::number(r.changed));
+    if (r.stopped && reportIfInterrupted(r.visited)) return kExitInterrupted;
     throwIfRefused(prompts);
     return kExitOk;
 }
@@ -54,6 +55,7 @@ int runCopy(QStringList args, const std::function<void(const QString&)>& print) 
     if (r.sameField) return kExitUsage;  // the message is on stderr
     finish(o);
     print(QString::number(r.copied));
+    if (r.stopped && reportIfInterrupted(r.copied + r.skipped)) return kExitInterrupted;
     if (r.error) throw *r.error;
     return kExitOk;
 }
@@ -86,6 +88,7 @@ int runOperate(QStringList args, const std::function<void(const QString&)>& prin
     if (!r.ran && !(dao::leadingNumber(args[4]) > 0))
         writeErr(QStringLiteral("nothing done: VALUE must be a number greater than 0\n"));
     print(QString::number(r.processed));
+    if (r.stopped && reportIfInterrupted(r.visited)) return kExitInterrupted;
     throwIfRefused(prompts);
     return kExitOk;
 }
@@ -103,6 +106,7 @@ int runErase(QStringList args, const std::function<void(const QString&)>& print)
     }
     finish(o);
     print(QString("%1 erased, %2 kept").arg(r.erased).arg(r.kept));
+    if (r.interrupted && reportIfInterrupted(r.erased)) return kExitInterrupted;
     if (r.stopped) throw *r.stopped;
     return kExitOk;
 }

@@ -63,9 +63,15 @@ private:
 
 // A percentage on stderr, rewritten in place a few times a second, when stderr is a terminal;
 // nothing otherwise (scripts read stderr for errors only).
+// While one exists, Ctrl+C (SIGINT) asks the tool to stop at its next record boundary instead of
+// ending the process; a second Ctrl+C ends it at once.
 class ConsoleProgress : public bulk::Progress {
 public:
     ConsoleProgress();
+    ~ConsoleProgress() override;
+    bool stopRequested() override;
+    // Whether Ctrl+C stopped the tool (the command then prints its count and exits 130).
+    static bool interrupted();
     void begin(const QString& caption, qint64 minimum, qint64 maximum) override;
     void setMaximum(qint64 maximum) override { maximum_ = maximum; }
     void setCaption(const QString& caption) override { caption_ = caption; }
@@ -90,6 +96,11 @@ OpenedSource openSource(const QString& file, const QString& source);
 
 // Commits what was written and closes the file (an error committing is thrown).
 void finish(OpenedSource& opened);
+
+// Exit status of a command stopped by Ctrl+C, as a shell reports a process ended by SIGINT.
+constexpr int kExitInterrupted = 130;
+// After a tool has printed its count: when Ctrl+C stopped it, says so on stderr and returns true.
+bool reportIfInterrupted(qint64 done);
 
 // When a step was refused, throws its error (main prints "error NUMBER: description", exit 1).
 void throwIfRefused(const CliPrompter& prompts);
