@@ -327,8 +327,10 @@ void AdvanceViewForm::runTool(ToolRun run) {
     if (!self) return;
     // Input that queued up while the tool ran (the second click of a double click) is taken now,
     // with the tool still marked running: its clicks do nothing, its keystrokes wait as above.
+    toolFinishing_ = true;
     QCoreApplication::processEvents();
     if (!self) return;
+    toolFinishing_ = false;
     toolRunning_ = false;
     if (closeAfterTool_) {
         QTimer::singleShot(0, this, [this] { close(); });
@@ -560,6 +562,11 @@ void AdvanceViewForm::closeEvent(QCloseEvent* event) {
         // The window goes only once its tool has stopped; what the tool committed stays.
         event->ignore();
         if (closeAfterTool_) return;
+        if (toolFinishing_) {
+            // Queued while the tool ran, which has ended meanwhile: nothing to ask.
+            closeAfterTool_ = true;
+            return;
+        }
         if (platform::MsgBox(QStringLiteral("A tool is still working on this table.") + QChar(13) +
                                  QStringLiteral("Stop it and close the window? The records it has done "
                                                 "stay changed."),

@@ -182,7 +182,8 @@ private:
     QPushButton* CancelToolBtn = nullptr;
     bool toolRunning_ = false;
     common::ToolStop toolStop_;
-    bool closeAfterTool_ = false;  // the user closed the window while a tool ran and chose to stop it
+    bool closeAfterTool_ = false;
+    bool toolFinishing_ = false;   // the tool has returned; input queued during it is being taken  // the user closed the window while a tool ran and chose to stop it
     int toolRuns_ = 0;             // tools run so far (a search that waited across one is stale)
 
     // The table's fields as loaded: names in field order and their engine type codes.

@@ -123,6 +123,10 @@ ImportResult ImportTool::readFrom(const QString& path) {
         step = prompts_.runStep([&] { rs.Update(); });
         if (step == common::StepResult::Done) {
             ++result.added;
+            if (progress_.stopRequested() && !reader->atEnd() && !reader->onlyEmptyLinesLeft()) {
+                result.stopped = true;
+                break;
+            }
         } else {
             cancelRecord();
             if (step == common::StepResult::Aborted) {

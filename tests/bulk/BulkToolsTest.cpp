@@ -157,16 +157,30 @@ TEST_F(BulkTools, ReplaceProgressEndsExactlyAtTheLastRecord) {
 
 TEST_F(BulkTools, ReplaceTooLongTextGoesToTheErrorBoxRetryIgnoreAbort) {
     auto rs = open(kMixed);
-    // s is text(20): 25 characters fail on every record. Retry once, then Ignore, then Abort.
-    prompts_.answer(vbRetry).answer(vbIgnore).answer(vbAbort);
+    // s is text(20): 25 characters fail on every record. Retry once, then Abort.
+    prompts_.answer(vbRetry).answer(vbAbort);
     auto r = bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{1, "*", QString(25, 'x')});
-    ASSERT_EQ(prompts_.count(), 3);
+    ASSERT_EQ(prompts_.count(), 2);
     EXPECT_EQ(prompts_.last().icon, vbCritical);
     EXPECT_EQ(prompts_.last().buttons, vbAbortRetryIgnore);
     EXPECT_TRUE(prompts_.last().text.endsWith(" - 3163")) << prompts_.last().text.toStdString();
     EXPECT_TRUE(r.aborted);
-    EXPECT_EQ(r.visited, 1);  // the first record was ignored, the second aborted
+    EXPECT_EQ(r.visited, 0);
+    // Ignore: one box for the run, the same error on the other records is ignored without asking
+    // (a read-only file would otherwise ask once per record).
+    prompts_.clear();
+    prompts_.answer(vbIgnore).answer(vbAbort);
+    r = bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{1, "*", QString(25, 'x')});
+    EXPECT_EQ(prompts_.count(), 1);
+    EXPECT_FALSE(r.aborted);
+    EXPECT_EQ(r.visited, 5);
+    EXPECT_EQ(r.changed, 0);
     EXPECT_EQ(column("s"), QStringList({"abc", "ABC", "abcd", "a*c", "NULL"}));
+    // The next run asks again.
+    prompts_.clear();
+    prompts_.answer(vbAbort);
+    bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{1, "*", QString(25, 'x')});
+    EXPECT_EQ(prompts_.count(), 1);
     // The record is not left in edit mode.
     EXPECT_EQ(rs->EditMode(), dao::dbEditNone);
 }

@@ -297,11 +297,12 @@ TEST_F(TableTextFileTest, RefusedValuesGoThroughTheOperationErrorBox) {
 }
 
 TEST_F(TableTextFileTest, ExportOfAnEmptyRecordsetFailsThroughTheErrorBox) {
-    // Moving to the last record and then to the first one both fail; Ignore goes on each time.
+    // Moving to the last record and then to the first one both fail; Ignore goes on, and the same
+    // error is not asked about a second time in the run.
     platform::PromptScript script;
     script.answer(platform::vbIgnore).answer(platform::vbIgnore);
     const auto r = exportTo("select * from Cinco where A > 100", "empty.txt");
-    ASSERT_EQ(script.count(), 2);
+    ASSERT_EQ(script.count(), 1);
     EXPECT_TRUE(script.last().text.endsWith(" - 3021")) << qPrintable(script.last().text);
     EXPECT_EQ(r.written, 0);
     EXPECT_EQ(bytes("empty.txt"), QByteArray("5              addb\r\n"));
