@@ -958,6 +958,8 @@ bool DataEntryForm::hintMatches(int i) const {
 void DataEntryForm::advance(int i, bool fromTextInput) {
     const int last = int(TxTFields.size()) - 1;
     if (i >= last) {
+        // A keyboard move, as Tab is: the style then draws the button's focus (Enter presses it).
+        window()->setAttribute(Qt::WA_KeyboardFocusChange);
         cmdUpdate->setFocus(Qt::OtherFocusReason);
         parkBox();
     } else {

@@ -157,6 +157,8 @@ TEST_F(EditAndSaveTest, FocusEnterAndPreviousValues) {
     h->check(6)->setFocus();
     QTest::keyClick(h->check(6), Qt::Key_Return);
     EXPECT_EQ(QApplication::focusWidget(), h->ok());
+    // Reached from the keyboard: the style shows the focus on it.
+    EXPECT_TRUE(h->ok()->window()->testAttribute(Qt::WA_KeyboardFocusChange));
     EXPECT_EQ(h->top(box), -3000);
 
     // The check box mirrors its state into the hidden input.
