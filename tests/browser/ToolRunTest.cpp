@@ -241,6 +241,19 @@ TEST_F(ToolRun, CancelAndEscapeStopTheToolWithTheCountDone) {
     EXPECT_TRUE(f->isVisible());
     EXPECT_EQ(get<QStatusBar>(*f, "StatusBar")->currentMessage(),
               QString("Replace: %1 record%2 changed.").arg(done).arg(done == 1 ? "" : "s"));
+
+    // Erase, after its warning: the records erased before the stop are gone, the others stay.
+    prompts_.clear();
+    prompts_.answer(vbYes);
+    QTimer::singleShot(0, f.get(), [&] { QTest::mouseClick(get<QPushButton>(*f, "CancelToolBtn"), Qt::LeftButton); });
+    QTest::mouseClick(get<QPushButton>(*f, "EraseRecords"), Qt::LeftButton);
+    ASSERT_EQ(prompts_.count(), 2);
+    EXPECT_TRUE(prompts_.last().text.startsWith("Stopped: ")) << prompts_.last().text.toStdString();
+    const qint64 erased = prompts_.last().text.split(' ')[1].toLongLong();
+    EXPECT_GT(erased, 0);
+    EXPECT_LT(erased, kRows);
+    dao::flushAllWrites();
+    EXPECT_EQ(db->OpenRecordset("select * from Nums")->RecordCount(), kRows - erased);
 }
 
 // A second click on the tool's button, while it runs or queued until it ends, runs nothing.
