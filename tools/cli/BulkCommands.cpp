@@ -28,7 +28,7 @@ int runReplace(QStringList args, const std::function<void(const QString&)>& prin
     expectArgs(QStringLiteral("replace"), args, 5);
     OpenedSource o = openSource(args[0], args[1]);
     CliPrompter prompts(ignore, false);
-    ConsoleProgress progress;
+    ConsoleProgress progress(true);
     const bulk::FindReplace::Inputs in{fieldPosition(*o.rs, args[2]), args[3], args[4]};
     const auto r = bulk::FindReplace::run(*o.rs, in, progress, prompts);
     finish(o);
@@ -50,7 +50,7 @@ int runCopy(QStringList args, const std::function<void(const QString&)>& print) 
     in.to = args[3];
     OpenedSource o = openSource(args[0], args[1]);
     CliPrompter prompts(false, false);
-    ConsoleProgress progress;
+    ConsoleProgress progress(true);
     const auto r = bulk::CopyFields::run(*o.rs, in, progress, prompts, false);
     if (r.sameField) return kExitUsage;  // the message is on stderr
     finish(o);
@@ -81,7 +81,7 @@ int runOperate(QStringList args, const std::function<void(const QString&)>& prin
     OpenedSource o = openSource(args[0], args[1]);
     fieldPosition(*o.rs, args[2]);
     CliPrompter prompts(ignore, false);
-    ConsoleProgress progress;
+    ConsoleProgress progress(true);
     const auto r = bulk::FieldOperations::run(*o.rs, bulk::FieldOperations::Inputs{args[2], op, args[4]},
                                               progress, prompts);
     finish(o);
@@ -98,7 +98,7 @@ int runErase(QStringList args, const std::function<void(const QString&)>& print)
     expectArgs(QStringLiteral("erase"), args, 2);
     OpenedSource o = openSource(args[0], args[1]);
     CliPrompter prompts(false, yes);
-    ConsoleProgress progress;
+    ConsoleProgress progress(true);
     auto r = bulk::EraseRecords::run([&o] { return o.rs; }, progress, prompts, false);
     if (!r.confirmed) {
         r.kept = o.rs->RecordCount();

@@ -107,8 +107,9 @@ void onInterrupt(int) {
 
 }  // namespace
 
-ConsoleProgress::ConsoleProgress() : tty_(isatty(STDERR_FILENO) != 0) {
+ConsoleProgress::ConsoleProgress(bool stoppable) : tty_(isatty(STDERR_FILENO) != 0), stoppable_(stoppable) {
     interruptedFlag = 0;
+    if (!stoppable_) return;
     struct sigaction sa {};
     sa.sa_handler = onInterrupt;
     sigemptyset(&sa.sa_mask);
@@ -116,7 +117,7 @@ ConsoleProgress::ConsoleProgress() : tty_(isatty(STDERR_FILENO) != 0) {
 }
 
 ConsoleProgress::~ConsoleProgress() {
-    sigaction(SIGINT, &previousInt, nullptr);
+    if (stoppable_) sigaction(SIGINT, &previousInt, nullptr);
 }
 
 bool ConsoleProgress::stopRequested() {

@@ -63,11 +63,12 @@ private:
 
 // A percentage on stderr, rewritten in place a few times a second, when stderr is a terminal;
 // nothing otherwise (scripts read stderr for errors only).
-// While one exists, Ctrl+C (SIGINT) asks the tool to stop at its next record boundary instead of
-// ending the process; a second Ctrl+C ends it at once.
+// For a tool that can stop between two records (`stoppable`), Ctrl+C (SIGINT) asks it to stop at
+// its next record boundary instead of ending the process, while the progress exists; a second
+// Ctrl+C ends the process at once. Other tools leave Ctrl+C as it is.
 class ConsoleProgress : public bulk::Progress {
 public:
-    ConsoleProgress();
+    explicit ConsoleProgress(bool stoppable = false);
     ~ConsoleProgress() override;
     bool stopRequested() override;
     // Whether Ctrl+C stopped the tool (the command then prints its count and exits 130).
@@ -81,6 +82,7 @@ public:
 private:
     void show(qint64 value);
     bool tty_;
+    bool stoppable_;
     bool shown_ = false;
     QString caption_;
     qint64 minimum_ = 0, maximum_ = 0;
