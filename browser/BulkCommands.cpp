@@ -79,8 +79,12 @@ void runReplace(AdvanceViewForm& form) {
 void runCopy(AdvanceViewForm& form) {
     const PanelControls& c = form.controls();
     const auto rs = form.dataControl()->Recordset();
-    // The copy lets no input through while it runs; the progress is still painted.
-    WorkingProgress progress(form.workingWidgets(), WorkingProgress::Events::PaintOnly);
+    // The copy lets no input through while it runs; the progress is still painted. So no Cancel
+    // either: a click on it could only arrive after the copy.
+    common::WorkingWidgets widgets = form.workingWidgets();
+    widgets.cancelButton = nullptr;
+    widgets.stop = nullptr;
+    WorkingProgress progress(widgets, WorkingProgress::Events::PaintOnly);
     const auto inputs = [&c] {
         return bulk::CopyFields::Inputs{c.CopyCombo1->currentText(), c.CopyCombo2->currentText(),
                                         c.ExcludeTxT->text(), c.NotOverwrite->checkState() == Qt::Checked,
