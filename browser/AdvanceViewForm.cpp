@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -116,6 +117,13 @@ AdvanceViewForm::AdvanceViewForm(QWidget* parent) : QDialog(parent) {
 
 QDialog* AdvanceViewForm::create(QWidget* parent, const QString& dbFile, const QString& records,
                                  const QString& table) {
+    // A window whose tool still runs (closed, waiting for its tool to stop) keeps its table.
+    if (toolRunsOn(dbFile, table)) {
+        platform::MsgBox(QStringLiteral("A tool is still working on table ") + table +
+                             QStringLiteral(". Open it again when the tool has ended."),
+                         platform::vbInformation);
+        return nullptr;
+    }
     auto* w = new AdvanceViewForm(parent);
     w->DB_DATABASEFILE = dbFile;
     w->DB_SELECTED_RECORDS = records;
@@ -228,7 +236,12 @@ void AdvanceViewForm::buildSearchPanel() {
     StatusLbl = named<QLabel>(StatusPanel, "StatusLbl");
     place(StatusLbl, 120, 300, 2895, 285);
     ProgBar = named<QProgressBar>(StatusPanel, "ProgBar");
-    place(ProgBar, 120, 660, 2895, 330);
+    place(ProgBar, 120, 660, 1965, 330);
+    CancelToolBtn = button(StatusPanel, "CancelToolBtn", QStringLiteral("Cancel"));
+    CancelToolBtn->setToolTip(QStringLiteral("Stop the tool after the record it is working on (Esc)"));
+    place(CancelToolBtn, 2145, 630, 870, 390);
+    CancelToolBtn->hide();
+    connect(CancelToolBtn, &QPushButton::clicked, this, &AdvanceViewForm::requestToolStop);
     StatusPanel->hide();
 
     SearchBtn = button(SearchPanel, "SearchBtn", QStringLiteral("&Search"));
@@ -282,18 +295,68 @@ void AdvanceViewForm::wireToolCommands() {
     connect(controls_.SummaryFields, &QComboBox::activated, this, [this] { runTool(runTotals); });
 }
 
+namespace {
+
+// The tables tools are running on, as "file|table": a second browser on one must wait.
+QStringList& tablesWithTools() {
+    static QStringList running;
+    return running;
+}
+
+}  // namespace
+
+bool AdvanceViewForm::toolRunsOn(const QString& file, const QString& table) {
+    return tablesWithTools().contains(file + QLatin1Char('|') + table, Qt::CaseInsensitive);
+}
+
 void AdvanceViewForm::runTool(ToolRun run) {
-    if (toolRunning_ || !run) return;
+    if (toolRunning_ || !run || unloaded_) return;
     toolRunning_ = true;
+    toolStop_ = {};
+    ++toolRuns_;
+    const QString key = DB_DATABASEFILE + QLatin1Char('|') + DB_SELECTED_TABLE;
+    tablesWithTools().append(key);
+    QPointer<AdvanceViewForm> self(this);
     struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{toolRunning_};
+        QPointer<AdvanceViewForm>& self;
+        QString key;
+        ~Reset() {
+            tablesWithTools().removeOne(key);
+            if (self) self->toolRunning_ = false;
+        }
+    } reset{self, key};
     run(*this);
+    if (!self) return;
+    // Input that queued up while the tool ran (the second click of a double click) is taken now,
+    // with the tool still marked running: its clicks do nothing, its keystrokes wait as above.
+    toolFinishing_ = true;
+    QCoreApplication::processEvents();
+    if (!self) return;
+    toolFinishing_ = false;
+    toolRunning_ = false;
+    if (closeAfterTool_) {
+        QTimer::singleShot(0, this, [this] { close(); });
+        return;
+    }
+    if (autoSearchDue_) QTimer::singleShot(0, this, &AdvanceViewForm::searchWhileDue);
+}
+
+void AdvanceViewForm::requestToolStop() {
+    if (!toolRunning_ || toolStop_.requested) return;
+    toolStop_.requested = true;
+    if (CancelToolBtn) CancelToolBtn->setEnabled(false);
+    StatusLbl->setText(QStringLiteral("Stopping..."));
+}
+
+void AdvanceViewForm::showToolOutcome(const QString& text) {
+    StatusBar->showMessage(text);
 }
 
 common::WorkingWidgets AdvanceViewForm::workingWidgets() const {
-    return {ProgBar, StatusPanel, StatusLbl, grdDataGrid, WorkingPanel};
+    common::WorkingWidgets w{ProgBar, StatusPanel, StatusLbl, grdDataGrid, WorkingPanel};
+    w.cancelButton = CancelToolBtn;
+    w.stop = const_cast<common::ToolStop*>(&toolStop_);
+    return w;
 }
 
 void AdvanceViewForm::setStatusText(const QString& text) {
@@ -429,8 +492,27 @@ void AdvanceViewForm::onDataError(int number, const QString& description, bool* 
 // ---- column widths -------------------------------------------------------------------------------
 
 void AdvanceViewForm::SetColumsWidth() {
-    for (int c = 0; c < grdDataGrid->ColumnCount(); ++c)
+    std::shared_ptr<dao::Recordset> rs;
+    try {
+        rs = datPrimaryRS->Recordset();
+    } catch (const dao::Error&) {
+    }
+    for (int c = 0; c < grdDataGrid->ColumnCount(); ++c) {
+        // A date-time column not sized before would be cut at the default width: it takes its
+        // content's width, which closing the window then remembers like any other.
+        bool isDate = false;
+        try {
+            isDate = rs && rs->isOpen() && c < rs->Fields().Count() && rs->Fields().Item(c).Type() == dao::dbDate;
+        } catch (const dao::Error&) {
+        }
+        if (isDate && !hasColumnWidth(DB_SELECTED_TABLE, c)) {
+            grdDataGrid->resizeColumnToContents(c);
+            if (grdDataGrid->ColumnWidthTwips(c) < DefaultColumnWidthTwips)
+                grdDataGrid->setColumnWidthTwips(c, DefaultColumnWidthTwips);
+            continue;
+        }
         grdDataGrid->setColumnWidthTwips(c, readColumnWidth(DB_SELECTED_TABLE, c));
+    }
 }
 
 void AdvanceViewForm::SaveColumnsWidth() {
@@ -486,11 +568,35 @@ void AdvanceViewForm::ToggleMenu(int selTab) {
 // ---- closing -------------------------------------------------------------------------------------
 
 void AdvanceViewForm::closeEvent(QCloseEvent* event) {
+    if (toolRunning_) {
+        // The window goes only once its tool has stopped; what the tool committed stays.
+        event->ignore();
+        if (closeAfterTool_) return;
+        if (toolFinishing_) {
+            // Queued while the tool ran, which has ended meanwhile: nothing to ask.
+            closeAfterTool_ = true;
+            return;
+        }
+        if (platform::MsgBox(QStringLiteral("A tool is still working on this table.") + QChar(13) +
+                                 QStringLiteral("Stop it and close the window? The records it has done "
+                                                "stay changed."),
+                             platform::vbQuestion | platform::vbYesNo | platform::vbDefaultButton2) !=
+            platform::vbYes)
+            return;
+        closeAfterTool_ = true;
+        requestToolStop();
+        return;
+    }
     unload();
     QDialog::closeEvent(event);
 }
 
 void AdvanceViewForm::done(int result) {
+    if (toolRunning_) {
+        // Only the close path above ends a window whose tool runs.
+        QTimer::singleShot(0, this, [this] { close(); });
+        return;
+    }
     unload();
     QDialog::done(result);
 }
@@ -535,9 +641,11 @@ bool AdvanceViewForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void AdvanceViewForm::keyPressEvent(QKeyEvent* event) {
-    // Escape does not close the browser; only Close and the close box do.
+    // Escape does not close the browser; only Close and the close box do. While a tool runs it
+    // stops the tool, as the working display's Cancel does.
     if (event->key() == Qt::Key_Escape) {
         event->accept();
+        if (toolRunning_) requestToolStop();
         return;
     }
     QDialog::keyPressEvent(event);
@@ -669,11 +777,17 @@ void AdvanceViewForm::SearchRecords() {
 void AdvanceViewForm::onSearchBoxChanged() {
     if (!FastSearchChk->isChecked()) return;
     autoSearchDue_ = true;
-    if (autoSearching_) {
-        // Called again from the wait below: the running search gives way to the newer text.
+    if (autoSearching_ || toolRunning_) {
+        // Called again from the wait below, or from a tool's progress: the running search gives way
+        // to the newer text, and no search starts under a tool (it runs when the tool ends).
         if (autoSearchCancel_) autoSearchCancel_->store(true);
         return;
     }
+    searchWhileDue();
+}
+
+void AdvanceViewForm::searchWhileDue() {
+    if (autoSearching_ || toolRunning_ || unloaded_ || !autoSearchDue_) return;
     // Every change searches, but keystrokes that arrive while a search runs merge into the next one.
     autoSearching_ = true;
     const QPointer<AdvanceViewForm> self(this);
@@ -726,6 +840,7 @@ void AdvanceViewForm::runAutoSearch() {
     auto cancel = std::make_shared<std::atomic<bool>>(false);
     autoSearchCancel_ = cancel;
 
+    const int toolRunsBefore = toolRuns_;
     QEventLoop wait;
     std::thread worker([=, &wait] {
         try {
@@ -752,6 +867,8 @@ void AdvanceViewForm::runAutoSearch() {
     wait.exec();
     worker.join();
     autoSearchCancel_.reset();
+    // A tool started meanwhile (its button clicked while the search read) changed what was read.
+    if (toolRuns_ != toolRunsBefore) autoSearchDue_ = true;
 
     // A newer text searches next; a closed window shows nothing more.
     if (autoSearchDue_ || unloaded_) return;

@@ -96,8 +96,17 @@ public:
     common::WorkingWidgets workingWidgets() const;
     platform::DataGrid* grid() const { return grdDataGrid; }
     // Runs a tool command unless one is running already (a tool lets events through while it works).
+    // Clicks on a tool's button while it runs, and those still queued when it ends, do nothing.
+    // Automatic searches typed meanwhile run after it.
     void runTool(ToolRun run);
     bool toolRunning() const { return toolRunning_; }
+    // Asks the running tool to stop at its next record boundary (Cancel, Escape).
+    void requestToolStop();
+    // Whether a browser of the process runs a tool over `table` of `file` (a second browser on that
+    // table must wait for it).
+    static bool toolRunsOn(const QString& file, const QString& table);
+    // Tells in the status bar what a tool did.
+    void showToolOutcome(const QString& text);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -122,6 +131,8 @@ private:
     void onReposition();
     void onDataError(int number, const QString& description, bool* handled);
     void onSearchBoxChanged();
+    // Runs automatic searches while one is due (a keystroke came after the last one).
+    void searchWhileDue();
     // One automatic search for the boxes as they are now, run on a worker thread while the window
     // goes on taking keystrokes; a newer keystroke abandons it.
     void runAutoSearch();
@@ -168,7 +179,12 @@ private:
     MenuPanels* panels_ = nullptr;
     RecordCommands* commands_ = nullptr;
     PanelControls controls_;
+    QPushButton* CancelToolBtn = nullptr;
     bool toolRunning_ = false;
+    common::ToolStop toolStop_;
+    bool closeAfterTool_ = false;
+    bool toolFinishing_ = false;   // the tool has returned; input queued during it is being taken  // the user closed the window while a tool ran and chose to stop it
+    int toolRuns_ = 0;             // tools run so far (a search that waited across one is stale)
 
     // The table's fields as loaded: names in field order and their engine type codes.
     QStringList fieldNames_;

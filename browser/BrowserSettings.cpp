@@ -70,6 +70,11 @@ double readColumnWidth(const QString& table, int column) {
     return w;
 }
 
+bool hasColumnWidth(const QString& table, int column) {
+    return !platform::GetSetting(platform::appTitle(), kSettingsSection, columnWidthKey(table, column), QString())
+                .isEmpty();
+}
+
 void writeColumnWidth(const QString& table, int column, double twips) {
     platform::SaveSetting(platform::appTitle(), kSettingsSection, columnWidthKey(table, column),
                           QString::number(std::lround(twips)));

@@ -29,6 +29,8 @@ void writeTableSettings(const QString& table, const TableSettings& s);
 constexpr double DefaultColumnWidthTwips = 1500;
 QString columnWidthKey(const QString& table, int column);
 double readColumnWidth(const QString& table, int column);
+// Whether a width was ever stored for the column (a new column has none).
+bool hasColumnWidth(const QString& table, int column);
 void writeColumnWidth(const QString& table, int column, double twips);
 
 }  // namespace browser

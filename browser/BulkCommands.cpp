@@ -37,6 +37,17 @@ void reportUnexpected(const dao::Error& e) {
                      platform::vbExclamation);
 }
 
+QString records(qint64 n) {
+    return QString::number(n) + (n == 1 ? QStringLiteral(" record") : QStringLiteral(" records"));
+}
+
+// A tool the user stopped: how far it got; what it committed stays.
+void reportStopped(qint64 done, qint64 total) {
+    platform::MsgBox(QStringLiteral("Stopped after ") + records(done) + QStringLiteral(" of ") +
+                         QString::number(total) + QStringLiteral(". The records done stay changed."),
+                     platform::vbInformation);
+}
+
 }  // namespace
 
 void runReplace(AdvanceViewForm& form) {
@@ -48,13 +59,15 @@ void runReplace(AdvanceViewForm& form) {
             progress.begin(bulk::FindReplace::caption(), 0, 0);
             return;
         }
-        bulk::FindReplace::run(
+        const bulk::FindReplace::Result r = bulk::FindReplace::run(
             *rs,
             [&c] {
                 return bulk::FindReplace::Inputs{c.RemplaceCombo->currentIndex(), c.Remplace_FindTxT->text(),
                                                  c.Remplace_ChangeForTxT->text()};
             },
             progress);
+        if (r.ran) form.showToolOutcome(QStringLiteral("Replace: ") + records(r.changed) + QStringLiteral(" changed."));
+        if (r.stopped) reportStopped(r.visited, rs->RecordCount());
     } catch (const dao::Error& e) {
         progress.end();
         reportUnexpected(e);
@@ -68,8 +81,12 @@ void runCopy(AdvanceViewForm& form) {
     // Nothing without a choice of both fields.
     if (c.CopyCombo1->currentIndex() < 0 || c.CopyCombo2->currentIndex() < 0) return;
     const auto rs = form.dataControl()->Recordset();
-    // The copy lets no input through while it runs; the progress is still painted.
-    WorkingProgress progress(form.workingWidgets(), WorkingProgress::Events::PaintOnly);
+    // The copy lets no input through while it runs; the progress is still painted. So no Cancel
+    // either: a click on it could only arrive after the copy.
+    common::WorkingWidgets widgets = form.workingWidgets();
+    widgets.cancelButton = nullptr;
+    widgets.stop = nullptr;
+    WorkingProgress progress(widgets, WorkingProgress::Events::PaintOnly);
     const auto inputs = [&c] {
         return bulk::CopyFields::Inputs{c.CopyCombo1->currentText(), c.CopyCombo2->currentText(),
                                         c.ExcludeTxT->text(), c.NotOverwrite->checkState() == Qt::Checked,
@@ -82,7 +99,11 @@ void runCopy(AdvanceViewForm& form) {
     }
     const bulk::CopyFields::Result r =
         bulk::CopyFields::run(*rs, bulk::CopyFields::ReadInputs(inputs), progress);
-    if (!r.sameField) form.dataControl()->notifyRecordsChanged();
+    if (!r.sameField) {
+        form.showToolOutcome(QStringLiteral("Copy: ") + records(r.copied) + QStringLiteral(" changed."));
+        if (r.stopped) reportStopped(r.copied + r.skipped, rs->RecordCount());
+        form.dataControl()->notifyRecordsChanged();
+    }
 }
 
 void runTotals(AdvanceViewForm& form) {
@@ -125,7 +146,14 @@ void runOperations(AdvanceViewForm& form) {
         return bulk::FieldOperations::Inputs{field, op, c.OperatorValue->text()};
     };
     try {
-        if (rs) bulk::FieldOperations::run(*rs, bulk::FieldOperations::ReadInputs(inputs), progress);
+        if (rs) {
+            const bulk::FieldOperations::Result r =
+                bulk::FieldOperations::run(*rs, bulk::FieldOperations::ReadInputs(inputs), progress);
+            if (r.ran)
+                form.showToolOutcome(QStringLiteral("Operations: ") + records(r.processed) +
+                                     QStringLiteral(" changed."));
+            if (r.stopped) reportStopped(r.visited, rs->RecordCount());
+        }
     } catch (const dao::Error& e) {
         progress.end();
         reportUnexpected(e);

@@ -2,7 +2,9 @@
 
 #include <QAbstractItemView>
 #include <QAbstractScrollArea>
+#include <QApplication>
 #include <QComboBox>
+#include <QCursor>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
@@ -83,8 +85,21 @@ MenuPanels::MenuPanels(QWidget* window, QWidget* controlPanel)
     timer_ = new QTimer(this);
     timer_->setObjectName("AutoResetMenus");
     connect(timer_, &QTimer::timeout, this, [this] {
+        // Never under a resting mouse or the user's typing: the countdown starts again when they leave.
+        if (holdsOpenPanel()) {
+            setTimerEnabled(false);
+            return;
+        }
         ResetMenus();
         setTimerInterval(0);
+    });
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+        const auto inPanel = [this](QWidget* w) {
+            for (QFrame* p : panels_)
+                if (w && p->isAncestorOf(w)) return true;
+            return false;
+        };
+        if (inPanel(old) && !inPanel(now) && !holdsOpenPanel()) restartCountdown();
     });
 
     wireControls();
@@ -264,6 +279,25 @@ void MenuPanels::watchHover(QWidget* searchPanel, QWidget* grid) {
     }
 }
 
+bool MenuPanels::holdsOpenPanel() const {
+    const QWidget* focus = QApplication::focusWidget();
+    for (int i = 0; i < PanelCount; ++i) {
+        QFrame* p = panels_[i];
+        if (!p->isVisible() || !isOpen(i)) continue;
+        if (focus && p->isAncestorOf(focus)) return true;
+        if (p->rect().contains(p->mapFromGlobal(QCursor::pos()))) return true;
+    }
+    return false;
+}
+
+void MenuPanels::restartCountdown() {
+    bool anyOpen = false;
+    for (int i = 0; i < PanelCount; ++i) anyOpen = anyOpen || isOpen(i);
+    if (!anyOpen) return;
+    timerEnabled_ = true;
+    setTimerInterval(autoResetMs_);
+}
+
 void MenuPanels::onHover(QObject* w) {
     if (w == tab_) {
         setTabTextColor(kDarkBlue);
@@ -283,6 +317,9 @@ bool MenuPanels::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (isHoverEvent(type)) {
         onHover(watched);
+    } else if (type == QEvent::Leave) {
+        for (QFrame* p : panels_)
+            if (watched == p && !holdsOpenPanel()) restartCountdown();
     } else if (type == QEvent::MouseButtonRelease && watched == tab_) {
         auto* me = static_cast<QMouseEvent*>(event);
         if (me->button() == Qt::LeftButton && tab_->rect().contains(me->position().toPoint())) {

@@ -78,6 +78,10 @@ private:
     void setTabTextColor(const QColor& c);
     void wireControls();
     void onHover(QObject* watched);
+    // Whether the mouse is over an open panel or the focus is inside one: it stays open then.
+    bool holdsOpenPanel() const;
+    // The countdown to closing, from its start (the mouse or the focus left an open panel).
+    void restartCountdown();
 
     QWidget* window_;
     QWidget* bar_;

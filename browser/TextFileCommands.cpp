@@ -10,6 +10,7 @@
 #include "bulk/ExportTool.h"
 #include "bulk/ImportTool.h"
 #include "bulk/VerifyTool.h"
+#include "platform/Prompts.h"
 #include "platform/DataControl.h"
 #include "platform/dao/Dao.h"
 
@@ -29,12 +30,21 @@ public:
     }
 };
 
+// Verify renumbers in passes and Export writes its file whole or not at all: neither can stop
+// between two records, so they show no Cancel.
+common::WorkingWidgets withoutCancel(const AdvanceViewForm& form) {
+    common::WorkingWidgets w = form.workingWidgets();
+    w.cancelButton = nullptr;
+    w.stop = nullptr;
+    return w;
+}
+
 }  // namespace
 
 void runVerify(AdvanceViewForm& form) {
     const PanelControls& c = form.controls();
     platform::DataControl* data = form.dataControl();
-    WorkingProgress progress(form.workingWidgets());
+    WorkingProgress progress(withoutCancel(form));
     // A connection of its own to the same file, over the record source the grid shows.
     ArrowPrompter prompts;
     bulk::VerifyTool tool(form.DB_DATABASEFILE, data->RecordSource(), progress, prompts);
@@ -50,7 +60,7 @@ void runVerify(AdvanceViewForm& form) {
 void runExport(AdvanceViewForm& form) {
     const std::shared_ptr<dao::Recordset> rs = form.dataControl()->Recordset();
     if (!rs) return;
-    WorkingProgress progress(form.workingWidgets());
+    WorkingProgress progress(withoutCancel(form));
     ArrowPrompter prompts;
     const bulk::ExportResult result = bulk::ExportTool(rs, progress, prompts).run(form.DB_SELECTED_TABLE);
     if (result.cancelled) return;
@@ -67,6 +77,11 @@ void runImport(AdvanceViewForm& form) {
     const bulk::ImportResult result = bulk::ImportTool(rs, progress, prompts).run(form.DB_SELECTED_TABLE);
     // Not re-queried: the added records stand at the end of the records shown.
     if (result.added > 0) form.dataControl()->notifyRecordsChanged();
+    if (result.stopped)
+        platform::MsgBox(QStringLiteral("Stopped after %1 record%2 added. The records added stay.")
+                             .arg(result.added)
+                             .arg(result.added == 1 ? "" : "s"),
+                         platform::vbInformation);
 }
 
 }  // namespace browser

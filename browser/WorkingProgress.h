@@ -34,6 +34,7 @@ public:
     void setCaption(const QString& caption) override;
     void step(qint64 value) override;
     void end() override;
+    bool stopRequested() override { return widgets_.stop && widgets_.stop->requested; }
 
     qint64 value() const { return value_; }
     // How many times the window was brought up to date (the throttle at work).

@@ -106,6 +106,10 @@ CopyFields::Result CopyFields::run(dao::Recordset& rs, const ReadInputs& readInp
                 ++result.copied;
             }
             rs.MoveNext();
+            if (progress.stopRequested() && !rs.Eof()) {
+                result.stopped = true;
+                break;
+            }
         }
     } catch (const dao::Error& e) {
         result.error = e;

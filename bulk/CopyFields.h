@@ -33,6 +33,7 @@ public:
         qint64 copied = 0;
         qint64 skipped = 0;
         std::optional<dao::Error> error;  // the failure that ended the copy
+        bool stopped = false;             // the user stopped it between two records
     };
     using ReadInputs = std::function<Inputs()>;
 

@@ -37,6 +37,7 @@ bool EraseRecords::refusesOnlyThisRecord(const dao::Error& e) {
 QString EraseRecords::outcomeText(const Result& r) {
     const QString counts =
         records(r.erased) + QStringLiteral(" erased, ") + records(r.kept) + QStringLiteral(" kept.");
+    if (r.interrupted) return QStringLiteral("Stopped: ") + counts;
     if (r.stopped)
         return QStringLiteral("The records could not be erased: ") + r.stopped->description() +
                QStringLiteral(" - ") + QString::number(r.stopped->number()) + QChar(13) + counts;
@@ -81,6 +82,10 @@ EraseRecords::Result EraseRecords::run(const Records& open, Progress& progress, 
                     ++result.kept;
                 }
                 rs->MoveNext();
+                if (progress.stopRequested() && !rs->Eof()) {
+                    result.interrupted = true;
+                    break;
+                }
             }
         } catch (const dao::Error&) {
             // The recordset cannot go on: what is left stays.

@@ -29,6 +29,7 @@ public:
         qint64 erased = 0;
         qint64 kept = 0;                    // records that stayed
         std::optional<dao::Error> stopped;  // the file refused every change
+        bool interrupted = false;           // the user stopped it between two records
     };
     // The records to erase, opened afresh once the user has said Yes (the browser re-queries its
     // record source here, so the deletion works on what the source selects now).

@@ -24,7 +24,9 @@ constexpr qsizetype kDateTexts = 1 << 16;
 }  // namespace
 
 ExportTool::ExportTool(std::shared_ptr<dao::Recordset> recordset, Progress& progress, Prompter& prompter)
-    : rs_(std::move(recordset)), progress_(progress), prompts_(prompter) {}
+    : rs_(std::move(recordset)), progress_(progress), prompts_(prompter) {
+    prompts_.beginRun();
+}
 
 QString ExportTool::dialogTitle() { return QStringLiteral("Grabar tabla a un archivo de texto"); }
 QString ExportTool::caption() { return QStringLiteral("Exportando..."); }
@@ -163,7 +165,7 @@ ExportResult ExportTool::writeTo(const QString& path) {
 
     if (!result.aborted && result.valuesWithLineBreaks > 0 &&
         prompts_.message(lineBreakQuestion(result.valuesWithLineBreaks),
-                         platform::vbQuestion | platform::vbYesNo) != platform::vbYes) {
+                         platform::vbQuestion | platform::vbYesNo | platform::vbDefaultButton2) != platform::vbYes) {
         result.declined = true;
         finish(false);
         return result;

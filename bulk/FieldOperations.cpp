@@ -45,6 +45,7 @@ FieldOperations::Result FieldOperations::run(dao::Recordset& rs, const Inputs& i
 FieldOperations::Result FieldOperations::run(dao::Recordset& rs, const ReadInputs& readInputs,
                                              Progress& progress, Prompter& prompts) {
     Result result;
+    prompts.beginRun();
     ProgressScope scope(progress, caption(), 0, 0);
     {
         const Inputs in = readInputs();
@@ -104,6 +105,10 @@ FieldOperations::Result FieldOperations::run(dao::Recordset& rs, const ReadInput
         rs.MoveNext();
         ++result.visited;
         if (result.visited <= n) progress.step(result.visited);
+        if (progress.stopRequested()) {
+            result.stopped = !rs.Eof();
+            break;
+        }
     }
     return result;
 }

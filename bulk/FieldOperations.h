@@ -35,6 +35,7 @@ public:
         qint64 processed = 0;  // records written
         qint64 failed = 0;     // steps ignored after an error
         bool aborted = false;
+        bool stopped = false;  // the user stopped it between two records
     };
     using ReadInputs = std::function<Inputs()>;
 

@@ -2,8 +2,11 @@
 
 // Find and replace: sets one field of every record whose value equals the search text (as text,
 // whole value, case-sensitive) to the replacement, or of every record when the search text is "*".
-// A text or memo field takes the replacement as it is; any other field takes the leading number of
-// it (so "12,5" stores 12 and letters store 0), which the engine converts to the field's type.
+// A text or memo field takes the replacement as it is. On any other field both texts are read as
+// values of the field's type, as a cell of the grid reads what is typed into it (a date as a date,
+// Yes/No as True/False/Yes/No/-1/0, a GUID as its text; empty is Null), and a record matches when
+// its value is that value; a text that is not a value of the type raises the conversion error
+// naming the field before anything changes.
 
 #include <QString>
 #include <functional>
@@ -29,6 +32,7 @@ public:
         qint64 visited = 0;  // records passed
         qint64 changed = 0;  // records written
         bool aborted = false;
+        bool stopped = false;  // the user stopped it between two records
     };
 
     // The inputs are read again for every record (the panel stays usable while the tool runs).

@@ -12,7 +12,9 @@
 namespace bulk {
 
 ImportTool::ImportTool(std::shared_ptr<dao::Recordset> recordset, Progress& progress, Prompter& prompter)
-    : rs_(std::move(recordset)), progress_(progress), prompts_(prompter) {}
+    : rs_(std::move(recordset)), progress_(progress), prompts_(prompter) {
+    prompts_.beginRun();
+}
 
 QString ImportTool::dialogTitle() { return QStringLiteral("Importar tabla de un archivo de texto"); }
 QString ImportTool::caption() { return QStringLiteral("Importando..."); }
@@ -125,6 +127,10 @@ ImportResult ImportTool::readFrom(const QString& path) {
         step = prompts_.runStep([&] { rs.Update(); });
         if (step == common::StepResult::Done) {
             ++result.added;
+            if (progress_.stopRequested() && !reader->atEnd() && !reader->onlyEmptyLinesLeft()) {
+                result.stopped = true;
+                break;
+            }
         } else {
             cancelRecord();
             if (step == common::StepResult::Aborted) {

@@ -22,6 +22,7 @@ struct ImportResult {
     bool rejected = false;      // the header does not fit the recordset: the format message
     bool aborted = false;       // Abort in the operation error box, or the file could not be read
     long long added = 0;        // records committed
+    bool stopped = false;       // the user stopped it between two records
     long long cutAtLine = 0;    // the file ended inside a record, after this line: it was not added
 };
 

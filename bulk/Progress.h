@@ -18,6 +18,9 @@ public:
     virtual void setCaption(const QString& caption) {}
     virtual void step(qint64 value) {}
     virtual void end() {}
+    // Whether the user asked the tool to stop. A tool looks between records only, so what it has
+    // committed stays whole; it then ends as after its last record.
+    virtual bool stopRequested() { return false; }
 };
 
 // A tool run without anyone watching.

@@ -1,6 +1,7 @@
 #include "Prompter.h"
 
 #include "platform/Prompts.h"
+#include "platform/dao/Error.h"
 
 namespace bulk {
 
@@ -9,7 +10,23 @@ int Prompter::message(const QString& text, int style, const QString& title) {
 }
 
 common::StepResult Prompter::runStep(const std::function<void()>& step) {
-    return common::runOperationStep(step);
+    for (;;) {
+        try {
+            step();
+            return common::StepResult::Done;
+        } catch (const dao::Error& e) {
+            if (ignoredNumbers_.contains(e.number())) return common::StepResult::Ignored;
+            switch (common::showOperationError(e)) {
+                case platform::vbRetry:
+                    continue;
+                case platform::vbIgnore:
+                    ignoredNumbers_.append(e.number());
+                    return common::StepResult::Ignored;
+                default:
+                    return common::StepResult::Aborted;
+            }
+        }
+    }
 }
 
 Prompter& userPrompter() {

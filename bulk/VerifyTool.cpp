@@ -56,7 +56,9 @@ QString narrowSource(const QString& source, const QString& field) {
 
 VerifyTool::VerifyTool(const QString& databaseFile, const QString& recordSource, Progress& progress,
                        Prompter& prompter)
-    : file_(databaseFile), source_(recordSource), progress_(progress), prompts_(prompter) {}
+    : file_(databaseFile), source_(recordSource), progress_(progress), prompts_(prompter) {
+    prompts_.beginRun();
+}
 
 QString VerifyTool::nothingChosenMessage() { return QStringLiteral("Ninguna acción a sido seleccionada!"); }
 
@@ -122,7 +124,7 @@ VerifyResult VerifyTool::run(const QString& fieldName, bool checked) {
         return result;
     }
     if (type == dao::dbText &&
-        prompts_.message(textFieldQuestion(), platform::vbQuestion | platform::vbYesNo) != platform::vbYes) {
+        prompts_.message(textFieldQuestion(), platform::vbQuestion | platform::vbYesNo | platform::vbDefaultButton2) != platform::vbYes) {
         result.declined = true;
         return result;
     }

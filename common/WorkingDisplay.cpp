@@ -12,7 +12,8 @@ WorkingDisplay::WorkingDisplay(const WorkingWidgets& w, const QString& caption, 
       statusPanel_(w.statusPanel),
       statusLbl_(w.statusLbl),
       grid_(w.grid),
-      workingPanel_(w.workingPanel) {
+      workingPanel_(w.workingPanel),
+      cancelButton_(w.cancelButton) {
     if (progBar_) {
         progBar_->setMinimum(0);
         progBar_->setMaximum(qMax(0, maximum));
@@ -22,6 +23,10 @@ WorkingDisplay::WorkingDisplay(const WorkingWidgets& w, const QString& caption, 
     if (statusLbl_) statusLbl_->setText(caption);
     if (grid_) grid_->hide();
     if (workingPanel_) workingPanel_->show();
+    if (cancelButton_) {
+        cancelButton_->show();
+        cancelButton_->setEnabled(true);
+    }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
@@ -48,6 +53,7 @@ void WorkingDisplay::restore() {
     if (grid_) grid_->show();
     if (statusPanel_) statusPanel_->hide();
     if (workingPanel_) workingPanel_->hide();
+    if (cancelButton_) cancelButton_->hide();
     QGuiApplication::restoreOverrideCursor();
 }
 

@@ -19,12 +19,19 @@ class QWidget;
 
 namespace common {
 
+// A request to stop the running tool (its Cancel button, Escape, closing its window).
+struct ToolStop {
+    bool requested = false;
+};
+
 struct WorkingWidgets {
     QProgressBar* progBar = nullptr;
     QWidget* statusPanel = nullptr;
     QLabel* statusLbl = nullptr;
     QWidget* grid = nullptr;
     QWidget* workingPanel = nullptr;
+    QWidget* cancelButton = nullptr;  // shown while the display is
+    ToolStop* stop = nullptr;         // set by the cancel button's owner
 };
 
 class WorkingDisplay {
@@ -51,6 +58,7 @@ private:
     QPointer<QLabel> statusLbl_;
     QPointer<QWidget> grid_;
     QPointer<QWidget> workingPanel_;
+    QPointer<QWidget> cancelButton_;
     bool active_ = true;
 };
 

@@ -90,6 +90,8 @@ QPixmap pictureFrom(const QVariant& v) {
     return p;
 }
 
+const QString kErrorsText = QStringLiteral("There are erros on the data entered.");
+
 bool isValidatedType(int type) {
     switch (type) {
         case dao::dbInteger:
@@ -111,6 +113,13 @@ int availableWindowHeight(const QWidget* win) {
     if (!screen) return std::numeric_limits<int>::max();
     const int frame = win->frameGeometry().height() - win->height();
     return screen->availableGeometry().height() - (frame > 0 ? frame : kAssumedFramePixels);
+}
+
+// Whether an input stores Null: nothing typed in a field that is neither text nor Yes/No (an empty
+// text is a text; a Yes/No input always holds its box's state).
+bool storesNull(int type, const platform::MaskedEdit* input) {
+    if (type == dao::dbText || type == dao::dbMemo || type == dao::dbBoolean) return false;
+    return input->ClipText().trimmed().isEmpty();
 }
 
 // The value a field gets from its input's text when the record is saved: a validated input by the
@@ -256,10 +265,12 @@ void DataEntryForm::buildDesign() {
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning).pixmap(24, 24));
     placeTwips(Image1, 90, 150, 480, 480);
-    Label4 = new QLabel(QStringLiteral("There are erros on the data entered."), ErrorBox);
+    Label4 = new QLabel(kErrorsText, ErrorBox);
     Label4->setObjectName(QStringLiteral("Label4"));
     Label4->setWordWrap(true);
-    placeTwips(Label4, 660, 150, 1410, 510);
+    // Two lines of the message fit whole (a shorter label cut the first line at its top).
+    Label4->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    placeTwips(Label4, 660, 45, 1455, 690);
     ErrorBox->hide();
 
     Label1 = new QLabel(QStringLiteral("DATA ENTRY CONTROL"), this);
@@ -1035,9 +1046,20 @@ void DataEntryForm::setFailedColour(int i) {
     setBackColour(TxTFields[size_t(i)], kFailedColour);
 }
 
+// A look-up hint is taken only while it still contains what the input holds (the look-up's own
+// rule): one found for an earlier text must never replace what the user typed since.
+bool DataEntryForm::hintMatches(int i) const {
+    const QLabel* hint = QuickTips[size_t(i)];
+    const QString typed = TxTFields[size_t(i)]->Text();
+    return !hint->isHidden() && !hint->text().isEmpty() && !typed.isEmpty() &&
+           hint->text().contains(typed, Qt::CaseInsensitive);
+}
+
 void DataEntryForm::advance(int i, bool fromTextInput) {
     const int last = int(TxTFields.size()) - 1;
     if (i >= last) {
+        // A keyboard move, as Tab is: the style then draws the button's focus (Enter presses it).
+        window()->setAttribute(Qt::WA_KeyboardFocusChange);
         cmdUpdate->setFocus(Qt::OtherFocusReason);
         parkBox();
     } else {
@@ -1055,10 +1077,7 @@ void DataEntryForm::advance(int i, bool fromTextInput) {
             break;
         }
     }
-    if (fromTextInput) {
-        QLabel* hint = QuickTips[size_t(i)];
-        if (!hint->text().isEmpty() && !hint->isHidden()) TxTFields[size_t(i)]->setText(hint->text());
-    }
+    if (fromTextInput && hintMatches(i)) TxTFields[size_t(i)]->setText(QuickTips[size_t(i)]->text());
 }
 
 void DataEntryForm::inputKeyUp(int i, int key) {
@@ -1067,14 +1086,15 @@ void DataEntryForm::inputKeyUp(int i, int key) {
     if (!t->Text().isEmpty() && !hint->isHidden()) {
         const common::StepResult r = common::runOperationStep(
             [&] {
-                if (const auto found = lookupHint(DatabaseName(), selectedTable_, i, t->Text())) hint->setText(*found);
+                const auto found = lookupHint(DatabaseName(), selectedTable_, i, t->Text());
+                hint->setText(found ? *found : QString());  // no match: no hint left from an earlier text
             },
             QStringLiteral(" on module TxTFields_KeyUp"));
         if (r == common::StepResult::Aborted) return;
     }
     if (key == Qt::Key_PageDown) {
         const int caret = t->SelStart();
-        if (!hint->text().isEmpty() && !hint->isHidden()) t->setText(hint->text());
+        if (hintMatches(i)) t->setText(hint->text());
         t->setSelStart(caret);
     }
 }
@@ -1111,12 +1131,7 @@ int DataEntryForm::ValidateFixFields() {
         const int type = fields.Item(i).Type();
         if (!isValidatedType(type)) continue;
         platform::MaskedEdit* t = TxTFields[size_t(i)];
-        if (t->hasMask() && t->ClipText().isEmpty()) {
-            // Nothing typed: empty, as an input without a mask would be (it fails as such below).
-            ErrorBox->show();
-            ErrorBox->raise();
-            return i;
-        }
+        if (storesNull(type, t)) continue;  // stored as Null (a field that needs a value says so on saving)
         const QString kept = t->Text();
         bool failed = false;
         try {
@@ -1129,6 +1144,7 @@ int DataEntryForm::ValidateFixFields() {
             failed = true;
         }
         if (failed) {
+            Label4->setText(kErrorsText);
             ErrorBox->show();
             ErrorBox->raise();
             return i;
@@ -1179,15 +1195,48 @@ void DataEntryForm::saveRecord() {
     for (int i = 0; i < fieldCount && i < int(TxTFields.size()); ++i) {
         const auto step = [&] {
             dao::Field f = rs->Fields().Item(i);
-            f.setValue(valueForField(f.Type(), enteredText(i)));
+            platform::MaskedEdit* t = TxTFields[size_t(i)];
+            f.setValue(storesNull(f.Type(), t) ? dao::Variant::null() : valueForField(f.Type(), enteredText(i)));
         };
         if (common::runOperationStep(step) == common::StepResult::Aborted) {
             cancelPending();
             return;
         }
     }
+    // An empty input the field cannot take (it needs a value) is named and marked as in validation,
+    // instead of an error box naming no field.
+    bool updated = false;
+    try {
+        rs->Update();
+        updated = true;
+    } catch (const dao::Error& e) {
+        if (e.number() == dao::err::NullNotAllowed) {
+            for (int i = 0; i < fieldCount && i < int(TxTFields.size()); ++i) {
+                QString name;
+                int type = 0;
+                try {
+                    name = rs->Fields().Item(i).Name();
+                    type = rs->Fields().Item(i).Type();
+                } catch (const dao::Error&) {
+                    continue;
+                }
+                if (!storesNull(type, TxTFields[size_t(i)]) ||
+                    !e.description().contains(QLatin1Char('.') + name, Qt::CaseInsensitive))
+                    continue;
+                cancelPending();
+                Label4->setText(QStringLiteral("%1 needs a value.").arg(name));
+                ErrorBox->show();
+                ErrorBox->raise();
+                TxTFields[size_t(i)]->setFocus(Qt::OtherFocusReason);
+                setFailedColour(i);
+                return;
+            }
+        }
+        // Anything else goes to the operation error box below (Retry runs the update again).
+    }
     // The inputs are cleared only once the record is stored, so a refused record can be corrected.
-    const common::StepResult stored = common::runOperationStep([&] { rs->Update(); });
+    const common::StepResult stored =
+        updated ? common::StepResult::Done : common::runOperationStep([&] { rs->Update(); });
     if (stored != common::StepResult::Done) {
         cancelPending();
         if (stored == common::StepResult::Aborted) return;

@@ -187,6 +187,7 @@ private:
     void inputGotFocus(int i);
     void inputKeyUp(int i, int key);
     void advance(int i, bool fromTextInput);
+    bool hintMatches(int i) const;
     void checkClicked(int i);
     void askMask(int i);
     void browse(int i);

@@ -161,7 +161,9 @@ private:
                     held_ = c.get();
                 }
                 try {
-                    c->commit();
+                    // Never waits for the connection's lock: its holder may be waiting in
+                    // release() for this very round to end (see the lock order in Connection.h).
+                    c->commitIfFree();
                 } catch (const Error&) {
                     // A busy file: the next round tries again.
                 }
@@ -814,6 +816,13 @@ void Connection::Session::fail(const QString& context, bool deleting) {
 void Connection::commit() {
     std::lock_guard<std::recursive_mutex> g(mu_);
     commitLocked();
+}
+
+bool Connection::commitIfFree() {
+    std::unique_lock<std::recursive_mutex> g(mu_, std::try_to_lock);
+    if (!g.owns_lock()) return false;
+    commitLocked();
+    return true;
 }
 
 void Connection::leaveBatch() {

@@ -140,6 +140,22 @@ private:
     size_t room_ = 0;
 };
 
+// Lock order of the engine (a lock may be taken while holding those above it, never the reverse):
+//   1. Registry::opening      - opening a file, from the format sniff until the connection is registered
+//   2. Connection::mu_        - a connection's handle and batch (a Session). While one is held, another
+//                               connection's mu_ is taken only to commit the file's pending batch
+//                               (Session::commitOthers); the pending connection never commits others.
+//   3. FileState::mu          - which connection of a file has the open batch; held for a look only
+//   4. Registry::mu_, holdMu_ - the registry's lists and the flusher's mark; held for a look only
+// Waits that are not locks:
+//   - releaseConnection() waits for the flusher to let go of the connection, and may be called with
+//     the connection's mu_ held (a recordset that fails to open is dropped inside its Session). So
+//     the flusher never waits for a mu_: it commits only a connection whose lock is free
+//     (commitIfFree) and tries again on its next round.
+//   - SQLite's busy wait (a file lock of another connection) is bounded by its timeout.
+//   - The engine never waits for the window's thread, and the window's thread never waits for a
+//     worker that may need a lock the window's thread holds: the browser's automatic search runs
+//     its worker without blocking the window, and not at all while a tool runs.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
     static std::shared_ptr<Connection> open(const QString& path, bool create);
@@ -186,6 +202,9 @@ public:
     // Commits the pending batch, if any. A batch that cannot be committed is run again change by
     // change; the changes that still fail are kept for the next call to report.
     void commit();
+    // The same only when no one holds the connection's lock; false (nothing done) otherwise. For
+    // the background commit, which must never wait for a connection (see the lock order above).
+    bool commitIfFree();
     // Commits and closes; throws the error naming the changes that could not be saved.
     void close();
     // The same when no one can be told any more (destruction): the error goes to the log.

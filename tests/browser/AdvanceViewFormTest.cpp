@@ -564,3 +564,27 @@ TEST_F(AdvanceViewFormTest, PanelsOpenAndCloseByTimerAndGridClick) {
 }
 
 }  // namespace
+
+// A date-time column shown for the first time takes its content's width instead of being cut at
+// the default; closing remembers it like any width the user set, and a stored width wins.
+TEST_F(AdvanceViewFormTest, ANewDateTimeColumnIsSizedToItsContent) {
+    {
+        auto db = dao::OpenDatabase(db_);
+        db->Execute("create table Ev (Id long, Cuando datetime, Nota text(10))");
+        db->Execute("insert into Ev values (1, '2020-12-31 23:45:10', 'x')");
+        db->Close();
+    }
+    double width = 0;
+    {
+        auto f = open("Ev");
+        auto* grid = get<DataGrid>(*f, "grdDataGrid");
+        width = grid->ColumnWidthTwips(1);
+        EXPECT_GT(width, 1500);
+        EXPECT_NEAR(grid->ColumnWidthTwips(2), 1500, 15);  // not a date: the default
+        QTest::mouseClick(get<QPushButton>(*f, "cmdClose"), Qt::LeftButton);
+    }
+    EXPECT_NEAR(GetSetting("Tabulon", "Settings", "EvColWidth1").toDouble(), width, 15);
+    SaveSetting("Tabulon", "Settings", "EvColWidth1", "900");
+    auto f = open("Ev");
+    EXPECT_NEAR(get<DataGrid>(*f, "grdDataGrid")->ColumnWidthTwips(1), 900, 15);
+}

@@ -115,10 +115,10 @@ TEST_F(BulkPanels, ReplaceThroughThePanel) {
     EXPECT_EQ(get<QProgressBar>(*f, "ProgBar")->value(), 4);
     EXPECT_TRUE(f->dataControl()->Recordset()->Eof());
     expectRestored(*f);
-    // The inputs keep their contents; a number field takes the leading number.
+    // The inputs keep their contents; a number field takes the number (half to even).
     choose(*f, "RemplaceCombo", "Cant");
     type(*f, "Remplace_FindTxT", "*");
-    type(*f, "Remplace_ChangeForTxT", "12,5");
+    type(*f, "Remplace_ChangeForTxT", "12.5");
     click(*f, "DoRemplaceBtn");
     EXPECT_EQ(column("Cant"), QStringList(4, "12"));
     EXPECT_EQ(prompts_.count(), 0);

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCursor>
 #include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QFrame>
@@ -362,4 +363,42 @@ TEST(MenuPanels, EnterMovesTheFocusAndTextBoxesSelectAllOnFocus) {
     // The keypad's Enter does the same.
     QTest::keyClick(to, Qt::Key_Enter);
     EXPECT_EQ(QApplication::focusWidget(), h.find("ShowRecords"));
+}
+
+// A panel that slides up under a resting mouse, or holds the focus, stays open: the close starts
+// only when the mouse leaves it or the focus goes elsewhere (keystrokes meant for the panel would
+// otherwise land in the grid's cells).
+TEST(MenuPanels, APanelStaysOpenUnderARestingMouseOrWhileItHoldsTheFocus) {
+    Host h;
+    h.menus->setAutoResetInterval(150);
+    int i = 0;
+    while (i < MenuPanels::PanelCount && !h.menus->panel(i)->findChild<QLineEdit*>()) ++i;
+    ASSERT_LT(i, MenuPanels::PanelCount);
+    QFrame* p = h.menus->panel(i);
+    const QPoint away = h.window.mapToGlobal(QPoint(5, 5));
+
+    QCursor::setPos(away);
+    h.hover(h.grid);  // the countdown runs, as after the mouse crossed the grid
+    h.menus->ToggleMenu(i);
+    ASSERT_TRUE(h.openAbove(i));
+    QCursor::setPos(p->mapToGlobal(p->rect().center()));  // no Enter: the panel came to the mouse
+    QTest::qWait(500);
+    EXPECT_TRUE(h.openAbove(i));
+    // Leaving starts the countdown.
+    QCursor::setPos(away);
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(p, &leave);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return h.closed(i); }, 2000));
+
+    // The focus inside: open with the mouse away, until the focus leaves.
+    h.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&h.window));
+    h.menus->ToggleMenu(i);
+    p->findChild<QLineEdit*>()->setFocus();
+    h.hover(h.grid);
+    QTest::qWait(500);
+    EXPECT_TRUE(h.openAbove(i));
+    h.grid->setFocusPolicy(Qt::StrongFocus);
+    h.grid->setFocus();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return h.closed(i); }, 2000));
 }

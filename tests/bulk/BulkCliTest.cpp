@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <signal.h>
 
 #include "BulkTestUtil.h"
 #include "TestUtil.h"
@@ -193,6 +194,43 @@ TEST(BulkCliKill, ReplaceKilledMidwayLosesAtMostTheUncommittedBatch) {
     EXPECT_LT(changed, kRows);
     RecordProperty("seen_before_kill", seen);
     RecordProperty("on_disk", changed);
+}
+
+// Ctrl+C stops a replace between two records: exit 130, the count done on stdout, and exactly
+// that many records changed in the file (each one whole).
+TEST(BulkCliKill, CtrlCStopsAReplaceAtARecordBoundary) {
+    constexpr int kRows = 300000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath("int.db");
+    ASSERT_EQ(shell(path, QString("pragma journal_mode=wal;"
+                                  "create table T (id integer primary key, s text(20));"
+                                  "with recursive c(x) as (select 1 union all select x + 1 from c where x < %1) "
+                                  "insert into T select x, 'old' || x from c;")
+                              .arg(kRows)),
+              QStringList({"wal"}));
+    QProcess child;
+    child.start(QStringLiteral(TABULON_CLI), {"replace", path, "T", "s", "*", "new"});
+    ASSERT_TRUE(child.waitForStarted(10000));
+    int seen = 0;
+    QElapsedTimer t;
+    t.start();
+    while (seen == 0 && t.elapsed() < 60000 && child.state() == QProcess::Running) {
+        QThread::msleep(20);
+        seen = shellValue(path, "select count(*) from T where s = 'new'").toInt();
+    }
+    const bool wasRunning = child.state() == QProcess::Running;
+    ::kill(pid_t(child.processId()), SIGINT);
+    ASSERT_TRUE(child.waitForFinished(60000));
+    ASSERT_TRUE(wasRunning) << "the replace ended before Ctrl+C, at " << seen;
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 130);
+    const QString err = QString::fromUtf8(child.readAllStandardError());
+    EXPECT_TRUE(err.contains("stopped by Ctrl+C")) << err.toStdString();
+    const int done = QString::fromUtf8(child.readAllStandardOutput()).trimmed().toInt();
+    EXPECT_GE(done, seen);
+    EXPECT_LT(done, kRows);
+    EXPECT_EQ(shellValue(path, "select count(*) from T where s = 'new'"), QString::number(done));
+    EXPECT_EQ(shellValue(path, "select count(*) from T where s <> 'new' and s <> 'old' || id"), "0");
 }
 
 }  // namespace

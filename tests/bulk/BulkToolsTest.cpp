@@ -83,20 +83,54 @@ TEST_F(BulkTools, ReplaceMatchesWholeValuesCaseSensitively) {
     EXPECT_EQ(prompts_.count(), 0);
 }
 
-TEST_F(BulkTools, ReplaceIntoNumbersTakesTheLeadingNumber) {
+// On fields that are not text, FIND and CHANGE are values of the field's type, read as the grid
+// reads a typed cell; a text that is no such value stops the tool before anything changes.
+TEST_F(BulkTools, ReplaceReadsTextsAsValuesOfTheFieldsType) {
     auto rs = open(kMixed);
-    // The digit 5 alone matches a number field holding 5; "12,5" stores 12 (only '.' is decimal).
-    auto r = bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{2, "5", "12,5"});
+    // Numbers under the locale: "12.5" rounds half to even into the Long field.
+    auto r = bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{2, "5", "12.5"});
     EXPECT_EQ(r.changed, 2);
     EXPECT_EQ(column("n"), QStringList({"12", "0", "NULL", "12", "12"}));
-    // Letters only give 0; a Null is matched by "*" only.
-    bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{2, "12", "abc"});
-    EXPECT_EQ(column("n"), QStringList({"0", "0", "NULL", "0", "0"}));
     bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{3, "*", "2.25"});
     EXPECT_EQ(column("c"), QStringList(5, "2.25"));
-    // A yes/no field takes the number too: 0 is No.
-    bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{5, "True", "0"});
+    // A date is a date, whichever form it is typed in; an empty CHANGE is Null.
+    r = bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{4, "2020-01-02", "2021-01-01"});
+    EXPECT_EQ(r.changed, 1);
+    EXPECT_EQ(column("d"), QStringList({"2021-01-01 00:00:00", "NULL", "2021-03-04 00:00:00", "NULL", "NULL"}));
+    bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{4, "3/4/2021", ""});
+    EXPECT_EQ(column("d"), QStringList({"2021-01-01 00:00:00", "NULL", "NULL", "NULL", "NULL"}));
+    // Yes/No: False -> True changes the False records; -1 and Yes are True too.
+    r = bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{5, "False", "True"});
+    EXPECT_EQ(r.changed, 2);
+    EXPECT_EQ(column("y"), QStringList({"1", "1", "NULL", "1", "1"}));
+    r = bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{5, "-1", "No"});
+    EXPECT_EQ(r.changed, 4);
     EXPECT_EQ(column("y"), QStringList({"0", "0", "NULL", "0", "0"}));
+    EXPECT_EQ(prompts_.count(), 0);
+
+    // Not a value of the type: the conversion error names the field, nothing changes.
+    for (const auto& in : {bulk::FindReplace::Inputs{2, "0", "abc"}, bulk::FindReplace::Inputs{4, "*", "2021-13-45"},
+                           bulk::FindReplace::Inputs{5, "maybe", "True"}}) {
+        try {
+            bulk::FindReplace::run(*rs, in);
+            ADD_FAILURE() << "no error for " << in.change.toStdString();
+        } catch (const dao::Error& e) {
+            EXPECT_EQ(e.number(), dao::err::ConversionError);
+            EXPECT_TRUE(e.description().contains(rs->Fields().Item(in.field).Name())) << e.what();
+        }
+    }
+    EXPECT_EQ(column("n"), QStringList({"12", "0", "NULL", "12", "12"}));
+    EXPECT_EQ(column("y"), QStringList({"0", "0", "NULL", "0", "0"}));
+
+    // A GUID by its text, in any case and with or without braces.
+    auto g = open({"create table T (id long, g guid)",
+                   "insert into T values (1, '{6F9619FF-8B86-D011-B42D-00C04FC964FF}')",
+                   "insert into T values (2, '{00000000-0000-0000-0000-000000000001}')"});
+    r = bulk::FindReplace::run(*g, bulk::FindReplace::Inputs{1, "6f9619ff-8b86-d011-b42d-00c04fc964ff",
+                                                             "{11111111-2222-3333-4444-555555555555}"});
+    EXPECT_EQ(r.changed, 1);
+    EXPECT_EQ(column("g"), QStringList({"{11111111-2222-3333-4444-555555555555}",
+                                        "{00000000-0000-0000-0000-000000000001}"}));
 }
 
 TEST_F(BulkTools, ReplaceWithoutFieldOrRecordsChangesNothingButFlashesTheDisplay) {
@@ -123,16 +157,30 @@ TEST_F(BulkTools, ReplaceProgressEndsExactlyAtTheLastRecord) {
 
 TEST_F(BulkTools, ReplaceTooLongTextGoesToTheErrorBoxRetryIgnoreAbort) {
     auto rs = open(kMixed);
-    // s is text(20): 25 characters fail on every record. Retry once, then Ignore, then Abort.
-    prompts_.answer(vbRetry).answer(vbIgnore).answer(vbAbort);
+    // s is text(20): 25 characters fail on every record. Retry once, then Abort.
+    prompts_.answer(vbRetry).answer(vbAbort);
     auto r = bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{1, "*", QString(25, 'x')});
-    ASSERT_EQ(prompts_.count(), 3);
+    ASSERT_EQ(prompts_.count(), 2);
     EXPECT_EQ(prompts_.last().icon, vbCritical);
     EXPECT_EQ(prompts_.last().buttons, vbAbortRetryIgnore);
     EXPECT_TRUE(prompts_.last().text.endsWith(" - 3163")) << prompts_.last().text.toStdString();
     EXPECT_TRUE(r.aborted);
-    EXPECT_EQ(r.visited, 1);  // the first record was ignored, the second aborted
+    EXPECT_EQ(r.visited, 0);
+    // Ignore: one box for the run, the same error on the other records is ignored without asking
+    // (a read-only file would otherwise ask once per record).
+    prompts_.clear();
+    prompts_.answer(vbIgnore).answer(vbAbort);
+    r = bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{1, "*", QString(25, 'x')});
+    EXPECT_EQ(prompts_.count(), 1);
+    EXPECT_FALSE(r.aborted);
+    EXPECT_EQ(r.visited, 5);
+    EXPECT_EQ(r.changed, 0);
     EXPECT_EQ(column("s"), QStringList({"abc", "ABC", "abcd", "a*c", "NULL"}));
+    // The next run asks again.
+    prompts_.clear();
+    prompts_.answer(vbAbort);
+    bulk::FindReplace::run(*rs, bulk::FindReplace::Inputs{1, "*", QString(25, 'x')});
+    EXPECT_EQ(prompts_.count(), 1);
     // The record is not left in edit mode.
     EXPECT_EQ(rs->EditMode(), dao::dbEditNone);
 }

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "EngineTestUtil.h"
@@ -59,3 +61,37 @@ TEST_F(CancelTest, TheQuerysOwnErrorsPassThrough) {
 }
 
 }  // namespace
+
+// A search abandoned while the connection it reads has a batch old enough for the background
+// commit: the abandoned recordset is dropped inside the open's own lock, while the background
+// commit wants that connection. Neither may wait for the other. Run several times, each with a
+// time limit: a lost wake-up ends the test process instead of hanging it.
+TEST_F(CancelTest, AnAbandonedOpenBesideTheBackgroundCommitNeverHangs) {
+    auto db = dao::OpenDatabase(path_);
+    for (int round = 0; round < 6; ++round) {
+        // A change opens the batch; the open below outlasts its 100 ms, so the commit comes meanwhile.
+        db->Execute(QString("update t set name = 'r%1' where id = 1").arg(round));
+        std::atomic<bool> cancel{false};
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            try {
+                db->OpenRecordset(kEndless, dao::dbOpenDynaset, cancel);
+            } catch (const dao::Error&) {
+            }
+            done = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(150 + 20 * round));
+        cancel = true;
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!done) {
+            ADD_FAILURE() << "the abandoned open never returned (round " << round << ")";
+            std::fflush(nullptr);
+            std::_Exit(1);  // the threads are stuck for good: end the process rather than hang it
+        }
+        worker.join();
+    }
+    db->Close();
+    EXPECT_EQ(enginetest::rawRows(path_, "select name from t where id = 1"), QStringList{"r5"});
+}

@@ -47,9 +47,9 @@ TEST_F(EditAndSaveTest, LookupHintsAreTheGreatestMatch) {
     MaskedEdit* name = h->input(0);
     type(name, "nd");
     EXPECT_EQ(h->hint(0)->text(), "Mandy");  // the greater of Anders and Mandy
-    // Text that matches nothing leaves the hint as it was.
+    // Text that matches nothing leaves no hint of an earlier text.
     type(name, "zz");
-    EXPECT_EQ(h->hint(0)->text(), "Mandy");
+    EXPECT_EQ(h->hint(0)->text(), "");
     // Page Down takes the hint, keeping the caret.
     name->setText("nd");
     name->setSelStart(1);
@@ -81,6 +81,57 @@ TEST_F(EditAndSaveTest, LookupHintsAreTheGreatestMatch) {
     EXPECT_EQ(prompts_.count(), 0);
 }
 
+// Enter (and Page Down) take a hint only while it still matches the input: the record holds what
+// the input shows, never a hint found for an earlier text.
+TEST_F(EditAndSaveTest, AStaleHintNeverReplacesWhatWasTyped) {
+    auto h = build("Names");
+    MaskedEdit* name = h->input(0);
+    type(name, "ma");
+    EXPECT_EQ(h->hint(0)->text(), "Mandy");
+    // Typed on faster than the look-up: the hint still shows the earlier match.
+    name->setText(QString::fromUtf8("Zapatería Nueva"));
+    EXPECT_EQ(h->hint(0)->text(), "Mandy");
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_EQ(name->Text(), QString::fromUtf8("Zapatería Nueva"));
+    h->input(1)->setText("9");
+    h->ok()->click();
+    EXPECT_EQ(valueText(db_, "select Name from Names where Num = 9"), QString::fromUtf8("Zapatería Nueva"));
+    // A hint that still contains the text is taken.
+    type(name, "and");
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_EQ(name->Text(), "Mandy");
+    EXPECT_EQ(prompts_.count(), 0);
+}
+
+// An empty input stores Null where the field allows it; a field that needs a value is named and
+// marked as in validation, with no engine error box and nothing stored.
+TEST_F(EditAndSaveTest, EmptyInputsStoreNullOrNameTheFieldThatNeedsAValue) {
+    auto h = build("Rec");
+    h->input(1)->setText("only text");
+    h->input(4)->setText("3");
+    h->ok()->click();
+    EXPECT_EQ(prompts_.count(), 0);
+    ASSERT_EQ(count(db_, "Rec"), 1);
+    for (const char* field : {"Num", "Amount", "Born", "Ratio"})
+        EXPECT_EQ(valueText(db_, QString("select %1 from Rec").arg(field)), "<null>") << field;
+    EXPECT_EQ(valueText(db_, "select Txt from Rec"), "only text");
+
+    auto s = build("Strict");
+    s->input(1)->setText("no code");
+    s->ok()->click();
+    EXPECT_EQ(prompts_.count(), 0);
+    EXPECT_EQ(count(db_, "Strict"), 1);
+    EXPECT_FALSE(s->errorBox()->isHidden());
+    EXPECT_TRUE(s->errorBox()->findChild<QLabel*>("Label4")->text().contains("Code")) << s->errorBox()->findChild<QLabel*>("Label4")->text().toStdString();
+    EXPECT_EQ(s->input(0)->palette().color(QPalette::Base), QColor(255, 0, 0));
+    EXPECT_EQ(QApplication::focusWidget(), s->input(0));
+    EXPECT_EQ(s->input(1)->Text(), "no code");
+    EXPECT_EQ(s->form->dataControl()->Recordset()->EditMode(), dao::dbEditNone);
+    s->input(0)->setText("5");
+    s->ok()->click();
+    EXPECT_EQ(count(db_, "Strict"), 2);
+}
+
 TEST_F(EditAndSaveTest, LookupFailureAsksWhatToDo) {
     auto h = build("Names");
     h->form->setDatabaseName(dir_.filePath("gone.db"));
@@ -107,6 +158,8 @@ TEST_F(EditAndSaveTest, FocusEnterAndPreviousValues) {
     h->check(6)->setFocus();
     QTest::keyClick(h->check(6), Qt::Key_Return);
     EXPECT_EQ(QApplication::focusWidget(), h->ok());
+    // Reached from the keyboard: the style shows the focus on it.
+    EXPECT_TRUE(h->ok()->window()->testAttribute(Qt::WA_KeyboardFocusChange));
     EXPECT_EQ(h->top(box), -3000);
 
     // The check box mirrors its state into the hidden input.
@@ -165,8 +218,8 @@ TEST_F(EditAndSaveTest, ValidationWritesStandardFormsOrFails) {
     EXPECT_EQ(h->form->ValidateFixFields(), 2);
     fill("7", "1.5", "12/31/2020", "40000");  // beyond a 16-bit integer
     EXPECT_EQ(h->form->ValidateFixFields(), 4);
-    fill("", "1.5", "12/31/2020", "3");
-    EXPECT_EQ(h->form->ValidateFixFields(), 0);
+    fill("", "1.5", "12/31/2020", "3");  // empty: stored as Null, nothing to check
+    EXPECT_EQ(h->form->ValidateFixFields(), -1);
 
     // Pressing Ok with a failed input: focus and light red there, nothing stored.
     fill("007", "1.5", "12/31/2020", "3");

@@ -28,11 +28,12 @@ int runReplace(QStringList args, const std::function<void(const QString&)>& prin
     expectArgs(QStringLiteral("replace"), args, 5);
     OpenedSource o = openSource(args[0], args[1]);
     CliPrompter prompts(ignore, false);
-    ConsoleProgress progress;
+    ConsoleProgress progress(true);
     const bulk::FindReplace::Inputs in{fieldPosition(*o.rs, args[2]), args[3], args[4]};
     const auto r = bulk::FindReplace::run(*o.rs, in, progress, prompts);
     finish(o);
     print(QString::number(r.changed));
+    if (r.stopped && reportIfInterrupted(r.visited)) return kExitInterrupted;
     throwIfRefused(prompts);
     return kExitOk;
 }
@@ -49,11 +50,12 @@ int runCopy(QStringList args, const std::function<void(const QString&)>& print) 
     in.to = args[3];
     OpenedSource o = openSource(args[0], args[1]);
     CliPrompter prompts(false, false);
-    ConsoleProgress progress;
+    ConsoleProgress progress(true);
     const auto r = bulk::CopyFields::run(*o.rs, in, progress, prompts, false);
     if (r.sameField) return kExitUsage;  // the message is on stderr
     finish(o);
     print(QString::number(r.copied));
+    if (r.stopped && reportIfInterrupted(r.copied + r.skipped)) return kExitInterrupted;
     if (r.error) throw *r.error;
     return kExitOk;
 }
@@ -79,13 +81,14 @@ int runOperate(QStringList args, const std::function<void(const QString&)>& prin
     OpenedSource o = openSource(args[0], args[1]);
     fieldPosition(*o.rs, args[2]);
     CliPrompter prompts(ignore, false);
-    ConsoleProgress progress;
+    ConsoleProgress progress(true);
     const auto r = bulk::FieldOperations::run(*o.rs, bulk::FieldOperations::Inputs{args[2], op, args[4]},
                                               progress, prompts);
     finish(o);
     if (!r.ran && !(dao::leadingNumber(args[4]) > 0))
         writeErr(QStringLiteral("nothing done: VALUE must be a number greater than 0\n"));
     print(QString::number(r.processed));
+    if (r.stopped && reportIfInterrupted(r.visited)) return kExitInterrupted;
     throwIfRefused(prompts);
     return kExitOk;
 }
@@ -95,7 +98,7 @@ int runErase(QStringList args, const std::function<void(const QString&)>& print)
     expectArgs(QStringLiteral("erase"), args, 2);
     OpenedSource o = openSource(args[0], args[1]);
     CliPrompter prompts(false, yes);
-    ConsoleProgress progress;
+    ConsoleProgress progress(true);
     auto r = bulk::EraseRecords::run([&o] { return o.rs; }, progress, prompts, false);
     if (!r.confirmed) {
         r.kept = o.rs->RecordCount();
@@ -103,6 +106,7 @@ int runErase(QStringList args, const std::function<void(const QString&)>& print)
     }
     finish(o);
     print(QString("%1 erased, %2 kept").arg(r.erased).arg(r.kept));
+    if (r.interrupted && reportIfInterrupted(r.erased)) return kExitInterrupted;
     if (r.stopped) throw *r.stopped;
     return kExitOk;
 }

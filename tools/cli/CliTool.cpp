@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 #include "platform/Prompts.h"
@@ -93,7 +94,47 @@ common::StepResult CliPrompter::runStep(const std::function<void()>& step) {
     }
 }
 
-ConsoleProgress::ConsoleProgress() : tty_(isatty(STDERR_FILENO) != 0) {}
+namespace {
+
+volatile std::sig_atomic_t interruptedFlag = 0;
+struct sigaction previousInt;
+
+void onInterrupt(int) {
+    interruptedFlag = 1;
+    // A second Ctrl+C ends the process as usual.
+    std::signal(SIGINT, SIG_DFL);
+}
+
+}  // namespace
+
+ConsoleProgress::ConsoleProgress(bool stoppable) : tty_(isatty(STDERR_FILENO) != 0), stoppable_(stoppable) {
+    interruptedFlag = 0;
+    if (!stoppable_) return;
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, &previousInt);
+}
+
+ConsoleProgress::~ConsoleProgress() {
+    if (stoppable_) sigaction(SIGINT, &previousInt, nullptr);
+}
+
+bool ConsoleProgress::stopRequested() {
+    return interruptedFlag != 0;
+}
+
+bool ConsoleProgress::interrupted() {
+    return interruptedFlag != 0;
+}
+
+bool reportIfInterrupted(qint64 done) {
+    if (!ConsoleProgress::interrupted()) return false;
+    writeErr(QString("stopped by Ctrl+C after %1 record%2; the records done stay committed\n")
+                 .arg(done)
+                 .arg(done == 1 ? "" : "s"));
+    return true;
+}
 
 void ConsoleProgress::begin(const QString& caption, qint64 minimum, qint64 maximum) {
     caption_ = caption;

@@ -63,9 +63,16 @@ private:
 
 // A percentage on stderr, rewritten in place a few times a second, when stderr is a terminal;
 // nothing otherwise (scripts read stderr for errors only).
+// For a tool that can stop between two records (`stoppable`), Ctrl+C (SIGINT) asks it to stop at
+// its next record boundary instead of ending the process, while the progress exists; a second
+// Ctrl+C ends the process at once. Other tools leave Ctrl+C as it is.
 class ConsoleProgress : public bulk::Progress {
 public:
-    ConsoleProgress();
+    explicit ConsoleProgress(bool stoppable = false);
+    ~ConsoleProgress() override;
+    bool stopRequested() override;
+    // Whether Ctrl+C stopped the tool (the command then prints its count and exits 130).
+    static bool interrupted();
     void begin(const QString& caption, qint64 minimum, qint64 maximum) override;
     void setMaximum(qint64 maximum) override { maximum_ = maximum; }
     void setCaption(const QString& caption) override { caption_ = caption; }
@@ -75,6 +82,7 @@ public:
 private:
     void show(qint64 value);
     bool tty_;
+    bool stoppable_;
     bool shown_ = false;
     QString caption_;
     qint64 minimum_ = 0, maximum_ = 0;
@@ -90,6 +98,11 @@ OpenedSource openSource(const QString& file, const QString& source);
 
 // Commits what was written and closes the file (an error committing is thrown).
 void finish(OpenedSource& opened);
+
+// Exit status of a command stopped by Ctrl+C, as a shell reports a process ended by SIGINT.
+constexpr int kExitInterrupted = 130;
+// After a tool has printed its count: when Ctrl+C stopped it, says so on stderr and returns true.
+bool reportIfInterrupted(qint64 done);
 
 // When a step was refused, throws its error (main prints "error NUMBER: description", exit 1).
 void throwIfRefused(const CliPrompter& prompts);

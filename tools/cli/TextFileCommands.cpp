@@ -63,7 +63,7 @@ int runImport(QStringList args, QString& printed) {
     const bool ignore = takeOnErrorIgnore(args);
     expectArgs(QStringLiteral("import"), args, 3);
     CliPrompter prompts(ignore, false);
-    ConsoleProgress progress;
+    ConsoleProgress progress(true);
     OpenedSource opened = openSource(args[0], args[1]);
     const bulk::ImportResult r = bulk::ImportTool(opened.rs, progress, prompts).readFrom(args[2]);
     finish(opened);
@@ -71,6 +71,7 @@ int runImport(QStringList args, QString& printed) {
     // The format message and the cut-off record were written to stderr as they came.
     if (r.rejected) return kExitError;
     printed = QString::number(r.added);
+    if (r.stopped && reportIfInterrupted(r.added)) return kExitInterrupted;
     return r.cutAtLine ? kExitError : kExitOk;
 }
 

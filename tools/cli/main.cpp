@@ -73,8 +73,10 @@ const char kHelp[] =
     "Bulk tools, over SOURCE (a table name or a select: the records the browser would show):\n"
     "  replace FILE SOURCE FIELD FIND CHANGE\n"
     "                      sets FIELD to CHANGE where its value, as text, is exactly FIND (case-\n"
-    "                      sensitive), or everywhere when FIND is \"*\" (Null values too); number fields\n"
-    "                      take the leading number of CHANGE. Prints the number of records changed.\n"
+    "                      sensitive), or everywhere when FIND is \"*\" (Null values too). On other\n"
+    "                      than text fields FIND and CHANGE are values of the field's type (a date, a\n"
+    "                      number, True/False/Yes/No/-1/0, a GUID); any other text is an error before\n"
+    "                      anything changes. Prints the number of records changed.\n"
     "  copy FILE SOURCE FROM TO [--exclude TEXT] [--keep-existing] [--erase-source]\n"
     "                      copies field FROM into field TO, except where FROM is Null or its text equals\n"
     "                      TEXT (default empty); --keep-existing leaves TO where it is not empty;\n"
@@ -95,6 +97,9 @@ const char kHelp[] =
     "  A step the engine refuses ends replace and operate with its error (exit 1); with\n"
     "  --on-error ignore the record is left as it was, the error is written to stderr, and the\n"
     "  command goes on. Records written before an error stay written.\n"
+    "  Ctrl+C stops replace, copy, operate, erase and import after the record they are working\n"
+    "  on: the count done is printed, the records committed stay changed, and the exit status is\n"
+    "  130.\n"
     "  verify FILE SOURCE FIELD [--yes]\n"
     "                      makes FIELD unique over SOURCE: all but the last record of each group of\n"
     "                      equal values get new values above the highest; prints how many. Number\n"
@@ -116,7 +121,7 @@ const char kHelp[] =
     "\n"
     "Exit status: 0 done; 1 an engine error, printed as \"error NUMBER: description\" on stderr\n"
     "(3024 file not found, 3343 not a database, 3027 read-only ...); 2 wrong usage; 3 check found\n"
-    "faults.\n";
+    "faults; 130 a tool stopped by Ctrl+C.\n";
 
 struct UsageError {
     QString message;
