@@ -1,5 +1,9 @@
 #include "JetCheck.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -9,6 +13,7 @@
 
 #include "JetFile.h"
 #include "JetIndexKey.h"
+#include "JetPageJournal.h"
 
 namespace dao::jet {
 
@@ -583,8 +588,41 @@ private:
 CheckReport JetCheck::run(const QString& path) {
     CheckReport rep;
     std::unique_ptr<JetFile> f;
+    // A pending journal: the file is checked as the next writer's recovery will leave it.
+    QTemporaryDir scratch;
+    QString checked = path;
+    const QString journal = QDir::toNativeSeparators(JetPageJournal::journalPath(path));
+    switch (JetPageJournal::Pending p = JetPageJournal::inspect(path); p.state) {
+        case JetPageJournal::Pending::None: break;
+        case JetPageJournal::Pending::Incomplete:
+            rep.lines << QString("journal: '%1' is pending but incomplete (the write stopped before any page was "
+                                 "written); it will be dropped, the file is checked as it is")
+                             .arg(journal);
+            break;
+        case JetPageJournal::Pending::Foreign:
+            rep.lines << QString("journal: '%1' is pending but does not belong to the file as it is now (%2); it "
+                                 "will be set aside, not applied, and the file is checked as it is")
+                             .arg(journal, p.reason);
+            break;
+        case JetPageJournal::Pending::Fits: {
+            const QString copy = scratch.filePath("rolled-back");
+            if (scratch.isValid() && QFile::copy(path, copy) &&
+                QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner) &&
+                JetPageJournal::rollBackCopy(path, copy)) {
+                checked = copy;
+                rep.lines << QString("journal: '%1' is pending (a write was interrupted); the next writer rolls it "
+                                     "back, and the file is checked as that leaves it")
+                                 .arg(journal);
+            } else {
+                rep.lines << QString("journal: '%1' is pending (a write was interrupted) and cannot be applied to a "
+                                     "copy; the file is checked as it is")
+                                 .arg(journal);
+            }
+            break;
+        }
+    }
     try {
-        f = JetFile::open(path);
+        f = JetFile::open(checked);
     } catch (const FormatError& e) {
         rep.lines << QString("FAULT: %1").arg(e.what());
         rep.faults = 1;

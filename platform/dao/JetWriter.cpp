@@ -3,7 +3,9 @@
 #include <sqlite3.h>
 
 #include <QFileInfo>
+#include <QThread>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -318,9 +320,98 @@ std::shared_ptr<JetWriter> JetWriter::forFile(const QString& path) {
     return w;
 }
 
-JetWriter::JetWriter(const QString& path) : path_(path) { load(); }
+JetWriter::JetWriter(const QString& path) : path_(path), lock_(JetWriteLock::forFile(path)) {
+    // Read under the lock: never half of another process's batch.
+    lock_->lock();
+    try {
+        JetPageJournal::recoverHeld(path_);
+        seen_ = JetFileStamp::of(path_);
+        load();
+    } catch (...) {
+        lock_->unlock();
+        throw;
+    }
+    lock_->unlock();
+}
 
-JetWriter::~JetWriter() = default;
+JetWriter::~JetWriter() {
+    if (locked_) lock_->unlock();
+}
+
+namespace {
+
+int64_t monotonicNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+void JetWriter::enterBatch() {
+    if (locked_) return;
+    // Just let go: a writer of another process woken by that gets its turn before this one
+    // takes the lock again.
+    if (monotonicNs() - releasedNs_ < 1000000) QThread::usleep(1000);
+    lock_->lock();
+    locked_ = true;
+    try {
+        // A batch of a writer that died is rolled back first (its lock is gone with it).
+        JetPageJournal::recoverHeld(path_);
+        const JetFileStamp now = JetFileStamp::of(path_);
+        if (alwaysReload_ || now != seen_) reload();
+    } catch (...) {
+        release();
+        throw;
+    }
+}
+
+void JetWriter::leaveIfIdle() {
+    if (pending_.empty()) release();
+}
+
+void JetWriter::release() {
+    if (!locked_) return;
+    locked_ = false;
+    releasedNs_ = monotonicNs();
+    lock_->unlock();
+}
+
+void JetWriter::reload() {
+    // Only between batches: nothing pending was built on what is dropped here.
+    pending_.clear();
+    statementUndo_.clear();
+    rangeUndo_.clear();
+    allocator_.reset();
+    seen_ = JetFileStamp::of(path_);
+    file_ = JetFile::open(path_);
+    std::vector<bool> found(tables_.size(), false);
+    for (const CatalogTable& ct : file_->catalog()) {
+        const auto it = tableIndex_.find(ct.name);
+        if (it == tableIndex_.end()) {
+            // A table made since: the working copies have no triggers for it.
+            Table t;
+            t.def = file_->readTableDef(ct.tdefPage, ct.name);
+            t.system = ct.isSystem();
+            tableIndex_[ct.name] = int(tables_.size());
+            tables_.push_back(std::move(t));
+            found.push_back(true);
+            continue;
+        }
+        Table& t = tables_[size_t(it->second)];
+        t.def = file_->readTableDef(ct.tdefPage, ct.name);
+        t.system = ct.isSystem();
+        t.gone = false;
+        found[size_t(it->second)] = true;
+        // The working copies' columns, matched by name again (the design may have changed).
+        for (size_t k = 0; k < t.sqlNames.size(); ++k) {
+            int at = -1;
+            for (size_t c = 0; c < t.def.columns.size(); ++c)
+                if (t.def.columns[c].name == t.sqlNames[k]) at = int(c);
+            t.columnOf[k] = at;
+        }
+    }
+    for (size_t i = 0; i < tables_.size(); ++i)
+        if (!found[i]) tables_[i].gone = true;
+}
 
 void JetWriter::load() {
     file_ = JetFile::open(path_);
@@ -335,6 +426,11 @@ void JetWriter::load() {
 
 void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    enterBatch();
+    struct Leave {
+        JetWriter* w;
+        ~Leave() { w->leaveIfIdle(); }
+    } leave{this};
     auto known = copyIds_.find(copyKey);
     if (known == copyIds_.end()) {
         // The reader's order (as the file stands now, this batch's changes included).
@@ -518,11 +614,36 @@ bool JetWriter::rowOf(int copy, int table, long long rowid, RowId& out) const {
     return true;
 }
 
-bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& out, QString& why) {
+QString JetWriter::recordName(const Table& t, const std::vector<JetValue>& shown) const {
+    // The primary key's fields, else the first field shown.
+    std::vector<int> numbers;
+    for (const LogicalIndex& li : t.def.indexes)
+        if (li.kind == 1)
+            for (const IndexData& d : t.def.indexData)
+                if (d.number == li.dataNumber)
+                    for (const IndexColumn& ic : d.columns) numbers.push_back(ic.columnNumber);
+    QStringList parts;
+    for (size_t k = 0; k < t.sqlNames.size() && k < shown.size(); ++k) {
+        const int ci = t.columnOf[k];
+        if (ci < 0) continue;
+        const ColumnDef& c = t.def.columns[size_t(ci)];
+        if (numbers.empty() ? !parts.isEmpty() : std::find(numbers.begin(), numbers.end(), c.number) == numbers.end())
+            continue;
+        parts << QString("%1 = %2").arg(c.name, shown[k].describe());
+    }
+    return parts.isEmpty() ? QString("a record of table '%1'").arg(t.def.name)
+                           : QString("the record (%1) of table '%2'").arg(parts.join(", "), t.def.name);
+}
+
+bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& out, int& errorNumber, QString& why) {
     const int copy = b.copy;
     const std::vector<JetValue>& oldValues = b.stagedOld;
     const std::vector<JetValue>& newValues = b.stagedNew;
     const Table& t = tables_[size_t(table)];
+    if (t.gone) {
+        why = QString("Table '%1' is no longer in the Access file.").arg(t.def.name);
+        return false;
+    }
     if (t.system) {
         why = QString("'%1' is a system table of the Access file; Tabulon does not change it.").arg(t.def.name);
         return false;
@@ -540,9 +661,17 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
     const RowId first = out.at;
     // Offsets come from the page as this batch left it (a deletion, a repacked page).
     const int ps = file_->pageSize();
+    if (!hasPage(first.page)) {
+        why = notFound();
+        return false;
+    }
     out.slot = JetFile::slotIn(pageBytes(first.page), ps, first.page, first.row);
     if (out.slot.deleted) {
-        why = notFound();
+        // Its working copy still shows it: another program deleted it since.
+        errorNumber = err::RecordDeleted;
+        why = QString("%1 was deleted by another user after it was shown; it is not changed.")
+                  .arg(recordName(t, oldValues));
+        why[0] = why[0].toUpper();
         return false;
     }
     if (out.slot.overflow) {
@@ -586,8 +715,10 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
             if (std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(a))) continue;
         }
         if (inFile && !(*inFile == oldValues[k])) {
-            why = QString("The record in the Access file no longer holds what is shown (field '%1': %2 in the file, %3 shown).")
-                      .arg(c.name, inFile->describe(), oldValues[k].describe());
+            errorNumber = err::DataChanged;
+            why = QString("The data has been changed by another user: %1 no longer holds what is shown (field '%2': %3 in "
+                          "the file, %4 shown); the change is not saved.")
+                      .arg(recordName(t, oldValues), c.name, inFile->describe(), oldValues[k].describe());
             return false;
         }
     }
@@ -659,6 +790,7 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
 
 bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, QString& why) {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    enterBatch();
     const int copy = b.copy;
     const std::vector<JetValue>& oldValues = b.stagedOld;
     const std::vector<JetValue>& newValues = b.stagedNew;
@@ -674,7 +806,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         return true;
     }
     Located loc;
-    if (!locate(b, table, rowid, loc, why)) return false;
+    if (!locate(b, table, rowid, loc, errorNumber, why)) return false;
     RowId first;
     rowOf(copy, table, rowid, first);
     const RowId at = loc.at;
@@ -729,7 +861,10 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
             try {
                 // Long values are not compared when the record is found; the one replaced is.
                 if (!lv.holds(c, of.present, row + of.offset, of.size, oldValues[k])) {
-                    why = QString("The record in the Access file no longer holds what is shown (field '%1').").arg(c.name);
+                    errorNumber = err::DataChanged;
+                    why = QString("The data has been changed by another user: %1 no longer holds what is shown (field '%2'); "
+                                  "the change is not saved.")
+                              .arg(recordName(t, oldValues), c.name);
                     return false;
                 }
                 if (of.present) lv.release(c, row + of.offset, of.size);
@@ -878,12 +1013,17 @@ QString JetWriter::whyCannotAdd(const QString& name) {
 
 bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber, QString& why) {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    enterBatch();
     errorNumber = err::ReadOnly;
     if (table < 0 || size_t(table) >= tables_.size()) {
         why = QStringLiteral("This table is not found in the Access file.");
         return false;
     }
     const Table& t = tables_[size_t(table)];
+    if (t.gone) {
+        why = QString("Table '%1' is no longer in the Access file.").arg(t.def.name);
+        return false;
+    }
     why = whyCannotAdd(t.def.name);
     if (!why.isEmpty()) return false;
     std::vector<JetValue>& values = b.stagedNew;
@@ -1052,6 +1192,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
 
 bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber, QString& why) {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    enterBatch();
     const int copy = b.copy;
     errorNumber = err::ReadOnly;
     if (table < 0 || size_t(table) >= tables_.size()) {
@@ -1060,7 +1201,7 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     }
     const Table& t = tables_[size_t(table)];
     Located loc;
-    if (!locate(b, table, rowid, loc, why)) return false;
+    if (!locate(b, table, rowid, loc, errorNumber, why)) return false;
     RowId first;
     rowOf(copy, table, rowid, first);
     // Its Memo/OLE values go with it, once they are seen to be the ones shown (the record's other
@@ -1074,7 +1215,10 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
         try {
             if (shown != t.columnOf.end() &&
                 !lv.holds(c, fr.present, loc.row + fr.offset, fr.size, b.stagedOld[size_t(shown - t.columnOf.begin())])) {
-                why = QString("The record in the Access file no longer holds what is shown (field '%1').").arg(c.name);
+                errorNumber = err::DataChanged;
+                why = QString("The data has been changed by another user: %1 no longer holds what is shown (field '%2'); "
+                              "the change is not saved.")
+                          .arg(recordName(t, b.stagedOld), c.name);
                 return false;
             }
             if (fr.present) lv.release(c, loc.row + fr.offset, fr.size);
@@ -1118,7 +1262,12 @@ void JetWriter::beginStatement() {
     rangeUndo_.clear();
 }
 
-void JetWriter::endStatement() { beginStatement(); }
+void JetWriter::endStatement() {
+    std::lock_guard<std::recursive_mutex> g(mu_);
+    statementUndo_.clear();
+    rangeUndo_.clear();
+    leaveIfIdle();
+}
 
 void JetWriter::abortStatement() {
     std::lock_guard<std::recursive_mutex> g(mu_);
@@ -1136,27 +1285,45 @@ void JetWriter::abortStatement() {
         if (it != pending_.end()) std::memcpy(it->second.data() + r->offset, r->before.constData(), size_t(r->before.size()));
     }
     rangeUndo_.clear();
+    leaveIfIdle();
 }
 
 void JetWriter::flush() {
     std::lock_guard<std::recursive_mutex> g(mu_);
     statementUndo_.clear();
     rangeUndo_.clear();
-    if (pending_.empty()) return;
+    if (pending_.empty()) {
+        release();
+        return;
+    }
     std::map<uint32_t, QByteArray> pages;
     pages.swap(pending_);
+    int64_t mtime = 0;
     try {
-        JetPageJournal::writeBatch(path_, file_->pageSize(), pages);
+        mtime = JetPageJournal::writeBatch(path_, file_->pageSize(), pages);
     } catch (...) {
         // Whatever stopped the batch, the file is put back as it was before it (its length too)
         // before anything is read from it again.
         try {
-            JetPageJournal::recover(path_);
+            JetPageJournal::recoverHeld(path_);
         } catch (...) {
         }
+        seen_ = JetFileStamp();  // read afresh by the next batch
+        release();
         throw;
     }
-    if (pages.rbegin()->first >= file_->pageCount()) file_ = JetFile::open(path_);  // the file grew
+    // The file as this batch left it, under the lock still: nobody else wrote in between.
+    seen_ = JetFileStamp::of(path_);
+    // A file system that does not keep the time to the nanosecond cannot tell batches apart.
+    if (mtime == 0 || seen_.mtimeNs != mtime) alwaysReload_ = true;
+    try {
+        if (pages.rbegin()->first >= file_->pageCount()) file_ = JetFile::open(path_);  // the file grew
+    } catch (...) {
+        seen_ = JetFileStamp();
+        release();
+        throw;
+    }
+    release();
 }
 
 void JetWriter::discard() {
@@ -1164,6 +1331,7 @@ void JetWriter::discard() {
     pending_.clear();
     statementUndo_.clear();
     rangeUndo_.clear();
+    release();
 }
 
 bool JetWriter::hasPending() const {

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "JetFile.h"
+#include "JetLocks.h"
 #include "JetLongValueWriter.h"
 #include "JetValueCodec.h"
 
@@ -83,8 +84,18 @@ private:
         bool system = false;
         std::vector<int> columnOf;     // working copy column -> index in def.columns (-1 none)
         std::vector<QString> sqlNames; // working copy column names
+        bool gone = false;             // no longer in the file (another program dropped it)
     };
     void load();
+    // Other processes write the file too. A batch takes the file's write lock before its first
+    // page is read and keeps it until the batch is in the file (or dropped); when the file's stamp
+    // shows another writer was there since this one last read it, every table definition, map and
+    // page is read again first, so no page of the batch is built on a stale read.
+    void enterBatch();
+    // Lets the lock go when nothing is pending.
+    void leaveIfIdle();
+    void release();
+    void reload();
     const uint8_t* pageBytes(uint32_t page) const;
     uint8_t* pendingPage(uint32_t page);
     bool hasPage(uint32_t page) const { return page < file_->pageCount() || pending_.count(page); }
@@ -109,7 +120,9 @@ private:
     // Where a working copy's record starts in the file; false when the copy has no such record.
     bool rowOf(int copy, int table, long long rowid, RowId& out) const;
     // Finds the record and checks that it holds the staged old values.
-    bool locate(const Binding& b, int table, long long rowid, Located& out, QString& why);
+    bool locate(const Binding& b, int table, long long rowid, Located& out, int& errorNumber, QString& why);
+    // "record (ID = 5) of table 'T'", for refusals.
+    QString recordName(const Table& t, const std::vector<JetValue>& shown) const;
     // Moves a record's entry in one index: out of it (remove; removeKey finds it faster), into it
     // (insertKey), or both.
     bool changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
@@ -120,6 +133,11 @@ private:
     JetLongValueWriter longValues(const Table& t);
 
     QString path_;
+    std::shared_ptr<JetWriteLock> lock_;
+    bool locked_ = false;
+    JetFileStamp seen_;          // the file as this writer last read or wrote it
+    bool alwaysReload_ = false;  // the file system keeps coarse times: every batch reads afresh
+    int64_t releasedNs_ = 0;
     std::unique_ptr<JetFile> file_;
     std::vector<Table> tables_;
     std::map<QString, int> tableIndex_;
