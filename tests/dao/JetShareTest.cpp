@@ -60,7 +60,7 @@ QProcess* startWriter(const QString& path, int tag, int ms, bool hold, QObject* 
     env.insert(kMsVar, QString::number(ms));
     env.insert(kHoldVar, hold ? "1" : "0");
     p->setProcessEnvironment(env);
-    p->start(QCoreApplication::applicationFilePath(), {"--gtest_filter=JetShare.DISABLED_Writer", "--gtest_also_run_disabled_tests"});
+    p->start(QCoreApplication::applicationFilePath(), {"--gtest_filter=JetShareChild.DISABLED_Writer", "--gtest_also_run_disabled_tests"});
     return p;
 }
 
@@ -112,7 +112,7 @@ struct JetShare : jettest::JetFileTest {
 // Run only as a child of the tests below: steps of expectedOf for TABULON_SHARE_MS ms, then "steps N"
 // once they are all in the file. A holding writer stops inside its first batch's writing, with the
 // write lock held and half its pages written, until it is killed.
-TEST(JetShare, DISABLED_Writer) {
+TEST(JetShareChild, DISABLED_Writer) {
     const QString path = qEnvironmentVariable(kFileVar);
     if (path.isEmpty()) GTEST_SKIP() << "only run by the JetShare tests";
     const int tag = qEnvironmentVariableIntValue(kTagVar);
