@@ -1,4 +1,5 @@
 #include "JetCheck.h"
+#include "JetFormat.h"
 
 #include <QDir>
 #include <QFile>
@@ -172,7 +173,7 @@ private:
                 lowest = std::min(lowest, s.start);
             }
             const int free = rd16(f_.page(p) + 2);
-            const int expected = lowest - (14 + 2 * n);
+            const int expected = lowest - (fmt::kDataRowTable + 2 * n);
             if (free != expected)
                 fault(QString("data page %1: free space says %2 bytes, the rows leave %3").arg(p).arg(free).arg(expected));
         } catch (const FormatError& e) {

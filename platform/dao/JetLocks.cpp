@@ -72,9 +72,11 @@ QByteArray field(const char* p) {
     return QByteArray(p, n).trimmed();
 }
 
+// A free place: all zero bytes (as Tabulon clears its entry). Anything else, blanks included, is
+// some program's entry.
 bool emptyEntry(const char* p) {
     for (int i = 0; i < JetLockFile::kEntrySize; ++i)
-        if (p[i] != 0 && p[i] != ' ') return false;
+        if (p[i] != 0) return false;
     return true;
 }
 
@@ -216,6 +218,7 @@ QString JetLockFile::foreignEntry(const QString& dbPath) {
         if (emptyEntry(e.constData()) || isTabulonEntry(e.constData())) continue;
         const QString machine = QString::fromLatin1(field(e.constData()));
         const QString user = QString::fromLatin1(field(e.constData() + 32));
+        if (machine.isEmpty() && user.isEmpty()) return QStringLiteral("an entry without a name");
         return user.isEmpty() ? machine : machine + " / " + user;
     }
     return {};

@@ -1,11 +1,10 @@
 #include "JetWriter.h"
+#include "JetFormat.h"
 
 #include <sqlite3.h>
 
 #include <QFileInfo>
-#include <QThread>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -294,7 +293,7 @@ int authorize(void*, int action, const char*, const char*, const char* dbName, c
 }
 
 constexpr int kColumnsPerCall = 60;  // SQLite takes at most 127 arguments
-constexpr int kTdefAutoNumber = 20;  // the highest AutoNumber handed out
+using fmt::kTdefAutoNumber;  // the highest AutoNumber handed out
 
 bool isLongAutoNumber(const ColumnDef& c) { return c.isAutoNumber() && c.type == ColLong; }
 
@@ -320,76 +319,34 @@ std::shared_ptr<JetWriter> JetWriter::forFile(const QString& path) {
     return w;
 }
 
-JetWriter::JetWriter(const QString& path) : path_(path), lock_(JetWriteLock::forFile(path)) {
+JetWriter::JetWriter(const QString& path) : path_(path), pager_(path) {
     // Read under the lock: never half of another process's batch.
-    lock_->lock();
-    try {
-        JetPageJournal::recoverHeld(path_);
-        seen_ = JetFileStamp::of(path_);
-        load();
-    } catch (...) {
-        lock_->unlock();
-        throw;
-    }
-    lock_->unlock();
+    enterBatch();
+    pager_.leaveIfIdle();
 }
 
-JetWriter::~JetWriter() {
-    if (locked_) lock_->unlock();
-}
-
-namespace {
-
-int64_t monotonicNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-}  // namespace
+JetWriter::~JetWriter() = default;
 
 void JetWriter::enterBatch() {
-    if (locked_) return;
-    // Just let go: a writer of another process woken by that gets its turn before this one
-    // takes the lock again.
-    if (monotonicNs() - releasedNs_ < 1000000) QThread::usleep(1000);
-    lock_->lock();
-    locked_ = true;
+    if (!pager_.enter()) return;
     try {
-        // A batch of a writer that died is rolled back first (its lock is gone with it).
-        JetPageJournal::recoverHeld(path_);
-        const JetFileStamp now = JetFileStamp::of(path_);
-        if (alwaysReload_ || now != seen_) reload();
+        reload();
     } catch (...) {
-        release();
+        pager_.abandon();
         throw;
     }
-}
-
-void JetWriter::leaveIfIdle() {
-    if (pending_.empty()) release();
-}
-
-void JetWriter::release() {
-    if (!locked_) return;
-    locked_ = false;
-    releasedNs_ = monotonicNs();
-    lock_->unlock();
 }
 
 void JetWriter::reload() {
-    // Only between batches: nothing pending was built on what is dropped here.
-    pending_.clear();
-    statementUndo_.clear();
-    rangeUndo_.clear();
     allocator_.reset();
-    seen_ = JetFileStamp::of(path_);
-    file_ = JetFile::open(path_);
+    const JetFile& file = pager_.file();
     std::vector<bool> found(tables_.size(), false);
-    for (const CatalogTable& ct : file_->catalog()) {
+    for (const CatalogTable& ct : file.catalog()) {
         const auto it = tableIndex_.find(ct.name);
         if (it == tableIndex_.end()) {
             // A table made since: the working copies have no triggers for it.
             Table t;
-            t.def = file_->readTableDef(ct.tdefPage, ct.name);
+            t.def = file.readTableDef(ct.tdefPage, ct.name);
             t.system = ct.isSystem();
             tableIndex_[ct.name] = int(tables_.size());
             tables_.push_back(std::move(t));
@@ -397,7 +354,7 @@ void JetWriter::reload() {
             continue;
         }
         Table& t = tables_[size_t(it->second)];
-        t.def = file_->readTableDef(ct.tdefPage, ct.name);
+        t.def = file.readTableDef(ct.tdefPage, ct.name);
         t.system = ct.isSystem();
         t.gone = false;
         found[size_t(it->second)] = true;
@@ -413,24 +370,13 @@ void JetWriter::reload() {
         if (!found[i]) tables_[i].gone = true;
 }
 
-void JetWriter::load() {
-    file_ = JetFile::open(path_);
-    for (const CatalogTable& ct : file_->catalog()) {
-        Table t;
-        t.def = file_->readTableDef(ct.tdefPage, ct.name);
-        t.system = ct.isSystem();
-        tableIndex_[ct.name] = int(tables_.size());
-        tables_.push_back(std::move(t));
-    }
-}
-
 void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     enterBatch();
     struct Leave {
-        JetWriter* w;
-        ~Leave() { w->leaveIfIdle(); }
-    } leave{this};
+        JetPager& p;
+        ~Leave() { p.leaveIfIdle(); }
+    } leave{pager_};
     auto known = copyIds_.find(copyKey);
     if (known == copyIds_.end()) {
         // The reader's order (as the file stands now, this batch's changes included).
@@ -530,40 +476,14 @@ void JetWriter::installTriggers(sqlite3* db) {
     }
 }
 
-const uint8_t* JetWriter::pageBytes(uint32_t page) const {
-    const auto it = pending_.find(page);
-    if (it != pending_.end()) return reinterpret_cast<const uint8_t*>(it->second.constData());
-    return file_->page(page);
-}
-
-uint8_t* JetWriter::pendingPage(uint32_t page) {
-    auto it = pending_.find(page);
-    if (it == pending_.end()) {
-        statementUndo_.emplace(page, std::nullopt);
-        it = pending_.emplace(page, QByteArray(reinterpret_cast<const char*>(file_->page(page)), file_->pageSize())).first;
-    } else {
-        statementUndo_.emplace(page, it->second);  // keeps the first copy of the statement
-    }
-    return reinterpret_cast<uint8_t*>(it->second.data());
-}
-
 JetPageAllocator& JetWriter::allocator() {
     if (!allocator_) {
         JetPageAllocator::Pages pages;
-        pages.pageSize = file_->pageSize();
-        pages.read = [this](uint32_t p) { return pageBytes(p); };
-        pages.write = [this](uint32_t p) { return pendingPage(p); };
-        pages.create = [this](uint32_t p) {
-            statementUndo_.emplace(p, std::nullopt);
-            auto& bytes = pending_[p];
-            bytes = QByteArray(file_->pageSize(), '\0');
-            return reinterpret_cast<uint8_t*>(bytes.data());
-        };
-        pages.end = [this] {
-            uint32_t n = file_->pageCount();
-            while (pending_.count(n)) ++n;
-            return n;
-        };
+        pages.pageSize = pager_.pageSize();
+        pages.read = [this](uint32_t p) { return pager_.read(p); };
+        pages.write = [this](uint32_t p) { return pager_.write(p); };
+        pages.create = [this](uint32_t p) { return pager_.create(p); };
+        pages.end = [this] { return pager_.end(); };
         allocator_ = std::make_unique<JetPageAllocator>(std::move(pages));
     }
     return *allocator_;
@@ -594,7 +514,7 @@ JetLongValueWriter JetWriter::longValues(const Table& t) {
             if (m.column == c.number && m.free != 0 && allocator().listed(m.free, page) != roomy)
                 allocator().setListed(m.free, page, roomy);
     };
-    return JetLongValueWriter(*file_, std::move(pages));
+    return JetLongValueWriter(pager_.file(), std::move(pages));
 }
 
 bool JetWriter::listedIn(const TableDef& t, const IndexData& idx, const std::vector<FieldRef>& fields) {
@@ -660,7 +580,7 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
     }
     const RowId first = out.at;
     // Offsets come from the page as this batch left it (a deletion, a repacked page).
-    const int ps = file_->pageSize();
+    const int ps = pager_.file().pageSize();
     if (!hasPage(first.page)) {
         why = notFound();
         return false;
@@ -683,7 +603,7 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
     }
     out.row = pageBytes(out.at.page) + out.slot.start;
     try {
-        out.fields = file_->crackRow(t.def, out.row, out.slot.end - out.slot.start);
+        out.fields = pager_.file().crackRow(t.def, out.row, out.slot.end - out.slot.start);
     } catch (const FormatError& e) {
         why = QString("The record cannot be read in the Access file (%1).").arg(e.what());
         return false;
@@ -735,9 +655,8 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
         return false;
     }
     JetIndexTree::Store store;
-    store.pageSize = file_->pageSize();
-    store.pageCount = file_->pageCount();
-    while (pending_.count(store.pageCount)) ++store.pageCount;  // new pages of this batch
+    store.pageSize = pager_.file().pageSize();
+    store.pageCount = pager_.end();  // new pages of this batch included
     store.read = [this](uint32_t p) { return pageBytes(p); };
     store.write = [this](uint32_t p) { return pendingPage(p); };
     QString mapFault;
@@ -781,7 +700,7 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
     if (!known) {
         // The count of distinct keys only ever grows.
         uint8_t* tdef = pendingPage(t.def.firstPage);
-        const int at = 63 + 12 * idx.number + 4;
+        const int at = fmt::kTdefBlocks + fmt::kIndexCountSize * idx.number + 4;
         const uint32_t n = rd32(tdef + at) + 1;
         for (int i = 0; i < 4; ++i) tdef[at + i] = uint8_t(n >> (8 * i));
     }
@@ -876,7 +795,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
                 ch.null = true;
             } else {
                 const int rest = len - (of.present ? of.size : 0);
-                const bool roomy = rest + 12 + int(data->size()) <= JetLongValueWriter::maxRecordLength(file_->pageSize());
+                const bool roomy = rest + 12 + int(data->size()) <= JetLongValueWriter::maxRecordLength(pager_.file().pageSize());
                 if (!lv.store(t.def, c, *data, roomy, ch.bytes, why)) return false;
                 longChecks.push_back({ci, *data});
             }
@@ -917,7 +836,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         }
         // Never write what does not read back as intended.
         const auto* nr = reinterpret_cast<const uint8_t*>(rebuilt.constData());
-        after = file_->crackRow(t.def, nr, int(rebuilt.size()));
+        after = pager_.file().crackRow(t.def, nr, int(rebuilt.size()));
         for (size_t ci = 0; ci < t.def.columns.size(); ++ci) {
             if (unchanged[ci]) {
                 // Same presence and the very same bytes.
@@ -1120,7 +1039,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
         }
         FieldChange ch;
         ch.column = ci;
-        const bool roomy = length + 12 + int(data->size()) <= JetLongValueWriter::maxRecordLength(file_->pageSize());
+        const bool roomy = length + 12 + int(data->size()) <= JetLongValueWriter::maxRecordLength(pager_.file().pageSize());
         if (!lv.store(t.def, c, *data, roomy, ch.bytes, why)) return false;
         length += int(ch.bytes.size());
         longChecks.push_back({ci, *data});
@@ -1133,7 +1052,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     }
     // Never write what does not read back as intended.
     const auto* nr = reinterpret_cast<const uint8_t*>(row.constData());
-    const std::vector<FieldRef> fields = file_->crackRow(t.def, nr, int(row.size()));
+    const std::vector<FieldRef> fields = pager_.file().crackRow(t.def, nr, int(row.size()));
     for (const auto& [ci, want] : expect) {
         const auto got = JetValueCodec::decode(t.def.columns[size_t(ci)], nr, fields[size_t(ci)]);
         if (!got || !(*got == want)) {
@@ -1167,7 +1086,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     try {
         best = JetRowMover(allocator()).pageForRow(t.def, int(row.size()));
         if (!best) best = newDataPage(t);
-        at = JetFile::appendRow(pendingPage(best), file_->pageSize(), row);
+        at = JetFile::appendRow(pendingPage(best), pager_.file().pageSize(), row);
         if (at >= 0) allocator().rowPlaced(t.def.freePagesMap, best, int(empty.size()));
     } catch (const FormatError& e) {
         why = QString("No page of table '%1' can take the record (%2).").arg(t.def.name, e.what());
@@ -1181,8 +1100,8 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     for (const auto& [idx, key] : keys)
         if (!changeIndexEntry(t, *idx, id, false, key, errorNumber, why)) return false;  // the statement is undone
     uint8_t* tdef = pendingPage(t.def.firstPage);
-    const uint32_t count = rd32(tdef + 16) + 1;
-    for (int i = 0; i < 4; ++i) tdef[16 + i] = uint8_t(count >> (8 * i));
+    const uint32_t count = rd32(tdef + fmt::kTdefRowCount) + 1;
+    for (int i = 0; i < 4; ++i) tdef[fmt::kTdefRowCount + i] = uint8_t(count >> (8 * i));
     auto& rows = copyRows_[size_t(b.copy)][size_t(table)];
     if (rows.size() < size_t(rowid)) rows.resize(size_t(rowid));
     rows[size_t(rowid - 1)] = id;
@@ -1236,107 +1155,43 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     // compacted.
     JetRowMover(allocator()).remove(t.def, first, loc.at);
     uint8_t* tdef = pendingPage(t.def.firstPage);
-    const uint32_t count = rd32(tdef + 16);
+    const uint32_t count = rd32(tdef + fmt::kTdefRowCount);
     if (count == 0) {
         why = QStringLiteral("The table's record count is already zero; the file is not changed.");
         return false;
     }
-    for (int i = 0; i < 4; ++i) tdef[16 + i] = uint8_t((count - 1) >> (8 * i));
+    for (int i = 0; i < 4; ++i) tdef[fmt::kTdefRowCount + i] = uint8_t((count - 1) >> (8 * i));
     return true;
-}
-
-void JetWriter::writeRange(uint32_t page, int offset, const QByteArray& bytes) {
-    auto it = pending_.find(page);
-    if (it == pending_.end() || statementUndo_.count(page)) {
-        // Not pending yet (undone by dropping it), or already saved whole for this statement.
-        std::memcpy(pendingPage(page) + offset, bytes.constData(), size_t(bytes.size()));
-        return;
-    }
-    rangeUndo_.push_back({page, offset, it->second.mid(offset, bytes.size())});
-    std::memcpy(it->second.data() + offset, bytes.constData(), size_t(bytes.size()));
 }
 
 void JetWriter::beginStatement() {
     std::lock_guard<std::recursive_mutex> g(mu_);
-    statementUndo_.clear();
-    rangeUndo_.clear();
+    pager_.beginStatement();
 }
 
 void JetWriter::endStatement() {
     std::lock_guard<std::recursive_mutex> g(mu_);
-    statementUndo_.clear();
-    rangeUndo_.clear();
-    leaveIfIdle();
+    pager_.endStatement();
 }
 
 void JetWriter::abortStatement() {
     std::lock_guard<std::recursive_mutex> g(mu_);
-    // Whole pages first (a page saved whole after one of its ranges was written holds that range's
-    // new bytes), then the ranges, newest first.
-    for (auto& [page, before] : statementUndo_) {
-        if (before)
-            pending_[page] = *before;
-        else
-            pending_.erase(page);
-    }
-    statementUndo_.clear();
-    for (auto r = rangeUndo_.rbegin(); r != rangeUndo_.rend(); ++r) {
-        auto it = pending_.find(r->page);
-        if (it != pending_.end()) std::memcpy(it->second.data() + r->offset, r->before.constData(), size_t(r->before.size()));
-    }
-    rangeUndo_.clear();
-    leaveIfIdle();
+    pager_.abortStatement();
 }
 
 void JetWriter::flush() {
     std::lock_guard<std::recursive_mutex> g(mu_);
-    statementUndo_.clear();
-    rangeUndo_.clear();
-    if (pending_.empty()) {
-        release();
-        return;
-    }
-    std::map<uint32_t, QByteArray> pages;
-    pages.swap(pending_);
-    int64_t mtime = 0;
-    try {
-        mtime = JetPageJournal::writeBatch(path_, file_->pageSize(), pages);
-    } catch (...) {
-        // Whatever stopped the batch, the file is put back as it was before it (its length too)
-        // before anything is read from it again.
-        try {
-            JetPageJournal::recoverHeld(path_);
-        } catch (...) {
-        }
-        seen_ = JetFileStamp();  // read afresh by the next batch
-        release();
-        throw;
-    }
-    // The file as this batch left it, under the lock still: nobody else wrote in between.
-    seen_ = JetFileStamp::of(path_);
-    // A file system that does not keep the time to the nanosecond cannot tell batches apart.
-    if (mtime == 0 || seen_.mtimeNs != mtime) alwaysReload_ = true;
-    try {
-        if (pages.rbegin()->first >= file_->pageCount()) file_ = JetFile::open(path_);  // the file grew
-    } catch (...) {
-        seen_ = JetFileStamp();
-        release();
-        throw;
-    }
-    release();
+    pager_.flush();
 }
 
 void JetWriter::discard() {
     std::lock_guard<std::recursive_mutex> g(mu_);
-    pending_.clear();
-    statementUndo_.clear();
-    rangeUndo_.clear();
-    release();
+    pager_.discard();
 }
 
 bool JetWriter::hasPending() const {
     std::lock_guard<std::recursive_mutex> g(mu_);
-    return !pending_.empty();
+    return pager_.hasPending();
 }
 
 }  // namespace dao::jet

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "JetFile.h"
-#include "JetLocks.h"
+#include "JetPager.h"
 #include "JetLongValueWriter.h"
 #include "JetValueCodec.h"
 
@@ -86,19 +86,13 @@ private:
         std::vector<QString> sqlNames; // working copy column names
         bool gone = false;             // no longer in the file (another program dropped it)
     };
-    void load();
-    // Other processes write the file too. A batch takes the file's write lock before its first
-    // page is read and keeps it until the batch is in the file (or dropped); when the file's stamp
-    // shows another writer was there since this one last read it, every table definition, map and
-    // page is read again first, so no page of the batch is built on a stale read.
+    // Other processes write the file too: a batch starts at the pager (the write lock), and when
+    // the pager read the file afresh the table definitions are read again (reload).
     void enterBatch();
-    // Lets the lock go when nothing is pending.
-    void leaveIfIdle();
-    void release();
     void reload();
-    const uint8_t* pageBytes(uint32_t page) const;
-    uint8_t* pendingPage(uint32_t page);
-    bool hasPage(uint32_t page) const { return page < file_->pageCount() || pending_.count(page); }
+    const uint8_t* pageBytes(uint32_t page) const { return pager_.read(page); }
+    uint8_t* pendingPage(uint32_t page) { return pager_.write(page); }
+    bool hasPage(uint32_t page) const { return pager_.has(page); }
 
     // New pages at the end of the file, pending with the batch (a failed statement takes them back;
     // the journal's file length undoes them after a crash), listed in the file's and the table's
@@ -133,25 +127,11 @@ private:
     JetLongValueWriter longValues(const Table& t);
 
     QString path_;
-    std::shared_ptr<JetWriteLock> lock_;
-    bool locked_ = false;
-    JetFileStamp seen_;          // the file as this writer last read or wrote it
-    bool alwaysReload_ = false;  // the file system keeps coarse times: every batch reads afresh
-    int64_t releasedNs_ = 0;
-    std::unique_ptr<JetFile> file_;
+    JetPager pager_;
     std::vector<Table> tables_;
     std::map<QString, int> tableIndex_;
     mutable std::recursive_mutex mu_;
-    std::map<uint32_t, QByteArray> pending_;
-    std::map<uint32_t, std::optional<QByteArray>> statementUndo_;  // page before the statement (none: not pending)
-    struct RangeUndo {
-        uint32_t page;
-        int offset;
-        QByteArray before;
-    };
-    std::vector<RangeUndo> rangeUndo_;  // bytes a statement overwrote in pages already pending
-    // Overwrites bytes of a page; a failed statement takes them back.
-    void writeRange(uint32_t page, int offset, const QByteArray& bytes);
+    void writeRange(uint32_t page, int offset, const QByteArray& bytes) { pager_.writeRange(page, offset, bytes); }
     std::map<QString, int> copyIds_;
     std::vector<std::vector<std::vector<RowId>>> copyRows_;  // copy -> table -> rowid - 1 -> record
     std::vector<std::unique_ptr<Binding>> bindings_;
