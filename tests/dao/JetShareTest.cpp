@@ -316,3 +316,19 @@ TEST_F(JetShare, TheLockFileListsTabulonBesideOtherPrograms) {
     EXPECT_TRUE(all.startsWith("WORKSTATION")) << "the other program's entry is left alone";
     for (int at = 64; at + 64 <= all.size(); at += 64) EXPECT_EQ(all.mid(at, 64), QByteArray(64, '\0'));
 }
+
+// A connection whose records another process changed or deleted since it read them: the change is
+// refused, naming the record, and the other process's values stay.
+TEST_F(JetShare, ARecordAnotherProcessChangedOrDeletedIsNotOverwritten) {
+    const QString f = copy("testV2010.accdb");
+    auto db = dao::OpenDatabase(f);
+    EXPECT_EQ(ours(f, "update Table1 set E = 7 where A = 'abcdefg'"), "1\n");
+    EXPECT_EQ(ours(f, "delete from Table1 where A = 'a'"), "1\n");
+    expectRefused(f, "The data has been changed by another user: the record (A = 'abcdefg') of table 'Table1' no longer "
+                     "holds what is shown (field 'E': 7 in the file, 333333333 shown)",
+                  [&] { db->Execute("update Table1 set D = 1 where A = 'abcdefg'"); }, 3197);
+    expectRefused(f, "The record (A = 'a') of table 'Table1' was deleted by another user after it was shown",
+                  [&] { db->Execute("update Table1 set D = 1 where A = 'a'"); }, 3167);
+    db->Close();
+    EXPECT_EQ(ours(f, "select A, D, E from Table1"), "A\tD\tE\nabcdefg\t222\t7\n");
+}
