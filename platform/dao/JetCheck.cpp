@@ -14,6 +14,7 @@
 
 #include "JetFile.h"
 #include "JetIndexKey.h"
+#include "JetLocks.h"
 #include "JetPageJournal.h"
 
 namespace dao::jet {
@@ -589,6 +590,19 @@ private:
 CheckReport JetCheck::run(const QString& path) {
     CheckReport rep;
     std::unique_ptr<JetFile> f;
+    // Between writers' batches, so that no half-written batch of a live writer shows as faults; a
+    // writer that keeps the lock longer (or this process's own) is not waited for.
+    const auto lock = JetWriteLock::forFile(path);
+    const bool locked = !lock->held() && lock->tryLock(2000);
+    struct Unlock {
+        JetWriteLock& l;
+        bool on;
+        ~Unlock() {
+            if (on) l.unlock();
+        }
+    } unlock{*lock, locked};
+    if (!locked)
+        rep.lines << QStringLiteral("note: another writer is at work on the file; what it has half written may show as faults");
     // A pending journal: the file is checked as the next writer's recovery will leave it.
     QTemporaryDir scratch;
     QString checked = path;

@@ -134,9 +134,13 @@ protected:
                        const QString& exported, const QString& js) {
         EXPECT_EQ(ours(path, sql).toStdString(), engine.toStdString());
         const QString e = mdbExport(path, table);
-        if (e != "skipped") EXPECT_EQ(e.toStdString(), exported.toStdString());
+        if (e != "skipped") {
+            EXPECT_EQ(e.toStdString(), exported.toStdString());
+        }
         const QString m = mdbReader(path, table);
-        if (m != "skipped") EXPECT_EQ(m.toStdString(), js.toStdString());
+        if (m != "skipped") {
+            EXPECT_EQ(m.toStdString(), js.toStdString());
+        }
         const dao::jet::CheckReport rep = dao::jet::JetCheck::run(path);
         EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
         EXPECT_FALSE(QFile::exists(dao::jet::JetPageJournal::journalPath(path)));
