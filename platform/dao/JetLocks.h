@@ -75,10 +75,6 @@ private:
     QByteArray entry_;
 };
 
-}  // namespace dao::jet
-
-namespace dao::jet {
-
 // What tells a writer that another process changed the file since it last read it: the file's
 // identity, size and times. Every batch Tabulon writes sets the file's modification time to a value
 // no earlier batch left (at least one nanosecond past the one it found), so two batches never leave
