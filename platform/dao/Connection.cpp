@@ -19,6 +19,7 @@
 #include "Error.h"
 #include "JetPageJournal.h"
 #include "JetReader.h"
+#include "JetLocks.h"
 #include "JetWriteGate.h"
 #include "JetWriter.h"
 #include "SqliteFunctions.h"
@@ -430,6 +431,7 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
             if (auto other = reg.fileState(canonical)->pending.lock()) other->commit();
             jet::JetPageJournal::recover(fi.filePath());
             c->readOnlyReason_ = jet::JetWriteGate::whyReadOnly(fi.filePath());
+            c->jetLockEntry_ = jet::JetLockFile::enter(fi.filePath());
             if (c->readOnlyReason_.isEmpty()) {
                 try {
                     c->jetWriter_ = jet::JetWriter::forFile(fi.filePath());
@@ -637,6 +639,7 @@ void Connection::close() {
         sqlite3_close_v2(db_);
         db_ = nullptr;
     }
+    jetLockEntry_.reset();
     throwFailures();
 }
 

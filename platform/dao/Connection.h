@@ -23,6 +23,7 @@ namespace dao {
 class Connection;
 namespace jet {
 class JetWriter;
+class JetLockFile;
 }
 
 // Owns one prepared statement; move-only, finalized once.
@@ -256,6 +257,7 @@ private:
     std::shared_ptr<JetCopy> jetCopy_;
     std::shared_ptr<jet::JetWriter> jetWriter_;  // an Access file changed in place, when it may be
     std::vector<QByteArray> damagedNames_;  // the damaged tables of the working copy, lower case UTF-8
+    std::shared_ptr<jet::JetLockFile> jetLockEntry_;  // Tabulon's entry in Access's lock file while open
 
     // Guarded by mu_: the handle, its statements, the batch and the failures. The atomics beside
     // them are also read without the lock (the flusher's and other connections' quick looks).

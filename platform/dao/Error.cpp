@@ -42,6 +42,7 @@ QString describe(int number) {
             return QStringLiteral("The field is too small to accept the amount of data you attempted to add.");
         case err::FieldNotUpdatable: return QStringLiteral("Field cannot be updated.");
         case err::RecordDeleted: return QStringLiteral("Record is deleted.");
+        case err::DataChanged: return QStringLiteral("The data has been changed by another user.");
         case err::RelatedRecords:
             return QStringLiteral("The record cannot be deleted or changed because a related table includes "
                                   "related records.");

@@ -49,6 +49,7 @@ constexpr int TableNotFound = 3078;
 constexpr int FieldTooSmall = 3163;
 constexpr int FieldNotUpdatable = 3164;
 constexpr int RecordDeleted = 3167;
+constexpr int DataChanged = 3197;
 constexpr int RelatedRecords = 3200;
 constexpr int NullNotAllowed = 3314;
 constexpr int UnrecognizedFormat = 3343;

@@ -1,4 +1,9 @@
 #include "JetCheck.h"
+#include "JetFormat.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +14,8 @@
 
 #include "JetFile.h"
 #include "JetIndexKey.h"
+#include "JetLocks.h"
+#include "JetPageJournal.h"
 
 namespace dao::jet {
 
@@ -167,7 +174,7 @@ private:
                 lowest = std::min(lowest, s.start);
             }
             const int free = rd16(f_.page(p) + 2);
-            const int expected = lowest - (14 + 2 * n);
+            const int expected = lowest - (fmt::kDataRowTable + 2 * n);
             if (free != expected)
                 fault(QString("data page %1: free space says %2 bytes, the rows leave %3").arg(p).arg(free).arg(expected));
         } catch (const FormatError& e) {
@@ -583,8 +590,54 @@ private:
 CheckReport JetCheck::run(const QString& path) {
     CheckReport rep;
     std::unique_ptr<JetFile> f;
+    // Between writers' batches, so that no half-written batch of a live writer shows as faults; a
+    // writer that keeps the lock longer (or this process's own) is not waited for.
+    const auto lock = JetWriteLock::forFile(path);
+    const bool locked = !lock->held() && lock->tryLock(2000);
+    struct Unlock {
+        JetWriteLock& l;
+        bool on;
+        ~Unlock() {
+            if (on) l.unlock();
+        }
+    } unlock{*lock, locked};
+    if (!locked)
+        rep.lines << QStringLiteral("note: another writer is at work on the file; what it has half written may show as faults");
+    // A pending journal: the file is checked as the next writer's recovery will leave it.
+    QTemporaryDir scratch;
+    QString checked = path;
+    const QString journal = QDir::toNativeSeparators(JetPageJournal::journalPath(path));
+    switch (JetPageJournal::Pending p = JetPageJournal::inspect(path); p.state) {
+        case JetPageJournal::Pending::None: break;
+        case JetPageJournal::Pending::Incomplete:
+            rep.lines << QString("journal: '%1' is pending but incomplete (the write stopped before any page was "
+                                 "written); it will be dropped, the file is checked as it is")
+                             .arg(journal);
+            break;
+        case JetPageJournal::Pending::Foreign:
+            rep.lines << QString("journal: '%1' is pending but does not belong to the file as it is now (%2); it "
+                                 "will be set aside, not applied, and the file is checked as it is")
+                             .arg(journal, p.reason);
+            break;
+        case JetPageJournal::Pending::Fits: {
+            const QString copy = scratch.filePath("rolled-back");
+            if (scratch.isValid() && QFile::copy(path, copy) &&
+                QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner) &&
+                JetPageJournal::rollBackCopy(path, copy)) {
+                checked = copy;
+                rep.lines << QString("journal: '%1' is pending (a write was interrupted); the next writer rolls it "
+                                     "back, and the file is checked as that leaves it")
+                                 .arg(journal);
+            } else {
+                rep.lines << QString("journal: '%1' is pending (a write was interrupted) and cannot be applied to a "
+                                     "copy; the file is checked as it is")
+                                 .arg(journal);
+            }
+            break;
+        }
+    }
     try {
-        f = JetFile::open(path);
+        f = JetFile::open(checked);
     } catch (const FormatError& e) {
         rep.lines << QString("FAULT: %1").arg(e.what());
         rep.faults = 1;

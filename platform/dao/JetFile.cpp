@@ -1,4 +1,5 @@
 #include "JetFile.h"
+#include "JetFormat.h"
 
 #include <QFileInfo>
 #include <QStringList>
@@ -10,54 +11,9 @@
 
 namespace dao::jet {
 
+using namespace fmt;
+
 namespace {
-
-// Jet 4 / ACE offsets (page size 4096).
-constexpr int kHeaderMaskStart = 0x18;
-constexpr int kHeaderMaskLength = 128;
-constexpr int kVersionOffset = 0x14;
-constexpr int kEncodingKeyOffset = 0x3e;
-constexpr int kPasswordOffset = 0x42;
-constexpr int kPasswordLength = 40;
-constexpr int kSortOrderOffset = 0x6e;
-constexpr int kCreationDateOffset = 0x72;
-
-constexpr int kDataRowCount = 12;
-constexpr int kDataRowTable = 14;
-constexpr uint16_t kRowDeleted = 0x8000;
-constexpr uint16_t kRowOverflow = 0x4000;
-constexpr uint16_t kRowOffsetMask = 0x1fff;
-
-constexpr int kTdefNextPage = 4;
-constexpr int kTdefContinuationStart = 8;  // continuation pages carry an 8-byte header
-constexpr int kTdefLength = 8;
-constexpr int kTdefRowCount = 16;
-constexpr int kTdefAutoNumber = 20;
-constexpr int kTdefTableType = 40;
-constexpr int kTdefMaxCols = 41;
-constexpr int kTdefVarCols = 43;
-constexpr int kTdefColumns = 45;
-constexpr int kTdefLogicalIndexes = 47;
-constexpr int kTdefIndexData = 51;
-constexpr int kTdefOwnedPages = 55;
-constexpr int kTdefFreePages = 59;
-constexpr int kTdefBlocks = 63;
-constexpr int kIndexCountSize = 12;
-constexpr int kColumnSize = 25;
-constexpr int kIndexDataSize = 52;
-constexpr int kLogicalIndexSize = 28;
-constexpr int kMaxIndexColumns = 10;
-
-constexpr int kIndexPrev = 12;
-constexpr int kIndexNext = 16;
-constexpr int kIndexTail = 20;
-constexpr int kIndexPrefix = 24;
-constexpr int kIndexMask = 27;
-constexpr int kIndexMaskSize = 453;
-constexpr int kIndexEntries = kIndexMask + kIndexMaskSize;  // 0x1e0
-
-constexpr uint32_t kCatalogPage = 2;
-constexpr int kCatalogTypeTable = 1;
 
 // Reads a table definition spread over pages as one buffer with checked access.
 class DefReader {

@@ -1,4 +1,5 @@
 #include "JetIndexTree.h"
+#include "JetFormat.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,14 +8,14 @@ namespace dao::jet {
 
 namespace {
 
-constexpr int kFreeSpace = 2;
-constexpr int kPrev = 12;
-constexpr int kNext = 16;
-constexpr int kTail = 20;
-constexpr int kPrefix = 24;
-constexpr int kMask = 27;
-constexpr int kMaskSize = 453;
-constexpr int kEntries = kMask + kMaskSize;  // 0x1e0
+constexpr int kFreeSpace = fmt::kIndexFreeSpace;
+constexpr int kPrev = fmt::kIndexPrev;
+constexpr int kNext = fmt::kIndexNext;
+constexpr int kTail = fmt::kIndexTail;
+constexpr int kPrefix = fmt::kIndexPrefix;
+constexpr int kMask = fmt::kIndexMask;
+constexpr int kMaskSize = fmt::kIndexMaskSize;
+constexpr int kEntries = fmt::kIndexEntries;
 constexpr int kHeaderCopy = kMask;            // what a new page takes over from the root's header
 constexpr int kMaxDepth = 32;
 

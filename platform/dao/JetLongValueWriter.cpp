@@ -1,4 +1,5 @@
 #include "JetLongValueWriter.h"
+#include "JetFormat.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,8 +8,8 @@ namespace dao::jet {
 
 namespace {
 
-constexpr int kRowCountAt = 12;
-constexpr int kRowTableAt = 14;
+constexpr int kRowCountAt = fmt::kDataRowCount;
+constexpr int kRowTableAt = fmt::kDataRowTable;
 constexpr uint16_t kOffsetMask = 0x1FFF;
 // Long-value rows given up carry both flag bits, as Access leaves them.
 constexpr uint16_t kGivenUp = 0xC000;

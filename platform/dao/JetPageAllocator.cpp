@@ -1,4 +1,5 @@
 #include "JetPageAllocator.h"
+#include "JetFormat.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,9 +10,9 @@ namespace dao::jet {
 namespace {
 
 constexpr int kInlineBits = 5;    // type byte and first page
-constexpr int kDataHeader = 14;   // data pages: header and row count
-constexpr int kIndexEntries = 0x1e0;
-constexpr int kMaxRows = 255;
+constexpr int kDataHeader = fmt::kDataRowTable;  // data pages: header and row count
+constexpr int kIndexEntries = fmt::kIndexEntries;
+constexpr int kMaxRows = fmt::kMaxRowsPerPage;
 
 void put16(uint8_t* p, int v) {
     p[0] = uint8_t(v & 0xff);
@@ -156,7 +157,7 @@ void JetPageAllocator::toReferenceMap(const MapRow& r, std::vector<uint32_t> pag
 
 void JetPageAllocator::rowPlaced(uint32_t freeMap, uint32_t page, int minRow) {
     const uint8_t* bytes = p_.read(page);
-    if (rd16(bytes + 12) >= kMaxRows || rd16(bytes + 2) < minRow + 2) setListed(freeMap, page, false);
+    if (rd16(bytes + fmt::kDataRowCount) >= kMaxRows || rd16(bytes + fmt::kDataFreeSpace) < minRow + 2) setListed(freeMap, page, false);
 }
 
 uint32_t JetPageAllocator::allocate(uint8_t type, uint32_t owner, const std::vector<uint32_t>& maps) {

@@ -6,18 +6,26 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
+#include <QDateTime>
+#include <QDir>
+
 #include "Error.h"
+#include "JetLocks.h"
 
 namespace dao::jet {
 
 namespace {
 
-constexpr char kMagic[8] = {'T', 'B', 'J', 'E', 'T', 'J', 'N', '1'};
-constexpr int kHeaderSize = 8 + 4 + 8 + 4;  // magic, page size, file size before, page count
+constexpr char kMagicV1[8] = {'T', 'B', 'J', 'E', 'T', 'J', 'N', '1'};
+constexpr char kMagic[8] = {'T', 'B', 'J', 'E', 'T', 'J', 'N', '2'};
+constexpr int kHeaderSizeV1 = 8 + 4 + 8 + 4;  // magic, page size, file size before, page count
+// Then the file's size after the batch and the checksum of its header page (0: in the batch).
+constexpr int kHeaderSize = kHeaderSizeV1 + 8 + 8;
 
 uint64_t fnv1a(const char* p, size_t n, uint64_t h = 1469598103934665603ull) {
     for (size_t i = 0; i < n; ++i) {
@@ -95,27 +103,138 @@ std::function<void(const char*)>& JetPageJournal::testHook() {
 
 QString JetPageJournal::journalPath(const QString& dbPath) { return dbPath + "-tabulon-journal"; }
 
-bool JetPageJournal::recover(const QString& dbPath) {
-    const QString jpath = journalPath(dbPath);
-    QFile j(jpath);
-    if (!j.exists()) return false;
-    if (!j.open(QIODevice::ReadOnly))
-        raise(err::ReadOnly, QString("The journal '%1' of an interrupted write cannot be read.").arg(jpath));
-    const QByteArray all = j.readAll();
-    j.close();
-    // A journal is valid only when it is complete: header, every page, checksum over all of it.
-    bool valid = all.size() >= kHeaderSize + 8 && std::memcmp(all.constData(), kMagic, 8) == 0;
+namespace {
+
+struct Journal {
+    bool valid = false;
+    bool v1 = false;
     uint32_t pageSize = 0, count = 0;
-    uint64_t sizeBefore = 0;
-    if (valid) {
-        pageSize = uint32_t(get(all.constData() + 8, 4));
-        sizeBefore = get(all.constData() + 12, 8);
-        count = uint32_t(get(all.constData() + 20, 4));
-        valid = (pageSize == 2048 || pageSize == 4096) &&
-                qint64(all.size()) == kHeaderSize + qint64(count) * (4 + pageSize) + 8 &&
-                fnv1a(all.constData(), size_t(all.size()) - 8) == get(all.constData() + all.size() - 8, 8);
+    uint64_t sizeBefore = 0, sizeAfter = 0, headHash = 0;
+    struct Page {
+        uint32_t number = 0;
+        uint64_t afterHash = 0;
+        const char* before = nullptr;
+    };
+    std::vector<Page> pages;
+    QByteArray bytes;
+};
+
+// A journal is valid only when it is complete: header, every page, checksum over all of it.
+Journal parse(QByteArray all) {
+    Journal j;
+    j.bytes = std::move(all);
+    const QByteArray& b = j.bytes;
+    if (b.size() < kHeaderSizeV1 + 8) return j;
+    j.v1 = std::memcmp(b.constData(), kMagicV1, 8) == 0;
+    if (!j.v1 && std::memcmp(b.constData(), kMagic, 8) != 0) return j;
+    const int header = j.v1 ? kHeaderSizeV1 : kHeaderSize;
+    const int perPage = j.v1 ? 4 : 4 + 8;
+    if (b.size() < header + 8) return j;
+    j.pageSize = uint32_t(get(b.constData() + 8, 4));
+    j.sizeBefore = get(b.constData() + 12, 8);
+    j.count = uint32_t(get(b.constData() + 20, 4));
+    if (!j.v1) {
+        j.sizeAfter = get(b.constData() + 24, 8);
+        j.headHash = get(b.constData() + 32, 8);
     }
-    if (!valid) {
+    if (j.pageSize != 2048 && j.pageSize != 4096) return j;
+    if (qint64(b.size()) != header + qint64(j.count) * (perPage + j.pageSize) + 8) return j;
+    if (fnv1a(b.constData(), size_t(b.size()) - 8) != get(b.constData() + b.size() - 8, 8)) return j;
+    const char* p = b.constData() + header;
+    for (uint32_t i = 0; i < j.count; ++i, p += perPage + j.pageSize) {
+        Journal::Page pg;
+        pg.number = uint32_t(get(p, 4));
+        if (!j.v1) pg.afterHash = get(p + 4, 8);
+        pg.before = p + perPage;
+        j.pages.push_back(pg);
+    }
+    j.valid = true;
+    return j;
+}
+
+bool readJournal(const QString& jpath, Journal& out) {
+    QFile f(jpath);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    out = parse(f.readAll());
+    return true;
+}
+
+// Whether the journal was written for the file open as fd; why not in reason.
+bool fits(const Journal& j, int fd, QString& reason) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        reason = QStringLiteral("the file cannot be read");
+        return false;
+    }
+    const uint64_t size = uint64_t(st.st_size);
+    if (size < j.sizeBefore) {
+        reason = QString("the file has %1 bytes, fewer than the %2 the interrupted write started from").arg(size).arg(j.sizeBefore);
+        return false;
+    }
+    if (j.v1) return true;  // an older journal names its file by its length only
+    if (size > std::max(j.sizeBefore, j.sizeAfter)) {
+        reason = QString("the file has %1 bytes, more than the interrupted write could have left").arg(size);
+        return false;
+    }
+    const size_t ps = j.pageSize;
+    QByteArray page(int(ps), '\0');
+    if (j.headHash != 0) {
+        if (!readAll(fd, page.data(), ps, 0) || fnv1a(page.constData(), ps) != j.headHash) {
+            reason = QStringLiteral("its header page is not the one the interrupted write found");
+            return false;
+        }
+    }
+    for (const Journal::Page& p : j.pages) {
+        const off_t at = off_t(p.number) * off_t(ps);
+        if (uint64_t(at) >= j.sizeBefore || uint64_t(at) + ps > size) continue;  // added by the batch
+        if (!readAll(fd, page.data(), ps, at)) {
+            reason = QString("page %1 cannot be read").arg(p.number);
+            return false;
+        }
+        const uint64_t now = fnv1a(page.constData(), ps);
+        if (now != p.afterHash && std::memcmp(page.constData(), p.before, ps) != 0) {
+            reason = QString("page %1 holds neither what it held before the interrupted write nor what that write gave it").arg(p.number);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Puts the before-images back and cuts the file to its old length.
+void rollBack(const Journal& j, int fd) {
+    for (const Journal::Page& p : j.pages) {
+        if (off_t(p.number) * j.pageSize >= off_t(j.sizeBefore)) continue;  // a page the batch added
+        if (!writeAll(fd, p.before, j.pageSize, off_t(p.number) * j.pageSize)) ioFail("Cannot undo an interrupted write");
+    }
+    if (::ftruncate(fd, off_t(j.sizeBefore)) != 0 || ::fsync(fd) != 0) ioFail("Cannot undo an interrupted write");
+}
+
+}  // namespace
+
+bool JetPageJournal::recover(const QString& dbPath, QString* note) {
+    if (!QFile::exists(journalPath(dbPath))) return false;
+    const auto lock = JetWriteLock::forFile(dbPath);
+    // A writer of this process holds it: the journal is that writer's, and alive.
+    if (lock->held()) return false;
+    if (!lock->tryLock(5000)) {
+        if (note) *note = QString("The journal '%1' belongs to a write of another process still under way; it is left to it.")
+                              .arg(QDir::toNativeSeparators(journalPath(dbPath)));
+        return false;
+    }
+    struct Unlock {
+        JetWriteLock& l;
+        ~Unlock() { l.unlock(); }
+    } unlock{*lock};
+    return recoverHeld(dbPath, note);
+}
+
+bool JetPageJournal::recoverHeld(const QString& dbPath, QString* note) {
+    const QString jpath = journalPath(dbPath);
+    if (!QFile::exists(jpath)) return false;
+    Journal j;
+    if (!readJournal(jpath, j))
+        raise(err::ReadOnly, QString("The journal '%1' of an interrupted write cannot be read.").arg(jpath));
+    if (!j.valid) {
         // The crash came before the journal was complete, so before any page was written.
         QFile::remove(jpath);
         syncFolder(jpath);
@@ -125,40 +244,92 @@ bool JetPageJournal::recover(const QString& dbPath) {
     if (db.fd < 0)
         raise(err::ReadOnly, QString("The file cannot be opened to undo an interrupted write: %1.")
                                  .arg(QString::fromLocal8Bit(std::strerror(errno))));
-    const char* p = all.constData() + kHeaderSize;
-    for (uint32_t i = 0; i < count; ++i, p += 4 + pageSize) {
-        const uint32_t pageNo = uint32_t(get(p, 4));
-        if (off_t(pageNo) * pageSize >= off_t(sizeBefore)) continue;  // a page the batch added
-        if (!writeAll(db.fd, p + 4, pageSize, off_t(pageNo) * pageSize)) ioFail("Cannot undo an interrupted write");
+    QString reason;
+    if (!fits(j, db.fd, reason)) {
+        const QString aside = jpath + ".orphan-" + QDateTime::currentDateTimeUtc().toString("yyyyMMdd-HHmmss");
+        const bool moved = QFile::rename(jpath, aside);
+        syncFolder(jpath);
+        const QString msg =
+            moved ? QString("The journal '%1' of an interrupted write was not applied: it does not belong to the file as it "
+                            "is now (%2). It is kept as '%3'; the file is left as it is.")
+                        .arg(QDir::toNativeSeparators(jpath), reason, QDir::toNativeSeparators(aside))
+                  : QString("The journal '%1' of an interrupted write does not belong to the file as it is now (%2) and cannot be "
+                            "set aside; it was not applied.")
+                        .arg(QDir::toNativeSeparators(jpath), reason);
+        if (note) *note = msg;
+        qWarning("%s", qPrintable(msg));
+        if (!moved) raise(err::ReadOnly, msg);
+        return false;
     }
-    if (::ftruncate(db.fd, off_t(sizeBefore)) != 0 || ::fsync(db.fd) != 0) ioFail("Cannot undo an interrupted write");
+    const JetFileStamp before = JetFileStamp::of(dbPath);
+    rollBack(j, db.fd);
+    JetFileStamp::advance(db.fd, before);  // writers that read the file before see it changed
     QFile::remove(jpath);
     syncFolder(jpath);
     return true;
 }
 
-void JetPageJournal::writeBatch(const QString& dbPath, int pageSize, const std::map<uint32_t, QByteArray>& pages) {
-    if (pages.empty()) return;
-    recover(dbPath);  // never stack a batch on an unresolved one
+JetPageJournal::Pending JetPageJournal::inspect(const QString& dbPath) {
+    Pending out;
+    const QString jpath = journalPath(dbPath);
+    if (!QFile::exists(jpath)) return out;
+    Journal j;
+    if (!readJournal(jpath, j) || !j.valid) {
+        out.state = Pending::Incomplete;
+        return out;
+    }
+    Fd db(dbPath, O_RDONLY);
+    if (db.fd < 0) {
+        out.state = Pending::Foreign;
+        out.reason = QStringLiteral("the file cannot be read");
+        return out;
+    }
+    out.state = fits(j, db.fd, out.reason) ? Pending::Fits : Pending::Foreign;
+    return out;
+}
+
+bool JetPageJournal::rollBackCopy(const QString& dbPath, const QString& copyPath) {
+    Journal j;
+    if (!readJournal(journalPath(dbPath), j) || !j.valid) return false;
+    Fd db(copyPath, O_RDWR);
+    QString reason;
+    if (db.fd < 0 || !fits(j, db.fd, reason)) return false;
+    rollBack(j, db.fd);
+    return true;
+}
+
+int64_t JetPageJournal::writeBatch(const QString& dbPath, int pageSize, const std::map<uint32_t, QByteArray>& pages) {
+    if (pages.empty()) return 0;
+    recoverHeld(dbPath);  // never stack a batch on an unresolved one
     Fd db(dbPath, O_RDWR);
     if (db.fd < 0) ioFail(QString("Cannot open '%1' for writing").arg(dbPath));
     struct stat st;
     if (::fstat(db.fd, &st) != 0) ioFail("Cannot read the file's size");
+    const JetFileStamp stampBefore = JetFileStamp::of(dbPath);
     const off_t sizeBefore = st.st_size;
+    const off_t sizeAfter = std::max<off_t>(sizeBefore, off_t(pages.rbegin()->first + 1) * pageSize);
 
     QByteArray journal;
-    journal.reserve(kHeaderSize + int(pages.size()) * (4 + pageSize) + 8);
+    journal.reserve(kHeaderSize + int(pages.size()) * (12 + pageSize) + 8);
     journal.append(kMagic, 8);
     put32(journal, uint32_t(pageSize));
     put64(journal, uint64_t(sizeBefore));
     put32(journal, uint32_t(pages.size()));
+    put64(journal, uint64_t(sizeAfter));
     QByteArray before(pageSize, '\0');
+    uint64_t headHash = 0;
+    if (!pages.count(0) && sizeBefore >= pageSize) {
+        if (!readAll(db.fd, before.data(), size_t(pageSize), 0)) ioFail("Cannot read a page");
+        headHash = fnv1a(before.constData(), size_t(pageSize));
+    }
+    put64(journal, headHash);
     for (const auto& [pageNo, bytes] : pages) {
         if (bytes.size() != pageSize) raise(err::InvalidArgument, "A page to write has the wrong size.");
         before.fill('\0');
         const off_t at = off_t(pageNo) * pageSize;
         if (at < sizeBefore && !readAll(db.fd, before.data(), size_t(pageSize), at)) ioFail("Cannot read a page");
         put32(journal, pageNo);
+        put64(journal, fnv1a(bytes.constData(), size_t(pageSize)));
         journal += before;
     }
     put64(journal, fnv1a(journal.constData(), size_t(journal.size())));
@@ -185,10 +356,12 @@ void JetPageJournal::writeBatch(const QString& dbPath, int pageSize, const std::
         }
         step("page");
     }
+    // A time no earlier batch left, so that other writers see the file changed (see JetFileStamp).
+    const int64_t mtime = ok ? JetFileStamp::advance(db.fd, stampBefore) : 0;
     if (ok && ::fsync(db.fd) != 0) ok = false;
     if (!ok) {
         const int e = errno;
-        recover(dbPath);
+        recoverHeld(dbPath);
         errno = e;
         ioFail("Cannot write the file");
     }
@@ -196,6 +369,7 @@ void JetPageJournal::writeBatch(const QString& dbPath, int pageSize, const std::
     QFile::remove(jpath);
     syncFolder(jpath);
     step("removed");
+    return mtime;
 }
 
 }  // namespace dao::jet

@@ -1,4 +1,5 @@
 #include "JetRowMover.h"
+#include "JetFormat.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,10 +10,10 @@ namespace dao::jet {
 
 namespace {
 
-constexpr int kRowTable = 14;
+constexpr int kRowTable = fmt::kDataRowTable;
 constexpr uint8_t kDeletedHigh = 0x80;   // high byte of a row offset
 constexpr uint8_t kOverflowHigh = 0x40;
-constexpr int kMaxRows = 255;
+constexpr int kMaxRows = fmt::kMaxRowsPerPage;
 
 QByteArray pointerTo(RowId r) {
     const uint32_t w = r.page << 8 | r.row;
@@ -32,7 +33,7 @@ std::vector<RowId> JetRowMover::readerOrder(const TableDef& t) const {
     std::map<RowId, RowId> firstOf;  // row of a moved record's data -> its first place
     for (uint32_t pg : pages) {
         const uint8_t* bytes = p.read(pg);
-        for (int r = 0, n = rd16(bytes + 12); r < n; ++r) {
+        for (int r = 0, n = rd16(bytes + fmt::kDataRowCount); r < n; ++r) {
             const RowSlot s = JetFile::slotIn(bytes, p.pageSize, pg, r);
             if (s.overflow && !s.deleted && s.end - s.start >= 4) firstOf[RowId::fromWord(rd32(bytes + s.start))] = {pg, uint8_t(r)};
         }
@@ -40,7 +41,7 @@ std::vector<RowId> JetRowMover::readerOrder(const TableDef& t) const {
     std::vector<RowId> out;
     for (uint32_t pg : pages) {
         const uint8_t* bytes = p.read(pg);
-        for (int r = 0, n = rd16(bytes + 12); r < n; ++r) {
+        for (int r = 0, n = rd16(bytes + fmt::kDataRowCount); r < n; ++r) {
             const RowSlot s = JetFile::slotIn(bytes, p.pageSize, pg, r);
             if (s.overflow) continue;
             const RowId here{pg, uint8_t(r)};
@@ -57,7 +58,7 @@ std::vector<int> JetRowMover::movedHere(uint32_t page) const {
     const auto& p = a_.pages();
     const uint8_t* bytes = p.read(page);
     std::vector<int> out;
-    for (int r = 0, n = rd16(bytes + 12); r < n; ++r) {
+    for (int r = 0, n = rd16(bytes + fmt::kDataRowCount); r < n; ++r) {
         const RowSlot s = JetFile::slotIn(bytes, p.pageSize, page, r);
         if (s.deleted && !s.overflow) out.push_back(r);
     }
@@ -111,7 +112,7 @@ uint32_t JetRowMover::pageForRow(const TableDef& t, int rowSize, const std::vect
         if (pg >= p.end() || std::find(avoid.begin(), avoid.end(), pg) != avoid.end() || !a_.listed(t.ownedPagesMap, pg)) continue;
         const uint8_t* bytes = p.read(pg);
         if (bytes[0] != PageData || rd32(bytes + 4) != t.firstPage) continue;
-        const int n = rd16(bytes + 12), free = rd16(bytes + 2);
+        const int n = rd16(bytes + fmt::kDataRowCount), free = rd16(bytes + fmt::kDataFreeSpace);
         if (n < kMaxRows && free >= rowSize + 2) {
             if (free > bestFree) {
                 best = pg;

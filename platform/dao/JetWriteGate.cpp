@@ -6,18 +6,15 @@
 #include <memory>
 
 #include "JetFile.h"
+#include "JetLocks.h"
 #include "JetUnknownPages.h"
 
 namespace dao::jet {
 
 QString JetWriteGate::liveLockFile(const QString& path) {
-    const QFileInfo fi(path);
-    const QString base = fi.absolutePath() + "/" + fi.completeBaseName();
-    for (const char* ext : {".ldb", ".laccdb", ".LDB", ".LACCDB"}) {
-        const QString lock = base + QLatin1String(ext);
-        if (QFileInfo(lock).isFile()) return lock;
-    }
-    return {};
+    // Tabulon's own entries (of this process or another) do not count: Tabulon's writers share
+    // the file through the write lock.
+    return JetLockFile::foreignEntry(path).isEmpty() ? QString() : JetLockFile::existing(path);
 }
 
 QString JetWriteGate::whyReadOnly(const QString& path) {
@@ -31,10 +28,9 @@ QString JetWriteGate::whyReadOnly(const QString& path) {
     if (f->encoded()) return QStringLiteral("The file is encrypted; Tabulon does not write encrypted files.");
     if (f->hasPassword())
         return QStringLiteral("The file is password-protected; Tabulon does not write such files.");
-    const QString lock = liveLockFile(path);
-    if (!lock.isEmpty())
-        return QString("The file is open in another program (its lock file '%1' exists).")
-            .arg(QDir::toNativeSeparators(lock));
+    if (const QString user = JetLockFile::foreignEntry(path); !user.isEmpty())
+        return QString("The file is open in another program (its lock file '%1' lists %2).")
+            .arg(QDir::toNativeSeparators(JetLockFile::existing(path)), user);
     const QFileInfo fi(path);
     if (!fi.isWritable()) return QStringLiteral("The file itself is read-only on disk.");
     if (!QFileInfo(fi.absolutePath()).isWritable())

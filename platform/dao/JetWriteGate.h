@@ -15,8 +15,8 @@ public:
     // file it may write is refused per change, with its own reason.
     static QString whyReadOnly(const QString& path);
 
-    // The lock file Access keeps beside an open database (.ldb for .mdb, .laccdb for .accdb);
-    // empty when there is none.
+    // The lock file beside the database (.ldb for .mdb, .laccdb for .accdb) when it lists a user
+    // that is not Tabulon (Access has the file open, or crashed with it open); empty otherwise.
     static QString liveLockFile(const QString& path);
 };
 

@@ -1,4 +1,5 @@
 #include "JetWriter.h"
+#include "JetFormat.h"
 
 #include <sqlite3.h>
 
@@ -292,7 +293,7 @@ int authorize(void*, int action, const char*, const char*, const char* dbName, c
 }
 
 constexpr int kColumnsPerCall = 60;  // SQLite takes at most 127 arguments
-constexpr int kTdefAutoNumber = 20;  // the highest AutoNumber handed out
+using fmt::kTdefAutoNumber;  // the highest AutoNumber handed out
 
 bool isLongAutoNumber(const ColumnDef& c) { return c.isAutoNumber() && c.type == ColLong; }
 
@@ -318,18 +319,21 @@ std::shared_ptr<JetWriter> JetWriter::forFile(const QString& path) {
     return w;
 }
 
-JetWriter::JetWriter(const QString& path) : path_(path) { load(); }
+JetWriter::JetWriter(const QString& path) : path_(path), pager_(path) {
+    // Read under the lock: never half of another process's batch.
+    enterBatch();
+    pager_.leaveIfIdle();
+}
 
 JetWriter::~JetWriter() = default;
 
-void JetWriter::load() {
-    file_ = JetFile::open(path_);
-    for (const CatalogTable& ct : file_->catalog()) {
-        Table t;
-        t.def = file_->readTableDef(ct.tdefPage, ct.name);
-        t.system = ct.isSystem();
-        tableIndex_[ct.name] = int(tables_.size());
-        tables_.push_back(std::move(t));
+void JetWriter::enterBatch() {
+    if (!pager_.enter()) return;
+    try {
+        reload();
+    } catch (...) {
+        pager_.abandon();
+        throw;
     }
 }
 
@@ -338,8 +342,46 @@ int JetWriter::authorizeDesign(void* data, int action, const char* a3, const cha
     return authorize(data, action, a3, a4, dbName, trigger);
 }
 
+void JetWriter::reload() {
+    allocator_.reset();
+    const JetFile& file = pager_.file();
+    std::vector<bool> found(tables_.size(), false);
+    for (const CatalogTable& ct : file.catalog()) {
+        const auto it = tableIndex_.find(ct.name);
+        if (it == tableIndex_.end()) {
+            // A table made since: the working copies have no triggers for it.
+            Table t;
+            t.def = file.readTableDef(ct.tdefPage, ct.name);
+            t.system = ct.isSystem();
+            tableIndex_[ct.name] = int(tables_.size());
+            tables_.push_back(std::move(t));
+            found.push_back(true);
+            continue;
+        }
+        Table& t = tables_[size_t(it->second)];
+        t.def = file.readTableDef(ct.tdefPage, ct.name);
+        t.system = ct.isSystem();
+        t.gone = false;
+        found[size_t(it->second)] = true;
+        // The working copies' columns, matched by name again (the design may have changed).
+        for (size_t k = 0; k < t.sqlNames.size(); ++k) {
+            int at = -1;
+            for (size_t c = 0; c < t.def.columns.size(); ++c)
+                if (t.def.columns[c].name == t.sqlNames[k]) at = int(c);
+            t.columnOf[k] = at;
+        }
+    }
+    for (size_t i = 0; i < tables_.size(); ++i)
+        if (!found[i]) tables_[i].gone = true;
+}
+
 void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    enterBatch();
+    struct Leave {
+        JetPager& p;
+        ~Leave() { p.leaveIfIdle(); }
+    } leave{pager_};
     auto known = copyIds_.find(copyKey);
     if (known == copyIds_.end()) {
         // The reader's order (as the file stands now, this batch's changes included).
@@ -439,40 +481,14 @@ void JetWriter::installTriggers(sqlite3* db) {
     }
 }
 
-const uint8_t* JetWriter::pageBytes(uint32_t page) const {
-    const auto it = pending_.find(page);
-    if (it != pending_.end()) return reinterpret_cast<const uint8_t*>(it->second.constData());
-    return file_->page(page);
-}
-
-uint8_t* JetWriter::pendingPage(uint32_t page) {
-    auto it = pending_.find(page);
-    if (it == pending_.end()) {
-        statementUndo_.emplace(page, std::nullopt);
-        it = pending_.emplace(page, QByteArray(reinterpret_cast<const char*>(file_->page(page)), file_->pageSize())).first;
-    } else {
-        statementUndo_.emplace(page, it->second);  // keeps the first copy of the statement
-    }
-    return reinterpret_cast<uint8_t*>(it->second.data());
-}
-
 JetPageAllocator& JetWriter::allocator() {
     if (!allocator_) {
         JetPageAllocator::Pages pages;
-        pages.pageSize = file_->pageSize();
-        pages.read = [this](uint32_t p) { return pageBytes(p); };
-        pages.write = [this](uint32_t p) { return pendingPage(p); };
-        pages.create = [this](uint32_t p) {
-            statementUndo_.emplace(p, std::nullopt);
-            auto& bytes = pending_[p];
-            bytes = QByteArray(file_->pageSize(), '\0');
-            return reinterpret_cast<uint8_t*>(bytes.data());
-        };
-        pages.end = [this] {
-            uint32_t n = file_->pageCount();
-            while (pending_.count(n)) ++n;
-            return n;
-        };
+        pages.pageSize = pager_.pageSize();
+        pages.read = [this](uint32_t p) { return pager_.read(p); };
+        pages.write = [this](uint32_t p) { return pager_.write(p); };
+        pages.create = [this](uint32_t p) { return pager_.create(p); };
+        pages.end = [this] { return pager_.end(); };
         allocator_ = std::make_unique<JetPageAllocator>(std::move(pages));
     }
     return *allocator_;
@@ -503,7 +519,7 @@ JetLongValueWriter JetWriter::longValues(const Table& t) {
             if (m.column == c.number && m.free != 0 && allocator().listed(m.free, page) != roomy)
                 allocator().setListed(m.free, page, roomy);
     };
-    return JetLongValueWriter(*file_, std::move(pages));
+    return JetLongValueWriter(pager_.file(), std::move(pages));
 }
 
 bool JetWriter::listedIn(const TableDef& t, const IndexData& idx, const std::vector<FieldRef>& fields) {
@@ -523,11 +539,36 @@ bool JetWriter::rowOf(int copy, int table, long long rowid, RowId& out) const {
     return true;
 }
 
-bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& out, QString& why) {
+QString JetWriter::recordName(const Table& t, const std::vector<JetValue>& shown) const {
+    // The primary key's fields, else the first field shown.
+    std::vector<int> numbers;
+    for (const LogicalIndex& li : t.def.indexes)
+        if (li.kind == 1)
+            for (const IndexData& d : t.def.indexData)
+                if (d.number == li.dataNumber)
+                    for (const IndexColumn& ic : d.columns) numbers.push_back(ic.columnNumber);
+    QStringList parts;
+    for (size_t k = 0; k < t.sqlNames.size() && k < shown.size(); ++k) {
+        const int ci = t.columnOf[k];
+        if (ci < 0) continue;
+        const ColumnDef& c = t.def.columns[size_t(ci)];
+        if (numbers.empty() ? !parts.isEmpty() : std::find(numbers.begin(), numbers.end(), c.number) == numbers.end())
+            continue;
+        parts << QString("%1 = %2").arg(c.name, shown[k].describe());
+    }
+    return parts.isEmpty() ? QString("a record of table '%1'").arg(t.def.name)
+                           : QString("the record (%1) of table '%2'").arg(parts.join(", "), t.def.name);
+}
+
+bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& out, int& errorNumber, QString& why) {
     const int copy = b.copy;
     const std::vector<JetValue>& oldValues = b.stagedOld;
     const std::vector<JetValue>& newValues = b.stagedNew;
     const Table& t = tables_[size_t(table)];
+    if (t.gone) {
+        why = QString("Table '%1' is no longer in the Access file.").arg(t.def.name);
+        return false;
+    }
     if (t.system) {
         why = QString("'%1' is a system table of the Access file; Tabulon does not change it.").arg(t.def.name);
         return false;
@@ -544,10 +585,18 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
     }
     const RowId first = out.at;
     // Offsets come from the page as this batch left it (a deletion, a repacked page).
-    const int ps = file_->pageSize();
+    const int ps = pager_.file().pageSize();
+    if (!hasPage(first.page)) {
+        why = notFound();
+        return false;
+    }
     out.slot = JetFile::slotIn(pageBytes(first.page), ps, first.page, first.row);
     if (out.slot.deleted) {
-        why = notFound();
+        // Its working copy still shows it: another program deleted it since.
+        errorNumber = err::RecordDeleted;
+        why = QString("%1 was deleted by another user after it was shown; it is not changed.")
+                  .arg(recordName(t, oldValues));
+        why[0] = why[0].toUpper();
         return false;
     }
     if (out.slot.overflow) {
@@ -559,7 +608,7 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
     }
     out.row = pageBytes(out.at.page) + out.slot.start;
     try {
-        out.fields = file_->crackRow(t.def, out.row, out.slot.end - out.slot.start);
+        out.fields = pager_.file().crackRow(t.def, out.row, out.slot.end - out.slot.start);
     } catch (const FormatError& e) {
         why = QString("The record cannot be read in the Access file (%1).").arg(e.what());
         return false;
@@ -591,8 +640,10 @@ bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& ou
             if (std::fabs(a - b) <= 1e-12 * std::max(1.0, std::fabs(a))) continue;
         }
         if (inFile && !(*inFile == oldValues[k])) {
-            why = QString("The record in the Access file no longer holds what is shown (field '%1': %2 in the file, %3 shown).")
-                      .arg(c.name, inFile->describe(), oldValues[k].describe());
+            errorNumber = err::DataChanged;
+            why = QString("The data has been changed by another user: %1 no longer holds what is shown (field '%2': %3 in "
+                          "the file, %4 shown); the change is not saved.")
+                      .arg(recordName(t, oldValues), c.name, inFile->describe(), oldValues[k].describe());
             return false;
         }
     }
@@ -609,9 +660,8 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
         return false;
     }
     JetIndexTree::Store store;
-    store.pageSize = file_->pageSize();
-    store.pageCount = file_->pageCount();
-    while (pending_.count(store.pageCount)) ++store.pageCount;  // new pages of this batch
+    store.pageSize = pager_.file().pageSize();
+    store.pageCount = pager_.end();  // new pages of this batch included
     store.read = [this](uint32_t p) { return pageBytes(p); };
     store.write = [this](uint32_t p) { return pendingPage(p); };
     QString mapFault;
@@ -655,7 +705,7 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
     if (!known) {
         // The count of distinct keys only ever grows.
         uint8_t* tdef = pendingPage(t.def.firstPage);
-        const int at = 63 + 12 * idx.number + 4;
+        const int at = fmt::kTdefBlocks + fmt::kIndexCountSize * idx.number + 4;
         const uint32_t n = rd32(tdef + at) + 1;
         for (int i = 0; i < 4; ++i) tdef[at + i] = uint8_t(n >> (8 * i));
     }
@@ -664,6 +714,7 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
 
 bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, QString& why) {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    enterBatch();
     const int copy = b.copy;
     const std::vector<JetValue>& oldValues = b.stagedOld;
     const std::vector<JetValue>& newValues = b.stagedNew;
@@ -679,7 +730,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         return true;
     }
     Located loc;
-    if (!locate(b, table, rowid, loc, why)) return false;
+    if (!locate(b, table, rowid, loc, errorNumber, why)) return false;
     RowId first;
     rowOf(copy, table, rowid, first);
     const RowId at = loc.at;
@@ -734,7 +785,10 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
             try {
                 // Long values are not compared when the record is found; the one replaced is.
                 if (!lv.holds(c, of.present, row + of.offset, of.size, oldValues[k])) {
-                    why = QString("The record in the Access file no longer holds what is shown (field '%1').").arg(c.name);
+                    errorNumber = err::DataChanged;
+                    why = QString("The data has been changed by another user: %1 no longer holds what is shown (field '%2'); "
+                                  "the change is not saved.")
+                              .arg(recordName(t, oldValues), c.name);
                     return false;
                 }
                 if (of.present) lv.release(c, row + of.offset, of.size);
@@ -746,7 +800,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
                 ch.null = true;
             } else {
                 const int rest = len - (of.present ? of.size : 0);
-                const bool roomy = rest + 12 + int(data->size()) <= JetLongValueWriter::maxRecordLength(file_->pageSize());
+                const bool roomy = rest + 12 + int(data->size()) <= JetLongValueWriter::maxRecordLength(pager_.file().pageSize());
                 if (!lv.store(t.def, c, *data, roomy, ch.bytes, why)) return false;
                 longChecks.push_back({ci, *data});
             }
@@ -787,7 +841,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         }
         // Never write what does not read back as intended.
         const auto* nr = reinterpret_cast<const uint8_t*>(rebuilt.constData());
-        after = file_->crackRow(t.def, nr, int(rebuilt.size()));
+        after = pager_.file().crackRow(t.def, nr, int(rebuilt.size()));
         for (size_t ci = 0; ci < t.def.columns.size(); ++ci) {
             if (unchanged[ci]) {
                 // Same presence and the very same bytes.
@@ -883,12 +937,17 @@ QString JetWriter::whyCannotAdd(const QString& name) {
 
 bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber, QString& why) {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    enterBatch();
     errorNumber = err::ReadOnly;
     if (table < 0 || size_t(table) >= tables_.size()) {
         why = QStringLiteral("This table is not found in the Access file.");
         return false;
     }
     const Table& t = tables_[size_t(table)];
+    if (t.gone) {
+        why = QString("Table '%1' is no longer in the Access file.").arg(t.def.name);
+        return false;
+    }
     why = whyCannotAdd(t.def.name);
     if (!why.isEmpty()) return false;
     std::vector<JetValue>& values = b.stagedNew;
@@ -985,7 +1044,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
         }
         FieldChange ch;
         ch.column = ci;
-        const bool roomy = length + 12 + int(data->size()) <= JetLongValueWriter::maxRecordLength(file_->pageSize());
+        const bool roomy = length + 12 + int(data->size()) <= JetLongValueWriter::maxRecordLength(pager_.file().pageSize());
         if (!lv.store(t.def, c, *data, roomy, ch.bytes, why)) return false;
         length += int(ch.bytes.size());
         longChecks.push_back({ci, *data});
@@ -998,7 +1057,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     }
     // Never write what does not read back as intended.
     const auto* nr = reinterpret_cast<const uint8_t*>(row.constData());
-    const std::vector<FieldRef> fields = file_->crackRow(t.def, nr, int(row.size()));
+    const std::vector<FieldRef> fields = pager_.file().crackRow(t.def, nr, int(row.size()));
     for (const auto& [ci, want] : expect) {
         const auto got = JetValueCodec::decode(t.def.columns[size_t(ci)], nr, fields[size_t(ci)]);
         if (!got || !(*got == want)) {
@@ -1032,7 +1091,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     try {
         best = JetRowMover(allocator()).pageForRow(t.def, int(row.size()));
         if (!best) best = newDataPage(t);
-        at = JetFile::appendRow(pendingPage(best), file_->pageSize(), row);
+        at = JetFile::appendRow(pendingPage(best), pager_.file().pageSize(), row);
         if (at >= 0) allocator().rowPlaced(t.def.freePagesMap, best, int(empty.size()));
     } catch (const FormatError& e) {
         why = QString("No page of table '%1' can take the record (%2).").arg(t.def.name, e.what());
@@ -1046,8 +1105,8 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     for (const auto& [idx, key] : keys)
         if (!changeIndexEntry(t, *idx, id, false, key, errorNumber, why)) return false;  // the statement is undone
     uint8_t* tdef = pendingPage(t.def.firstPage);
-    const uint32_t count = rd32(tdef + 16) + 1;
-    for (int i = 0; i < 4; ++i) tdef[16 + i] = uint8_t(count >> (8 * i));
+    const uint32_t count = rd32(tdef + fmt::kTdefRowCount) + 1;
+    for (int i = 0; i < 4; ++i) tdef[fmt::kTdefRowCount + i] = uint8_t(count >> (8 * i));
     auto& rows = copyRows_[size_t(b.copy)][size_t(table)];
     if (rows.size() < size_t(rowid)) rows.resize(size_t(rowid));
     rows[size_t(rowid - 1)] = id;
@@ -1057,6 +1116,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
 
 bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber, QString& why) {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    enterBatch();
     const int copy = b.copy;
     errorNumber = err::ReadOnly;
     if (table < 0 || size_t(table) >= tables_.size()) {
@@ -1065,7 +1125,7 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     }
     const Table& t = tables_[size_t(table)];
     Located loc;
-    if (!locate(b, table, rowid, loc, why)) return false;
+    if (!locate(b, table, rowid, loc, errorNumber, why)) return false;
     RowId first;
     rowOf(copy, table, rowid, first);
     // Its Memo/OLE values go with it, once they are seen to be the ones shown (the record's other
@@ -1079,7 +1139,10 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
         try {
             if (shown != t.columnOf.end() &&
                 !lv.holds(c, fr.present, loc.row + fr.offset, fr.size, b.stagedOld[size_t(shown - t.columnOf.begin())])) {
-                why = QString("The record in the Access file no longer holds what is shown (field '%1').").arg(c.name);
+                errorNumber = err::DataChanged;
+                why = QString("The data has been changed by another user: %1 no longer holds what is shown (field '%2'); "
+                              "the change is not saved.")
+                          .arg(recordName(t, b.stagedOld), c.name);
                 return false;
             }
             if (fr.present) lv.release(c, loc.row + fr.offset, fr.size);
@@ -1097,83 +1160,43 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     // compacted.
     JetRowMover(allocator()).remove(t.def, first, loc.at);
     uint8_t* tdef = pendingPage(t.def.firstPage);
-    const uint32_t count = rd32(tdef + 16);
+    const uint32_t count = rd32(tdef + fmt::kTdefRowCount);
     if (count == 0) {
         why = QStringLiteral("The table's record count is already zero; the file is not changed.");
         return false;
     }
-    for (int i = 0; i < 4; ++i) tdef[16 + i] = uint8_t((count - 1) >> (8 * i));
+    for (int i = 0; i < 4; ++i) tdef[fmt::kTdefRowCount + i] = uint8_t((count - 1) >> (8 * i));
     return true;
-}
-
-void JetWriter::writeRange(uint32_t page, int offset, const QByteArray& bytes) {
-    auto it = pending_.find(page);
-    if (it == pending_.end() || statementUndo_.count(page)) {
-        // Not pending yet (undone by dropping it), or already saved whole for this statement.
-        std::memcpy(pendingPage(page) + offset, bytes.constData(), size_t(bytes.size()));
-        return;
-    }
-    rangeUndo_.push_back({page, offset, it->second.mid(offset, bytes.size())});
-    std::memcpy(it->second.data() + offset, bytes.constData(), size_t(bytes.size()));
 }
 
 void JetWriter::beginStatement() {
     std::lock_guard<std::recursive_mutex> g(mu_);
-    statementUndo_.clear();
-    rangeUndo_.clear();
+    pager_.beginStatement();
 }
 
-void JetWriter::endStatement() { beginStatement(); }
+void JetWriter::endStatement() {
+    std::lock_guard<std::recursive_mutex> g(mu_);
+    pager_.endStatement();
+}
 
 void JetWriter::abortStatement() {
     std::lock_guard<std::recursive_mutex> g(mu_);
-    // Whole pages first (a page saved whole after one of its ranges was written holds that range's
-    // new bytes), then the ranges, newest first.
-    for (auto& [page, before] : statementUndo_) {
-        if (before)
-            pending_[page] = *before;
-        else
-            pending_.erase(page);
-    }
-    statementUndo_.clear();
-    for (auto r = rangeUndo_.rbegin(); r != rangeUndo_.rend(); ++r) {
-        auto it = pending_.find(r->page);
-        if (it != pending_.end()) std::memcpy(it->second.data() + r->offset, r->before.constData(), size_t(r->before.size()));
-    }
-    rangeUndo_.clear();
+    pager_.abortStatement();
 }
 
 void JetWriter::flush() {
     std::lock_guard<std::recursive_mutex> g(mu_);
-    statementUndo_.clear();
-    rangeUndo_.clear();
-    if (pending_.empty()) return;
-    std::map<uint32_t, QByteArray> pages;
-    pages.swap(pending_);
-    try {
-        JetPageJournal::writeBatch(path_, file_->pageSize(), pages);
-    } catch (...) {
-        // Whatever stopped the batch, the file is put back as it was before it (its length too)
-        // before anything is read from it again.
-        try {
-            JetPageJournal::recover(path_);
-        } catch (...) {
-        }
-        throw;
-    }
-    if (pages.rbegin()->first >= file_->pageCount()) file_ = JetFile::open(path_);  // the file grew
+    pager_.flush();
 }
 
 void JetWriter::discard() {
     std::lock_guard<std::recursive_mutex> g(mu_);
-    pending_.clear();
-    statementUndo_.clear();
-    rangeUndo_.clear();
+    pager_.discard();
 }
 
 bool JetWriter::hasPending() const {
     std::lock_guard<std::recursive_mutex> g(mu_);
-    return !pending_.empty();
+    return pager_.hasPending();
 }
 
 }  // namespace dao::jet

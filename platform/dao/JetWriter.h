@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "JetFile.h"
+#include "JetPager.h"
 #include "JetLongValueWriter.h"
 #include "JetValueCodec.h"
 
@@ -87,11 +88,15 @@ private:
         bool system = false;
         std::vector<int> columnOf;     // working copy column -> index in def.columns (-1 none)
         std::vector<QString> sqlNames; // working copy column names
+        bool gone = false;             // no longer in the file (another program dropped it)
     };
-    void load();
-    const uint8_t* pageBytes(uint32_t page) const;
-    uint8_t* pendingPage(uint32_t page);
-    bool hasPage(uint32_t page) const { return page < file_->pageCount() || pending_.count(page); }
+    // Other processes write the file too: a batch starts at the pager (the write lock), and when
+    // the pager read the file afresh the table definitions are read again (reload).
+    void enterBatch();
+    void reload();
+    const uint8_t* pageBytes(uint32_t page) const { return pager_.read(page); }
+    uint8_t* pendingPage(uint32_t page) { return pager_.write(page); }
+    bool hasPage(uint32_t page) const { return pager_.has(page); }
 
     // New pages at the end of the file, pending with the batch (a failed statement takes them back;
     // the journal's file length undoes them after a crash), listed in the file's and the table's
@@ -113,7 +118,9 @@ private:
     // Where a working copy's record starts in the file; false when the copy has no such record.
     bool rowOf(int copy, int table, long long rowid, RowId& out) const;
     // Finds the record and checks that it holds the staged old values.
-    bool locate(const Binding& b, int table, long long rowid, Located& out, QString& why);
+    bool locate(const Binding& b, int table, long long rowid, Located& out, int& errorNumber, QString& why);
+    // "record (ID = 5) of table 'T'", for refusals.
+    QString recordName(const Table& t, const std::vector<JetValue>& shown) const;
     // Moves a record's entry in one index: out of it (remove; removeKey finds it faster), into it
     // (insertKey), or both.
     bool changeIndexEntry(const Table& t, const IndexData& idx, RowId id, bool remove,
@@ -124,20 +131,11 @@ private:
     JetLongValueWriter longValues(const Table& t);
 
     QString path_;
-    std::unique_ptr<JetFile> file_;
+    JetPager pager_;
     std::vector<Table> tables_;
     std::map<QString, int> tableIndex_;
     mutable std::recursive_mutex mu_;
-    std::map<uint32_t, QByteArray> pending_;
-    std::map<uint32_t, std::optional<QByteArray>> statementUndo_;  // page before the statement (none: not pending)
-    struct RangeUndo {
-        uint32_t page;
-        int offset;
-        QByteArray before;
-    };
-    std::vector<RangeUndo> rangeUndo_;  // bytes a statement overwrote in pages already pending
-    // Overwrites bytes of a page; a failed statement takes them back.
-    void writeRange(uint32_t page, int offset, const QByteArray& bytes);
+    void writeRange(uint32_t page, int offset, const QByteArray& bytes) { pager_.writeRange(page, offset, bytes); }
     std::map<QString, int> copyIds_;
     std::vector<std::vector<std::vector<RowId>>> copyRows_;  // copy -> table -> rowid - 1 -> record
     std::vector<std::unique_ptr<Binding>> bindings_;

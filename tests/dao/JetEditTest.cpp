@@ -271,8 +271,10 @@ TEST_F(JetEdit, ConnectionsOfDifferentAgesEditTheRecordsTheyShow) {
     EXPECT_EQ(newer->Execute("update Table1 set E = 11 where A = 'abcdefg'"), 1);
     newer->Close();
     dao::flushAllWrites();
-    expectRefused(f, "The record in the Access file no longer holds what is shown (field 'E': 11 in the file, 333333333 shown)",
-                  [&] { older->Execute("update Table1 set D = 22 where A = 'abcdefg'"); });
+    expectRefused(f,
+                  "The data has been changed by another user: the record (A = 'abcdefg') of table 'Table1' no longer "
+                  "holds what is shown (field 'E': 11 in the file, 333333333 shown)",
+                  [&] { older->Execute("update Table1 set D = 22 where A = 'abcdefg'"); }, 3197);
     older->Close();
     expectReaders(f, "Table1", "select A, D, E from Table1", "A\tD\tE\nabcdefg\t222\t11\n",
                   "A,B,C,D,E,F,G,H,I\n\"abcdefg\",\"hijklmnop\",2,222,11,444.555,\"1974-09-21 00:00:00\",3.5000,1\n",

@@ -66,8 +66,8 @@ void reportBatches(int holdAfter, const QString& path) {
         const QByteArray s(step);
         if (s == "journal") {
             const int done = stepsDone.load();
-            // Header, then page number and page for each page, then the checksum.
-            const qint64 pages = (QFileInfo(dao::jet::JetPageJournal::journalPath(path)).size() - 24 - 8) / (4 + 4096);
+            // Header, then page number, checksum and page for each page, then the checksum.
+            const qint64 pages = (QFileInfo(dao::jet::JetPageJournal::journalPath(path)).size() - 40 - 8) / (12 + 4096);
             holdAt = holdAfter > 0 && done >= holdAfter ? int(std::max<qint64>(1, pages - 1)) : 0;
             written = 0;
             say("batch " + QByteArray::number(done));

@@ -581,8 +581,8 @@ TEST_F(JetLongValue, AnOlderCopyDoesNotOverwriteANewerLongValue) {
         newer->Close();
     }
     dao::flushAllWrites();
-    expectRefused(f, "The record in the Access file no longer holds what is shown (field 'descr')",
-                  [&] { older->Execute("update t_funcs set descr = 'viejo'"); });
+    expectRefused(f, "The data has been changed by another user: the record (id = 1234) of table 't_funcs' no longer holds what is shown (field 'descr')",
+                  [&] { older->Execute("update t_funcs set descr = 'viejo'"); }, 3197);
     older->Close();
     EXPECT_EQ(ours(f, "select descr from t_funcs"), "descr\n" + newValue + "\n");
 }
@@ -599,8 +599,8 @@ TEST_F(JetLongValue, AnOlderCopyDoesNotDeleteARecordWhoseLongValueChanged) {
         newer->Close();
     }
     dao::flushAllWrites();
-    expectRefused(f, "The record in the Access file no longer holds what is shown (field 'descr')",
-                  [&] { older->Execute("delete from t_funcs"); });
+    expectRefused(f, "no longer holds what is shown (field 'descr')",
+                  [&] { older->Execute("delete from t_funcs"); }, 3197);
     older->Close();
     EXPECT_EQ(ours(f, "select descr from t_funcs"), "descr\nnuevo\n");
 }

@@ -134,23 +134,28 @@ protected:
                        const QString& exported, const QString& js) {
         EXPECT_EQ(ours(path, sql).toStdString(), engine.toStdString());
         const QString e = mdbExport(path, table);
-        if (e != "skipped") EXPECT_EQ(e.toStdString(), exported.toStdString());
+        if (e != "skipped") {
+            EXPECT_EQ(e.toStdString(), exported.toStdString());
+        }
         const QString m = mdbReader(path, table);
-        if (m != "skipped") EXPECT_EQ(m.toStdString(), js.toStdString());
+        if (m != "skipped") {
+            EXPECT_EQ(m.toStdString(), js.toStdString());
+        }
         const dao::jet::CheckReport rep = dao::jet::JetCheck::run(path);
         EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
         EXPECT_FALSE(QFile::exists(dao::jet::JetPageJournal::journalPath(path)));
     }
 
-    // A write refused with 3027 whose message holds reason; the file stays byte-identical.
+    // A write refused with number (3027 unless given) whose message holds reason; the file stays
+    // byte-identical.
     template <typename F>
-    void expectRefused(const QString& path, const QString& reason, F&& write) {
+    void expectRefused(const QString& path, const QString& reason, F&& write, int number = 3027) {
         const QByteArray before = sha256(path);
         try {
             write();
             ADD_FAILURE() << "the write went through; expected: " << reason.toStdString();
         } catch (const dao::Error& e) {
-            EXPECT_EQ(e.number(), 3027) << e.description().toStdString();
+            EXPECT_EQ(e.number(), number) << e.description().toStdString();
             EXPECT_TRUE(e.description().contains(reason)) << e.description().toStdString();
         }
         dao::flushAllWrites();
