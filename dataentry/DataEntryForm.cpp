@@ -1074,7 +1074,20 @@ void DataEntryForm::saveRecord() {
         }
     }
     // The inputs are cleared only once the record is stored, so a refused record can be corrected.
-    const common::StepResult stored = common::runOperationStep([&] { rs->Update(); });
+    // Stored means committed: a record the file refuses only at the commit (a deferred foreign key)
+    // is reported here, while its values are still on the form, not after the host has gone.
+    const common::StepResult stored = common::runOperationStep([&] {
+        if (rs->EditMode() == dao::dbEditNone) {
+            // Again after a refused commit took the record back: the same values once more.
+            rs->AddNew();
+            for (int i = 0; i < fieldCount && i < int(TxTFields.size()); ++i) {
+                dao::Field f = rs->Fields().Item(i);
+                f.setValue(valueForField(f.Type(), TxTFields[size_t(i)]->Text()));
+            }
+        }
+        rs->Update();
+        if (const auto db = datPrimaryRS->Database()) db->Flush();
+    });
     if (stored != common::StepResult::Done) {
         cancelPending();
         if (stored == common::StepResult::Aborted) return;

@@ -10,6 +10,10 @@
 //
 // The control's property bag is kept in velloform-host.bag beside the database file. Lines on
 // standard output tell what happened ("registered PATH", "DllCanUnloadNow N").
+//
+// While the scripted input runs, a message the control shows (a refused record, a value that does
+// not fit its field) is nobody's to answer: it is written to standard error, dismissed with its
+// default button, and the host exits with status 1.
 
 #include <dlfcn.h>
 
@@ -17,7 +21,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
@@ -173,13 +179,30 @@ int main(int argc, char** argv) {
     for (const auto& [field, text] : args.defaults)
         QMetaObject::invokeMethod(control, "SetDefault", Q_ARG(QString, text), Q_ARG(int, field));
 
-    // 4. Scripted input, once the control has built its form.
+    // 4. Scripted input, once the control has built its form. A message box the control opens
+    //    meanwhile runs its own event loop, in which the watcher reports and dismisses it.
+    bool messaged = false;
+    QTimer watcher;
+    watcher.setInterval(50);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        messaged = true;
+        std::fprintf(stderr, "velloform-host: the control says: %s\n", qPrintable(box->text()));
+        std::fflush(stderr);
+        if (QAbstractButton* b = box->defaultButton() ? box->defaultButton() : box->escapeButton())
+            b->click();
+        else
+            box->reject();
+    });
     auto* script = new Script(control, [&] {
         std::printf("DllCanUnloadNow %d\n", canUnloadNow());
         std::fflush(stdout);
+        watcher.start();
         for (const auto& [field, text] : args.typed)
             QMetaObject::invokeMethod(control, "SetText", Q_ARG(QString, text), Q_ARG(int, field));
         if (args.ok) QMetaObject::invokeMethod(control, "pressUpdate");
+        watcher.stop();
         if (args.quit) QTimer::singleShot(0, window, &QWidget::close);
     });
     QObject::connect(control, SIGNAL(FinishedLoading()), script, SLOT(run()));
@@ -193,7 +216,7 @@ int main(int argc, char** argv) {
     std::printf("DllCanUnloadNow %d\n", canUnloadNow());
     std::fflush(stdout);
     if (canUnloadNow()) dlclose(lib);
-    return status;
+    return messaged && status == 0 ? 1 : status;
 }
 
 #include "main.moc"
