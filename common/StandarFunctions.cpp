@@ -51,10 +51,12 @@ bool ordinaryFile(const QFileInfo& fi) {
 
 }  // namespace
 
-QStringList UserTableNames(const QString& file) {
+QStringList UserTableNames(const QString& file) { return UserTableNames(file, dao::OpenWatch()); }
+
+QStringList UserTableNames(const QString& file, const dao::OpenWatch& watch) {
     QStringList names;
     {
-        auto db = dao::OpenDatabase(file);
+        auto db = dao::OpenDatabase(file, watch);
         names = db->TableDefs();
         db->Close();
     }

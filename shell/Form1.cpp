@@ -8,8 +8,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QFileInfo>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <atomic>
+#include <climits>
 #include <memory>
 
 #include "AppIcon.h"
@@ -171,12 +176,35 @@ void Form1::openDatabase() {
     DatabaseFile = FileTxT->text();
     if (common::FileExists(DatabaseFile)) {
         try {
-            Tables->addItems(common::UserTableNames(DatabaseFile));
+            // An Access file is read whole first; one that takes longer than a moment shows how far
+            // the reading is, keeps the window painted and can be cancelled.
+            QProgressDialog progress(QStringLiteral("Reading %1...").arg(QFileInfo(DatabaseFile).fileName()),
+                                     QStringLiteral("Cancel"), 0, 0, this);
+            progress.setWindowTitle(windowTitle());
+            progress.setWindowModality(Qt::ApplicationModal);
+            progress.setMinimumDuration(700);
+            progress.setAutoReset(false);
+            progress.setAutoClose(false);
+            std::atomic<bool> cancel{false};
+            dao::OpenWatch watch;
+            watch.cancel = &cancel;
+            watch.progress = [&](qint64 done, qint64 total) {
+                // A modal progress dialog handles the window's events in setValue.
+                if (total > 0 && progress.maximum() != int(std::min<qint64>(total, INT_MAX)))
+                    progress.setMaximum(int(std::min<qint64>(total, INT_MAX)));
+                progress.setValue(int(std::min<qint64>({done, total, INT_MAX})));
+                if (progress.wasCanceled()) cancel = true;
+            };
+            const QStringList names = common::UserTableNames(DatabaseFile, watch);
+            progress.close();
+            Tables->addItems(names);
             setDatabaseListed(true);
             Tables->setFocus();
         } catch (const dao::Error& e) {
-            platform::MsgBox(QString::number(e.number()) + QStringLiteral(": ") + e.description(),
-                             platform::vbCritical);
+            // Cancelled by the user: nothing to tell.
+            if (e.number() != dao::err::Cancelled)
+                platform::MsgBox(QString::number(e.number()) + QStringLiteral(": ") + e.description(),
+                                 platform::vbCritical);
             selectPath();
         } catch (const std::exception& e) {
             platform::MsgBox(QString::fromLocal8Bit(e.what()), platform::vbCritical);

@@ -82,6 +82,8 @@ pid_t spawnHelper(const QString& helper, const QByteArray& src, const QByteArray
                   int* progressFd) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+    // Our end never blocks: the helper's end may live on in a process another thread started.
+    ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -171,14 +173,34 @@ QList<DamagedTable> convertToSqlite(const QString& jetPath, const QString& sqlit
     const pid_t pid = spawnHelper(helper, src, dst, damagePath, &progressFd);
     if (pid < 0) unrecognized(jetPath);
 
+    // Never left running or unreaped, whatever leaves this function (a progress callback's throw).
+    struct Child {
+        pid_t pid;
+        int& output;
+        bool reaped = false;
+        ~Child() {
+            if (output >= 0) ::close(output);
+            if (reaped) return;
+            kill(pid, SIGKILL);
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+    } child{pid, progressFd};
+
     // Watched rather than waited for: the helper may hang inside libmdb, and the caller may give up.
     const auto start = std::chrono::steady_clock::now();
     int status = 0;
     bool finished = false, cancelled = false;
+    int nap = 1;
     std::string pending;
+    qint64 done = 0, total = 0;
+    bool reported = true;
+    auto lastReport = start;
     for (;;) {
         pollfd p{progressFd, POLLIN, 0};
-        const int ready = ::poll(&p, progressFd >= 0 ? 1 : 0, 20);
+        // Its output closed, the helper is about to end: look again soon.
+        const int ready = ::poll(&p, progressFd >= 0 ? 1 : 0, progressFd >= 0 ? 20 : nap);
+        if (progressFd < 0) nap = std::min(nap * 2, 20);
         if (ready > 0) {
             char chunk[512];
             const ssize_t n = ::read(progressFd, chunk, sizeof chunk);
@@ -190,31 +212,42 @@ QList<DamagedTable> convertToSqlite(const QString& jetPath, const QString& sqlit
                     const size_t from = end == 0 ? std::string::npos : pending.rfind('\n', end - 1);
                     const std::string line = pending.substr(from == std::string::npos ? 0 : from + 1);
                     pending.erase(0, end + 1);
-                    long long done = 0, total = 0;
-                    if (watch.progress && std::sscanf(line.c_str(), "%lld %lld", &done, &total) == 2)
-                        watch.progress(done, total);
+                    long long d = 0, t = 0;
+                    if (std::sscanf(line.c_str(), "%lld %lld", &d, &t) == 2) {
+                        done = d;
+                        total = t;
+                        reported = false;
+                    }
                 }
             } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
                 ::close(progressFd);
                 progressFd = -1;
             }
         }
+        // Now and then even without news, so that a window showing it stays alive.
+        if (watch.progress && (!reported || std::chrono::steady_clock::now() - lastReport > std::chrono::milliseconds(100))) {
+            reported = true;
+            lastReport = std::chrono::steady_clock::now();
+            watch.progress(done, total);
+        }
         const pid_t r = waitpid(pid, &status, WNOHANG);
         if (r == pid) {
-            finished = true;
+            finished = child.reaped = true;
             break;
         }
-        if (r < 0 && errno != EINTR) break;  // lost the child (someone else reaped it)
+        if (r < 0 && errno != EINTR) {
+            child.reaped = true;  // lost (someone else reaped it)
+            break;
+        }
         cancelled = stopRequested();
         if (cancelled || std::chrono::steady_clock::now() - start > limit) {
             kill(pid, SIGKILL);
             while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
+            child.reaped = true;
             break;
         }
     }
-    if (progressFd >= 0) ::close(progressFd);
-    progressFd = -1;
     if (cancelled) {
         removeOutput(dst);
         interrupted(jetPath);
@@ -225,6 +258,23 @@ QList<DamagedTable> convertToSqlite(const QString& jetPath, const QString& sqlit
             damagedCatalog(jetPath);
         unrecognized(jetPath);
     }
+    // The last lines may have come with the end.
+    if (progressFd >= 0) {
+        char chunk[512];
+        ssize_t n;
+        while ((n = ::read(progressFd, chunk, sizeof chunk)) > 0) pending.append(chunk, size_t(n));
+        const size_t end = pending.rfind('\n');
+        const size_t from = end == std::string::npos || end == 0 ? std::string::npos : pending.rfind('\n', end - 1);
+        long long d = 0, t = 0;
+        if (end != std::string::npos &&
+            std::sscanf(pending.c_str() + (from == std::string::npos ? 0 : from + 1), "%lld %lld", &d, &t) == 2) {
+            done = d;
+            total = t;
+        }
+        ::close(progressFd);
+        progressFd = -1;
+    }
+    if (watch.progress) watch.progress(done, total);
     QList<DamagedTable> damaged = readDamageLog(damagePath);
     ::unlink(damagePath.constData());
     return damaged;
