@@ -13,6 +13,9 @@
  *
  * Lines starting with '#' are comments. DllRegisterServer writes the line of this library's class
  * (its absolute path), DllUnregisterServer removes it; lines of other classes are kept.
+ *
+ * Access files (.mdb/.accdb) are read by the helper program tabulon-jet-reader, which the library
+ * looks for beside itself and in ../libexec/tabulon (as installed); it runs while a file is opened.
  */
 #ifndef VELLOFORM_H
 #define VELLOFORM_H

@@ -636,7 +636,8 @@ void Connection::closeQuietly() {
             handler = unsavedHandler;
         }
         if (handler) handler(e);
-    } catch (...) {
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", QFile::encodeName(path_).constData(), e.what());
     }
 }
 
