@@ -1,7 +1,9 @@
 #include "Form1.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -182,17 +184,24 @@ void Form1::openDatabase() {
                                      QStringLiteral("Cancel"), 0, 0, this);
             progress.setWindowTitle(windowTitle());
             progress.setWindowModality(Qt::ApplicationModal);
-            progress.setMinimumDuration(700);
             progress.setAutoReset(false);
             progress.setAutoClose(false);
+            progress.setMinimumDuration(INT_MAX);  // shown by the watch below, not by its own timer
+            QElapsedTimer reading;
+            reading.start();
             std::atomic<bool> cancel{false};
             dao::OpenWatch watch;
             watch.cancel = &cancel;
             watch.progress = [&](qint64 done, qint64 total) {
-                // A modal progress dialog handles the window's events in setValue.
-                if (total > 0 && progress.maximum() != int(std::min<qint64>(total, INT_MAX)))
-                    progress.setMaximum(int(std::min<qint64>(total, INT_MAX)));
+                if (cancel) return;
+                if (!progress.isVisible()) {
+                    if (reading.elapsed() < 700) return;
+                    progress.show();
+                }
+                if (total > 0) progress.setMaximum(int(std::min<qint64>(total, INT_MAX)));
                 progress.setValue(int(std::min<qint64>({done, total, INT_MAX})));
+                // The dialog is modal: the other windows are painted but take no input meanwhile.
+                QCoreApplication::processEvents();
                 if (progress.wasCanceled()) cancel = true;
             };
             const QStringList names = common::UserTableNames(DatabaseFile, watch);
