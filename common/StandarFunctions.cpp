@@ -54,12 +54,14 @@ bool ordinaryFile(const QFileInfo& fi) {
 QStringList UserTableNames(const QString& file) { return UserTableNames(file, dao::OpenWatch()); }
 
 QStringList UserTableNames(const QString& file, const dao::OpenWatch& watch) {
-    QStringList names;
-    {
-        auto db = dao::OpenDatabase(file, watch);
-        names = db->TableDefs();
-        db->Close();
-    }
+    auto db = dao::OpenDatabase(file, watch);
+    const QStringList names = UserTableNames(*db);
+    db->Close();
+    return names;
+}
+
+QStringList UserTableNames(dao::Database& db) {
+    QStringList names = db.TableDefs();
     names.removeIf([](const QString& name) { return name.startsWith(QLatin1String("MS"), Qt::CaseSensitive); });
     return names;
 }

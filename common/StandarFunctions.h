@@ -36,6 +36,8 @@ bool FileExists(const QString& path);
 QStringList UserTableNames(const QString& file);
 // The same, the opening watched (an Access file is read whole first: progress, cancel).
 QStringList UserTableNames(const QString& file, const dao::OpenWatch& watch);
+// The same for a database the caller holds open.
+QStringList UserTableNames(dao::Database& db);
 
 // True when the recordset answers RecordCount: false for no recordset and for a closed one, true for
 // an open one without records. Never reports anything.

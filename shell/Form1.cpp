@@ -204,9 +204,10 @@ void Form1::openDatabase() {
                 QCoreApplication::processEvents();
                 if (progress.wasCanceled()) cancel = true;
             };
-            const QStringList names = common::UserTableNames(DatabaseFile, watch);
+            auto db = dao::OpenDatabase(DatabaseFile, watch);
             progress.close();
-            Tables->addItems(names);
+            Tables->addItems(common::UserTableNames(*db));
+            listedDb_ = std::move(db);
             setDatabaseListed(true);
             Tables->setFocus();
         } catch (const dao::Error& e) {
@@ -227,6 +228,14 @@ void Form1::openDatabase() {
 }
 
 void Form1::closeDatabase() {
+    if (listedDb_) {
+        try {
+            listedDb_->Close();
+        } catch (const dao::Error&) {
+            // Nothing was changed through it.
+        }
+        listedDb_.reset();
+    }
     CloseDatabaseBtn->setEnabled(false);
     setDatabaseListed(false);
     Tables->clear();

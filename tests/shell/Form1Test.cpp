@@ -186,6 +186,30 @@ TEST_F(Form1Test, JetFileListsItsUserTable) {
     expectListed(f);
 }
 
+// While its tables are listed the file stays open, so the browser's opening reuses the reading of
+// an Access file (no reader runs); Close lets it go.
+TEST_F(Form1Test, AListedAccessFileIsReadOnceForTheBrowser) {
+    const QString copy = dir_.filePath("weird.mdb");
+    ASSERT_TRUE(QFile::copy(testutil::jetFile("weirdObjectNames.mdb"), copy));
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    Form1 f;
+    PromptScript script;
+    path(f)->setText(copy);
+    click(f, "OpenDatabaseBtn");
+    ASSERT_EQ(listed(f), QStringList({"19 MB 01 BEZAHLT ???"}));
+    qputenv("TABULON_JET_READER", dir_.filePath("no-reader").toUtf8());
+    EXPECT_TRUE(dao::OpenDatabase(copy)->TableDefs().contains("19 MB 01 BEZAHLT ???"));
+    click(f, "CloseDatabaseBtn");
+    try {
+        dao::OpenDatabase(copy);
+        ADD_FAILURE() << "read without a reader";
+    } catch (const dao::Error& e) {
+        EXPECT_TRUE(e.description().contains("tabulon-jet-reader was not found")) << e.what();
+    }
+    qunsetenv("TABULON_JET_READER");
+    EXPECT_EQ(script.count(), 0);
+}
+
 // An Access file that takes longer than a moment to read shows a reading dialog; Cancel stops the
 // reader, and the window is back as before the open, without a message.
 TEST_F(Form1Test, ASlowAccessFileShowsTheReadingAndCanBeCancelled) {
