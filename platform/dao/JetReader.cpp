@@ -77,11 +77,12 @@ QString readerHelperPath() {
 
 // Starts the helper in a process group of its own (a terminal's Ctrl-C goes to the program, which
 // decides), with default signal handling and nothing inherited but the standard streams: its
-// progress lines come through a pipe, whose reading end is returned in *progressFd.
+// progress lines come through a pipe, whose reading end is returned in *progressFd. -errno when it
+// cannot be started.
 pid_t spawnHelper(const QString& helper, const QByteArray& src, const QByteArray& dst, const QByteArray& damage,
                   int* progressFd) {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+    if (::pipe2(fds, O_CLOEXEC) != 0) return -errno;
     // Our end never blocks: the helper's end may live on in a process another thread started.
     ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
     posix_spawn_file_actions_t actions;
@@ -112,7 +113,7 @@ pid_t spawnHelper(const QString& helper, const QByteArray& src, const QByteArray
     ::close(fds[1]);
     if (rc != 0) {
         ::close(fds[0]);
-        return -1;
+        return -rc;
     }
     *progressFd = fds[0];
     return pid;
@@ -171,7 +172,11 @@ QList<DamagedTable> convertToSqlite(const QString& jetPath, const QString& sqlit
 
     int progressFd = -1;
     const pid_t pid = spawnHelper(helper, src, dst, damagePath, &progressFd);
-    if (pid < 0) unrecognized(jetPath);
+    if (pid < 0)
+        raise(err::Reserved, QStringLiteral("The Access file '%1' cannot be read: the reader program %2 cannot be "
+                                            "started (%3).")
+                                 .arg(QDir::toNativeSeparators(jetPath), QDir::toNativeSeparators(helper),
+                                      QString::fromLocal8Bit(std::strerror(-pid))));
 
     // Never left running or unreaped, whatever leaves this function (a progress callback's throw).
     struct Child {
