@@ -138,6 +138,13 @@ TEST(VelloformTest, ExampleHostReportsARecordTheFileRefuses) {
     EXPECT_TRUE(err.contains("of Pedidos could not be saved: FOREIGN KEY")) << err.toStdString();
     EXPECT_EQ(detest::count(db, "Pedidos"), 0);
 
+    // A value the form refuses is marked on the form only: the script says which field.
+    host.start(VELLOFORM_HOST, {db, "Pedidos", "--type", "0=7", "--type", "1=uno", "--ok", "--quit"});
+    ASSERT_TRUE(host.waitForFinished(60000));
+    EXPECT_EQ(host.exitCode(), 1);
+    EXPECT_TRUE(host.readAllStandardError().contains("the record was not saved: field 1 does not hold a valid value"));
+    EXPECT_EQ(detest::count(db, "Pedidos"), 0);
+
     host.start(VELLOFORM_HOST, {db, "Pedidos", "--type", "0=8", "--type", "1=1", "--ok", "--quit"});
     ASSERT_TRUE(host.waitForFinished(60000));
     EXPECT_EQ(host.exitCode(), 0) << host.readAllStandardError().toStdString();
