@@ -552,15 +552,15 @@ public:
         if (h_) mdb_close(h_);
     }
     MdbHandle* get() const { return h_; }
-    // Left to die with the reader child: freeing libmdb's structures of a damaged file is a risk
-    // the child need not take just before it exits.
+    // Left to die with the process: freeing libmdb's structures of a damaged file is a risk
+    // the helper need not take just before it exits.
     void leave() { h_ = nullptr; }
 
 private:
     MdbHandle* h_;
 };
 
-int convertInChild(const char* jetPath, const char* sqlitePath, const char* damagePath) {
+int convertFile(const char* jetPath, const char* sqlitePath, const char* damagePath) {
     // libmdb converts text to the charset named here; we want UTF-8 whatever the environment says.
     setenv("MDBICONV", "UTF-8", 1);
     MdbFile file(mdb_open(jetPath, MDB_NOFLAGS));
@@ -650,7 +650,7 @@ int main(int argc, char** argv) {
     }
     int code = ExitDamaged;
     try {
-        code = convertInChild(argv[2], argv[3], argv[4]);
+        code = convertFile(argv[2], argv[3], argv[4]);
     } catch (const Failure& f) {
         code = f.code;
     } catch (...) {
