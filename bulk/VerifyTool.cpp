@@ -201,6 +201,10 @@ VerifyResult VerifyTool::run(const QString& fieldName, bool checked) {
         }
         progress_.step(n + i + 1);
     }
+    // The connection is the tool's own: its changes are saved before the run reports, so that one
+    // the file refuses only at the commit (a deferred foreign key) is reported here, by the record.
+    a.reset();
+    if (prompts_.runStep([&] { db->Close(); }) == common::StepResult::Aborted) result.aborted = true;
     return result;
 }
 

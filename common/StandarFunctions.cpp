@@ -51,13 +51,17 @@ bool ordinaryFile(const QFileInfo& fi) {
 
 }  // namespace
 
-QStringList UserTableNames(const QString& file) {
-    QStringList names;
-    {
-        auto db = dao::OpenDatabase(file);
-        names = db->TableDefs();
-        db->Close();
-    }
+QStringList UserTableNames(const QString& file) { return UserTableNames(file, dao::OpenWatch()); }
+
+QStringList UserTableNames(const QString& file, const dao::OpenWatch& watch) {
+    auto db = dao::OpenDatabase(file, watch);
+    const QStringList names = UserTableNames(*db);
+    db->Close();
+    return names;
+}
+
+QStringList UserTableNames(dao::Database& db) {
+    QStringList names = db.TableDefs();
     names.removeIf([](const QString& name) { return name.startsWith(QLatin1String("MS"), Qt::CaseSensitive); });
     return names;
 }

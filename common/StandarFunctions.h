@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <memory>
 
+#include "platform/dao/Dao.h"
+
 class QWidget;
 
 namespace dao {
@@ -32,6 +34,10 @@ bool FileExists(const QString& path);
 // case-sensitive) are the engine's system tables and are left out. The database is closed again
 // before this returns; a file that cannot be opened raises its dao::Error.
 QStringList UserTableNames(const QString& file);
+// The same, the opening watched (an Access file is read whole first: progress, cancel).
+QStringList UserTableNames(const QString& file, const dao::OpenWatch& watch);
+// The same for a database the caller holds open.
+QStringList UserTableNames(dao::Database& db);
 
 // True when the recordset answers RecordCount: false for no recordset and for a closed one, true for
 // an open one without records. Never reports anything.

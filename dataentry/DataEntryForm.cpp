@@ -1235,8 +1235,24 @@ void DataEntryForm::saveRecord() {
         // Anything else goes to the operation error box below (Retry runs the update again).
     }
     // The inputs are cleared only once the record is stored, so a refused record can be corrected.
-    const common::StepResult stored =
-        updated ? common::StepResult::Done : common::runOperationStep([&] { rs->Update(); });
+    // Stored means committed: a record the file refuses only at the commit (a deferred foreign key)
+    // is reported here, while its values are still on the form, not after the host has gone.
+    const common::StepResult stored = common::runOperationStep([&] {
+        if (!updated) {
+            if (rs->EditMode() == dao::dbEditNone) {
+                // Again after a refused commit took the record back: the same values once more.
+                rs->AddNew();
+                for (int i = 0; i < fieldCount && i < int(TxTFields.size()); ++i) {
+                    dao::Field f = rs->Fields().Item(i);
+                    platform::MaskedEdit* t = TxTFields[size_t(i)];
+                    f.setValue(storesNull(f.Type(), t) ? dao::Variant::null() : valueForField(f.Type(), enteredText(i)));
+                }
+            }
+            rs->Update();
+        }
+        updated = false;  // a Retry after a refused commit adds the record again
+        if (const auto db = datPrimaryRS->Database()) db->Flush();
+    });
     if (stored != common::StepResult::Done) {
         cancelPending();
         if (stored == common::StepResult::Aborted) return;

@@ -1,15 +1,22 @@
 #include "Form1.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QFileInfo>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <atomic>
+#include <climits>
 #include <memory>
 
 #include "AppIcon.h"
@@ -171,12 +178,43 @@ void Form1::openDatabase() {
     DatabaseFile = FileTxT->text();
     if (common::FileExists(DatabaseFile)) {
         try {
-            Tables->addItems(common::UserTableNames(DatabaseFile));
+            // An Access file is read whole first; one that takes longer than a moment shows how far
+            // the reading is, keeps the window painted and can be cancelled.
+            QProgressDialog progress(QStringLiteral("Reading %1...").arg(QFileInfo(DatabaseFile).fileName()),
+                                     QStringLiteral("Cancel"), 0, 0, this);
+            progress.setWindowTitle(windowTitle());
+            progress.setWindowModality(Qt::ApplicationModal);
+            progress.setAutoReset(false);
+            progress.setAutoClose(false);
+            progress.setMinimumDuration(INT_MAX);  // shown by the watch below, not by its own timer
+            QElapsedTimer reading;
+            reading.start();
+            std::atomic<bool> cancel{false};
+            dao::OpenWatch watch;
+            watch.cancel = &cancel;
+            watch.progress = [&](qint64 done, qint64 total) {
+                if (cancel) return;
+                if (!progress.isVisible()) {
+                    if (reading.elapsed() < 700) return;
+                    progress.show();
+                }
+                if (total > 0) progress.setMaximum(int(std::min<qint64>(total, INT_MAX)));
+                progress.setValue(int(std::min<qint64>({done, total, INT_MAX})));
+                // The dialog is modal: the other windows are painted but take no input meanwhile.
+                QCoreApplication::processEvents();
+                if (progress.wasCanceled()) cancel = true;
+            };
+            auto db = dao::OpenDatabase(DatabaseFile, watch);
+            progress.close();
+            Tables->addItems(common::UserTableNames(*db));
+            listedDb_ = std::move(db);
             setDatabaseListed(true);
             Tables->setFocus();
         } catch (const dao::Error& e) {
-            platform::MsgBox(QString::number(e.number()) + QStringLiteral(": ") + e.description(),
-                             platform::vbCritical);
+            // Cancelled by the user: nothing to tell.
+            if (e.number() != dao::err::Cancelled)
+                platform::MsgBox(QString::number(e.number()) + QStringLiteral(": ") + e.description(),
+                                 platform::vbCritical);
             selectPath();
         } catch (const std::exception& e) {
             platform::MsgBox(QString::fromLocal8Bit(e.what()), platform::vbCritical);
@@ -190,6 +228,14 @@ void Form1::openDatabase() {
 }
 
 void Form1::closeDatabase() {
+    if (listedDb_) {
+        try {
+            listedDb_->Close();
+        } catch (const dao::Error&) {
+            // Nothing was changed through it.
+        }
+        listedDb_.reset();
+    }
     CloseDatabaseBtn->setEnabled(false);
     setDatabaseListed(false);
     Tables->clear();

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 class QDialog;
 class QGroupBox;
@@ -12,6 +13,10 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+
+namespace dao {
+class Database;
+}
 
 namespace shell {
 
@@ -54,6 +59,9 @@ private:
     QPushButton* OpenTable;
     QPushButton* CancelBtn;
     QLabel* Image1;
+    // Held while its tables are listed, so that a browser opened on the file uses the same reading
+    // of an Access file instead of reading the whole file again.
+    std::shared_ptr<dao::Database> listedDb_;
 };
 
 }  // namespace shell

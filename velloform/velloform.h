@@ -18,6 +18,9 @@
  * The control is a Qt Widgets widget: creating one needs a QApplication in the host process and a
  * parent widget. A plain C host (no QApplication) can register, unregister and get the class
  * factory, but CreateInstance gives it NULL.
+ *
+ * Access files (.mdb/.accdb) are read by the helper program tabulon-jet-reader, which the library
+ * looks for beside itself and in ../libexec/tabulon (as installed); it runs while a file is opened.
  */
 #ifndef VELLOFORM_H
 #define VELLOFORM_H

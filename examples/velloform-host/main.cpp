@@ -14,6 +14,11 @@
 // library beside this program. The control's property bag is kept in velloform-host.bag beside the
 // database file. Lines on standard output tell what happened ("registered PATH", "DllCanUnloadNow N",
 // 0 when the library may be unloaded).
+//
+// While the scripted input runs, a message the control shows (a refused record, a value that does
+// not fit its field) is nobody's to answer: it is written to standard error, dismissed with its
+// default button, and the host exits with status 1. So does --ok when a field holds a value the form
+// would refuse (ValidateFixFields), naming the field by its number.
 
 #include <dlfcn.h>
 
@@ -23,6 +28,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMetaObject>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 #include <cstdio>
@@ -211,24 +217,56 @@ int main(int argc, char** argv) {
     for (const auto& [field, text] : args.defaults)
         QMetaObject::invokeMethod(control, "SetDefault", Q_ARG(QString, text), Q_ARG(int, field));
 
-    // 4. Scripted input, once the control has built its form.
-    bool loaded = false;
-    auto* script = new Script(control, [&] {
-        loaded = true;
-        std::printf("DllCanUnloadNow %d\n", canUnloadNow());
-        std::fflush(stdout);
-        for (const auto& [field, text] : args.typed)
-            QMetaObject::invokeMethod(control, "SetText", Q_ARG(QString, text), Q_ARG(int, field));
-        if (args.ok) QMetaObject::invokeMethod(control, "pressUpdate");
-        if (args.quit) QTimer::singleShot(0, window, &QWidget::close);
-    });
-    QObject::connect(control, SIGNAL(FinishedLoading()), script, SLOT(run()));
-
+    // Unattended, a message box shown while the form is built (a table that cannot be loaded) is
+    // written to standard error and closed.
     QTimer unattended;
     if (args.quit) {
         QObject::connect(&unattended, &QTimer::timeout, &closeMessageBoxes);
         unattended.start(50);
     }
+
+    // 4. Scripted input, once the control has built its form. A message box the control opens
+    //    meanwhile runs its own event loop, in which the watcher reports and dismisses it.
+    bool loaded = false;
+    bool messaged = false;
+    QTimer watcher;
+    watcher.setInterval(50);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        messaged = true;
+        std::fprintf(stderr, "velloform-host: the control says: %s\n", qPrintable(box->text()));
+        std::fflush(stderr);
+        if (QAbstractButton* b = box->defaultButton() ? box->defaultButton() : box->escapeButton())
+            b->click();
+        else
+            box->reject();
+    });
+    auto* script = new Script(control, [&] {
+        loaded = true;
+        unattended.stop();  // from here the watcher reports and counts each message
+        std::printf("DllCanUnloadNow %d\n", canUnloadNow());
+        std::fflush(stdout);
+        watcher.start();
+        for (const auto& [field, text] : args.typed)
+            QMetaObject::invokeMethod(control, "SetText", Q_ARG(QString, text), Q_ARG(int, field));
+        if (args.ok) {
+            // A value the form would refuse is marked on the form only; a script has to ask.
+            int invalid = -1;
+            QMetaObject::invokeMethod(control, "ValidateFixFields", Q_RETURN_ARG(int, invalid));
+            if (invalid >= 0) {
+                messaged = true;
+                std::fprintf(stderr, "velloform-host: the record was not saved: field %d does not hold a valid value\n",
+                             invalid);
+                std::fflush(stderr);
+            } else {
+                QMetaObject::invokeMethod(control, "pressUpdate");
+            }
+        }
+        watcher.stop();
+        if (args.quit) QTimer::singleShot(0, window, &QWidget::close);
+    });
+    QObject::connect(control, SIGNAL(FinishedLoading()), script, SLOT(run()));
 
     // The window fits the control; the control sizes the window's height to its rows.
     window->resize(control->width(), control->height());
@@ -244,7 +282,7 @@ int main(int argc, char** argv) {
     std::printf("DllCanUnloadNow %d\n", canUnloadNow());
     std::fflush(stdout);
     if (canUnloadNow() == VELLOFORM_OK) dlclose(lib.handle);
-    return status;
+    return messaged && status == 0 ? 1 : status;
 }
 
 #include "main.moc"

@@ -1,6 +1,8 @@
 #include "Connection.h"
 
+#include <signal.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <QDateTime>
 #include <QDebug>
@@ -8,8 +10,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
-#include <QTemporaryFile>
+#include <QRegularExpression>
+#include <cerrno>
 #include <condition_variable>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -207,7 +212,53 @@ private:
 
 QString sqliteMessage(sqlite3* db) { return QString::fromUtf8(sqlite3_errmsg(db)); }
 
+// The folder of the working copies: $XDG_CACHE_HOME/tabulon (~/.cache/tabulon), or the temporary
+// folder when that cannot be made.
+QString workingCopyFolder() {
+    QString base = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + "/.cache";
+    const QString folder = base + "/tabulon";
+    if (QDir().mkpath(folder) && QFileInfo(folder).isWritable()) {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return folder;
+    }
+    return QDir::tempPath();
+}
+
+// Removes the working copies (and their journals) of processes that are gone; once per process.
+void removeStaleWorkingCopies(const QString& folder) {
+    static std::once_flag once;
+    std::call_once(once, [&] {
+        static const QRegularExpression name(QStringLiteral("^tabulon-jet-(\\d+)-\\d+\\.sqlite"));
+        const QStringList files = QDir(folder).entryList({QStringLiteral("tabulon-jet-*")}, QDir::Files | QDir::Hidden);
+        for (const QString& f : files) {
+            const QRegularExpressionMatch m = name.match(f);
+            if (!m.hasMatch()) continue;
+            const qint64 pid = m.captured(1).toLongLong();
+            if (pid <= 0 || pid == qint64(::getpid())) continue;
+            if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH) continue;  // alive, or not ours to judge
+            QFile::remove(QDir(folder).filePath(f));
+        }
+    });
+}
+
+// A new working copy's path, named with this process's id.
+QString newWorkingCopyPath() {
+    static std::atomic<int> next{0};
+    const QString folder = workingCopyFolder();
+    removeStaleWorkingCopies(folder);
+    return QDir(folder).filePath(QStringLiteral("tabulon-jet-%1-%2.sqlite").arg(::getpid()).arg(++next));
+}
+
+std::mutex unsavedMu;
+std::function<void(const Error&)> unsavedHandler;
+
 }  // namespace
+
+void setUnsavedChangesHandler(std::function<void(const Error&)> handler) {
+    std::lock_guard<std::mutex> g(unsavedMu);
+    unsavedHandler = std::move(handler);
+}
 
 BackgroundPause::BackgroundPause() { Registry::get().pause(); }
 BackgroundPause::~BackgroundPause() { Registry::get().resume(); }
@@ -219,8 +270,7 @@ void releaseConnection(std::shared_ptr<Connection>& c) {
 }
 
 JetCopy::~JetCopy() {
-    QFile::remove(path);
-    QFile::remove(path + "-journal");
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) QFile::remove(path + suffix);
 }
 
 // ---- Statement, Bound -------------------------------------------------------------------------------
@@ -395,7 +445,7 @@ bool fileLevel(int ext) {
 
 // ---- Opening ----------------------------------------------------------------------------------------
 
-std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
+std::shared_ptr<Connection> Connection::open(const QString& path, bool create, const OpenWatch& watch) {
     // Blanks typed around a path are not part of the file's name (a file named with them still wins).
     const QFileInfo fi(QFileInfo::exists(path) || create ? path : path.trimmed());
     if (create) {
@@ -445,18 +495,9 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
                                 QString::number(fi.lastModified().toMSecsSinceEpoch());
             auto copy = reg.jetCopy(key);
             if (!copy) {
-                QTemporaryFile tmp(QDir::tempPath() + "/tabulon-jet-XXXXXX.sqlite");
-                tmp.setAutoRemove(false);
-                if (!tmp.open()) raise(err::DiskFull, "Cannot create a temporary file: " + tmp.errorString());
-                const QString tmpPath = tmp.fileName();
-                tmp.close();
-                QFile::remove(tmpPath);
                 copy = std::make_shared<JetCopy>();
-                copy->path = tmpPath;
-                {
-                    BackgroundPause pause;
-                    copy->damaged = jet::convertToSqlite(fi.filePath(), tmpPath);
-                }
+                copy->path = newWorkingCopyPath();
+                copy->damaged = jet::convertToSqlite(fi.filePath(), copy->path, watch);
                 reg.keepJetCopy(key, copy);
             }
             c->jetCopy_ = copy;
@@ -620,8 +661,22 @@ void Connection::closeQuietly() {
     try {
         close();
     } catch (const Error& e) {
-        qWarning("%s: %s", qPrintable(path_), e.what());
-    } catch (...) {
+        // Nobody holds the connection any more: the last place to say that changes were lost.
+        const QByteArray line = QStringLiteral("%1: error %2: %3\n")
+                                    .arg(QDir::toNativeSeparators(path_))
+                                    .arg(e.number())
+                                    .arg(e.description())
+                                    .toLocal8Bit();
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        std::fflush(stderr);
+        std::function<void(const Error&)> handler;
+        {
+            std::lock_guard<std::mutex> g(unsavedMu);
+            handler = unsavedHandler;
+        }
+        if (handler) handler(e);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", QFile::encodeName(path_).constData(), e.what());
     }
 }
 

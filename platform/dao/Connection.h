@@ -95,7 +95,9 @@ struct FileState {
     bool jet = false;  // an Access file (set while opening, under the registry's opening lock)
 };
 
-// A temporary SQLite copy of a Jet file, shared by the connections that read it.
+// A temporary SQLite copy of a Jet file, shared by the connections that read it. It lives in the
+// user's cache folder, named with the process's id (tabulon-jet-PID-N.sqlite), so that a later
+// process removes the copies a killed one left behind.
 struct JetCopy {
     QString path;
     QList<jet::DamagedTable> damaged;  // tables that could not be read whole
@@ -159,7 +161,7 @@ private:
 //     its worker without blocking the window, and not at all while a tool runs.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    static std::shared_ptr<Connection> open(const QString& path, bool create);
+    static std::shared_ptr<Connection> open(const QString& path, bool create, const OpenWatch& watch = {});
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -208,7 +210,8 @@ public:
     bool commitIfFree();
     // Commits and closes; throws the error naming the changes that could not be saved.
     void close();
-    // The same when no one can be told any more (destruction): the error goes to the log.
+    // The same when no one can be told any more (destruction): the error goes to standard error and
+    // to the unsaved-changes handler.
     void closeQuietly();
 
     const QString& path() const { return path_; }
@@ -281,8 +284,8 @@ private:
 // returns, on the caller's thread (the background commit never keeps a closed database open).
 void releaseConnection(std::shared_ptr<Connection>& c);
 
-// Held while the process forks a reader child: the engine's own thread is ended meanwhile, so the
-// child inherits no lock (SQLite's or an allocator's) held by a thread that does not exist in it.
+// While alive, the engine's own commit thread is ended, so that nothing commits behind the caller's
+// back (the batch is committed by the caller's Flush, Close or a full batch only).
 class BackgroundPause {
 public:
     BackgroundPause();

@@ -730,6 +730,14 @@ std::shared_ptr<Database> OpenDatabase(const QString& path) {
     return std::shared_ptr<Database>(new Database(Connection::open(path, false)));
 }
 
+std::shared_ptr<Database> OpenDatabase(const QString& path, const OpenWatch& watch) {
+    return std::shared_ptr<Database>(new Database(Connection::open(path, false, watch)));
+}
+
+void setOpenInterruptFlag(const std::atomic<bool>* flag) { jet::setInterruptFlag(flag); }
+
+bool openIsReading() { return jet::convertingNow(); }
+
 std::shared_ptr<Database> CreateDatabase(const QString& path) {
     return std::shared_ptr<Database>(new Database(Connection::open(path, true)));
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 // The database engine: DAO-style objects over SQLite files (read-write) and Jet/ACE files (read
-// through libmdb in a child process into a working copy; changes written into the file in place by
+// through libmdb in a helper process into a working copy; changes written into the file in place by
 // the Jet writer; Access 97 files read-only).
 
 #include <QString>
@@ -24,6 +24,15 @@ class RecordsetImpl;  // internal
 enum RecordsetType : int { dbOpenTable = 1, dbOpenDynaset = 2, dbOpenSnapshot = 4 };
 enum EditMode : int { dbEditNone = 0, dbEditInProgress = 1, dbEditAdd = 2 };
 
+// Opening an Access file reads it whole into a working copy first, which takes a while for a large
+// file. What an open may be watched and stopped by:
+struct OpenWatch {
+    // Set from any thread (or a signal handler): the reading stops and the open raises 32755.
+    const std::atomic<bool>* cancel = nullptr;
+    // Records read so far and the records the file's definitions count, now and then, on the
+    // opening thread (not called for SQLite files).
+    std::function<void(qint64 done, qint64 total)> progress;
+};
 class Database {
 public:
     ~Database();
@@ -63,6 +72,7 @@ public:
 
 private:
     friend std::shared_ptr<Database> OpenDatabase(const QString& path);
+    friend std::shared_ptr<Database> OpenDatabase(const QString& path, const OpenWatch& watch);
     friend std::shared_ptr<Database> CreateDatabase(const QString& path);
     explicit Database(std::shared_ptr<Connection> c);
     std::shared_ptr<Connection> conn_;
@@ -71,6 +81,19 @@ private:
 // Opens a database file; the format comes from its first bytes. 3024 for a missing file, 3343 for
 // a file that is not a database we can read.
 std::shared_ptr<Database> OpenDatabase(const QString& path);
+
+std::shared_ptr<Database> OpenDatabase(const QString& path, const OpenWatch& watch);
+
+// A flag that every open of the process watches besides its own (a program's Ctrl-C handler sets
+// it); nullptr for none.
+void setOpenInterruptFlag(const std::atomic<bool>* flag);
+// Whether an open is reading an Access file at this moment; safe to call in a signal handler.
+bool openIsReading();
+
+// Changes that could not be saved when no one could be told any more (their connection was dropped
+// without Close, or the process is exiting) are written to standard error and handed to this
+// handler, on whichever thread dropped the connection. A tool sets it to fail its exit status.
+void setUnsavedChangesHandler(std::function<void(const Error&)> handler);
 
 // Creates a new, empty SQLite database file (3204 when the file exists already).
 std::shared_ptr<Database> CreateDatabase(const QString& path);

@@ -1,11 +1,10 @@
 #include "JetReader.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
-#include <mdbtools.h>
+#include <poll.h>
 #include <signal.h>
-#include <sqlite3.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,594 +12,21 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
-#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
-#include <thread>
-#include <unordered_set>
-#include <vector>
 
 #include "Error.h"
-#include "FieldTypes.h"
-#include "JetValueCodec.h"
+#include "JetReaderHelper.h"
+
+extern char** environ;
 
 namespace dao::jet {
 
 namespace {
-
-// ---------------------------------------------------------------------------------------------------
-// Child side. Everything here runs after fork() in a copy of a possibly multi-threaded process, so it
-// sticks to libc, libmdb and sqlite3 (no Qt) and leaves through _exit().
-
-// Exit codes of the child; anything but ExitOk (or a signal) means the file could not be read.
-constexpr int ExitOk = 0;
-constexpr int ExitCannotOpen = 10;
-constexpr int ExitDamaged = 11;
-constexpr int ExitWriteFailed = 12;
-constexpr int ExitCatalogDamaged = 13;
-
-struct Failure {
-    int code;
-};
-
-[[noreturn]] void fail(int code) {
-    throw Failure{code};
-}
-
-uint32_t le32(const unsigned char* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-uint64_t le64(const unsigned char* p) {
-    return uint64_t(le32(p)) | uint64_t(le32(p + 4)) << 32;
-}
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
-std::string utf16ToUtf8(const std::vector<uint16_t>& units) {
-    std::string out;
-    out.reserve(units.size() * 2);
-    for (size_t i = 0; i < units.size(); ++i) {
-        const uint32_t u = units[i];
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] < 0xE000) {
-            appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u < 0xE000) {
-            appendUtf8(out, 0xFFFD);  // a lone surrogate
-        } else {
-            appendUtf8(out, u);
-        }
-    }
-    return out;
-}
-
-// Jet4/ACE text: UCS-2 little-endian, or "compressed" (FF FE, then runs of one-byte characters and
-// two-byte characters, each 00 byte switching between the two).
-std::string jet4Text(const unsigned char* p, size_t n) {
-    std::vector<uint16_t> units;
-    units.reserve(n);
-    if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
-        bool oneByte = true;
-        size_t i = 2;
-        while (i < n) {
-            if (p[i] == 0) {
-                oneByte = !oneByte;
-                ++i;
-            } else if (oneByte) {
-                units.push_back(p[i]);
-                ++i;
-            } else if (i + 1 < n) {
-                units.push_back(uint16_t(p[i] | p[i + 1] << 8));
-                i += 2;
-            } else {
-                break;
-            }
-        }
-    } else {
-        for (size_t i = 0; i + 1 < n; i += 2) units.push_back(uint16_t(p[i] | p[i + 1] << 8));
-    }
-    return utf16ToUtf8(units);
-}
-
-// Text in the file's own encoding to UTF-8. Jet3 text is in the file's code page, which libmdb
-// converts (through iconv); the Unicode formats we decode ourselves so that surrogate pairs survive.
-std::string textValue(MdbHandle* mdb, const unsigned char* p, size_t n) {
-    if (mdb->f->jet_version != MDB_VER_JET3) return jet4Text(p, n);
-    if (n == 0) return {};
-    // One code-page byte becomes at most three UTF-8 bytes.
-    std::string out(3 * n + 16, '\0');
-    const int len = mdb_unicode2ascii(mdb, reinterpret_cast<const char*>(p), n, out.data(), out.size());
-    out.resize(size_t(std::clamp(len, 0, int(out.size()) - 1)));
-    return out;
-}
-
-// A stored date: days since 1899-12-30, the fraction is the time of day. For values below zero the
-// whole part counts days backwards and the absolute fraction is still the time of day (-1.25 is
-// 1899-12-29 06:00). libmdb cannot format those, so we do it here. False outside 100..9999.
-bool jetDateText(double v, std::string& out) {
-    if (!std::isfinite(v) || v < -657435.0 || v > 2958466.0) return false;
-    const DayAndTime t = splitDayNumber(v);
-    const long long days = t.day, secs = t.seconds;
-    if (days < -657434 || days > 2958465) return false;
-    long long y;
-    int m, d;
-    civilFromDayNumber(days, y, m, d);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d %02lld:%02lld:%02lld", y, m, d, secs / 3600,
-                  (secs / 60) % 60, secs % 60);
-    out = buf;
-    return true;
-}
-
-// A Replication ID: the first three groups are stored little-endian, the last two as bytes.
-std::string guidText(const unsigned char* k) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  k[3], k[2], k[1], k[0], k[5], k[4], k[7], k[6], k[8], k[9], k[10], k[11], k[12], k[13],
-                  k[14], k[15]);
-    return buf;
-}
-
-std::string quoteIdent(const char* name) {
-    std::string q = "\"";
-    for (const char* c = name; *c; ++c) {
-        if (*c == '"') q += '"';
-        q += *c;
-    }
-    q += '"';
-    return q;
-}
-
-struct ColumnType {
-    int code;
-    int size;
-};
-
-ColumnType engineType(MdbHandle* mdb, const MdbColumn* col) {
-    switch (col->col_type) {
-        case MDB_BOOL:
-            return {dbBoolean, 0};
-        case MDB_BYTE:
-            return {dbByte, 0};
-        case MDB_INT:
-            return {dbInteger, 0};
-        case MDB_LONGINT:
-            return {dbLong, 0};
-        case MDB_MONEY:
-            return {dbCurrency, 0};
-        case MDB_FLOAT:
-            return {dbSingle, 0};
-        case MDB_DOUBLE:
-            return {dbDouble, 0};
-        case MDB_DATETIME:
-            return {dbDate, 0};
-        case MDB_BINARY:
-            return {dbBinary, col->col_size};
-        case MDB_TEXT:
-            // col_size counts bytes; the Unicode formats store two bytes a character.
-            return {dbText, mdb->f->jet_version == MDB_VER_JET3 ? col->col_size : col->col_size / 2};
-        case MDB_OLE:
-            return {dbLongBinary, 0};
-        case MDB_MEMO:
-            return {dbMemo, 0};
-        case MDB_REPID:
-            return {dbGUID, 0};
-        case MDB_NUMERIC:
-            return {dbDecimal, 0};
-        default:
-            return {dbMemo, 0};
-    }
-}
-
-// The output file of the conversion; one owner closes it.
-class Sqlite {
-public:
-    Sqlite(const Sqlite&) = delete;
-    Sqlite& operator=(const Sqlite&) = delete;
-    explicit Sqlite(const char* path) {
-        if (sqlite3_open_v2(path, &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
-            fail(ExitWriteFailed);
-    }
-    ~Sqlite() {
-        sqlite3_finalize(insert_);
-        sqlite3_close(db_);
-    }
-    sqlite3* db() const { return db_; }
-    // False when the statement fails (the caller decides whether that is fatal).
-    bool exec(const std::string& sql) {
-        return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    void mustExec(const std::string& sql) {
-        if (!exec(sql)) fail(ExitWriteFailed);
-    }
-    sqlite3_stmt* prepareInsert(const std::string& sql) {
-        sqlite3_finalize(insert_);
-        insert_ = nullptr;
-        if (sqlite3_prepare_v2(db_, sql.c_str(), int(sql.size()), &insert_, nullptr) != SQLITE_OK)
-            fail(ExitWriteFailed);
-        return insert_;
-    }
-
-private:
-    sqlite3* db_ = nullptr;
-    sqlite3_stmt* insert_ = nullptr;
-};
-
-class Converter {
-public:
-    Converter(MdbHandle* mdb, Sqlite& out) : mdb_(mdb), out_(out) {}
-
-    // Creates the table; false when SQLite will not take its definition (no columns, a reserved or
-    // repeated name), in which case the table is left out.
-    bool createTable(MdbTableDef* table) {
-        if (table->num_cols == 0 || !table->columns) return false;
-        std::string sql = "CREATE TABLE " + quoteIdent(table->name) + " (";
-        for (unsigned i = 0; i < table->num_cols; ++i) {
-            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
-            const ColumnType t = engineType(mdb_, col);
-            if (i) sql += ", ";
-            sql += quoteIdent(col->name) + " " + declaredTypeFor(t.code, t.size).toStdString();
-        }
-        sql += ")";
-        return out_.exec(sql);
-    }
-
-    // Copies the records libmdb can read and returns how many that was. A record that cannot be
-    // cracked ends the table there: what follows it is not to be trusted either.
-    long long copyRows(MdbTableDef* table) {
-        std::string sql = "INSERT INTO " + quoteIdent(table->name) + " VALUES (";
-        for (unsigned i = 0; i < table->num_cols; ++i) sql += i ? ",?" : "?";
-        sql += ")";
-        sqlite3_stmt* insert = out_.prepareInsert(sql);
-        std::vector<MdbField> fields(table->num_cols);
-        long long copied = 0;
-        mdb_rewind_table(table);
-        while (mdb_fetch_row(table)) {
-            try {
-                copyRow(table, insert, fields);
-            } catch (const Failure& f) {
-                if (f.code != ExitDamaged) throw;
-                break;
-            }
-            if (sqlite3_step(insert) != SQLITE_DONE) fail(ExitWriteFailed);
-            sqlite3_reset(insert);
-            sqlite3_clear_bindings(insert);
-            ++copied;
-        }
-        sqlite3_reset(insert);
-        sqlite3_clear_bindings(insert);
-        return copied;
-    }
-
-    // A stand-in for a table whose definition cannot be read, so that its name is still listed
-    // and opening it says why it is unreadable instead of the table going missing.
-    bool createPlaceholder(const char* name) {
-        return out_.exec("CREATE TABLE " + quoteIdent(name) + " (\"?\" MEMO)");
-    }
-
-private:
-    void copyRow(MdbTableDef* table, sqlite3_stmt* insert, std::vector<MdbField>& fields) {
-        // mdb_fetch_row has cracked the row it stopped on; crack it again to see each field's
-        // bytes and its null bit (libmdb's bound text cannot tell NULL from "").
-        int rowStart = 0;
-        size_t rowSize = 0;
-        if (table->cur_row == 0 || mdb_find_row(mdb_, int(table->cur_row) - 1, &rowStart, &rowSize) != 0)
-            fail(ExitDamaged);
-        rowStart &= 0x1fff;
-        if (mdb_crack_row(table, rowStart, rowSize, fields.data()) < 0) fail(ExitDamaged);
-        for (unsigned i = 0; i < table->num_cols; ++i) {
-            const MdbField& f = fields[i];
-            if (f.colnum < 0 || unsigned(f.colnum) >= table->num_cols) fail(ExitDamaged);
-            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, f.colnum));
-            bindValue(insert, f.colnum + 1, col, f);
-        }
-    }
-
-    const unsigned char* bytes(const MdbField& f, int need) const {
-        if (f.start < 0 || need < 0 || f.start + need > mdb_->fmt->pg_size) fail(ExitDamaged);
-        return mdb_->pg_buf + f.start;
-    }
-
-    void bindValue(sqlite3_stmt* st, int idx, MdbColumn* col, const MdbField& f) {
-        if (col->col_type == MDB_BOOL) {
-            // Yes/No lives in the null bitmap: a set bit is Yes. It is never NULL.
-            sqlite3_bind_int(st, idx, f.is_null ? 0 : 1);
-            return;
-        }
-        if (f.is_null) {
-            sqlite3_bind_null(st, idx);
-            return;
-        }
-        switch (col->col_type) {
-            case MDB_BYTE:
-                sqlite3_bind_int(st, idx, *bytes(f, 1));
-                break;
-            case MDB_INT:
-                sqlite3_bind_int(st, idx, int16_t(bytes(f, 2)[0] | bytes(f, 2)[1] << 8));
-                break;
-            case MDB_LONGINT:
-                sqlite3_bind_int64(st, idx, int32_t(le32(bytes(f, 4))));
-                break;
-            case MDB_MONEY:
-                // A 64-bit count of ten-thousandths; the division rounds once, to the nearest double.
-                sqlite3_bind_double(st, idx, double(int64_t(le64(bytes(f, 8)))) / 10000.0);
-                break;
-            case MDB_FLOAT: {
-                float v;
-                std::memcpy(&v, bytes(f, 4), 4);
-                sqlite3_bind_double(st, idx, double(v));
-                break;
-            }
-            case MDB_DOUBLE: {
-                double v;
-                std::memcpy(&v, bytes(f, 8), 8);
-                sqlite3_bind_double(st, idx, v);
-                break;
-            }
-            case MDB_DATETIME: {
-                double v;
-                std::memcpy(&v, bytes(f, 8), 8);
-                std::string text;
-                if (jetDateText(v, text))
-                    sqlite3_bind_text(st, idx, text.data(), int(text.size()), SQLITE_TRANSIENT);
-                else
-                    sqlite3_bind_null(st, idx);
-                break;
-            }
-            case MDB_REPID:
-                bindText(st, idx, guidText(bytes(f, 16)));
-                break;
-            case MDB_NUMERIC:
-                // libmdb keeps a Decimal's scale in col_prec (and the precision in col_scale).
-                bindText(st, idx, decimalText(bytes(f, 17), std::clamp(col->col_prec, 0, 38)));
-                break;
-            case MDB_BINARY: {
-                const unsigned char* p = bytes(f, f.siz);
-                sqlite3_bind_blob(st, idx, f.siz ? p : reinterpret_cast<const unsigned char*>(""), f.siz,
-                                  SQLITE_TRANSIENT);
-                break;
-            }
-            case MDB_TEXT:
-                bindText(st, idx, textValue(mdb_, bytes(f, f.siz), size_t(f.siz)));
-                break;
-            case MDB_MEMO: {
-                const std::string raw = longValue(col, f);
-                bindText(st, idx,
-                         textValue(mdb_, reinterpret_cast<const unsigned char*>(raw.data()), raw.size()));
-                break;
-            }
-            case MDB_OLE: {
-                const std::string raw = longValue(col, f);
-                sqlite3_bind_blob(st, idx, raw.data(), int(raw.size()), SQLITE_TRANSIENT);
-                break;
-            }
-            case MDB_COMPLEX: {
-                // The key of the value in a hidden table; kept as libmdb's text of it.
-                bytes(f, 4);
-                char* text = mdb_col_to_string(mdb_, mdb_->pg_buf, f.start, col->col_type, f.siz);
-                bindText(st, idx, text ? std::string(text) : std::string());
-                g_free(text);
-                break;
-            }
-            default:
-                // libmdb has no reading of the other types.
-                sqlite3_bind_null(st, idx);
-                break;
-        }
-    }
-
-    static void bindText(sqlite3_stmt* st, int idx, const std::string& s) {
-        sqlite3_bind_text(st, idx, s.data(), int(s.size()), SQLITE_TRANSIENT);
-    }
-
-    // The bytes of a Memo or OLE value: a 12-byte header in the row, the data inline or in a chain
-    // of long-value pages. The chain is checked for loops, which libmdb would follow forever.
-    std::string longValue(MdbColumn* col, const MdbField& f) {
-        if (f.siz < MDB_MEMO_OVERHEAD) return {};
-        unsigned char header[MDB_MEMO_OVERHEAD];
-        std::memcpy(header, bytes(f, f.siz), MDB_MEMO_OVERHEAD);
-        const uint32_t word = le32(header);
-        const size_t declared = word & 0x3fffffff;
-        std::vector<char> chunk(MDB_PGSIZE + 16);
-        col->cur_value_start = f.start;
-        col->cur_value_len = f.siz;
-        col->bind_ptr = chunk.data();
-        std::string out;
-        size_t n = mdb_ole_read(mdb_, col, header, chunk.size());
-        out.append(chunk.data(), std::min(n, chunk.size()));
-        if ((word & 0xf0000000) == 0) {
-            std::unordered_set<uint32_t> seen{le32(header + 4)};
-            while (col->cur_blob_pg_row != 0 && out.size() < declared) {
-                if (!seen.insert(col->cur_blob_pg_row).second) fail(ExitDamaged);
-                n = mdb_ole_read_next(mdb_, col, header);
-                if (n == 0) break;
-                out.append(chunk.data(), std::min(n, chunk.size()));
-            }
-            if (out.size() > declared) out.resize(declared);
-        }
-        col->bind_ptr = nullptr;
-        return out;
-    }
-
-    MdbHandle* mdb_;
-    Sqlite& out_;
-};
-
-bool startsWithMSys(const char* name) {
-    return std::strncmp(name, "MSys", 4) == 0;
-}
-
-// Pages the file really has; a page number at or beyond it points outside the file.
-long long pagesInFile(MdbHandle* mdb) {
-    struct stat st {};
-    if (fstat(fileno(mdb->f->stream), &st) != 0 || mdb->fmt->pg_size <= 0) return 0;
-    return static_cast<long long>(st.st_size) / mdb->fmt->pg_size;
-}
-
-// The catalog (MSysObjects, whose definition is always on page 2) must give every record its own
-// definition counts; a short catalog would silently hide tables.
-bool catalogComplete(MdbHandle* mdb) {
-    MdbCatalogEntry entry;
-    std::memset(&entry, 0, sizeof entry);
-    entry.mdb = mdb;
-    entry.object_type = MDB_TABLE;
-    entry.table_pg = 2;
-    std::strcpy(entry.object_name, "MSysObjects");
-    MdbTableDef* table = mdb_read_table(&entry);
-    if (!table) return false;
-    bool complete = false;
-    if (mdb_read_columns(table) && table->num_rows > 0) {
-        unsigned long long n = 0;
-        mdb_rewind_table(table);
-        while (mdb_fetch_row(table)) ++n;
-        complete = n == table->num_rows;
-    }
-    mdb_free_tabledef(table);
-    return complete;
-}
-
-// The tables that could not be read whole, written for the parent as NUL-separated fields:
-// name, records read, records the definition counts (-1 when the definition is unreadable).
-class DamageLog {
-public:
-    void add(const char* name, long long read, long long expected) {
-        text_ += name;
-        text_ += '\0';
-        text_ += std::to_string(read);
-        text_ += '\0';
-        text_ += std::to_string(expected);
-        text_ += '\0';
-    }
-    void write(const std::string& path) const {
-        if (text_.empty()) return;
-        FILE* f = std::fopen(path.c_str(), "wb");
-        if (!f) fail(ExitWriteFailed);
-        const bool ok = std::fwrite(text_.data(), 1, text_.size(), f) == text_.size();
-        if (std::fclose(f) != 0 || !ok) fail(ExitWriteFailed);
-    }
-
-private:
-    std::string text_;
-};
-
-// The Jet file as libmdb holds it open; move-only, so that it is closed at most once.
-class MdbFile {
-public:
-    explicit MdbFile(MdbHandle* h) : h_(h) {}
-    MdbFile(MdbFile&& o) noexcept : h_(o.h_) { o.h_ = nullptr; }
-    MdbFile& operator=(MdbFile&&) = delete;
-    MdbFile(const MdbFile&) = delete;
-    MdbFile& operator=(const MdbFile&) = delete;
-    ~MdbFile() {
-        if (h_) mdb_close(h_);
-    }
-    MdbHandle* get() const { return h_; }
-    // Left to die with the reader child: freeing libmdb's structures of a damaged file is a risk
-    // the child need not take just before it exits.
-    void leave() { h_ = nullptr; }
-
-private:
-    MdbHandle* h_;
-};
-
-int convertInChild(const char* jetPath, const char* sqlitePath, const char* damagePath) {
-    // libmdb converts text to the charset named here; we want UTF-8 whatever the environment says.
-    setenv("MDBICONV", "UTF-8", 1);
-    MdbFile file(mdb_open(jetPath, MDB_NOFLAGS));
-    MdbHandle* mdb = file.get();
-    if (!mdb) return ExitCannotOpen;
-    struct Leave {
-        MdbFile& f;
-        ~Leave() { f.leave(); }
-    } leave{file};
-    if (!catalogComplete(mdb)) return ExitCatalogDamaged;
-    if (!mdb_read_catalog(mdb, MDB_TABLE) || !mdb->catalog) return ExitCatalogDamaged;
-    const long long pages = pagesInFile(mdb);
-
-    // User tables in catalog order, then the MSys tables. Other tables flagged as system (hidden
-    // ACE tables such as f_<guid>_Data) are left out.
-    std::vector<MdbCatalogEntry*> user, system;
-    for (unsigned i = 0; i < mdb->catalog->len; ++i) {
-        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
-        if (!entry || entry->object_type != MDB_TABLE) continue;
-        if (startsWithMSys(entry->object_name))
-            system.push_back(entry);
-        else if (!mdb_is_system_table(entry))
-            user.push_back(entry);
-    }
-    user.insert(user.end(), system.begin(), system.end());
-
-    Sqlite out(sqlitePath);
-    // The file is new and is thrown away on any failure, so there is nothing to make durable.
-    out.mustExec("PRAGMA journal_mode=MEMORY");
-    out.mustExec("PRAGMA synchronous=OFF");
-    out.mustExec("BEGIN");
-    Converter conv(mdb, out);
-    DamageLog damage;
-    for (MdbCatalogEntry* entry : user) {
-        MdbTableDef* table = entry->table_pg >= 2 && static_cast<long long>(entry->table_pg) < pages
-                                 ? mdb_read_table(entry)
-                                 : nullptr;
-        if (!table || !mdb_read_columns(table)) {
-            if (conv.createPlaceholder(entry->object_name)) damage.add(entry->object_name, 0, -1);
-            continue;
-        }
-        // A name SQLite will not take (reserved, repeated) leaves the table out.
-        if (!conv.createTable(table)) continue;
-        const long long read = conv.copyRows(table);
-        if (read != static_cast<long long>(table->num_rows))
-            damage.add(entry->object_name, read, static_cast<long long>(table->num_rows));
-    }
-    out.mustExec("COMMIT");
-    damage.write(damagePath);
-    return ExitOk;
-}
-
-[[noreturn]] void childMain(const char* jetPath, const char* sqlitePath, const char* damagePath,
-                            bool keepStderr) {
-    // A crash must end the child quietly: no crash handlers inherited from the application, no core
-    // file, and libmdb's warnings about damaged pages stay out of our output.
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGPIPE, SIGTERM, SIGINT}) signal(sig, SIG_DFL);
-    const rlimit noCore{0, 0};
-    setrlimit(RLIMIT_CORE, &noCore);
-    const int devNull = open("/dev/null", O_RDWR);
-    if (devNull >= 0) {
-        dup2(devNull, STDIN_FILENO);
-        dup2(devNull, STDOUT_FILENO);
-        if (!keepStderr) dup2(devNull, STDERR_FILENO);
-    }
-    int code = ExitDamaged;
-    try {
-        code = convertInChild(jetPath, sqlitePath, damagePath);
-    } catch (const Failure& f) {
-        code = f.code;
-    } catch (...) {
-        code = ExitDamaged;
-    }
-    _exit(code);
-}
-
-// ---------------------------------------------------------------------------------------------------
-// Parent side.
 
 void removeOutput(const QByteArray& path) {
     for (const char* suffix : {"", "-journal", "-wal", "-shm", "-damage"})
@@ -612,9 +38,86 @@ void removeOutput(const QByteArray& path) {
           QStringLiteral("Unrecognized database format '%1'.").arg(QDir::toNativeSeparators(jetPath)));
 }
 
-}  // namespace
+[[noreturn]] void interrupted(const QString& jetPath) {
+    raise(err::Cancelled,
+          QStringLiteral("The opening of '%1' was interrupted.").arg(QDir::toNativeSeparators(jetPath)));
+}
 
-namespace {
+std::atomic<const std::atomic<bool>*> interruptFlag{nullptr};
+std::atomic<int> converting{0};
+
+bool executable(const QString& path) {
+    return !path.isEmpty() && ::access(QFile::encodeName(path).constData(), X_OK) == 0 && QFileInfo(path).isFile();
+}
+
+// The helper beside the binary this code is part of: the program, or a library (libvelloform.so)
+// loaded into another program. In the build tree it sits in the top folder (tests and benchmarks
+// run one folder down); installed, in libexec/tabulon beside bin/ and lib/.
+QString readerHelperPath() {
+    const QString forced = qEnvironmentVariable("TABULON_JET_READER");
+    if (!forced.isEmpty()) return executable(forced) ? forced : QString();
+    QStringList folders;
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&readerHelperPath), &info) && info.dli_fname &&
+        std::strchr(info.dli_fname, '/'))
+        folders << QFileInfo(QFile::decodeName(info.dli_fname)).canonicalPath();
+    folders << QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
+    const QString name = QLatin1String(HelperExit::kProgramName);
+    const QString libexec = QStringLiteral(TABULON_LIBEXECDIR);
+    for (const QString& folder : folders) {
+        if (folder.isEmpty()) continue;
+        const QDir d(folder);
+        for (const QString& candidate :
+             {d.filePath(name), QDir::isAbsolutePath(libexec) ? libexec + '/' + name : d.filePath("../" + libexec + '/' + name),
+              d.filePath("../" + name)})
+            if (executable(candidate)) return QDir::cleanPath(candidate);
+    }
+    return {};
+}
+
+// Starts the helper in a process group of its own (a terminal's Ctrl-C goes to the program, which
+// decides), with default signal handling and nothing inherited but the standard streams: its
+// progress lines come through a pipe, whose reading end is returned in *progressFd. -errno when it
+// cannot be started.
+pid_t spawnHelper(const QString& helper, const QByteArray& src, const QByteArray& dst, const QByteArray& damage,
+                  int* progressFd) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return -errno;
+    // Our end never blocks: the helper's end may live on in a process another thread started.
+    ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setpgroup(&attr, 0);
+    sigset_t defaults, none;
+    sigemptyset(&defaults);
+    for (int sig : {SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGPIPE, SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGCHLD,
+                    SIGALRM, SIGUSR1, SIGUSR2})
+        sigaddset(&defaults, sig);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attr, &none);
+    const QByteArray program = QFile::encodeName(helper);
+    const QByteArray parent = QByteArray::number(qint64(::getpid()));
+    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>(parent.constData()),
+                    const_cast<char*>(src.constData()), const_cast<char*>(dst.constData()),
+                    const_cast<char*>(damage.constData()), nullptr};
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, program.constData(), &actions, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    if (rc != 0) {
+        ::close(fds[0]);
+        return -rc;
+    }
+    *progressFd = fds[0];
+    return pid;
+}
 
 [[noreturn]] void damagedCatalog(const QString& jetPath) {
     raise(err::UnrecognizedFormat,
@@ -640,54 +143,151 @@ bool looksLikeJet(const QByteArray& firstBytes) {
     return sig == "Standard Jet DB" || sig == "Standard ACE DB";
 }
 
-QList<DamagedTable> convertToSqlite(const QString& jetPath, const QString& sqlitePath) {
+QList<DamagedTable> convertToSqlite(const QString& jetPath, const QString& sqlitePath, const ConvertWatch& watch) {
     const QByteArray src = QFile::encodeName(jetPath);
     const QByteArray dst = QFile::encodeName(sqlitePath);
     const QByteArray damagePath = dst + "-damage";
     const qint64 bytes = std::max<qint64>(QFileInfo(jetPath).size(), 0);
     const auto limit = std::chrono::milliseconds(10000 + bytes * 2000 / (1024 * 1024));
-    const bool keepStderr = qEnvironmentVariableIsSet("TABULON_JET_DEBUG");
     // The output is replaced, so it must never be the input itself.
     const QString canonicalIn = QFileInfo(jetPath).canonicalFilePath();
     if (!canonicalIn.isEmpty() && canonicalIn == QFileInfo(sqlitePath).canonicalFilePath())
         unrecognized(jetPath);
+    const QString helper = readerHelperPath();
+    if (helper.isEmpty())
+        raise(err::Reserved, QStringLiteral("The Access file '%1' cannot be read: the reader program %2 was not "
+                                            "found beside this program.")
+                                 .arg(QDir::toNativeSeparators(jetPath), QLatin1String(HelperExit::kProgramName)));
     removeOutput(dst);
 
-    const pid_t pid = fork();
-    if (pid < 0) unrecognized(jetPath);
-    if (pid == 0) childMain(src.constData(), dst.constData(), damagePath.constData(), keepStderr);
+    struct Busy {
+        Busy() { ++converting; }
+        ~Busy() { --converting; }
+    } busy;
+    auto stopRequested = [&] {
+        const std::atomic<bool>* process = interruptFlag.load();
+        return (watch.cancel && watch.cancel->load()) || (process && process->load());
+    };
+    if (stopRequested()) interrupted(jetPath);
 
-    // Poll rather than block: the child may hang inside libmdb, and waitpid has no timeout.
+    int progressFd = -1;
+    const pid_t pid = spawnHelper(helper, src, dst, damagePath, &progressFd);
+    if (pid < 0)
+        raise(err::Reserved, QStringLiteral("The Access file '%1' cannot be read: the reader program %2 cannot be "
+                                            "started (%3).")
+                                 .arg(QDir::toNativeSeparators(jetPath), QDir::toNativeSeparators(helper),
+                                      QString::fromLocal8Bit(std::strerror(-pid))));
+
+    // Never left running or unreaped, whatever leaves this function (a progress callback's throw).
+    struct Child {
+        pid_t pid;
+        int& output;
+        bool reaped = false;
+        ~Child() {
+            if (output >= 0) ::close(output);
+            if (reaped) return;
+            kill(pid, SIGKILL);
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+    } child{pid, progressFd};
+
+    // Watched rather than waited for: the helper may hang inside libmdb, and the caller may give up.
     const auto start = std::chrono::steady_clock::now();
-    auto nap = std::chrono::microseconds(500);
     int status = 0;
-    bool finished = false;
+    bool finished = false, cancelled = false;
+    int nap = 1;
+    std::string pending;
+    qint64 done = 0, total = 0;
+    bool reported = true;
+    auto lastReport = start;
     for (;;) {
+        pollfd p{progressFd, POLLIN, 0};
+        // Its output closed, the helper is about to end: look again soon.
+        const int ready = ::poll(&p, progressFd >= 0 ? 1 : 0, progressFd >= 0 ? 20 : nap);
+        if (progressFd < 0) nap = std::min(nap * 2, 20);
+        if (ready > 0) {
+            char chunk[512];
+            const ssize_t n = ::read(progressFd, chunk, sizeof chunk);
+            if (n > 0) {
+                pending.append(chunk, size_t(n));
+                // Only the newest complete line matters.
+                const size_t end = pending.rfind('\n');
+                if (end != std::string::npos) {
+                    const size_t from = end == 0 ? std::string::npos : pending.rfind('\n', end - 1);
+                    const std::string line = pending.substr(from == std::string::npos ? 0 : from + 1);
+                    pending.erase(0, end + 1);
+                    long long d = 0, t = 0;
+                    if (std::sscanf(line.c_str(), "%lld %lld", &d, &t) == 2) {
+                        done = d;
+                        total = t;
+                        reported = false;
+                    }
+                }
+            } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+                ::close(progressFd);
+                progressFd = -1;
+            }
+        }
+        // Now and then even without news, so that a window showing it stays alive.
+        if (watch.progress && (!reported || std::chrono::steady_clock::now() - lastReport > std::chrono::milliseconds(100))) {
+            reported = true;
+            lastReport = std::chrono::steady_clock::now();
+            watch.progress(done, total);
+        }
         const pid_t r = waitpid(pid, &status, WNOHANG);
         if (r == pid) {
-            finished = true;
+            finished = child.reaped = true;
             break;
         }
-        if (r < 0 && errno != EINTR) break;  // lost the child (someone else reaped it)
-        if (std::chrono::steady_clock::now() - start > limit) {
+        if (r < 0 && errno != EINTR) {
+            child.reaped = true;  // lost (someone else reaped it)
+            break;
+        }
+        cancelled = stopRequested();
+        if (cancelled || std::chrono::steady_clock::now() - start > limit) {
             kill(pid, SIGKILL);
             while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
+            child.reaped = true;
             break;
         }
-        std::this_thread::sleep_for(nap);
-        nap = std::min(nap * 2, std::chrono::microseconds(20000));
     }
-    if (!finished || !WIFEXITED(status) || WEXITSTATUS(status) != ExitOk) {
+    if (cancelled) {
         removeOutput(dst);
-        if (finished && WIFEXITED(status) && WEXITSTATUS(status) == ExitCatalogDamaged)
+        interrupted(jetPath);
+    }
+    if (!finished || !WIFEXITED(status) || WEXITSTATUS(status) != HelperExit::Ok) {
+        removeOutput(dst);
+        if (finished && WIFEXITED(status) && WEXITSTATUS(status) == HelperExit::CatalogDamaged)
             damagedCatalog(jetPath);
         unrecognized(jetPath);
     }
+    // The last lines may have come with the end.
+    if (progressFd >= 0) {
+        char chunk[512];
+        ssize_t n;
+        while ((n = ::read(progressFd, chunk, sizeof chunk)) > 0) pending.append(chunk, size_t(n));
+        const size_t end = pending.rfind('\n');
+        const size_t from = end == std::string::npos || end == 0 ? std::string::npos : pending.rfind('\n', end - 1);
+        long long d = 0, t = 0;
+        if (end != std::string::npos &&
+            std::sscanf(pending.c_str() + (from == std::string::npos ? 0 : from + 1), "%lld %lld", &d, &t) == 2) {
+            done = d;
+            total = t;
+        }
+        ::close(progressFd);
+        progressFd = -1;
+    }
+    if (watch.progress) watch.progress(done, total);
     QList<DamagedTable> damaged = readDamageLog(damagePath);
     ::unlink(damagePath.constData());
     return damaged;
 }
+
+void setInterruptFlag(const std::atomic<bool>* flag) { interruptFlag.store(flag); }
+
+bool convertingNow() { return converting.load() > 0; }
 
 void checkTableReadable(const QList<DamagedTable>& damaged, const QString& jetPath, const QString& table) {
     for (const DamagedTable& d : damaged) {

@@ -250,6 +250,28 @@ TEST_F(EngineBatchFailure, TheNextCallAndCloseReportWhatTheBackgroundCommitCould
     EXPECT_EQ(value("select pid from C where id = 7"), "1");
 }
 
+// A connection dropped without Close (its last holder went out of scope) still commits, and what it
+// cannot save goes to the last-chance handler and stderr, naming the record, never nowhere.
+TEST_F(EngineBatchFailure, ADroppedConnectionHandsWhatItCouldNotSaveToTheLastChanceHandler) {
+    QStringList told;
+    dao::setUnsavedChangesHandler([&](const dao::Error& e) { told << QString::number(e.number()) + " " + e.description(); });
+    testing::internal::CaptureStderr();
+    {
+        dao::BackgroundPause pause;  // the drop commits, not the background thread
+        auto db = dao::OpenDatabase(path);
+        auto rs = db->OpenRecordset("C");
+        setField(*rs, 2, "pid", Variant::fromLong(66));
+        setField(*rs, 3, "s", Variant::fromString("kept"));
+    }
+    const QString err = QString::fromStdString(testing::internal::GetCapturedStderr());
+    dao::setUnsavedChangesHandler(nullptr);
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told[0], "3201 The change to record 3 of C could not be saved: FOREIGN KEY constraint failed");
+    EXPECT_TRUE(err.contains(path + ": error 3201: The change to record 3 of C")) << err.toStdString();
+    EXPECT_EQ(value("select pid from C where id = 3"), "1");
+    EXPECT_EQ(value("select s from C where id = 4"), "kept");
+}
+
 TEST_F(EngineBatchFailure, ValuesRunAgainAfterAFailedCommitAreStoredByteForByte) {
     path = makeFile(dir, "v.db",
                     {"create table P (id INTEGER PRIMARY KEY)", "insert into P values (1)",

@@ -82,6 +82,25 @@ TEST_F(TextFileCliTest, VerifyPrintsTheRecordsRenumberedAndAsksForTextFields) {
     EXPECT_TRUE(r.err.startsWith("error 3265: ")) << qPrintable(r.err);
 }
 
+// Verify works on a connection of its own: a renumbering the file refuses only when the batch
+// commits (a deferred foreign key) is reported by the command, by the record, and nothing is saved.
+TEST_F(TextFileCliTest, VerifyReportsARenumberingRefusedAtTheCommit) {
+    const QString fk = testutil::makeSqlite(
+        dir_, "fk.db",
+        {"create table P (Id long primary key)",
+         "create table C (Id long, Padre long references P (Id) deferrable initially deferred)",
+         "insert into P values (1)", "insert into C values (1, 1)", "insert into C values (2, 1)"});
+    CliResult r = cli({"verify", fk, "C", "Padre"});
+    EXPECT_EQ(r.code, 1) << qPrintable(r.out);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.startsWith("error 3201: The change to record 1 of C could not be saved")) << qPrintable(r.err);
+    EXPECT_TRUE(r.err.contains("FOREIGN KEY")) << qPrintable(r.err);
+    auto db = dao::OpenDatabase(fk);
+    auto rs = db->OpenRecordset("select Padre from C");
+    EXPECT_EQ(rs->valueAt(0, 0).asDouble(), 1);
+    EXPECT_EQ(rs->valueAt(1, 0).asDouble(), 1);
+}
+
 TEST_F(TextFileCliTest, ExportAsksAboutLineBreaksAndImportAddsTheRecords) {
     CliResult r = cli({"export", db_, "A", path("a.txt")});
     EXPECT_EQ(r.code, 2);

@@ -156,4 +156,40 @@ TEST(VelloformTest, ExampleHostAddsARecordThroughTheControl) {
     EXPECT_EQ(host.exitCode(), 2);
 }
 
+// A record the file refuses only at the commit (a deferred foreign key) is refused when OK is
+// pressed, by the control's message naming it, not dropped when the host exits; the scripted host
+// passes the message on and fails.
+TEST(VelloformTest, ExampleHostReportsARecordTheFileRefuses) {
+    QTemporaryDir dir;
+    const QString db = testutil::makeSqlite(
+        dir, "shop.db",
+        {"create table Clientes (Id long primary key)",
+         "create table Pedidos (Id long, Cliente long references Clientes (Id) deferrable initially deferred)",
+         "insert into Clientes values (1)"});
+    QProcess host;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", dir.path() + "/config");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    host.setProcessEnvironment(env);
+    host.start(VELLOFORM_HOST, {db, "Pedidos", "--type", "0=7", "--type", "1=99", "--ok", "--quit"});
+    ASSERT_TRUE(host.waitForFinished(60000));
+    const QString err = QString::fromUtf8(host.readAllStandardError());
+    EXPECT_EQ(host.exitCode(), 1) << err.toStdString();
+    EXPECT_TRUE(err.contains("velloform-host: the control says: The new record")) << err.toStdString();
+    EXPECT_TRUE(err.contains("of Pedidos could not be saved: FOREIGN KEY")) << err.toStdString();
+    EXPECT_EQ(detest::count(db, "Pedidos"), 0);
+
+    // A value the form refuses is marked on the form only: the script says which field.
+    host.start(VELLOFORM_HOST, {db, "Pedidos", "--type", "0=7", "--type", "1=uno", "--ok", "--quit"});
+    ASSERT_TRUE(host.waitForFinished(60000));
+    EXPECT_EQ(host.exitCode(), 1);
+    EXPECT_TRUE(host.readAllStandardError().contains("the record was not saved: field 1 does not hold a valid value"));
+    EXPECT_EQ(detest::count(db, "Pedidos"), 0);
+
+    host.start(VELLOFORM_HOST, {db, "Pedidos", "--type", "0=8", "--type", "1=1", "--ok", "--quit"});
+    ASSERT_TRUE(host.waitForFinished(60000));
+    EXPECT_EQ(host.exitCode(), 0) << host.readAllStandardError().toStdString();
+    EXPECT_EQ(detest::valueText(db, "select Id from Pedidos"), "8");
+}
+
 }  // namespace

@@ -6,7 +6,9 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QElapsedTimer>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -182,6 +184,67 @@ TEST_F(Form1Test, JetFileListsItsUserTable) {
     EXPECT_EQ(script.count(), 0);
     EXPECT_EQ(listed(f), QStringList({"19 MB 01 BEZAHLT ???"}));
     expectListed(f);
+}
+
+// While its tables are listed the file stays open, so the browser's opening reuses the reading of
+// an Access file (no reader runs); Close lets it go.
+TEST_F(Form1Test, AListedAccessFileIsReadOnceForTheBrowser) {
+    const QString copy = dir_.filePath("weird.mdb");
+    ASSERT_TRUE(QFile::copy(testutil::jetFile("weirdObjectNames.mdb"), copy));
+    QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
+    Form1 f;
+    PromptScript script;
+    path(f)->setText(copy);
+    click(f, "OpenDatabaseBtn");
+    ASSERT_EQ(listed(f), QStringList({"19 MB 01 BEZAHLT ???"}));
+    qputenv("TABULON_JET_READER", dir_.filePath("no-reader").toUtf8());
+    EXPECT_TRUE(dao::OpenDatabase(copy)->TableDefs().contains("19 MB 01 BEZAHLT ???"));
+    click(f, "CloseDatabaseBtn");
+    try {
+        dao::OpenDatabase(copy);
+        ADD_FAILURE() << "read without a reader";
+    } catch (const dao::Error& e) {
+        EXPECT_TRUE(e.description().contains("tabulon-jet-reader was not found")) << e.what();
+    }
+    qunsetenv("TABULON_JET_READER");
+    EXPECT_EQ(script.count(), 0);
+}
+
+// An Access file that takes longer than a moment to read shows a reading dialog; Cancel stops the
+// reader, and the window is back as before the open, without a message.
+TEST_F(Form1Test, ASlowAccessFileShowsTheReadingAndCanBeCancelled) {
+    const QString slow = dir_.filePath("slow-reader.sh");
+    {
+        QFile script(slow);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nsleep 5\nexec \"" TABULON_BINARY_DIR "/tabulon-jet-reader\" \"$@\"\n");
+    }
+    QFile::setPermissions(slow, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("TABULON_JET_READER", slow.toUtf8());
+    Form1 f;
+    f.show();
+    PromptScript script;
+    bool seen = false;
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        for (QProgressDialog* d : f.findChildren<QProgressDialog*>()) {
+            if (!d->isVisible()) continue;
+            seen = d->labelText().contains("weirdObjectNames.mdb");
+            for (QPushButton* b : d->findChildren<QPushButton*>()) b->click();
+        }
+    });
+    watcher.start(50);
+    path(f)->setText(testutil::jetFile("weirdObjectNames.mdb"));
+    QElapsedTimer t;
+    t.start();
+    click(f, "OpenDatabaseBtn");
+    watcher.stop();
+    qunsetenv("TABULON_JET_READER");
+    EXPECT_TRUE(seen);
+    EXPECT_LT(t.elapsed(), 4000);
+    EXPECT_EQ(script.count(), 0);
+    EXPECT_TRUE(listed(f).isEmpty());
+    EXPECT_TRUE(get<QPushButton>(f, "OpenDatabaseBtn")->isEnabled());
 }
 
 TEST_F(Form1Test, FileTheEngineRefusesIsReportedWithNumberAndDescription) {

@@ -84,6 +84,8 @@ common::StepResult CliPrompter::runStep(const std::function<void()>& step) {
         step();
         return common::StepResult::Done;
     } catch (const dao::Error& e) {
+        // An interrupted open ends the command whatever --on-error says.
+        if (e.number() == dao::err::Cancelled) throw;
         if (ignoreErrors_) {
             ++ignored_;
             writeErr(QString("ignored error %1: %2\n").arg(e.number()).arg(e.description()));

@@ -4,6 +4,8 @@
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QStringList>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <memory>
@@ -24,6 +26,20 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;  // as a shell reports a program ended by SIGINT
+
+std::atomic<bool> interrupted{false};
+std::atomic<bool> unsaved{false};
+
+// Ctrl-C while an Access file is being read stops the reading (its helper and working copy go), and
+// the program then exits with 130; at any other moment it ends the program at once, as it always did.
+void onInterrupt(int) {
+    interrupted.store(true);
+    if (!dao::openIsReading()) {
+        std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
+    }
+}
 
 const char kUsage[] =
     "Usage:\n"
@@ -120,8 +136,9 @@ const char kHelp[] =
     "a carriage return as \\r (in field and table names too). Output is UTF-8.\n"
     "\n"
     "Exit status: 0 done; 1 an engine error, printed as \"error NUMBER: description\" on stderr\n"
-    "(3024 file not found, 3343 not a database, 3027 read-only ...); 2 wrong usage; 3 check found\n"
-    "faults; 130 a tool stopped by Ctrl+C.\n";
+    "(3024 file not found, 3343 not a database, 3027 read-only ...), changes that could not be\n"
+    "saved included; 2 wrong usage; 3 check found faults; 130 interrupted: a tool stopped by Ctrl+C\n"
+    "(the records done stay), or Ctrl-C while an Access file was being read (nothing is left behind).\n";
 
 struct UsageError {
     QString message;
@@ -423,10 +440,16 @@ int main(int argc, char** argv) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
     QCoreApplication::setApplicationName(QStringLiteral("tabulon-cli"));
+    dao::setOpenInterruptFlag(&interrupted);
+    // A Ctrl-C the caller chose to ignore (a background job of a script) stays ignored.
+    if (std::signal(SIGINT, onInterrupt) == SIG_IGN) std::signal(SIGINT, SIG_IGN);
+    // A connection dropped with changes it could not save has written why to stderr already.
+    dao::setUnsavedChangesHandler([](const dao::Error&) { unsaved.store(true); });
     Output out;
     int code = kExitOk;
     try {
         code = run(QCoreApplication::arguments().mid(1), out);
+        dao::flushAllWrites();
     } catch (const UsageError& e) {
         writeErr("tabulon-cli: " + e.message + "\n" + QString::fromLatin1(kUsage) +
                  "Run tabulon-cli --help for details.\n");
@@ -437,6 +460,10 @@ int main(int argc, char** argv) {
         return kExitUsage;
     } catch (const dao::Error& e) {
         out.flush();
+        if (interrupted.load() && e.number() == dao::err::Cancelled) {
+            writeErr(QStringLiteral("tabulon-cli: interrupted\n"));
+            return kExitInterrupted;
+        }
         writeErr(QString("error %1: %2\n").arg(e.number()).arg(e.description()));
         return kExitError;
     } catch (const std::exception& e) {
@@ -449,5 +476,6 @@ int main(int argc, char** argv) {
         writeErr("error: cannot write the output\n");
         return kExitError;
     }
+    if (unsaved.load() && code == kExitOk) return kExitError;
     return code;
 }
