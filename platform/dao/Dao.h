@@ -35,7 +35,7 @@ public:
     // Table names in engine order (SQLite's own sqlite_* tables are not listed).
     QStringList TableDefs() const;
     int TableDefsCount() const { return int(TableDefs().size()); }
-    // The system tables, which TableDefs leaves out: SQLite's sqlite_schema and sqlite_... tables,
+    // The system tables: SQLite's sqlite_schema and sqlite_... tables (which TableDefs leaves out),
     // or an Access file's MSys... tables (as its catalog lists them).
     QStringList SystemTableDefs() const;
 

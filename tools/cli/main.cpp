@@ -277,8 +277,11 @@ int runTables(Output& out, const QStringList& argv) {
     const CommandArgs args(QStringLiteral("tables"), argv, {{QStringLiteral("--all")}});
     args.expect(1);
     auto db = dao::OpenDatabase(args[0]);
-    QStringList names = db->TableDefs();
-    if (args.flag(QStringLiteral("--all"))) names += db->SystemTableDefs();
+    const QStringList system = db->SystemTableDefs();
+    QStringList names;
+    for (const QString& name : db->TableDefs())
+        if (!system.contains(name)) names << name;
+    if (args.flag(QStringLiteral("--all"))) names += system;
     for (const QString& name : names) out.line(tsvEscaped(name));
     db->Close();
     return kExitOk;
