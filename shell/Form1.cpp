@@ -68,6 +68,7 @@ void Form1::buildControls() {
     SSPanel2->setObjectName(QStringLiteral("SSPanel2"));
     FileTxT = new QLineEdit(SSPanel2);
     FileTxT->setObjectName(QStringLiteral("FileTxT"));
+    FileTxT->setAccessibleName(QStringLiteral("Database file"));
     FileTxT->setMinimumHeight(platform::twipsToPixelsY(ButtonHeight));
     BrowseBtn = makeButton(QStringLiteral("BrowseBtn"), QStringLiteral("&Browse"), SSPanel2);
     OpenDatabaseBtn = makeButton(QStringLiteral("OpenDatabaseBtn"), QStringLiteral("&Open"), SSPanel2);
@@ -91,6 +92,7 @@ void Form1::buildControls() {
     Tables->setObjectName(QStringLiteral("Tables"));
     Tables->setSelectionMode(QAbstractItemView::SingleSelection);
     Tables->installEventFilter(this);
+    Tables->setAccessibleName(SSPanel1->title());
     OpenTable = makeButton(QStringLiteral("OpenTable"), QStringLiteral("&Open"), SSPanel1);
     auto* tableButtons = new QVBoxLayout;
     tableButtons->addWidget(OpenTable);
