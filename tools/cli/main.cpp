@@ -59,7 +59,7 @@ const char kHelp[] =
     "Commands:\n"
     "  tables FILE         the user tables, in engine order, one per line; --all adds the system\n"
     "                      tables (SQLite's sqlite_... tables).\n"
-    "  columns FILE TABLE  one line per field: name, type code, type name, size (tab-separated).\n"
+    "  columns FILE TABLE  one line per field: name, type code, size, type name (tab-separated).\n"
     "  query FILE SQL      SQL is Access (Jet) SQL: [names], #dates#, True/False, like 'J*', & ...\n"
     "                      A table name or a statement that gives records (select, with ... select,\n"
     "                      pragma, values, explain) prints its records; --limit N prints at most N.\n"
