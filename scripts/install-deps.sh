@@ -9,8 +9,9 @@ pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6pri
       libsqlite3-dev sqlite3 mdbtools-dev fonts-dejavu-core)
 if [ "${1:-}" = "--test" ]; then
     # GoogleTest; mdb-export and the JavaScript reader (node/npm) that the Jet writer's tests compare
-    # against; a virtual display, PDF tools; appstreamcli and shared-mime-info for the install test.
-    pkgs+=(libgtest-dev googletest mdbtools xvfb xauth poppler-utils appstream shared-mime-info)
+    # against; a virtual display and xdotool (the keyboard-only test); PDF tools; appstreamcli and
+    # shared-mime-info (the install test).
+    pkgs+=(libgtest-dev googletest mdbtools xvfb xauth xdotool poppler-utils appstream shared-mime-info)
     # A NodeSource node already brings npm, so only a machine without them gets Debian's.
     if ! command -v npm >/dev/null 2>&1; then pkgs+=(nodejs npm); fi
 fi

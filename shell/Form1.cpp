@@ -223,6 +223,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Tables && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            // The keyboard's table is the current one, even before the arrows have selected it.
+            if (Tables->selectedItems().isEmpty() && Tables->currentItem()) Tables->currentItem()->setSelected(true);
             openTable();
             return true;
         }
