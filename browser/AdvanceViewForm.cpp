@@ -74,6 +74,22 @@ QLabel* label(QWidget* parent, const QString& text, double l, double t, double w
     return lbl;
 }
 
+// A label placed in twips keeps its whole text at a larger font: it grows to its text (wider, and
+// taller around the same middle), and the box to its right gives up the room.
+void fitBeside(QLabel* lbl, QWidget* box) {
+    const QSize need = lbl->sizeHint();
+    QRect r = lbl->geometry();
+    if (need.height() > r.height()) r.adjust(0, -(need.height() - r.height()) / 2, 0, (need.height() - r.height() + 1) / 2);
+    if (need.width() > r.width()) r.setWidth(need.width());
+    lbl->setGeometry(r);
+    const int gap = 4;
+    if (box->x() < r.right() + gap) {
+        const int right = box->geometry().right();
+        const int left = r.right() + gap;
+        box->setGeometry(left, box->y(), std::max(24, right - left + 1), box->height());
+    }
+}
+
 // The hourglass on the window for one command.
 class WaitCursor {
 public:
@@ -167,6 +183,7 @@ void AdvanceViewForm::buildControls() {
 
     grdDataGrid = named<platform::DataGrid>(this, "grdDataGrid");
     place(grdDataGrid, 3495, 45, 12615, 7320);
+    grdDataGrid->setAccessibleName(QStringLiteral("Records"));
     grdDataGrid->viewport()->installEventFilter(this);
 
     buildControlPanel();
@@ -216,12 +233,16 @@ void AdvanceViewForm::buildSearchPanel() {
     SSPanel2 = named<QGroupBox>(SearchPanel, "SSPanel2");
     SSPanel2->setTitle(QStringLiteral("Search Options"));
     place(SSPanel2, 105, 4395, 3135, 1590);
-    label(SSPanel2, QStringLiteral("Order by:"), 120, 330, 1000, 285);
+    QLabel* orderByLabel = label(SSPanel2, QStringLiteral("&Order by:"), 120, 330, 1000, 285);
     OrderByBox = named<QComboBox>(SSPanel2, "OrderByBox");
     place(OrderByBox, 1110, 300, 1890, 345);
-    label(SSPanel2, QStringLiteral("Operator:"), 120, 765, 1000, 285);
+    fitBeside(orderByLabel, OrderByBox);
+    orderByLabel->setBuddy(OrderByBox);
+    QLabel* operatorLabel = label(SSPanel2, QStringLiteral("O&perator:"), 120, 765, 1000, 285);
     OperatorCombo = named<QComboBox>(SSPanel2, "OperatorCombo");
     place(OperatorCombo, 1110, 735, 1890, 345);
+    fitBeside(operatorLabel, OperatorCombo);
+    operatorLabel->setBuddy(OperatorCombo);
     FastSearchChk = named<QCheckBox>(SSPanel2, "FastSearchChk");
     FastSearchChk->setText(QStringLiteral("Auto Search"));
     FastSearchChk->setToolTip(
@@ -246,7 +267,7 @@ void AdvanceViewForm::buildSearchPanel() {
 
     SearchBtn = button(SearchPanel, "SearchBtn", QStringLiteral("&Search"));
     place(SearchBtn, 420, 7380, 1170, 870);
-    SelectAllRecordsBtn = button(SearchPanel, "SelectAllRecordsBtn", QStringLiteral("&Show All"));
+    SelectAllRecordsBtn = button(SearchPanel, "SelectAllRecordsBtn", QStringLiteral("Show &All"));  // Alt+S is Search's
     place(SelectAllRecordsBtn, 1680, 7380, 1170, 870);
     SaveBtn = button(SearchPanel, "SaveBtn", QStringLiteral("Export"));
     place(SaveBtn, 435, 8370, 1170, 870);

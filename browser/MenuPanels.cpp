@@ -17,6 +17,7 @@
 #include <QTabBar>
 #include <QTimer>
 #include <cmath>
+#include <utility>
 
 #include "PanelContents.h"
 #include "platform/Twips.h"
@@ -73,7 +74,9 @@ MenuPanels::MenuPanels(QWidget* window, QWidget* controlPanel)
                       platform::twipsToPixelsX(7065), platform::twipsToPixelsY(780));
     tab_->setExpanding(false);
     tab_->setDrawBase(false);
-    for (const char* t : {"Select", "Reports", "Record", "Table"}) tab_->addTab(QString::fromLatin1(t));
+    // Each tab has its letter (Alt+E, Alt+R, Alt+D, Alt+T); Enter or Space opens the current one.
+    for (const char* t : {"S&elect", "&Reports", "Recor&d", "&Table"}) tab_->addTab(QString::fromLatin1(t));
+    tab_->setFocusPolicy(Qt::StrongFocus);
     tab_->setMouseTracking(true);
     tab_->installEventFilter(this);
     tab_->show();
@@ -114,9 +117,14 @@ void MenuPanels::wireControls() {
             int opens = -1;
             for (const Opener& o : kOpeners)
                 if (c.*o.button == b) opens = o.panel;
+            if (opens >= 0) b->installEventFilter(this);  // to tell a key's press from the mouse's
             connect(b, &QPushButton::clicked, this, [this, name, opens] {
                 QPointer<MenuPanels> self(this);
-                if (opens >= 0) ToggleMenu(opens);
+                const bool byKey = std::exchange(keyPressedOpener_, false);
+                if (opens >= 0 && byKey)
+                    openFromKeyboard(opens);
+                else if (opens >= 0)
+                    ToggleMenu(opens);
                 if (self) emit buttonClicked(name);
             });
         }
@@ -313,8 +321,29 @@ void MenuPanels::onHover(QObject* w) {
     }
 }
 
+bool MenuPanels::focusInOpenPanel() const {
+    const QWidget* focus = QApplication::focusWidget();
+    for (int i = 0; i < PanelCount; ++i)
+        if (focus && isOpen(i) && panels_[i]->isAncestorOf(focus)) return true;
+    return false;
+}
+
+void MenuPanels::openFromKeyboard(int selTab) {
+    if (selTab < 0 || selTab >= PanelCount) return;
+    QPointer<MenuPanels> self(this);
+    if (!isOpen(selTab)) ToggleMenu(selTab);
+    if (!self || !isOpen(selTab)) return;
+    // Into the panel: its first control that takes the focus.
+    for (QWidget* w : panels_[selTab]->findChildren<QWidget*>())
+        if (w->isEnabled() && w->isVisibleTo(panels_[selTab]) && (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(Qt::TabFocusReason);
+            break;
+        }
+}
+
 bool MenuPanels::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress && qobject_cast<QPushButton*>(watched)) keyPressedOpener_ = false;
     if (isHoverEvent(type)) {
         onHover(watched);
     } else if (type == QEvent::Leave) {
@@ -328,8 +357,20 @@ bool MenuPanels::eventFilter(QObject* watched, QEvent* event) {
                 if (tab_->currentIndex() >= 0) ToggleMenu(tab_->currentIndex());
             });
         }
+    } else if (type == QEvent::Shortcut && watched == tab_) {
+        // The tab bar makes the tab current; its panel opens then, with the focus in it.
+        QTimer::singleShot(0, this, [this] { openFromKeyboard(tab_->currentIndex()); });
+    } else if (type == QEvent::KeyPress && watched == tab_) {
+        auto* ke = static_cast<QKeyEvent*>(event);
+        if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter || ke->key() == Qt::Key_Space) {
+            openFromKeyboard(tab_->currentIndex());
+            return true;
+        }
     } else if (type == QEvent::KeyPress) {
         auto* ke = static_cast<QKeyEvent*>(event);
+        if (qobject_cast<QPushButton*>(watched) &&
+            (ke->key() == Qt::Key_Space || ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter))
+            keyPressedOpener_ = true;
         if ((ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) && enterMoves_.contains(watched)) {
             auto* combo = qobject_cast<QComboBox*>(watched);
             if (!(combo && combo->view() && combo->view()->isVisible())) {

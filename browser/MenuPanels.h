@@ -69,6 +69,11 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Opens a panel from the keyboard (Enter or Space on the tab strip, a tab's letter) and puts the
+    // focus on its first control; the timed close leaves it open while the focus is inside.
+    void openFromKeyboard(int selTab);
+    bool focusInOpenPanel() const;
+    bool keyPressedOpener_ = false;  // a panel-opening button is being pressed from the keyboard
     double barTopTwips() const;
     double panelTopTwips(int i) const;
     void setPanelTopTwips(int i, double top);

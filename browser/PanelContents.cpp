@@ -90,6 +90,7 @@ QGridLayout* grid(QVBoxLayout* v) {
 void buildSelect(QFrame* p, QVBoxLayout* v, PanelControls& c) {
     v->addWidget(new QLabel(QStringLiteral("Select the field to use and the range."), p));
     auto* range = c.RangeCombo = fieldCombo(p, "RangeCombo");
+    range->setAccessibleName(QStringLiteral("Field of the range"));  // the inputs beside it have their labels
     auto* from = c.FromTxT = textBox(p, "FromTxT");
     auto* to = c.ToTxT = textBox(p, "ToTxT");
     auto* h = new QHBoxLayout;

@@ -59,6 +59,20 @@ SearchRowArea::SearchRowArea(QWidget* parent) : QFrame(parent) {
     clear->setFocusPolicy(Qt::NoFocus);
     connect(box, &QLineEdit::textChanged, this, [this] { emit valueChanged(0); });
     connect(clear, &QPushButton::clicked, this, [this] { emit clearClicked(0); });
+    nameForScreenReaders(select, box, clear, 0);
+}
+
+// A screen reader names the row's inputs by the field chosen in it.
+void SearchRowArea::nameForScreenReaders(QComboBox* select, QLineEdit* box, QPushButton* clear, int row) {
+    select->setAccessibleName(QStringLiteral("Search field %1").arg(row + 1));
+    clear->setAccessibleName(QStringLiteral("Clear search value %1").arg(row + 1));
+    auto nameBox = [select, box, row] {
+        const QString field = select->currentText();
+        box->setAccessibleName(field.isEmpty() ? QStringLiteral("Search value %1").arg(row + 1)
+                                               : QStringLiteral("Search %1").arg(field));
+    };
+    nameBox();
+    connect(select, &QComboBox::currentTextChanged, box, nameBox);
 }
 
 void SearchRowArea::ensureRows(int n) {
@@ -95,6 +109,7 @@ void SearchRowArea::addRow() {
     clears_.push_back(clear);
     connect(box, &QLineEdit::textChanged, this, [this, i] { emit valueChanged(i); });
     connect(clear, &QPushButton::clicked, this, [this, i] { emit clearClicked(i); });
+    nameForScreenReaders(select, box, clear, i);
 }
 
 void SearchRowArea::setAreaHeightTwips(double twips) {

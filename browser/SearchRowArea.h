@@ -45,6 +45,7 @@ protected:
 
 private:
     void addRow();
+    void nameForScreenReaders(QComboBox* select, QLineEdit* box, QPushButton* clear, int row);
     QWidget* plataForm_;
     QScrollBar* scroll_;
     std::vector<QComboBox*> selects_;

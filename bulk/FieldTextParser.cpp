@@ -179,7 +179,7 @@ std::optional<dao::Variant> FieldTextParser::parse(const QString& text, int fiel
     int64_t whole = 0;
     int digits = 0;
     for (; i < text.size() && text[i].unicode() >= '0' && text[i].unicode() <= '9'; ++i, ++digits)
-        whole = whole * 10 + (text[i].unicode() - '0');
+        if (digits < 15) whole = whole * 10 + (text[i].unicode() - '0');  // longer ones go the slow way
     if (digits == 0 || digits > 14) return std::nullopt;
     int64_t fraction = 0;
     int decimals = 0;

@@ -1,6 +1,11 @@
 #include "DataGrid.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <algorithm>
+#include <vector>
 
 #include "DataControl.h"
 #include "GridModel.h"
@@ -21,6 +26,61 @@ DataGrid::DataGrid(QWidget* parent) : QTableView(parent), model_(new GridModel(t
 }
 
 DataGrid::~DataGrid() = default;
+
+QString DataGrid::selectedCellsText() const {
+    const QModelIndexList cells = selectionModel() ? selectionModel()->selectedIndexes() : QModelIndexList();
+    if (cells.isEmpty()) return {};
+    int top = cells.first().row(), bottom = top, left = cells.first().column(), right = left;
+    for (const QModelIndex& i : cells) {
+        top = std::min(top, i.row());
+        bottom = std::max(bottom, i.row());
+        left = std::min(left, i.column());
+        right = std::max(right, i.column());
+    }
+    const int width = right - left + 1;
+    std::vector<QString> grid(size_t(bottom - top + 1) * size_t(width));
+    for (const QModelIndex& i : cells) {
+        QString text = i.data(Qt::DisplayRole).toString();
+        if (text.contains(QLatin1Char('\t')) || text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')) ||
+            text.contains(QLatin1Char('"')))
+            text = QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+        grid[size_t(i.row() - top) * size_t(width) + size_t(i.column() - left)] = text;
+    }
+    QString out;
+    for (int r = 0; r <= bottom - top; ++r) {
+        for (int c = 0; c < width; ++c) {
+            if (c) out += QLatin1Char('\t');
+            out += grid[size_t(r) * size_t(width) + size_t(c)];
+        }
+        out += QLatin1Char('\n');
+    }
+    return out;
+}
+
+void DataGrid::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        const QString text = selectedCellsText();
+        if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
+        event->accept();
+        return;
+    }
+    if ((event->key() == Qt::Key_Tab || event->key() == Qt::Key_Backtab) && (event->modifiers() & Qt::ControlModifier)) {
+        QWidget::focusNextPrevChild(event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ShiftModifier));
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+bool DataGrid::focusNextPrevChild(bool next) {
+    const QModelIndex current = currentIndex();
+    const int rows = model_->rowCount(), columns = model_->columnCount();
+    const bool atEnd = !current.isValid() || rows == 0 || columns == 0 ||
+                       (next ? current.row() == rows - 1 && current.column() == columns - 1
+                             : current.row() == 0 && current.column() == 0);
+    if (atEnd) return QWidget::focusNextPrevChild(next);
+    return QTableView::focusNextPrevChild(next);
+}
 
 void DataGrid::setDataSource(DataControl* control) {
     if (control_) disconnect(control_, nullptr, this, nullptr);

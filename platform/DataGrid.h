@@ -27,8 +27,16 @@ public:
     double ColumnWidthTwips(int column) const;
     void setColumnWidthTwips(int column, double twips);
 
+    // The selected cells as tab-separated text, rows on lines (a cell outside the selection but
+    // inside its rectangle is empty; a value holding a tab, a line break or a quote is quoted).
+    QString selectedCellsText() const;
+
 protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    // Ctrl+C copies the selected cells; Ctrl+Tab leaves the grid.
+    void keyPressEvent(QKeyEvent* event) override;
+    // Tab runs through the cells and leaves the grid after the last one (Shift+Tab before the first).
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void followRecordset();

@@ -148,7 +148,7 @@ QString showFileDialog(const PromptRequest& r) {
     QFileDialog dlg(dialogParent(), r.title);
     dlg.setAcceptMode(r.kind == PromptKind::SaveFile ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dlg.setFileMode(r.kind == PromptKind::SaveFile ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dlg.setOption(QFileDialog::DontConfirmOverwrite);
+    dlg.setOption(QFileDialog::DontConfirmOverwrite, !r.confirmOverwrite);
     QString filter = qtFilter(r.filter);
     const QFileInfo initial(r.initialFile);
     const bool wildcard =
@@ -236,6 +236,8 @@ static QString fileDialog(PromptKind kind, const QString& title, const QString& 
     r.title = titleOrApp(title);
     r.initialFile = initialFile;
     r.filter = filter;
+    // A file chosen to be written over is asked about first: it may hold data kept nowhere else.
+    r.confirmOverwrite = kind == PromptKind::SaveFile;
     return ask(std::move(r));
 }
 

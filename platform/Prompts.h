@@ -57,7 +57,7 @@ QString InputBox(const QString& prompt, const QString& title = QString(),
 // File dialogs: the chosen path, or an empty string when the user cancels (a chosen path is never
 // empty). The filter takes Qt's form ("Text (*.txt);;All (*)") or the classic "Text|*.txt|All|*.*".
 // An initial file name with wildcards ("*.mdb") filters the listing instead of naming a file.
-// The save dialog does not ask before an existing file is replaced: callers decide.
+// The save dialog asks before an existing file is chosen to be replaced (the standard question).
 QString OpenFileDialog(const QString& title, const QString& initialFile = QString(),
                        const QString& filter = QString());
 QString SaveFileDialog(const QString& title, const QString& initialFile = QString(),
@@ -82,6 +82,7 @@ struct PromptRequest {
     QString defaultText;    // input box
     QString initialFile;    // file dialogs
     QString filter;         // file dialogs, as given
+    bool confirmOverwrite = false;  // save dialog: choosing an existing file asks before replacing it
     bool scripted = false;  // a scripted answer was used (false: the default answer was given)
     Qt::CursorShape pointer = Qt::ArrowCursor;  // the application's pointer while the prompt waited
     int answer = 0;         // message box: the answer given

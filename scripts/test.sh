@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --test
 cmake -S . -B build-tests -DCMAKE_BUILD_TYPE=Debug -DTABULON_SANITIZE=ON
 cmake --build build-tests --parallel 2
 

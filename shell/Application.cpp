@@ -1,8 +1,6 @@
 #include "Application.h"
 
 #include <QApplication>
-#include <QStyle>
-#include <QStyleFactory>
 
 #include "AppIcon.h"
 
@@ -15,7 +13,7 @@ void setUpApplication() {
     // The desktop entry's name (tabulon.desktop): the desktop matches windows to it and its icon.
     QApplication::setDesktopFileName(QStringLiteral("tabulon"));
     QApplication::setWindowIcon(appIcon());
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) QApplication::setStyle(fusion);
+    // The style is the user's (QT_STYLE_OVERRIDE, -style, the platform theme): none is forced here.
 }
 
 }  // namespace shell

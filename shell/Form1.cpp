@@ -75,6 +75,7 @@ void Form1::buildControls() {
     SSPanel2->setObjectName(QStringLiteral("SSPanel2"));
     FileTxT = new QLineEdit(SSPanel2);
     FileTxT->setObjectName(QStringLiteral("FileTxT"));
+    FileTxT->setAccessibleName(QStringLiteral("Database file"));
     FileTxT->setMinimumHeight(platform::twipsToPixelsY(ButtonHeight));
     BrowseBtn = makeButton(QStringLiteral("BrowseBtn"), QStringLiteral("&Browse"), SSPanel2);
     OpenDatabaseBtn = makeButton(QStringLiteral("OpenDatabaseBtn"), QStringLiteral("&Open"), SSPanel2);
@@ -98,6 +99,7 @@ void Form1::buildControls() {
     Tables->setObjectName(QStringLiteral("Tables"));
     Tables->setSelectionMode(QAbstractItemView::SingleSelection);
     Tables->installEventFilter(this);
+    Tables->setAccessibleName(SSPanel1->title());
     OpenTable = makeButton(QStringLiteral("OpenTable"), QStringLiteral("&Open"), SSPanel1);
     auto* tableButtons = new QVBoxLayout;
     tableButtons->addWidget(OpenTable);
@@ -267,6 +269,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Tables && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            // The keyboard's table is the current one, even before the arrows have selected it.
+            if (Tables->selectedItems().isEmpty() && Tables->currentItem()) Tables->currentItem()->setSelected(true);
             openTable();
             return true;
         }

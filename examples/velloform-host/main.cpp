@@ -59,10 +59,12 @@ QString registeredLibrary(const QString& className) {
     return {};
 }
 
-// Registers the library found beside this program (or in ../lib), as an installer would.
+// Registers the library found beside this program (or in the installed library folder), as an
+// installer would; by its versioned name, which a runtime package ships.
 bool registerLibrary() {
     const QDir here(QCoreApplication::applicationDirPath());
-    for (const QString& candidate : {here.filePath("libvelloform.so"), here.filePath("../lib/libvelloform.so")}) {
+    for (const QString& candidate : {here.filePath("libvelloform.so.1"),
+                                     here.filePath(QStringLiteral("../" VELLOFORM_LIBDIR "/libvelloform.so.1"))}) {
         if (!QFile::exists(candidate)) continue;
         void* lib = dlopen(QFile::encodeName(candidate).constData(), RTLD_NOW | RTLD_LOCAL);
         if (!lib) continue;

@@ -25,6 +25,7 @@
 #include "JetPageJournal.h"
 #include "JetReader.h"
 #include "JetLocks.h"
+#include "JetSql.h"
 #include "JetWriteGate.h"
 #include "JetWriter.h"
 #include "SqliteFunctions.h"
@@ -799,11 +800,19 @@ Statement Connection::Session::prepare(const QString& sql) {
     if (!c_->db_) raise(err::ObjectClosed);
     const QByteArray u = sql.toUtf8();
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(c_->db_, u.constData(), int(u.size()), &st, nullptr) != SQLITE_OK || !st) {
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(c_->db_, u.constData(), int(u.size()), &st, &tail) != SQLITE_OK || !st) {
         if (st) sqlite3_finalize(st);
+        if (!st && sqlite3_errcode(c_->db_) == SQLITE_OK)
+            raise(err::SyntaxError, QStringLiteral("The SQL text holds no statement: %1").arg(sql.trimmed()));
         fail(sql);
     }
-    return Statement(st);
+    Statement owned(st);
+    // SQLite compiles the first statement only: a second one must not be dropped without a word.
+    if (tail && tail < u.constData() + u.size() &&
+        sqlStatementCount(QString::fromUtf8(tail, int(u.constData() + u.size() - tail))) > 0)
+        raise(err::CharactersAfterEnd, QStringLiteral("Characters found after end of SQL statement: %1").arg(sql.trimmed()));
+    return owned;
 }
 
 std::shared_ptr<Statement> Connection::Session::cached(const QString& sql) {

@@ -535,6 +535,11 @@ QString shortestNumberText(double d, QChar decimalPoint) {
     return numberText(decFromDouble(d, 0), -7, 21, QString(decimalPoint));
 }
 
+Variant wholeNumber(int64_t v) {
+    if (v >= INT32_MIN && v <= INT32_MAX) return Variant::fromLong(int32_t(v));
+    return Variant::fromDecimal(QString::number(v));
+}
+
 QString valueToText(const Variant& v) {
     const QLocale loc;
     const QString point = loc.decimalPoint();
@@ -778,8 +783,18 @@ Variant coerceToFieldType(const Variant& v, int typeCode) {
             return Variant::fromByte(uint8_t(roundedInRange(asDouble(), 0, 255)));
         case dbInteger:
             return Variant::fromInteger(int16_t(roundedInRange(asDouble(), INT16_MIN, INT16_MAX)));
-        case dbLong:
-            return Variant::fromLong(int32_t(roundedInRange(asDouble(), INT32_MIN, INT32_MAX)));
+        case dbLong: {
+            if (v.type() != T::Decimal && !isText)
+                if (const double x = asDouble(); x >= INT32_MIN - 0.5 && x <= INT32_MAX + 0.5)
+                    return Variant::fromLong(int32_t(roundedInRange(x, INT32_MIN, INT32_MAX)));
+            // SQLite's integer columns hold 64 bits: a whole number past Long's 32 keeps its exact
+            // digits (a Jet file's Long field refuses it when the record is written).
+            Int128 m = 0;
+            if (!decToScaled(roundDec(number(), 0, true), 0, Int128(1) << 64, &m) ||
+                m > Int128(std::numeric_limits<int64_t>::max()) || m < Int128(std::numeric_limits<int64_t>::min()))
+                raise(err::Overflow);
+            return wholeNumber(int64_t(m));
+        }
         case dbCurrency:
             return currencyFromDec(number());
         case dbSingle: {

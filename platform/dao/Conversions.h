@@ -41,6 +41,10 @@ double numberOf(const Variant& v);
 // form and shows as "(binary N bytes)".
 QString valueToText(const Variant& v);
 
+// A whole number as the engine reads it from a 64-bit integer column: a Long within 32 bits, past
+// them a Decimal of its exact digits (a Double would keep only 15 of them).
+Variant wholeNumber(int64_t v);
+
 // Shortest round-trip decimal text of a double with the given decimal separator, no grouping,
 // no exponent for ordinary magnitudes ("1.5", "60000", "-0.25"); below 1e-7 or from 1e21 on the
 // form is "1E+21".

@@ -11,6 +11,7 @@
 
 #include "Connection.h"
 #include "Conversions.h"
+#include "JetFile.h"
 #include "JetSql.h"
 #include "RecordsetImpl.h"
 
@@ -64,7 +65,7 @@ void dropLargeBuffers(std::vector<Bound>& binds) {
 
 int inferType(int storage, sqlite3_int64 iv) {
     switch (storage) {
-        case SQLITE_INTEGER: return (iv >= INT32_MIN && iv <= INT32_MAX) ? dbLong : dbDouble;
+        case SQLITE_INTEGER: return (iv >= INT32_MIN && iv <= INT32_MAX) ? dbLong : dbDecimal;
         case SQLITE_FLOAT: return dbDouble;
         case SQLITE_BLOB: return dbLongBinary;
         default: return dbText;
@@ -200,6 +201,14 @@ FieldTypeLookup columnTypes(Session& s, const QString& table) {
     return [types](const QString& name) { return types->value(name.toLower(), 0); };
 }
 
+// SQLite's own SQL would reach an Access file's working copy behind the translation's back.
+void refuseNativeOnJet(const Connection& conn) {
+    if (conn.jetCopy())
+        raise(err::InvalidArgument,
+              QStringLiteral("SQL is passed to SQLite unchanged for SQLite files only; '%1' is an Access file.")
+                  .arg(conn.path()));
+}
+
 std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source, int type) {
     Session s = conn->session();
     s.use();
@@ -207,21 +216,34 @@ std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
     r->conn = conn;
     r->generation = &conn->generationCounter();
     r->source = source;
+    const bool native = (type & dbSQLPassThrough) != 0;
+    type &= ~dbSQLPassThrough;
+    if (native) refuseNativeOnJet(*conn);
     QString jet = source.trimmed();
-    bool rowsStatement = false;
-    if (!startsWithSelect(jet)) {
+    bool rowsStatement = native;
+    if (!native && !startsWithSelect(jet)) {
         QString bare = jet;
         if (bare.startsWith('[') && bare.endsWith(']')) bare = bare.mid(1, bare.size() - 2);
         const QString t = findTable(s, bare);
+        // Comments are no part of a name or a verb (the translation blanks them again).
+        const QString text = blankSqlComments(jet).trimmed();
+        if (t.isEmpty() && text.isEmpty() && !jet.isEmpty())
+            raise(err::SyntaxError, QStringLiteral("The SQL text holds no statement: %1").arg(jet));
         if (!t.isEmpty())
             jet = "SELECT * FROM " + jetName(t);
-        else if (givesRows(jet))
+        else if (startsWithSelect(text))
+            jet = text;
+        else if (givesRows(text))
             rowsStatement = true;
         else
             raise(err::TableNotFound,
                   QString("The engine cannot find the input table or query '%1'.").arg(bare));
     }
-    TranslatedSql ts = translateJetSql(jet);
+    TranslatedSql ts;
+    if (native)
+        ts.sql = source;
+    else
+        ts = translateJetSql(jet);
     TableKind kind = TableKind::Table;
     const QString table = ts.singleTable ? findTable(s, ts.table, &kind) : QString();
     // A damaged table of a Jet file is an error, not the records that happened to be readable.
@@ -503,9 +525,7 @@ Variant RecordsetImpl::fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f)
     if (f.dynamic) {
         switch (storage) {
             case SQLITE_INTEGER: {
-                const sqlite3_int64 v = sqlite3_value_int64(sv);
-                if (v >= INT32_MIN && v <= INT32_MAX) return Variant::fromLong(int32_t(v));
-                return Variant::fromDouble(double(v));
+                return wholeNumber(sqlite3_value_int64(sv));
             }
             case SQLITE_FLOAT: return Variant::fromDouble(sqlite3_value_double(sv));
             case SQLITE_BLOB:
@@ -531,8 +551,7 @@ Variant RecordsetImpl::fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f)
                 const sqlite3_int64 v = sqlite3_value_int64(sv);
                 if (f.type == dbByte && v >= 0 && v <= 255) return Variant::fromByte(uint8_t(v));
                 if (f.type == dbInteger && v >= INT16_MIN && v <= INT16_MAX) return Variant::fromInteger(int16_t(v));
-                if (v >= INT32_MIN && v <= INT32_MAX) return Variant::fromLong(int32_t(v));
-                return Variant::fromDouble(double(v));
+                return wholeNumber(v);
             }
             if (storage == SQLITE_FLOAT) return Variant::fromDouble(sqlite3_value_double(sv));
             return Variant::fromString(valueText(sv));
@@ -757,6 +776,32 @@ QStringList Database::TableDefs() const {
     return names;
 }
 
+QStringList Database::SystemTableDefs() const {
+    if (!conn_) raise(err::ObjectClosed);
+    QStringList names;
+    if (conn_->jetCopy()) {
+        // The working copy holds the file's user tables only; the catalog names the others.
+        try {
+            for (const jet::CatalogTable& t : jet::JetFile::open(conn_->path())->catalog())
+                if (t.isSystem()) names << t.name;
+        } catch (const jet::FormatError&) {
+            // Pages the page reader cannot read (Jet 3, encoded): no system tables to name.
+        }
+        return names;
+    }
+    Session s = conn_->session();
+    s.use();
+    names << QStringLiteral("sqlite_schema");
+    const auto owned = s.cached(
+        "SELECT name FROM sqlite_master WHERE type = 'table' AND substr(name, 1, 7) = 'sqlite_' ORDER BY rowid");
+    sqlite3_stmt* st = owned->get();
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) names << columnText(st, 0);
+    if (rc != SQLITE_DONE) s.fail();
+    sqlite3_reset(st);
+    return names;
+}
+
 std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int type) {
     if (!conn_) raise(err::ObjectClosed);
     return std::shared_ptr<Recordset>(new Recordset(openImpl(conn_, source, type)));
@@ -790,10 +835,16 @@ std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int ty
     }
 }
 
-long long Database::Execute(const QString& sql) {
+long long Database::Execute(const QString& sql, int options) {
     if (!conn_) raise(err::ObjectClosed);
     Session s = conn_->session();
-    const TranslatedSql ts = translateJetSql(sql);
+    TranslatedSql ts;
+    if (options & dbSQLPassThrough) {
+        refuseNativeOnJet(*conn_);
+        ts.sql = sql;
+    } else {
+        ts = translateJetSql(sql);
+    }
     if (ts.isSelect) raise(err::SyntaxError, "A select query cannot be executed: " + sql);
     s.beginWrite();
     Statement st = s.prepare(ts.sql);

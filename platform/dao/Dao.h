@@ -22,6 +22,9 @@ class Recordset;
 class RecordsetImpl;  // internal
 
 enum RecordsetType : int { dbOpenTable = 1, dbOpenDynaset = 2, dbOpenSnapshot = 4 };
+// Added to a recordset type or given to Execute: the text goes to SQLite as it is, untranslated
+// (SQLite files only; a snapshot).
+constexpr int dbSQLPassThrough = 64;
 enum EditMode : int { dbEditNone = 0, dbEditInProgress = 1, dbEditAdd = 2 };
 
 // Opening an Access file reads it whole into a working copy first, which takes a while for a large
@@ -42,6 +45,9 @@ public:
     // Table names in engine order (SQLite's own sqlite_* tables are not listed).
     QStringList TableDefs() const;
     int TableDefsCount() const { return int(TableDefs().size()); }
+    // The system tables: SQLite's sqlite_schema and sqlite_... tables (which TableDefs leaves out),
+    // or an Access file's MSys... tables (as its catalog lists them).
+    QStringList SystemTableDefs() const;
 
     // A table name or a Jet SQL text. A select over one table gives an updatable dynaset;
     // anything else a read-only snapshot. type 0 picks the natural kind.
@@ -53,7 +59,8 @@ public:
                                              const std::atomic<bool>& cancel);
 
     // An action query (update, delete, insert, create ...): the number of records affected.
-    long long Execute(const QString& sql);
+    // `options` dbSQLPassThrough hands the text to SQLite untranslated (SQLite files only).
+    long long Execute(const QString& sql, int options = 0);
 
     // Commits the pending changes now; raises the error for changes that could not be saved.
     void Flush();

@@ -46,6 +46,7 @@ constexpr int TooFewParameters = 3061;
 constexpr int UnknownSortField = 3070;
 constexpr int SyntaxError = 3075;
 constexpr int TableNotFound = 3078;
+constexpr int CharactersAfterEnd = 3142;
 constexpr int FieldTooSmall = 3163;
 constexpr int FieldNotUpdatable = 3164;
 constexpr int RecordDeleted = 3167;

@@ -10,6 +10,28 @@
 
 namespace dao {
 
+QString fieldTypeName(int type) {
+    switch (type) {
+        case dbBoolean: return QStringLiteral("Yes/No");
+        case dbByte: return QStringLiteral("Byte");
+        case dbInteger: return QStringLiteral("Integer");
+        case dbLong: return QStringLiteral("Long");
+        case dbCurrency: return QStringLiteral("Currency");
+        case dbSingle: return QStringLiteral("Single");
+        case dbDouble: return QStringLiteral("Double");
+        case dbDate: return QStringLiteral("Date/Time");
+        case dbBinary: return QStringLiteral("Binary");
+        case dbText: return QStringLiteral("Text");
+        case dbLongBinary: return QStringLiteral("OLE Object");
+        case dbMemo: return QStringLiteral("Memo");
+        case dbGUID: return QStringLiteral("GUID");
+        case dbNumeric: return QStringLiteral("Numeric");
+        case dbDecimal: return QStringLiteral("Decimal");
+        case dbFloat: return QStringLiteral("Float");
+        default: return QString::number(type);
+    }
+}
+
 bool isNumberField(int type) {
     switch (type) {
         case dbByte:

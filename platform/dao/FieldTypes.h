@@ -31,6 +31,10 @@ inline bool isNumericField(int type) { return type == dbInteger || type == dbLon
 // Single, Double, Numeric, Decimal, Float. Yes/No and Date/Time are not numbers here.
 bool isNumberField(int type);
 
+// The name of a field type as Access shows it ("Long", "Date/Time", "OLE Object"); the code as
+// text for a code without one.
+QString fieldTypeName(int type);
+
 // The one stored form of a date in SQLite files, "yyyy-MM-dd HH:mm:ss", written from a day number
 // or from its parts; and its reader, which also takes "yyyy-MM-dd", 'T' for the blank, a time
 // without seconds and a fraction of a second. False when the text is not in that form.

@@ -52,7 +52,8 @@ bool executable(const QString& path) {
 
 // The helper beside the binary this code is part of: the program, or a library (libvelloform.so)
 // loaded into another program. In the build tree it sits in the top folder (tests and benchmarks
-// run one folder down); installed, in libexec/tabulon beside bin/ and lib/.
+// run one folder down); installed, in libexec/tabulon beside bin/ and lib/ (two folders up from a
+// library in a multiarch folder, lib/<triplet>/).
 QString readerHelperPath() {
     const QString forced = qEnvironmentVariable("TABULON_JET_READER");
     if (!forced.isEmpty()) return executable(forced) ? forced : QString();
@@ -69,7 +70,7 @@ QString readerHelperPath() {
         const QDir d(folder);
         for (const QString& candidate :
              {d.filePath(name), QDir::isAbsolutePath(libexec) ? libexec + '/' + name : d.filePath("../" + libexec + '/' + name),
-              d.filePath("../" + name)})
+              d.filePath("../../" + libexec + '/' + name), d.filePath("../" + name)})
             if (executable(candidate)) return QDir::cleanPath(candidate);
     }
     return {};

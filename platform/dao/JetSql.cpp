@@ -459,7 +459,72 @@ QString jetDateLiteralToIso(const QString& body) {
     return storedDateText(y, m, d, hh, mm, ss);
 }
 
-TranslatedSql translateJetSql(const QString& jet, const FieldTypeLookup& typeOf) {
+namespace {
+
+// Walks an SQL text: `plain(i)` for each character outside quotes, brackets and comments; a
+// comment's characters go to `comment(i)`.
+template <typename Plain, typename Comment>
+void scanSql(const QString& sql, Plain plain, Comment comment) {
+    const int n = int(sql.size());
+    for (int i = 0; i < n; ++i) {
+        const QChar c = sql[i];
+        if (c == '\'' || c == '"' || c == '[' || c == '`') {
+            const QChar close = c == '[' ? QChar(']') : c;
+            int j = int(sql.indexOf(close, i + 1));
+            // A doubled quote inside quotes is one quote of the text.
+            while (j >= 0 && close != ']' && j + 1 < n && sql[j + 1] == close) j = int(sql.indexOf(close, j + 2));
+            if (j < 0) j = n - 1;
+            for (int k = i; k <= j; ++k) plain(k, false);
+            i = j;
+        } else if (c == '-' && i + 1 < n && sql[i + 1] == '-') {
+            int j = int(sql.indexOf('\n', i));
+            if (j < 0) j = n;
+            for (int k = i; k < j; ++k) comment(k);
+            i = j - 1;
+        } else if (c == '/' && i + 1 < n && sql[i + 1] == '*') {
+            int j = int(sql.indexOf(QLatin1String("*/"), i + 2));
+            j = j < 0 ? n : j + 2;
+            for (int k = i; k < j; ++k) comment(k);
+            i = j - 1;
+        } else {
+            plain(i, true);
+        }
+    }
+}
+
+}  // namespace
+
+QString blankSqlComments(const QString& sql) {
+    if (!sql.contains(QLatin1String("--")) && !sql.contains(QLatin1String("/*"))) return sql;
+    QString out = sql;
+    scanSql(sql, [](int, bool) {}, [&](int i) { out[i] = QLatin1Char(' '); });
+    return out;
+}
+
+int sqlStatementCount(const QString& sql) {
+    int count = 0;
+    bool solid = false;
+    scanSql(
+        sql,
+        [&](int i, bool bare) {
+            if (bare && sql[i] == ';') {
+                count += solid ? 1 : 0;
+                solid = false;
+            } else if (!sql[i].isSpace()) {
+                solid = true;
+            }
+        },
+        [](int) {});
+    return count + (solid ? 1 : 0);
+}
+
+TranslatedSql translateJetSql(const QString& jetText, const FieldTypeLookup& typeOf) {
+    // Comments are blanks (the text keeps its length: token offsets index the original).
+    const QString jet = blankSqlComments(jetText);
+    // Only the first statement would run; the others must not be dropped without a word.
+    if (sqlStatementCount(jet) > 1)
+        raise(err::CharactersAfterEnd,
+              QString("Characters found after end of SQL statement: %1").arg(jetText.trimmed()));
     TranslatedSql out;
     auto toks = tokenize(jet);
     translateTokens(toks, out, jet, false, typeOf);
@@ -467,7 +532,8 @@ TranslatedSql translateJetSql(const QString& jet, const FieldTypeLookup& typeOf)
     return out;
 }
 
-QString translateJetExpression(const QString& jet, const FieldTypeLookup& typeOf) {
+QString translateJetExpression(const QString& jetText, const FieldTypeLookup& typeOf) {
+    const QString jet = blankSqlComments(jetText);
     TranslatedSql unused;
     auto toks = tokenize(jet);
     translateTokens(toks, unused, jet, true, typeOf);

@@ -34,6 +34,15 @@ TranslatedSql translateJetSql(const QString& jet, const FieldTypeLookup& typeOf 
 // A Jet expression (a FindFirst criteria, a sort key) translated on its own.
 QString translateJetExpression(const QString& jet, const FieldTypeLookup& typeOf = {});
 
+// The text with its comments ("-- " to the end of the line, "/* ... */") turned into blanks of the
+// same length, so that offsets into it stay offsets into the original. Quoted text and bracketed
+// names are left alone.
+QString blankSqlComments(const QString& sql);
+
+// How many statements a text holds: the parts between semicolons outside quotes, brackets and
+// comments that hold more than blanks. A text of comments only holds none.
+int sqlStatementCount(const QString& sql);
+
 // A name quoted for SQLite ("a ""b""").
 QString quoteIdent(const QString& name);
 

@@ -588,3 +588,27 @@ TEST_F(AdvanceViewFormTest, ANewDateTimeColumnIsSizedToItsContent) {
     auto f = open("Ev");
     EXPECT_NEAR(get<DataGrid>(*f, "grdDataGrid")->ColumnWidthTwips(1), 900, 15);
 }
+
+// The placed labels keep their whole text at a large font (a 13-point desktop font, any style):
+// they grow to it and the lists beside them give up the room.
+TEST_F(AdvanceViewFormTest, SearchOptionLabelsStayWholeAtALargeFont) {
+    const QFont before = QApplication::font();
+    QFont big = before;
+    big.setPointSize(13);
+    QApplication::setFont(big);
+    {
+        auto f = open("Clientes");
+        for (const auto& [text, list] : {std::pair<QString, QString>{"&Order by:", "OrderByBox"}, {"O&perator:", "OperatorCombo"}}) {
+            QLabel* label = nullptr;
+            for (QLabel* l : f->findChildren<QLabel*>())
+                if (l->text() == text) label = l;
+            ASSERT_TRUE(label) << text.toStdString();
+            EXPECT_GE(label->width(), label->sizeHint().width()) << text.toStdString();
+            EXPECT_GE(label->height(), label->fontMetrics().height()) << text.toStdString();
+            QWidget* box = get<QWidget>(*f, list);
+            EXPECT_GT(box->x(), label->geometry().right()) << text.toStdString();
+            EXPECT_LE(box->geometry().right(), box->parentWidget()->width()) << text.toStdString();
+        }
+    }
+    QApplication::setFont(before);
+}

@@ -124,6 +124,36 @@ TEST_F(BulkPanels, ReplaceThroughThePanel) {
     EXPECT_EQ(prompts_.count(), 0);
 }
 
+// Without the mouse: the Table tab's letter, Tab to Replace, Space opens its panel with the focus on
+// the field list, the arrow keys choose a field, Enter moves from input to input and Space runs it.
+TEST_F(BulkPanels, ReplaceFromTheKeyboardOnly) {
+    auto f = open(kItems);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(f.get()));
+    QApplication::setActiveWindow(f.get());
+    auto focusName = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); };
+    auto* tablePanel = get<QWidget>(*f, "MenuPanel(3)");
+    QTest::keyClick(f.get(), Qt::Key_T, Qt::AltModifier);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return tablePanel->isAncestorOf(QApplication::focusWidget()); }, 5000));
+    for (int i = 0; i < 8 && focusName() != "RemplaceBtn"; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(focusName(), "RemplaceBtn");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return focusName() == "RemplaceCombo"; }, 5000)) << focusName().toStdString();
+    auto* combo = get<QComboBox>(*f, "RemplaceCombo");
+    for (int i = 0; i < 8 && combo->currentText() != "Nombre"; ++i) QTest::keyClick(combo, Qt::Key_Down);
+    ASSERT_EQ(combo->currentText(), "Nombre");
+    QTest::keyClick(combo, Qt::Key_Return);
+    ASSERT_EQ(focusName(), "Remplace_FindTxT");
+    QTest::keyClicks(QApplication::focusWidget(), "uno");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_EQ(focusName(), "Remplace_ChangeForTxT");
+    QTest::keyClicks(QApplication::focusWidget(), "one");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_EQ(focusName(), "DoRemplaceBtn");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(column("Nombre"), QStringList({"one", "dos", "tres", "Uno"}));
+    EXPECT_EQ(prompts_.count(), 0);
+}
+
 TEST_F(BulkPanels, LongReplaceShowsTheWorkingDisplayAndStaysResponsive) {
     QStringList statements = {"create table Items (Id long, Nombre text(30))"};
     auto f = open(statements);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCursor>
@@ -93,10 +94,10 @@ TEST(MenuPanels, StartClosedBehindTheBarWithTheirDesignSizes) {
     EXPECT_EQ(tab->parentWidget(), h.bar);
     EXPECT_EQ(tab->geometry(), QRect(1, 3, twipsToPixelsX(7065), twipsToPixelsY(780)));
     ASSERT_EQ(tab->count(), 4);
-    EXPECT_EQ(tab->tabText(0), "Select");
-    EXPECT_EQ(tab->tabText(1), "Reports");
-    EXPECT_EQ(tab->tabText(2), "Record");
-    EXPECT_EQ(tab->tabText(3), "Table");
+    EXPECT_EQ(tab->tabText(0), "S&elect");
+    EXPECT_EQ(tab->tabText(1), "&Reports");
+    EXPECT_EQ(tab->tabText(2), "Recor&d");
+    EXPECT_EQ(tab->tabText(3), "&Table");
     EXPECT_EQ(h.menus->autoResetMenus()->objectName(), "AutoResetMenus");
     EXPECT_FALSE(h.menus->autoResetMenus()->isActive());
 }
@@ -401,4 +402,40 @@ TEST(MenuPanels, APanelStaysOpenUnderARestingMouseOrWhileItHoldsTheFocus) {
     h.grid->setFocusPolicy(Qt::StrongFocus);
     h.grid->setFocus();
     EXPECT_TRUE(QTest::qWaitFor([&] { return h.closed(i); }, 2000));
+}
+
+// From the keyboard: Enter or Space on the tab strip and a tab's letter open its panel with the focus
+// in it, and the timed close leaves a panel alone while the focus is inside.
+TEST(MenuPanels, KeyboardOpensAPanelThatStaysWhileTheFocusIsIn) {
+    Host h;
+    QApplication::setActiveWindow(&h.window);
+    h.menus->setAutoResetInterval(50);
+    QTabBar* tab = h.menus->manageTab();
+    tab->setFocus();
+    tab->setCurrentIndex(2);
+    QTest::keyClick(tab, Qt::Key_Return);
+    EXPECT_TRUE(h.openAbove(2));
+    ASSERT_TRUE(QApplication::focusWidget());
+    EXPECT_TRUE(h.menus->panel(2)->isAncestorOf(QApplication::focusWidget()));
+    // The mouse's countdown runs out: the panel the focus is in stays.
+    h.hover(h.grid);
+    QTest::qWait(200);
+    EXPECT_TRUE(h.openAbove(2));
+    // Focus out: the next countdown closes it.
+    h.search->setFocusPolicy(Qt::StrongFocus);
+    h.search->setFocus();
+    QTest::qWait(200);
+    EXPECT_TRUE(h.allClosed());
+
+    tab->setFocus();
+    tab->setCurrentIndex(0);
+    QTest::keyClick(tab, Qt::Key_Space);
+    EXPECT_TRUE(h.openAbove(0));
+    h.menus->ResetMenus();
+
+    // Alt+R: the Reports tab's letter.
+    QTest::keyClick(&h.window, Qt::Key_R, Qt::AltModifier);
+    QTest::qWait(20);
+    EXPECT_EQ(tab->currentIndex(), 1);
+    EXPECT_TRUE(h.openAbove(1));
 }

@@ -125,9 +125,11 @@ TEST_F(BulkCli, VerifyOfYesNoAndCopyInAnotherCaseStopAtOnce) {
 }
 
 TEST_F(BulkCli, EraseNeedsYesAndKeepsWhatCannotGo) {
+    // Without --yes the question stays unanswered, as verify's and export's: nothing done, exit 2.
     CliRun r = cli({"erase", path_, "select * from T where id < 3"});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, "0 erased, 2 kept\n");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(r.err.contains("--yes")) << r.err.toStdString();
     EXPECT_EQ(shellValue(path_, "select count(*) from T"), "4");
 
     ASSERT_EQ(shell(path_,

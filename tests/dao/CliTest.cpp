@@ -68,11 +68,11 @@ TEST_F(CliTest, TablesAndColumns) {
 
     r = runCli({"columns", db_, "Clientes"});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, "Id\t4\t4\nNombre\t10\t50\nSaldo\t5\t8\nActivo\t1\t1\nNota\t12\t0\n");
+    EXPECT_EQ(r.out, "Id\t4\t4\tLong\nNombre\t10\t50\tText\nSaldo\t5\t8\tCurrency\nActivo\t1\t1\tYes/No\nNota\t12\t0\tMemo\n");
 
     r = runCli({"columns", db_, "Detalle de pedidos"});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, "Linea\t4\t4\n");
+    EXPECT_EQ(r.out, "Linea\t4\t4\tLong\n");
 }
 
 TEST_F(CliTest, QueryWritesOneEscapedLinePerRecord) {
@@ -115,10 +115,10 @@ TEST_F(CliTest, OddTableNamesOpenByName) {
                               "insert into `a]b` values ('uno')", "create table [Order] (o LONG)"});
     CliRun r = runCli({"tables", odd});
     EXPECT_EQ(r.out, "select\na]b\nOrder\n");
-    for (const auto& [table, columns] : {std::pair<QString, QString>{"select", "a\t4\t4\n"},
-                                         {"SELECT", "a\t4\t4\n"},
-                                         {"a]b", "x\t10\t5\n"},
-                                         {"order", "o\t4\t4\n"}}) {
+    for (const auto& [table, columns] : {std::pair<QString, QString>{"select", "a\t4\t4\tLong\n"},
+                                         {"SELECT", "a\t4\t4\tLong\n"},
+                                         {"a]b", "x\t10\t5\tText\n"},
+                                         {"order", "o\t4\t4\tLong\n"}}) {
         r = runCli({"columns", odd, table});
         EXPECT_EQ(r.exitCode, 0) << table.toStdString() << ": " << r.err.toStdString();
         EXPECT_EQ(r.out, columns) << table.toStdString();

@@ -248,6 +248,10 @@ TEST(Conversions, CoerceToFieldType) {
          Variant::fromString("{00000000-0000-0000-0000-000000000000}")},
         {Variant::fromDouble(0.1 + 0.2), 20, Variant::fromDecimal("0.3")},
         {Variant::fromString("12.50"), 20, Variant::fromDecimal("12.5")},
+        // A Long of an SQLite file holds 64 bits: past 32 a whole number keeps its exact digits.
+        {Variant::fromDouble(1e10), 4, Variant::fromDecimal("10000000000")},
+        {Variant::fromString("-9223372036854775808"), 4, Variant::fromDecimal("-9223372036854775808")},
+        {Variant::fromString("2147483647"), 4, Variant::fromLong(2147483647)},
         {Variant(), 4, Variant::null()},
         {Variant::null(), 10, Variant::null()},
     };
@@ -258,7 +262,8 @@ TEST(Conversions, CoerceToFieldType) {
         {Variant::fromString("abc"), 4, 3421},
         {Variant::fromLong(256), 2, 6},
         {Variant::fromLong(-1), 2, 6},
-        {Variant::fromDouble(1e10), 4, 6},
+        {Variant::fromDouble(1e19), 4, 6},
+        {Variant::fromString("9223372036854775808"), 4, 6},
         {Variant::fromString("x"), 8, 3421},
         {Variant::fromString("nope"), 15, 3421},
         {Variant::fromString("{00000000-0000-0000-0000-00000000000}"), 15, 3421},

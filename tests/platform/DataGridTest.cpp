@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QTest>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QSignalSpy>
@@ -346,4 +349,49 @@ TEST(DataGridSafety, EditingAViewSaysItIsReadOnly) {
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].startsWith("3027: Cannot update. 'V' is a view")) << errors[0].toStdString();
     EXPECT_EQ(model.index(0, 1).data().toString(), "a");
+}
+
+// From the keyboard: Ctrl+C copies the selected cells as a spreadsheet takes them, Tab leaves the
+// grid after its last cell (and Shift+Tab before its first), Ctrl+Tab leaves it from anywhere.
+TEST_F(DataGridTest, KeyboardCopiesCellsAndTabLeavesTheGrid) {
+    control.Refresh();
+    QWidget window;
+    auto* before = new QLineEdit(&window);
+    auto* grid = new DataGrid(&window);
+    auto* after = new QLineEdit(&window);
+    grid->setDataSource(&control);
+    grid->setGeometry(0, 30, 400, 200);
+    after->move(0, 240);
+    QWidget::setTabOrder(before, grid);
+    QWidget::setTabOrder(grid, after);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QApplication::setActiveWindow(&window);
+
+    auto* sel = grid->selectionModel();
+    const QAbstractItemModel* m = grid->model();
+    sel->select(QItemSelection(m->index(0, 1), m->index(2, 2)), QItemSelectionModel::ClearAndSelect);
+    EXPECT_EQ(grid->selectedCellsText(), "Ana\t10\nLuis\t\n\t30\n");
+    grid->setFocus();
+    QApplication::clipboard()->clear();
+    QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), "Ana\t10\nLuis\t\n\t30\n");
+
+    const int lastRow = m->rowCount() - 1, lastColumn = m->columnCount() - 1;
+    grid->setCurrentIndex(m->index(lastRow, lastColumn - 1));
+    QTest::keyClick(grid, Qt::Key_Tab);
+    EXPECT_TRUE(grid->hasFocus());
+    EXPECT_EQ(grid->currentIndex(), m->index(lastRow, lastColumn));
+    QTest::keyClick(grid, Qt::Key_Tab);
+    EXPECT_TRUE(after->hasFocus());
+
+    grid->setFocus();
+    grid->setCurrentIndex(m->index(0, 0));
+    QTest::keyClick(grid, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_TRUE(before->hasFocus());
+
+    grid->setFocus();
+    grid->setCurrentIndex(m->index(1, 1));
+    QTest::keyClick(grid, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_TRUE(after->hasFocus());
 }

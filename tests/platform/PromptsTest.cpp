@@ -65,6 +65,9 @@ TEST(Prompts, TextPromptsTakeTheirAnswersInOrder) {
     EXPECT_EQ(script.requests()[2].kind, PromptKind::SaveFile);
     EXPECT_EQ(script.requests()[2].initialFile, "table.txt");
     EXPECT_EQ(script.requests()[2].filter, "Text|*.txt");
+    // Choosing an existing file to save over asks first (Export's file may hold data kept nowhere else).
+    EXPECT_TRUE(script.requests()[2].confirmOverwrite);
+    EXPECT_FALSE(script.requests()[4].confirmOverwrite);
     EXPECT_EQ(script.requests()[3].kind, PromptKind::Folder);
     EXPECT_EQ(script.requests()[4].kind, PromptKind::OpenFile);
     EXPECT_FALSE(script.requests()[4].scripted);

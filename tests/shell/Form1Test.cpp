@@ -361,6 +361,12 @@ TEST_F(Form1Test, OpenTableGivesEachOpenAFreshModalBrowserAndReleasesIt) {
     // Enter on a selected name opens it as well.
     QTest::keyClick(tables(f), Qt::Key_Return);
     EXPECT_EQ(calls_.size(), 3u);
+    // And on the current name the keyboard stands on, selected or not yet.
+    tables(f)->clearSelection();
+    tables(f)->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+    QTest::keyClick(tables(f), Qt::Key_Return);
+    ASSERT_EQ(calls_.size(), 4u);
+    EXPECT_EQ(calls_[3].table, tables(f)->item(0)->text());
 }
 
 TEST_F(Form1Test, AltOBelongsToTheOpenButtonThatCanActNow) {

@@ -23,9 +23,10 @@ int fieldPosition(dao::Recordset& rs, const QString& name) {
     return index;
 }
 
-int runReplace(QStringList args, const std::function<void(const QString&)>& print) {
-    const bool ignore = takeOnErrorIgnore(args);
-    expectArgs(QStringLiteral("replace"), args, 5);
+int runReplace(const QStringList& argv, const std::function<void(const QString&)>& print) {
+    const CommandArgs args(QStringLiteral("replace"), argv, kOnErrorOption);
+    const bool ignore = args.onErrorIgnore();
+    args.expect(5);
     OpenedSource o = openSource(args[0], args[1]);
     CliPrompter prompts(ignore, false);
     ConsoleProgress progress(true);
@@ -38,13 +39,17 @@ int runReplace(QStringList args, const std::function<void(const QString&)>& prin
     return kExitOk;
 }
 
-int runCopy(QStringList args, const std::function<void(const QString&)>& print) {
-    const bool ignore = takeOnErrorIgnore(args);
+int runCopy(const QStringList& argv, const std::function<void(const QString&)>& print) {
+    const CommandArgs args(QStringLiteral("copy"), argv,
+                           kOnErrorOption + QList<OptionSpec>{{QStringLiteral("--exclude"), true},
+                                                              {QStringLiteral("--keep-existing")},
+                                                              {QStringLiteral("--erase-source")}});
+    const bool ignore = args.onErrorIgnore();
     bulk::CopyFields::Inputs in;
-    in.exclude = takeOption(args, QStringLiteral("--exclude")).value_or(QString());
-    in.keepExisting = takeFlag(args, QStringLiteral("--keep-existing"));
-    in.eraseSource = takeFlag(args, QStringLiteral("--erase-source"));
-    expectArgs(QStringLiteral("copy"), args, 4);
+    in.exclude = args.option(QStringLiteral("--exclude")).value_or(QString());
+    in.keepExisting = args.flag(QStringLiteral("--keep-existing"));
+    in.eraseSource = args.flag(QStringLiteral("--erase-source"));
+    args.expect(4);
     if (ignore) throw CliUsageError{"copy ends at its first error; --on-error ignore does not apply"};
     in.from = args[2];
     in.to = args[3];
@@ -60,8 +65,9 @@ int runCopy(QStringList args, const std::function<void(const QString&)>& print) 
     return kExitOk;
 }
 
-int runTotal(QStringList args, const std::function<void(const QString&)>& print) {
-    expectArgs(QStringLiteral("total"), args, 3);
+int runTotal(const QStringList& argv, const std::function<void(const QString&)>& print) {
+    const CommandArgs args(QStringLiteral("total"), argv, {});
+    args.expect(3);
     OpenedSource o = openSource(args[0], args[1]);
     fieldPosition(*o.rs, args[2]);
     const auto r = bulk::Totals::run(*o.rs, args[2], o.db.get());
@@ -71,10 +77,10 @@ int runTotal(QStringList args, const std::function<void(const QString&)>& print)
     return kExitOk;
 }
 
-int runOperate(QStringList args, const std::function<void(const QString&)>& print) {
-    const bool ignore = takeOnErrorIgnore(args);
-    // "-" is an operation here, not an option.
-    expectArgs(QStringLiteral("operate"), args, 5);
+int runOperate(const QStringList& argv, const std::function<void(const QString&)>& print) {
+    const CommandArgs args(QStringLiteral("operate"), argv, kOnErrorOption);
+    const bool ignore = args.onErrorIgnore();
+    args.expect(5);
     const auto op = bulk::FieldOperations::operationFromSign(args[3]);
     if (op == bulk::FieldOperations::None)
         throw CliUsageError{"OP is one of + - * /, not \"" + args[3] + "\""};
@@ -93,16 +99,19 @@ int runOperate(QStringList args, const std::function<void(const QString&)>& prin
     return kExitOk;
 }
 
-int runErase(QStringList args, const std::function<void(const QString&)>& print) {
-    const bool yes = takeFlag(args, QStringLiteral("--yes"));
-    expectArgs(QStringLiteral("erase"), args, 2);
+int runErase(const QStringList& argv, const std::function<void(const QString&)>& print) {
+    const CommandArgs args(QStringLiteral("erase"), argv, {{QStringLiteral("--yes")}});
+    const bool yes = args.flag(QStringLiteral("--yes"));
+    args.expect(2);
     OpenedSource o = openSource(args[0], args[1]);
     CliPrompter prompts(false, yes);
     ConsoleProgress progress(true);
     auto r = bulk::EraseRecords::run([&o] { return o.rs; }, progress, prompts, false);
     if (!r.confirmed) {
-        r.kept = o.rs->RecordCount();
+        // Declined, as verify and export without --yes: nothing on stdout, exit 2.
+        finish(o);
         writeErr(QStringLiteral("nothing erased: --yes is needed to erase the records\n"));
+        return kExitUsage;
     }
     finish(o);
     print(QString("%1 erased, %2 kept").arg(r.erased).arg(r.kept));
@@ -118,7 +127,7 @@ bool isBulkCommand(const QString& command) {
     return commands.contains(command);
 }
 
-int runBulkCommand(const QString& command, QStringList args,
+int runBulkCommand(const QString& command, const QStringList& args,
                    const std::function<void(const QString&)>& print) {
     if (command == QLatin1String("replace")) return runReplace(args, print);
     if (command == QLatin1String("copy")) return runCopy(args, print);

@@ -15,7 +15,7 @@ bool isBulkCommand(const QString& command);
 // Runs the command on its arguments (the command word taken off). Prints its result through
 // `print`, one line per call. Returns the exit status; engine errors are thrown (dao::Error), wrong
 // usage as CliUsageError.
-int runBulkCommand(const QString& command, QStringList args,
+int runBulkCommand(const QString& command, const QStringList& args,
                    const std::function<void(const QString&)>& print);
 
 }  // namespace cli

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <QDateTime>
+#include <QFile>
+#include <QRegularExpression>
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
@@ -18,45 +20,100 @@ void writeErr(const QString& text) {
     std::fflush(stderr);
 }
 
-bool takeFlag(QStringList& args, const QString& name) {
-    const qsizetype before = args.size();
-    args.removeAll(name);
-    return args.size() != before;
+CommandArgs::CommandArgs(QString command, const QStringList& args, const QList<OptionSpec>& options)
+    : command_(std::move(command)) {
+    bool valuesOnly = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (valuesOnly) {
+            values_ << a;
+            continue;
+        }
+        if (a == QLatin1String("--")) {
+            valuesOnly = true;
+            continue;
+        }
+        bool matched = false;
+        for (const OptionSpec& o : options) {
+            if (a == o.name) {
+                if (o.takesValue) {
+                    if (i + 1 >= args.size()) throw CliUsageError{o.name + " needs a value"};
+                    options_.append({o.name, args[++i]});
+                } else {
+                    flags_ << o.name;
+                }
+                matched = true;
+            } else if (o.takesValue && a.startsWith(o.name + QLatin1Char('='))) {
+                options_.append({o.name, a.mid(o.name.size() + 1)});
+                matched = true;
+            }
+            if (matched) break;
+        }
+        if (matched) continue;
+        // Only what looks like an option is refused: an SQL text opening with a "-- " comment is a value.
+        static const QRegularExpression optionLike(QStringLiteral("^--[A-Za-z][A-Za-z0-9-]*(=|$)"));
+        if (optionLike.match(a).hasMatch())
+            throw CliUsageError{QString("%1 does not take %2 (a value that starts with -- goes after --)")
+                                    .arg(command_, a)};
+        values_ << a;
+    }
 }
 
-std::optional<QString> takeOption(QStringList& args, const QString& name) {
+std::optional<QString> CommandArgs::option(const QString& name) const {
     std::optional<QString> value;
-    const QString prefix = name + QLatin1Char('=');
-    for (int i = 0; i < args.size();) {
-        if (args[i] == name) {
-            if (i + 1 >= args.size()) throw CliUsageError{name + " needs a value"};
-            value = args[i + 1];
-            args.remove(i, 2);
-        } else if (args[i].startsWith(prefix)) {
-            value = args[i].mid(prefix.size());
-            args.remove(i);
-        } else {
-            ++i;
-        }
-    }
+    for (const auto& [n, v] : options_)
+        if (n == name) value = v;
     return value;
 }
 
-bool takeOnErrorIgnore(QStringList& args) {
-    const std::optional<QString> v = takeOption(args, QStringLiteral("--on-error"));
+bool CommandArgs::onErrorIgnore() const {
+    const std::optional<QString> v = option(QStringLiteral("--on-error"));
     if (!v) return false;
     if (*v == QLatin1String("ignore")) return true;
     if (*v == QLatin1String("abort")) return false;
     throw CliUsageError{"--on-error takes ignore or abort, not \"" + *v + "\""};
 }
 
-void expectArgs(const QString& command, const QStringList& args, int count) {
-    for (const QString& a : args)
-        if (a.startsWith(QLatin1String("--")) && a.size() > 2)
-            throw CliUsageError{QString("%1 does not take %2").arg(command, a)};
-    if (args.size() != count)
+void CommandArgs::expect(int count) const {
+    if (values_.size() != count)
         throw CliUsageError{
-            QString("%1 takes %2 argument(s), %3 given").arg(command).arg(count).arg(args.size())};
+            QString("%1 takes %2 argument(s), %3 given").arg(command_).arg(count).arg(values_.size())};
+}
+
+const QList<OptionSpec> kOnErrorOption = {{QStringLiteral("--on-error"), true}};
+
+bool isSqliteFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) && f.read(16) == QByteArray("SQLite format 3\0", 16);
+}
+
+bool isStdStream(const QString& path) { return path == QLatin1String("-"); }
+
+QString stdinToFile(const QString& dir) {
+    const QString path = dir + QStringLiteral("/stdin");
+    QFile out(path);
+    QFile in;
+    if (!out.open(QIODevice::WriteOnly) || !in.open(stdin, QIODevice::ReadOnly))
+        dao::raise(75, QStringLiteral("Path/File access error: cannot read standard input (%1)").arg(out.errorString()));
+    for (;;) {
+        const QByteArray chunk = in.read(1 << 16);
+        if (chunk.isEmpty()) break;
+        if (out.write(chunk) != chunk.size())
+            dao::raise(75, QStringLiteral("Path/File access error: %1 (%2)").arg(path, out.errorString()));
+    }
+    return path;
+}
+
+bool fileToStdout(const QString& path) {
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) return false;
+    std::fflush(stdout);
+    for (;;) {
+        const QByteArray chunk = in.read(1 << 16);
+        if (chunk.isEmpty()) break;
+        if (std::fwrite(chunk.constData(), 1, size_t(chunk.size()), stdout) != size_t(chunk.size())) return false;
+    }
+    return std::fflush(stdout) == 0;
 }
 
 int CliPrompter::message(const QString& text, int style, const QString&) {

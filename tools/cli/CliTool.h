@@ -27,14 +27,51 @@ struct CliUsageError {
 // Writes to stderr as UTF-8.
 void writeErr(const QString& text);
 
-// Takes "--name" out of args; true when it was there.
-bool takeFlag(QStringList& args, const QString& name);
-// Takes "--name VALUE" or "--name=VALUE" out of args (the last one counts).
-std::optional<QString> takeOption(QStringList& args, const QString& name);
-// Takes "--on-error ignore|abort": true for ignore.
-bool takeOnErrorIgnore(QStringList& args);
-// Fails with a usage error unless exactly `count` arguments are left (and none is an unknown option).
-void expectArgs(const QString& command, const QStringList& args, int count);
+// An option a command takes: a flag ("--yes") or one with a value ("--limit N" or "--limit=N").
+struct OptionSpec {
+    QString name;
+    bool takesValue = false;
+};
+
+// A command's arguments, read left to right. Before "--", an argument that is one of the command's
+// options is that option, and the argument after an option that takes a value is its value,
+// whatever it says; any other argument that looks like an option ("--name", "--name=...") is
+// refused as unknown. All else is a value ("-", "-h", "-5", "-- comment" included), and so is
+// every argument after "--".
+class CommandArgs {
+public:
+    CommandArgs(QString command, const QStringList& args, const QList<OptionSpec>& options);
+
+    bool flag(const QString& name) const { return flags_.contains(name); }
+    // The value of an option (the last one given).
+    std::optional<QString> option(const QString& name) const;
+    // "--on-error ignore|abort": true for ignore.
+    bool onErrorIgnore() const;
+    const QStringList& values() const { return values_; }
+    const QString& operator[](int i) const { return values_[i]; }
+    // Fails with a usage error unless exactly `count` values were given.
+    void expect(int count) const;
+
+private:
+    QString command_;
+    QStringList values_;
+    QStringList flags_;
+    QList<std::pair<QString, QString>> options_;
+};
+
+// The options every command that reads FILE takes.
+extern const QList<OptionSpec> kOnErrorOption;
+
+// Whether a file is an SQLite database, from its first bytes.
+bool isSqliteFile(const QString& path);
+
+// "-" as a file name: stdin for a file read, stdout for a file written. The data goes through a
+// temporary file (the tools read and write named files, written in place only when complete).
+bool isStdStream(const QString& path);
+// Copies stdin into a file in `dir` and gives its path.
+QString stdinToFile(const QString& dir);
+// Copies a file to stdout (false when stdout cannot take it).
+bool fileToStdout(const QString& path);
 
 // The prompts of a tool, answered without a user: a Yes/No question is answered Yes only when the
 // command was given --yes; other messages are written to stderr. A refused step ends the operation

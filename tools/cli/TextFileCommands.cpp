@@ -1,6 +1,10 @@
 #include "TextFileCommands.h"
 
+#include <QSaveFile>
+#include <QTemporaryDir>
+
 #include "CliTool.h"
+#include "RecordOutput.h"
 #include "bulk/ExportTool.h"
 #include "bulk/ImportTool.h"
 #include "bulk/VerifyTool.h"
@@ -19,10 +23,11 @@ QString asLines(QString text) {
 }
 
 // FILE SOURCE FIELD [--yes] [--on-error ignore]: the number of records renumbered.
-int runVerify(QStringList args, QString& printed) {
-    const bool yes = takeFlag(args, QStringLiteral("--yes"));
-    const bool ignore = takeOnErrorIgnore(args);
-    expectArgs(QStringLiteral("verify"), args, 3);
+int runVerify(const QStringList& argv, QString& printed) {
+    const CommandArgs args(QStringLiteral("verify"), argv, kOnErrorOption + QList<OptionSpec>{{QStringLiteral("--yes")}});
+    const bool yes = args.flag(QStringLiteral("--yes"));
+    const bool ignore = args.onErrorIgnore();
+    args.expect(3);
     CliPrompter prompts(ignore, yes);
     ConsoleProgress progress;
     bulk::VerifyTool tool(args[0], args[1], progress, prompts);
@@ -38,34 +43,74 @@ int runVerify(QStringList args, QString& printed) {
     return kExitOk;
 }
 
-// FILE SOURCE OUT.txt [--yes] [--on-error ignore]: the number of records written.
-int runExport(QStringList args, QString& printed) {
-    const bool yes = takeFlag(args, QStringLiteral("--yes"));
-    const bool ignore = takeOnErrorIgnore(args);
-    expectArgs(QStringLiteral("export"), args, 3);
+// FILE SOURCE OUT [--yes] [--on-error ignore] [--format ...]: the number of records written
+// (nothing is printed when OUT is "-", stdout, which takes the records).
+int runExport(const QStringList& argv, QString& printed) {
+    const CommandArgs args(QStringLiteral("export"), argv,
+                           kOnErrorOption + kRecordFormatOptions +
+                               QList<OptionSpec>{{QStringLiteral("--yes")}, {QStringLiteral("--format"), true}});
+    const bool yes = args.flag(QStringLiteral("--yes"));
+    const bool ignore = args.onErrorIgnore();
+    args.expect(3);
+    const std::optional<QString> format = args.option(QStringLiteral("--format"));
+    const bool textFile = !format || *format == QLatin1String("text");
+    std::optional<RecordOutputOptions> records;
+    if (!textFile) {
+        records = recordOutputOptions(args, format);
+    } else {
+        for (const OptionSpec& o : kRecordFormatOptions)
+            if (args.flag(o.name) || args.option(o.name))
+                throw CliUsageError{o.name + " goes with --format tsv, csv or json"};
+    }
+    const bool toStdout = isStdStream(args[2]);
+    QTemporaryDir piped;
+    const QString out = toStdout ? piped.filePath(QStringLiteral("export")) : args[2];
     CliPrompter prompts(ignore, yes);
     ConsoleProgress progress;
     OpenedSource opened = openSource(args[0], args[1]);
-    const bulk::ExportResult r = bulk::ExportTool(opened.rs, progress, prompts).writeTo(args[2]);
-    finish(opened);
-    throwIfRefused(prompts);
-    if (r.declined) {
-        writeErr(asLines(bulk::ExportTool::lineBreakQuestion(r.valuesWithLineBreaks)) +
-                 QStringLiteral("\n(answer it with --yes); nothing was written\n"));
-        return kExitDeclined;
+    long long written = 0;
+    if (records) {
+        QSaveFile file(out);
+        auto fail = [&] {
+            dao::raise(75, QStringLiteral("Path/File access error: %1 (%2)").arg(args[2], file.errorString()));
+        };
+        if (!file.open(QIODevice::WriteOnly)) fail();
+        written = writeRecords(*opened.rs, *records, std::nullopt, [&](const QByteArray& bytes) {
+            if (file.write(bytes) != bytes.size()) fail();
+        });
+        if (!file.commit()) fail();
+        finish(opened);
+    } else {
+        const bulk::ExportResult r = bulk::ExportTool(opened.rs, progress, prompts).writeTo(out);
+        finish(opened);
+        throwIfRefused(prompts);
+        if (r.declined) {
+            writeErr(asLines(bulk::ExportTool::lineBreakQuestion(r.valuesWithLineBreaks)) +
+                     QStringLiteral("\n(answer it with --yes); nothing was written\n"));
+            return kExitDeclined;
+        }
+        written = r.written;
     }
-    printed = QString::number(r.written);
+    if (toStdout) {
+        if (!fileToStdout(out)) dao::raise(75, QStringLiteral("Path/File access error: cannot write to stdout"));
+        return kExitOk;
+    }
+    printed = QString::number(written);
     return kExitOk;
 }
 
 // FILE TABLE IN.txt [--on-error ignore]: the number of records added.
-int runImport(QStringList args, QString& printed) {
-    const bool ignore = takeOnErrorIgnore(args);
-    expectArgs(QStringLiteral("import"), args, 3);
+int runImport(const QStringList& argv, QString& printed) {
+    const CommandArgs args(QStringLiteral("import"), argv, kOnErrorOption);
+    const bool ignore = args.onErrorIgnore();
+    args.expect(3);
     CliPrompter prompts(ignore, false);
     ConsoleProgress progress(true);
     OpenedSource opened = openSource(args[0], args[1]);
-    const bulk::ImportResult r = bulk::ImportTool(opened.rs, progress, prompts).readFrom(args[2]);
+    // "-": the records come from stdin.
+    QTemporaryDir piped;
+    const QString in = isStdStream(args[2]) ? stdinToFile(piped.path()) : args[2];
+    const bulk::ImportResult r = bulk::ImportTool(opened.rs, progress, prompts).readFrom(in);
     finish(opened);
     throwIfRefused(prompts);
     // The format message and the cut-off record were written to stderr as they came.
@@ -82,10 +127,10 @@ bool isTextFileCommand(const QString& command) {
            command == QLatin1String("import");
 }
 
-int runTextFileCommand(const QString& command, QStringList args, QString& printed) {
-    if (command == QLatin1String("verify")) return runVerify(std::move(args), printed);
-    if (command == QLatin1String("export")) return runExport(std::move(args), printed);
-    return runImport(std::move(args), printed);
+int runTextFileCommand(const QString& command, const QStringList& args, QString& printed) {
+    if (command == QLatin1String("verify")) return runVerify(args, printed);
+    if (command == QLatin1String("export")) return runExport(args, printed);
+    return runImport(args, printed);
 }
 
 }  // namespace cli

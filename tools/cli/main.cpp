@@ -2,11 +2,16 @@
 
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QStringList>
 #include <atomic>
 #include <csignal>
+#include <QTemporaryDir>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -14,12 +19,14 @@
 #include "BulkCommands.h"
 #include "CheckCommand.h"
 #include "CliTool.h"
+#include "RecordOutput.h"
 #include "ReportFileCommand.h"
 #include "TextFileCommands.h"
 #include "platform/dao/JetSql.h"
 #include "platform/ReportListing.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/Dao.h"
+#include "platform/dao/JetSql.h"
 
 namespace {
 
@@ -43,9 +50,10 @@ void onInterrupt(int) {
 
 const char kUsage[] =
     "Usage:\n"
-    "  tabulon-cli tables FILE\n"
+    "  tabulon-cli tables FILE [--all]\n"
     "  tabulon-cli columns FILE TABLE\n"
-    "  tabulon-cli query FILE SQL [--limit N]\n"
+    "  tabulon-cli query FILE SQL [--limit N] [--tsv|--csv|--json] [--header|--no-header]\n"
+    "                    [--separator TEXT] [--null TEXT] [--output OUT] [--sqlite]\n"
     "  tabulon-cli report FILE SOURCE OUT.pdf\n"
     "  tabulon-cli report FILE REPORTFILE OUT.pdf\n"
     "  tabulon-cli replace FILE SOURCE FIELD FIND CHANGE [--on-error ignore]\n"
@@ -54,10 +62,10 @@ const char kUsage[] =
     "  tabulon-cli operate FILE SOURCE FIELD OP VALUE [--on-error ignore]\n"
     "  tabulon-cli erase FILE SOURCE --yes\n"
     "  tabulon-cli verify FILE SOURCE FIELD [--yes] [--on-error ignore]\n"
-    "  tabulon-cli export FILE SOURCE OUT.txt [--yes] [--on-error ignore]\n"
-    "  tabulon-cli import FILE TABLE IN.txt [--on-error ignore]\n"
+    "  tabulon-cli export FILE SOURCE OUT [--format text|tsv|csv|json] [--yes] [--on-error ignore]\n"
+    "  tabulon-cli import FILE TABLE IN [--on-error ignore]\n"
     "  tabulon-cli check FILE\n"
-    "  tabulon-cli --help\n";
+    "  tabulon-cli --help | --version\n";
 
 const char kHelp[] =
     "\n"
@@ -67,24 +75,30 @@ const char kHelp[] =
     "file's first bytes.\n"
     "\n"
     "Commands:\n"
-    "  tables FILE         every table name, in engine order, one per line\n"
-    "  columns FILE TABLE  one line per field: name, type code, size (tab-separated)\n"
-    "  query FILE SQL      a table name or a statement that gives records (select, with ... select,\n"
-    "                      pragma, values, explain): a header line of field names, then one line per\n"
-    "                      record, values tab-separated; --limit N prints at most N records.\n"
-    "                      Any other statement (update, delete, insert, replace, create, with ... update,\n"
-    "                      pragma name = value ...) is executed and prints the number of records\n"
-    "                      affected. A statement the database refuses gives its own message.\n"
+    "  tables FILE         the user tables, in engine order, one per line; --all adds the system\n"
+    "                      tables (SQLite's sqlite_... tables).\n"
+    "  columns FILE TABLE  one line per field: name, type code, size, type name (tab-separated).\n"
+    "  query FILE SQL      SQL is Access (Jet) SQL: [names], #dates#, True/False, like 'J*', & ...\n"
+    "                      A table name or a statement that gives records (select, with ... select,\n"
+    "                      pragma, values, explain) prints its records; --limit N prints at most N.\n"
+    "                      Any other statement (update, delete, insert, replace, create ...) is\n"
+    "                      executed and prints the number of records affected. One statement per\n"
+    "                      call: a text of two or more is refused (exit 2) and nothing runs.\n"
+    "                      Comments (-- ... and /* ... */) are comments. SQL - reads the text from\n"
+    "                      stdin. --sqlite hands the text to SQLite unchanged (SQLite files only).\n"
+    "                      --output OUT writes the records to OUT instead of stdout.\n"
     "  report FILE SOURCE OUT.pdf\n"
     "                      the listing of a table (or a select) as a PDF file: title, field names as\n"
     "                      column headers on every page, one line per record, date and page numbers.\n"
     "                      OUT.pdf is replaced only when the listing is complete.\n"
-    "  check FILE          consistency check of an Access file (Jet 4 / ACE), read-only: page types,\n"
-    "                      table definitions, record counts, usage maps, every index against the\n"
-    "                      records, long-value chains. One line per part; faults start with FAULT:.\n"
     "  report FILE REPORTFILE OUT.pdf\n"
     "                      the same for a report file (a name ending in .report): its title, columns\n"
     "                      and widths, order and selection formula over FILE (see the README).\n"
+    "  check FILE          consistency check. An Access file (Jet 4 / ACE) is read page by page:\n"
+    "                      page types, table definitions, record counts, usage maps, every index\n"
+    "                      against the records, long-value chains. A SQLite file gets SQLite's\n"
+    "                      integrity_check and foreign_key_check. One line per part; faults start\n"
+    "                      with FAULT:, then \"check: N tables, M fault(s)\".\n"
     "\n"
     "Bulk tools, over SOURCE (a table name or a select: the records the browser would show):\n"
     "  replace FILE SOURCE FIELD FIND CHANGE\n"
@@ -109,10 +123,11 @@ const char kHelp[] =
     "                      processed.\n"
     "  erase FILE SOURCE --yes\n"
     "                      deletes the records of SOURCE; records that cannot be deleted stay. Prints\n"
-    "                      \"N erased, M kept\". Without --yes nothing is erased.\n"
+    "                      \"N erased, M kept\". Without --yes nothing is erased, exit 2.\n"
     "  A step the engine refuses ends replace and operate with its error (exit 1); with\n"
     "  --on-error ignore the record is left as it was, the error is written to stderr, and the\n"
-    "  command goes on. Records written before an error stay written.\n"
+    "  command goes on. Records are committed as the tools go: those written before an error\n"
+    "  (or an interruption) stay written.\n"
     "  Ctrl+C stops replace, copy, operate, erase and import after the record they are working\n"
     "  on: the count done is printed, the records committed stay changed, and the exit status is\n"
     "  130.\n"
@@ -121,24 +136,43 @@ const char kHelp[] =
     "                      equal values get new values above the highest; prints how many. Number\n"
     "                      and text fields only (others: error 3464). On a text field it asks\n"
     "                      first: without --yes the question goes to stderr, exit 2.\n"
-    "  export FILE SOURCE OUT.txt [--yes]\n"
+    "  export FILE SOURCE OUT [--yes]\n"
     "                      the records of SOURCE to a table text file; prints how many. Values with a\n"
     "                      line break are asked about: without --yes nothing is written, exit 2.\n"
-    "  import FILE TABLE IN.txt\n"
+    "                      --format tsv|csv|json writes them as query does instead (with query's\n"
+    "                      --header/--no-header, --separator and --null).\n"
+    "  import FILE TABLE IN\n"
     "                      appends the records of a table text file to TABLE; prints how many. A\n"
     "                      header that does not fit TABLE: the format message on stderr, exit 1.\n"
     "  A step the engine refuses ends verify, export and import with its error (exit 1); with\n"
     "  --on-error ignore it is written to stderr and the command goes on.\n"
     "\n"
-    "Values are written in their text form under the system locale (decimal separator, short date\n"
-    "form); yes/no as True/False; Null as an empty value; binary values as 0x + hex digits. So that\n"
-    "one record stays one line, a backslash is written as \\\\, a tab as \\t, a line feed as \\n and\n"
-    "a carriage return as \\r (in field and table names too). Output is UTF-8.\n"
+    "Output of query (and export --format):\n"
+    "  --tsv (default)     one line per record, values tab-separated in their text form under the\n"
+    "                      system locale (its decimal separator and short date form); yes/no as\n"
+    "                      True/False; binary as 0x + hex digits. A backslash is written as \\\\, a\n"
+    "                      tab as \\t, a line feed as \\n, a carriage return as \\r (names too).\n"
+    "  --csv               RFC 4180: comma-separated, CRLF line ends, a value holding the separator,\n"
+    "                      a quote or a line break in quotes (quotes doubled); an empty text is \"\".\n"
+    "  --json              an array of objects, one per record, keyed by field name: numbers as\n"
+    "                      numbers (whole numbers exact to 64 bits), yes/no as true/false, Null as\n"
+    "                      null, binary as a base64 string, dates and texts as strings.\n"
+    "  CSV and JSON do not depend on the locale: '.' decimals, dates as yyyy-MM-ddTHH:mm:ss\n"
+    "  (ISO 8601), yes/no as true/false; CSV writes binary as 0x + hex digits.\n"
+    "  --header/--no-header  a first line of field names (TSV and CSV; on by default).\n"
+    "  --separator TEXT    the separator of TSV or CSV values; --null TEXT the text of a Null\n"
+    "                      (empty by default). Output is UTF-8.\n"
+    "\n"
+    "Arguments: options go anywhere after the command, up to \"--\"; everything after \"--\", and\n"
+    "the value of an option, is taken as it is. An argument that is not an option of the\n"
+    "command (\"-h\", \"-5\", \"-\") is a value; an unknown one starting with -- is wrong usage.\n"
+    "A file name \"-\" is stdout for export, report and query --output, and stdin for import.\n"
     "\n"
     "Exit status: 0 done; 1 an engine error, printed as \"error NUMBER: description\" on stderr\n"
     "(3024 file not found, 3343 not a database, 3027 read-only ...), changes that could not be\n"
-    "saved included; 2 wrong usage; 3 check found faults; 130 interrupted: a tool stopped by Ctrl+C\n"
-    "(the records done stay), or Ctrl-C while an Access file was being read (nothing is left behind).\n";
+    "saved included; 2 wrong usage, or a question (erase, verify, export) not answered with --yes;\n"
+    "3 check found faults; 130 interrupted: a tool stopped by Ctrl+C (the records done stay), or\n"
+    "Ctrl-C while an Access file was being read (nothing is left behind).\n";
 
 struct UsageError {
     QString message;
@@ -151,6 +185,10 @@ public:
     void line(const QString& text) {
         buf_ += text.toUtf8();
         buf_ += '\n';
+        if (buf_.size() >= 1 << 16) flush();
+    }
+    void write(const QByteArray& bytes) {
+        buf_ += bytes;
         if (buf_.size() >= 1 << 16) flush();
     }
     void flush() {
@@ -170,31 +208,6 @@ private:
 void writeErr(const QString& text) {
     const QByteArray b = text.toUtf8();
     std::fwrite(b.constData(), 1, size_t(b.size()), stderr);
-}
-
-// Backslash escapes that keep a value on one line and out of the tab separators.
-QString escaped(const QString& s) {
-    QString out;
-    out.reserve(s.size());
-    for (const QChar c : s) {
-        const char* esc = c == u'\\'   ? "\\\\"
-                          : c == u'\t' ? "\\t"
-                          : c == u'\n' ? "\\n"
-                          : c == u'\r' ? "\\r"
-                                       : nullptr;
-        if (esc)
-            out += QLatin1String(esc);
-        else
-            out += c;
-    }
-    return out;
-}
-
-QString cellText(const dao::Variant& v) {
-    if (v.isNull()) return {};
-    if (v.type() == dao::Variant::Type::Binary)
-        return "0x" + QString::fromLatin1(v.asBinary().toHex()).toUpper();
-    return escaped(dao::valueToText(v));
 }
 
 // A table name as the browser writes it into SQL: plain names as they are, others in brackets, or
@@ -221,7 +234,8 @@ struct TopLevel {
     bool assigns = false;
 };
 
-TopLevel topLevel(const QString& sql) {
+TopLevel topLevel(const QString& text) {
+    const QString sql = dao::blankSqlComments(text);
     TopLevel out;
     int depth = 0;
     QString word;
@@ -277,21 +291,35 @@ bool givesRecords(const QString& sql) {
     return false;
 }
 
-int runTables(Output& out, const QString& file) {
-    auto db = dao::OpenDatabase(file);
-    for (const QString& name : db->TableDefs()) out.line(escaped(name));
+using cli::CommandArgs;
+using cli::OptionSpec;
+using cli::tsvEscaped;
+
+int runTables(Output& out, const QStringList& argv) {
+    const CommandArgs args(QStringLiteral("tables"), argv, {{QStringLiteral("--all")}});
+    args.expect(1);
+    auto db = dao::OpenDatabase(args[0]);
+    const QStringList system = db->SystemTableDefs();
+    QStringList names;
+    for (const QString& name : db->TableDefs())
+        if (!system.contains(name)) names << name;
+    if (args.flag(QStringLiteral("--all"))) names += system;
+    for (const QString& name : names) out.line(tsvEscaped(name));
     db->Close();
     return kExitOk;
 }
 
-int runColumns(Output& out, const QString& file, const QString& table) {
-    auto db = dao::OpenDatabase(file);
+int runColumns(Output& out, const QStringList& argv) {
+    const CommandArgs args(QStringLiteral("columns"), argv, {});
+    args.expect(2);
+    auto db = dao::OpenDatabase(args[0]);
     {
-        auto rs = db->OpenRecordset(sourceFor(*db, table));
+        auto rs = db->OpenRecordset(sourceFor(*db, args[1]));
         const dao::Fields fields = rs->Fields();
         for (int i = 0; i < fields.Count(); ++i) {
             const dao::Field f = fields.Item(i);
-            out.line(escaped(f.Name()) + '\t' + QString::number(f.Type()) + '\t' + QString::number(f.Size()));
+            out.line(tsvEscaped(f.Name()) + '\t' + QString::number(f.Type()) + '\t' + QString::number(f.Size()) +
+                     '\t' + dao::fieldTypeName(f.Type()));
         }
         rs->Close();
     }
@@ -310,94 +338,103 @@ int runReport(const QString& file, const QString& source, const QString& out) {
     return kExitOk;
 }
 
-int runQuery(Output& out, const QString& file, const QString& sql, std::optional<long long> limit) {
+int runReportCommand(const QStringList& argv) {
+    const CommandArgs args(QStringLiteral("report"), argv, {});
+    args.expect(3);
+    // "-": the PDF is made in a temporary file and copied to stdout once complete.
+    QTemporaryDir piped;
+    const bool toStdout = cli::isStdStream(args[2]);
+    const QString out = toStdout ? piped.filePath(QStringLiteral("report.pdf")) : args[2];
+    const int code = cli::isReportFile(args[1]) ? cli::runReportFile(args[0], args[1], out)
+                                                : runReport(args[0], args[1], out);
+    if (code == kExitOk && toStdout && !cli::fileToStdout(out)) throw std::runtime_error("cannot write the output");
+    return code;
+}
+
+const QList<OptionSpec> kQueryOptions = cli::kRecordFormatOptions + QList<OptionSpec>{
+    {QStringLiteral("--limit"), true}, {QStringLiteral("--output"), true}, {QStringLiteral("--sqlite")}};
+
+int runQuery(Output& out, const QStringList& argv) {
+    const CommandArgs args(QStringLiteral("query"), argv, kQueryOptions);
+    args.expect(2);
+    const QString& file = args[0];
+    std::optional<long long> limit;
+    if (const auto value = args.option(QStringLiteral("--limit"))) {
+        bool ok = false;
+        limit = value->toLongLong(&ok);
+        if (!ok || *limit < 0)
+            throw UsageError{"--limit needs a whole number of 0 or more, not \"" + *value + "\""};
+    }
+    const cli::RecordOutputOptions format = cli::recordOutputOptions(args);
+    const bool native = args.flag(QStringLiteral("--sqlite"));
+    QString sql = args[1];
+    if (cli::isStdStream(sql)) {
+        QFile in;
+        if (!in.open(stdin, QIODevice::ReadOnly)) throw UsageError{"cannot read the SQL from stdin"};
+        sql = QString::fromUtf8(in.readAll());
+    }
+    // One statement per call: SQLite would run the first and drop the rest.
+    if (!native) {
+        if (const int count = dao::sqlStatementCount(sql); count > 1)
+            throw UsageError{QString("query runs one statement; the SQL holds %1 (nothing was run)").arg(count)};
+        else if (count == 0)
+            throw UsageError{"query needs a statement; the SQL holds none"};
+    } else if (!cli::isSqliteFile(file)) {
+        if (!QFileInfo(file).isFile()) dao::raise(dao::err::FileNotFound, QString("Could not find file '%1'.").arg(file));
+        throw UsageError{"--sqlite works on SQLite files only"};
+    }
+
     auto db = dao::OpenDatabase(file);
-    const QString source = sourceFor(*db, sql);
-    if (source == sql && !givesRecords(sql)) {
-        const long long affected = db->Execute(sql);
+    const QString source = native ? sql : sourceFor(*db, sql);
+    if ((native || source == sql) && !givesRecords(sql)) {
+        const long long affected = db->Execute(sql, native ? dao::dbSQLPassThrough : 0);
         dao::flushAllWrites();  // an error committing must reach the exit code
         db->Close();
         out.line(QString::number(affected));
         return kExitOk;
     }
+    const QString target = args.option(QStringLiteral("--output")).value_or(QStringLiteral("-"));
+    std::optional<QSaveFile> saved;
+    if (!cli::isStdStream(target)) {
+        saved.emplace(target);
+        if (!saved->open(QIODevice::WriteOnly))
+            dao::raise(75, QString("Path/File access error: %1 (%2)").arg(target, saved->errorString()));
+    }
     {
-        auto rs = db->OpenRecordset(source);
-        const dao::Fields fields = rs->Fields();
-        const int n = fields.Count();
-        QStringList cells;
-        for (int i = 0; i < n; ++i) cells << escaped(fields.Item(i).Name());
-        out.line(cells.join('\t'));
-        for (long long row = 0; !rs->Eof() && (!limit || row < *limit); ++row) {
-            cells.clear();
-            for (int i = 0; i < n; ++i) cells << cellText(fields.Item(i).Value());
-            out.line(cells.join('\t'));
-            rs->MoveNext();
-        }
+        auto rs = db->OpenRecordset(source, native ? dao::dbOpenSnapshot | dao::dbSQLPassThrough : 0);
+        cli::writeRecords(*rs, format, limit, [&](const QByteArray& bytes) {
+            if (!saved)
+                out.write(bytes);
+            else if (saved->write(bytes) != bytes.size())
+                dao::raise(75, QString("Path/File access error: %1 (%2)").arg(target, saved->errorString()));
+        });
         rs->Close();
     }
     db->Close();
+    if (saved && !saved->commit())
+        dao::raise(75, QString("Path/File access error: %1 (%2)").arg(target, saved->errorString()));
     return kExitOk;
 }
 
-// Takes "--limit N" / "--limit=N" out of args.
-std::optional<long long> takeLimit(QStringList& args) {
-    std::optional<long long> limit;
-    for (int i = 0; i < args.size();) {
-        QString value;
-        if (args[i] == QLatin1String("--limit")) {
-            if (i + 1 >= args.size()) throw UsageError{"--limit needs a number"};
-            value = args[i + 1];
-            args.remove(i, 2);
-        } else if (args[i].startsWith(QLatin1String("--limit="))) {
-            value = args[i].mid(8);
-            args.remove(i);
-        } else {
-            ++i;
-            continue;
-        }
-        bool ok = false;
-        const long long n = value.toLongLong(&ok);
-        if (!ok || n < 0)
-            throw UsageError{"--limit needs a whole number of 0 or more, not \"" + value + "\""};
-        limit = n;
-    }
-    return limit;
-}
-
 int run(QStringList args, Output& out) {
-    if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h"))) {
+    if (args.isEmpty()) throw UsageError{"a command is needed"};
+    const QString command = args.takeFirst();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
         out.line(QString::fromLatin1(kUsage) + QString::fromLatin1(kHelp));
         return kExitOk;
     }
-    const std::optional<long long> limit = takeLimit(args);
-    if (args.isEmpty()) throw UsageError{"a command is needed"};
-    const QString command = args.takeFirst();
-    auto expect = [&](int count) {
-        if (args.size() != count)
-            throw UsageError{
-                QString("%1 takes %2 argument(s), %3 given").arg(command).arg(count).arg(args.size())};
-    };
-    if (limit && command != QLatin1String("query")) throw UsageError{"--limit goes with query only"};
-    if (command == QLatin1String("tables")) {
-        expect(1);
-        return runTables(out, args[0]);
+    if (command == QLatin1String("--version")) {
+        out.line(QStringLiteral("tabulon-cli " TABULON_VERSION));
+        return kExitOk;
     }
-    if (command == QLatin1String("columns")) {
-        expect(2);
-        return runColumns(out, args[0], args[1]);
-    }
-    if (command == QLatin1String("query")) {
-        expect(2);
-        return runQuery(out, args[0], args[1], limit);
-    }
-    if (command == QLatin1String("report")) {
-        expect(3);
-        if (cli::isReportFile(args[1])) return cli::runReportFile(args[0], args[1], args[2]);
-        return runReport(args[0], args[1], args[2]);
-    }
+    if (command == QLatin1String("tables")) return runTables(out, args);
+    if (command == QLatin1String("columns")) return runColumns(out, args);
+    if (command == QLatin1String("query")) return runQuery(out, args);
+    if (command == QLatin1String("report")) return runReportCommand(args);
     if (command == QLatin1String("check")) {
-        expect(1);
-        return cli::runCheck(args[0], [&](const QString& l) { out.line(l); });
+        const CommandArgs a(command, args, {});
+        a.expect(1);
+        return cli::runCheck(a[0], [&](const QString& l) { out.line(l); });
     }
     if (cli::isBulkCommand(command))
         return cli::runBulkCommand(command, args, [&out](const QString& line) { out.line(line); });
@@ -410,18 +447,6 @@ int run(QStringList args, Output& out) {
     throw UsageError{"unknown command \"" + command + "\""};
 }
 
-// The command word, found as run() finds it (skipping --limit and its value).
-QString commandOf(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const QString a = QString::fromLocal8Bit(argv[i]);
-        if (a == QLatin1String("--limit"))
-            ++i;
-        else if (!a.startsWith(QLatin1String("--limit=")))
-            return a;
-    }
-    return {};
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -429,7 +454,7 @@ int main(int argc, char** argv) {
     // Only the report paints (fonts, PDF), so only it pays for a GUI application, on the offscreen
     // platform unless the caller chose another.
     std::unique_ptr<QCoreApplication> app;
-    if (commandOf(argc, argv) == QLatin1String("report")) {
+    if (argc > 1 && std::strcmp(argv[1], "report") == 0) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         // The platform's own notes (runtime folder, fonts) are no business of a script's stderr.
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
@@ -465,7 +490,8 @@ int main(int argc, char** argv) {
             return kExitInterrupted;
         }
         writeErr(QString("error %1: %2\n").arg(e.number()).arg(e.description()));
-        return kExitError;
+        // A second statement (which SQLite's own SQL may hide from the splitter) is wrong usage.
+        return e.number() == dao::err::CharactersAfterEnd ? kExitUsage : kExitError;
     } catch (const std::exception& e) {
         out.flush();
         writeErr(QString("error: %1\n").arg(QString::fromLocal8Bit(e.what())));
