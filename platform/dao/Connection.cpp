@@ -491,9 +491,21 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create, c
                         QString("Part of the file is not understood (%1), so it is not written.").arg(e.what());
                 }
             }
-            // One temporary SQLite copy per Jet file (and version of it) in the process.
-            const QString key = canonical + "|" + QString::number(fi.size()) + "|" +
-                                QString::number(fi.lastModified().toMSecsSinceEpoch());
+            // The file is read between other writers' batches, never half-written: their write lock is
+            // held while the copy is made (a writer that keeps it longer is waited for 5 s, then the
+            // file is read as it is; the writer's checks still refuse a change made over stale values).
+            const auto writeLock = jet::JetWriteLock::forFile(fi.filePath());
+            struct Release {
+                jet::JetWriteLock* lock = nullptr;
+                ~Release() {
+                    if (lock) lock->unlock();
+                }
+            } release{writeLock->tryLock(5000) ? writeLock.get() : nullptr};
+            // One temporary SQLite copy per Jet file (and version of it) in the process; a version is
+            // told by the file's stamp, which every batch a writer makes moves on.
+            const jet::JetFileStamp stamp = jet::JetFileStamp::of(fi.filePath());
+            const QString key = canonical + "|" + QString::number(stamp.size) + "|" + QString::number(stamp.mtimeNs) +
+                                "|" + QString::number(stamp.ctimeNs) + "|" + QString::number(stamp.ino);
             auto copy = reg.jetCopy(key);
             if (!copy) {
                 copy = std::make_shared<JetCopy>();
