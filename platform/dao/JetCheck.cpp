@@ -149,7 +149,11 @@ private:
             return true;
         }
         std::vector<uint32_t> outside;
-        JetUnknownPages::freePages(f_, &outside);
+        try {
+            JetUnknownPages::freePages(f_, &outside);
+        } catch (const FormatError&) {
+            // reported when the map is read
+        }
         for (uint32_t mp : outside)
             note(QString("the free-page map refers to map page %1, past the end of the file (%2 pages)").arg(mp).arg(n));
         return true;
@@ -389,7 +393,7 @@ private:
         for (uint32_t p : dataPagesOf_[t.firstPage])
             if (!ownedSet.count(p) && !freePages_.count(p)) {
                 if (holdsLiveRows(p)) {
-                    fault(QString("%1: data page %2 holds its records but neither its usage map nor the free-page map has it").arg(label).arg(p));
+                    fault(QString("%1: data page %2 holds its rows but neither its usage map nor the free-page map has it").arg(label).arg(p));
                     ++bad;
                 } else {
                     note(QString("%1: data page %2 holds deleted rows of it only and no map has it").arg(label).arg(p));

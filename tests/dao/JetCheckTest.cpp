@@ -464,7 +464,7 @@ TEST_F(JetCheckFaults, FreePageMapAgainstTheFilesLength) {
                                      .arg(pages + 3)
                                      .arg(pages)))
         << r.lines.join('\n').toStdString();
-    EXPECT_EQ(r.faults, 0) << faultLines(r).toStdString();
+    EXPECT_FALSE(faultLines(r).contains("map page")) << faultLines(r).toStdString();
     list.replace(1, 4, le32(3));
     patch(c, at, list);
     r = JetCheck::run(c);
