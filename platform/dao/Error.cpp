@@ -46,6 +46,7 @@ QString describe(int number) {
         case err::RelatedRecords:
             return QStringLiteral("The record cannot be deleted or changed because a related table includes "
                                   "related records.");
+        case err::NullInPrimaryKey: return QStringLiteral("Index or primary key cannot contain a Null value.");
         case err::NullNotAllowed: return QStringLiteral("The field cannot contain a Null value.");
         case err::UnrecognizedFormat: return QStringLiteral("Unrecognized database format.");
         case err::ConversionError: return QStringLiteral("Data type conversion error.");

@@ -42,6 +42,7 @@ constexpr int DatabaseExists = 3204;
 constexpr int FileNotFound = 3024;
 constexpr int ReadOnly = 3027;
 constexpr int ItemNotFound = 3265;
+constexpr int NullInPrimaryKey = 3058;
 constexpr int TooFewParameters = 3061;
 constexpr int UnknownSortField = 3070;
 constexpr int SyntaxError = 3075;

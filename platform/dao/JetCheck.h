@@ -9,8 +9,9 @@
 namespace dao::jet {
 
 struct CheckReport {
-    QStringList lines;   // what was checked, one line per part, faults marked "FAULT"
-    int faults = 0;
+    QStringList lines;   // what was checked, one line per part, faults marked "FAULT: ", notes "NOTE: "
+    int faults = 0;      // states that lose or misread data
+    int notes = 0;       // states Access itself leaves and reads without complaint
     bool complete = true;  // false when the file could not be checked at all
 };
 

@@ -53,7 +53,7 @@ std::vector<uint32_t> JetPageAllocator::pagesOf(uint32_t word) const {
     std::vector<uint32_t> mapPages;
     for (int i = 1; i + 4 <= r.length; i += 4) mapPages.push_back(rd32(m + i));
     for (size_t k = 0; k < mapPages.size(); ++k) {
-        if (mapPages[k] == 0) continue;
+        if (mapPages[k] == 0 || mapPages[k] >= p_.end()) continue;  // a map page the file lacks lists nothing
         const uint8_t* mp = p_.read(mapPages[k]);
         if (mp[0] != PageUsageMap)
             throw FormatError("the usage map " + mapName(word) + " refers to page " + std::to_string(mapPages[k]) +
@@ -78,7 +78,7 @@ bool JetPageAllocator::listed(uint32_t word, uint32_t page) const {
     const uint32_t k = page / perMapPage(), bit = page % perMapPage();
     if (1 + 4 * int(k) + 4 > r.length) return false;
     const uint32_t mp = rd32(m + 1 + 4 * k);
-    return mp != 0 && (p_.read(mp)[4 + bit / 8] >> (bit % 8) & 1);
+    return mp != 0 && mp < p_.end() && (p_.read(mp)[4 + bit / 8] >> (bit % 8) & 1);
 }
 
 void JetPageAllocator::setListed(uint32_t word, uint32_t page, bool on) {
@@ -115,6 +115,11 @@ void JetPageAllocator::setListed(uint32_t word, uint32_t page, bool on) {
         if (!on) return;
         throw FormatError("page " + std::to_string(page) + " lies beyond what the usage map " + mapName(word) + " can list");
     }
+    // Access leaves lists naming a map page past the end of the file: it lists nothing, so such
+    // pointers are cleared before the file could grow to that page number.
+    for (int i = 1; i + 4 <= r.length; i += 4)
+        if (const uint32_t q = rd32(m + i); q != 0 && q >= p_.end()) put32(p_.write(r.page) + r.start + i, 0);
+    m = p_.read(r.page) + r.start;
     uint32_t mp = rd32(m + 1 + 4 * k);
     if (mp == 0) {
         if (!on) return;

@@ -43,15 +43,36 @@ std::vector<uint32_t> JetUnknownPages::find(const JetFile& f) {
     return out;
 }
 
+std::vector<uint32_t> JetUnknownPages::freePages(const JetFile& f, std::vector<uint32_t>* outside) {
+    const RowId at = RowId::fromWord(JetPageAllocator::kGlobalMap);
+    if (f.pageType(at.page) != PageData) return f.usageMapPages(JetPageAllocator::kGlobalMap);  // throws the reason
+    const RowSlot s = f.slot(at.page, at.row);
+    const uint8_t* m = f.page(at.page) + s.start;
+    const int len = s.end - s.start;
+    if (s.deleted || len < 1 || m[0] != 1) return f.usageMapPages(JetPageAllocator::kGlobalMap);
+    const uint32_t perPage = uint32_t(f.pageSize() - 4) * 8;
+    std::vector<uint32_t> out;
+    for (int i = 1, k = 0; i + 4 <= len; i += 4, ++k) {
+        const uint32_t mp = rd32(m + i);
+        if (mp == 0) continue;
+        if (mp >= f.pageCount()) {
+            if (outside) outside->push_back(mp);
+            continue;
+        }
+        const uint8_t* pg = f.page(mp);
+        if (pg[0] != PageUsageMap)
+            throw FormatError("the free-page map refers to page " + std::to_string(mp) + ", which is not a map page");
+        for (int j = 4; j < f.pageSize(); ++j)
+            for (int b = 0; b < 8; ++b)
+                if (pg[j] >> b & 1) out.push_back(uint32_t(k) * perPage + uint32_t((j - 4) * 8 + b));
+    }
+    return out;
+}
+
 std::optional<JetUnknownPages::Use> JetUnknownPages::firstUse(const JetFile& f, const std::vector<uint32_t>& pages) {
     if (pages.empty()) return std::nullopt;
     const std::set<uint32_t> unknown(pages.begin(), pages.end());
     auto hit = [&](uint32_t p) { return unknown.count(p) != 0; };
-
-    const std::vector<uint32_t> freeList = f.usageMapPages(JetPageAllocator::kGlobalMap);
-    const std::set<uint32_t> free(freeList.begin(), freeList.end());
-    for (uint32_t p : pages)
-        if (!free.count(p)) return Use{p, QStringLiteral("is not among the file's free pages")};
 
     for (const CatalogTable& ct : f.catalog()) {
         const TableDef t = f.readTableDef(ct.tdefPage, ct.name);

@@ -3,18 +3,18 @@
 // Pages of a type the writer does not know, and whether anything in the file still uses them.
 //
 // Access leaves such pages behind: real files hold a dropped table's definition page with its bytes
-// kept under type 0x08, counted free like the pages that table owned. The writer never reads or
+// kept under type 0x08, and pages of type 0x00 that no map counts free. The writer never reads or
 // writes a page it reaches neither through a table's definition, its maps, its index trees nor its
 // records' pointers; it takes new pages only at the end of the file, never from the free ones, and
 // takes no page out of the free-page map but those. So a page of unknown type blocks writing only
 // while something could lead the writer to it:
-//   - the file's map of free pages does not list it (it may be in use, in a way we cannot see);
 //   - it is a page of a table definition, or any usage map (a table's data pages or pages with room,
 //     an index's pages, a Memo/OLE column's pages) lists it;
 //   - an index tree (child, sibling or tail pointer) or a record (its overflow pointer, the rows of
 //     a Memo/OLE value) points to it.
-// Every table of the catalog is looked at, system tables included, and every live record; a pointer
-// that leads to a page of the wrong type, a map or tree that cannot be read, fails the whole proof.
+// Whether the free-page map counts it free does not matter. Every table of the catalog is looked
+// at, system tables included, and every live record; a pointer that leads to a page of the wrong
+// type, a map or tree that cannot be read, fails the whole proof.
 
 #include <QString>
 #include <cstdint>
@@ -29,6 +29,10 @@ class JetUnknownPages {
 public:
     // The pages of the file whose type is none of the known ones.
     static std::vector<uint32_t> find(const JetFile& f);
+
+    // The pages the file's free-page map lists. A list of map pages may name a map page past the
+    // end of the file (Access leaves such files); it lists nothing, and outside receives it.
+    static std::vector<uint32_t> freePages(const JetFile& f, std::vector<uint32_t>* outside = nullptr);
 
     struct Use {
         uint32_t page = 0;

@@ -1,6 +1,7 @@
 #include "JetValueCodec.h"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <algorithm>
@@ -29,6 +30,45 @@ bool asNumber(const JetValue& v, double& d) {
         d = QString::fromUtf8(v.bytes).trimmed().toDouble(&ok);
         return ok;
     } else return false;
+    return true;
+}
+
+// The number's digits as text: whole numbers as they are, a double in its shortest form that reads
+// back as the same double (so 1.2345 stays 1.2345, not 1.23449999...), text trimmed.
+std::optional<QByteArray> exactText(const JetValue& v) {
+    if (v.kind == JetValue::Int) return QByteArray::number(v.i);
+    if (v.kind == JetValue::Text) return v.bytes.trimmed();
+    if (v.kind != JetValue::Real || !std::isfinite(v.d)) return std::nullopt;
+    char buf[400];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v.d, std::chars_format::fixed);
+    if (r.ec != std::errc()) return std::nullopt;
+    return QByteArray(buf, int(r.ptr - buf));
+}
+
+// A decimal text ("-12.345", "+7", ".5") as a count of 10^-scale, rounded half away from zero.
+// False when it is no such number or has more than 38 significant digits.
+bool scaledInteger(QByteArray text, int scale, bool& negative, unsigned __int128& n) {
+    negative = false;
+    if (text.startsWith('-') || text.startsWith('+')) {
+        negative = text[0] == '-';
+        text = text.mid(1);
+    }
+    const int dot = text.indexOf('.');
+    const QByteArray whole = dot < 0 ? text : text.left(dot);
+    QByteArray frac = dot < 0 ? QByteArray() : text.mid(dot + 1);
+    if (whole.isEmpty() && frac.isEmpty()) return false;
+    for (char ch : whole + frac)
+        if (ch < '0' || ch > '9') return false;
+    const bool roundUp = frac.size() > scale && frac[scale] >= '5';
+    frac = frac.left(scale).leftJustified(scale, '0');
+    n = 0;
+    int significant = 0;
+    for (char ch : whole + frac) {
+        if (n || ch != '0') ++significant;
+        if (significant > 38) return false;
+        n = n * 10 + unsigned(ch - '0');
+    }
+    if (roundUp) ++n;
     return true;
 }
 
@@ -187,11 +227,14 @@ std::optional<JetValue> JetValueCodec::decode(const ColumnDef& c, const uint8_t*
             v.kind = JetValue::Int;
             v.i = int32_t(rd32(p));
             break;
-        case ColCurrency:
+        case ColCurrency: {
             if (!need(8)) return std::nullopt;
+            // Whole units and ten-thousandths apart: the nearest double to the stored amount.
+            const int64_t q = int64_t(uint64_t(rd32(p)) | uint64_t(rd32(p + 4)) << 32);
             v.kind = JetValue::Real;
-            v.d = double(int64_t(uint64_t(rd32(p)) | uint64_t(rd32(p + 4)) << 32)) / 10000.0;
+            v.d = double(q / 10000) + double(q % 10000) / 10000.0;
             break;
+        }
         case ColSingle: {
             if (!need(4)) return std::nullopt;
             float x;
@@ -259,12 +302,16 @@ JetValue JetValueCodec::stored(const ColumnDef& c, const JetValue& v) {
                 out.d = double(float(d));
             }
             break;
-        case ColCurrency:
-            if (asNumber(v, d)) {
-                out.kind = JetValue::Real;
-                out.d = double(std::llround(d * 10000.0)) / 10000.0;
+        case ColCurrency: {
+            QByteArray bytes;
+            int number = 0;
+            QString why;
+            if (encode(c, v, bytes, number, why)) {
+                FieldRef f{true, 0, int(bytes.size())};
+                if (auto x = decode(c, reinterpret_cast<const uint8_t*>(bytes.constData()), f)) out = *x;
             }
             break;
+        }
         case ColDouble:
             if (asNumber(v, d)) {
                 out.kind = JetValue::Real;
@@ -335,12 +382,22 @@ bool JetValueCodec::encode(const ColumnDef& c, const JetValue& v, QByteArray& ou
             putLe(out, uint64_t(int64_t(d)), 4);
             return true;
         case ColCurrency: {
-            if (!asNumber(v, d) || !std::isfinite(d) || std::fabs(d) > 922337203685477.0) {
+            // A 64-bit count of ten-thousandths, from the value's digits, never through a double.
+            const auto text = exactText(v);
+            bool negative = false;
+            unsigned __int128 n = 0;
+            if (!text || text->isEmpty()) break;
+            if (!scaledInteger(*text, 4, negative, n)) {
+                if (!asNumber(v, d)) break;  // not a number at all
+                n = ~static_cast<unsigned __int128>(0);
+            }
+            const unsigned __int128 limit = (static_cast<unsigned __int128>(1) << 63) - (negative ? 0 : 1);
+            if (n > limit) {
                 errorNumber = err::Overflow;
                 why = QString("%1 does not fit the currency field '%2'.").arg(v.describe(), c.name);
                 return false;
             }
-            putLe(out, uint64_t(std::llround(d * 10000.0)), 8);
+            putLe(out, negative ? uint64_t(0) - uint64_t(n) : uint64_t(n), 8);
             return true;
         }
         case ColSingle: {
@@ -387,38 +444,22 @@ bool JetValueCodec::encode(const ColumnDef& c, const JetValue& v, QByteArray& ou
             return true;
         }
         case ColNumeric: {
-            QByteArray text = v.kind == JetValue::Text ? v.bytes.trimmed()
-                              : v.kind == JetValue::Int ? QByteArray::number(v.i)
-                              : v.kind == JetValue::Real ? QByteArray::number(v.d, 'f', std::min<int>(c.scale, 15))
-                                                         : QByteArray();
-            if (text.isEmpty()) break;
-            bool negative = false;
-            if (text.startsWith('-') || text.startsWith('+')) {
-                negative = text[0] == '-';
-                text = text.mid(1);
-            }
-            const int dot = text.indexOf('.');
-            QByteArray whole = dot < 0 ? text : text.left(dot);
-            QByteArray frac = dot < 0 ? QByteArray() : text.mid(dot + 1);
-            bool digitsOnly = !(whole.isEmpty() && frac.isEmpty());
-            for (char ch : whole + frac) digitsOnly = digitsOnly && ch >= '0' && ch <= '9';
-            if (!digitsOnly) break;
-            // Rounded half away from zero to the column's scale.
+            // A scaled integer from the value's digits, rounded half away from zero to the scale.
+            const auto text = exactText(v);
+            if (!text || text->isEmpty()) break;
             const int scale = std::min<int>(c.scale, 38);
-            bool roundUp = frac.size() > scale && frac[scale] >= '5';
-            frac = frac.left(scale).leftJustified(scale, '0');
+            bool negative = false, tooLong = false;
             unsigned __int128 n = 0;
-            const unsigned __int128 limit = ~static_cast<unsigned __int128>(0) / 10 - 10;
-            int significant = 0;
-            for (char ch : whole + frac) {
-                if (n > limit) break;
-                n = n * 10 + unsigned(ch - '0');
-                if (n) ++significant;
+            if (!scaledInteger(*text, scale, negative, n)) {
+                bool digits = true;
+                for (char ch : text->mid(text->startsWith('-') || text->startsWith('+') ? 1 : 0))
+                    digits = digits && ((ch >= '0' && ch <= '9') || ch == '.');
+                if (!digits) break;
+                tooLong = true;
             }
-            if (roundUp) ++n;
             unsigned __int128 max = 1;
             for (int i = 0; i < std::clamp<int>(c.precision, 1, 38); ++i) max *= 10;
-            if (n >= max || significant > 38) {
+            if (tooLong || n >= max) {
                 errorNumber = err::Overflow;
                 why = QString("%1 does not fit the Decimal field '%2' (precision %3, scale %4).")
                           .arg(v.describe(), c.name)

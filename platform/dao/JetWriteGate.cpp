@@ -36,8 +36,8 @@ QString JetWriteGate::whyReadOnly(const QString& path) {
     if (!QFileInfo(fi.absolutePath()).isWritable())
         return QStringLiteral("Its folder cannot be written, and changes need a journal beside the file.");
     try {
-        // A page of unknown type is harmless only when the file counts it free and nothing leads
-        // to it (see JetUnknownPages); then the writer never reads it back nor writes it.
+        // A page of unknown type is harmless when nothing leads to it (see JetUnknownPages): the
+        // writer never reads it back nor writes it.
         if (const auto use = JetUnknownPages::firstUse(*f, JetUnknownPages::find(*f)))
             return QString("Page %1 has a type (0x%2) Tabulon does not know and %3, so the file is not written.")
                 .arg(use->page)

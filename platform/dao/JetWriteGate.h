@@ -10,9 +10,9 @@ class JetWriteGate {
 public:
     // Empty when the file may be written; otherwise the reason, one sentence for error 3027. The
     // refusals: Jet 3 files, encrypted or password-protected files, a lock file showing the file
-    // open in another program, anything not understood completely (a page of unknown type that is
-    // in use or not counted free, a table definition that does not parse to its declared length). What the writer cannot do yet in a
-    // file it may write is refused per change, with its own reason.
+    // open in another program, anything not understood completely (a page of unknown type that
+    // something leads to, a table definition that does not parse to its declared length). What the
+    // writer cannot do yet in a file it may write is refused per change, with its own reason.
     static QString whyReadOnly(const QString& path);
 
     // The lock file beside the database (.ldb for .mdb, .laccdb for .accdb) when it lists a user

@@ -19,6 +19,21 @@ namespace dao::jet {
 
 namespace {
 
+// The first field of the table's primary key that the record leaves Null; empty when none.
+QString nullInPrimaryKey(const TableDef& t, const std::vector<FieldRef>& fields) {
+    for (const LogicalIndex& li : t.indexes) {
+        if (li.kind != 1) continue;
+        for (const IndexData& idx : t.indexData) {
+            if (idx.number != li.dataNumber) continue;
+            for (const IndexColumn& ic : idx.columns) {
+                const ColumnDef* c = t.columnByNumber(ic.columnNumber);
+                if (c && c->type != ColBoolean && !fields[size_t(c - t.columns.data())].present) return c->name;
+            }
+        }
+    }
+    return {};
+}
+
 // A working-copy column value as the writer compares and encodes it, written over a staged value:
 // the trigger hands over every column of every edit, and the buffers stay from one edit to the next.
 void assignFromSqlite(JetValue& out, sqlite3_value* v) {
@@ -878,6 +893,11 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         return false;
     }
 
+    if (const QString field = nullInPrimaryKey(t.def, after); !field.isEmpty()) {
+        errorNumber = err::NullInPrimaryKey;
+        why = QString("Field '%1' is part of the primary key and cannot be Null.").arg(field);
+        return false;
+    }
     // The indexes over a changed field: the record's entry moves to its new key. The index points
     // to where the record starts (before any overflow pointer).
     const RowId indexed = first;
@@ -1071,6 +1091,11 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
             why = QString("Field '%1' would not read back as written; the record is not added.").arg(t.def.columns[size_t(ci)].name);
             return false;
         }
+    }
+    if (const QString field = nullInPrimaryKey(t.def, fields); !field.isEmpty()) {
+        errorNumber = err::NullInPrimaryKey;
+        why = QString("Field '%1' is part of the primary key and cannot be Null.").arg(field);
+        return false;
     }
     // The keys first: a duplicate or a full index page refuses before anything is written.
     std::vector<std::pair<const IndexData*, QByteArray>> keys;

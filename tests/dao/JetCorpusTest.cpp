@@ -1,0 +1,278 @@
+// Every real Jet 4 / ACE file of the shared test data (Access 2000 to 2019): the check finds no fault
+// in any of them, and each one the writer accepts takes an edit, an add and a delete on a user table
+// that mdb-export, mdb-reader, our engine and the check all read back.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QStandardPaths>
+#include <algorithm>
+#include <map>
+
+#include "JetOracles.h"
+#include "TestUtil.h"
+#include "platform/dao/Dao.h"
+#include "platform/dao/Error.h"
+#include "platform/dao/JetCheck.h"
+#include "platform/dao/JetFile.h"
+#include "platform/dao/JetWriteGate.h"
+
+using namespace dao::jet;
+using jettest::mdbReaderDir;
+
+namespace {
+
+// The Jet 4 / ACE files of both folders (the encrypted ones sit in a folder of their own).
+QStringList corpus() {
+    QStringList out;
+    for (const QString& folder : {QStringLiteral("/jet"), QStringLiteral("/jet-more")}) {
+        const QDir d(QStringLiteral(TABULON_TESTDATA) + folder);
+        for (const QFileInfo& fi : d.entryInfoList({"*.mdb", "*.accdb"}, QDir::Files, QDir::Name)) {
+            try {
+                if (!JetFile::open(fi.filePath())->isJet3()) out << fi.filePath();
+            } catch (const FormatError&) {
+                out << fi.filePath();  // the check must say why
+            }
+        }
+    }
+    return out;
+}
+
+QString lines(const CheckReport& r, const QString& prefix) {
+    QStringList out;
+    for (const QString& l : r.lines)
+        if (l.startsWith(prefix)) out << l;
+    return out.join('\n');
+}
+
+QString quoted(const QString& name) { return "[" + name + "]"; }
+
+class JetCorpus : public jettest::JetFileTest {
+protected:
+    struct Outcome {
+        QString table, edited, added, deleted;  // empty when done, else the reason
+    };
+
+    struct Candidate {
+        QString name;
+        bool text = false;
+        int size = 0;  // a Text field's size, else the type
+    };
+    // A user table, one with a Text field and records first, the fewest records first; its Text fields first,
+    // then its number fields (an AutoNumber among them is refused and the next one tried).
+    static bool pick(dao::Database& db, QString& table, std::vector<Candidate>& fields, long long& count) {
+        long long best = -1;
+        bool bestHasText = false;
+        for (const QString& t : db.TableDefs()) {
+            if (t.startsWith("MSys", Qt::CaseInsensitive) || t.startsWith("~")) continue;
+            const long long n = (long long)db.OpenRecordset("select count(*) from " + quoted(t), dao::dbOpenSnapshot)
+                                    ->Fields()[0].Value().asDouble();
+            auto rs = db.OpenRecordset("select * from " + quoted(t) + " where 1 = 0", dao::dbOpenSnapshot);
+            std::vector<Candidate> found;
+            for (int i = 0; i < rs->Fields().Count(); ++i) {
+                const dao::Field f = rs->Fields()[i];
+                if (f.Type() == 10 && f.Size() >= 3) found.insert(found.begin(), {f.Name(), true, f.Size()});
+                else if (f.Type() == 3 || f.Type() == 4 || f.Type() == 7 || f.Type() == 8) found.push_back({f.Name(), false, f.Type()});
+            }
+            // Text first, then records, then few of them.
+            const bool hasText = !found.empty() && found[0].text;
+            auto rank = [](bool text, long long records) { return std::make_tuple(!text, records == 0, records); };
+            if (best >= 0 && rank(bestHasText, best) <= rank(hasText, n)) continue;
+            best = n;
+            bestHasText = hasText;
+            table = t;
+            fields = found;
+        }
+        count = best;
+        return best >= 0;
+    }
+
+    static QString attempt(const std::function<void()>& step) {
+        try {
+            step();
+            return {};
+        } catch (const dao::Error& e) {
+            return QString("%1: %2").arg(e.number()).arg(e.description());
+        }
+    }
+};
+
+}  // namespace
+
+TEST(JetCorpusCheck, EveryJet4AndAceFileChecksWithoutFaults) {
+    const QStringList files = corpus();
+    ASSERT_GE(files.size(), 50);
+    int notes = 0;
+    for (const QString& f : files) {
+        const CheckReport r = JetCheck::run(f);
+        EXPECT_TRUE(r.complete) << f.toStdString();
+        EXPECT_EQ(r.faults, 0) << f.toStdString() << "\n" << lines(r, "FAULT").toStdString();
+        notes += r.notes;
+    }
+    // Access's own leftovers are told, not counted as faults: stale record counts, a free-page map
+    // naming a map page past the end, pages of deleted rows no map has.
+    EXPECT_GE(notes, 4);
+    const CheckReport ref = JetCheck::run(testutil::jetFile("../jet-more/testRefGlobalV2000.mdb"));
+    EXPECT_TRUE(lines(ref, "NOTE").contains("the free-page map refers to map page 4294967168, past the end of the file"))
+        << lines(ref, "NOTE").toStdString();
+    EXPECT_TRUE(lines(ref, "NOTE").contains("table MSysACEs: the definition counts 61 records, the pages hold 64"));
+}
+
+TEST_F(JetCorpus, EveryWritableFileTakesAnEditAnAddAndADelete) {
+    int written = 0;
+    QStringList summary;
+    struct ReadBack {
+        QString path, source, table;
+        long long expected;
+        QString one, two;
+    };
+    std::vector<ReadBack> readBack;
+    for (const QString& source : corpus()) {
+        const QString name = QFileInfo(source).fileName();
+        const QString path = dir_.filePath(name);
+        QFile::remove(path);
+        ASSERT_TRUE(QFile::copy(source, path));
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+
+        QString table;
+        std::vector<Candidate> fields;
+        long long count = 0;
+        std::shared_ptr<dao::Database> db;
+        const QString opened = attempt([&] { db = dao::OpenDatabase(path); });
+        bool found = false;
+        const QString picked = opened.isEmpty() ? attempt([&] { found = pick(*db, table, fields, count); }) : opened;
+        if (!picked.isEmpty() || !found) {
+            const QString why = picked.isEmpty() ? QStringLiteral("no user table with records") : picked;
+            summary << name + ": not written: " + why;
+            continue;
+        }
+        const QString readOnly = JetWriteGate::whyReadOnly(path);
+        EXPECT_EQ(readOnly.toStdString(), "") << name.toStdString();
+        if (!readOnly.isEmpty()) continue;
+
+        // An edit of the first record, a delete of the last one, an add, each on the first field
+        // that takes it; a text value is looked for in what the readers see.
+        const QString t = quoted(table);
+        QString one, two;
+        auto valueFor = [](const Candidate& f, const char* tag) {
+            if (!f.text) return f.size == 8 ? QStringLiteral("#2001-02-03#") : QStringLiteral("7");
+            return QString("'%1'").arg(f.size >= 5 ? QString("%1x").arg(tag) : QString(tag));
+        };
+        auto firstTaking = [&](const std::function<QString(const Candidate&)>& sql, QString& shown) {
+            QString why = QStringLiteral("the table has no Text or number field");
+            for (const Candidate& f : fields) {
+                why = attempt([&] {
+                    db->Execute(sql(f));
+                    db->Flush();
+                });
+                if (why.isEmpty()) {
+                    if (f.text) shown = sql(f).section('\'', 1, 1);
+                    break;
+                }
+            }
+            return why;
+        };
+        Outcome o{table, {}, {}, {}};
+        if (count == 0) {
+            // An empty table gets a record to edit and delete first.
+            QString seeded;
+            const QString why = firstTaking([&](const Candidate& f) {
+                return QString("insert into %1 (%2) values (%3)").arg(t, quoted(f.name), valueFor(f, "Zq0"));
+            }, seeded);
+            if (!why.isEmpty()) {
+                summary << QString("%1 (%2): refused: %3").arg(name, table, why);
+                continue;
+            }
+            count = 1;
+        }
+        o.edited = firstTaking([&](const Candidate& f) {
+            return QString("update %1 set %2 = %3 where rowid = (select min(rowid) from %1)").arg(t, quoted(f.name), valueFor(f, "Zq1"));
+        }, one);
+        if (count == 1) one.clear();  // deleted next
+        o.deleted = attempt([&] {
+            db->Execute(QString("delete from %1 where rowid = (select max(rowid) from %1)").arg(t));
+            db->Flush();
+        });
+        o.added = firstTaking([&](const Candidate& f) {
+            return QString("insert into %1 (%2) values (%3)").arg(t, quoted(f.name), valueFor(f, "Zq2"));
+        }, two);
+        attempt([&] { db->Close(); });
+        db.reset();
+        dao::flushAllWrites();
+        const long long expected = count + (o.added.isEmpty() ? 1 : 0) - (o.deleted.isEmpty() ? 1 : 0);
+        for (const QString* step : {&o.edited, &o.added, &o.deleted})
+            if (!step->isEmpty()) summary << QString("%1 (%2): refused: %3").arg(name, table, *step);
+        if (o.edited.isEmpty() && o.added.isEmpty() && o.deleted.isEmpty()) ++written;
+
+        const CheckReport r = JetCheck::run(path);
+        EXPECT_EQ(r.faults, 0) << name.toStdString() << "\n" << lines(r, "FAULT").toStdString();
+        EXPECT_FALSE(QFile::exists(JetPageJournal::journalPath(path)));
+
+        // mdb-export: the count, and the values written.
+        if (!QStandardPaths::findExecutable("mdb-count").isEmpty()) {
+            const jettest::ProcessRun n = jettest::run("mdb-count", {path, table});
+            EXPECT_EQ(n.out.trimmed().toLongLong(), expected) << name.toStdString() << n.err.toStdString();
+            const QString e = mdbExport(path, table);
+            if (!one.isEmpty()) EXPECT_TRUE(e.contains("\"" + one + "\"")) << name.toStdString();
+            if (!two.isEmpty()) EXPECT_TRUE(e.contains("\"" + two + "\"")) << name.toStdString();
+        }
+        readBack.push_back({path, source, table, expected, one, two});
+    }
+    // mdb-reader, one node process per file, all at once (node takes long to start).
+    if (!mdbReaderDir().isEmpty()) {
+        std::vector<std::unique_ptr<QProcess>> runs;
+        for (const ReadBack& b : readBack) {
+            runs.push_back(std::make_unique<QProcess>());
+            runs.back()->setWorkingDirectory(mdbReaderDir());
+            runs.back()->start("node", {mdbReaderDir() + "/mdb-reader-dump.mjs", b.path, b.table});
+        }
+        for (size_t i = 0; i < runs.size(); ++i) {
+            const ReadBack& b = readBack[i];
+            EXPECT_TRUE(runs[i]->waitForFinished(120000)) << b.path.toStdString();
+            const QString m = QString::fromUtf8(runs[i]->readAllStandardOutput());
+            if (runs[i]->exitCode() != 0) {
+                // mdb-reader cannot read some tables as Access wrote them (attachments): then neither.
+                const jettest::ProcessRun shipped = jettest::run(
+                    "node", {mdbReaderDir() + "/mdb-reader-dump.mjs", b.source, b.table}, mdbReaderDir());
+                EXPECT_NE(shipped.code, 0) << b.path.toStdString() << runs[i]->readAllStandardError().toStdString();
+                continue;
+            }
+            EXPECT_EQ(m.count('\n') - 1, b.expected) << b.path.toStdString();
+            if (!b.one.isEmpty()) EXPECT_TRUE(m.contains("\"" + b.one + "\"")) << b.path.toStdString();
+            if (!b.two.isEmpty()) EXPECT_TRUE(m.contains("\"" + b.two + "\"")) << b.path.toStdString();
+        }
+    }
+    // What stays refused is what the writer does not do yet, each with its reason (see the README).
+    const QStringList known = {"replication ID AutoNumber", "whose keys of this type are not written yet",
+                               "has no known place in the", "records were found where its definition counts",
+                               "is an AutoNumber; its values are not changed", "no user table"};
+    for (const QString& line : summary)
+        EXPECT_TRUE(std::any_of(known.begin(), known.end(), [&](const QString& k) { return line.contains(k); }))
+            << line.toStdString();
+    std::cout << summary.join('\n').toStdString() << "\n" << written << " files took all three changes\n";
+    EXPECT_GE(written, 40);
+}
+
+// testRefGlobalV2000's free-page map is a list of map pages naming page 4294967168, far past the end
+// of the file. New pages still go at the end, and the list is written without that page.
+TEST_F(JetCorpus, AFreePageMapNamingAPagePastTheEndIsMendedWhenTheFileGrows) {
+    const QString path = dir_.filePath("ref.mdb");
+    ASSERT_TRUE(QFile::copy(testutil::jetFile("../jet-more/testRefGlobalV2000.mdb"), path));
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    const uint32_t pagesBefore = JetFile::open(path)->pageCount();
+    const QString wide(90, QChar('w'));
+    {
+        auto db = dao::OpenDatabase(path);
+        for (int i = 0; i < 60; ++i)
+            db->Execute(QString("insert into Table1 (A, B, C) values ('n%1', '%2', 1)").arg(i).arg(wide));
+        db->Close();
+    }
+    EXPECT_GT(JetFile::open(path)->pageCount(), pagesBefore);
+    const CheckReport r = JetCheck::run(path);
+    EXPECT_EQ(r.faults, 0) << lines(r, "FAULT").toStdString();
+    EXPECT_FALSE(lines(r, "NOTE").contains("map page")) << lines(r, "NOTE").toStdString();
+    if (!QStandardPaths::findExecutable("mdb-count").isEmpty())
+        EXPECT_EQ(jettest::run("mdb-count", {path, "Table1"}).out.trimmed(), "62");
+    const QString m = mdbReader(path, "Table1");
+    if (m != "skipped") EXPECT_EQ(m.count('\n') - 1, 62);
+}
