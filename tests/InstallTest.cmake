@@ -154,14 +154,14 @@ file(COPY "${JET_FILE}" DESTINATION "${PREFIX}/data")
 get_filename_component(jet_name "${JET_FILE}" NAME)
 set(jet "${PREFIX}/data/${jet_name}")
 execute_process(COMMAND "${CMAKE_COMMAND}" -E env --unset=TABULON_JET_READER XDG_CACHE_HOME=${PREFIX}/cache
-                        "${PREFIX}/bin/tabulon-cli" tables "${jet}"
+                        "${PREFIX}/bin/tabulon-cli" tables --all "${jet}"
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0 OR NOT out MATCHES "MSysObjects")
     message(FATAL_ERROR "installed tabulon-cli cannot read an Access file (${rc}):\n${out}\n${err}")
 endif()
 file(RENAME "${PREFIX}/libexec/tabulon/tabulon-jet-reader" "${PREFIX}/libexec/tabulon/moved-away")
 execute_process(COMMAND "${CMAKE_COMMAND}" -E env --unset=TABULON_JET_READER XDG_CACHE_HOME=${PREFIX}/cache
-                        "${PREFIX}/bin/tabulon-cli" tables "${jet}"
+                        "${PREFIX}/bin/tabulon-cli" tables --all "${jet}"
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(rc EQUAL 0 OR NOT err MATCHES "tabulon-jet-reader was not found")
     message(FATAL_ERROR "installed tabulon-cli read an Access file without its reader helper (${rc}):\n${out}\n${err}")

@@ -151,7 +151,7 @@ TEST_F(JetReaderProcess, AKilledOpenLeavesNoReaderAndTheNextStartRemovesItsCopie
     }
 
     QProcess next;
-    start(next, {"tables", jet_});
+    start(next, {"tables", "--all", jet_});
     ASSERT_TRUE(next.waitForFinished(60000));
     EXPECT_EQ(next.exitCode(), 0) << next.readAllStandardError().toStdString();
     EXPECT_TRUE(QString::fromUtf8(next.readAllStandardOutput()).contains("MSysObjects"));
