@@ -34,7 +34,9 @@ std::optional<pid_t> readerOf(pid_t parent) {
         const qsizetype close = stat.lastIndexOf(')');
         const QByteArray name = stat.mid(stat.indexOf('(') + 1, close - stat.indexOf('(') - 1);
         const QList<QByteArray> rest = stat.mid(close + 2).split(' ');
-        if (rest.size() > 1 && rest[1].toInt() == parent && name.startsWith("tabulon-jet-rea")) return pid_t(pid);
+        // A zombie has finished: its program is past the open already.
+        if (rest.size() > 1 && rest[0] != "Z" && rest[1].toInt() == parent && name.startsWith("tabulon-jet-rea"))
+            return pid_t(pid);
     }
     return std::nullopt;
 }
@@ -45,6 +47,13 @@ bool ended(pid_t pid) {
     if (!f.open(QIODevice::ReadOnly)) return true;
     const QByteArray stat = f.readAll();
     return stat.mid(stat.lastIndexOf(')') + 2, 1) == "Z";
+}
+
+bool stopped(pid_t pid) {
+    QFile f(QString("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QByteArray stat = f.readAll();
+    return stat.mid(stat.lastIndexOf(')') + 2, 1) == "T";
 }
 
 bool waitEnded(pid_t pid) {
@@ -89,7 +98,12 @@ protected:
                 const auto reader = readerOf(cli);
                 if (reader && QFile::exists(copy)) {
                     ::kill(*reader, SIGSTOP);
-                    return reader;
+                    // Caught only when it stopped before it ended (it may have been exiting).
+                    QElapsedTimer t;
+                    t.start();
+                    while (!ended(*reader) && !stopped(*reader) && t.elapsed() < 2000) QThread::msleep(1);
+                    if (stopped(*reader)) return reader;
+                    break;
                 }
                 p.waitForFinished(1);
             }
