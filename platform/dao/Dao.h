@@ -17,11 +17,26 @@
 namespace dao {
 
 class Connection;  // internal
+namespace pg {
+class PgConnection;  // internal
+}
 class Recordset;
 class RecordsetImpl;  // internal
 
 enum RecordsetType : int { dbOpenTable = 1, dbOpenDynaset = 2, dbOpenSnapshot = 4 };
 enum EditMode : int { dbEditNone = 0, dbEditInProgress = 1, dbEditAdd = 2 };
+
+// The columns of a table as another database needs them to make the same table.
+struct ColumnSchema {
+    QString name;
+    int type = 12;
+    int size = 0;
+    bool notNull = false;
+};
+struct TableSchema {
+    std::vector<ColumnSchema> columns;
+    QStringList primaryKey;
+};
 
 class Database {
 public:
@@ -60,19 +75,32 @@ public:
     // The handler must not call the engine itself: it should only post a notice to its own thread.
     void setFailureHandler(std::function<void()> handler);
 
+    // The columns, types, not-null rules and primary key of a table (3078 for an unknown one).
+    TableSchema Schema(const QString& table) const;
+
 private:
     friend std::shared_ptr<Database> OpenDatabase(const QString& path);
     friend std::shared_ptr<Database> CreateDatabase(const QString& path);
+    friend long long CopyTable(Database& source, const QString& table, Database& dest, const QString& as, bool append);
     explicit Database(std::shared_ptr<Connection> c);
+    explicit Database(std::shared_ptr<pg::PgConnection> c);
     std::shared_ptr<Connection> conn_;
+    std::shared_ptr<pg::PgConnection> pg_;  // a database on a PostgreSQL server instead of a file
 };
 
 // Opens a database file; the format comes from its first bytes. 3024 for a missing file, 3343 for
-// a file that is not a database we can read.
+// a file that is not a database we can read. A postgresql:// (or postgres://) URI opens that
+// database on its server (3151 when it cannot be reached).
 std::shared_ptr<Database> OpenDatabase(const QString& path);
 
 // Creates a new, empty SQLite database file (3204 when the file exists already).
 std::shared_ptr<Database> CreateDatabase(const QString& path);
+
+// Makes table `table` of `source` in `dest` (named `as` when given) with the same column types,
+// primary key and not-null rules, and copies every record; the number copied. A table that exists
+// in dest already is refused (3010) unless `append`.
+long long CopyTable(Database& source, const QString& table, Database& dest, const QString& as = QString(),
+                    bool append = false);
 
 struct DBEngine {
     static std::shared_ptr<Database> OpenDatabase(const QString& path) { return dao::OpenDatabase(path); }

@@ -29,10 +29,21 @@ struct TranslatedSql {
 // raises 3464, as Jet refuses such criteria.
 using FieldTypeLookup = std::function<int(const QString&)>;
 
-TranslatedSql translateJetSql(const QString& jet, const FieldTypeLookup& typeOf = {});
+// The SQL the text is translated for. PostgreSQL keeps True/False as booleans, has no JETTEXT
+// collation, and turns a Jet like pattern into ILIKE (or a case-insensitive regular expression for
+// [..] and #).
+enum class SqlDialect { Sqlite, Postgres };
+
+TranslatedSql translateJetSql(const QString& jet, const FieldTypeLookup& typeOf = {},
+                              SqlDialect dialect = SqlDialect::Sqlite);
 
 // A Jet expression (a FindFirst criteria, a sort key) translated on its own.
-QString translateJetExpression(const QString& jet, const FieldTypeLookup& typeOf = {});
+QString translateJetExpression(const QString& jet, const FieldTypeLookup& typeOf = {},
+                               SqlDialect dialect = SqlDialect::Sqlite);
+
+// A Jet like pattern (* ? # [..] [!..]) for PostgreSQL: an ILIKE pattern with \ escapes, or, when
+// it holds # or a character class, an anchored regular expression for ~* (*regex set to true).
+QString postgresLikePattern(const QString& jet, bool* regex);
 
 // A name quoted for SQLite ("a ""b""").
 QString quoteIdent(const QString& name);

@@ -12,6 +12,7 @@
 #include "BulkCommands.h"
 #include "CheckCommand.h"
 #include "CliTool.h"
+#include "CopyTableCommand.h"
 #include "ReportFileCommand.h"
 #include "TextFileCommands.h"
 #include "platform/ReportListing.h"
@@ -40,12 +41,14 @@ const char kUsage[] =
     "  tabulon-cli export FILE SOURCE OUT.txt [--yes] [--on-error ignore]\n"
     "  tabulon-cli import FILE TABLE IN.txt [--on-error ignore]\n"
     "  tabulon-cli check FILE\n"
+    "  tabulon-cli copy-table SOURCE TABLE DEST [--as NAME] [--append]\n"
     "  tabulon-cli --help\n";
 
 const char kHelp[] =
     "\n"
     "Reads a database file (SQLite read-write; Access/Jet .mdb/.accdb read-only; the format is\n"
-    "recognised from the file's first bytes) through Tabulon's engine.\n"
+    "recognised from the file's first bytes) through Tabulon's engine. Wherever FILE is named, a\n"
+    "postgresql:// URI opens that database on its server instead.\n"
     "\n"
     "Commands:\n"
     "  tables FILE         every table name, in engine order, one per line\n"
@@ -63,6 +66,11 @@ const char kHelp[] =
     "  check FILE          consistency check of an Access file (Jet 4 / ACE), read-only: page types,\n"
     "                      table definitions, record counts, usage maps, every index against the\n"
     "                      records, long-value chains. One line per part; faults start with FAULT:.\n"
+    "  copy-table SOURCE TABLE DEST [--as NAME] [--append]\n"
+    "                      makes TABLE of SOURCE in DEST (a postgresql:// URI, or an SQLite file,\n"
+    "                      created when missing) with the same column types, primary key and not-null\n"
+    "                      rules, copies every record and prints how many. A table DEST has already\n"
+    "                      is refused (error 3010) unless --append adds the records to it.\n"
     "  report FILE REPORTFILE OUT.pdf\n"
     "                      the same for a report file (a name ending in .report): its title, columns\n"
     "                      and widths, order and selection formula over FILE (see the README).\n"
@@ -377,6 +385,7 @@ int run(QStringList args, Output& out) {
         expect(1);
         return cli::runCheck(args[0], [&](const QString& l) { out.line(l); });
     }
+    if (command == QLatin1String("copy-table")) return cli::runCopyTable(args, [&out](const QString& l) { out.line(l); });
     if (cli::isBulkCommand(command))
         return cli::runBulkCommand(command, args, [&out](const QString& line) { out.line(line); });
     if (cli::isTextFileCommand(command)) {
