@@ -727,6 +727,9 @@ std::shared_ptr<Database> OpenDatabase(const QString& path) {
     return std::shared_ptr<Database>(new Database(Connection::open(path, false)));
 }
 
+bool IsServerUri(const QString& name) { return pg::isUri(name.trimmed()); }
+QString ShownDatabaseName(const QString& name) { return IsServerUri(name) ? pg::withoutPassword(name.trimmed()) : name; }
+
 std::shared_ptr<RecordsetImpl> wrapPg(std::shared_ptr<pg::PgRecordset> rs, const QString& source, const QString& sort) {
     auto impl = std::make_shared<RecordsetImpl>();
     impl->source = source;

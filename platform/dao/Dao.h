@@ -93,6 +93,11 @@ private:
 // database on its server (3151 when it cannot be reached).
 std::shared_ptr<Database> OpenDatabase(const QString& path);
 
+// Whether a database name is a PostgreSQL connection URI rather than a file, and the name as it may
+// be shown and remembered (a URI without its password).
+bool IsServerUri(const QString& name);
+QString ShownDatabaseName(const QString& name);
+
 // Creates a new, empty SQLite database file (3204 when the file exists already).
 std::shared_ptr<Database> CreateDatabase(const QString& path);
 

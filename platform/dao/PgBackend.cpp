@@ -58,7 +58,7 @@ QString withoutPassword(const QString& uri) {
     if (!u.isValid() || u.password().isEmpty()) {
         // A password given as a parameter is dropped as well.
         QString s = uri;
-        s.remove(QRegularExpression(QStringLiteral("([?&])password=[^&]*&?")));
+        s.replace(QRegularExpression(QStringLiteral("([?&])password=[^&]*(&|$)")), QStringLiteral("\\1"));
         return s.endsWith('?') || s.endsWith('&') ? s.chopped(1) : s;
     }
     u.setPassword(QString());
@@ -441,12 +441,14 @@ void PgRecordset::loadKeys(const QString& orderBy) {
     QString sql = "SELECT " + cols + " FROM " + table_.qualified;
     if (!where_.isEmpty()) sql += " WHERE " + where_;
     sql += " ORDER BY " + (orderBy.isEmpty() ? keyOrder : orderBy + ", " + keyOrder);
+    keyOrdered_ = orderBy.isEmpty() && keyCols_[0] != "ctid";
     Result r = conn_->exec(sql);
     const int n = PQntuples(r.get());
     keys_.clear();
     keys_.reserve(size_t(n) * nk_);
     for (int i = 0; i < n; ++i)
         for (int c = 0; c < int(nk_); ++c) keys_.emplace_back(PQgetvalue(r.get(), i, c), PQgetlength(r.get(), i, c));
+    orderedCount_ = n;
     forget();
 }
 
@@ -490,8 +492,17 @@ PgRecordset::Block& PgRecordset::block(long long p) {
         keyText += ", " + col + "::text";
         unnest += QString(c ? ", " : "") + QString("$%1::%2[]").arg(c + 1).arg(keyTypes_[c]);
     }
-    const QString sql = "SELECT " + selectList_ + keyText + ", xmin::text FROM " + table_.qualified + " WHERE (" +
-                        keyExpr + ") IN (SELECT * FROM unnest(" + unnest + "))";
+    QString sql = "SELECT " + selectList_ + keyText + ", xmin::text FROM " + table_.qualified + " WHERE (" +
+                  keyExpr + ") IN (SELECT * FROM unnest(" + unnest + "))";
+    if (nk_ == 1 && keyOrdered_ && last <= orderedCount_) {
+        // Records in key order: the block is the range between its first and last key, one index
+        // range scan instead of a look-up per record. Rows other users added inside it are left out
+        // below; rows they deleted are missing as they would be anyway.
+        const QString col = quoteIdent(keyCols_[0]);
+        sql = "SELECT " + selectList_ + keyText + ", xmin::text FROM " + table_.qualified + " WHERE " + col +
+              " >= $1 AND " + col + " <= $2";
+        params = {Param{keys_[size_t(first)]}, Param{keys_[size_t(last - 1)]}};
+    }
     Result r = conn_->exec(sql, params);
     const int nf = int(fields_->size());
     QHash<QByteArray, int> at;
@@ -677,8 +688,26 @@ void PgRecordset::Update() {
                         QString(" AND xmin::text = $%1").arg(params.size()) + returning;
     Result r = conn_->exec(sql, params);
     if (PQntuples(r.get()) == 0) changedMeanwhile(pos_, false);
-    for (size_t c = 0; c < nk_; ++c) keys_[size_t(pos_) * nk_ + c] = PQgetvalue(r.get(), 0, int(c));
-    forget();
+    bool keyChanged = false;
+    for (size_t c = 0; c < nk_; ++c) {
+        QByteArray k = PQgetvalue(r.get(), 0, int(c));
+        keyChanged |= k != keys_[size_t(pos_) * nk_ + c];
+        if (keyChanged) keyOrdered_ = false;  // the record now stands out of key order
+        keys_[size_t(pos_) * nk_ + c] = std::move(k);
+    }
+    // The cached record takes the saved values and its new version, so that edits one after
+    // another do not read their block again.
+    Block* cached = nullptr;
+    for (auto& b : blocks_)
+        if (b.index == pos_ / kBlock) cached = &b;
+    const size_t j = size_t(pos_ % kBlock);
+    if (cached && !keyChanged && !cached->rows[j].empty()) {
+        for (size_t i = 0; i < fields_->size(); ++i)
+            if (dirty_[i]) cached->rows[j][i] = buffer_[i];
+        cached->xmins[j] = PQgetvalue(r.get(), 0, int(nk_));
+    } else {
+        forget();
+    }
     editMode_ = 0;
 }
 
@@ -696,6 +725,7 @@ void PgRecordset::Delete() {
                            params, true);
     if (QByteArray(PQcmdTuples(r.get())).toLongLong() == 0) changedMeanwhile(pos_, true);
     keys_.erase(keys_.begin() + qsizetype(size_t(pos_) * nk_), keys_.begin() + qsizetype(size_t(pos_ + 1) * nk_));
+    if (pos_ < orderedCount_) --orderedCount_;
     forget();
     currentDeleted_ = true;
 }

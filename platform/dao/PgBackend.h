@@ -141,6 +141,8 @@ private:
     std::vector<QString> keyTypes_;     // their type names, for the arrays a block is read with
     size_t nk_ = 1;
     std::vector<QByteArray> keys_;      // nk_ text values per record, in order
+    bool keyOrdered_ = false;           // the records are in key order up to orderedCount_
+    long long orderedCount_ = 0;
     std::vector<std::vector<Variant>> rows_;  // a snapshot's rows
     long long pos_ = -1;
     bool currentDeleted_ = false;

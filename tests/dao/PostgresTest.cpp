@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -61,6 +62,13 @@ TEST(PostgresSql, JetTextIsTranslatedForTheServer) {
     EXPECT_EQ(dao::translateJetExpression("code like 'A[!0-9]#*' or a & b = 'x'", {}, SqlDialect::Postgres),
               "code ~* E'^A[^0-9][0-9].*$' or a || b = 'x'");
     EXPECT_EQ(dao::translateJetExpression("code not like 'A[b]'", {}, SqlDialect::Postgres), QString("code  !~* E'^A[b]$'"));
+    // A URI is shown and remembered without its password.
+    EXPECT_TRUE(dao::IsServerUri("postgres://h/db"));
+    EXPECT_FALSE(dao::IsServerUri("/data/postgresql.db"));
+    EXPECT_EQ(dao::ShownDatabaseName("postgresql://ana:pw@host:5433/db"), "postgresql://ana@host:5433/db");
+    EXPECT_EQ(dao::ShownDatabaseName("postgresql:///db?password=x&host=/tmp"), "postgresql:///db?host=/tmp");
+    EXPECT_EQ(dao::ShownDatabaseName("postgresql:///db?host=/tmp&password=x"), "postgresql:///db?host=/tmp");
+    EXPECT_EQ(dao::ShownDatabaseName("/data/a password.db"), "/data/a password.db");
     // SQLite is unchanged.
     EXPECT_EQ(dao::translateJetExpression("ok = True", {}), "ok COLLATE JETTEXT = 1");
 }
@@ -251,6 +259,51 @@ TEST(Postgres, ATableWithoutPrimaryKeyOpensReadOnlySayingWhy) {
 }
 
 namespace {
+
+namespace {
+
+int runCli(const QStringList& args, QString* out) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LC_ALL", "C");
+    env.insert("LANG", "C");
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(TABULON_CLI), args);
+    p.waitForFinished(60000);
+    *out = QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()).trimmed();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+}  // namespace
+
+TEST(Postgres, TheCommandLineToolsWorkOnAServerTable) {
+    NEED_SERVER();
+    auto db = dao::OpenDatabase(serverUri());
+    const QString t = uniqueName("tools"), t2 = uniqueName("tools_in");
+    DropTables drop{db, {t, t2}};
+    db->Execute("CREATE TABLE " + t + " (id integer PRIMARY KEY, city varchar(20), qty integer)");
+    db->Execute("CREATE TABLE " + t2 + " (id integer PRIMARY KEY, city varchar(20), qty integer)");
+    db->Execute("INSERT INTO " + t + " SELECT g, CASE WHEN g % 2 = 0 THEN 'Sevilla' ELSE 'Lugo' END, g FROM generate_series(1, 10) g");
+    const QString uri = serverUri();
+    QString out;
+    EXPECT_EQ(runCli({"tables", uri}, &out), 0) << out.toStdString();
+    EXPECT_TRUE(out.split('\n').contains(t));
+    EXPECT_EQ(runCli({"replace", uri, t, "city", "Sevilla", "Cádiz"}, &out), 0) << out.toStdString();
+    EXPECT_EQ(out, "5");
+    EXPECT_EQ(runCli({"operate", uri, "select * from " + t + " where city like 'c*'", "qty", "*", "10"}, &out), 0)
+        << out.toStdString();
+    EXPECT_EQ(runCli({"total", uri, t, "qty"}, &out), 0) << out.toStdString();
+    EXPECT_EQ(out, "325.00");  // odd 1..9 = 25, even 2..10 = 30 * 10
+    const QString txt = QDir::temp().filePath(t + ".txt");
+    EXPECT_EQ(runCli({"export", uri, t, txt}, &out), 0) << out.toStdString();
+    EXPECT_EQ(runCli({"import", uri, t2, txt}, &out), 0) << out.toStdString();
+    EXPECT_EQ(out, "10");
+    QFile::remove(txt);
+    EXPECT_EQ(runCli({"erase", uri, "select * from " + t2 + " where qty > 50", "--yes"}, &out), 0) << out.toStdString();
+    EXPECT_EQ(out, "3 erased, 0 kept");
+    EXPECT_EQ(runCli({"query", uri, "select city, count(*) as n from " + t2 + " group by city order by city"}, &out), 0);
+    EXPECT_EQ(out, "city\tn\nCádiz\t2\nLugo\t5") << out.toStdString();
+}
 
 // The rows as the types of `types` hold them: PostgreSQL has no Byte type (smallint reads back as
 // Integer), and an SQLite column without a declared type becomes text.
