@@ -216,7 +216,8 @@ void checkTypedComparison(std::vector<Token>& t, int nameAt, const FieldTypeLook
 }
 
 void translateTokens(std::vector<Token>& t, TranslatedSql& out, const QString& original, bool expressionOnly,
-                     const FieldTypeLookup& typeOf = {}, SqlDialect dialect = SqlDialect::Sqlite) {
+                     const FieldTypeLookup& typeOf = {}, SqlDialect dialect = SqlDialect::Sqlite,
+                     const NameLookup& nameOf = {}) {
     const bool pg = dialect == SqlDialect::Postgres;
     // Clause of each paren depth.
     std::vector<Clause> stack{expressionOnly ? Clause::Where : Clause::None};
@@ -322,6 +323,19 @@ void translateTokens(std::vector<Token>& t, TranslatedSql& out, const QString& o
             }
         }
         // A name: collate column references where text comparisons and sorts happen.
+        // Type names stay words even when a column has the same name: [Date] names that column.
+        static const QSet<QString> typeWords = {"INTEGER", "INT", "SMALLINT", "BIGINT", "TEXT", "VARCHAR", "CHAR",
+                                                "CHARACTER", "VARYING", "BOOLEAN", "DATE", "TIME", "TIMESTAMP",
+                                                "INTERVAL", "NUMERIC", "DECIMAL", "REAL", "DOUBLE", "PRECISION",
+                                                "BYTEA", "UUID", "MONEY", "SERIAL", "BIGSERIAL", "ZONE"};
+        if (pg && nameOf && !(k.kind == Tok::Word && typeWords.contains(k.upper))) {
+            const QString exact = nameOf(k.kind == Tok::Ident ? k.upper : k.text);
+            if (!exact.isEmpty()) {
+                k.kind = Tok::Ident;
+                k.upper = exact;
+                k.text = quoteIdent(exact);
+            }
+        }
         const Clause c = stack.back();
         if (c != Clause::Where && c != Clause::Order && c != Clause::Having) continue;
         const int nx = nextSolid(t, i);
@@ -495,18 +509,20 @@ QString postgresLikePattern(const QString& jet, bool* regex) {
     return out + '$';
 }
 
-TranslatedSql translateJetSql(const QString& jet, const FieldTypeLookup& typeOf, SqlDialect dialect) {
+TranslatedSql translateJetSql(const QString& jet, const FieldTypeLookup& typeOf, SqlDialect dialect,
+                              const NameLookup& nameOf) {
     TranslatedSql out;
     auto toks = tokenize(jet);
-    translateTokens(toks, out, jet, false, typeOf, dialect);
+    translateTokens(toks, out, jet, false, typeOf, dialect, nameOf);
     out.sql = join(toks, 0, int(toks.size()));
     return out;
 }
 
-QString translateJetExpression(const QString& jet, const FieldTypeLookup& typeOf, SqlDialect dialect) {
+QString translateJetExpression(const QString& jet, const FieldTypeLookup& typeOf, SqlDialect dialect,
+                               const NameLookup& nameOf) {
     TranslatedSql unused;
     auto toks = tokenize(jet);
-    translateTokens(toks, unused, jet, true, typeOf, dialect);
+    translateTokens(toks, unused, jet, true, typeOf, dialect, nameOf);
     return join(toks, 0, int(toks.size()));
 }
 

@@ -34,12 +34,16 @@ using FieldTypeLookup = std::function<int(const QString&)>;
 // [..] and #).
 enum class SqlDialect { Sqlite, Postgres };
 
+// The exact name of a table or column named in any case (empty when there is none). Jet names are
+// case-insensitive; PostgreSQL's quoted ones are not, and its bare ones fold to lower case.
+using NameLookup = std::function<QString(const QString&)>;
+
 TranslatedSql translateJetSql(const QString& jet, const FieldTypeLookup& typeOf = {},
-                              SqlDialect dialect = SqlDialect::Sqlite);
+                              SqlDialect dialect = SqlDialect::Sqlite, const NameLookup& nameOf = {});
 
 // A Jet expression (a FindFirst criteria, a sort key) translated on its own.
 QString translateJetExpression(const QString& jet, const FieldTypeLookup& typeOf = {},
-                               SqlDialect dialect = SqlDialect::Sqlite);
+                               SqlDialect dialect = SqlDialect::Sqlite, const NameLookup& nameOf = {});
 
 // A Jet like pattern (* ? # [..] [!..]) for PostgreSQL: an ILIKE pattern with \ escapes, or, when
 // it holds # or a character class, an anchored regular expression for ~* (*regex set to true).

@@ -114,6 +114,8 @@ void PgConnection::fail(pg_result* r, bool deleting) {
 Result PgConnection::exec(const QString& sql, const std::vector<Param>& params, bool deleting) {
     std::lock_guard lock(mu_);
     if (!conn_) raise(err::ObjectClosed);
+    static const QRegularExpression ddl(QStringLiteral("^\\s*(CREATE|ALTER|DROP)\\b"), QRegularExpression::CaseInsensitiveOption);
+    if (namesRead_ && ddl.match(sql).hasMatch()) namesRead_ = false;  // names may have come or gone
     const QByteArray text = utf8(sql);
     std::vector<const char*> values(params.size());
     std::vector<int> lengths(params.size()), formats(params.size());
@@ -207,8 +209,30 @@ TableSchema PgConnection::schema(const QString& table) {
     return s;
 }
 
+QString PgConnection::exactName(const QString& name) {
+    std::lock_guard lock(mu_);
+    if (!namesRead_) {
+        names_.clear();
+        Result r = exec("SELECT c.relname, a.attname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+                        "LEFT JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped "
+                        "WHERE c.relkind IN ('r','p','v','m','f') AND n.nspname = ANY(current_schemas(false))");
+        for (int i = 0; i < PQntuples(r.get()); ++i)
+            for (int c = 0; c < 2; ++c) {
+                if (PQgetisnull(r.get(), i, c)) continue;
+                const QString exact = QString::fromUtf8(PQgetvalue(r.get(), i, c));
+                const QString lower = exact.toLower();
+                // A name that exists in its lower-case form wins: that is what a bare name means.
+                if (!names_.contains(lower) || exact == lower) names_.insert(lower, exact);
+            }
+        namesRead_ = true;
+    }
+    const auto it = names_.constFind(name.toLower());
+    if (it == names_.constEnd()) return {};
+    return it.value();
+}
+
 long long PgConnection::execute(const QString& jetSql) {
-    const TranslatedSql ts = translateJetSql(jetSql, {}, SqlDialect::Postgres);
+    const TranslatedSql ts = translateJetSql(jetSql, {}, SqlDialect::Postgres, nameLookup());
     if (ts.isSelect) raise(err::SyntaxError, "A select query cannot be executed: " + jetSql);
     Result r = exec(ts.sql, {}, ts.sql.trimmed().startsWith("DELETE", Qt::CaseInsensitive));
     return QByteArray(PQcmdTuples(r.get())).toLongLong();
@@ -340,7 +364,7 @@ std::shared_ptr<PgRecordset> PgRecordset::open(const std::shared_ptr<PgConnectio
                        (trimmed.contains(' ') && conn->resolve(trimmed).oid == 0);
     TranslatedSql ts;
     if (isSql) {
-        ts = translateJetSql(source, {}, SqlDialect::Postgres);
+        ts = translateJetSql(source, {}, SqlDialect::Postgres, conn->nameLookup());
         if (!ts.isSelect) raise(err::SyntaxError, "Not a select query: " + source);
         r.jetBase_ = ts.jetWithoutOrder;
     } else {
@@ -362,8 +386,8 @@ std::shared_ptr<PgRecordset> PgRecordset::open(const std::shared_ptr<PgConnectio
     if (r.snapshot_) {
         QString sql = isSql ? ts.sql : "SELECT * FROM " + r.table_.qualified;
         if (!orderOverride.isEmpty()) {
-            const TranslatedSql base = translateJetSql(r.jetBase_, {}, SqlDialect::Postgres);
-            sql = base.sql + " ORDER BY " + translateJetExpression(orderOverride, {}, SqlDialect::Postgres);
+            const TranslatedSql base = translateJetSql(r.jetBase_, {}, SqlDialect::Postgres, conn->nameLookup());
+            sql = base.sql + " ORDER BY " + translateJetExpression(orderOverride, {}, SqlDialect::Postgres, conn->nameLookup());
         }
         Result res = conn->exec(sql);
         const int nf = PQnfields(res.get()), nr = PQntuples(res.get());
@@ -423,7 +447,7 @@ std::shared_ptr<PgRecordset> PgRecordset::open(const std::shared_ptr<PgConnectio
         r.updatable_ = true;
     }
     r.nk_ = r.keyCols_.size();
-    QString order = orderOverride.isEmpty() ? ts.orderClause : translateJetExpression(orderOverride, {}, SqlDialect::Postgres);
+    QString order = orderOverride.isEmpty() ? ts.orderClause : translateJetExpression(orderOverride, {}, SqlDialect::Postgres, conn->nameLookup());
     r.loadKeys(order);
     r.pos_ = 0;
     return rs;
@@ -743,7 +767,7 @@ void PgRecordset::Find(const QString& criteria, bool first) {
         QString cols;
         for (size_t c = 0; c < nk_; ++c) cols += QString(c ? " || chr(31) || " : "") + (keyCols_[c] == "ctid" ? QString("ctid") : quoteIdent(keyCols_[c])) + "::text";
         QString sql = "SELECT " + cols + " FROM " + table_.qualified + " WHERE (" +
-                      translateJetExpression(criteria, {}, SqlDialect::Postgres) + ")";
+                      translateJetExpression(criteria, {}, SqlDialect::Postgres, conn_->nameLookup()) + ")";
         if (!where_.isEmpty()) sql += " AND (" + where_ + ")";
         Result r = conn_->exec(sql);
         findKeys_.clear();

@@ -74,8 +74,15 @@ public:
     };
     TableRef resolve(const QString& table);
     TableSchema schema(const QString& table);
+    // The exact name of a table or column of the search path named in any case; empty when none.
+    QString exactName(const QString& name);
+    std::function<QString(const QString&)> nameLookup() {
+        return [this](const QString& n) { return exactName(n); };
+    }
 
 private:
+    QHash<QString, QString> names_;  // lower case -> exact, filled on first use
+    bool namesRead_ = false;
     PgConnection() = default;
     [[noreturn]] void fail(pg_result* r, bool deleting);
     pg_conn* conn_ = nullptr;

@@ -69,6 +69,16 @@ TEST(PostgresSql, JetTextIsTranslatedForTheServer) {
     EXPECT_EQ(dao::ShownDatabaseName("postgresql:///db?password=x&host=/tmp"), "postgresql:///db?host=/tmp");
     EXPECT_EQ(dao::ShownDatabaseName("postgresql:///db?host=/tmp&password=x"), "postgresql:///db?host=/tmp");
     EXPECT_EQ(dao::ShownDatabaseName("/data/a password.db"), "/data/a password.db");
+    // Names in any case become the exact names of the database's tables and columns.
+    const dao::NameLookup names = [](const QString& n) {
+        for (const char* exact : {"Clientes", "Nombre", "Date"})
+            if (n.compare(QLatin1String(exact), Qt::CaseInsensitive) == 0) return QString(exact);
+        return QString();
+    };
+    EXPECT_EQ(dao::translateJetSql("select nombre, [date], x from CLIENTES where date < date '2020-01-01'", {},
+                                   SqlDialect::Postgres, names)
+                  .sql,
+              "select \"Nombre\", \"Date\", x from \"Clientes\" where date < date '2020-01-01'");
     // SQLite is unchanged.
     EXPECT_EQ(dao::translateJetExpression("ok = True", {}), "ok COLLATE JETTEXT = 1");
 }

@@ -13,6 +13,8 @@ int runCopyTable(QStringList args, const std::function<void(const QString&)>& li
     const QString as = takeOption(args, QStringLiteral("--as")).value_or(QString());
     if (args.size() != 3)
         throw CliUsageError{QString("copy-table takes 3 argument(s), %1 given").arg(args.size())};
+    for (const QString& a : args)
+        if (a.trimmed().isEmpty()) throw CliUsageError{"copy-table needs a source, a table and a destination, not an empty name"};
     auto source = dao::OpenDatabase(args[0]);
     const QString& destName = args[2];
     auto dest = dao::pg::isUri(destName) || QFileInfo::exists(destName) ? dao::OpenDatabase(destName)
