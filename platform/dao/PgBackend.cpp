@@ -297,7 +297,26 @@ Variant fromText(const char* text, int length, unsigned oid, int typmod) {
                 if ((c >= '0' && c <= '9') || c == '.' || c == '-') digits += c;
             return coerceToFieldType(Variant::fromString(QString::fromLatin1(digits)), dbCurrency);
         }
-        case kInt8: case kNumeric: {
+        case kNumeric:
+            if (typmod == ((19 << 16) | 4) + 4) {
+                // numeric(19,4) text is "-123.4500": ten-thousandths read straight off the digits.
+                int64_t v = 0;
+                int decimals = -1;
+                bool ok = length > 0;
+                for (int i = text[0] == '-' ? 1 : 0; i < length && ok; ++i) {
+                    if (text[i] == '.' && decimals < 0) decimals = 0;
+                    else if (text[i] >= '0' && text[i] <= '9') {
+                        v = v * 10 + (text[i] - '0');
+                        if (decimals >= 0) ++decimals;
+                    } else ok = false;
+                }
+                if (ok && decimals <= 4) {
+                    for (int d = std::max(decimals, 0); d < 4; ++d) v *= 10;
+                    return Variant::fromCurrency(text[0] == '-' ? -v : v);
+                }
+            }
+            [[fallthrough]];
+        case kInt8: {
             int type, size;
             engineType(oid, typmod, &type, &size);
             return coerceToFieldType(Variant::fromString(QString::fromLatin1(b)), type);
