@@ -178,7 +178,8 @@ void Form1::openDatabase() {
     if (!OpenDatabaseBtn->isEnabled()) return;
     setCursor(Qt::WaitCursor);
     DatabaseFile = FileTxT->text();
-    if (common::FileExists(DatabaseFile)) {
+    // A PostgreSQL URI names a database on its server, not a file.
+    if (dao::IsServerUri(DatabaseFile) || common::FileExists(DatabaseFile)) {
         try {
             // An Access file is read whole first; one that takes longer than a moment shows how far
             // the reading is, keeps the window painted and can be cancelled.
@@ -279,7 +280,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    platform::SaveSetting(platform::appTitle(), SettingsSection, LastOpenedKey, FileTxT->text());
+    platform::SaveSetting(platform::appTitle(), SettingsSection, LastOpenedKey,
+                          dao::ShownDatabaseName(FileTxT->text()));
     event->accept();
 }
 

@@ -743,9 +743,13 @@ const Variant& RecordsetImpl::valueSlow(long long p, int index) {
 // ---- Database ----------------------------------------------------------------------------------
 
 Database::Database(std::shared_ptr<Connection> c) : conn_(std::move(c)) {}
-Database::~Database() { releaseConnection(conn_); }
+Database::Database(std::shared_ptr<pg::PgConnection> c) : pg_(std::move(c)) {}
+Database::~Database() {
+    if (conn_) releaseConnection(conn_);
+}
 
 std::shared_ptr<Database> OpenDatabase(const QString& path) {
+    if (pg::isUri(path)) return std::shared_ptr<Database>(new Database(pg::PgConnection::open(path)));
     return std::shared_ptr<Database>(new Database(Connection::open(path, false)));
 }
 
@@ -757,11 +761,28 @@ void setOpenInterruptFlag(const std::atomic<bool>* flag) { jet::setInterruptFlag
 
 bool openIsReading() { return jet::convertingNow(); }
 
+bool IsServerUri(const QString& name) { return pg::isUri(name.trimmed()); }
+QString ShownDatabaseName(const QString& name) { return IsServerUri(name) ? pg::withoutPassword(name.trimmed()) : name; }
+
+std::shared_ptr<RecordsetImpl> wrapPg(std::shared_ptr<pg::PgRecordset> rs, const QString& source, const QString& sort) {
+    auto impl = std::make_shared<RecordsetImpl>();
+    impl->source = source;
+    impl->sort = sort;
+    impl->fields = rs->fields();
+    impl->type = rs->Type();
+    impl->updatable = rs->Updatable();
+    impl->readOnlyReason = rs->readOnlyReason();
+    impl->name = rs->Name();
+    impl->pg = std::move(rs);
+    return impl;
+}
+
 std::shared_ptr<Database> CreateDatabase(const QString& path) {
     return std::shared_ptr<Database>(new Database(Connection::open(path, true)));
 }
 
 QStringList Database::TableDefs() const {
+    if (pg_) return pg_->tables();
     if (!conn_) raise(err::ObjectClosed);
     Session s = conn_->session();
     s.use();
@@ -803,12 +824,19 @@ QStringList Database::SystemTableDefs() const {
 }
 
 std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int type) {
+    if (pg_) {
+        return std::shared_ptr<Recordset>(new Recordset(wrapPg(pg::PgRecordset::open(pg_, source, type), source, {})));
+    }
     if (!conn_) raise(err::ObjectClosed);
     return std::shared_ptr<Recordset>(new Recordset(openImpl(conn_, source, type)));
 }
 
 std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int type,
                                                    const std::atomic<bool>& cancel) {
+    if (pg_) {
+        if (cancel.load()) raise(err::Cancelled);
+        return OpenRecordset(source, type);
+    }
     if (!conn_) raise(err::ObjectClosed);
     // The connection's lock is held for the whole open, so the handler watches its statements only.
     Session s = conn_->session();
@@ -836,6 +864,7 @@ std::shared_ptr<Recordset> Database::OpenRecordset(const QString& source, int ty
 }
 
 long long Database::Execute(const QString& sql, int options) {
+    if (pg_) return pg_->execute(sql);
     if (!conn_) raise(err::ObjectClosed);
     Session s = conn_->session();
     TranslatedSql ts;
@@ -863,6 +892,11 @@ long long Database::Execute(const QString& sql, int options) {
 }
 
 void Database::Close() {
+    if (pg_) {
+        pg_->close();
+        pg_.reset();
+        return;
+    }
     if (!conn_) return;
     std::shared_ptr<Connection> c = std::move(conn_);
     // The file is closed when this returns (unless recordsets still use it), whatever is thrown.
@@ -876,6 +910,7 @@ void Database::Close() {
 }
 
 void Database::Flush() {
+    if (pg_) return;  // every change is on the server already
     if (!conn_) raise(err::ObjectClosed);
     conn_->commit();
     conn_->session().use();
@@ -885,9 +920,33 @@ void Database::setFailureHandler(std::function<void()> handler) {
     if (conn_) conn_->setFailureHandler(std::move(handler));
 }
 
-bool Database::isOpen() const { return bool(conn_); }
+TableSchema Database::Schema(const QString& table) const {
+    if (pg_) return pg_->schema(table);
+    if (!conn_) raise(err::ObjectClosed);
+    Session s = conn_->session();
+    s.use();
+    const QString name = findTable(s, table);
+    if (name.isEmpty()) raise(err::TableNotFound, QString("The engine cannot find the table '%1'.").arg(table));
+    TableSchema out;
+    Statement st = s.prepare("SELECT name, type, \"notnull\", pk FROM pragma_table_info(?1) ORDER BY cid");
+    const QByteArray u = name.toUtf8();
+    sqlite3_bind_text(st.get(), 1, u.constData(), int(u.size()), SQLITE_TRANSIENT);
+    while (sqlite3_step(st.get()) == SQLITE_ROW) {
+        ColumnSchema c;
+        c.name = columnText(st.get(), 0);
+        const DeclaredType d = fieldTypeFromDeclared(columnText(st.get(), 1));
+        c.type = d.type;
+        c.size = d.size ? d.size : fixedSizeOf(d.type);
+        c.notNull = sqlite3_column_int(st.get(), 2) != 0;
+        out.columns.push_back(c);
+    }
+    for (const QString& k : primaryKey(s, name)) out.primaryKey << k;
+    return out;
+}
+
+bool Database::isOpen() const { return bool(conn_) || bool(pg_); }
 bool Database::isReadOnly() const { return conn_ && conn_->isReadOnly(); }
-QString Database::Name() const { return conn_ ? conn_->path() : QString(); }
+QString Database::Name() const { return pg_ ? pg_->name() : conn_ ? conn_->path() : QString(); }
 
 // ---- Fields -------------------------------------------------------------------------------------
 
@@ -933,6 +992,7 @@ int Field::OrdinalPosition() const { return index_; }
 
 Variant Field::Value() const {
     rs_->checkOpen();
+    if (rs_->pg) return rs_->pg->fieldValue(index_);
     if (rs_->editMode == dbEditAdd || (rs_->editMode && rs_->dirty[size_t(index_)])) return rs_->buffer[size_t(index_)];
     if (rs_->currentDeleted) raise(err::RecordDeleted);
     if (!rs_->hasCurrent()) raise(err::NoCurrentRecord);
@@ -944,6 +1004,7 @@ void Field::setValue(const Variant& v) { setValue(Variant(v)); }
 void Field::setValue(Variant&& v) {
     RecordsetImpl& r = *rs_;
     r.checkOpen();
+    if (r.pg) return r.pg->setFieldValue(index_, std::move(v));
     if (!r.editMode) raise(err::UpdateWithoutAddNew);
     const FieldMeta& f = r.fields[size_t(index_)];
     if (f.column.isEmpty()) raise(err::FieldNotUpdatable, QString("Field '%1' cannot be updated.").arg(f.name));
@@ -968,16 +1029,19 @@ Recordset::~Recordset() = default;
 
 long long Recordset::RecordCount() const {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->RecordCount();
     return impl_->recordCount();
 }
 
 long long Recordset::AbsolutePosition() const {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->AbsolutePosition();
     return impl_->hasCurrent() ? impl_->logicalOf(impl_->phys) : -1;
 }
 
 void Recordset::setAbsolutePosition(long long pos) {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->setAbsolutePosition(pos);
     if (pos < 0 || pos >= impl_->recordCount()) raise(err::InvalidArgument);
     impl_->discardEdit();
     impl_->phys = impl_->physOf(pos);
@@ -986,16 +1050,19 @@ void Recordset::setAbsolutePosition(long long pos) {
 
 bool Recordset::Eof() const {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->Eof();
     return impl_->recordCount() == 0 || impl_->phys >= impl_->physCount();
 }
 
 bool Recordset::Bof() const {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->Bof();
     return impl_->recordCount() == 0 || impl_->phys < 0;
 }
 
 void Recordset::MoveFirst() {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->MoveFirst();
     if (impl_->recordCount() == 0) raise(err::NoCurrentRecord);
     impl_->discardEdit();
     impl_->phys = impl_->nextLive(0);
@@ -1004,6 +1071,7 @@ void Recordset::MoveFirst() {
 
 void Recordset::MoveLast() {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->MoveLast();
     if (impl_->recordCount() == 0) raise(err::NoCurrentRecord);
     impl_->discardEdit();
     impl_->phys = impl_->prevLive(impl_->physCount() - 1);
@@ -1012,6 +1080,7 @@ void Recordset::MoveLast() {
 
 void Recordset::MoveNext() {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->MoveNext();
     if (Eof()) raise(err::NoCurrentRecord);
     impl_->discardEdit();
     impl_->phys = impl_->nextLive(impl_->currentDeleted ? impl_->phys : impl_->phys + 1);
@@ -1020,6 +1089,7 @@ void Recordset::MoveNext() {
 
 void Recordset::MovePrevious() {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->MovePrevious();
     if (Bof()) raise(err::NoCurrentRecord);
     impl_->discardEdit();
     impl_->phys = impl_->prevLive(impl_->phys - 1);
@@ -1028,6 +1098,7 @@ void Recordset::MovePrevious() {
 
 void Recordset::Move(long long rows) {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->Move(rows);
     auto& r = *impl_;
     if (rows == 0) {
         if (!r.hasCurrent()) raise(r.currentDeleted ? err::RecordDeleted : err::NoCurrentRecord);
@@ -1051,6 +1122,7 @@ void Recordset::Move(long long rows) {
 
 void Recordset::AddNew() {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->AddNew();
     impl_->checkWritable();
     impl_->conn->checkCanAdd(impl_->table);
     if (impl_->conn->hasFailures()) impl_->conn->session().use();
@@ -1061,6 +1133,7 @@ void Recordset::AddNew() {
 
 void Recordset::Edit() {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->Edit();
     auto& r = *impl_;
     r.checkWritable();
     if (r.currentDeleted) raise(err::RecordDeleted);
@@ -1075,14 +1148,16 @@ void Recordset::Edit() {
 
 void Recordset::CancelUpdate() {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->CancelUpdate();
     if (!impl_->editMode) raise(err::UpdateWithoutAddNew);
     impl_->editMode = dbEditNone;
 }
 
-int Recordset::EditMode() const { return impl_->editMode; }
+int Recordset::EditMode() const { return impl_->pg ? impl_->pg->EditMode() : impl_->editMode; }
 
 void Recordset::Update() {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->Update();
     auto& r = *impl_;
     if (!r.editMode) raise(err::UpdateWithoutAddNew);
     Session s = r.conn->session();
@@ -1214,6 +1289,7 @@ void Recordset::Update() {
 
 void Recordset::Delete() {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->Delete();
     auto& r = *impl_;
     r.checkWritable();
     if (r.currentDeleted) raise(err::RecordDeleted);
@@ -1253,6 +1329,10 @@ void Recordset::setSort(const QString& sort) { impl_->sort = sort; }
 
 std::shared_ptr<Recordset> Recordset::OpenRecordset(int type) {
     impl_->checkOpen();
+    if (impl_->pg) {
+        return std::shared_ptr<Recordset>(
+            new Recordset(wrapPg(impl_->pg->reopen(impl_->sort.trimmed(), type), impl_->source, impl_->sort)));
+    }
     const QString s = impl_->sort.trimmed();
     QString base = impl_->jetWithoutOrder;
     if (s.isEmpty()) return std::shared_ptr<Recordset>(new Recordset(openImpl(impl_->conn, base, type)));
@@ -1272,7 +1352,7 @@ int Recordset::Type() const { return impl_->type; }
 bool Recordset::Updatable() const { return impl_->updatable; }
 QString Recordset::Source() const { return impl_->source; }
 QString Recordset::Name() const { return impl_->name; }
-QString Recordset::DatabaseName() const { return impl_->conn->path(); }
+QString Recordset::DatabaseName() const { return impl_->pg ? impl_->pg->databaseName() : impl_->conn->path(); }
 
 namespace {
 
@@ -1375,18 +1455,21 @@ long long findRecordsRead() { return findRead.load(); }
 
 void Recordset::FindFirst(const QString& criteria) {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->Find(criteria, true);
     findFrom(*impl_, criteria, 0);
 }
 
 void Recordset::FindNext(const QString& criteria) {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->Find(criteria, false);
     findFrom(*impl_, criteria, impl_->phys + 1);
 }
 
-bool Recordset::NoMatch() const { return impl_->noMatch; }
+bool Recordset::NoMatch() const { return impl_->pg ? impl_->pg->NoMatch() : impl_->noMatch; }
 
 void Recordset::Close() {
     impl_->open = false;
+    if (impl_->pg) impl_->pg->Close();
     impl_->cacheVals.clear();
     impl_->rows.clear();
     impl_->keys.clear();
@@ -1396,6 +1479,7 @@ bool Recordset::isOpen() const { return impl_->open; }
 
 Variant Recordset::valueAt(long long row, int index) {
     impl_->checkOpen();
+    if (impl_->pg) return impl_->pg->valueAt(row, index);
     if (row < 0 || row >= impl_->recordCount()) raise(err::NoCurrentRecord);
     if (index < 0 || index >= int(impl_->fields.size())) raise(err::ItemNotFound);
     return impl_->value(impl_->physOf(row), index);

@@ -18,6 +18,9 @@
 namespace dao {
 
 class Connection;  // internal
+namespace pg {
+class PgConnection;  // internal
+}
 class Recordset;
 class RecordsetImpl;  // internal
 
@@ -36,6 +39,18 @@ struct OpenWatch {
     // opening thread (not called for SQLite files).
     std::function<void(qint64 done, qint64 total)> progress;
 };
+// The columns of a table as another database needs them to make the same table.
+struct ColumnSchema {
+    QString name;
+    int type = 12;
+    int size = 0;
+    bool notNull = false;
+};
+struct TableSchema {
+    std::vector<ColumnSchema> columns;
+    QStringList primaryKey;
+};
+
 class Database {
 public:
     ~Database();
@@ -77,16 +92,23 @@ public:
     // The handler must not call the engine itself: it should only post a notice to its own thread.
     void setFailureHandler(std::function<void()> handler);
 
+    // The columns, types, not-null rules and primary key of a table (3078 for an unknown one).
+    TableSchema Schema(const QString& table) const;
+
 private:
     friend std::shared_ptr<Database> OpenDatabase(const QString& path);
     friend std::shared_ptr<Database> OpenDatabase(const QString& path, const OpenWatch& watch);
     friend std::shared_ptr<Database> CreateDatabase(const QString& path);
+    friend long long CopyTable(Database& source, const QString& table, Database& dest, const QString& as, bool append);
     explicit Database(std::shared_ptr<Connection> c);
+    explicit Database(std::shared_ptr<pg::PgConnection> c);
     std::shared_ptr<Connection> conn_;
+    std::shared_ptr<pg::PgConnection> pg_;  // a database on a PostgreSQL server instead of a file
 };
 
 // Opens a database file; the format comes from its first bytes. 3024 for a missing file, 3343 for
-// a file that is not a database we can read.
+// a file that is not a database we can read. A postgresql:// (or postgres://) URI opens that
+// database on its server (3151 when it cannot be reached).
 std::shared_ptr<Database> OpenDatabase(const QString& path);
 
 std::shared_ptr<Database> OpenDatabase(const QString& path, const OpenWatch& watch);
@@ -102,8 +124,19 @@ bool openIsReading();
 // handler, on whichever thread dropped the connection. A tool sets it to fail its exit status.
 void setUnsavedChangesHandler(std::function<void(const Error&)> handler);
 
+// Whether a database name is a PostgreSQL connection URI rather than a file, and the name as it may
+// be shown and remembered (a URI without its password).
+bool IsServerUri(const QString& name);
+QString ShownDatabaseName(const QString& name);
+
 // Creates a new, empty SQLite database file (3204 when the file exists already).
 std::shared_ptr<Database> CreateDatabase(const QString& path);
+
+// Makes table `table` of `source` in `dest` (named `as` when given) with the same column types,
+// primary key and not-null rules, and copies every record; the number copied. A table that exists
+// in dest already is refused (3010) unless `append`.
+long long CopyTable(Database& source, const QString& table, Database& dest, const QString& as = QString(),
+                    bool append = false);
 
 struct DBEngine {
     static std::shared_ptr<Database> OpenDatabase(const QString& path) { return dao::OpenDatabase(path); }

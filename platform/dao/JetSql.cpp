@@ -234,7 +234,9 @@ void checkTypedComparison(std::vector<Token>& t, int nameAt, const FieldTypeLook
 }
 
 void translateTokens(std::vector<Token>& t, TranslatedSql& out, const QString& original, bool expressionOnly,
-                     const FieldTypeLookup& typeOf = {}) {
+                     const FieldTypeLookup& typeOf = {}, SqlDialect dialect = SqlDialect::Sqlite,
+                     const NameLookup& nameOf = {}) {
+    const bool pg = dialect == SqlDialect::Postgres;
     // Clause of each paren depth.
     std::vector<Clause> stack{expressionOnly ? Clause::Where : Clause::None};
     int selectAt = -1, fromAt = -1, whereAt = -1, groupAt = -1, havingAt = -1, orderAt = -1, limitAt = -1;
@@ -269,11 +271,26 @@ void translateTokens(std::vector<Token>& t, TranslatedSql& out, const QString& o
                 continue;
             }
             if (u == "TRUE" || u == "YES") {
-                k.text = "1";
+                k.text = pg ? "TRUE" : "1";
                 continue;
             }
             if (u == "FALSE" || u == "NO") {
-                k.text = "0";
+                k.text = pg ? "FALSE" : "0";
+                continue;
+            }
+            if (pg && u == "LIKE") {
+                const int lit = nextSolid(t, i);
+                bool regex = false;
+                if (lit >= 0 && t[lit].kind == Tok::String) {
+                    t[lit].text = sqlString(postgresLikePattern(t[lit].upper, &regex));
+                    if (regex) t[lit].text.prepend('E');
+                }
+                k.text = regex ? "~*" : "ILIKE";
+                const int pv = prevSolid(t, i);
+                if (regex && pv >= 0 && t[pv].kind == Tok::Word && t[pv].upper == "NOT") {
+                    t[pv].text.clear();
+                    k.text = "!~*";
+                }
                 continue;
             }
             if (u == "MOD") {
@@ -324,6 +341,19 @@ void translateTokens(std::vector<Token>& t, TranslatedSql& out, const QString& o
             }
         }
         // A name: collate column references where text comparisons and sorts happen.
+        // Type names stay words even when a column has the same name: [Date] names that column.
+        static const QSet<QString> typeWords = {"INTEGER", "INT", "SMALLINT", "BIGINT", "TEXT", "VARCHAR", "CHAR",
+                                                "CHARACTER", "VARYING", "BOOLEAN", "DATE", "TIME", "TIMESTAMP",
+                                                "INTERVAL", "NUMERIC", "DECIMAL", "REAL", "DOUBLE", "PRECISION",
+                                                "BYTEA", "UUID", "MONEY", "SERIAL", "BIGSERIAL", "ZONE"};
+        if (pg && nameOf && !(k.kind == Tok::Word && typeWords.contains(k.upper))) {
+            const QString exact = nameOf(k.kind == Tok::Ident ? k.upper : k.text);
+            if (!exact.isEmpty()) {
+                k.kind = Tok::Ident;
+                k.upper = exact;
+                k.text = quoteIdent(exact);
+            }
+        }
         const Clause c = stack.back();
         if (c != Clause::Where && c != Clause::Order && c != Clause::Having) continue;
         const int nx = nextSolid(t, i);
@@ -333,7 +363,7 @@ void translateTokens(std::vector<Token>& t, TranslatedSql& out, const QString& o
             (t[pv].upper == "FROM" || t[pv].upper == "JOIN" || t[pv].upper == "AS" || t[pv].upper == "COLLATE"))
             continue;
         if (c != Clause::Order) checkTypedComparison(t, i, typeOf);
-        k.text += " COLLATE JETTEXT";
+        if (!pg) k.text += " COLLATE JETTEXT";
     }
 
     if (expressionOnly) return;
@@ -518,7 +548,55 @@ int sqlStatementCount(const QString& sql) {
     return count + (solid ? 1 : 0);
 }
 
-TranslatedSql translateJetSql(const QString& jetText, const FieldTypeLookup& typeOf) {
+QString postgresLikePattern(const QString& jet, bool* regex) {
+    *regex = jet.contains('#') || jet.contains('[');
+    QString out;
+    if (!*regex) {
+        for (QChar c : jet) {
+            if (c == '*') out += '%';
+            else if (c == '?') out += '_';
+            else if (c == '%' || c == '_' || c == '\\') out += QString('\\') + c;
+            else out += c;
+        }
+        return out;
+    }
+    // An E'' literal: backslashes are doubled once more for the string itself.
+    out = "^";
+    for (int i = 0; i < jet.size(); ++i) {
+        const QChar c = jet[i];
+        if (c == '*') out += ".*";
+        else if (c == '?') out += '.';
+        else if (c == '#') out += "[0-9]";
+        else if (c == '[') {
+            const int close = jet.indexOf(']', i + 1);
+            if (close < 0) {
+                out += "\\\\[";
+                continue;
+            }
+            QString body = jet.mid(i + 1, close - i - 1);
+            QString cls = "[";
+            if (body.startsWith('!')) {
+                cls += '^';
+                body.remove(0, 1);
+            }
+            for (QChar b : body) {
+                if (b == '\\' || b == ']' || b == '^') cls += "\\\\";
+                cls += b;
+            }
+            out += cls + ']';
+            i = close;
+        } else if (QStringLiteral(".^$+(){}|\\").contains(c)) {
+            out += "\\\\";
+            out += c;
+        } else {
+            out += c;
+        }
+    }
+    return out + '$';
+}
+
+TranslatedSql translateJetSql(const QString& jetText, const FieldTypeLookup& typeOf, SqlDialect dialect,
+                              const NameLookup& nameOf) {
     // Comments are blanks (the text keeps its length: token offsets index the original).
     const QString jet = blankSqlComments(jetText);
     // Only the first statement would run; the others must not be dropped without a word.
@@ -527,16 +605,17 @@ TranslatedSql translateJetSql(const QString& jetText, const FieldTypeLookup& typ
               QString("Characters found after end of SQL statement: %1").arg(jetText.trimmed()));
     TranslatedSql out;
     auto toks = tokenize(jet);
-    translateTokens(toks, out, jet, false, typeOf);
+    translateTokens(toks, out, jet, false, typeOf, dialect, nameOf);
     out.sql = join(toks, 0, int(toks.size()));
     return out;
 }
 
-QString translateJetExpression(const QString& jetText, const FieldTypeLookup& typeOf) {
+QString translateJetExpression(const QString& jetText, const FieldTypeLookup& typeOf, SqlDialect dialect,
+                               const NameLookup& nameOf) {
     const QString jet = blankSqlComments(jetText);
     TranslatedSql unused;
     auto toks = tokenize(jet);
-    translateTokens(toks, unused, jet, true, typeOf);
+    translateTokens(toks, unused, jet, true, typeOf, dialect, nameOf);
     return join(toks, 0, int(toks.size()));
 }
 

@@ -29,10 +29,25 @@ struct TranslatedSql {
 // raises 3464, as Jet refuses such criteria.
 using FieldTypeLookup = std::function<int(const QString&)>;
 
-TranslatedSql translateJetSql(const QString& jet, const FieldTypeLookup& typeOf = {});
+// The SQL the text is translated for. PostgreSQL keeps True/False as booleans, has no JETTEXT
+// collation, and turns a Jet like pattern into ILIKE (or a case-insensitive regular expression for
+// [..] and #).
+enum class SqlDialect { Sqlite, Postgres };
+
+// The exact name of a table or column named in any case (empty when there is none). Jet names are
+// case-insensitive; PostgreSQL's quoted ones are not, and its bare ones fold to lower case.
+using NameLookup = std::function<QString(const QString&)>;
+
+TranslatedSql translateJetSql(const QString& jet, const FieldTypeLookup& typeOf = {},
+                              SqlDialect dialect = SqlDialect::Sqlite, const NameLookup& nameOf = {});
 
 // A Jet expression (a FindFirst criteria, a sort key) translated on its own.
-QString translateJetExpression(const QString& jet, const FieldTypeLookup& typeOf = {});
+QString translateJetExpression(const QString& jet, const FieldTypeLookup& typeOf = {},
+                               SqlDialect dialect = SqlDialect::Sqlite, const NameLookup& nameOf = {});
+
+// A Jet like pattern (* ? # [..] [!..]) for PostgreSQL: an ILIKE pattern with \ escapes, or, when
+// it holds # or a character class, an anchored regular expression for ~* (*regex set to true).
+QString postgresLikePattern(const QString& jet, bool* regex);
 
 // The text with its comments ("-- " to the end of the line, "/* ... */") turned into blanks of the
 // same length, so that offsets into it stay offsets into the original. Quoted text and bracketed

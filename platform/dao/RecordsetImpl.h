@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Connection.h"
+#include "PgBackend.h"
 #include "Variant.h"
 
 struct sqlite3_stmt;
@@ -55,6 +56,8 @@ class RecordsetImpl;
 void readMeta(sqlite3_stmt* st, RecordsetImpl& r, int firstCol);
 std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source, int type);
 void findFrom(RecordsetImpl& r, const QString& criteria, long long from);
+std::shared_ptr<RecordsetImpl> wrapPg(std::shared_ptr<pg::PgRecordset> pg, const QString& source,
+                                                  const QString& sort);
 
 // The state behind a Recordset and the fields taken from it. It has no lock of its own: a recordset
 // is used by one thread at a time, and everything it asks of SQLite goes through a
@@ -75,8 +78,11 @@ private:
     friend std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source,
                                                    int type);
     friend void findFrom(RecordsetImpl& r, const QString& criteria, long long from);
+    friend std::shared_ptr<RecordsetImpl> wrapPg(std::shared_ptr<pg::PgRecordset> pg, const QString& source,
+                                                  const QString& sort);
 
     std::shared_ptr<Connection> conn;
+    std::shared_ptr<pg::PgRecordset> pg;  // a recordset on a PostgreSQL server: everything goes to it
     const std::atomic<uint64_t>* generation = nullptr;  // the file's write count, owned by conn
     QString source;  // as given
     QString name;

@@ -425,3 +425,25 @@ TEST(ApplicationTest, NamesTheProgramWithoutADisplayNameForWindowTitles) {
     Form1 f;
     EXPECT_EQ(f.windowTitle(), "Tabulon 1.0");
 }
+
+TEST_F(Form1Test, APostgresUriListsTheServersTablesAndIsRememberedWithoutItsPassword) {
+    const QString uri = qEnvironmentVariable("TABULON_TEST_PG");
+    if (uri.isEmpty()) GTEST_SKIP() << "TABULON_TEST_PG is not set: no PostgreSQL server for this test";
+    const QString table = QString("form1_%1").arg(QCoreApplication::applicationPid());
+    auto db = dao::OpenDatabase(uri);
+    db->Execute("CREATE TABLE " + table + " (id integer PRIMARY KEY)");
+    {
+        Form1 f;
+        PromptScript script;
+        // A password in the URI itself is used (trust authentication ignores it) but never stored.
+        path(f)->setText(uri + "&password=secret");
+        click(f, "OpenDatabaseBtn");
+        EXPECT_EQ(script.count(), 0);
+        EXPECT_TRUE(listed(f).contains(table));
+        expectListed(f);
+        f.close();
+    }
+    db->Execute("DROP TABLE " + table);
+    const QString remembered = GetSetting("Tabulon", "Settings", "LastOpened");
+    EXPECT_EQ(remembered, uri);
+}

@@ -20,6 +20,7 @@
 #include "CheckCommand.h"
 #include "CliTool.h"
 #include "RecordOutput.h"
+#include "CopyTableCommand.h"
 #include "ReportFileCommand.h"
 #include "TextFileCommands.h"
 #include "platform/dao/JetSql.h"
@@ -65,6 +66,7 @@ const char kUsage[] =
     "  tabulon-cli export FILE SOURCE OUT [--format text|tsv|csv|json] [--yes] [--on-error ignore]\n"
     "  tabulon-cli import FILE TABLE IN [--on-error ignore]\n"
     "  tabulon-cli check FILE\n"
+    "  tabulon-cli copy-table SOURCE TABLE DEST [--as NAME] [--append]\n"
     "  tabulon-cli --help | --version\n";
 
 const char kHelp[] =
@@ -72,7 +74,8 @@ const char kHelp[] =
     "Reads and changes a database file through Tabulon's engine: SQLite read-write; Access/Jet\n"
     ".mdb/.accdb (Jet 4, ACE) read-write, changes written into the file itself, in place (keep a copy\n"
     "of a file you cannot lose); Access 97 (Jet 3) read-only. The format is recognised from the\n"
-    "file's first bytes.\n"
+    "file's first bytes. Wherever FILE is named, a postgresql:// URI opens that database on its\n"
+    "server instead.\n"
     "\n"
     "Commands:\n"
     "  tables FILE         the user tables, in engine order, one per line; --all adds the system\n"
@@ -91,6 +94,11 @@ const char kHelp[] =
     "                      the listing of a table (or a select) as a PDF file: title, field names as\n"
     "                      column headers on every page, one line per record, date and page numbers.\n"
     "                      OUT.pdf is replaced only when the listing is complete.\n"
+    "  copy-table SOURCE TABLE DEST [--as NAME] [--append]\n"
+    "                      makes TABLE of SOURCE in DEST (a postgresql:// URI, or an SQLite file,\n"
+    "                      created when missing) with the same column types, primary key and not-null\n"
+    "                      rules, copies every record and prints how many. A table DEST has already\n"
+    "                      is refused (error 3010) unless --append adds the records to it.\n"
     "  report FILE REPORTFILE OUT.pdf\n"
     "                      the same for a report file (a name ending in .report): its title, columns\n"
     "                      and widths, order and selection formula over FILE (see the README).\n"
@@ -437,6 +445,7 @@ int run(QStringList args, Output& out) {
         a.expect(1);
         return cli::runCheck(a[0], [&](const QString& l) { out.line(l); });
     }
+    if (command == QLatin1String("copy-table")) return cli::runCopyTable(args, [&out](const QString& l) { out.line(l); });
     if (cli::isBulkCommand(command))
         return cli::runBulkCommand(command, args, [&out](const QString& line) { out.line(line); });
     if (cli::isTextFileCommand(command)) {

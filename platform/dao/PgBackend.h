@@ -1,0 +1,186 @@
+#pragma once
+
+// Internal to the engine: databases on a PostgreSQL server, through libpq. A recordset over one
+// table is a keyset of its primary-key values (the row's ctid for a table without one, which then
+// opens read-only); values are read in blocks of records by key. Every change runs at once in its
+// own statement, and an edit or delete names the row version it read (xmin), so a record another
+// user changed meanwhile is refused with 3197 instead of being overwritten.
+
+#include <QByteArray>
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "Variant.h"
+
+struct pg_conn;
+struct pg_result;
+
+namespace dao {
+struct FieldMeta;
+struct TableSchema;
+}
+
+namespace dao::pg {
+
+// Whether a database name is a PostgreSQL connection URI (postgresql:// or postgres://).
+bool isUri(const QString& name);
+// The URI as it may be shown and remembered: without a password.
+QString withoutPassword(const QString& uri);
+
+struct Param {
+    QByteArray bytes;
+    bool null = false;
+    bool binary = false;
+};
+
+struct ResultDeleter {
+    void operator()(pg_result* r) const;
+};
+using Result = std::unique_ptr<pg_result, ResultDeleter>;
+
+class PgConnection {
+public:
+    // Connects; 3151 with the server's words when it cannot. The password comes from libpq's own
+    // places (~/.pgpass, PGPASSWORD, PGPASSFILE) or from the URI itself.
+    static std::shared_ptr<PgConnection> open(const QString& uri);
+    ~PgConnection();
+    PgConnection(const PgConnection&) = delete;
+    PgConnection& operator=(const PgConnection&) = delete;
+
+    // Runs a statement with text (or binary) parameters; a failure raises the engine's number with
+    // the server's message. `deleting` tells a foreign-key refusal of a removal (3200) from one of
+    // an insert or change (3201).
+    Result exec(const QString& sql, const std::vector<Param>& params = {}, bool deleting = false);
+    // Data for COPY ... FROM STDIN, already in its text form; ends the copy and gives the row count.
+    long long copyIn(const QString& copySql, const std::function<bool(QByteArray&)>& nextChunk);
+
+    QStringList tables();
+    long long execute(const QString& jetSql);
+    const QString& name() const { return name_; }
+    std::recursive_mutex& mutex() { return mu_; }
+    void close();
+    bool isOpen() const { return conn_ != nullptr; }
+
+    // The table as this connection names it: schema-qualified, quoted; its oid; empty when unknown.
+    struct TableRef {
+        QString qualified, bare;
+        unsigned oid = 0;
+    };
+    TableRef resolve(const QString& table);
+    TableSchema schema(const QString& table);
+    // The exact name of a table or column of the search path named in any case; empty when none.
+    QString exactName(const QString& name);
+    std::function<QString(const QString&)> nameLookup() {
+        return [this](const QString& n) { return exactName(n); };
+    }
+
+private:
+    QHash<QString, QString> names_;  // lower case -> exact, filled on first use
+    bool namesRead_ = false;
+    PgConnection() = default;
+    [[noreturn]] void fail(pg_result* r, bool deleting);
+    pg_conn* conn_ = nullptr;
+    QString name_;
+    std::recursive_mutex mu_;
+};
+
+// The engine type and size of a PostgreSQL column (type oid, type modifier).
+void engineType(unsigned oid, int typmod, int* type, int* size);
+// The PostgreSQL type written for an engine field type.
+QString postgresType(int type, int size);
+// A value read as text, for a column of the given oid.
+Variant fromText(const char* text, int length, unsigned oid, int typmod);
+// A value as a statement parameter.
+Param toParam(const Variant& v);
+
+class PgRecordset {
+public:
+    static std::shared_ptr<PgRecordset> open(const std::shared_ptr<PgConnection>& conn, const QString& source,
+                                             int type, const QString& orderOverride = QString());
+    std::vector<FieldMeta>& fields() { return *fields_; }
+
+    long long RecordCount() const;
+    long long AbsolutePosition() const;
+    void setAbsolutePosition(long long pos);
+    void MoveFirst();
+    void MoveLast();
+    void MoveNext();
+    void MovePrevious();
+    void Move(long long rows);
+    bool Eof() const;
+    bool Bof() const;
+    void AddNew();
+    void Edit();
+    void Update();
+    void CancelUpdate();
+    void Delete();
+    int EditMode() const { return editMode_; }
+    std::shared_ptr<PgRecordset> reopen(const QString& sort, int type);
+    int Type() const { return type_; }
+    bool Updatable() const { return updatable_; }
+    QString Name() const { return name_; }
+    void Find(const QString& criteria, bool first);
+    bool NoMatch() const { return noMatch_; }
+    void Close();
+    Variant valueAt(long long row, int index);
+    Variant fieldValue(int index);
+    void setFieldValue(int index, Variant&& v);
+    const QString& databaseName() const { return conn_->name(); }
+    const QString& readOnlyReason() const { return readOnlyReason_; }
+
+private:
+    std::shared_ptr<PgConnection> conn_;
+    std::shared_ptr<std::vector<FieldMeta>> fields_;
+    std::vector<unsigned> oids_;
+    std::vector<int> typmods_;
+    QString source_, name_, where_, selectList_, jetBase_;
+    PgConnection::TableRef table_;
+    int type_ = 2;
+    bool updatable_ = false, snapshot_ = false, noMatch_ = false;
+    QString readOnlyReason_;
+    std::vector<QString> keyCols_;      // primary-key columns, or {"ctid"}
+    std::vector<QString> keyTypes_;     // their type names, for the arrays a block is read with
+    size_t nk_ = 1;
+    std::vector<QByteArray> keys_;      // nk_ text values per record, in order
+    bool keyOrdered_ = false;           // the records are in key order up to orderedCount_
+    long long orderedCount_ = 0;
+    std::vector<std::vector<Variant>> rows_;  // a snapshot's rows
+    long long pos_ = -1;
+    bool currentDeleted_ = false;
+    // Block cache: the values and row versions of kBlock records.
+    static constexpr int kBlock = 500;
+    struct Block {
+        long long index = -1;
+        std::vector<std::vector<Variant>> rows;  // empty for a record deleted meanwhile
+        std::vector<QByteArray> xmins;
+    };
+    Block blocks_[2];
+    int nextSlot_ = 0;
+    int editMode_ = 0;
+    std::vector<Variant> buffer_;
+    std::vector<uint8_t> dirty_;
+    QByteArray editXmin_;
+    QString findCriteria_;
+    QSet<QByteArray> findKeys_;
+
+    long long count() const { return snapshot_ ? (long long)rows_.size() : (long long)(keys_.size() / nk_); }
+    bool hasCurrent() const { return pos_ >= 0 && pos_ < count() && !currentDeleted_; }
+    void checkWritable() const;
+    void checkCurrent() const;
+    QByteArray joinedKey(long long p) const;
+    QString keyText(long long p) const;
+    Block& block(long long p);
+    const std::vector<Variant>& row(long long p, QByteArray* xmin = nullptr);
+    void forget();
+    QString keyWhere(int firstParam, std::vector<Param>& params, long long p) const;
+    [[noreturn]] void changedMeanwhile(long long p, bool deleting);
+    void loadKeys(const QString& orderBy);
+};
+
+}  // namespace dao::pg
