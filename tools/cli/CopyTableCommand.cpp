@@ -8,11 +8,13 @@
 
 namespace cli {
 
-int runCopyTable(QStringList args, const std::function<void(const QString&)>& line) {
-    const bool append = takeFlag(args, QStringLiteral("--append"));
-    const QString as = takeOption(args, QStringLiteral("--as")).value_or(QString());
-    if (args.size() != 3)
-        throw CliUsageError{QString("copy-table takes 3 argument(s), %1 given").arg(args.size())};
+int runCopyTable(QStringList argv, const std::function<void(const QString&)>& line) {
+    const CommandArgs parsed(QStringLiteral("copy-table"), argv,
+                             {{QStringLiteral("--append")}, {QStringLiteral("--as"), true}});
+    const bool append = parsed.flag(QStringLiteral("--append"));
+    const QString as = parsed.option(QStringLiteral("--as")).value_or(QString());
+    parsed.expect(3);
+    const QStringList& args = parsed.values();
     for (const QString& a : args)
         if (a.trimmed().isEmpty()) throw CliUsageError{"copy-table needs a source, a table and a destination, not an empty name"};
     auto source = dao::OpenDatabase(args[0]);
