@@ -1,7 +1,10 @@
 #include "Form1.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDialog>
+#include <QFileInfo>
+#include <QThread>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -11,6 +14,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <memory>
+#include <optional>
 
 #include "AppIcon.h"
 #include "Globals.h"
@@ -36,6 +40,16 @@ constexpr int ImageSize = 480;
 const QString SettingsSection = QStringLiteral("Settings");
 const QString LastOpenedKey = QStringLiteral("LastOpened");
 
+// A protected Access file asks for its password in a password box; Cancel (or nothing typed) opens
+// nothing. Only the window's own thread may ask.
+std::optional<QString> askPassword(const QString& path) {
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) return std::nullopt;
+    const QString pw = platform::PasswordBox(
+        QString("The file '%1' needs a password.\rPassword:").arg(QFileInfo(path).fileName()));
+    if (pw.isEmpty()) dao::raise(dao::err::Cancelled);
+    return pw;
+}
+
 QPushButton* makeButton(const QString& name, const QString& caption, QWidget* parent) {
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(name);
@@ -52,6 +66,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Tabulon 1.0"));
     setWindowIcon(appIcon());
+    dao::setPasswordSource(askPassword);
     buildControls();
     setDatabaseListed(false);
     resize(platform::twipsToPixelsX(FormWidth), platform::twipsToPixelsY(FormHeight));
@@ -175,8 +190,9 @@ void Form1::openDatabase() {
             setDatabaseListed(true);
             Tables->setFocus();
         } catch (const dao::Error& e) {
-            platform::MsgBox(QString::number(e.number()) + QStringLiteral(": ") + e.description(),
-                             platform::vbCritical);
+            if (e.number() != dao::err::Cancelled)
+                platform::MsgBox(QString::number(e.number()) + QStringLiteral(": ") + e.description(),
+                                 platform::vbCritical);
             selectPath();
         } catch (const std::exception& e) {
             platform::MsgBox(QString::fromLocal8Bit(e.what()), platform::vbCritical);

@@ -16,8 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "Dao.h"
 #include "Error.h"
 #include "JetPageJournal.h"
+#include "JetProtection.h"
 #include "JetReader.h"
 #include "JetWriteGate.h"
 #include "JetWriter.h"
@@ -392,6 +394,45 @@ bool fileLevel(int ext) {
 
 // ---- Opening ----------------------------------------------------------------------------------------
 
+namespace {
+
+std::mutex passwordMu;
+PasswordSource passwordSource;
+QHash<QString, QString> acceptedPasswords;  // canonical path -> the password that opened it
+
+// A protected file opens only with its password. Files whose encryption Tabulon cannot take off are
+// refused with the same number, saying so, but never as damaged: nothing is wrong with them.
+void requirePassword(const jet::Protection& p, const QString& path, const QString& canonical) {
+    const QString shown = QDir::toNativeSeparators(path);
+    if (p.kind == jet::Protection::EncryptedPackage)
+        raise(err::NotValidPassword,
+              QString("The file '%1' is encrypted with a password (an Office encrypted package); Tabulon "
+                      "cannot decrypt it.").arg(shown));
+    if (p.kind == jet::Protection::AceEncrypted)
+        raise(err::NotValidPassword,
+              QString("The file '%1' needs a password: it is encrypted with %2, which Tabulon cannot decrypt.")
+                  .arg(shown, p.scheme));
+    std::unique_lock<std::mutex> g(passwordMu);
+    if (acceptedPasswords.value(canonical) == p.password) return;
+    PasswordSource source = passwordSource;
+    g.unlock();
+    const std::optional<QString> given = source ? source(path) : std::nullopt;
+    if (!given || given->isEmpty())
+        raise(err::NotValidPassword, QString("The file '%1' needs a password.").arg(shown));
+    // Jet 4 passwords are compared exactly, as the header holds them.
+    if (*given != p.password) raise(err::NotValidPassword, QStringLiteral("Not a valid password."));
+    g.lock();
+    acceptedPasswords.insert(canonical, *given);
+}
+
+}  // namespace
+
+void setPasswordSource(PasswordSource source) {
+    std::lock_guard<std::mutex> g(passwordMu);
+    passwordSource = std::move(source);
+}
+
+
 std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
     // Blanks typed around a path are not part of the file's name (a file named with them still wins).
     const QFileInfo fi(QFileInfo::exists(path) || create ? path : path.trimmed());
@@ -423,6 +464,8 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
         if (head.startsWith(QByteArray("SQLite format 3\0", 16))) {
             // nothing more to learn
         } else if (jet::looksLikeJet(head)) {
+            if (const jet::Protection p = jet::protectionOf(fi.filePath()); p.kind != jet::Protection::None)
+                requirePassword(p, path, canonical);
             // Our own pending changes first, then a batch a crash interrupted is undone, before
             // anything reads the file.
             if (auto other = reg.fileState(canonical)->pending.lock()) other->commit();
@@ -462,6 +505,8 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
             if (c->jetWriter_) flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
             c->readOnly_ = !c->jetWriter_;
         } else {
+            if (const jet::Protection p = jet::protectionOf(fi.filePath()); p.kind != jet::Protection::None)
+                requirePassword(p, path, canonical);
             raise(err::UnrecognizedFormat, QString("Unrecognized database format '%1'.").arg(path));
         }
     }

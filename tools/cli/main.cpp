@@ -418,6 +418,11 @@ int main(int argc, char** argv) {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
     QCoreApplication::setApplicationName(QStringLiteral("tabulon-cli"));
+    // A password comes from the environment only: a command line is visible to every user.
+    dao::setPasswordSource([](const QString&) -> std::optional<QString> {
+        if (!qEnvironmentVariableIsSet("TABULON_PASSWORD")) return std::nullopt;
+        return qEnvironmentVariable("TABULON_PASSWORD");
+    });
     Output out;
     int code = kExitOk;
     try {
