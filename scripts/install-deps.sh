@@ -4,7 +4,7 @@ set -euo pipefail
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
-      libsqlite3-dev sqlite3 mdbtools-dev mdbtools libgtest-dev googletest
+      libsqlite3-dev sqlite3 mdbtools-dev mdbtools libssl-dev libgtest-dev googletest
       xvfb xauth fonts-dejavu-core poppler-utils)
 # node and npm run the independent JavaScript reader the Jet writer's tests compare against; a
 # NodeSource node already brings npm, so only a machine without them gets Debian's.

@@ -18,6 +18,7 @@
 
 #include "Dao.h"
 #include "Error.h"
+#include "JetDecrypt.h"
 #include "JetPageJournal.h"
 #include "JetProtection.h"
 #include "JetReader.h"
@@ -400,27 +401,56 @@ std::mutex passwordMu;
 PasswordSource passwordSource;
 QHash<QString, QString> acceptedPasswords;  // canonical path -> the password that opened it
 
+// A decrypted copy of an encrypted file, removed when the reading is done.
+struct PlainCopy {
+    QString path;
+    ~PlainCopy() {
+        if (!path.isEmpty()) QFile::remove(path);
+    }
+};
+
 // A protected file opens only with its password. Files whose encryption Tabulon cannot take off are
-// refused with the same number, saying so, but never as damaged: nothing is wrong with them.
-void requirePassword(const jet::Protection& p, const QString& path, const QString& canonical) {
+// refused with the same number, saying so, but never as damaged: nothing is wrong with them. An
+// encrypted file that can be decrypted is, into plain (the file to read instead).
+void requirePassword(const jet::Protection& p, const QString& path, const QString& canonical, PlainCopy& plain) {
     const QString shown = QDir::toNativeSeparators(path);
     if (p.kind == jet::Protection::EncryptedPackage)
         raise(err::NotValidPassword,
               QString("The file '%1' is encrypted with a password (an Office encrypted package); Tabulon "
                       "cannot decrypt it.").arg(shown));
-    if (p.kind == jet::Protection::AceEncrypted)
+    if (p.kind == jet::Protection::AceEncrypted && !p.decryptable)
         raise(err::NotValidPassword,
               QString("The file '%1' needs a password: it is encrypted with %2, which Tabulon cannot decrypt.")
                   .arg(shown, p.scheme));
     std::unique_lock<std::mutex> g(passwordMu);
-    if (acceptedPasswords.value(canonical) == p.password) return;
+    std::optional<QString> given;
+    if (acceptedPasswords.contains(canonical)) given = acceptedPasswords.value(canonical);
     PasswordSource source = passwordSource;
     g.unlock();
-    const std::optional<QString> given = source ? source(path) : std::nullopt;
+    if (p.kind == jet::Protection::JetPassword && given == p.password) return;
+    if (!given && source) given = source(path);
     if (!given || given->isEmpty())
         raise(err::NotValidPassword, QString("The file '%1' needs a password.").arg(shown));
-    // Jet 4 passwords are compared exactly, as the header holds them.
-    if (*given != p.password) raise(err::NotValidPassword, QStringLiteral("Not a valid password."));
+    if (p.kind == jet::Protection::JetPassword) {
+        // Jet 4 passwords are compared exactly, as the header holds them.
+        if (*given != p.password) raise(err::NotValidPassword, QStringLiteral("Not a valid password."));
+    } else {
+        QTemporaryFile tmp(QDir::tempPath() + "/tabulon-plain-XXXXXX.accdb");
+        tmp.setAutoRemove(false);
+        if (!tmp.open()) raise(err::DiskFull, "Cannot create a temporary file: " + tmp.errorString());
+        plain.path = tmp.fileName();
+        tmp.close();
+        QString why;
+        switch (jet::decryptAceCopy(path, *given, plain.path, &why)) {
+            case jet::DecryptResult::Ok: break;
+            case jet::DecryptResult::WrongPassword:
+                raise(err::NotValidPassword, QStringLiteral("Not a valid password."));
+            case jet::DecryptResult::Unsupported:
+                raise(err::NotValidPassword,
+                      QString("The file '%1' is encrypted with %2, which Tabulon cannot decrypt (%3).")
+                          .arg(shown, p.scheme, why));
+        }
+    }
     g.lock();
     acceptedPasswords.insert(canonical, *given);
 }
@@ -464,8 +494,9 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
         if (head.startsWith(QByteArray("SQLite format 3\0", 16))) {
             // nothing more to learn
         } else if (jet::looksLikeJet(head)) {
+            PlainCopy plain;
             if (const jet::Protection p = jet::protectionOf(fi.filePath()); p.kind != jet::Protection::None)
-                requirePassword(p, path, canonical);
+                requirePassword(p, path, canonical, plain);
             // Our own pending changes first, then a batch a crash interrupted is undone, before
             // anything reads the file.
             if (auto other = reg.fileState(canonical)->pending.lock()) other->commit();
@@ -494,7 +525,7 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
                 copy->path = tmpPath;
                 {
                     BackgroundPause pause;
-                    copy->damaged = jet::convertToSqlite(fi.filePath(), tmpPath);
+                    copy->damaged = jet::convertToSqlite(plain.path.isEmpty() ? fi.filePath() : plain.path, tmpPath);
                 }
                 reg.keepJetCopy(key, copy);
             }
@@ -505,8 +536,9 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
             if (c->jetWriter_) flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
             c->readOnly_ = !c->jetWriter_;
         } else {
+            PlainCopy plain;
             if (const jet::Protection p = jet::protectionOf(fi.filePath()); p.kind != jet::Protection::None)
-                requirePassword(p, path, canonical);
+                requirePassword(p, path, canonical, plain);
             raise(err::UnrecognizedFormat, QString("Unrecognized database format '%1'.").arg(path));
         }
     }

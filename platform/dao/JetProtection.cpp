@@ -87,6 +87,7 @@ Protection protectionOf(const QString& path) {
         if (len >= 8 && kCryptInfoOffset + 2 + len <= 4096) {
             const uint8_t* info = h + kCryptInfoOffset + 2;
             out.scheme = officeScheme(rd16(info), rd16(info + 2), rd32(info + 4));
+            out.decryptable = rd16(info) == 4 && rd16(info + 2) == 4;
         } else {
             out.scheme = QStringLiteral("an unknown encryption");
         }

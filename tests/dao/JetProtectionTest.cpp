@@ -54,20 +54,38 @@ TEST(JetPasswords, EncryptedAceFilesNeedAPasswordAndAreNeverCalledDamaged) {
     struct Case {
         const char* file;
         const char* scheme;
+        const char* password;  // empty: an encryption Tabulon does not decrypt
+        const char* table;
     };
     // The kind named is what each file's header says (the 2007 file uses agile encryption too).
-    for (const Case& c : {Case{"db2013-enc.accdb", "agile"}, Case{"db2007-enc.accdb", "agile"},
-                          Case{"db2007-oldenc.accdb", "RC4 CryptoAPI"}, Case{"db-nonstandard.accdb", "RC4 CryptoAPI"}}) {
+    for (const Case& c : {Case{"db2013-enc.accdb", "agile", "1234", "Customers"},
+                          Case{"db2007-enc.accdb", "agile", "Test123", "Table1"},
+                          Case{"db2007-oldenc.accdb", "RC4 CryptoAPI", "", ""},
+                          Case{"db-nonstandard.accdb", "RC4 CryptoAPI", "", ""}}) {
         SCOPED_TRACE(c.file);
         const QString path = encryptedFile(c.file);
         const dao::jet::Protection p = dao::jet::protectionOf(path);
         EXPECT_EQ(p.kind, dao::jet::Protection::AceEncrypted);
         EXPECT_TRUE(p.scheme.contains(c.scheme)) << p.scheme.toStdString();
+        EXPECT_EQ(p.decryptable, *c.password != 0);
         expectPasswordError(path, "needs a password");
-        const ProcessRun r = cli({"tables", path}, QStringLiteral("1234"));
-        EXPECT_EQ(r.code, 1);
-        EXPECT_TRUE(r.err.startsWith("error 3031: ")) << r.err.toStdString();
-        EXPECT_FALSE(r.err.contains("damaged")) << r.err.toStdString();
+        const ProcessRun wrong = cli({"tables", path}, QStringLiteral("wrong"));
+        EXPECT_EQ(wrong.code, 1);
+        EXPECT_TRUE(wrong.err.startsWith("error 3031: ")) << wrong.err.toStdString();
+        EXPECT_FALSE(wrong.err.contains("damaged")) << wrong.err.toStdString();
+        if (!*c.password) continue;
+        EXPECT_TRUE(wrong.err.contains("Not a valid password.")) << wrong.err.toStdString();
+        // The right password decrypts the file for reading; writing it stays refused.
+        const ProcessRun right = cli({"tables", path}, QString::fromLatin1(c.password));
+        EXPECT_EQ(right.code, 0) << right.err.toStdString();
+        EXPECT_TRUE(right.out.contains(QString::fromLatin1(c.table) + "\n")) << right.out.toStdString();
+        PasswordFrom pw(QString::fromLatin1(c.password));
+        auto db = dao::OpenDatabase(path);
+        EXPECT_TRUE(db->isReadOnly());
+        auto rs = db->OpenRecordset(QString("select count(*) from [%1]").arg(c.table));
+        EXPECT_GT(rs->Fields().Item(0).Value().asInt(), 0);
+        rs->Close();
+        db->Close();
     }
 }
 
