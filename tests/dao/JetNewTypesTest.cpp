@@ -2,10 +2,12 @@
 // written, added to; what stays refused names its real reason.
 
 #include <QFile>
-#include <QTextStream>
+#include <algorithm>
 
 #include "JetOracles.h"
 #include "platform/dao/Conversions.h"
+#include "platform/dao/JetIndexKey.h"
+#include "platform/dao/JetValueCodec.h"
 
 namespace {
 
@@ -78,6 +80,48 @@ TEST(LargeNumberValues, ConvertAddAndPrintWithoutRoundingThroughADouble) {
     }
     EXPECT_EQ(dao::fieldTypeFromDeclared("BIGINT").type, dao::dbBigInt);
     EXPECT_EQ(dao::declaredTypeFor(dao::dbBigInt, 8), "BIGINT");
+}
+
+TEST(LargeNumberValues, RowBytesAndIndexKeysAreThoseOfALongEightBytesWide) {
+    dao::jet::ColumnDef c;
+    c.type = dao::jet::ColBigInt;
+    c.length = 8;
+    c.flags = 0x01;
+    c.name = "N";
+    QByteArray bytes;
+    int number = 0;
+    QString why;
+    // Stored little-endian, exactly; a key is the value big-endian with the sign bit flipped, after
+    // the 0x7F flag (every bit inverted when descending), so that keys sort as the numbers do.
+    struct Case {
+        qint64 v;
+        const char* key;
+    };
+    std::vector<QByteArray> keys;
+    for (const Case& k : {Case{INT64_MIN, "7f0000000000000000"}, Case{-1, "7f7fffffffffffffff"},
+                          Case{42, "7f800000000000002a"}, Case{9007199254740993LL, "7f8020000000000001"}}) {
+        dao::jet::JetValue v;
+        v.kind = dao::jet::JetValue::Int;
+        v.i = k.v;
+        ASSERT_TRUE(dao::jet::JetValueCodec::encode(c, v, bytes, number, why)) << why.toStdString();
+        ASSERT_EQ(bytes.size(), 8);
+        const auto* row = reinterpret_cast<const uint8_t*>(bytes.constData());
+        const dao::jet::FieldRef f{true, 0, 8};
+        EXPECT_EQ(dao::jet::JetValueCodec::decode(c, row, f)->i, k.v);
+        const auto key = dao::jet::JetIndexKey::encode(c, true, row, f, &why);
+        ASSERT_TRUE(key);
+        EXPECT_EQ(key->toHex().toStdString(), k.key);
+        keys.push_back(*key);
+        const auto down = dao::jet::JetIndexKey::encode(c, false, row, f, &why);
+        ASSERT_TRUE(down);
+        EXPECT_EQ(uint8_t(down->at(0)), 0x80);
+    }
+    EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+    // A value with a fraction or beyond 64 bits is not stored.
+    dao::jet::JetValue half;
+    half.kind = dao::jet::JetValue::Real;
+    half.d = 2.5;
+    EXPECT_FALSE(dao::jet::JetValueCodec::encode(c, half, bytes, number, why));
 }
 
 TEST_F(JetNewTypes, ALargeNumberColumnIsReadWrittenSearchedTotalledExportedAndImported) {
