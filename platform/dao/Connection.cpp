@@ -427,7 +427,10 @@ void requirePassword(const jet::Protection& p, const QString& path, const QStrin
     if (acceptedPasswords.contains(canonical)) given = acceptedPasswords.value(canonical);
     PasswordSource source = passwordSource;
     g.unlock();
-    if (p.kind == jet::Protection::JetPassword && given == p.password) return;
+    if (p.kind == jet::Protection::JetPassword) {
+        if (given == p.password) return;
+        given.reset();  // the file's password changed since: ask again
+    }
     if (!given && source) given = source(path);
     if (!given || given->isEmpty())
         raise(err::NotValidPassword, QString("The file '%1' needs a password.").arg(shown));
