@@ -528,7 +528,13 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create) {
                 copy->path = tmpPath;
                 {
                     BackgroundPause pause;
-                    copy->damaged = jet::convertToSqlite(plain.path.isEmpty() ? fi.filePath() : plain.path, tmpPath);
+                    try {
+                        copy->damaged = jet::convertToSqlite(plain.path.isEmpty() ? fi.filePath() : plain.path, tmpPath);
+                    } catch (const Error& e) {
+                        // A decrypted copy's failure is told with the name of the file the user opened.
+                        if (plain.path.isEmpty()) throw;
+                        raise(e.number(), QString(e.description()).replace(QDir::toNativeSeparators(plain.path), path));
+                    }
                 }
                 reg.keepJetCopy(key, copy);
             }
