@@ -105,6 +105,7 @@ QString RecordCommands::selectThisRecordSql(const QString& table, const QString&
     switch (fieldType) {
         case dao::dbCurrency:
         case dao::dbLong:
+        case dao::dbBigInt:
         case dao::dbNumeric:
         case dao::dbInteger: {
             // The value's own digits, with the decimal sign SQL reads whatever the locale.

@@ -49,6 +49,7 @@ QString TableTextFormat::valueLine(const dao::Variant& value, const QString& dec
         case dao::Variant::Type::Byte:
         case dao::Variant::Type::Integer:
         case dao::Variant::Type::Long:
+        case dao::Variant::Type::BigInt:
             return QString::number(value.asInt());
         case dao::Variant::Type::Currency: {
             const int64_t v = value.asCurrency();

@@ -1,5 +1,6 @@
 #include "Totals.h"
 
+#include <QLocale>
 #include <cmath>
 
 #include "ToolSupport.h"
@@ -49,7 +50,11 @@ bool sumByQuery(dao::Database& db, const dao::Recordset& rs, const QString& fiel
     if (!dao::isNumericField(result.fieldType)) return false;
     const QString f = dao::jetName(field, dao::NameQuoting::Always);
     try {
-        auto q = db.OpenRecordset(QStringLiteral("select sum(") + f + QStringLiteral(") as s, count(") + f +
+        // A Large Number total comes back as its digits: SQLite adds 64-bit integers exactly (and
+        // fails on overflow), a double would round past 2^53.
+        const bool big = result.fieldType == dao::dbBigInt;
+        auto q = db.OpenRecordset(QLatin1String(big ? "select cast(sum(" : "select sum(") + f +
+                                      QLatin1String(big ? ") as text) as s, count(" : ") as s, count(") + f +
                                       QStringLiteral(") as c, count(*) as n, max(") + f +
                                       QStringLiteral(") as m") + fromPart(rs),
                                   dao::dbOpenSnapshot);
@@ -64,6 +69,13 @@ bool sumByQuery(dao::Database& db, const dao::Recordset& rs, const QString& fiel
         result.records = qint64(records.asDouble());
         result.nullsSkipped = result.records - qint64(count.asDouble());
         if (sum.isNull()) return true;  // no values: the total stays empty
+        if (big) {
+            bool ok = false;
+            const qint64 total = sum.type() == dao::Variant::Type::String ? sum.asString().toLongLong(&ok) : 0;
+            if (!ok) return false;
+            result.total = dao::Variant::fromBigInt(total);
+            return true;
+        }
         if (!sum.isNumeric()) return false;
         const double total = sum.asDouble();
         if (result.fieldType == dao::dbCurrency) {
@@ -124,6 +136,14 @@ Totals::Result Totals::run(dao::Recordset& rs, const QString& fieldName, dao::Da
 QString Totals::format(const dao::Variant& total, int fieldType) {
     const QString pattern =
         fieldType == dao::dbCurrency ? QStringLiteral("$###,###.00") : QStringLiteral("###,###.00");
+    if (total.type() == dao::Variant::Type::BigInt) {
+        // Exact: every digit, grouped as the pattern groups them.
+        const QLocale loc;
+        const qint64 v = total.asInt();
+        QString digits = v == 0 ? QString() : QString::number(v).remove(QLatin1Char('-'));
+        for (qsizetype at = digits.size() - 3; at > 0; at -= 3) digits.insert(at, loc.groupSeparator());
+        return (v < 0 ? QStringLiteral("-") : QString()) + digits + loc.decimalPoint() + QStringLiteral("00");
+    }
     double value = 0;
     if (total.isNumeric() || total.type() == dao::Variant::Type::Date)
         value = total.asDouble();

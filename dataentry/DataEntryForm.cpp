@@ -96,6 +96,7 @@ bool isValidatedType(int type) {
     switch (type) {
         case dao::dbInteger:
         case dao::dbLong:
+        case dao::dbBigInt:
         case dao::dbFloat:
         case dao::dbDecimal:
         case dao::dbDate:

@@ -194,7 +194,7 @@ QString ask(PromptRequest r) {
         case PromptKind::Input: {
             bool ok = false;
             const QString text = QInputDialog::getText(dialogParent(), r.title, lineBreaks(r.text),
-                                                       QLineEdit::Normal, r.defaultText, &ok);
+                                                       r.masked ? QLineEdit::Password : QLineEdit::Normal, r.defaultText, &ok);
             return ok ? text : QString();
         }
         case PromptKind::Folder:
@@ -226,6 +226,15 @@ QString InputBox(const QString& prompt, const QString& title, const QString& def
     r.text = prompt;
     r.title = titleOrApp(title);
     r.defaultText = defaultText;
+    return ask(std::move(r));
+}
+
+QString PasswordBox(const QString& prompt, const QString& title) {
+    PromptRequest r;
+    r.kind = PromptKind::Input;
+    r.text = prompt;
+    r.title = titleOrApp(title);
+    r.masked = true;
     return ask(std::move(r));
 }
 

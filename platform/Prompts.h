@@ -54,6 +54,9 @@ int MsgBox(const QString& text, int style = vbOKOnly, const QString& title = QSt
 QString InputBox(const QString& prompt, const QString& title = QString(),
                  const QString& defaultText = QString());
 
+// Asks for a password: the same as InputBox, with the typed characters hidden.
+QString PasswordBox(const QString& prompt, const QString& title = QString());
+
 // File dialogs: the chosen path, or an empty string when the user cancels (a chosen path is never
 // empty). The filter takes Qt's form ("Text (*.txt);;All (*)") or the classic "Text|*.txt|All|*.*".
 // An initial file name with wildcards ("*.mdb") filters the listing instead of naming a file.
@@ -80,6 +83,7 @@ struct PromptRequest {
     int icon = 0;           // message box: 0, vbCritical, vbQuestion, vbExclamation or vbInformation
     int defaultButton = 1;  // message box: 1, 2 or 3
     QString defaultText;    // input box
+    bool masked = false;    // input box: a password box (what is typed is not shown)
     QString initialFile;    // file dialogs
     QString filter;         // file dialogs, as given
     bool confirmOverwrite = false;  // save dialog: choosing an existing file asks before replacing it

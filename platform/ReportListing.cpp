@@ -35,6 +35,7 @@ bool isNumberType(int type) {
         case dao::dbByte:
         case dao::dbInteger:
         case dao::dbLong:
+        case dao::dbBigInt:
         case dao::dbCurrency:
         case dao::dbSingle:
         case dao::dbDouble:

@@ -6,7 +6,7 @@ set -euo pipefail
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 pkgs=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libqt6printsupport6 libgl-dev
-      libsqlite3-dev sqlite3 mdbtools-dev libpq-dev fonts-dejavu-core)
+      libsqlite3-dev sqlite3 mdbtools-dev libpq-dev libssl-dev fonts-dejavu-core)
 if [ "${1:-}" = "--test" ]; then
     # GoogleTest; mdb-export and the JavaScript reader (node/npm) that the Jet writer's tests compare
     # against; a virtual display and xdotool (the keyboard-only test); PDF tools; appstreamcli and

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QThread>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -18,6 +19,7 @@
 #include <atomic>
 #include <climits>
 #include <memory>
+#include <optional>
 
 #include "AppIcon.h"
 #include "Globals.h"
@@ -43,6 +45,16 @@ constexpr int ImageSize = 480;
 const QString SettingsSection = QStringLiteral("Settings");
 const QString LastOpenedKey = QStringLiteral("LastOpened");
 
+// A protected Access file asks for its password in a password box; Cancel (or nothing typed) opens
+// nothing. Only the window's own thread may ask.
+std::optional<QString> askPassword(const QString& path) {
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) return std::nullopt;
+    const QString pw = platform::PasswordBox(
+        QString("The file '%1' needs a password.\rPassword:").arg(QFileInfo(path).fileName()));
+    if (pw.isEmpty()) dao::raise(dao::err::Cancelled);
+    return pw;
+}
+
 QPushButton* makeButton(const QString& name, const QString& caption, QWidget* parent) {
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(name);
@@ -59,6 +71,7 @@ Form1::Form1(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Tabulon 1.0"));
     setWindowIcon(appIcon());
+    dao::setPasswordSource(askPassword);
     buildControls();
     setDatabaseListed(false);
     resize(platform::twipsToPixelsX(FormWidth), platform::twipsToPixelsY(FormHeight));

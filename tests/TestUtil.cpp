@@ -2,10 +2,39 @@
 
 #include <QFile>
 #include <QLocale>
+#include <cstring>
 
 #include "platform/dao/Dao.h"
+#include "platform/dao/JetFile.h"
 
 namespace testutil {
+
+QString passwordJetCopy(const QTemporaryDir& dir, const QString& name, const QString& password) {
+    const QString to = dir.filePath("pw-" + name);
+    QFile::remove(to);
+    QFile::copy(jetFile(name), to);
+    QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner);
+    QFile f(to);
+    if (!f.open(QIODevice::ReadWrite)) return to;
+    QByteArray h = f.read(4096);
+    // The header from 0x18 is masked; the password (UCS-2, 40 bytes at 0x42) is masked once more
+    // with the whole part of the creation date (a double at 0x72).
+    const uint8_t* mask = dao::jet::headerMask();
+    uint8_t date[8];
+    for (int i = 0; i < 8; ++i) date[i] = uint8_t(h[0x72 + i]) ^ mask[0x72 + i - 0x18];
+    double created;
+    std::memcpy(&created, date, 8);
+    const uint32_t dateMask = uint32_t(int64_t(created));
+    for (int i = 0; i < 40; ++i) {
+        const int c = i / 2 < password.size() ? password[i / 2].unicode() : 0;
+        const uint8_t b = uint8_t(i % 2 ? c >> 8 : c) ^ uint8_t(dateMask >> (8 * (i % 4)));
+        h[0x42 + i] = char(b ^ mask[0x42 + i - 0x18]);
+    }
+    f.seek(0);
+    f.write(h);
+    return to;
+}
+
 
 QString jetDir() { return QStringLiteral(TABULON_TESTDATA "/jet"); }
 QString jetFile(const QString& name) { return jetDir() + "/" + name; }

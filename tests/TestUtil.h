@@ -14,6 +14,8 @@ QString jetFile(const QString& name);
 // overwritten with a filler byte, or the file cut after keepBytes bytes.
 QString overwrittenJetCopy(const QTemporaryDir& dir, const QString& name, int firstPage, int lastPage);
 QString truncatedJetCopy(const QTemporaryDir& dir, const QString& name, qint64 keepBytes);
+// A copy of a Jet 4 test file with a database password put into its header as Access keeps it.
+QString passwordJetCopy(const QTemporaryDir& dir, const QString& name, const QString& password);
 
 // Runs an SQL script on a new SQLite file (through the engine's Execute) and returns its path.
 QString makeSqlite(const QTemporaryDir& dir, const QString& name, const QStringList& statements);

@@ -21,8 +21,11 @@
 #include <thread>
 #include <vector>
 
+#include "Dao.h"
 #include "Error.h"
+#include "JetDecrypt.h"
 #include "JetPageJournal.h"
+#include "JetProtection.h"
 #include "JetReader.h"
 #include "JetLocks.h"
 #include "JetSql.h"
@@ -446,6 +449,76 @@ bool fileLevel(int ext) {
 
 // ---- Opening ----------------------------------------------------------------------------------------
 
+namespace {
+
+std::mutex passwordMu;
+PasswordSource passwordSource;
+QHash<QString, QString> acceptedPasswords;  // canonical path -> the password that opened it
+
+// A decrypted copy of an encrypted file, removed when the reading is done.
+struct PlainCopy {
+    QString path;
+    ~PlainCopy() {
+        if (!path.isEmpty()) QFile::remove(path);
+    }
+};
+
+// A protected file opens only with its password. Files whose encryption Tabulon cannot take off are
+// refused with the same number, saying so, but never as damaged: nothing is wrong with them. An
+// encrypted file that can be decrypted is, into plain (the file to read instead).
+void requirePassword(const jet::Protection& p, const QString& path, const QString& canonical, PlainCopy& plain) {
+    const QString shown = QDir::toNativeSeparators(path);
+    if (p.kind == jet::Protection::EncryptedPackage)
+        raise(err::NotValidPassword,
+              QString("The file '%1' is encrypted with a password (an Office encrypted package); Tabulon "
+                      "cannot decrypt it.").arg(shown));
+    if (p.kind == jet::Protection::AceEncrypted && !p.decryptable)
+        raise(err::NotValidPassword,
+              QString("The file '%1' needs a password: it is encrypted with %2, which Tabulon cannot decrypt.")
+                  .arg(shown, p.scheme));
+    std::unique_lock<std::mutex> g(passwordMu);
+    std::optional<QString> given;
+    if (acceptedPasswords.contains(canonical)) given = acceptedPasswords.value(canonical);
+    PasswordSource source = passwordSource;
+    g.unlock();
+    if (p.kind == jet::Protection::JetPassword) {
+        if (given == p.password) return;
+        given.reset();  // the file's password changed since: ask again
+    }
+    if (!given && source) given = source(path);
+    if (!given || given->isEmpty())
+        raise(err::NotValidPassword, QString("The file '%1' needs a password.").arg(shown));
+    if (p.kind == jet::Protection::JetPassword) {
+        // Jet 4 passwords are compared exactly, as the header holds them.
+        if (*given != p.password) raise(err::NotValidPassword, QStringLiteral("Not a valid password."));
+    } else {
+        QTemporaryFile tmp(QDir::tempPath() + "/tabulon-plain-XXXXXX.accdb");
+        tmp.setAutoRemove(false);
+        if (!tmp.open()) raise(err::DiskFull, "Cannot create a temporary file: " + tmp.errorString());
+        plain.path = tmp.fileName();
+        tmp.close();
+        QString why;
+        switch (jet::decryptAceCopy(path, *given, plain.path, &why)) {
+            case jet::DecryptResult::Ok: break;
+            case jet::DecryptResult::WrongPassword:
+                raise(err::NotValidPassword, QStringLiteral("Not a valid password."));
+            case jet::DecryptResult::Unsupported:
+                raise(err::NotValidPassword,
+                      QString("The file '%1' is encrypted with %2, which Tabulon cannot decrypt (%3).")
+                          .arg(shown, p.scheme, why));
+        }
+    }
+    g.lock();
+    acceptedPasswords.insert(canonical, *given);
+}
+
+}  // namespace
+
+void setPasswordSource(PasswordSource source) {
+    std::lock_guard<std::mutex> g(passwordMu);
+    passwordSource = std::move(source);
+}
+
 std::shared_ptr<Connection> Connection::open(const QString& path, bool create, const OpenWatch& watch) {
     // Blanks typed around a path are not part of the file's name (a file named with them still wins).
     const QFileInfo fi(QFileInfo::exists(path) || create ? path : path.trimmed());
@@ -477,6 +550,9 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create, c
         if (head.startsWith(QByteArray("SQLite format 3\0", 16))) {
             // nothing more to learn
         } else if (jet::looksLikeJet(head)) {
+            PlainCopy plain;
+            if (const jet::Protection p = jet::protectionOf(fi.filePath()); p.kind != jet::Protection::None)
+                requirePassword(p, path, canonical, plain);
             // Our own pending changes first, then a batch a crash interrupted is undone, before
             // anything reads the file.
             if (auto other = reg.fileState(canonical)->pending.lock()) other->commit();
@@ -510,7 +586,14 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create, c
             if (!copy) {
                 copy = std::make_shared<JetCopy>();
                 copy->path = newWorkingCopyPath();
-                copy->damaged = jet::convertToSqlite(fi.filePath(), copy->path, watch);
+                try {
+                    copy->damaged =
+                        jet::convertToSqlite(plain.path.isEmpty() ? fi.filePath() : plain.path, copy->path, watch);
+                } catch (const Error& e) {
+                    // A decrypted copy's failure is told with the name of the file the user opened.
+                    if (plain.path.isEmpty()) throw;
+                    raise(e.number(), QString(e.description()).replace(QDir::toNativeSeparators(plain.path), path));
+                }
                 reg.keepJetCopy(key, copy);
             }
             c->jetCopy_ = copy;
@@ -520,6 +603,9 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create, c
             if (c->jetWriter_) flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
             c->readOnly_ = !c->jetWriter_;
         } else {
+            PlainCopy plain;
+            if (const jet::Protection p = jet::protectionOf(fi.filePath()); p.kind != jet::Protection::None)
+                requirePassword(p, path, canonical, plain);
             raise(err::UnrecognizedFormat, QString("Unrecognized database format '%1'.").arg(path));
         }
     }

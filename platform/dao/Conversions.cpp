@@ -326,6 +326,7 @@ Dec decOf(const Variant& v) {
         case Variant::Type::Byte:
         case Variant::Type::Integer:
         case Variant::Type::Long:
+        case Variant::Type::BigInt:
             return decFromScaled(v.asInt(), 0);
         case Variant::Type::Currency:
             return decFromScaled(v.asCurrency(), 4);
@@ -343,6 +344,15 @@ Variant currencyFromDec(const Dec& d) {
     if (!decToScaled(roundDec(d, 4, true), 4, Int128(std::numeric_limits<int64_t>::max()) + 1, &m))
         raise(err::Overflow);
     return Variant::fromCurrency(int64_t(m));
+}
+
+// A Large Number from an exact decimal, rounded half to even as the other whole-number types.
+Variant bigIntFromDec(const Dec& d) {
+    Int128 m = 0;
+    if (!decToScaled(roundDec(d, 0, true), 0, Int128(std::numeric_limits<int64_t>::max()) + 2, &m) ||
+        m > Int128(std::numeric_limits<int64_t>::max()) || m < Int128(std::numeric_limits<int64_t>::min()))
+        raise(err::Overflow);
+    return Variant::fromBigInt(int64_t(m));
 }
 
 // A Decimal keeps at most 28 decimals and a 96-bit mantissa; excess decimals are rounded away
@@ -395,20 +405,23 @@ int rankOf(Variant::Type t) {
             return 2;
         case Variant::Type::Long:
             return 3;
-        case Variant::Type::Single:
+        case Variant::Type::BigInt:
             return 4;
-        case Variant::Type::Double:
+        case Variant::Type::Single:
             return 5;
-        case Variant::Type::Currency:
+        case Variant::Type::Double:
             return 6;
-        case Variant::Type::Decimal:
+        case Variant::Type::Currency:
             return 7;
+        case Variant::Type::Decimal:
+            return 8;
         default:
             return 0;
     }
 }
 
 Variant addIntegral(int64_t sum, Variant::Type t) {
+    if (t == Variant::Type::BigInt) return Variant::fromBigInt(sum);
     if (t == Variant::Type::Byte && sum >= 0 && sum <= 255) return Variant::fromByte(uint8_t(sum));
     if (t != Variant::Type::Long && sum >= INT16_MIN && sum <= INT16_MAX)
         return Variant::fromInteger(int16_t(sum));
@@ -553,6 +566,7 @@ QString valueToText(const Variant& v) {
         case Variant::Type::Byte:
         case Variant::Type::Integer:
         case Variant::Type::Long:
+        case Variant::Type::BigInt:
             return QString::number(v.asInt());
         case Variant::Type::Currency:
         case Variant::Type::Decimal:
@@ -623,13 +637,16 @@ Variant variantAdd(const Variant& a0, const Variant& b0) {
         case T::Single: {
             const double sum = a.asDouble() + b.asDouble();
             // Single and Long make a Double; a Single sum beyond its range too.
-            if (a.type() == T::Long || b.type() == T::Long ||
+            if (a.type() == T::Long || b.type() == T::Long || a.type() == T::BigInt || b.type() == T::BigInt ||
                 std::fabs(sum) > std::numeric_limits<float>::max())
                 return Variant::fromDouble(checkedDouble(sum));
             return Variant::fromSingle(float(sum));
         }
-        default:
-            return addIntegral(a.asInt() + b.asInt(), t);
+        default: {
+            int64_t sum = 0;
+            if (__builtin_add_overflow(a.asInt(), b.asInt(), &sum)) raise(err::Overflow);
+            return addIntegral(sum, t);
+        }
     }
 }
 
@@ -720,6 +737,7 @@ Variant convertForType(const QString& text, int typeCode) {
     switch (typeCode) {
         case dbInteger:
         case dbLong:
+        case dbBigInt:
         case dbCurrency:
         case dbDecimal:
         case dbFloat: {
@@ -727,6 +745,7 @@ Variant convertForType(const QString& text, int typeCode) {
             if (!parseLocaleNumber(text, &d)) raise(err::TypeMismatch);
             if (typeCode == dbCurrency) return currencyFromDec(d);
             if (typeCode == dbDecimal) return decimalFromDec(d);
+            if (typeCode == dbBigInt) return bigIntFromDec(d);
             const double x = checkedDouble(decToDouble(d));
             if (typeCode == dbFloat) return Variant::fromDouble(x);
             if (typeCode == dbInteger) return Variant::fromInteger(int16_t(roundedInRange(x, INT16_MIN, INT16_MAX)));
@@ -795,6 +814,8 @@ Variant coerceToFieldType(const Variant& v, int typeCode) {
                 raise(err::Overflow);
             return wholeNumber(int64_t(m));
         }
+        case dbBigInt:
+            return bigIntFromDec(number());
         case dbCurrency:
             return currencyFromDec(number());
         case dbSingle: {

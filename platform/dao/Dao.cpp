@@ -153,6 +153,7 @@ bool alreadyOfType(const Variant& v, int type) {
         case T::Byte: return type == dbByte;
         case T::Integer: return type == dbInteger;
         case T::Long: return type == dbLong;
+        case T::BigInt: return type == dbBigInt;
         case T::Currency: return type == dbCurrency;
         case T::Single: return type == dbSingle;
         case T::Double: return type == dbDouble || type == dbFloat || type == dbNumeric;
@@ -555,6 +556,10 @@ Variant RecordsetImpl::fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f)
             }
             if (storage == SQLITE_FLOAT) return Variant::fromDouble(sqlite3_value_double(sv));
             return Variant::fromString(valueText(sv));
+        case dbBigInt:
+            if (storage == SQLITE_INTEGER) return Variant::fromBigInt(sqlite3_value_int64(sv));
+            if (storage == SQLITE_FLOAT) return Variant::fromDouble(sqlite3_value_double(sv));
+            return Variant::fromString(valueText(sv));
         case dbCurrency:
             if (storage == SQLITE_INTEGER) {
                 const sqlite3_int64 v = sqlite3_value_int64(sv);
@@ -616,6 +621,7 @@ void RecordsetImpl::toBound(const Variant& v, Bound& b) {
         case Variant::Type::Byte:
         case Variant::Type::Integer:
         case Variant::Type::Long:
+        case Variant::Type::BigInt:
             b.kind = Bound::Int;
             b.i = v.asInt();
             break;

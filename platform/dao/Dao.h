@@ -9,6 +9,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "Error.h"
@@ -128,6 +129,13 @@ void setUnsavedChangesHandler(std::function<void(const Error&)> handler);
 // be shown and remembered (a URI without its password).
 bool IsServerUri(const QString& name);
 QString ShownDatabaseName(const QString& name);
+
+// Where the password of a protected Access file comes from: called with the file's path when a file
+// needs one and no password has been accepted for it yet in this process; nullopt (or an empty text)
+// means none is at hand, and opening fails with 3031 saying the file needs a password. Without a
+// source every protected file fails so. A wrong password fails with 3031 "Not a valid password.".
+using PasswordSource = std::function<std::optional<QString>(const QString& path)>;
+void setPasswordSource(PasswordSource source);
 
 // Creates a new, empty SQLite database file (3204 when the file exists already).
 std::shared_ptr<Database> CreateDatabase(const QString& path);

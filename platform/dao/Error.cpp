@@ -33,6 +33,7 @@ QString describe(int number) {
         case err::DatabaseExists: return QStringLiteral("Database already exists.");
         case err::FileNotFound: return QStringLiteral("Could not find file.");
         case err::ReadOnly: return QStringLiteral("Cannot update. Database or object is read-only.");
+        case err::NotValidPassword: return QStringLiteral("Not a valid password.");
         case err::TooFewParameters: return QStringLiteral("Too few parameters: unknown field name.");
         case err::UnknownSortField: return QStringLiteral("The engine does not recognize the field name.");
         case err::SyntaxError: return QStringLiteral("Syntax error in query expression.");

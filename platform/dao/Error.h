@@ -41,6 +41,7 @@ constexpr int DuplicateValue = 3022;
 constexpr int DatabaseExists = 3204;
 constexpr int FileNotFound = 3024;
 constexpr int ReadOnly = 3027;
+constexpr int NotValidPassword = 3031;
 constexpr int ItemNotFound = 3265;
 constexpr int NullInPrimaryKey = 3058;
 constexpr int TooFewParameters = 3061;

@@ -37,6 +37,7 @@ bool isNumberField(int type) {
         case dbByte:
         case dbInteger:
         case dbLong:
+        case dbBigInt:
         case dbCurrency:
         case dbSingle:
         case dbDouble:
@@ -186,6 +187,7 @@ int fixedSizeOf(int type) {
         case dbByte: return 1;
         case dbInteger: return 2;
         case dbLong: return 4;
+        case dbBigInt: return 8;
         case dbCurrency: return 8;
         case dbSingle: return 4;
         case dbDouble: return 8;
@@ -217,6 +219,7 @@ DeclaredType fieldTypeFromDeclared(const QString& declared) {
     if (name == "SHORT" || name == "SMALLINT") return fixed(dbInteger);
     if (name == "LONG" || name == "INT" || name == "INTEGER" || name == "COUNTER" || name == "AUTOINCREMENT")
         return fixed(dbLong);
+    if (name == "BIGINT") return fixed(dbBigInt);
     if (name == "CURRENCY" || name == "MONEY") return fixed(dbCurrency);
     if (name == "SINGLE") return fixed(dbSingle);
     if (name == "DOUBLE" || name == "FLOAT" || name == "REAL" || name == "DOUBLE PRECISION") return fixed(dbDouble);
@@ -249,6 +252,7 @@ QString declaredTypeFor(int type, int size) {
         case dbByte: return "BYTE";
         case dbInteger: return "SHORT";
         case dbLong: return "LONG";
+        case dbBigInt: return "BIGINT";
         case dbCurrency: return "CURRENCY";
         case dbSingle: return "SINGLE";
         case dbDouble: return "DOUBLE";

@@ -19,13 +19,16 @@ enum FieldType : int {
     dbLongBinary = 11,
     dbMemo = 12,
     dbGUID = 15,
+    dbBigInt = 16,  // Large Number: a 64-bit whole number
     dbNumeric = 19,
     dbDecimal = 20,
     dbFloat = 21,
 };
 
-// A numeric field in the tools' sense (ranges, totals, renumbering): Integer, Long, Currency.
-inline bool isNumericField(int type) { return type == dbInteger || type == dbLong || type == dbCurrency; }
+// A numeric field in the tools' sense (ranges, totals, renumbering): Integer, Long, Large Number, Currency.
+inline bool isNumericField(int type) {
+    return type == dbInteger || type == dbLong || type == dbBigInt || type == dbCurrency;
+}
 
 // A field that holds a number of any kind (shown right-aligned): Byte, Integer, Long, Currency,
 // Single, Double, Numeric, Decimal, Float. Yes/No and Date/Time are not numbers here.

@@ -52,6 +52,7 @@ enum ColumnType : uint8_t {
     ColGuid = 0x0F,
     ColNumeric = 0x10,
     ColComplex = 0x12,
+    ColBigInt = 0x13,  // Large Number (Access 2016 and later): a signed 64-bit integer
 };
 
 // A row's place: page number and row number on that page. Stored as one 32-bit word in table

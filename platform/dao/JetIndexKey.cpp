@@ -30,6 +30,8 @@ bool JetIndexKey::encodable(const ColumnDef& c) {
         case ColByte:
         case ColInteger:
         case ColLong:
+        case ColBigInt:
+        case ColComplex:  // the record's reference to its items: a Long
         case ColCurrency:
         case ColSingle:
         case ColDouble:

@@ -221,7 +221,7 @@ void checkTypedComparison(std::vector<Token>& t, int nameAt, const FieldTypeLook
                   QString("Data type mismatch in criteria expression: '%1' is not a date for field '%2'.")
                       .arg(body, name));
         t[lit].text = sqlString(iso);
-    } else if (type == dbBoolean || type == dbByte || type == dbInteger || type == dbLong || type == dbCurrency ||
+    } else if (type == dbBoolean || type == dbByte || type == dbInteger || type == dbLong || type == dbBigInt || type == dbCurrency ||
                type == dbSingle || type == dbDouble || type == dbNumeric || type == dbDecimal || type == dbFloat) {
         bool ok = false;
         body.trimmed().toDouble(&ok);

@@ -227,6 +227,11 @@ std::optional<JetValue> JetValueCodec::decode(const ColumnDef& c, const uint8_t*
             v.kind = JetValue::Int;
             v.i = int32_t(rd32(p));
             break;
+        case ColBigInt:
+            if (!need(8)) return std::nullopt;
+            v.kind = JetValue::Int;
+            v.i = int64_t(uint64_t(rd32(p)) | uint64_t(rd32(p + 4)) << 32);
+            break;
         case ColCurrency: {
             if (!need(8)) return std::nullopt;
             // Whole units and ten-thousandths apart: the nearest double to the stored amount.
@@ -318,6 +323,17 @@ JetValue JetValueCodec::stored(const ColumnDef& c, const JetValue& v) {
                 out.d = d;
             }
             break;
+        case ColBigInt: {
+            QByteArray bytes;
+            int number = 0;
+            QString why;
+            if (encode(c, v, bytes, number, why)) {
+                out.kind = JetValue::Int;
+                out.i = qint64(uint64_t(rd32(reinterpret_cast<const uint8_t*>(bytes.constData()))) |
+                               uint64_t(rd32(reinterpret_cast<const uint8_t*>(bytes.constData()) + 4)) << 32);
+            }
+            break;
+        }
         case ColByte:
         case ColInteger:
         case ColLong:
@@ -381,6 +397,25 @@ bool JetValueCodec::encode(const ColumnDef& c, const JetValue& v, QByteArray& ou
             if (!integral(-2147483648.0, 2147483647.0)) return false;
             putLe(out, uint64_t(int64_t(d)), 4);
             return true;
+        case ColBigInt: {
+            // Exact: whole numbers come as 64-bit integers or as their digits, never through a double.
+            qint64 i = 0;
+            bool ok = v.kind == JetValue::Int;
+            if (ok) i = v.i;
+            else if (v.kind == JetValue::Text) i = QString::fromUtf8(v.bytes).trimmed().toLongLong(&ok);
+            else if (v.kind == JetValue::Real && std::isfinite(v.d) && v.d == std::trunc(v.d) &&
+                     std::fabs(v.d) < 9.2e18) {
+                i = qint64(v.d);
+                ok = true;
+            }
+            if (!ok) {
+                errorNumber = v.kind == JetValue::Real ? err::Overflow : err::DataTypeMismatch;
+                why = QString("%1 does not fit the Large Number field '%2'.").arg(v.describe(), c.name);
+                return false;
+            }
+            putLe(out, uint64_t(i), 8);
+            return true;
+        }
         case ColCurrency: {
             // A 64-bit count of ten-thousandths, from the value's digits, never through a double.
             const auto text = exactText(v);

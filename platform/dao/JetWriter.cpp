@@ -309,6 +309,9 @@ int authorize(void*, int action, const char*, const char*, const char* dbName, c
 
 constexpr int kColumnsPerCall = 60;  // SQLite takes at most 127 arguments
 using fmt::kTdefAutoNumber;  // the highest AutoNumber handed out
+// ACE: the last reference handed out to a record's attachment / multi-valued fields (one per record,
+// shared by all of them, never reused).
+constexpr int kTdefComplexAutoNumber = 28;
 
 bool isLongAutoNumber(const ColumnDef& c) { return c.isAutoNumber() && c.type == ColLong; }
 
@@ -771,6 +774,11 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
             unchanged[size_t(ci)] = true;  // checked below byte for byte
             continue;
         }
+        if (c.type == ColComplex) {
+            why = QString("Field '%1' holds attachments or several values, kept in hidden tables; Tabulon shows "
+                          "them and does not change them.").arg(c.name);
+            return false;
+        }
         if (c.isAutoNumber()) {
             why = QString("Field '%1' is an AutoNumber; its values are not changed.").arg(c.name);
             return false;
@@ -941,10 +949,16 @@ QString JetWriter::whyCannotAdd(const QString& name) {
     const Table& t = tables_[size_t(it->second)];
     if (t.system) return QString("'%1' is a system table of the Access file; Tabulon does not change it.").arg(name);
     for (const ColumnDef& c : t.def.columns) {
+        // Attachment and multi-valued fields carry the AutoNumber flag for their references; a new
+        // record gets a fresh reference with no items behind it.
+        if (c.type == ColComplex) {
+            if (!c.isFixed() || c.length != 4)
+                return QString("The attachment or multi-valued field '%1' has a layout Tabulon does not know, so "
+                               "records are not added to this table.").arg(c.name);
+            continue;
+        }
         if ((c.isAutoNumber() && !isLongAutoNumber(c)) || (c.flags & 0x40))
             return QString("Adding records to tables with a replication ID AutoNumber field ('%1') is not available yet.").arg(c.name);
-        if (c.type == ColComplex)
-            return QString("Adding records to tables with multi-valued fields ('%1') is not available yet.").arg(c.name);
     }
     for (const IndexData& idx : t.def.indexData)
         for (const IndexColumn& ic : idx.columns)
@@ -1000,6 +1014,27 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
             for (int i = 0; i < 4; ++i) tdef[kTdefAutoNumber + i] = uint8_t(uint32_t(v.i) >> (8 * i));
         }
     }
+    // One new reference for all the record's attachment / multi-valued fields: they start empty.
+    std::optional<uint32_t> complexRef;
+    for (size_t k = 0; k < t.sqlNames.size(); ++k) {
+        const int ci = t.columnOf[k];
+        if (ci < 0 || t.def.columns[size_t(ci)].type != ColComplex) continue;
+        if (values[k].kind != JetValue::Null) {
+            why = QString("Field '%1' holds attachments or several values; a new record starts with it empty, and "
+                          "Tabulon does not add its items.").arg(t.def.columns[size_t(ci)].name);
+            return false;
+        }
+        if (!complexRef) {
+            const uint32_t last = rd32(pageBytes(t.def.firstPage) + kTdefComplexAutoNumber);
+            if (last >= uint32_t(INT32_MAX)) {
+                why = QString("The attachment field '%1' has no references left.").arg(t.def.columns[size_t(ci)].name);
+                return false;
+            }
+            complexRef = last + 1;
+            uint8_t* tdef = pendingPage(t.def.firstPage);
+            for (int i = 0; i < 4; ++i) tdef[kTdefComplexAutoNumber + i] = uint8_t(*complexRef >> (8 * i));
+        }
+    }
     // An empty record of the table's layout, every field Null, then the values set into it.
     int fixedLength = 0, varCount = 0, columns = t.def.maxColumns;
     for (const ColumnDef& c : t.def.columns) {
@@ -1037,6 +1072,10 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
         if (c.type == ColBoolean) {
             ch.boolValue = JetValueCodec::stored(c, v).i != 0;
             if (!ch.boolValue) continue;
+        } else if (c.type == ColComplex) {
+            for (int i = 0; i < 4; ++i) ch.bytes += char(uint8_t(*complexRef >> (8 * i)));
+            changes.push_back(std::move(ch));
+            continue;
         } else if (v.kind == JetValue::Null) {
             continue;
         } else if (c.isLongValue()) {

@@ -23,6 +23,7 @@ Variant Variant::fromBool(bool b) { return make(Type::Boolean, b); }
 Variant Variant::fromByte(uint8_t b) { return make(Type::Byte, int64_t(b)); }
 Variant Variant::fromInteger(int16_t i) { return make(Type::Integer, int64_t(i)); }
 Variant Variant::fromLong(int32_t i) { return make(Type::Long, int64_t(i)); }
+Variant Variant::fromBigInt(int64_t i) { return make(Type::BigInt, i); }
 Variant Variant::fromCurrency(int64_t c) { return make(Type::Currency, c); }
 Variant Variant::fromSingle(float f) { return make(Type::Single, double(f)); }
 Variant Variant::fromDouble(double d) { return make(Type::Double, d); }
@@ -39,6 +40,7 @@ bool Variant::isNumeric() const {
         case Type::Byte:
         case Type::Integer:
         case Type::Long:
+        case Type::BigInt:
         case Type::Currency:
         case Type::Single:
         case Type::Double:
@@ -57,7 +59,8 @@ double Variant::asDouble() const {
         case Type::Boolean: return std::get<bool>(v_) ? -1.0 : 0.0;
         case Type::Byte:
         case Type::Integer:
-        case Type::Long: return double(std::get<int64_t>(v_));
+        case Type::Long:
+        case Type::BigInt: return double(std::get<int64_t>(v_));
         case Type::Currency: return double(std::get<int64_t>(v_)) / 10000.0;
         case Type::Single:
         case Type::Double:
@@ -87,6 +90,7 @@ QString Variant::debugString() const {
         case Type::Byte: return QString("Byte(%1)").arg(asInt());
         case Type::Integer: return QString("Integer(%1)").arg(asInt());
         case Type::Long: return QString("Long(%1)").arg(asInt());
+        case Type::BigInt: return QString("BigInt(%1)").arg(asInt());
         case Type::Currency: return QString("Currency(%1)").arg(asCurrency());
         case Type::Single: return QString("Single(%1)").arg(asDouble(), 0, 'g', 9);
         case Type::Double: return QString("Double(%1)").arg(asDouble(), 0, 'g', 17);

@@ -13,7 +13,8 @@ namespace dao {
 // (fraction = time of day); Decimal keeps its exact digits as canonical text ("-12.345").
 class Variant {
 public:
-    enum class Type { Empty, Null, Boolean, Byte, Integer, Long, Currency, Single, Double, Date, String, Binary, Decimal };
+    // BigInt is a 64-bit whole number (an Access Large Number), kept exactly.
+    enum class Type { Empty, Null, Boolean, Byte, Integer, Long, Currency, Single, Double, Date, String, Binary, Decimal, BigInt };
 
     Variant() = default;  // Empty
     static Variant null();
@@ -21,6 +22,7 @@ public:
     static Variant fromByte(uint8_t v);
     static Variant fromInteger(int16_t v);
     static Variant fromLong(int32_t v);
+    static Variant fromBigInt(int64_t v);
     static Variant fromCurrency(int64_t tenThousandths);
     static Variant fromSingle(float v);
     static Variant fromDouble(double v);
@@ -34,11 +36,11 @@ public:
     Type type() const { return type_; }
     bool isEmpty() const { return type_ == Type::Empty; }
     bool isNull() const { return type_ == Type::Null; }
-    bool isNumeric() const;  // Boolean, Byte, Integer, Long, Currency, Single, Double, Decimal
+    bool isNumeric() const;  // Boolean, Byte, Integer, Long, BigInt, Currency, Single, Double, Decimal
 
     // Raw accessors; each requires the matching type (or a numeric one for asDouble).
     bool asBool() const { return std::get<bool>(v_); }
-    int64_t asInt() const;          // Boolean (-1/0), Byte, Integer, Long
+    int64_t asInt() const;          // Boolean (-1/0), Byte, Integer, Long, BigInt
     int64_t asCurrency() const { return std::get<int64_t>(v_); }  // Currency only
     double asDouble() const;        // any numeric type, and Date (its day number)
     double asDate() const { return std::get<double>(v_); }

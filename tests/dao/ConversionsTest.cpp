@@ -315,12 +315,13 @@ TEST(FieldTypes, OneStoredDateFormAndOneReader) {
     for (const char* bad : {"2021-3-4", "2021-02-30", "2021-03-04 25:00", "2021-03-04 05:06:07.", "04/03/2021", ""})
         EXPECT_FALSE(dao::parseStoredDate(QString(bad), &back)) << bad;
     // The tools' numeric fields are a subset of the fields holding numbers.
-    for (int t : {dao::dbInteger, dao::dbLong, dao::dbCurrency}) EXPECT_TRUE(dao::isNumericField(t) && dao::isNumberField(t));
+    for (int t : {dao::dbInteger, dao::dbLong, dao::dbBigInt, dao::dbCurrency})
+        EXPECT_TRUE(dao::isNumericField(t) && dao::isNumberField(t));
     for (int t : {dao::dbByte, dao::dbSingle, dao::dbDouble, dao::dbNumeric, dao::dbDecimal, dao::dbFloat}) {
         EXPECT_TRUE(dao::isNumberField(t));
         EXPECT_FALSE(dao::isNumericField(t));
     }
-    for (int t : {int(dao::dbBoolean), int(dao::dbDate), int(dao::dbText), int(dao::dbMemo), int(dao::dbBinary), int(dao::dbGUID), 16})
+    for (int t : {int(dao::dbBoolean), int(dao::dbDate), int(dao::dbText), int(dao::dbMemo), int(dao::dbBinary), int(dao::dbGUID), 17})
         EXPECT_FALSE(dao::isNumberField(t));
 }
 

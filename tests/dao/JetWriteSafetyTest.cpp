@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "TestUtil.h"
+#include "platform/dao/JetProtection.h"
 #include "platform/dao/Dao.h"
 #include "platform/dao/Error.h"
 #include "platform/dao/JetCheck.h"
@@ -222,7 +223,12 @@ TEST_F(JetRefusals, EachRefusalNamesItsReasonAndChangesNothing) {
     const QString pwd = copy("weirdObjectNames.mdb", "password.mdb");
     xorByte(pwd, 0x42, 'k');
     EXPECT_TRUE(JetWriteGate::whyReadOnly(pwd).contains("password-protected"));
+    // Opened with its password, it is read but not written.
+    const QString password = dao::jet::protectionOf(pwd).password;
+    ASSERT_FALSE(password.isEmpty());
+    dao::setPasswordSource([password](const QString&) { return std::optional<QString>(password); });
     expectRefused(pwd, "19 MB 01 BEZAHLT ???", "password-protected");
+    dao::setPasswordSource(nullptr);
 
     // A non-zero encoding key (0x3E) means the pages are RC4-encoded.
     const QString enc = copy("weirdObjectNames.mdb", "encrypted.mdb");

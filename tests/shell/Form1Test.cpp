@@ -272,6 +272,38 @@ TEST_F(Form1Test, FileTheEngineRefusesIsReportedWithNumberAndDescription) {
     EXPECT_EQ(tables(f)->count(), 3);
 }
 
+TEST_F(Form1Test, APasswordFileAsksForItsPasswordInAPasswordBox) {
+    const QString locked = testutil::passwordJetCopy(dir_, "weirdObjectNames.mdb", "clave");
+    Form1 f;
+    {
+        // Cancel opens nothing and says nothing more.
+        PromptScript script;
+        script.cancel();
+        path(f)->setText(locked);
+        click(f, "OpenDatabaseBtn");
+        ASSERT_EQ(script.count(), 1);
+        EXPECT_EQ(script.last().kind, PromptKind::Input);
+        EXPECT_TRUE(script.last().masked);
+        EXPECT_TRUE(script.last().text.contains("needs a password"));
+        expectNoDatabase(f);
+    }
+    {
+        // A wrong password is the password error, never "damaged".
+        PromptScript script;
+        script.answer(QStringLiteral("Clave"));
+        click(f, "OpenDatabaseBtn");
+        ASSERT_EQ(script.count(), 2);
+        EXPECT_EQ(script.last().text, "3031: Not a valid password.");
+        expectNoDatabase(f);
+    }
+    PromptScript script;
+    script.answer(QStringLiteral("clave"));
+    path(f)->setText(locked);
+    click(f, "OpenDatabaseBtn");
+    EXPECT_EQ(script.count(), 1);
+    EXPECT_EQ(listed(f), QStringList({"19 MB 01 BEZAHLT ???"}));
+}
+
 TEST_F(Form1Test, DamagedJetFileIsReportedInsteadOfAnEmptyList) {
     const QString damaged = testutil::overwrittenJetCopy(dir_, "test2V2003.mdb", 10, 29);
     Form1 f;

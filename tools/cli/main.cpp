@@ -480,6 +480,11 @@ int main(int argc, char** argv) {
     if (std::signal(SIGINT, onInterrupt) == SIG_IGN) std::signal(SIGINT, SIG_IGN);
     // A connection dropped with changes it could not save has written why to stderr already.
     dao::setUnsavedChangesHandler([](const dao::Error&) { unsaved.store(true); });
+    // A password comes from the environment only: a command line is visible to every user.
+    dao::setPasswordSource([](const QString&) -> std::optional<QString> {
+        if (!qEnvironmentVariableIsSet("TABULON_PASSWORD")) return std::nullopt;
+        return qEnvironmentVariable("TABULON_PASSWORD");
+    });
     Output out;
     int code = kExitOk;
     try {

@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -175,6 +176,9 @@ std::string quoteIdent(const char* name) {
     return q;
 }
 
+// Large Number (Access 2016 on): a signed 64-bit integer, which libmdb does not know.
+constexpr int kColBigInt = 0x13;
+
 struct ColumnType {
     int code;
     int size;
@@ -211,6 +215,8 @@ ColumnType engineType(MdbHandle* mdb, const MdbColumn* col) {
             return {dbGUID, 0};
         case MDB_NUMERIC:
             return {dbDecimal, 0};
+        case kColBigInt:
+            return {dbBigInt, 0};
         default:
             return {dbMemo, 0};
     }
@@ -276,9 +282,89 @@ private:
     long long done_ = 0, reported_ = 0, total_ = 0;
 };
 
+// The rows of a table libmdb reads, as text by column name (libmdb's own text of each value).
+std::vector<std::unordered_map<std::string, std::string>> tableText(MdbCatalogEntry* entry) {
+    std::vector<std::unordered_map<std::string, std::string>> rows;
+    MdbTableDef* table = mdb_read_table(entry);
+    if (!table) return rows;
+    if (mdb_read_columns(table)) {
+        std::vector<std::vector<char>> bound(table->num_cols, std::vector<char>(MDB_BIND_SIZE));
+        for (unsigned i = 0; i < table->num_cols; ++i) mdb_bind_column(table, int(i) + 1, bound[i].data(), nullptr);
+        mdb_rewind_table(table);
+        while (mdb_fetch_row(table)) {
+            auto& row = rows.emplace_back();
+            for (unsigned i = 0; i < table->num_cols; ++i) {
+                auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+                if (col->col_type != MDB_OLE && col->col_type != MDB_MEMO) row[col->name] = bound[i].data();
+            }
+        }
+    }
+    mdb_free_tabledef(table);
+    return rows;
+}
+
+// Attachment fields show the names of their files: a row holds a reference, and the field's hidden
+// table (MSysComplexColumns names it) lists the files with the reference of the row they belong to.
+class AttachmentNames {
+public:
+    explicit AttachmentNames(const std::vector<MdbCatalogEntry*>& everyTable) {
+        for (MdbCatalogEntry* e : everyTable) {
+            byPage_[e->table_pg] = e;
+            if (std::strcmp(e->object_name, "MSysComplexColumns") == 0) columns_ = tableText(e);
+        }
+    }
+
+    // Reference -> "a.txt; b.pdf" for the attachment column `column` of the table defined on page
+    // `tablePage`; empty when the column is not an attachment field.
+    std::unordered_map<uint32_t, std::string> namesFor(uint32_t tablePage, const char* column) {
+        std::unordered_map<uint32_t, std::string> names;
+        for (const auto& c : columns_) {
+            const auto name = c.find("ColumnName"), flat = c.find("FlatTableID"), table = c.find("ConceptualTableID");
+            if (name == c.end() || flat == c.end() || table == c.end() || name->second != column ||
+                (std::strtoul(table->second.c_str(), nullptr, 10) & 0xffffff) != tablePage)
+                continue;
+            const auto it = byPage_.find(uint32_t(std::strtoul(flat->second.c_str(), nullptr, 10) & 0xffffff));
+            if (it == byPage_.end()) return names;
+            MdbTableDef* t = mdb_read_table(it->second);
+            if (!t) return names;
+            // The reference is the flat table's Long column that is neither its own AutoNumber nor a
+            // column of the attachment type.
+            std::string key;
+            bool attachment = false;
+            if (mdb_read_columns(t)) {
+                for (unsigned i = 0; i < t->num_cols; ++i) {
+                    auto* col = static_cast<MdbColumn*>(g_ptr_array_index(t->columns, i));
+                    if (std::strcmp(col->name, "FileName") == 0) attachment = true;
+                    if (col->col_type == MDB_LONGINT && !col->is_long_auto && std::strcmp(col->name, "FileFlags") != 0)
+                        key = col->name;
+                }
+            }
+            mdb_free_tabledef(t);
+            if (!attachment || key.empty()) return names;
+            for (const auto& row : tableText(it->second)) {
+                const auto ref = row.find(key), file = row.find("FileName");
+                if (ref == row.end() || file == row.end() || ref->second.empty()) continue;
+                std::string& list = names[uint32_t(std::strtoul(ref->second.c_str(), nullptr, 10))];
+                if (!list.empty()) list += "; ";
+                list += file->second;
+            }
+            names.emplace(0, std::string());  // marks the column as an attachment field
+            return names;
+        }
+        return names;
+    }
+
+private:
+    std::unordered_map<uint32_t, MdbCatalogEntry*> byPage_;
+    std::vector<std::unordered_map<std::string, std::string>> columns_;
+};
+
 class Converter {
 public:
     Converter(MdbHandle* mdb, Sqlite& out, Progress& progress) : mdb_(mdb), out_(out), progress_(progress) {}
+    // The file names of the table's attachment fields, by column number; set before copyRows.
+    std::unordered_map<int, std::unordered_map<uint32_t, std::string>> attachments;
+
 
     // Creates the table; false when SQLite will not take its definition (no columns, a reserved or
     // repeated name), in which case the table is left out.
@@ -426,6 +512,14 @@ private:
                 break;
             }
             case MDB_COMPLEX: {
+                if (const auto a = attachments.find(f.colnum); a != attachments.end() && f.siz == 4) {
+                    const auto names = a->second.find(le32(bytes(f, 4)));
+                    if (names == a->second.end() || names->second.empty())
+                        sqlite3_bind_null(st, idx);
+                    else
+                        bindText(st, idx, names->second);
+                    break;
+                }
                 // The key of the value in a hidden table; kept as libmdb's text of it.
                 bytes(f, 4);
                 char* text = mdb_col_to_string(mdb_, mdb_->pg_buf, f.start, col->col_type, f.siz);
@@ -433,6 +527,11 @@ private:
                 g_free(text);
                 break;
             }
+            case kColBigInt:
+                // Read from the row's bytes: exact, never through a double.
+                if (f.siz != 8) fail(ExitDamaged);
+                sqlite3_bind_int64(st, idx, int64_t(le64(bytes(f, 8))));
+                break;
             default:
                 // libmdb has no reading of the other types.
                 sqlite3_bind_null(st, idx);
@@ -581,6 +680,14 @@ int convertFile(const char* jetPath, const char* sqlitePath, const char* damageP
             user.push_back(entry);
     }
     user.insert(user.end(), system.begin(), system.end());
+    std::vector<MdbCatalogEntry*> everyTable;
+    for (unsigned i = 0; i < mdb->catalog->len; ++i) {
+        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+        if (entry && entry->object_type == MDB_TABLE && entry->table_pg >= 2 &&
+            static_cast<long long>(entry->table_pg) < pages)
+            everyTable.push_back(entry);
+    }
+    AttachmentNames attachmentNames(everyTable);
 
     Sqlite out(sqlitePath);
     // The file is new and is thrown away on any failure, so there is nothing to make durable.
@@ -611,6 +718,13 @@ int convertFile(const char* jetPath, const char* sqlitePath, const char* damageP
         }
         // A name SQLite will not take (reserved, repeated) leaves the table out.
         if (!conv.createTable(table)) continue;
+        conv.attachments.clear();
+        for (unsigned i = 0; i < table->num_cols; ++i) {
+            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+            if (col->col_type != MDB_COMPLEX) continue;
+            auto names = attachmentNames.namesFor(entry->table_pg, col->name);
+            if (!names.empty()) conv.attachments[int(i)] = std::move(names);
+        }
         const long long read = conv.copyRows(table);
         // Fewer records than the definition counts is damage; more is a count Access left stale (it
         // keeps reading such files by their pages, and so do we).
