@@ -70,23 +70,8 @@ QString VerifyTool::textFieldQuestion() {
 QString VerifyTool::caption() { return QStringLiteral("Remplazando..."); }
 
 bool VerifyTool::renumbers(int fieldType) {
-    switch (fieldType) {
-        case dao::dbByte:
-        case dao::dbInteger:
-        case dao::dbLong:
-        case dao::dbCurrency:
-        case dao::dbSingle:
-        case dao::dbDouble:
-        case dao::dbNumeric:
-        case dao::dbDecimal:
-        case dao::dbFloat:
-        case dao::dbText:
-        case dao::dbMemo:
-            return true;
-        default:
-            // Yes/No holds two values, a date is no identifier, binary data and GUIDs take no number.
-            return false;
-    }
+    // Yes/No holds two values, a date is no identifier, binary data and GUIDs take no number.
+    return dao::isNumberField(fieldType) || fieldType == dao::dbText || fieldType == dao::dbMemo;
 }
 
 QString VerifyTool::notRenumberedMessage(const QString& fieldName) {

@@ -30,24 +30,6 @@ constexpr double kMarginMm = 12.0;
 constexpr double kMinFontScale = 7.0 / 9.0;
 constexpr double kMaxNaturalColumnPt = 216;  // 3 inches
 
-bool isNumberType(int type) {
-    switch (type) {
-        case dao::dbByte:
-        case dao::dbInteger:
-        case dao::dbLong:
-        case dao::dbBigInt:
-        case dao::dbCurrency:
-        case dao::dbSingle:
-        case dao::dbDouble:
-        case dao::dbNumeric:
-        case dao::dbDecimal:
-        case dao::dbFloat:
-            return true;
-        default:
-            return false;
-    }
-}
-
 QString oneLine(QString s) {
     if (s.size() > kMaxCellChars) s.truncate(kMaxCellChars);
     for (QChar& c : s)
@@ -101,7 +83,7 @@ ReportListing::ReportListing(dao::Recordset& recordset, const QString& title)
     for (int i = 0; i < fields.Count(); ++i) {
         const dao::Field f = fields.Item(i);
         names_ << oneLine(f.Name());
-        rightAligned_.push_back(isNumberType(f.Type()));
+        rightAligned_.push_back(dao::isNumberField(f.Type()));
     }
 }
 

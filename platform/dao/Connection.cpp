@@ -578,11 +578,9 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create, c
                     if (lock) lock->unlock();
                 }
             } release{writeLock->tryLock(5000) ? writeLock.get() : nullptr};
-            // One temporary SQLite copy per Jet file (and version of it) in the process; a version is
-            // told by the file's stamp, which every batch a writer makes moves on.
-            const jet::JetFileStamp stamp = jet::JetFileStamp::of(fi.filePath());
-            const QString key = canonical + "|" + QString::number(stamp.size) + "|" + QString::number(stamp.mtimeNs) +
-                                "|" + QString::number(stamp.ctimeNs) + "|" + QString::number(stamp.ino);
+            // One temporary SQLite copy per Jet file (and version of it) in the process.
+            const QString key = canonical + "|" + QString::number(fi.size()) + "|" +
+                                QString::number(fi.lastModified().toMSecsSinceEpoch());
             auto copy = reg.jetCopy(key);
             if (!copy) {
                 copy = std::make_shared<JetCopy>();

@@ -754,12 +754,10 @@ Database::~Database() {
     if (conn_) releaseConnection(conn_);
 }
 
-std::shared_ptr<Database> OpenDatabase(const QString& path) {
-    if (pg::isUri(path)) return std::shared_ptr<Database>(new Database(pg::PgConnection::open(path)));
-    return std::shared_ptr<Database>(new Database(Connection::open(path, false)));
-}
+std::shared_ptr<Database> OpenDatabase(const QString& path) { return OpenDatabase(path, OpenWatch{}); }
 
 std::shared_ptr<Database> OpenDatabase(const QString& path, const OpenWatch& watch) {
+    if (pg::isUri(path)) return std::shared_ptr<Database>(new Database(pg::PgConnection::open(path)));
     return std::shared_ptr<Database>(new Database(Connection::open(path, false, watch)));
 }
 
@@ -804,6 +802,7 @@ QStringList Database::TableDefs() const {
 }
 
 QStringList Database::SystemTableDefs() const {
+    if (pg_) return {};  // a server's catalogs are not tables of the database
     if (!conn_) raise(err::ObjectClosed);
     QStringList names;
     if (conn_->jetCopy()) {

@@ -146,6 +146,10 @@ TEST_F(JetCorpus, EveryWritableFileTakesAnEditAnAddAndADelete) {
             summary << name + ": not written: " + why;
             continue;
         }
+        // mdb-count gives the count the table definition keeps, which Access may have left stale:
+        // the writer moves it on by the records added and deleted.
+        const bool counter = !QStandardPaths::findExecutable("mdb-count").isEmpty();
+        long long counted = counter ? jettest::run("mdb-count", {path, table}).out.trimmed().toLongLong() : 0;
         const QString readOnly = JetWriteGate::whyReadOnly(path);
         EXPECT_EQ(readOnly.toStdString(), "") << name.toStdString();
         if (!readOnly.isEmpty()) continue;
@@ -184,6 +188,7 @@ TEST_F(JetCorpus, EveryWritableFileTakesAnEditAnAddAndADelete) {
                 continue;
             }
             count = 1;
+            ++counted;
         }
         o.edited = firstTaking([&](const Candidate& f) {
             return QString("update %1 set %2 = %3 where rowid = (select min(rowid) from %1)").arg(t, quoted(f.name), valueFor(f, "Zq1"));
@@ -209,9 +214,9 @@ TEST_F(JetCorpus, EveryWritableFileTakesAnEditAnAddAndADelete) {
         EXPECT_FALSE(QFile::exists(JetPageJournal::journalPath(path)));
 
         // mdb-export: the count, and the values written.
-        if (!QStandardPaths::findExecutable("mdb-count").isEmpty()) {
+        if (counter) {
             const jettest::ProcessRun n = jettest::run("mdb-count", {path, table});
-            EXPECT_EQ(n.out.trimmed().toLongLong(), expected) << name.toStdString() << n.err.toStdString();
+            EXPECT_EQ(n.out.trimmed().toLongLong(), counted + (expected - count)) << name.toStdString() << n.err.toStdString();
             const QString e = mdbExport(path, table);
             if (!one.isEmpty()) EXPECT_TRUE(e.contains("\"" + one + "\"")) << name.toStdString();
             if (!two.isEmpty()) EXPECT_TRUE(e.contains("\"" + two + "\"")) << name.toStdString();

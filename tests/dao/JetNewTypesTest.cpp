@@ -126,7 +126,7 @@ TEST(LargeNumberValues, RowBytesAndIndexKeysAreThoseOfALongEightBytesWide) {
 
 TEST_F(JetNewTypes, ALargeNumberColumnIsReadWrittenSearchedTotalledExportedAndImported) {
     const QString f = withLargeNumberColumn();
-    EXPECT_TRUE(cli({"columns", f, "Table1"}).out.contains("F\t16\t8\n"));
+    EXPECT_TRUE(cli({"columns", f, "Table1"}).out.contains("F\t16\t8\t"));
     {
         auto db = dao::OpenDatabase(f);
         ASSERT_FALSE(db->isReadOnly());

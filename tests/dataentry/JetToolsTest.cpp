@@ -79,7 +79,7 @@ TEST_F(JetTools, EveryBulkToolChangesAnMdbFile) {
         EXPECT_FALSE(r.error.has_value());
     }
     dao::flushAllWrites();
-    EXPECT_EQ(prompts_.count(), 0);
+    EXPECT_EQ(prompts_.count(), 0) << (prompts_.count() ? prompts_.last().text.toStdString() : std::string());
     expectReaders(f, "t_funcs", kSql,
                   "id\tdescr\tnum\tdate0\n"
                   "11\tuno\t1.5\t2020-01-02 03:04:05\n"
