@@ -353,7 +353,7 @@ Param toParam(const Variant& v) {
     switch (v.type()) {
         case T::Empty: case T::Null: p.null = true; break;
         case T::Boolean: p.bytes = v.asBool() ? "true" : "false"; break;
-        case T::Byte: case T::Integer: case T::Long: p.bytes = QByteArray::number(qlonglong(v.asInt())); break;
+        case T::Byte: case T::Integer: case T::Long: case T::BigInt: p.bytes = QByteArray::number(qlonglong(v.asInt())); break;
         case T::Currency: {
             const int64_t c = v.asCurrency();
             const uint64_t a = c < 0 ? uint64_t(0) - uint64_t(c) : uint64_t(c);
