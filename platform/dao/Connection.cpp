@@ -882,7 +882,12 @@ void Connection::Session::endWrite(BatchRecord&& change, const std::vector<Bound
     change.bindCount = uint32_t(binds.size());
     for (const Bound& v : binds) b.keep(v);
     b.records.push_back(std::move(change));
-    if (c_->batch_->records.size() >= size_t(kBatchRecords)) c_->commitLocked();
+    // The background round commits a batch once it is kBatchAgeMs old, but only when it finds the
+    // connection free: a writer that keeps it busy commits its own batch at twice that age, so a
+    // crash still loses at most a moment of work.
+    if (c_->batch_->records.size() >= size_t(kBatchRecords) ||
+        nowNs() - c_->batchStartNs() >= int64_t(2 * kBatchAgeMs) * 1000000)
+        c_->commitLocked();
 }
 
 void Connection::Session::exec(const char* sql) {
