@@ -9,6 +9,15 @@
 
 namespace testutil {
 
+int errorOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const dao::Error& e) {
+        return e.number();
+    }
+    return 0;
+}
+
 QString passwordJetCopy(const QTemporaryDir& dir, const QString& name, const QString& password) {
     const QString to = dir.filePath("pw-" + name);
     QFile::remove(to);

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <QStringList>
+#include <functional>
 
 namespace testutil {
 
@@ -19,6 +20,9 @@ QString passwordJetCopy(const QTemporaryDir& dir, const QString& name, const QSt
 
 // Runs an SQL script on a new SQLite file (through the engine's Execute) and returns its path.
 QString makeSqlite(const QTemporaryDir& dir, const QString& name, const QStringList& statements);
+
+// The engine error number f raises, 0 when it raises none.
+int errorOf(const std::function<void()>& f);
 
 // Pins the default locale for one scope.
 class LocaleGuard {

@@ -21,14 +21,7 @@ using dao::Variant;
 
 namespace {
 
-int errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const dao::Error& e) {
-        return e.number();
-    }
-    return 0;
-}
+using testutil::errorOf;
 
 TEST(OneRule, NamesAreQuotedOneWayAndTheEngineReadsEveryForm) {
     using dao::jetName;

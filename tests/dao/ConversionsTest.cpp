@@ -14,14 +14,7 @@ using dao::Variant;
 
 namespace {
 
-int errorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const dao::Error& e) {
-        return e.number();
-    }
-    return 0;
-}
+using testutil::errorOf;
 
 Variant date(int y, int m, int d, int h = 0, int mi = 0, int s = 0) {
     return Variant::fromDateTime(QDateTime(QDate(y, m, d), QTime(h, mi, s), Qt::UTC));
