@@ -456,18 +456,19 @@ std::mutex passwordMu;
 PasswordSource passwordSource;
 QHash<QString, QString> acceptedPasswords;  // canonical path -> the password that opened it
 
-// A decrypted copy of an encrypted file, removed when the reading is done.
-struct PlainCopy {
-    QString path;
-    ~PlainCopy() {
-        if (!path.isEmpty()) QFile::remove(path);
-    }
-};
+// Where a decrypted copy goes: an empty temporary file, only its owner may read it.
+QString newPlainCopyPath() {
+    QTemporaryFile tmp(QDir::tempPath() + "/tabulon-plain-XXXXXX.accdb");
+    tmp.setAutoRemove(false);
+    if (!tmp.open()) raise(err::DiskFull, "Cannot create a temporary file: " + tmp.errorString());
+    tmp.close();
+    return tmp.fileName();
+}
 
 // A protected file opens only with its password. Files whose encryption Tabulon cannot take off are
 // refused with the same number, saying so, but never as damaged: nothing is wrong with them. An
 // encrypted file that can be decrypted is, into plain (the file to read instead).
-void requirePassword(const jet::Protection& p, const QString& path, const QString& canonical, PlainCopy& plain) {
+void requirePassword(const jet::Protection& p, const QString& path, const QString& canonical, QString& plain) {
     const QString shown = QDir::toNativeSeparators(path);
     if (p.kind == jet::Protection::EncryptedPackage)
         raise(err::NotValidPassword,
@@ -493,13 +494,9 @@ void requirePassword(const jet::Protection& p, const QString& path, const QStrin
         // Jet 4 passwords are compared exactly, as the header holds them.
         if (*given != p.password) raise(err::NotValidPassword, QStringLiteral("Not a valid password."));
     } else {
-        QTemporaryFile tmp(QDir::tempPath() + "/tabulon-plain-XXXXXX.accdb");
-        tmp.setAutoRemove(false);
-        if (!tmp.open()) raise(err::DiskFull, "Cannot create a temporary file: " + tmp.errorString());
-        plain.path = tmp.fileName();
-        tmp.close();
+        plain = newPlainCopyPath();
         QString why;
-        switch (jet::decryptAceCopy(path, *given, plain.path, &why)) {
+        switch (jet::decryptAceCopy(path, *given, plain, &why)) {
             case jet::DecryptResult::Ok: break;
             case jet::DecryptResult::WrongPassword:
                 raise(err::NotValidPassword, QStringLiteral("Not a valid password."));
@@ -514,6 +511,22 @@ void requirePassword(const jet::Protection& p, const QString& path, const QStrin
 }
 
 }  // namespace
+
+UnlockedFile::UnlockedFile(const QString& path) : path_(path) {
+    const QFileInfo fi(path);
+    if (const jet::Protection p = jet::protectionOf(path); p.kind != jet::Protection::None) {
+        try {
+            requirePassword(p, path, fi.canonicalFilePath(), plain_);
+        } catch (...) {
+            if (!plain_.isEmpty()) QFile::remove(plain_);
+            throw;
+        }
+    }
+}
+
+UnlockedFile::~UnlockedFile() {
+    if (!plain_.isEmpty()) QFile::remove(plain_);
+}
 
 void setPasswordSource(PasswordSource source) {
     std::lock_guard<std::mutex> g(passwordMu);
@@ -551,9 +564,7 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create, c
         if (head.startsWith(QByteArray("SQLite format 3\0", 16))) {
             // nothing more to learn
         } else if (jet::looksLikeJet(head)) {
-            PlainCopy plain;
-            if (const jet::Protection p = jet::protectionOf(fi.filePath()); p.kind != jet::Protection::None)
-                requirePassword(p, path, canonical, plain);
+            const UnlockedFile plain(fi.filePath());
             // Our own pending changes first, then a batch a crash interrupted is undone, before
             // anything reads the file.
             if (auto other = reg.fileState(canonical)->pending.lock()) other->commit();
@@ -586,12 +597,11 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create, c
                 copy = std::make_shared<JetCopy>();
                 copy->path = newWorkingCopyPath();
                 try {
-                    copy->damaged =
-                        jet::convertToSqlite(plain.path.isEmpty() ? fi.filePath() : plain.path, copy->path, watch);
+                    copy->damaged = jet::convertToSqlite(plain.path(), copy->path, watch);
                 } catch (const Error& e) {
                     // A decrypted copy's failure is told with the name of the file the user opened.
-                    if (plain.path.isEmpty()) throw;
-                    raise(e.number(), QString(e.description()).replace(QDir::toNativeSeparators(plain.path), path));
+                    if (!plain.decrypted()) throw;
+                    raise(e.number(), QString(e.description()).replace(QDir::toNativeSeparators(plain.path()), path));
                 }
                 reg.keepJetCopy(key, copy);
             }
@@ -602,9 +612,7 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create, c
             if (c->jetWriter_) flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
             c->readOnly_ = !c->jetWriter_;
         } else {
-            PlainCopy plain;
-            if (const jet::Protection p = jet::protectionOf(fi.filePath()); p.kind != jet::Protection::None)
-                requirePassword(p, path, canonical, plain);
+            const UnlockedFile plain(fi.filePath());
             raise(err::UnrecognizedFormat, QString("Unrecognized database format '%1'.").arg(path));
         }
     }

@@ -806,13 +806,21 @@ QStringList Database::SystemTableDefs() const {
     if (!conn_) raise(err::ObjectClosed);
     QStringList names;
     if (conn_->jetCopy()) {
-        // The working copy holds the file's user tables only; the catalog names the others.
+        // The working copy holds the file's MSys tables after its user tables; the catalog says
+        // which tables are the system's.
         try {
-            for (const jet::CatalogTable& t : jet::JetFile::open(conn_->path())->catalog())
-                if (t.isSystem()) names << t.name;
+            const auto f = jet::JetFile::open(conn_->path());
+            if (!f->isJet3() && !f->encoded()) {
+                for (const jet::CatalogTable& t : f->catalog())
+                    if (t.isSystem()) names << t.name;
+                return names;
+            }
         } catch (const jet::FormatError&) {
-            // Pages the page reader cannot read (Jet 3, encoded): no system tables to name.
         }
+        // Pages the page reader cannot read here (Jet 3, encoded or encrypted): the reader copied
+        // the system tables by their names.
+        for (const QString& t : TableDefs())
+            if (t.startsWith(QLatin1String("MSys"))) names << t;
         return names;
     }
     Session s = conn_->session();

@@ -137,6 +137,23 @@ QString ShownDatabaseName(const QString& name);
 using PasswordSource = std::function<std::optional<QString>(const QString& path)>;
 void setPasswordSource(PasswordSource source);
 
+// An Access file made readable: a file that needs a password is unlocked as OpenDatabase unlocks it
+// (the passwords accepted before in the process, then the password source), raising 3031 as it
+// does; an encrypted one is decrypted into a temporary copy, removed with this object. path() is
+// the file to read its pages from: the copy, or the file itself.
+class UnlockedFile {
+public:
+    explicit UnlockedFile(const QString& path);
+    ~UnlockedFile();
+    UnlockedFile(const UnlockedFile&) = delete;
+    UnlockedFile& operator=(const UnlockedFile&) = delete;
+    const QString& path() const { return plain_.isEmpty() ? path_ : plain_; }
+    bool decrypted() const { return !plain_.isEmpty(); }
+
+private:
+    QString path_, plain_;
+};
+
 // Creates a new, empty SQLite database file (3204 when the file exists already).
 std::shared_ptr<Database> CreateDatabase(const QString& path);
 

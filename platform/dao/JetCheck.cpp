@@ -12,6 +12,7 @@
 #include <memory>
 #include <set>
 
+#include "JetDecrypt.h"
 #include "JetFile.h"
 #include "JetIndexKey.h"
 #include "JetLocks.h"
@@ -608,7 +609,7 @@ private:
 
 }  // namespace
 
-CheckReport JetCheck::run(const QString& path) {
+CheckReport JetCheck::run(const QString& path, const QString& readFrom) {
     CheckReport rep;
     std::unique_ptr<JetFile> f;
     // Between writers' batches, so that no half-written batch of a live writer shows as faults; a
@@ -628,7 +629,10 @@ CheckReport JetCheck::run(const QString& path) {
     QTemporaryDir scratch;
     QString checked = path;
     const QString journal = QDir::toNativeSeparators(JetPageJournal::journalPath(path));
-    switch (JetPageJournal::Pending p = JetPageJournal::inspect(path); p.state) {
+    // A decrypted copy stands for a file Tabulon never writes: no journal of ours can be pending.
+    if (!readFrom.isEmpty()) checked = readFrom;
+    switch (JetPageJournal::Pending p = readFrom.isEmpty() ? JetPageJournal::inspect(path) : JetPageJournal::Pending{};
+            p.state) {
         case JetPageJournal::Pending::None: break;
         case JetPageJournal::Pending::Incomplete:
             rep.lines << QString("journal: '%1' is pending but incomplete (the write stopped before any page was "
@@ -670,8 +674,27 @@ CheckReport JetCheck::run(const QString& path) {
         rep.complete = false;
         return rep;
     }
+    if (f->encoded() && f->version() == JetVersion::Jet4) {
+        // Encoded with the key the header holds: decoded into a copy, which is what is checked.
+        const QString decoded = scratch.filePath("decoded");
+        QString why;
+        if (!scratch.isValid() || decodeJetCopy(checked, decoded, &why) != DecryptResult::Ok) {
+            rep.lines << QString("file: %1: its pages are RC4-encoded and cannot be decoded (%2)").arg(path, why);
+            rep.complete = false;
+            return rep;
+        }
+        try {
+            f = JetFile::open(decoded);
+        } catch (const FormatError& e) {
+            rep.lines << QString("FAULT: %1").arg(e.what());
+            rep.faults = 1;
+            rep.complete = false;
+            return rep;
+        }
+    }
     if (f->encoded()) {
-        rep.lines << QString("file: %1: its pages are encoded; the check cannot read them").arg(path);
+        rep.lines << QString("file: %1: its pages are encrypted; the check reads them only with the file's password")
+                         .arg(path);
         rep.complete = false;
         return rep;
     }

@@ -17,7 +17,10 @@ struct CheckReport {
 
 class JetCheck {
 public:
-    static CheckReport run(const QString& path);
+    // readFrom: where the pages are when they are not in path itself (a decrypted copy of an
+    // encrypted file); path still names the file in the report. Jet 4 files whose pages are
+    // RC4-encoded with the key in their header are decoded into a copy by the check itself.
+    static CheckReport run(const QString& path, const QString& readFrom = QString());
 };
 
 }  // namespace dao::jet

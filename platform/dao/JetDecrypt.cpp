@@ -1,10 +1,13 @@
 #include "JetDecrypt.h"
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/provider.h>
 
 #include <QFile>
 #include <QSaveFile>
 #include <QXmlStreamReader>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -105,23 +108,207 @@ private:
     const EVP_MD* md_;
 };
 
+
+// RC4 lives in OpenSSL 3's legacy provider. It is loaded once, into a library context of its own,
+// so that the process's default context keeps only the providers its configuration names.
+const EVP_CIPHER* rc4Cipher() {
+    static const EVP_CIPHER* const cipher = []() -> const EVP_CIPHER* {
+        OSSL_LIB_CTX* ctx = OSSL_LIB_CTX_new();
+        EVP_CIPHER* c = ctx && OSSL_PROVIDER_load(ctx, "legacy") ? EVP_CIPHER_fetch(ctx, "RC4", nullptr) : nullptr;
+        ERR_clear_error();
+        return c;
+    }();
+    return cipher;
+}
+
+const QString kNoRc4 = QStringLiteral(
+    "its cipher, RC4, is not available: OpenSSL's legacy provider (ossl-modules/legacy.so of libssl3) cannot be "
+    "loaded");
+
+// One RC4 stream under key over data, in place.
+bool rc4(EVP_CIPHER_CTX* ctx, const QByteArray& key, char* data, int n) {
+    auto* d = reinterpret_cast<unsigned char*>(data);
+    int out = 0;
+    return EVP_CipherInit_ex(ctx, rc4Cipher(), nullptr, nullptr, nullptr, 0) == 1 &&
+           EVP_CIPHER_CTX_set_key_length(ctx, int(key.size())) == 1 &&
+           EVP_CipherInit_ex(ctx, nullptr, nullptr, reinterpret_cast<const unsigned char*>(key.constData()), nullptr,
+                             0) == 1 &&
+           EVP_CipherUpdate(ctx, d, &out, d, n) == 1 && out == n;
+}
+
+// AES in ECB mode without padding, in place.
+bool aesEcb(EVP_CIPHER_CTX* ctx, const QByteArray& key, char* data, int n) {
+    const EVP_CIPHER* cipher = key.size() == 16   ? EVP_aes_128_ecb()
+                               : key.size() == 24 ? EVP_aes_192_ecb()
+                               : key.size() == 32 ? EVP_aes_256_ecb()
+                                                  : nullptr;
+    auto* d = reinterpret_cast<unsigned char*>(data);
+    int out = 0;
+    return cipher && n % 16 == 0 &&
+           EVP_DecryptInit_ex(ctx, cipher, nullptr, reinterpret_cast<const unsigned char*>(key.constData()), nullptr) == 1 &&
+           EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 && EVP_DecryptUpdate(ctx, d, &out, d, n) == 1 && out == n;
+}
+
+using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)>;
+
+// The four bytes that key page n: its number (little-endian) mixed into the header's encoding key.
+QByteArray pageBlock(const uint8_t* encodingKey, qint64 n) {
+    QByteArray b(4, '\0');
+    for (int i = 0; i < 4; ++i) b[i] = char(uint8_t(n >> (8 * i)) ^ encodingKey[i]);
+    return b;
+}
+
+QByteArray encodingKeyOf(const QByteArray& file) {
+    const auto* h = reinterpret_cast<const uint8_t*>(file.constData());
+    QByteArray key(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        key[i] = char(h[kEncodingKeyOffset + i] ^ headerMask()[kEncodingKeyOffset - kHeaderMaskStart + i]);
+    return key;
+}
+
+// The copy's header says its pages are plain: the encoding key reads as zero through the mask.
+void markPlain(QByteArray& file) {
+    for (int i = 0; i < 4; ++i)
+        file[kEncodingKeyOffset + i] = char(headerMask()[kEncodingKeyOffset - kHeaderMaskStart + i]);
+}
+
+DecryptResult writeCopy(const QByteArray& file, const QString& outPath, QString* why) {
+    QSaveFile out(outPath);
+    if (!out.open(QIODevice::WriteOnly) || out.write(file) != file.size() || !out.commit()) {
+        if (why) *why = "the decrypted copy cannot be written: " + out.errorString();
+        return DecryptResult::Unsupported;
+    }
+    return DecryptResult::Ok;
+}
+
+// Office CryptoAPI encryption (binary EncryptionHeader and EncryptionVerifier): RC4, or AES in ECB
+// mode, under a key per page derived from the salted SHA-1 of the password and the page's block.
+DecryptResult cryptoApi(QByteArray& file, const uint8_t* info, int len, const QString& password, QString& why) {
+    constexpr uint32_t kCryptoApi = 0x04, kAes = 0x20, kExternal = 0x10;
+    constexpr uint32_t kAlgRc4 = 0x6801, kAlgAes128 = 0x660e, kAlgAes192 = 0x660f, kAlgAes256 = 0x6610;
+    constexpr uint32_t kSha1 = 0x8004;
+    const uint8_t* end = info + len;
+    const uint32_t flags = rd32(info + 4);
+    if (!(flags & kCryptoApi) || (flags & kExternal)) {
+        why = "its encryption is not of the CryptoAPI kind";
+        return DecryptResult::Unsupported;
+    }
+    if (info + 12 > end) {
+        why = "its encryption description is cut short";
+        return DecryptResult::Unsupported;
+    }
+    const uint32_t headerLen = rd32(info + 8);
+    const uint8_t* hdr = info + 12;
+    if (headerLen < 32 || headerLen > uint32_t(end - hdr)) {
+        why = "its encryption header is cut short";
+        return DecryptResult::Unsupported;
+    }
+    uint32_t alg = rd32(hdr + 8);
+    const uint32_t hashAlg = rd32(hdr + 12);
+    uint32_t keyBits = rd32(hdr + 16);
+    if (alg == 0) alg = (flags & kAes) ? kAlgAes128 : kAlgRc4;
+    const bool isRc4 = alg == kAlgRc4;
+    if (!isRc4 && alg != kAlgAes128 && alg != kAlgAes192 && alg != kAlgAes256) {
+        why = QString("its cipher (algorithm 0x%1) is not known").arg(alg, 4, 16, QChar('0'));
+        return DecryptResult::Unsupported;
+    }
+    if (hashAlg != 0 && hashAlg != kSha1) {
+        why = QString("its hash (algorithm 0x%1) is not known").arg(hashAlg, 4, 16, QChar('0'));
+        return DecryptResult::Unsupported;
+    }
+    if (keyBits == 0) {
+        // The provider's default: 40-bit RC4 for the "Base" providers (or none named), 128 otherwise.
+        QString csp;
+        for (const uint8_t* c = hdr + 32; c + 1 < hdr + headerLen && (c[0] | c[1]); c += 2) csp += QChar(rd16(c));
+        if (isRc4)
+            keyBits = csp.trimmed().isEmpty() || csp.toLower().contains(QLatin1String(" base ")) ? 40 : 128;
+        else
+            keyBits = alg == kAlgAes128 ? 128 : alg == kAlgAes192 ? 192 : 256;
+    }
+    const bool keyFits = isRc4 ? keyBits >= 40 && keyBits <= 160 && keyBits % 8 == 0
+                               : keyBits == (alg == kAlgAes128 ? 128u : alg == kAlgAes192 ? 192u : 256u);
+    if (!keyFits) {
+        why = QString("its key length (%1 bits) does not fit its cipher").arg(keyBits);
+        return DecryptResult::Unsupported;
+    }
+    // The verifier: a 16-byte salt, a random block and its SHA-1, both encrypted under the key of
+    // block 0.
+    const uint8_t* v = hdr + headerLen;
+    const int hashLen = isRc4 ? 20 : 32;
+    if (v + 4 + 16 + 16 + 4 + hashLen > end || rd32(v) != 16) {
+        why = "its password verifier is cut short";
+        return DecryptResult::Unsupported;
+    }
+    if (isRc4 && !rc4Cipher()) {
+        why = kNoRc4;
+        return DecryptResult::Unsupported;
+    }
+    const QByteArray salt(reinterpret_cast<const char*>(v + 4), 16);
+    QByteArray verifier(reinterpret_cast<const char*>(v + 20), 16);
+    const uint32_t verifierHashSize = rd32(v + 36);
+    verifier += QByteArray(reinterpret_cast<const char*>(v + 40), hashLen);
+
+    const Crypto sha1(EVP_sha1());
+    const QByteArray pw(reinterpret_cast<const char*>(password.utf16()), int(std::min<qsizetype>(password.size(), 255) * 2));
+    QByteArray base = sha1.hash(salt, pw);
+    // AES keys: the standard way iterates the hash 50000 times; the non-standard provider (AES in
+    // the CryptoAPI header without the AES flag) not at all.
+    if (!isRc4 && (flags & kAes))
+        for (uint32_t i = 0; i < 50000; ++i) {
+            const char round[4] = {char(i), char(i >> 8), char(i >> 16), char(i >> 24)};
+            base = sha1.hash(QByteArray(round, 4), base);
+        }
+    const int keyBytes = int(keyBits / 8);
+    auto keyFor = [&](const QByteArray& block) {
+        const QByteArray h = sha1.hash(base, block);
+        if (isRc4) {
+            // A 40-bit key is used as 128 bits, the rest zero.
+            QByteArray k = h.left(keyBytes);
+            if (keyBits == 40) k.append(16 - keyBytes, '\0');
+            return k;
+        }
+        QByteArray x1(64, char(0x36)), x2(64, char(0x5c));
+        for (int i = 0; i < h.size(); ++i) {
+            x1[i] = char(x1[i] ^ h[i]);
+            x2[i] = char(x2[i] ^ h[i]);
+        }
+        return (sha1.hash(x1) + sha1.hash(x2)).left(keyBytes);
+    };
+    CipherCtx ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    auto decrypt = [&](const QByteArray& key, char* data, int n) {
+        return isRc4 ? rc4(ctx.get(), key, data, n) : aesEcb(ctx.get(), key, data, n);
+    };
+    if (!ctx || !decrypt(keyFor(QByteArray(4, '\0')), verifier.data(), int(verifier.size()))) {
+        why = "its password verifier cannot be decrypted";
+        return DecryptResult::Unsupported;
+    }
+    const int compared = int(std::min<uint32_t>(verifierHashSize, 20));
+    if (compared == 0 || sha1.hash(verifier.left(16)).left(compared) != verifier.mid(16, compared))
+        return DecryptResult::WrongPassword;
+
+    const QByteArray encodingKey = encodingKeyOf(file);
+    const auto* ek = reinterpret_cast<const uint8_t*>(encodingKey.constData());
+    const qint64 pages = file.size() / kPageSize;
+    for (qint64 n = 1; n < pages; ++n)
+        if (!decrypt(keyFor(pageBlock(ek, n)), file.data() + n * kPageSize, kPageSize)) {
+            why = QString("page %1 cannot be decrypted").arg(n);
+            return DecryptResult::Unsupported;
+        }
+    return DecryptResult::Ok;
+}
+
 }  // namespace
 
-DecryptResult decryptAceCopy(const QString& path, const QString& password, const QString& outPath, QString* why) {
+namespace {
+
+// Office agile encryption: an XML description, the page key encrypted under a key from the
+// password; pages in AES-CBC.
+DecryptResult agile(QByteArray& file, const uint8_t* info, int len, const QString& password, QString& why) {
     auto unsupported = [&](const QString& reason) {
-        if (why) *why = reason;
+        why = reason;
         return DecryptResult::Unsupported;
     };
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) return unsupported(in.errorString());
-    QByteArray file = in.readAll();
-    if (file.size() < kPageSize || file.size() % kPageSize != 0) return unsupported("its length is not whole pages");
-    const auto* h = reinterpret_cast<const uint8_t*>(file.constData());
-    const int len = rd16(h + kCryptInfoOffset);
-    if (len < 8 || kCryptInfoOffset + 2 + len > kPageSize) return unsupported("its encryption description is cut short");
-    const uint8_t* info = h + kCryptInfoOffset + 2;
-    if (rd16(info) != 4 || rd16(info + 2) != 4 || rd32(info + 4) != 0x40)
-        return unsupported("only Office agile encryption is decrypted");
+    if (rd32(info + 4) != 0x40) return unsupported("its agile encryption flags are not the ones Office writes");
 
     // The description: one keyData (the pages' cipher) and the password's key encryptor.
     QXmlStreamReader xml(QByteArray(reinterpret_cast<const char*>(info + 8), len - 8));
@@ -162,29 +349,73 @@ DecryptResult decryptAceCopy(const QString& path, const QString& password, const
         Crypto::aesDecrypt(pc.deriveKey(pw, pwd, kKeyValueBlock), iv, pwd.keyValue).left(keyData.keyBits / 8);
     if (key.size() != keyData.keyBits / 8) return unsupported("its page key cannot be decrypted");
 
-    // Every page after the first: AES-CBC under the key, its IV a hash of the salt and the page
-    // number mixed into the header's encoding key.
+    // Every page after the first: AES-CBC under the key, its IV a hash of the salt and the page's
+    // block.
     const Crypto dc(dataHash);
-    uint8_t encodingKey[4];
-    for (int i = 0; i < 4; ++i)
-        encodingKey[i] = h[kEncodingKeyOffset + i] ^ headerMask()[kEncodingKeyOffset - kHeaderMaskStart + i];
+    const QByteArray encodingKey = encodingKeyOf(file);
+    const auto* ek = reinterpret_cast<const uint8_t*>(encodingKey.constData());
     const qint64 pages = file.size() / kPageSize;
     for (qint64 n = 1; n < pages; ++n) {
-        char block[4];
-        for (int i = 0; i < 4; ++i) block[i] = char(uint8_t(n >> (8 * i)) ^ encodingKey[i]);
-        const QByteArray pageIv = Crypto::fit(dc.hash(keyData.salt, QByteArray(block, 4)), keyData.blockSize);
+        const QByteArray pageIv = Crypto::fit(dc.hash(keyData.salt, pageBlock(ek, n)), keyData.blockSize);
         const QByteArray plain = Crypto::aesDecrypt(key, pageIv, file.mid(n * kPageSize, kPageSize));
-        if (plain.size() != kPageSize) return unsupported("a page cannot be decrypted");
+        if (plain.size() != kPageSize) return unsupported(QString("page %1 cannot be decrypted").arg(n));
         file.replace(n * kPageSize, kPageSize, plain);
     }
-    // The copy's header says its pages are plain: the encoding key reads as zero through the mask.
-    for (int i = 0; i < 4; ++i)
-        file[kEncodingKeyOffset + i] = char(headerMask()[kEncodingKeyOffset - kHeaderMaskStart + i]);
-
-    QSaveFile out(outPath);
-    if (!out.open(QIODevice::WriteOnly) || out.write(file) != file.size() || !out.commit())
-        return unsupported("the decrypted copy cannot be written: " + out.errorString());
     return DecryptResult::Ok;
+}
+
+}  // namespace
+
+DecryptResult decryptAceCopy(const QString& path, const QString& password, const QString& outPath, QString* why) {
+    QString reason;
+    auto unsupported = [&](const QString& r) {
+        if (why) *why = r;
+        return DecryptResult::Unsupported;
+    };
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) return unsupported(in.errorString());
+    QByteArray file = in.readAll();
+    if (file.size() < kPageSize || file.size() % kPageSize != 0) return unsupported("its length is not whole pages");
+    const auto* h = reinterpret_cast<const uint8_t*>(file.constData());
+    const int len = rd16(h + kCryptInfoOffset);
+    if (len < 8 || kCryptInfoOffset + 2 + len > kPageSize) return unsupported("its encryption description is cut short");
+    const uint8_t* info = h + kCryptInfoOffset + 2;
+    const int major = rd16(info), minor = rd16(info + 2);
+    DecryptResult r;
+    if (major == 4 && minor == 4)
+        r = agile(file, info, len, password, reason);
+    else if (major >= 2 && major <= 4 && minor == 2)
+        r = cryptoApi(file, info, len, password, reason);
+    else
+        return unsupported(QString("its encryption (version %1.%2) is not decrypted").arg(major).arg(minor));
+    if (r != DecryptResult::Ok) {
+        if (why) *why = reason;
+        return r;
+    }
+    markPlain(file);
+    return writeCopy(file, outPath, why);
+}
+
+DecryptResult decodeJetCopy(const QString& path, const QString& outPath, QString* why) {
+    auto unsupported = [&](const QString& r) {
+        if (why) *why = r;
+        return DecryptResult::Unsupported;
+    };
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) return unsupported(in.errorString());
+    QByteArray file = in.readAll();
+    if (file.size() < kPageSize || file.size() % kPageSize != 0) return unsupported("its length is not whole pages");
+    if (!rc4Cipher()) return unsupported(kNoRc4);
+    const QByteArray encodingKey = encodingKeyOf(file);
+    const auto* ek = reinterpret_cast<const uint8_t*>(encodingKey.constData());
+    CipherCtx ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    // Every page after the first: RC4 keyed by the page's four-byte block itself.
+    const qint64 pages = file.size() / kPageSize;
+    for (qint64 n = 1; n < pages; ++n)
+        if (!ctx || !rc4(ctx.get(), pageBlock(ek, n), file.data() + n * kPageSize, kPageSize))
+            return unsupported(QString("page %1 cannot be decoded").arg(n));
+    markPlain(file);
+    return writeCopy(file, outPath, why);
 }
 
 }  // namespace dao::jet

@@ -22,12 +22,17 @@ constexpr int kCryptInfoOffset = 0x299;
 const char kCompoundMagic[8] = {char(0xD0), char(0xCF), char(0x11), char(0xE0),
                                 char(0xA1), char(0xB1), char(0x1A), char(0xE1)};
 
-QString officeScheme(int major, int minor, uint32_t flags) {
+QString officeScheme(const uint8_t* info, int len) {
+    const int major = rd16(info), minor = rd16(info + 2);
+    const uint32_t flags = rd32(info + 4);
     if (major == 4 && minor == 4) return QStringLiteral("Office agile encryption (AES)");
     if (major == 1 && minor == 1) return QStringLiteral("Office RC4 encryption");
     if (minor == 3) return QStringLiteral("an extensible encryption provider");
     if (minor == 2) {
         if (flags & 0x20) return QStringLiteral("Office standard encryption (AES)");  // fAES
+        // The header's cipher: RC4, or AES in the CryptoAPI layout (a non-standard provider).
+        const uint32_t alg = len >= 24 ? rd32(info + 20) : 0;
+        if (alg >= 0x660e && alg <= 0x6610) return QStringLiteral("Office CryptoAPI encryption (AES)");
         return QStringLiteral("Office RC4 CryptoAPI encryption");
     }
     return QStringLiteral("an unknown encryption (version %1.%2)").arg(major).arg(minor);
@@ -86,8 +91,9 @@ Protection protectionOf(const QString& path) {
         const int len = rd16(h + kCryptInfoOffset);
         if (len >= 8 && kCryptInfoOffset + 2 + len <= 4096) {
             const uint8_t* info = h + kCryptInfoOffset + 2;
-            out.scheme = officeScheme(rd16(info), rd16(info + 2), rd32(info + 4));
-            out.decryptable = rd16(info) == 4 && rd16(info + 2) == 4;
+            out.scheme = officeScheme(info, len);
+            const int major = rd16(info), minor = rd16(info + 2);
+            out.decryptable = (major == 4 && minor == 4) || (major >= 2 && major <= 4 && minor == 2);
         } else {
             out.scheme = QStringLiteral("an unknown encryption");
         }

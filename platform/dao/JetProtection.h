@@ -18,7 +18,7 @@ struct Protection {
     } kind = None;
     QString password;  // JetPassword: the password the header holds
     QString scheme;    // AceEncrypted: the kind of encryption, in words ("Office agile encryption (AES)")
-    bool decryptable = false;  // AceEncrypted: agile AES, which Tabulon decrypts for reading
+    bool decryptable = false;  // AceEncrypted: agile or CryptoAPI encryption, which Tabulon decrypts for reading
 };
 
 // Reads the file's first page (and, for a compound file, its first directory sector). A file that

@@ -1,6 +1,6 @@
-// Files that need a password or are encrypted: never called damaged, opened with the right password,
-// refused with 3031 without one or with a wrong one; tabulon-cli takes the password from
-// TABULON_PASSWORD only.
+// Files that need a password or are encrypted: never called damaged, opened and checked with the
+// right password, refused with 3031 without one or with a wrong one; tabulon-cli takes the password
+// from TABULON_PASSWORD only.
 
 #include <QFile>
 #include <QProcess>
@@ -37,11 +37,13 @@ void expectPasswordError(const QString& path, const QString& words) {
     }
 }
 
-ProcessRun cli(const QStringList& args, const std::optional<QString>& password) {
+ProcessRun cli(const QStringList& args, const std::optional<QString>& password,
+               const std::pair<QString, QString>& extraEnv = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("TABULON_PASSWORD");
     if (password) env.insert("TABULON_PASSWORD", *password);
+    if (!extraEnv.first.isEmpty()) env.insert(extraEnv.first, extraEnv.second);
     p.setProcessEnvironment(env);
     p.start(QStringLiteral(TABULON_CLI), args);
     p.waitForFinished(60000);
@@ -57,11 +59,12 @@ TEST(JetPasswords, EncryptedAceFilesNeedAPasswordAndAreNeverCalledDamaged) {
         const char* password;  // empty: an encryption Tabulon does not decrypt
         const char* table;
     };
-    // The kind named is what each file's header says (the 2007 file uses agile encryption too).
+    // The kind named is what each file's header says (the 2007 file uses agile encryption too; the
+    // non-standard one is AES in the CryptoAPI layout, without the AES flag).
     for (const Case& c : {Case{"db2013-enc.accdb", "agile", "1234", "Customers"},
                           Case{"db2007-enc.accdb", "agile", "Test123", "Table1"},
-                          Case{"db2007-oldenc.accdb", "RC4 CryptoAPI", "", ""},
-                          Case{"db-nonstandard.accdb", "RC4 CryptoAPI", "", ""}}) {
+                          Case{"db2007-oldenc.accdb", "RC4 CryptoAPI", "Test123", "Table1"},
+                          Case{"db-nonstandard.accdb", "CryptoAPI encryption (AES)", "password", "Table_One"}}) {
         SCOPED_TRACE(c.file);
         const QString path = encryptedFile(c.file);
         const dao::jet::Protection p = dao::jet::protectionOf(path);
@@ -79,6 +82,7 @@ TEST(JetPasswords, EncryptedAceFilesNeedAPasswordAndAreNeverCalledDamaged) {
         const ProcessRun right = cli({"tables", path}, QString::fromLatin1(c.password));
         EXPECT_EQ(right.code, 0) << right.err.toStdString();
         EXPECT_TRUE(right.out.contains(QString::fromLatin1(c.table) + "\n")) << right.out.toStdString();
+        EXPECT_FALSE(right.out.contains("MSysObjects")) << right.out.toStdString();  // system tables with --all only
         PasswordFrom pw(QString::fromLatin1(c.password));
         auto db = dao::OpenDatabase(path);
         EXPECT_TRUE(db->isReadOnly());
@@ -87,6 +91,48 @@ TEST(JetPasswords, EncryptedAceFilesNeedAPasswordAndAreNeverCalledDamaged) {
         rs->Close();
         db->Close();
     }
+}
+
+// check reads what opening reads: a protected file with its password, an encrypted one through its
+// decrypted pages; no password or a wrong one is the password error, never a damaged file.
+TEST(JetPasswords, CheckReadsProtectedFilesWithTheirPassword) {
+    QTemporaryDir dir;
+    const QString jetPassword = testutil::passwordJetCopy(dir, "test2V2003.mdb", QStringLiteral("Sésamo 1"));
+    struct Case {
+        QString file;
+        const char* password;
+    };
+    for (const Case& c : {Case{encryptedFile("db2007-oldenc.accdb"), "Test123"},
+                          Case{encryptedFile("db-nonstandard.accdb"), "password"},
+                          Case{encryptedFile("db2013-enc.accdb"), "1234"}, Case{jetPassword, "Sésamo 1"}}) {
+        SCOPED_TRACE(c.file.toStdString());
+        for (const std::optional<QString>& pw : {std::optional<QString>(), std::optional<QString>("wrong")}) {
+            const ProcessRun r = cli({"check", c.file}, pw);
+            EXPECT_EQ(r.code, 1);
+            EXPECT_TRUE(r.err.startsWith("error 3031: ")) << r.err.toStdString();
+            EXPECT_FALSE((r.out + r.err).contains("damaged")) << r.err.toStdString();
+            EXPECT_FALSE(r.out.contains("FAULT")) << r.out.toStdString();
+        }
+        const ProcessRun r = cli({"check", c.file}, QString::fromUtf8(c.password));
+        EXPECT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+        EXPECT_TRUE(r.out.contains(" 0 fault(s)")) << r.out.toStdString();
+        EXPECT_TRUE(r.out.startsWith("file: " + c.file + " (")) << r.out.toStdString();
+    }
+    // Pages encoded with the header's key need no password.
+    const ProcessRun encoded = cli({"check", encryptedFile("db-enc.mdb")}, std::nullopt);
+    EXPECT_EQ(encoded.code, 0) << encoded.out.toStdString() << encoded.err.toStdString();
+    EXPECT_TRUE(encoded.out.contains(" 0 fault(s)")) << encoded.out.toStdString();
+}
+
+// RC4 comes from OpenSSL's legacy provider; where it cannot be loaded the file is not damaged but
+// undecryptable here, and the error says why.
+TEST(JetPasswords, WithoutTheLegacyProviderRc4FilesAreRefusedSayingWhy) {
+    const ProcessRun r = cli({"tables", encryptedFile("db2007-oldenc.accdb")}, QStringLiteral("Test123"),
+                             {QStringLiteral("OPENSSL_MODULES"), QStringLiteral("/nonexistent")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.startsWith("error 3031: ")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("legacy provider")) << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("damaged")) << r.err.toStdString();
 }
 
 TEST(JetPasswords, JetFilesWithEncodedPagesOpenWithoutAPasswordAndStayReadOnly) {

@@ -60,7 +60,11 @@ int runCheck(const QString& file, const std::function<void(const QString&)>& lin
     if (!QFileInfo(file).isFile())
         dao::raise(dao::err::FileNotFound, QString("Could not find file '%1'.").arg(file));
     if (isSqliteFile(file)) return checkSqlite(file, line);
-    const dao::jet::CheckReport rep = dao::jet::JetCheck::run(file);
+    // A protected file is checked with its password (TABULON_PASSWORD), as it is read; an
+    // encrypted one through its decrypted pages.
+    const dao::UnlockedFile unlocked(file);
+    const dao::jet::CheckReport rep =
+        dao::jet::JetCheck::run(file, unlocked.decrypted() ? unlocked.path() : QString());
     for (const QString& l : rep.lines) line(l);
     if (!rep.complete && rep.faults == 0) return 1;
     return rep.faults ? kExitFaults : 0;

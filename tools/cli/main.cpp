@@ -108,6 +108,8 @@ const char kHelp[] =
     "                      integrity_check and foreign_key_check. One line per part; faults start\n"
     "                      with FAULT:, states Access itself leaves (stale record counts ...) with\n"
     "                      NOTE:, then \"check: N tables, M fault(s)\" (notes alone: exit 0).\n"
+    "                      A password-protected or encrypted file is checked with its password\n"
+    "                      from TABULON_PASSWORD, as every command reads it.\n"
     "\n"
     "Bulk tools, over SOURCE (a table name or a select: the records the browser would show):\n"
     "  replace FILE SOURCE FIELD FIND CHANGE\n"
