@@ -71,68 +71,73 @@ std::vector<uint32_t> JetUnknownPages::freePages(const JetFile& f, std::vector<u
 
 std::optional<JetUnknownPages::Use> JetUnknownPages::firstUse(const JetFile& f, const std::vector<uint32_t>& pages) {
     if (pages.empty()) return std::nullopt;
+    for (const CatalogTable& ct : f.catalog())
+        if (auto use = useBy(f, ct, pages)) return use;
+    return std::nullopt;
+}
+
+std::optional<JetUnknownPages::Use> JetUnknownPages::useBy(const JetFile& f, const CatalogTable& ct,
+                                                           const std::vector<uint32_t>& pages) {
+    if (pages.empty()) return std::nullopt;
     const std::set<uint32_t> unknown(pages.begin(), pages.end());
     auto hit = [&](uint32_t p) { return unknown.count(p) != 0; };
+    const TableDef t = f.readTableDef(ct.tdefPage, ct.name);
+    const QString table = QString("table '%1'").arg(ct.name);
+    for (uint32_t p : t.pages)
+        if (hit(p)) return Use{p, QStringLiteral("holds the definition of ") + table};
 
-    for (const CatalogTable& ct : f.catalog()) {
-        const TableDef t = f.readTableDef(ct.tdefPage, ct.name);
-        const QString table = QString("table '%1'").arg(ct.name);
-        for (uint32_t p : t.pages)
-            if (hit(p)) return Use{p, QStringLiteral("holds the definition of ") + table};
+    auto listedIn = [&](uint32_t mapRow) -> uint32_t {
+        if (mapRow == 0) return 0;
+        for (uint32_t p : f.usageMapPages(mapRow))
+            if (hit(p)) return p;
+        return 0;
+    };
+    for (uint32_t m : {t.ownedPagesMap, t.freePagesMap})
+        if (const uint32_t p = listedIn(m)) return Use{p, QStringLiteral("is listed among the pages of ") + table};
+    for (const TableDef::LongValueMaps& lv : t.longValueMaps)
+        for (uint32_t m : {lv.owned, lv.free})
+            if (const uint32_t p = listedIn(m)) return Use{p, QStringLiteral("is listed among the Memo/OLE pages of ") + table};
 
-        auto listedIn = [&](uint32_t mapRow) -> uint32_t {
-            if (mapRow == 0) return 0;
-            for (uint32_t p : f.usageMapPages(mapRow))
-                if (hit(p)) return p;
-            return 0;
-        };
-        for (uint32_t m : {t.ownedPagesMap, t.freePagesMap})
-            if (const uint32_t p = listedIn(m)) return Use{p, QStringLiteral("is listed among the pages of ") + table};
-        for (const TableDef::LongValueMaps& lv : t.longValueMaps)
-            for (uint32_t m : {lv.owned, lv.free})
-                if (const uint32_t p = listedIn(m)) return Use{p, QStringLiteral("is listed among the Memo/OLE pages of ") + table};
-
-        for (const IndexData& idx : t.indexData) {
-            const QString index = QString("index %1 of %2").arg(t.indexName(idx), table);
-            if (const uint32_t p = listedIn(idx.usageMap)) return Use{p, QStringLiteral("is listed among the pages of ") + index};
-            // Reading a page checks its type, so the walk stops at the first pointer to a page that
-            // is no index page; sibling and tail pointers are checked without being followed twice.
-            std::set<uint32_t> seen;
-            std::function<std::optional<Use>(uint32_t)> walk = [&](uint32_t pg) -> std::optional<Use> {
-                if (pg == 0 || !seen.insert(pg).second) return std::nullopt;
-                if (hit(pg)) return Use{pg, QStringLiteral("is part of ") + index};
-                const IndexPage ip = f.readIndexPage(pg);
-                for (uint32_t link : {ip.prev, ip.next})
-                    if (hit(link)) return Use{link, QStringLiteral("is linked from ") + index};
-                for (const IndexEntry& e : ip.entries)
-                    if (ip.type == PageIndexNode)
-                        if (auto use = walk(e.child)) return use;
+    for (const IndexData& idx : t.indexData) {
+        const QString index = QString("index %1 of %2").arg(t.indexName(idx), table);
+        if (const uint32_t p = listedIn(idx.usageMap)) return Use{p, QStringLiteral("is listed among the pages of ") + index};
+        // Reading a page checks its type, so the walk stops at the first pointer to a page that
+        // is no index page; sibling and tail pointers are checked without being followed twice.
+        std::set<uint32_t> seen;
+        std::function<std::optional<Use>(uint32_t)> walk = [&](uint32_t pg) -> std::optional<Use> {
+            if (pg == 0 || !seen.insert(pg).second) return std::nullopt;
+            if (hit(pg)) return Use{pg, QStringLiteral("is part of ") + index};
+            const IndexPage ip = f.readIndexPage(pg);
+            for (uint32_t link : {ip.prev, ip.next})
+                if (hit(link)) return Use{link, QStringLiteral("is linked from ") + index};
+            for (const IndexEntry& e : ip.entries)
                 if (ip.type == PageIndexNode)
-                    if (auto use = walk(ip.tail)) return use;
-                return std::nullopt;
-            };
-            if (auto use = walk(idx.rootPage)) return use;
-        }
+                    if (auto use = walk(e.child)) return use;
+            if (ip.type == PageIndexNode)
+                if (auto use = walk(ip.tail)) return use;
+            return std::nullopt;
+        };
+        if (auto use = walk(idx.rootPage)) return use;
+    }
 
-        // Live records: where moved ones went and the rows of their Memo/OLE values.
-        for (uint32_t pg : f.usageMapPages(t.ownedPagesMap)) {
-            if (pg >= f.pageCount() || f.pageType(pg) != PageData || rd32(f.page(pg) + 4) != t.firstPage) continue;
-            for (int r = 0; r < f.rowCount(pg); ++r) {
-                RowSlot s = f.slot(pg, r);
-                if (s.deleted) continue;
-                uint32_t at = pg;
-                if (s.overflow) {
-                    const RowId target = f.overflowTarget(pg, r);
-                    at = target.page;
-                    s = f.slot(target.page, target.row);
-                }
-                const uint8_t* row = f.page(at) + s.start;
-                const std::vector<FieldRef> fields = f.crackRow(t, row, s.end - s.start);
-                for (size_t c = 0; c < t.columns.size() && c < fields.size(); ++c) {
-                    if (!t.columns[c].isLongValue() || !fields[c].present || fields[c].size < 12) continue;
-                    if (const uint32_t p = longValueOn(f, row + fields[c].offset, unknown))
-                        return Use{p, QStringLiteral("holds a Memo/OLE value of ") + table};
-                }
+    // Live records: where moved ones went and the rows of their Memo/OLE values.
+    for (uint32_t pg : f.usageMapPages(t.ownedPagesMap)) {
+        if (pg >= f.pageCount() || f.pageType(pg) != PageData || rd32(f.page(pg) + 4) != t.firstPage) continue;
+        for (int r = 0; r < f.rowCount(pg); ++r) {
+            RowSlot s = f.slot(pg, r);
+            if (s.deleted) continue;
+            uint32_t at = pg;
+            if (s.overflow) {
+                const RowId target = f.overflowTarget(pg, r);
+                at = target.page;
+                s = f.slot(target.page, target.row);
+            }
+            const uint8_t* row = f.page(at) + s.start;
+            const std::vector<FieldRef> fields = f.crackRow(t, row, s.end - s.start);
+            for (size_t c = 0; c < t.columns.size() && c < fields.size(); ++c) {
+                if (!t.columns[c].isLongValue() || !fields[c].present || fields[c].size < 12) continue;
+                if (const uint32_t p = longValueOn(f, row + fields[c].offset, unknown))
+                    return Use{p, QStringLiteral("holds a Memo/OLE value of ") + table};
             }
         }
     }

@@ -12,9 +12,11 @@
 //     an index's pages, a Memo/OLE column's pages) lists it;
 //   - an index tree (child, sibling or tail pointer) or a record (its overflow pointer, the rows of
 //     a Memo/OLE value) points to it.
-// Whether the free-page map counts it free does not matter. Every table of the catalog is looked
-// at, system tables included, and every live record; a pointer that leads to a page of the wrong
-// type, a map or tree that cannot be read, fails the whole proof.
+// Whether the free-page map counts it free does not matter. The proof is made per table: a change
+// of a table can reach only what that table leads to, so a page only table B leads to does not
+// block changes of table A; what the catalog (MSysObjects) leads to blocks every change, as every
+// change reads the catalog. Every live record of the table is looked at; a pointer that leads to a
+// page of the wrong type, a map or tree that cannot be read, fails the table's proof.
 
 #include <QString>
 #include <cstdint>
@@ -41,6 +43,10 @@ public:
     // The first of pages something could still lead to; nullopt when none. Throws FormatError when
     // the file cannot be read far enough to tell.
     static std::optional<Use> firstUse(const JetFile& f, const std::vector<uint32_t>& pages);
+    // The same for what one table leads to: its definition, maps, index trees and records. A change
+    // of that table reads or rewrites nothing else but the catalog's rows and the file's free-page
+    // map, so this alone decides whether pages block it.
+    static std::optional<Use> useBy(const JetFile& f, const CatalogTable& table, const std::vector<uint32_t>& pages);
 };
 
 }  // namespace dao::jet

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "JetFile.h"
+#include "JetFormat.h"
 #include "JetLocks.h"
 #include "JetUnknownPages.h"
 
@@ -37,8 +38,10 @@ QString JetWriteGate::whyReadOnly(const QString& path) {
         return QStringLiteral("Its folder cannot be written, and changes need a journal beside the file.");
     try {
         // A page of unknown type is harmless when nothing leads to it (see JetUnknownPages): the
-        // writer never reads it back nor writes it.
-        if (const auto use = JetUnknownPages::firstUse(*f, JetUnknownPages::find(*f)))
+        // writer never reads it back nor writes it. What the catalog leads to concerns every
+        // change; what a table leads to, that table's changes only (whyTableReadOnly).
+        const CatalogTable catalog{QStringLiteral("MSysObjects"), fmt::kCatalogPage, 0};
+        if (const auto use = JetUnknownPages::useBy(*f, catalog, JetUnknownPages::find(*f)))
             return QString("Page %1 has a type (0x%2) Tabulon does not know and %3, so the file is not written.")
                 .arg(use->page)
                 .arg(f->pageType(use->page), 2, 16, QChar('0'))
@@ -51,6 +54,20 @@ QString JetWriteGate::whyReadOnly(const QString& path) {
         }
     } catch (const FormatError& e) {
         return QString("Part of the file is not understood (%1), so it is not written.").arg(e.what());
+    }
+    return {};
+}
+
+QString JetWriteGate::whyTableReadOnly(const JetFile& f, const CatalogTable& table,
+                                       const std::vector<uint32_t>& unknownPages) {
+    try {
+        if (const auto use = JetUnknownPages::useBy(f, table, unknownPages))
+            return QString("Page %1 has a type (0x%2) Tabulon does not know and %3, so table '%4' is not written.")
+                .arg(use->page)
+                .arg(f.pageType(use->page), 2, 16, QChar('0'))
+                .arg(use->how, table.name);
+    } catch (const FormatError& e) {
+        return QString("Part of table '%1' is not understood (%2), so it is not written.").arg(table.name, e.what());
     }
     return {};
 }

@@ -14,6 +14,8 @@
 #include "JetPageAllocator.h"
 #include "JetPageJournal.h"
 #include "JetRowMover.h"
+#include "JetUnknownPages.h"
+#include "JetWriteGate.h"
 
 namespace dao::jet {
 
@@ -362,6 +364,8 @@ int JetWriter::authorizeDesign(void* data, int action, const char* a3, const cha
 
 void JetWriter::reload() {
     allocator_.reset();
+    unknownPages_.reset();
+    tableBlocked_.clear();
     const JetFile& file = pager_.file();
     std::vector<bool> found(tables_.size(), false);
     for (const CatalogTable& ct : file.catalog()) {
@@ -747,6 +751,8 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         b.echoRowid = 0;
         return true;
     }
+    why = whyTableBlocked(table);
+    if (!why.isEmpty()) return false;
     Located loc;
     if (!locate(b, table, rowid, loc, errorNumber, why)) return false;
     RowId first;
@@ -942,12 +948,26 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
     return true;
 }
 
+QString JetWriter::whyTableBlocked(int table) {
+    const auto known = tableBlocked_.find(table);
+    if (known != tableBlocked_.end()) return known->second;
+    const JetFile& file = pager_.file();
+    if (!unknownPages_) unknownPages_ = JetUnknownPages::find(file);
+    const Table& t = tables_[size_t(table)];
+    const QString why = unknownPages_->empty()
+                            ? QString()
+                            : JetWriteGate::whyTableReadOnly(file, CatalogTable{t.def.name, t.def.firstPage, 0}, *unknownPages_);
+    tableBlocked_[table] = why;
+    return why;
+}
+
 QString JetWriter::whyCannotAdd(const QString& name) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     const auto it = tableIndex_.find(name);
     if (it == tableIndex_.end()) return QStringLiteral("Adding records to this table is not available.");
     const Table& t = tables_[size_t(it->second)];
     if (t.system) return QString("'%1' is a system table of the Access file; Tabulon does not change it.").arg(name);
+    if (QString why = whyTableBlocked(it->second); !why.isEmpty()) return why;
     for (const ColumnDef& c : t.def.columns) {
         // Attachment and multi-valued fields carry the AutoNumber flag for their references; a new
         // record gets a fresh reference with no items behind it.
@@ -1188,6 +1208,8 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
         return false;
     }
     const Table& t = tables_[size_t(table)];
+    why = whyTableBlocked(table);
+    if (!why.isEmpty()) return false;
     Located loc;
     if (!locate(b, table, rowid, loc, errorNumber, why)) return false;
     RowId first;

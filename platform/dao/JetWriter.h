@@ -129,6 +129,9 @@ private:
     static bool listedIn(const TableDef& t, const IndexData& idx, const std::vector<FieldRef>& fields);
     // Memo/OLE values of t over this batch's pages.
     JetLongValueWriter longValues(const Table& t);
+    // Why table (an index into tables_) may not be changed at all (a page of unknown type it leads
+    // to), or empty; kept until the file is read afresh.
+    QString whyTableBlocked(int table);
 
     QString path_;
     JetPager pager_;
@@ -140,6 +143,8 @@ private:
     std::vector<std::vector<std::vector<RowId>>> copyRows_;  // copy -> table -> rowid - 1 -> record
     std::vector<std::unique_ptr<Binding>> bindings_;
     std::unique_ptr<JetPageAllocator> allocator_;
+    std::optional<std::vector<uint32_t>> unknownPages_;  // of the file as last read
+    std::map<int, QString> tableBlocked_;                 // table -> whyTableBlocked's answer
 };
 
 }  // namespace dao::jet

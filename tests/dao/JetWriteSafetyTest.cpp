@@ -19,7 +19,9 @@
 #include "platform/dao/Error.h"
 #include "platform/dao/JetCheck.h"
 #include "platform/dao/JetFile.h"
+#include "platform/dao/JetFormat.h"
 #include "platform/dao/JetPageJournal.h"
+#include "platform/dao/JetUnknownPages.h"
 #include "platform/dao/JetWriteGate.h"
 
 using dao::jet::JetPageJournal;
@@ -250,9 +252,18 @@ TEST_F(JetRefusals, EachRefusalNamesItsReasonAndChangesNothing) {
     EXPECT_EQ(JetWriteGate::whyReadOnly(locked), "");
 }
 
+// Why changes of table are refused because of a page of unknown type, or empty.
+QString tableBlocked(const QString& path, const QString& table) {
+    using namespace dao::jet;
+    const auto f = JetFile::open(path);
+    for (const CatalogTable& ct : f->catalog())
+        if (ct.name == table) return JetWriteGate::whyTableReadOnly(*f, ct, JetUnknownPages::find(*f));
+    return QStringLiteral("no such table");
+}
+
 // test2V2003's page 48 (type 0x08) is a dropped table's definition: no table, index, map or record
 // leads to it, so the file may be written, whether the free-page map counts it free or not. The same
-// type on a page that is in use keeps the file read-only.
+// type on a page that is in use keeps the table that leads to it from being written.
 TEST_F(JetRefusals, APageOfUnknownTypeBlocksWritingOnlyWhileItIsInUse) {
     using namespace dao::jet;
     EXPECT_EQ(JetWriteGate::whyReadOnly(copy("test2V2003.mdb")), "");
@@ -311,6 +322,7 @@ TEST_F(JetRefusals, APageOfUnknownTypeBlocksWritingOnlyWhileItIsInUse) {
         f.putChar(0x08);
     };
     const QString prefix = "Page %1 has a type (0x08) Tabulon does not know and ";
+    const QString blocked = ", so table 'MSP_PROJECTS' is not written.";
 
     // Not counted free (as Access leaves pages of type 0x00): nothing leads to it, so it is never touched.
     const QString notFree = copy("test2V2003.mdb", "notfree.mdb");
@@ -327,19 +339,19 @@ TEST_F(JetRefusals, APageOfUnknownTypeBlocksWritingOnlyWhileItIsInUse) {
 
     const QString data = copy("test2V2003.mdb", "data.mdb");
     retype(data, dataPage);
-    EXPECT_EQ(JetWriteGate::whyReadOnly(data),
-              prefix.arg(dataPage) + "is listed among the pages of table 'MSP_PROJECTS', so the file is not written.");
+    EXPECT_EQ(JetWriteGate::whyReadOnly(data), "");
+    EXPECT_EQ(tableBlocked(data, "MSP_PROJECTS"), prefix.arg(dataPage) + "is listed among the pages of table 'MSP_PROJECTS'" + blocked);
     // Counted free by mistake, it is still the table's page.
     setFree(data, dataPage, true);
-    EXPECT_EQ(JetWriteGate::whyReadOnly(data),
-              prefix.arg(dataPage) + "is listed among the pages of table 'MSP_PROJECTS', so the file is not written.");
-    expectRefused(data, "MSP_PROJECTS", "is listed among the pages of table 'MSP_PROJECTS'");
+    EXPECT_EQ(tableBlocked(data, "MSP_PROJECTS"), prefix.arg(dataPage) + "is listed among the pages of table 'MSP_PROJECTS'" + blocked);
 
     const QString leaf = copy("test2V2003.mdb", "leaf.mdb");
     retype(leaf, leafPage);
     setFree(leaf, leafPage, true);
-    EXPECT_TRUE(JetWriteGate::whyReadOnly(leaf).startsWith(prefix.arg(leafPage) + "is listed among the pages of index "))
-        << JetWriteGate::whyReadOnly(leaf).toStdString();
+    EXPECT_TRUE(tableBlocked(leaf, "MSP_PROJECTS").startsWith(prefix.arg(leafPage) + "is listed among the pages of index "))
+        << tableBlocked(leaf, "MSP_PROJECTS").toStdString();
+    // The reader does not need index pages, so the table reads, and every change of it is refused.
+    expectRefused(leaf, "MSP_PROJECTS", blocked);
 
     // A page no map lists any more, counted free, that a record's Memo value still points to.
     ASSERT_NE(memoPage, 0u);
@@ -348,9 +360,88 @@ TEST_F(JetRefusals, APageOfUnknownTypeBlocksWritingOnlyWhileItIsInUse) {
     retype(memo, memoPage);
     setFree(memo, memoPage, true);
     for (uint32_t m : memoMaps) setListed(memo, m, memoPage, false);
-    EXPECT_EQ(JetWriteGate::whyReadOnly(memo),
-              prefix.arg(memoPage) + "holds a Memo/OLE value of table 'MSP_PROJECTS', so the file is not written.");
+    EXPECT_EQ(tableBlocked(memo, "MSP_PROJECTS"), prefix.arg(memoPage) + "holds a Memo/OLE value of table 'MSP_PROJECTS'" + blocked);
 }
+
+// The rule is judged per table: a page of unknown type that only Table1 leads to leaves Table2 of the
+// same file writable, and is itself never touched; one the catalog leads to stops every change, as
+// every change reads the catalog.
+TEST_F(JetRefusals, APageOfUnknownTypeBlocksOnlyTheTablesThatLeadToIt) {
+    using namespace dao::jet;
+    const QString source = QStringLiteral(TABULON_TESTDATA "/jet-more/indexTestV2010.accdb");
+    auto copyOf = [&](const QString& as) {
+        const QString to = dir_.filePath(as);
+        EXPECT_TRUE(QFile::copy(source, to));
+        QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner);
+        return to;
+    };
+    // An index page of Table1: the reader does not need it, a change of Table1 would.
+    uint32_t table1Page = 0, catalogLeaf = 0;
+    {
+        const auto f = JetFile::open(source);
+        for (const CatalogTable& ct : f->catalog()) {
+            const TableDef t = f->readTableDef(ct.tdefPage, ct.name);
+            if (ct.name == "Table1" && !t.indexData.empty()) table1Page = t.indexData.at(0).rootPage;
+        }
+        const TableDef sys = f->readTableDef(fmt::kCatalogPage, "MSysObjects");
+        ASSERT_FALSE(sys.indexData.empty());
+        catalogLeaf = sys.indexData.at(0).rootPage;
+        ASSERT_NE(table1Page, 0u);
+    }
+    auto retype = [](const QString& path, uint32_t page) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(qint64(page) * kPage);
+        f.putChar(0x09);
+    };
+    const QString path = copyOf("table1.accdb");
+    retype(path, table1Page);
+    const QByteArray page = readFile(path).mid(int(table1Page) * kPage, kPage);
+    EXPECT_EQ(JetWriteGate::whyReadOnly(path), "");
+    EXPECT_EQ(tableBlocked(path, "Table2"), "");
+    EXPECT_TRUE(tableBlocked(path, "Table1").startsWith(QString("Page %1 has a type (0x09) Tabulon does not know and ").arg(table1Page)))
+        << tableBlocked(path, "Table1").toStdString();
+    EXPECT_TRUE(tableBlocked(path, "Table1").endsWith(" of table 'Table1', so table 'Table1' is not written."))
+        << tableBlocked(path, "Table1").toStdString();
+    {
+        auto db = dao::OpenDatabase(path);
+        EXPECT_FALSE(db->isReadOnly());
+        auto refused = [&](const QString& sql) {
+            try {
+                db->Execute(sql);
+                db->Flush();
+                ADD_FAILURE() << sql.toStdString() << " went through";
+            } catch (const dao::Error& e) {
+                EXPECT_EQ(e.number(), 3027);
+                EXPECT_TRUE(e.description().contains("so table 'Table1' is not written")) << e.description().toStdString();
+            }
+        };
+        refused("delete from Table1");
+        refused("update Table1 set data = 'x'");
+        refused("insert into Table1 (id, data) values (9, 'x')");
+        // Table2 takes an edit, an add and a delete.
+        EXPECT_EQ(db->Execute("update Table2 set data = 'Per table' where id = 0"), 1);
+        EXPECT_EQ(db->Execute("delete from Table2 where id = 2"), 1);
+        EXPECT_EQ(db->Execute("insert into Table2 (id, data) values (7, 'Added')"), 1);
+        db->Close();
+    }
+    dao::flushAllWrites();
+    EXPECT_EQ(readFile(path).mid(int(table1Page) * kPage, kPage), page);
+    {
+        auto db = dao::OpenDatabase(path);
+        auto rs = db->OpenRecordset("select count(*) from Table2 where data in ('Per table', 'Added', 'foo1')");
+        EXPECT_EQ(rs->Fields().Item(0).Value().asInt(), 3);
+        rs->Close();
+        db->Close();
+    }
+
+    const QString catalog = copyOf("catalog.accdb");
+    retype(catalog, catalogLeaf);
+    EXPECT_TRUE(JetWriteGate::whyReadOnly(catalog).endsWith("of table 'MSysObjects', so the file is not written."))
+        << JetWriteGate::whyReadOnly(catalog).toStdString();
+    expectRefused(catalog, "Table2", "so the file is not written");
+}
+
 
 TEST_F(JetRefusals, AnInterruptedBatchIsUndoneWhenTheFileIsOpened) {
     const QString path = copy("testV2010.accdb");
