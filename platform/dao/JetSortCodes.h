@@ -1,12 +1,14 @@
 #pragma once
 
 // The sort codes of characters in text index keys, for the sort orders of Jet 4 / ACE text columns:
-// "General" (the newer order, ACE files) and "General Legacy" (Jet 4 files). A character's code says
-// which bytes it adds to a key and where (see JetTextKey).
+// "General" (the newer order, ACE files) and "General Legacy" (Jet 4 files), for every character of
+// the Basic Multilingual Plane. A character's code says which bytes it adds to a key and where (see
+// JetTextKey).
 
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <vector>
 
 #include "JetFile.h"
 
@@ -15,20 +17,23 @@ namespace dao::jet {
 class JetSortCodes {
 public:
     enum Kind : uint8_t {
-        Unknown,        // no code known: a key holding it cannot be written
+        Unknown,        // no code (a surrogate, half of a character beyond U+FFFF): not keyed
         Ignored,        // adds nothing
         Simple,         // inline bytes only
         International,  // inline bytes and an extra (accent) code
         Unprintable,    // an entry in the key's unprintable part only
         ExtraModifier,  // adds to the extra code before it
+        Kana,           // inline bytes, an extra code when it has one, and a kana mark
     };
     struct Code {
         Kind kind = Unknown;
         QByteArray inlineBytes;
-        QByteArray extra;        // International: the extra code; Unprintable: its bytes
-        uint8_t modifier = 0;    // ExtraModifier
-        int places = 1;          // Simple/International: characters it counts as in the accent part
-        bool placesKnown = true; // false: it may count as one instead (see JetTextKey)
+        QByteArray extra;         // International, Kana: the extra code; Unprintable: its bytes
+        uint8_t modifier = 0;     // ExtraModifier
+        uint8_t kanaMark = 0;     // Kana: 2 or 3
+        int places = 1;           // letters its inline bytes stand for (Æ: two)
+        bool placesKnown = true;  // false: whether it takes `places` places or one in the extra part is
+                                  // not known (see JetTextKey)
     };
 
     // The codes of a text column's sort order; nullptr when the order is not one known here.
@@ -40,10 +45,15 @@ public:
     Code code(char16_t ch) const;
 
 private:
-    JetSortCodes(const QString& name, const char* const* codes, int count);
+    enum class Units { OneOrTwoBytes, TwoBytes };
+    JetSortCodes(const QString& name, const char* codes, Units units);
+    int letters(const QByteArray& inlineBytes) const;
+
     QString name_;
-    const char* const* codes_;  // one per character from U+0000
-    int count_;
+    const char* codes_;               // one line per character, surrogates left out
+    std::vector<uint32_t> lineStart_;
+    Units units_;
+    bool oneByte_[256] = {};          // OneOrTwoBytes: the bytes that are a letter's whole code
 };
 
 }  // namespace dao::jet

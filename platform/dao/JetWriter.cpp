@@ -922,16 +922,18 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         if (!touched) continue;
         const auto* nr = reinterpret_cast<const uint8_t*>(rebuilt.constData());
         QString reason;
-        const auto oldKey = JetIndexKey::encode(t.def, idx, row, fields, &reason);
-        const auto newKey = oldKey ? JetIndexKey::encode(t.def, idx, nr, after, &reason) : std::nullopt;
+        // An old key that cannot be made is no obstacle: the entry is found by the record it points
+        // to, as a delete finds it.
+        const auto oldKey = JetIndexKey::encode(t.def, idx, row, fields);
+        const auto newKey = JetIndexKey::encode(t.def, idx, nr, after, &reason);
         const bool wasListed = listedIn(t.def, idx, fields);
         const bool isListed = listedIn(t.def, idx, after);
-        if (!oldKey || !newKey) {
+        if (!newKey) {
             errorNumber = err::ReadOnly;
             why = QString("The keys of index %1 cannot be written: %2.").arg(t.def.indexName(idx), reason);
             return false;
         }
-        if (wasListed == isListed && *oldKey == *newKey) continue;
+        if (wasListed == isListed && oldKey == newKey) continue;
         if (!changeIndexEntry(t, idx, indexed, wasListed, isListed ? newKey : std::nullopt, errorNumber, why, oldKey))
             return false;
     }
