@@ -8,9 +8,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <memory>
 #include <signal.h>
 
 #include "BulkTestUtil.h"
+#include "PgTestUtil.h"
 #include "TestUtil.h"
 
 using bulktest::shell;
@@ -35,7 +37,7 @@ CliRun cli(const QStringList& args) {
 }
 
 // The same commands over an SQLite file and over a PostgreSQL server (when TABULON_TEST_PG names
-// one): each test gets a schema of its own there, put first on the search path of the URI.
+// one): each test gets a schema of its own there.
 enum class Backend { SQLite, PostgreSQL };
 
 class BulkCli : public ::testing::TestWithParam<Backend> {
@@ -43,13 +45,11 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
         if (pg()) {
-            const QString server = qEnvironmentVariable("TABULON_TEST_PG");
-            if (server.isEmpty()) GTEST_SKIP() << "TABULON_TEST_PG is not set: no PostgreSQL server for this test";
-            static int n = 0;
-            schema_ = QString("bulkcli_%1_%2").arg(QCoreApplication::applicationPid()).arg(++n);
-            server_ = server;
-            ASSERT_EQ(psql(server_, "create schema " + schema_), QStringList());
-            db_ = server + (server.contains('?') ? "&" : "?") + "options=-csearch_path%3D" + schema_;
+            if (qEnvironmentVariable("TABULON_TEST_PG").isEmpty())
+                GTEST_SKIP() << "TABULON_TEST_PG is not set: no PostgreSQL server for this test";
+            server_ = std::make_unique<testutil::PgSchema>();
+            ASSERT_TRUE(server_->isSet());
+            db_ = server_->uri();
         } else {
             db_ = dir_.filePath("cli.db");
         }
@@ -59,9 +59,6 @@ protected:
                          "(3, null, 10, null, 1), (4, 'abc', 90, 0, null);"),
                   QStringList());
     }
-    void TearDown() override {
-        if (!schema_.isEmpty()) psql(server_, "drop schema " + schema_ + " cascade");
-    }
     bool pg() const { return GetParam() == Backend::PostgreSQL; }
     // The Access type names the SQLite files take, as the server names them.
     QString sqlFor(QString sql) const {
@@ -70,24 +67,14 @@ protected:
             .replace("short", "smallint").replace("yesno", "boolean");
     }
     // Rows of a statement as the shell of the backend prints them ('|' between columns, NULL).
-    static QStringList psql(const QString& uri, const QString& sql) {
-        QProcess p;
-        p.start(QStringLiteral("psql"), {"-X", "-q", "-A", "-t", "-F", "|", "-P", "null=NULL", "-v", "ON_ERROR_STOP=1",
-                                         "-d", uri, "-c", sql});
-        p.waitForFinished(60000);
-        QString out = QString::fromUtf8(p.readAllStandardOutput());
-        if (out.endsWith('\n')) out.chop(1);
-        const QString err = QString::fromUtf8(p.readAllStandardError()).trimmed();
-        if (!err.isEmpty()) return {"ERROR: " + err};
-        return out.isEmpty() ? QStringList() : out.split('\n');
-    }
-    QStringList rows(const QString& sql) { return pg() ? psql(db_, sql) : shell(db_, sql); }
+    QStringList rows(const QString& sql) { return pg() ? server_->psql(sql) : shell(db_, sql); }
     QString value(const QString& sql) {
         const QStringList r = rows(sql);
         return r.isEmpty() ? QString() : r.first();
     }
     QTemporaryDir dir_;
-    QString db_, server_, schema_;
+    QString db_;
+    std::unique_ptr<testutil::PgSchema> server_;
 };
 
 INSTANTIATE_TEST_SUITE_P(Backends, BulkCli, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
