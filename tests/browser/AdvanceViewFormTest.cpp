@@ -640,3 +640,25 @@ TEST_F(AdvanceViewFormTest, SearchOptionLabelsStayWholeAtALargeFont) {
     }
     QApplication::setFont(before);
 }
+
+// The Table panel's Copy Table moves the table shown into another database, as copy-table does.
+TEST_P(AdvanceViewFormBackend, CopyTableMovesTheTableIntoAnotherDatabase) {
+    auto f = open("Clientes");
+    const QString dest = dir_.filePath("moved.db");
+    prompts_.answer(dest).answer(QStringLiteral("Copia"));
+    get<QPushButton>(*f, "CopyTableBtn")->click();
+    ASSERT_EQ(prompts_.count(), 3);
+    EXPECT_EQ(prompts_.last().text, "4 records copied into the table 'Copia' of " + dest + ".");
+    auto moved = dao::OpenDatabase(dest);
+    auto rs = moved->OpenRecordset("select * from Copia order by Id");
+    ASSERT_EQ(rs->RecordCount(), 4);
+    EXPECT_EQ(rs->Fields()["Nombre"].Value().asString(), "Luis Gómez");
+    EXPECT_EQ(rs->Fields()["Precio"].Type(), dao::dbCurrency);
+
+    // Again: the table is there now, and the engine's refusal is told.
+    prompts_.clear();
+    prompts_.answer(dest).answer(QStringLiteral("Copia"));
+    get<QPushButton>(*f, "CopyTableBtn")->click();
+    ASSERT_EQ(prompts_.count(), 3);
+    EXPECT_TRUE(prompts_.last().text.startsWith("3010")) << prompts_.last().text.toStdString();
+}
