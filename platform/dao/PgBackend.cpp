@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <type_traits>
 
@@ -1055,7 +1056,7 @@ PgRecordset::Block& PgRecordset::block(long long p) {
         keyText += ", " + col + "::text";
         unnest += QString(c ? ", " : "") + QString("$%1::%2[]").arg(c + 1).arg(keyTypes_[c]);
     }
-    QString sql = "SELECT " + selectList_ + keyText + ", xmin::text FROM " + table_.qualified + " WHERE (" +
+    QString sql = "SELECT " + selectList_ + keyText + ", xmin FROM " + table_.qualified + " WHERE (" +
                   keyExpr + ") IN (SELECT * FROM unnest(" + unnest + "))";
     const bool ranged = nk_ == 1 && keyOrdered_ && last <= orderedCount_;
     if (ranged) {
@@ -1063,7 +1064,7 @@ PgRecordset::Block& PgRecordset::block(long long p) {
         // range scan instead of a look-up per record, in key order. Rows other users added inside
         // it are left out below; rows they deleted are missing as they would be anyway.
         const QString col = quoteIdent(keyCols_[0]);
-        sql = "SELECT " + selectList_ + keyText + ", xmin::text FROM " + table_.qualified + " WHERE " + col +
+        sql = "SELECT " + selectList_ + keyText + ", xmin FROM " + table_.qualified + " WHERE " + col +
               " >= $1 AND " + col + " <= $2 ORDER BY " + table_.qualified + '.' + col;
         params = {Param{keys_[size_t(first)]}, Param{keys_[size_t(last - 1)]}};
     }
@@ -1093,7 +1094,8 @@ PgRecordset::Block& PgRecordset::block(long long p) {
                              : fromText(v, n, oids_[size_t(c)], typmods_[size_t(c)]);
         }
         b.present[size_t(p2 - first)] = 1;
-        b.xmins[size_t(p2 - first)] = QByteArray(PQgetvalue(res, i, nf + int(nk_)), PQgetlength(res, i, nf + int(nk_)));
+        const char* x = PQgetvalue(res, i, nf + int(nk_));
+        b.xmins[size_t(p2 - first)] = binary_ ? bigEndian<uint32_t>(x) : uint32_t(std::strtoul(x, nullptr, 10));
     };
     auto keyIs = [&](int i, long long p2) {
         for (size_t c = 0; c < nk_; ++c) {
@@ -1135,7 +1137,7 @@ const Variant* PgRecordset::row(long long p, QByteArray* xmin) {
     const size_t j = size_t(p - b.first);
     if (!b.present[j])
         raise(err::RecordDeleted, QString("The record %1 of '%2' was deleted by another user.").arg(keyText(p), name_));
-    if (xmin) *xmin = b.xmins[j];
+    if (xmin) *xmin = QByteArray::number(b.xmins[j]);
     return b.values.data() + j * fields_->size();
 }
 
@@ -1337,7 +1339,7 @@ void PgRecordset::Update() {
     if (cached && !keyChanged && cached->present[j]) {
         for (size_t i = 0; i < fields_->size(); ++i)
             if (dirty_[i]) cached->values[j * fields_->size() + i] = buffer_[i];
-        cached->xmins[j] = PQgetvalue(r.get(), 0, int(nk_));
+        cached->xmins[j] = uint32_t(std::strtoul(PQgetvalue(r.get(), 0, int(nk_)), nullptr, 10));
     } else {
         forget();
     }

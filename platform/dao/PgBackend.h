@@ -235,7 +235,7 @@ private:
         uint64_t generation = 0;
         std::vector<Variant> values;   // n x fields
         std::vector<uint8_t> present;  // 0 for a record deleted meanwhile
-        std::vector<QByteArray> xmins;
+        std::vector<uint32_t> xmins;  // row versions (xid)
         bool holds(long long p, uint64_t gen) const { return first >= 0 && p >= first && p < first + n && generation == gen; }
     };
     Block blocks_[2];
