@@ -132,6 +132,8 @@ void buildTable(QFrame* p, QVBoxLayout* v, PanelControls& c) {
     h->addWidget(c.TotalsBtn = menuButton(p, "TotalsBtn", "Totals", "View total of fields"));
     h->addWidget(c.SSCommand1 = menuButton(p, "SSCommand1", "Operations", "Perform different operations on the table"));
     h->addWidget(c.CopyBtn = menuButton(p, "CopyBtn", "Copy Columns"));
+    h->addWidget(c.CopyTableBtn = menuButton(p, "CopyTableBtn", "Copy Table",
+                                             "Copy the table into a PostgreSQL database or an SQLite file"));
     v->addLayout(h);
 }
 

@@ -34,6 +34,7 @@ struct PanelControls {
     QPushButton* TotalsBtn = nullptr;
     QPushButton* SSCommand1 = nullptr;
     QPushButton* CopyBtn = nullptr;
+    QPushButton* CopyTableBtn = nullptr;  // the whole table into another database (runs at once)
     // MenuPanel(4) "Replace Data"
     QComboBox* RemplaceCombo = nullptr;
     QLineEdit* Remplace_FindTxT = nullptr;

@@ -1,6 +1,7 @@
 #include "TextFileCommands.h"
 
 #include <QCheckBox>
+#include <QFileInfo>
 #include <QComboBox>
 #include <QGuiApplication>
 
@@ -82,6 +83,34 @@ void runImport(AdvanceViewForm& form) {
                              .arg(result.added)
                              .arg(result.added == 1 ? "" : "s"),
                          platform::vbInformation);
+}
+
+void runCopyTable(AdvanceViewForm& form) {
+    const QString table = form.DB_SELECTED_TABLE;
+    const QString dest =
+        platform::InputBox(QString("Copy the table '%1' into (a PostgreSQL URI, or an SQLite file made when missing):").arg(table),
+                           QStringLiteral("Copy Table"))
+            .trimmed();
+    if (dest.isEmpty()) return;
+    const QString as = platform::InputBox(QStringLiteral("Name of the new table there:"), QStringLiteral("Copy Table"), table).trimmed();
+    if (as.isEmpty()) return;
+    long long rows = 0;
+    try {
+        WorkingProgress progress(withoutCancel(form));
+        auto source = dao::OpenDatabase(form.DB_DATABASEFILE);
+        auto target = dao::IsServerUri(dest) || QFileInfo::exists(dest) ? dao::OpenDatabase(dest) : dao::CreateDatabase(dest);
+        rows = dao::CopyTable(*source, table, *target, as);
+        target->Close();
+    } catch (const dao::Error& e) {
+        // Nothing of the records shown is involved: told as the main window tells an engine error.
+        platform::MsgBox(QString("%1: %2").arg(e.number()).arg(e.description()), platform::vbCritical);
+        return;
+    }
+    platform::MsgBox(QString("%1 record%2 copied into the table '%3' of %4.")
+                         .arg(rows)
+                         .arg(rows == 1 ? "" : "s")
+                         .arg(as, dao::ShownDatabaseName(dest)),
+                     platform::vbInformation);
 }
 
 }  // namespace browser

@@ -13,5 +13,8 @@ void runVerify(AdvanceViewForm& form);
 void runExport(AdvanceViewForm& form);
 // Import ("Import"): the records of a table text file appended to the records shown.
 void runImport(AdvanceViewForm& form);
+// Copy Table ("Copy Table" on the "Table" panel): the whole table, as tabulon-cli copy-table moves
+// it, into a PostgreSQL database or an SQLite file (made when missing) the user names.
+void runCopyTable(AdvanceViewForm& form);
 
 }  // namespace browser

@@ -11,7 +11,7 @@ const std::vector<ToolCommand>& toolCommands() {
         {&PanelControls::GetTotalBtn, runTotals},    {&PanelControls::ProcessOperationBtn, runOperations},
         {&PanelControls::EraseRecords, runErase},
         {&PanelControls::VerifyBtn, runVerify},      {&PanelControls::SaveBtn, runExport},
-        {&PanelControls::ImportBtn, runImport},
+        {&PanelControls::ImportBtn, runImport},      {&PanelControls::CopyTableBtn, runCopyTable},
     };
     return table;
 }

@@ -25,6 +25,9 @@ pg_server_start() {
     "${as[@]}" "$bindir/initdb" -D "$PG_TEST_DIR/data" -U "$user" -A trust --no-sync -E UTF8 \
         --locale=C.UTF-8 >"$PG_TEST_DIR/initdb.log" 2>&1 ||
         { cat "$PG_TEST_DIR/initdb.log" >&2; return 1; }
+    # Every role but one signs in without a password: tabulon_password must give its own, for the
+    # tests of the password box (the tests create the role).
+    "${as[@]}" sed -i '1i local all tabulon_password scram-sha-256' "$PG_TEST_DIR/data/pg_hba.conf"
     "${as[@]}" "$bindir/pg_ctl" -D "$PG_TEST_DIR/data" -l "$PG_TEST_DIR/server.log" -w -s \
         -o "-c listen_addresses='' -k $PG_TEST_DIR -c fsync=off -c synchronous_commit=off -c full_page_writes=off" \
         start || { cat "$PG_TEST_DIR/server.log" >&2; return 1; }

@@ -45,12 +45,14 @@ constexpr int ImageSize = 480;
 const QString SettingsSection = QStringLiteral("Settings");
 const QString LastOpenedKey = QStringLiteral("LastOpened");
 
-// A protected Access file asks for its password in a password box; Cancel (or nothing typed) opens
-// nothing. Only the window's own thread may ask.
+// A protected Access file, or a database server that asks for a password libpq found nowhere, asks
+// for it in a password box; Cancel (or nothing typed) opens nothing. Only the window's own thread
+// may ask.
 std::optional<QString> askPassword(const QString& path) {
     if (QThread::currentThread() != QCoreApplication::instance()->thread()) return std::nullopt;
     const QString pw = platform::PasswordBox(
-        QString("The file '%1' needs a password.\rPassword:").arg(QFileInfo(path).fileName()));
+        dao::IsServerUri(path) ? QString("The database server '%1' needs a password.\rPassword:").arg(path)
+                               : QString("The file '%1' needs a password.\rPassword:").arg(QFileInfo(path).fileName()));
     if (pw.isEmpty()) dao::raise(dao::err::Cancelled);
     return pw;
 }

@@ -1,4 +1,5 @@
 #include "Connection.h"
+#include "PgBackend.h"
 
 #include <signal.h>
 #include <sqlite3.h>
@@ -268,7 +269,10 @@ void setUnsavedChangesHandler(std::function<void(const Error&)> handler) {
 BackgroundPause::BackgroundPause() { Registry::get().pause(); }
 BackgroundPause::~BackgroundPause() { Registry::get().resume(); }
 
-void flushAllWrites() { Registry::get().flushAll(); }
+void flushAllWrites() {
+    Registry::get().flushAll();
+    pg::commitAll();
+}
 
 void releaseConnection(std::shared_ptr<Connection>& c) {
     if (c) Registry::get().release(c);
@@ -531,6 +535,21 @@ UnlockedFile::~UnlockedFile() {
 void setPasswordSource(PasswordSource source) {
     std::lock_guard<std::mutex> g(passwordMu);
     passwordSource = std::move(source);
+}
+
+std::optional<QString> serverPassword(const QString& shownName, bool ask) {
+    std::unique_lock<std::mutex> g(passwordMu);
+    const QString key = "server:" + shownName;
+    if (!ask) return acceptedPasswords.contains(key) ? std::optional<QString>(acceptedPasswords.value(key)) : std::nullopt;
+    PasswordSource source = passwordSource;
+    g.unlock();
+    if (!source) return std::nullopt;
+    return source(shownName);
+}
+
+void acceptServerPassword(const QString& shownName, const QString& password) {
+    std::lock_guard<std::mutex> g(passwordMu);
+    acceptedPasswords.insert("server:" + shownName, password);
 }
 
 std::shared_ptr<Connection> Connection::open(const QString& path, bool create, const OpenWatch& watch) {

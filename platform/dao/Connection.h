@@ -294,4 +294,9 @@ public:
     BackgroundPause& operator=(const BackgroundPause&) = delete;
 };
 
+// The password of a database server that asked for one: the one it accepted before in this process,
+// or (ask) one from the password source. Kept in memory only, never in a setting.
+std::optional<QString> serverPassword(const QString& shownName, bool ask);
+void acceptServerPassword(const QString& shownName, const QString& password);
+
 }  // namespace dao

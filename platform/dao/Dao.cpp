@@ -906,8 +906,9 @@ long long Database::Execute(const QString& sql, int options) {
 
 void Database::Close() {
     if (pg_) {
-        pg_->close();
-        pg_.reset();
+        // Commits; changes that cannot be saved are reported here.
+        std::shared_ptr<pg::PgConnection> c = std::move(pg_);
+        c->close();
         return;
     }
     if (!conn_) return;
@@ -923,7 +924,7 @@ void Database::Close() {
 }
 
 void Database::Flush() {
-    if (pg_) return;  // every change is on the server already
+    if (pg_) return pg_->commit();
     if (!conn_) raise(err::ObjectClosed);
     conn_->commit();
     conn_->session().use();

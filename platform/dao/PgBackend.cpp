@@ -5,7 +5,13 @@
 #include <QRegularExpression>
 #include <QUrl>
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <type_traits>
 
+#include "Connection.h"
 #include "Conversions.h"
 #include "Dao.h"
 #include "Error.h"
@@ -25,6 +31,8 @@ enum : unsigned {
 };
 
 constexpr int kConnectionLost = 3151;
+constexpr int kPasswordNeeded = err::NotValidPassword;
+
 
 QByteArray utf8(const QString& s) { return s.toUtf8(); }
 
@@ -67,73 +75,420 @@ QString withoutPassword(const QString& uri) {
 
 // ---- connection ---------------------------------------------------------------------------------
 
+namespace {
+
+int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The open connections of the process: a statement first commits the pending batches of the others,
+// so that records this process changed on one connection are seen, and not waited for, on another
+// (as the file batches of one process are).
+std::mutex registryMu;
+struct Registered {
+    PgConnection* c;
+    std::weak_ptr<PgConnection> owner;
+};
+std::vector<Registered>& registry() {
+    static std::vector<Registered> r;
+    return r;
+}
+
+const QRegularExpression& ddlPattern() {
+    static const QRegularExpression ddl(QStringLiteral("^\\s*(CREATE|ALTER|DROP|TRUNCATE|GRANT|REVOKE|COMMENT)\\b"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    return ddl;
+}
+
+bool lostConnection(PGconn* c, const QString& state) { return PQstatus(c) != CONNECTION_OK || state.startsWith("08"); }
+
+QString sqlState(const PGresult* r) {
+    const char* st = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    return st ? QString::fromLatin1(st) : QString();
+}
+
+int numberFor(const QString& state, const QString& words, bool deleting) {
+    if (state == "23505") return err::DuplicateValue;
+    if (state == "23503") return deleting || words.contains("still referenced") ? err::RelatedRecords : err::RelatedRecordRequired;
+    if (state == "23502") return err::NullNotAllowed;
+    if (state == "22001") return err::FieldTooSmall;
+    if (state == "23514") return err::ValidationRule;
+    if (state == "42P01") return err::TableNotFound;
+    if (state == "42703") return err::TooFewParameters;
+    if (state.startsWith("42")) return err::SyntaxError;
+    if (state.startsWith("22")) return err::DataTypeMismatch;
+    if (state == "55P03" || state == "40P01") return err::Locked;
+    return 3146;  // a call the server refused, for anything not mapped above
+}
+
+bool touchedRows(const PGresult* r) {
+    return PQntuples(r) > 0 || QByteArray(PQcmdTuples(const_cast<PGresult*>(r))).toLongLong() > 0;
+}
+
+}  // namespace
+
 std::shared_ptr<PgConnection> PgConnection::open(const QString& uri) {
     std::shared_ptr<PgConnection> c(new PgConnection);
     c->name_ = withoutPassword(uri);
     c->conn_ = PQconnectdb(uri.toUtf8().constData());
+    // A server that asks for a password none of libpq's places (~/.pgpass, PGPASSWORD) gave: the
+    // one it took before in this process, else the password source (the window's password box).
+    std::optional<QString> password;
+    for (int attempt = 0; c->conn_ && PQstatus(c->conn_) != CONNECTION_OK && uri == c->name_ && attempt < 2; ++attempt) {
+        const bool needs = PQconnectionNeedsPassword(c->conn_);
+        const bool refused = password && QString::fromUtf8(PQerrorMessage(c->conn_)).contains("password authentication failed");
+        if (!needs && !refused) break;
+        if (refused && attempt == 1 && !serverPassword(c->name_, false)) raise(kPasswordNeeded, QStringLiteral("Not a valid password."));
+        // First the one taken before (if any), then the user's; a remembered one refused is asked again.
+        password = attempt == 0 ? serverPassword(c->name_, false) : std::nullopt;
+        if (!password) password = serverPassword(c->name_, true);
+        if (!password || password->isEmpty())
+            raise(kPasswordNeeded, QString("The database server '%1' needs a password.").arg(c->name_));
+        PQfinish(c->conn_);
+        const QByteArray dbname = uri.toUtf8(), pw = password->toUtf8();
+        const char* keys[] = {"dbname", "password", nullptr};
+        const char* values[] = {dbname.constData(), pw.constData(), nullptr};
+        c->conn_ = PQconnectdbParams(keys, values, 1);
+    }
+    if (password && c->conn_ && PQstatus(c->conn_) != CONNECTION_OK &&
+        QString::fromUtf8(PQerrorMessage(c->conn_)).contains("password authentication failed"))
+        raise(kPasswordNeeded, QStringLiteral("Not a valid password."));
     if (!c->conn_ || PQstatus(c->conn_) != CONNECTION_OK) {
         const QString why = c->conn_ ? QString::fromUtf8(PQerrorMessage(c->conn_)).trimmed() : "out of memory";
-        raise(kConnectionLost, QString("Could not connect to '%1': %2").arg(c->name_, why));
+        const bool wantsPassword = c->conn_ && PQconnectionNeedsPassword(c->conn_);
+        raise(wantsPassword ? kPasswordNeeded : kConnectionLost, QString("Could not connect to '%1': %2").arg(c->name_, why));
     }
+    if (password) acceptServerPassword(c->name_, *password);
     PQsetClientEncoding(c->conn_, "UTF8");
     Result r(PQexec(c->conn_, "SET datestyle = ISO; SET intervalstyle = iso_8601; SET bytea_output = hex; "
                               "SET extra_float_digits = 3"));
+    std::lock_guard g(registryMu);
+    registry().push_back({c.get(), c});
     return c;
 }
 
-PgConnection::~PgConnection() { close(); }
+PgConnection::~PgConnection() {
+    try {
+        close();
+    } catch (const Error& e) {
+        // No one left to tell but the terminal.
+        std::fprintf(stderr, "tabulon: %s\n", qPrintable(e.description()));
+    }
+}
 
 void PgConnection::close() {
+    {
+        std::lock_guard g(flushMu_);
+        stopping_ = true;
+    }
+    flushCv_.notify_all();
+    if (flusher_.joinable()) flusher_.join();
+    {
+        std::lock_guard g(registryMu);
+        auto& r = registry();
+        std::erase_if(r, [this](const Registered& e) { return e.c == this; });
+    }
     std::lock_guard lock(mu_);
-    if (conn_) PQfinish(conn_);
-    conn_ = nullptr;
+    if (!conn_) return;
+    struct Finish {
+        PgConnection* c;
+        ~Finish() {
+            PQfinish(c->conn_);
+            c->conn_ = nullptr;
+        }
+    } finish{this};
+    idle();
+    // Changes that cannot be saved are reported here, never dropped without a word.
+    throwPending();
+    commitLocked();
 }
 
 void PgConnection::fail(pg_result* r, bool deleting) {
     const QString words = serverWords(r, conn_);
-    const char* st = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
-    const QString state = st ? QString::fromLatin1(st) : QString();
-    if (PQstatus(conn_) != CONNECTION_OK || state.startsWith("08"))
+    const QString state = sqlState(r);
+    if (lostConnection(conn_, state)) {
+        const size_t lost = inTxn_ ? batch_.size() : 0;
+        batch_.clear();
+        inTxn_ = false;
+        ++generation_;
         raise(kConnectionLost,
-              QString("The connection to the database server '%1' was lost; the change was not saved. %2")
-                  .arg(name_, words));
-    int number = 3146;  // a call the server refused, for anything not mapped below
-    if (state == "23505") number = err::DuplicateValue;
-    else if (state == "23503") number = deleting || words.contains("still referenced") ? err::RelatedRecords : err::RelatedRecordRequired;
-    else if (state == "23502") number = err::NullNotAllowed;
-    else if (state == "22001") number = err::FieldTooSmall;
-    else if (state == "23514") number = err::ValidationRule;
-    else if (state == "42P01") number = err::TableNotFound;
-    else if (state == "42703") number = err::TooFewParameters;
-    else if (state.startsWith("42")) number = err::SyntaxError;
-    else if (state.startsWith("22")) number = err::DataTypeMismatch;
-    else if (state == "55P03" || state == "40P01") number = err::Locked;
-    raise(number, words);
+              QString("The connection to the database server '%1' was lost; the change was not saved%2. %3")
+                  .arg(name_, lost ? QString(", nor the %1 before it since the last save").arg(lost) : QString(), words));
+    }
+    QString more;
+    // The server drops the whole transaction on an error: the batch's earlier changes run again.
+    if (inTxn_) more = replay();
+    raise(numberFor(state, words, deleting), more.isEmpty() ? words : words + "\n" + more);
 }
 
-Result PgConnection::exec(const QString& sql, const std::vector<Param>& params, bool deleting) {
+void PgConnection::idle() {
+    if (!ahead_) return;
+    while (PGresult* r = PQgetResult(conn_)) PQclear(r);
+    ahead_ = false;
+}
+
+void PgConnection::sendAhead(const QString& sql, const std::vector<Param>& params, bool binary) {
+    std::lock_guard lock(mu_);
+    if (!conn_ || ahead_ || !pendingWords_.isEmpty()) return;
+    const QByteArray text = utf8(sql);
+    const auto it = prepared_.constFind(text);
+    if (it == prepared_.constEnd()) return;
+    std::vector<const char*> v(params.size());
+    std::vector<int> l(params.size()), f(params.size());
+    for (size_t i = 0; i < params.size(); ++i) {
+        v[i] = params[i].null ? nullptr : params[i].bytes.constData();
+        l[i] = int(params[i].bytes.size());
+        f[i] = params[i].binary ? 1 : 0;
+    }
+    if (!PQsendQueryPrepared(conn_, it.value().constData(), int(params.size()), v.data(), l.data(), f.data(), binary ? 1 : 0))
+        return;
+    ahead_ = true;
+    aheadSql_ = text;
+    aheadParams_.clear();
+    for (const Param& p : params) aheadParams_.push_back(p.bytes);
+}
+
+Result PgConnection::takeAhead(const QString& sql, const std::vector<Param>& params) {
+    std::lock_guard lock(mu_);
+    if (!conn_ || !ahead_) return {};
+    bool same = aheadSql_ == utf8(sql) && aheadParams_.size() == params.size();
+    for (size_t i = 0; same && i < params.size(); ++i) same = aheadParams_[i] == params[i].bytes;
+    if (!same) return {};
+    Result first(PQgetResult(conn_));
+    idle();
+    if (!first || PQresultStatus(first.get()) != PGRES_TUPLES_OK) return {};  // run again, for its error
+    return first;
+}
+
+Result PgConnection::run(const QByteArray& text, const std::vector<Param>& params, bool prepared, bool binary) {
+    idle();
+    const int n = int(params.size());
+    const char* values[64];
+    int lengths[64], formats[64];
+    std::vector<const char*> bigValues;
+    std::vector<int> bigLengths, bigFormats;
+    const char** v = values;
+    int *l = lengths, *f = formats;
+    if (n > 64) {
+        bigValues.resize(size_t(n)), bigLengths.resize(size_t(n)), bigFormats.resize(size_t(n));
+        v = bigValues.data(), l = bigLengths.data(), f = bigFormats.data();
+    }
+    for (int i = 0; i < n; ++i) {
+        v[i] = params[size_t(i)].null ? nullptr : params[size_t(i)].bytes.constData();
+        l[i] = int(params[size_t(i)].bytes.size());
+        f[i] = params[size_t(i)].binary ? 1 : 0;
+    }
+    if (!prepared) return Result(PQexecParams(conn_, text.constData(), n, nullptr, v, l, f, binary ? 1 : 0));
+    auto it = prepared_.constFind(text);
+    if (it == prepared_.constEnd()) {
+        const QByteArray name = "tabulon_" + QByteArray::number(prepared_.size() + 1);
+        Result p(PQprepare(conn_, name.constData(), text.constData(), n, nullptr));
+        if (!p || PQresultStatus(p.get()) != PGRES_COMMAND_OK) return p;
+        it = prepared_.insert(text, name);
+    }
+    return Result(PQexecPrepared(conn_, it.value().constData(), n, v, l, f, binary ? 1 : 0));
+}
+
+Result PgConnection::exec(const QString& sql, const std::vector<Param>& params, bool deleting, bool prepared, bool binary) {
     std::lock_guard lock(mu_);
     if (!conn_) raise(err::ObjectClosed);
-    static const QRegularExpression ddl(QStringLiteral("^\\s*(CREATE|ALTER|DROP)\\b"), QRegularExpression::CaseInsensitiveOption);
-    if (namesRead_ && ddl.match(sql).hasMatch()) namesRead_ = false;  // names may have come or gone
-    const QByteArray text = utf8(sql);
-    std::vector<const char*> values(params.size());
-    std::vector<int> lengths(params.size()), formats(params.size());
-    for (size_t i = 0; i < params.size(); ++i) {
-        values[i] = params[i].null ? nullptr : params[i].bytes.constData();
-        lengths[i] = int(params[i].bytes.size());
-        formats[i] = params[i].binary ? 1 : 0;
+    throwPending();
+    commitOthers();
+    idle();
+    if (ddlPattern().match(sql).hasMatch()) {
+        // Definitions change outside the batch; names may have come or gone, and statements
+        // prepared over the old definitions are dropped.
+        commitLocked();
+        namesRead_ = false;
+        if (!prepared_.isEmpty()) {
+            Result d(PQexec(conn_, "DEALLOCATE ALL"));
+            prepared_.clear();
+        }
     }
-    Result r(PQexecParams(conn_, text.constData(), int(params.size()), nullptr, values.data(), lengths.data(),
-                          formats.data(), 0));
+    Result r = run(utf8(sql), params, prepared, binary);
     const auto status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(r.get(), deleting);
     return r;
 }
 
+Result PgConnection::write(Change change) {
+    std::lock_guard lock(mu_);
+    if (!conn_) raise(err::ObjectClosed);
+    throwPending();
+    commitOthers();
+    if (!inTxn_) begin();
+    Result r = run(utf8(change.sql), change.params, true, false);
+    const auto status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(r.get(), change.deleting);
+    if (change.mustHit && !touchedRows(r.get())) return r;  // refused: nothing to keep
+    if (change.returnsXmin && batchXid_.isEmpty() && PQntuples(r.get()) > 0)
+        batchXid_ = PQgetvalue(r.get(), 0, PQnfields(r.get()) - 1);
+    batch_.push_back(std::move(change));
+    if (batch_.size() >= size_t(kBatchRecords)) commitLocked();
+    return r;
+}
+
+void PgConnection::setReplay(const QString& sql, std::vector<Param> params) {
+    std::lock_guard lock(mu_);
+    if (batch_.empty()) return;  // committed already: nothing will run it again
+    batch_.back().sql = sql;
+    batch_.back().params = std::move(params);
+}
+
+void PgConnection::begin() {
+    idle();
+    Result r(PQexec(conn_, "BEGIN"));
+    if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) fail(r.get(), false);
+    inTxn_ = true;
+    batchStartNs_ = nowNs();
+    std::lock_guard g(flushMu_);
+    if (!flusher_.joinable() && !stopping_) flusher_ = std::thread([this] { flusher(); });
+}
+
+void PgConnection::commit() {
+    std::lock_guard lock(mu_);
+    if (!conn_) return;
+    throwPending();
+    commitLocked();
+}
+
+void PgConnection::commitLocked() {
+    if (!inTxn_ || !conn_) return;
+    idle();
+    Result r(PQexec(conn_, "COMMIT"));
+    const size_t n = batch_.size();
+    batch_.clear();
+    batchXid_.clear();
+    inTxn_ = false;
+    if (r && PQresultStatus(r.get()) == PGRES_COMMAND_OK) return;
+    ++generation_;
+    const QString words = serverWords(r.get(), conn_), state = sqlState(r.get());
+    if (PQtransactionStatus(conn_) != PQTRANS_IDLE) Result(PQexec(conn_, "ROLLBACK"));
+    raise(lostConnection(conn_, state) ? kConnectionLost : numberFor(state, words, false),
+          QString("The last %1 changes to '%2' could not be saved: %3").arg(n).arg(name_, words));
+}
+
+QString PgConnection::replay() {
+    idle();
+    Result(PQexec(conn_, "ROLLBACK"));
+    inTxn_ = false;
+    ++generation_;
+    std::vector<Change> todo = std::move(batch_);
+    batch_.clear();
+    QStringList lost;
+    while (!todo.empty()) {
+        begin();
+        size_t failedAt = todo.size();
+        std::vector<Change> kept;
+        const QByteArray oldXid = std::exchange(batchXid_, QByteArray());
+        for (size_t i = 0; i < todo.size(); ++i) {
+            // A record changed twice in the batch: the second change expects the version the first
+            // one makes now.
+            const int xp = todo[i].xminParam;
+            if (xp >= 0 && !oldXid.isEmpty() && todo[i].params[size_t(xp)].bytes == oldXid && !batchXid_.isEmpty())
+                todo[i].params[size_t(xp)].bytes = batchXid_;
+            Result r = run(utf8(todo[i].sql), todo[i].params, true, false);
+            const auto status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+            if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+                if (lostConnection(conn_, sqlState(r.get()))) {
+                    inTxn_ = false;
+                    return QString("The connection was lost: the %1 changes before it since the last save were not saved either.")
+                        .arg(todo.size());
+                }
+                lost << todo[i].what + ": " + serverWords(r.get(), conn_);
+                failedAt = i;
+                break;
+            }
+            if (todo[i].mustHit && !touchedRows(r.get())) {
+                lost << todo[i].what + ": changed or deleted by another user meanwhile";
+                continue;
+            }
+            if (todo[i].returnsXmin && batchXid_.isEmpty() && PQntuples(r.get()) > 0)
+                batchXid_ = PQgetvalue(r.get(), 0, PQnfields(r.get()) - 1);
+            kept.push_back(todo[i]);
+        }
+        if (failedAt == todo.size()) {
+            batch_ = std::move(kept);
+            break;
+        }
+        // That change dropped the transaction in its turn: the others once more without it, the
+        // versions they expect named as this round named them.
+        for (size_t j = failedAt + 1; j < todo.size(); ++j) {
+            const int xp = todo[j].xminParam;
+            if (xp >= 0 && !oldXid.isEmpty() && todo[j].params[size_t(xp)].bytes == oldXid && !batchXid_.isEmpty())
+                todo[j].params[size_t(xp)].bytes = batchXid_;
+        }
+        Result(PQexec(conn_, "ROLLBACK"));
+        inTxn_ = false;
+        kept.insert(kept.end(), std::make_move_iterator(todo.begin() + qsizetype(failedAt) + 1), std::make_move_iterator(todo.end()));
+        todo = std::move(kept);
+    }
+    if (lost.isEmpty()) return {};
+    return "Earlier changes of the same batch that could not be saved again: " + lost.join("; ");
+}
+
+void PgConnection::commitOthers() {
+    std::lock_guard g(registryMu);
+    for (const Registered& e : registry()) {
+        PgConnection* o = e.c;
+        if (o == this || !o->inTxn_) continue;
+        std::unique_lock l(o->mu_, std::try_to_lock);
+        if (!l.owns_lock()) continue;  // busy on another thread: its own round commits it
+        try {
+            o->commitLocked();
+        } catch (const Error& e) {
+            o->pendingNumber_ = e.number();
+            o->pendingWords_ = e.description();
+        }
+    }
+}
+
+void commitAll() {
+    std::vector<std::shared_ptr<PgConnection>> open;
+    {
+        std::lock_guard g(registryMu);
+        for (const Registered& e : registry())
+            if (auto c = e.owner.lock()) open.push_back(std::move(c));
+    }
+    for (const auto& c : open) c->commit();
+}
+
+void PgConnection::throwPending() {
+    if (!pendingNumber_) return;
+    const int n = pendingNumber_;
+    pendingNumber_ = 0;
+    raise(n, std::exchange(pendingWords_, QString()));
+}
+
+void PgConnection::flusher() {
+    std::unique_lock l(flushMu_);
+    while (!stopping_) {
+        flushCv_.wait_for(l, std::chrono::milliseconds(kBatchAgeMs / 2));
+        if (stopping_ || !inTxn_ || nowNs() - batchStartNs_ < int64_t(kBatchAgeMs) * 1000000) continue;
+        l.unlock();
+        {
+            // Never waits for the connection: a busy one is tried again on the next round.
+            std::unique_lock c(mu_, std::try_to_lock);
+            if (c.owns_lock()) {
+                try {
+                    commitLocked();
+                } catch (const Error& e) {
+                    pendingNumber_ = e.number();
+                    pendingWords_ = e.description();
+                }
+            }
+        }
+        l.lock();
+    }
+}
+
 long long PgConnection::copyIn(const QString& copySql, const std::function<bool(QByteArray&)>& nextChunk) {
     std::lock_guard lock(mu_);
     if (!conn_) raise(err::ObjectClosed);
+    throwPending();
+    commitOthers();
+    idle();
+    commitLocked();
     Result start(PQexec(conn_, utf8(copySql).constData()));
     if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN) fail(start.get(), false);
     QByteArray chunk;
@@ -231,10 +586,38 @@ QString PgConnection::exactName(const QString& name) {
     return it.value();
 }
 
+std::vector<QStringList> PgConnection::uniqueIndexes(const QString& table) {
+    const TableRef t = resolve(table);
+    std::vector<QStringList> out;
+    if (!t.oid) return out;
+    // Unique indexes over plain columns (not over expressions, not partial).
+    Result u = exec("SELECT i.indexrelid, a.attname FROM pg_index i CROSS JOIN LATERAL unnest(i.indkey::int2[]) "
+                    "WITH ORDINALITY AS k(attnum, n) JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = k.attnum "
+                    "WHERE i.indrelid = $1 AND i.indisunique AND NOT i.indisprimary AND i.indexprs IS NULL "
+                    "AND i.indpred IS NULL ORDER BY i.indexrelid, k.n",
+                    {Param{QByteArray::number(t.oid)}});
+    QByteArray current;
+    for (int i = 0; i < PQntuples(u.get()); ++i) {
+        const QByteArray index = PQgetvalue(u.get(), i, 0);
+        if (index != current) out.emplace_back();
+        current = index;
+        out.back() << QString::fromUtf8(PQgetvalue(u.get(), i, 1));
+    }
+    return out;
+}
+
 long long PgConnection::execute(const QString& jetSql) {
     const TranslatedSql ts = translateJetSql(jetSql, {}, SqlDialect::Postgres, nameLookup());
     if (ts.isSelect) raise(err::SyntaxError, "A select query cannot be executed: " + jetSql);
-    Result r = exec(ts.sql, {}, ts.sql.trimmed().startsWith("DELETE", Qt::CaseInsensitive));
+    const bool deleting = ts.sql.trimmed().startsWith("DELETE", Qt::CaseInsensitive);
+    // A statement runs on its own, after the pending batch: run again it could draw other serial
+    // keys, which the records read since would not know.
+    std::lock_guard lock(mu_);
+    if (conn_) {
+        throwPending();
+        commitLocked();
+    }
+    Result r = exec(ts.sql, {}, deleting);
     return QByteArray(PQcmdTuples(r.get())).toLongLong();
 }
 
@@ -246,7 +629,7 @@ void engineType(unsigned oid, int typmod, int* type, int* size) {
         case kBool: *type = dbBoolean; break;
         case kInt2: *type = dbInteger; break;
         case kInt4: *type = dbLong; break;
-        case kInt8: *type = dbDecimal; break;  // no 64-bit integer among the variant's types: exact digits
+        case kInt8: *type = dbBigInt; break;
         case kMoney: *type = dbCurrency; break;
         case kNumeric:
             // numeric(19,4) is how Currency is stored; other precisions keep their digits.
@@ -271,6 +654,7 @@ QString postgresType(int type, int size) {
         case dbBoolean: return "boolean";
         case dbByte: case dbInteger: return "smallint";
         case dbLong: return "integer";
+        case dbBigInt: return "bigint";
         case dbCurrency: return "numeric(19,4)";
         case dbSingle: return "real";
         case dbDouble: case dbFloat: case dbNumeric: return "double precision";
@@ -315,12 +699,12 @@ Variant fromText(const char* text, int length, unsigned oid, int typmod) {
                     return Variant::fromCurrency(text[0] == '-' ? -v : v);
                 }
             }
-            [[fallthrough]];
-        case kInt8: {
-            int type, size;
+            {
+                int type, size;
             engineType(oid, typmod, &type, &size);
-            return coerceToFieldType(Variant::fromString(QString::fromLatin1(b)), type);
-        }
+                return coerceToFieldType(Variant::fromString(QString::fromLatin1(b)), type);
+            }
+        case kInt8: return Variant::fromBigInt(b.toLongLong());
         case kDate: case kTimestamp: case kTimestamptz: {
             QByteArray t = b;
             if (oid == kTimestamptz)  // the zone after the time of day is dropped: dates are local
@@ -344,6 +728,124 @@ Variant fromText(const char* text, int length, unsigned oid, int typmod) {
             return Variant::fromBinary(b);
         case kUuid: return Variant::fromString('{' + QString::fromLatin1(b).toUpper() + '}');
         default: return Variant::fromString(QString::fromUtf8(text, length));
+    }
+}
+
+namespace {
+
+template <typename T>
+T bigEndian(const char* p) {
+    std::make_unsigned_t<T> v = 0;
+    for (size_t i = 0; i < sizeof(T); ++i) v = decltype(v)((v << 8) | uint8_t(p[i]));
+    return T(v);
+}
+
+constexpr long long k20000101 = 36526;  // the day number of 2000-01-01, where the server counts from
+
+// numeric's binary form: digit count, weight (of the first digit, in powers of 10000), sign, scale,
+// then the base-10000 digits.
+struct NumericParts {
+    int ndigits = 0, weight = 0, scale = 0;
+    bool negative = false, nan = false;
+    const char* digits = nullptr;
+    int digit(int i) const { return i >= 0 && i < ndigits ? bigEndian<int16_t>(digits + 2 * i) : 0; }
+};
+
+bool numericParts(const char* p, int n, NumericParts* out) {
+    if (n < 8) return false;
+    out->ndigits = bigEndian<int16_t>(p);
+    out->weight = bigEndian<int16_t>(p + 2);
+    const uint16_t sign = bigEndian<uint16_t>(p + 4);
+    out->scale = bigEndian<int16_t>(p + 6);
+    out->negative = sign == 0x4000;
+    out->nan = sign != 0 && sign != 0x4000;
+    out->digits = p + 8;
+    return n >= 8 + 2 * out->ndigits;
+}
+
+QString numericText(const NumericParts& v) {
+    if (v.nan) return QStringLiteral("NaN");
+    QString s;
+    if (v.negative) s += '-';
+    if (v.weight < 0) {
+        s += '0';
+    } else {
+        for (int e = v.weight; e >= 0; --e) {
+            const int d = v.digit(v.weight - e);
+            s += e == v.weight ? QString::number(d) : QString::number(d).rightJustified(4, '0');
+        }
+    }
+    if (v.scale > 0) {
+        QString frac;
+        for (int e = -1; frac.size() < v.scale; --e) frac += QString::number(v.digit(v.weight - e)).rightJustified(4, '0');
+        s += '.' + frac.left(v.scale);
+    }
+    return s;
+}
+
+}  // namespace
+
+bool readsBinary(unsigned oid) {
+    switch (oid) {
+        case kBool: case kInt2: case kInt4: case kInt8: case kFloat4: case kFloat8: case kNumeric: case kDate:
+        case kTime: case kTimestamp: case kVarchar: case kBpchar: case kText: case kBytea: case kUuid: return true;
+        default: return false;  // money's scale and a zone's time of day depend on the session: as text
+    }
+}
+
+Variant fromBinary(const char* p, int n, unsigned oid, int typmod) {
+    switch (oid) {
+        case kBool: return Variant::fromBool(n && p[0]);
+        case kInt2: return Variant::fromInteger(bigEndian<int16_t>(p));
+        case kInt4: return Variant::fromLong(bigEndian<int32_t>(p));
+        case kInt8: return Variant::fromBigInt(bigEndian<int64_t>(p));
+        case kFloat4: {
+            const uint32_t u = bigEndian<uint32_t>(p);
+            float f;
+            std::memcpy(&f, &u, 4);
+            return Variant::fromSingle(f);
+        }
+        case kFloat8: {
+            const uint64_t u = bigEndian<uint64_t>(p);
+            double d;
+            std::memcpy(&d, &u, 8);
+            return Variant::fromDouble(d);
+        }
+        case kNumeric: {
+            NumericParts v;
+            if (!numericParts(p, n, &v)) return Variant::null();
+            if (typmod == ((19 << 16) | 4) + 4 && !v.nan && v.weight < 4) {
+                // Ten-thousandths straight off the base-10000 digits.
+                int64_t t = 0;
+                for (int e = v.weight; e >= -1; --e) t = t * 10000 + v.digit(v.weight - e);
+                return Variant::fromCurrency(v.negative ? -t : t);
+            }
+            int type, size;
+            engineType(oid, typmod, &type, &size);
+            return coerceToFieldType(Variant::fromString(numericText(v)), type);
+        }
+        case kDate: {
+            const int32_t d = bigEndian<int32_t>(p);
+            if (d == INT32_MAX || d == INT32_MIN) return Variant::fromString(d > 0 ? "infinity" : "-infinity");
+            return Variant::fromDate(dayNumberFromParts(d + k20000101, 0));
+        }
+        case kTime: return Variant::fromDate(double(bigEndian<int64_t>(p) / 1000000) / 86400.0);
+        case kTimestamp: {
+            const int64_t us = bigEndian<int64_t>(p);
+            if (us == INT64_MAX || us == INT64_MIN) return Variant::fromString(us > 0 ? "infinity" : "-infinity");
+            constexpr int64_t kDay = 86400LL * 1000000;
+            int64_t day = us / kDay, rest = us % kDay;
+            if (rest < 0) rest += kDay, --day;
+            // The fraction of a second is dropped, as the stored form has none.
+            return Variant::fromDate(dayNumberFromParts(day + k20000101, double(rest / 1000000)));
+        }
+        case kBytea: return Variant::fromBinary(QByteArray(p, n));
+        case kUuid: {
+            const QByteArray h = QByteArray(p, n).toHex().toUpper();
+            return Variant::fromString('{' + QString::fromLatin1(h.mid(0, 8) + '-' + h.mid(8, 4) + '-' + h.mid(12, 4) + '-' +
+                                                                 h.mid(16, 4) + '-' + h.mid(20)) + '}');
+        }
+        default: return Variant::fromString(QString::fromUtf8(p, n));
     }
 }
 
@@ -436,19 +938,24 @@ std::shared_ptr<PgRecordset> PgRecordset::open(const std::shared_ptr<PgConnectio
     r.where_ = isSql ? ts.whereClause : QString();
     // The fields and the table columns behind them, from the statement's own description.
     Result meta = conn->exec("SELECT " + r.selectList_ + " FROM " + r.table_.qualified + " LIMIT 0");
+    QHash<int, QString> columnAt;
+    {
+        Result a = conn->exec("SELECT attnum, attname FROM pg_attribute WHERE attrelid = $1 AND attnum > 0 AND NOT attisdropped",
+                              {Param{QByteArray::number(r.table_.oid)}});
+        for (int i = 0; i < PQntuples(a.get()); ++i)
+            columnAt.insert(QByteArray(PQgetvalue(a.get(), i, 0)).toInt(), QString::fromUtf8(PQgetvalue(a.get(), i, 1)));
+    }
     for (int c = 0; c < PQnfields(meta.get()); ++c) {
         FieldMeta f;
         f.name = QString::fromUtf8(PQfname(meta.get(), c));
         engineType(PQftype(meta.get(), c), PQfmod(meta.get(), c), &f.type, &f.size);
-        if (PQftable(meta.get(), c) == r.table_.oid && PQftablecol(meta.get(), c) > 0) {
-            Result a = conn->exec("SELECT attname FROM pg_attribute WHERE attrelid = $1 AND attnum = $2",
-                                  {Param{QByteArray::number(r.table_.oid)}, Param{QByteArray::number(PQftablecol(meta.get(), c))}});
-            if (PQntuples(a.get())) f.column = QString::fromUtf8(PQgetvalue(a.get(), 0, 0));
-        }
+        if (PQftable(meta.get(), c) == r.table_.oid && PQftablecol(meta.get(), c) > 0)
+            f.column = columnAt.value(PQftablecol(meta.get(), c));
         r.oids_.push_back(PQftype(meta.get(), c));
         r.typmods_.push_back(PQfmod(meta.get(), c));
         r.fields_->push_back(f);
     }
+    r.binary_ = std::all_of(r.oids_.begin(), r.oids_.end(), [](unsigned o) { return readsBinary(o); });
     Result k = conn->exec("SELECT a.attname, format_type(a.atttypid, NULL) FROM pg_index i JOIN pg_attribute a "
                           "ON a.attrelid = i.indrelid AND a.attnum = ANY(i.indkey) WHERE i.indrelid = $1 AND "
                           "i.indisprimary ORDER BY array_position(i.indkey::int2[], a.attnum)",
@@ -496,7 +1003,9 @@ void PgRecordset::loadKeys(const QString& orderBy) {
 }
 
 void PgRecordset::forget() {
-    for (auto& b : blocks_) b.index = -1;
+    for (auto& b : blocks_) b.first = -1;
+    lastEnd_ = -1;
+    current_ = nullptr;
 }
 
 QByteArray PgRecordset::joinedKey(long long p) const {
@@ -515,13 +1024,25 @@ QString PgRecordset::keyText(long long p) const {
 }
 
 PgRecordset::Block& PgRecordset::block(long long p) {
-    const long long bi = p / kBlock;
+    const uint64_t gen = conn_->generation();
     for (auto& b : blocks_)
-        if (b.index == bi) return b;
+        if (b.holds(p, gen)) return b;
     Block& b = blocks_[nextSlot_];
     nextSlot_ = (nextSlot_ + 1) % 2;
-    b.index = -1;
-    const long long first = bi * kBlock, last = std::min(count(), first + kBlock);
+    b.first = -1;
+    current_ = nullptr;  // it may point into this slot
+    // Straight on from the last block read: a walk, read in growing runs; elsewhere the block of
+    // the grid's page.
+    long long first;
+    if (p == lastEnd_) {
+        run_ = std::min<long long>(run_ * 2, kMaxRun);
+        first = p;
+    } else {
+        run_ = kBlock;
+        first = p / kBlock * kBlock;
+    }
+    const long long last = std::min(count(), first + run_);
+    lastEnd_ = last;
     // The block's keys as arrays of their column types; the rows come back in any order and are
     // put in place by their key.
     std::vector<Param> params;
@@ -535,54 +1056,89 @@ PgRecordset::Block& PgRecordset::block(long long p) {
         keyText += ", " + col + "::text";
         unnest += QString(c ? ", " : "") + QString("$%1::%2[]").arg(c + 1).arg(keyTypes_[c]);
     }
-    QString sql = "SELECT " + selectList_ + keyText + ", xmin::text FROM " + table_.qualified + " WHERE (" +
+    QString sql = "SELECT " + selectList_ + keyText + ", xmin FROM " + table_.qualified + " WHERE (" +
                   keyExpr + ") IN (SELECT * FROM unnest(" + unnest + "))";
-    if (nk_ == 1 && keyOrdered_ && last <= orderedCount_) {
+    const bool ranged = nk_ == 1 && keyOrdered_ && last <= orderedCount_;
+    if (ranged) {
         // Records in key order: the block is the range between its first and last key, one index
-        // range scan instead of a look-up per record. Rows other users added inside it are left out
-        // below; rows they deleted are missing as they would be anyway.
+        // range scan instead of a look-up per record, in key order. Rows other users added inside
+        // it are left out below; rows they deleted are missing as they would be anyway.
         const QString col = quoteIdent(keyCols_[0]);
-        sql = "SELECT " + selectList_ + keyText + ", xmin::text FROM " + table_.qualified + " WHERE " + col +
-              " >= $1 AND " + col + " <= $2";
+        sql = "SELECT " + selectList_ + keyText + ", xmin FROM " + table_.qualified + " WHERE " + col +
+              " >= $1 AND " + col + " <= $2 ORDER BY " + table_.qualified + '.' + col;
         params = {Param{keys_[size_t(first)]}, Param{keys_[size_t(last - 1)]}};
     }
-    Result r = conn_->exec(sql, params);
-    const int nf = int(fields_->size());
-    QHash<QByteArray, int> at;
-    for (int i = 0; i < PQntuples(r.get()); ++i) {
-        QByteArray k;
-        for (size_t c = 0; c < nk_; ++c) {
-            if (c) k += '\x1f';
-            k += QByteArray(PQgetvalue(r.get(), i, nf + int(c)), PQgetlength(r.get(), i, nf + int(c)));
-        }
-        at.insert(k, i);
+    Result r = conn_->takeAhead(sql, params);
+    if (!r) r = conn_->exec(sql, params, false, true, binary_);
+    if (ranged && p == first && first > 0 && last < count() && run_ >= 2 * kBlock) {
+        // A walk: the next run is read while this one is taken apart.
+        const long long nextLast = std::min(count(), last + std::min<long long>(run_ * 2, kMaxRun));
+        if (nextLast <= orderedCount_)
+            conn_->sendAhead(sql, {Param{keys_[size_t(last)]}, Param{keys_[size_t(nextLast - 1)]}}, binary_);
     }
-    b.rows.assign(size_t(last - first), {});
+    const int nf = int(fields_->size()), nr = PQntuples(r.get());
+    PGresult* res = r.get();
+    b.values.assign(size_t(last - first) * size_t(nf), Variant());
+    b.present.assign(size_t(last - first), 0);
     b.xmins.assign(size_t(last - first), {});
-    for (long long p2 = first; p2 < last; ++p2) {
-        const auto it = at.find(joinedKey(p2));
-        if (it == at.end()) continue;
-        const int i = it.value();
-        auto& row = b.rows[size_t(p2 - first)];
-        row.reserve(size_t(nf));
-        for (int c = 0; c < nf; ++c)
-            row.push_back(PQgetisnull(r.get(), i, c)
-                              ? Variant::null()
-                              : fromText(PQgetvalue(r.get(), i, c), PQgetlength(r.get(), i, c), oids_[size_t(c)], typmods_[size_t(c)]));
-        b.xmins[size_t(p2 - first)] = PQgetvalue(r.get(), i, nf + int(nk_));
+    auto take = [&](long long p2, int i) {
+        Variant* row = b.values.data() + size_t(p2 - first) * size_t(nf);
+        for (int c = 0; c < nf; ++c) {
+            if (PQgetisnull(res, i, c)) {
+                row[c] = Variant::null();
+                continue;
+            }
+            const char* v = PQgetvalue(res, i, c);
+            const int n = PQgetlength(res, i, c);
+            row[c] = binary_ ? fromBinary(v, n, oids_[size_t(c)], typmods_[size_t(c)])
+                             : fromText(v, n, oids_[size_t(c)], typmods_[size_t(c)]);
+        }
+        b.present[size_t(p2 - first)] = 1;
+        const char* x = PQgetvalue(res, i, nf + int(nk_));
+        b.xmins[size_t(p2 - first)] = binary_ ? bigEndian<uint32_t>(x) : uint32_t(std::strtoul(x, nullptr, 10));
+    };
+    auto keyIs = [&](int i, long long p2) {
+        for (size_t c = 0; c < nk_; ++c) {
+            const QByteArray& k = keys_[size_t(p2) * nk_ + c];
+            const int n = PQgetlength(res, i, nf + int(c));
+            if (n != k.size() || std::memcmp(PQgetvalue(res, i, nf + int(c)), k.constData(), size_t(n)) != 0) return false;
+        }
+        return true;
+    };
+    // Usually the rows are exactly the block's records in its order; otherwise each is found by key.
+    bool inOrder = ranged && nr == last - first;
+    for (long long p2 = first; inOrder && p2 < last; ++p2) inOrder = keyIs(int(p2 - first), p2);
+    if (inOrder) {
+        for (long long p2 = first; p2 < last; ++p2) take(p2, int(p2 - first));
+    } else {
+        QHash<QByteArray, int> at;
+        for (int i = 0; i < nr; ++i) {
+            QByteArray k;
+            for (size_t c = 0; c < nk_; ++c) {
+                if (c) k += '\x1f';
+                k += QByteArray(PQgetvalue(res, i, nf + int(c)), PQgetlength(res, i, nf + int(c)));
+            }
+            at.insert(k, i);
+        }
+        for (long long p2 = first; p2 < last; ++p2) {
+            const auto it = at.find(joinedKey(p2));
+            if (it != at.end()) take(p2, it.value());
+        }
     }
-    b.index = bi;
+    b.first = first;
+    b.n = last - first;
+    b.generation = gen;
     return b;
 }
 
-const std::vector<Variant>& PgRecordset::row(long long p, QByteArray* xmin) {
-    if (snapshot_) return rows_[size_t(p)];
+const Variant* PgRecordset::row(long long p, QByteArray* xmin) {
+    if (snapshot_) return rows_[size_t(p)].data();
     Block& b = block(p);
-    const size_t j = size_t(p - b.index * kBlock);
-    if (b.rows[j].empty() && !fields_->empty())
+    const size_t j = size_t(p - b.first);
+    if (!b.present[j])
         raise(err::RecordDeleted, QString("The record %1 of '%2' was deleted by another user.").arg(keyText(p), name_));
-    if (xmin) *xmin = b.xmins[j];
-    return b.rows[j];
+    if (xmin) *xmin = QByteArray::number(b.xmins[j]);
+    return b.values.data() + j * fields_->size();
 }
 
 long long PgRecordset::RecordCount() const { return count(); }
@@ -650,8 +1206,8 @@ void PgRecordset::Edit() {
     checkWritable();
     checkCurrent();
     // The row version the user saw: the update is refused when the record holds another one.
-    const auto& r = row(pos_, &editXmin_);
-    buffer_ = r;
+    const Variant* r = row(pos_, &editXmin_);
+    buffer_.assign(r, r + fields_->size());
     dirty_.assign(fields_->size(), 0);
     editMode_ = dbEditInProgress;
 }
@@ -663,8 +1219,14 @@ void PgRecordset::CancelUpdate() {
 
 Variant PgRecordset::fieldValue(int index) {
     if (editMode_) return buffer_[size_t(index)];
+    if (current_ && currentPos_ == pos_ && !currentDeleted_ && currentGen_ == conn_->generation())
+        return current_[index];
     checkCurrent();
-    return row(pos_)[size_t(index)];
+    const Variant* r = row(pos_);
+    current_ = r;
+    currentPos_ = pos_;
+    currentGen_ = conn_->generation();
+    return r[index];
 }
 
 void PgRecordset::setFieldValue(int index, Variant&& v) {
@@ -714,8 +1276,32 @@ void PgRecordset::Update() {
         const QString sql = cols.isEmpty() ? "INSERT INTO " + table_.qualified + " DEFAULT VALUES" + returning
                                            : "INSERT INTO " + table_.qualified + " (" + cols.join(", ") + ") VALUES (" +
                                                  vals.join(", ") + ")" + returning;
-        Result r = conn_->exec(sql, params);
-        for (size_t c = 0; c < nk_; ++c) keys_.emplace_back(PQgetvalue(r.get(), 0, int(c)));
+        PgConnection::Change change;
+        change.sql = sql;
+        change.params = params;
+        change.what = QString("a record added to '%1'").arg(name_);
+        change.returnsXmin = true;
+        Result r = conn_->write(std::move(change));
+        QStringList newKey;
+        for (size_t c = 0; c < nk_; ++c) {
+            keys_.emplace_back(PQgetvalue(r.get(), 0, int(c)));
+            newKey << QString::fromUtf8(keys_.back());
+        }
+        // Run again after a failure of the batch, the record must get the key it was given (a
+        // serial key would draw another).
+        bool keyWritten = true;
+        for (const QString& k : keyCols_) keyWritten &= cols.contains(quoteIdent(k));
+        if (!keyWritten) {
+            for (size_t c = 0; c < nk_; ++c) {
+                if (cols.contains(quoteIdent(keyCols_[c]))) continue;
+                params.push_back(Param{keys_[keys_.size() - nk_ + c]});
+                cols << quoteIdent(keyCols_[c]);
+                vals << QString("$%1").arg(params.size());
+            }
+            conn_->setReplay("INSERT INTO " + table_.qualified + " (" + cols.join(", ") + ") VALUES (" + vals.join(", ") +
+                                 ") RETURNING xmin::text",
+                             std::move(params));
+        }
         editMode_ = 0;
         return;
     }
@@ -727,9 +1313,15 @@ void PgRecordset::Update() {
     for (int i = 0; i < cols.size(); ++i) sets << cols[i] + " = " + vals[i];
     const QString where = keyWhere(int(params.size()) + 1, params, pos_);
     params.push_back(Param{editXmin_});
-    const QString sql = "UPDATE " + table_.qualified + " SET " + sets.join(", ") + " WHERE " + where +
-                        QString(" AND xmin::text = $%1").arg(params.size()) + returning;
-    Result r = conn_->exec(sql, params);
+    PgConnection::Change change;
+    change.sql = "UPDATE " + table_.qualified + " SET " + sets.join(", ") + " WHERE " + where +
+                 QString(" AND xmin::text = $%1").arg(params.size()) + returning;
+    change.params = std::move(params);
+    change.mustHit = true;
+    change.what = QString("the record %1 of '%2'").arg(keyText(pos_), name_);
+    change.xminParam = int(change.params.size()) - 1;
+    change.returnsXmin = true;
+    Result r = conn_->write(std::move(change));
     if (PQntuples(r.get()) == 0) changedMeanwhile(pos_, false);
     bool keyChanged = false;
     for (size_t c = 0; c < nk_; ++c) {
@@ -742,12 +1334,12 @@ void PgRecordset::Update() {
     // another do not read their block again.
     Block* cached = nullptr;
     for (auto& b : blocks_)
-        if (b.index == pos_ / kBlock) cached = &b;
-    const size_t j = size_t(pos_ % kBlock);
-    if (cached && !keyChanged && !cached->rows[j].empty()) {
+        if (b.holds(pos_, conn_->generation())) cached = &b;
+    const size_t j = cached ? size_t(pos_ - cached->first) : 0;
+    if (cached && !keyChanged && cached->present[j]) {
         for (size_t i = 0; i < fields_->size(); ++i)
-            if (dirty_[i]) cached->rows[j][i] = buffer_[i];
-        cached->xmins[j] = PQgetvalue(r.get(), 0, int(nk_));
+            if (dirty_[i]) cached->values[j * fields_->size() + i] = buffer_[i];
+        cached->xmins[j] = uint32_t(std::strtoul(PQgetvalue(r.get(), 0, int(nk_)), nullptr, 10));
     } else {
         forget();
     }
@@ -763,9 +1355,14 @@ void PgRecordset::Delete() {
     std::vector<Param> params;
     const QString where = keyWhere(1, params, pos_);
     params.push_back(Param{xmin});
-    Result r = conn_->exec("DELETE FROM " + table_.qualified + " WHERE " + where +
-                               QString(" AND xmin::text = $%1").arg(params.size()),
-                           params, true);
+    PgConnection::Change change;
+    change.sql = "DELETE FROM " + table_.qualified + " WHERE " + where + QString(" AND xmin::text = $%1").arg(params.size());
+    change.params = std::move(params);
+    change.deleting = true;
+    change.mustHit = true;
+    change.what = QString("the deletion of record %1 of '%2'").arg(keyText(pos_), name_);
+    change.xminParam = int(change.params.size()) - 1;
+    Result r = conn_->write(std::move(change));
     if (QByteArray(PQcmdTuples(r.get())).toLongLong() == 0) changedMeanwhile(pos_, true);
     keys_.erase(keys_.begin() + qsizetype(size_t(pos_) * nk_), keys_.begin() + qsizetype(size_t(pos_ + 1) * nk_));
     if (pos_ < orderedCount_) --orderedCount_;

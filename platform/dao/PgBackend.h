@@ -2,18 +2,22 @@
 
 // Internal to the engine: databases on a PostgreSQL server, through libpq. A recordset over one
 // table is a keyset of its primary-key values (the row's ctid for a table without one, which then
-// opens read-only); values are read in blocks of records by key. Every change runs at once in its
-// own statement, and an edit or delete names the row version it read (xmin), so a record another
-// user changed meanwhile is refused with 3197 instead of being overwritten.
+// opens read-only); values are read in blocks of records by key. Changes go in batches: each runs at
+// once (so a refusal names its record) inside a transaction committed when it is full or old, as the
+// file batches are. An edit or delete names the row version it read (xmin), so a record another user
+// changed meanwhile is refused with 3197 instead of being overwritten.
 
 #include <QByteArray>
 #include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "Variant.h"
@@ -55,8 +59,43 @@ public:
 
     // Runs a statement with text (or binary) parameters; a failure raises the engine's number with
     // the server's message. `deleting` tells a foreign-key refusal of a removal (3200) from one of
-    // an insert or change (3201).
-    Result exec(const QString& sql, const std::vector<Param>& params = {}, bool deleting = false);
+    // an insert or change (3201). `prepared`: the statement is prepared once per connection and
+    // run by name afterwards; `binary`: the values come back in binary form.
+    Result exec(const QString& sql, const std::vector<Param>& params = {}, bool deleting = false,
+                bool prepared = false, bool binary = false);
+
+    // A change of the write batch. It runs at once inside the batch's transaction; `what` names the
+    // record for a report. `mustHit`: the change is refused (false returned) when it touches no row,
+    // which is how an optimistic check fails. The batch keeps the change to run it again should a
+    // later statement of the transaction fail (the server then drops the whole transaction).
+    struct Change {
+        QString sql;
+        std::vector<Param> params;
+        bool deleting = false;
+        bool mustHit = false;
+        QString what;
+        // The parameter holding the row version the change expects, and whether the statement
+        // returns the new version last: run again, a version this batch made is the new batch's.
+        int xminParam = -1;
+        bool returnsXmin = false;
+    };
+    Result write(Change change);
+    // A read sent ahead on a prepared statement (the next run of records of a walk), for the
+    // caller to take while it works on the previous one. Any other use of the connection drops it.
+    void sendAhead(const QString& sql, const std::vector<Param>& params, bool binary);
+    // Its result when it is the same statement with the same parameters; null otherwise.
+    Result takeAhead(const QString& sql, const std::vector<Param>& params);
+    // The same change as it is run again (an added record with the key it was given).
+    void setReplay(const QString& sql, std::vector<Param> params);
+    // Commits the pending batch, if any. A commit the server refuses raises its error, naming how
+    // many changes were lost.
+    void commit();
+    bool inBatch() const { return inTxn_.load(); }
+    // Bumped when rows this connection read may have another version than it remembers (a batch
+    // run again or lost): recordsets read their blocks again.
+    uint64_t generation() const { return generation_.load(std::memory_order_relaxed); }
+    static constexpr int kBatchRecords = 20000;
+    static constexpr int kBatchAgeMs = 100;
     // Data for COPY ... FROM STDIN, already in its text form; ends the copy and gives the row count.
     long long copyIn(const QString& copySql, const std::function<bool(QByteArray&)>& nextChunk);
 
@@ -74,6 +113,8 @@ public:
     };
     TableRef resolve(const QString& table);
     TableSchema schema(const QString& table);
+    // The columns of each unique index of the table besides its primary key.
+    std::vector<QStringList> uniqueIndexes(const QString& table);
     // The exact name of a table or column of the search path named in any case; empty when none.
     QString exactName(const QString& name);
     std::function<QString(const QString&)> nameLookup() {
@@ -85,10 +126,38 @@ private:
     bool namesRead_ = false;
     PgConnection() = default;
     [[noreturn]] void fail(pg_result* r, bool deleting);
+    Result run(const QByteArray& sql, const std::vector<Param>& params, bool prepared, bool binary);
+    void begin();
+    void commitLocked();
+    // After the server dropped the batch's transaction: the changes before the failing one run
+    // again in a new transaction; those that no longer apply are described in the text returned.
+    QString replay();
+    void commitOthers();
+    void flusher();
+    void throwPending();
+    void idle();  // drops a read sent ahead: the connection is free for a statement
+    bool ahead_ = false;
+    QByteArray aheadSql_;
+    std::vector<QByteArray> aheadParams_;
     pg_conn* conn_ = nullptr;
     QString name_;
     std::recursive_mutex mu_;
+    QHash<QByteArray, QByteArray> prepared_;  // statement text -> the name it was prepared under
+    std::vector<Change> batch_;
+    QByteArray batchXid_;  // the transaction of the batch, as row versions name it
+    std::atomic<bool> inTxn_{false};
+    std::atomic<int64_t> batchStartNs_{0};
+    std::atomic<uint64_t> generation_{0};
+    int pendingNumber_ = 0;      // a background commit that failed, reported by the next call
+    QString pendingWords_;
+    std::thread flusher_;
+    std::mutex flushMu_;
+    std::condition_variable flushCv_;
+    bool stopping_ = false;
 };
+
+// Commits the pending batch of every connection of the process (at exit, or when asked to flush).
+void commitAll();
 
 // The engine type and size of a PostgreSQL column (type oid, type modifier).
 void engineType(unsigned oid, int typmod, int* type, int* size);
@@ -96,6 +165,9 @@ void engineType(unsigned oid, int typmod, int* type, int* size);
 QString postgresType(int type, int size);
 // A value read as text, for a column of the given oid.
 Variant fromText(const char* text, int length, unsigned oid, int typmod);
+// Whether values of a column of the given oid are read in binary form, and a value in that form.
+bool readsBinary(unsigned oid);
+Variant fromBinary(const char* data, int length, unsigned oid, int typmod);
 // A value as a statement parameter.
 Param toParam(const Variant& v);
 
@@ -142,6 +214,7 @@ private:
     QString source_, name_, where_, selectList_, jetBase_;
     PgConnection::TableRef table_;
     int type_ = 2;
+    bool binary_ = false;  // every column reads in binary form: blocks come back binary
     bool updatable_ = false, snapshot_ = false, noMatch_ = false;
     QString readOnlyReason_;
     std::vector<QString> keyCols_;      // primary-key columns, or {"ctid"}
@@ -153,14 +226,25 @@ private:
     std::vector<std::vector<Variant>> rows_;  // a snapshot's rows
     long long pos_ = -1;
     bool currentDeleted_ = false;
-    // Block cache: the values and row versions of kBlock records.
+    // Block cache: the values and row versions of runs of records. A block is kBlock records where
+    // the grid looks; a walk straight through reads longer runs, up to kMaxRun.
     static constexpr int kBlock = 500;
+    static constexpr int kMaxRun = 16000;
     struct Block {
-        long long index = -1;
-        std::vector<std::vector<Variant>> rows;  // empty for a record deleted meanwhile
-        std::vector<QByteArray> xmins;
+        long long first = -1, n = 0;
+        uint64_t generation = 0;
+        std::vector<Variant> values;   // n x fields
+        std::vector<uint8_t> present;  // 0 for a record deleted meanwhile
+        std::vector<uint32_t> xmins;  // row versions (xid)
+        bool holds(long long p, uint64_t gen) const { return first >= 0 && p >= first && p < first + n && generation == gen; }
     };
     Block blocks_[2];
+    // The current record's values while it is unchanged in its block (the walk's fast path).
+    const Variant* current_ = nullptr;
+    long long currentPos_ = -1;
+    uint64_t currentGen_ = 0;
+    long long lastEnd_ = -1;
+    long long run_ = kBlock;
     int nextSlot_ = 0;
     int editMode_ = 0;
     std::vector<Variant> buffer_;
@@ -176,7 +260,7 @@ private:
     QByteArray joinedKey(long long p) const;
     QString keyText(long long p) const;
     Block& block(long long p);
-    const std::vector<Variant>& row(long long p, QByteArray* xmin = nullptr);
+    const Variant* row(long long p, QByteArray* xmin = nullptr);
     void forget();
     QString keyWhere(int firstParam, std::vector<Param>& params, long long p) const;
     [[noreturn]] void changedMeanwhile(long long p, bool deleting);

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "../platform/QStringPrint.h"
+#include "PgTestUtil.h"
 #include "TestUtil.h"
 #include "browser/AdvanceViewForm.h"
 #include "browser/MenuPanels.h"
@@ -87,7 +88,34 @@ protected:
     PromptScript prompts_;  // no real box may ever block a test
 };
 
-TEST_F(AdvanceViewFormTest, FirstOpeningLoadsTheTableWithDefaults) {
+// The same browser over the same table on a PostgreSQL server (when TABULON_TEST_PG names one).
+enum class Backend { SQLite, PostgreSQL };
+
+class AdvanceViewFormBackend : public AdvanceViewFormTest, public ::testing::WithParamInterface<Backend> {
+protected:
+    void SetUp() override {
+        AdvanceViewFormTest::SetUp();
+        if (GetParam() == Backend::SQLite) return;
+        if (qEnvironmentVariable("TABULON_TEST_PG").isEmpty())
+            GTEST_SKIP() << "TABULON_TEST_PG is not set: no PostgreSQL server for this test";
+        server_ = std::make_unique<testutil::PgSchema>();
+        ASSERT_TRUE(server_->isSet());
+        QStringList sql;
+        for (QString s : kClientes)
+            sql << s.replace("Clientes (Id long, Nombre text(50), Cantidad long, Precio currency, Alta datetime)",
+                             "\"Clientes\" (\"Id\" integer, \"Nombre\" varchar(50), \"Cantidad\" integer, "
+                             "\"Precio\" numeric(19,4), \"Alta\" timestamp(0))")
+                       .replace("into Clientes", "into \"Clientes\"");
+        ASSERT_EQ(server_->psql(sql.join(";\n")), QStringList());
+        db_ = server_->uri();
+    }
+    std::unique_ptr<testutil::PgSchema> server_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, AdvanceViewFormBackend, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         [](const auto& info) { return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL"; });
+
+TEST_P(AdvanceViewFormBackend, FirstOpeningLoadsTheTableWithDefaults) {
     auto f = open("Clientes");
     EXPECT_EQ(f->windowTitle(), "Records para Clientes");
     EXPECT_EQ(source(*f), "select * from Clientes");
@@ -179,7 +207,7 @@ TEST_F(AdvanceViewFormTest, BadStoredSettingsFallBackSilently) {
     EXPECT_EQ(combo(*f, "OperatorCombo")->currentText(), "<");
 }
 
-TEST_F(AdvanceViewFormTest, SearchTextsOfTheTypedRows) {
+TEST_P(AdvanceViewFormBackend, SearchTextsOfTheTypedRows) {
     auto f = open("Clientes");
     // Like: containment on text, equality on numbers (no blank before the number).
     QTest::keyClicks(box(*f, 1), "ab");
@@ -611,4 +639,26 @@ TEST_F(AdvanceViewFormTest, SearchOptionLabelsStayWholeAtALargeFont) {
         }
     }
     QApplication::setFont(before);
+}
+
+// The Table panel's Copy Table moves the table shown into another database, as copy-table does.
+TEST_P(AdvanceViewFormBackend, CopyTableMovesTheTableIntoAnotherDatabase) {
+    auto f = open("Clientes");
+    const QString dest = dir_.filePath("moved.db");
+    prompts_.answer(dest).answer(QStringLiteral("Copia"));
+    get<QPushButton>(*f, "CopyTableBtn")->click();
+    ASSERT_EQ(prompts_.count(), 3);
+    EXPECT_EQ(prompts_.last().text, "4 records copied into the table 'Copia' of " + dest + ".");
+    auto moved = dao::OpenDatabase(dest);
+    auto rs = moved->OpenRecordset("select * from Copia order by Id");
+    ASSERT_EQ(rs->RecordCount(), 4);
+    EXPECT_EQ(rs->Fields()["Nombre"].Value().asString(), "Luis Gómez");
+    EXPECT_EQ(rs->Fields()["Precio"].Type(), dao::dbCurrency);
+
+    // Again: the table is there now, and the engine's refusal is told.
+    prompts_.clear();
+    prompts_.answer(dest).answer(QStringLiteral("Copia"));
+    get<QPushButton>(*f, "CopyTableBtn")->click();
+    ASSERT_EQ(prompts_.count(), 3);
+    EXPECT_TRUE(prompts_.last().text.startsWith("3010")) << prompts_.last().text.toStdString();
 }

@@ -1,14 +1,18 @@
-// The bulk commands of tabulon-cli, and a replace killed in the middle of a million records.
+// The bulk commands of tabulon-cli over an SQLite file and a PostgreSQL table, and a replace killed in
+// the middle of a million records.
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <memory>
 #include <signal.h>
 
 #include "BulkTestUtil.h"
+#include "PgTestUtil.h"
 #include "TestUtil.h"
 
 using bulktest::shell;
@@ -32,124 +36,150 @@ CliRun cli(const QStringList& args) {
             QString::fromUtf8(p.readAllStandardError())};
 }
 
-class BulkCli : public ::testing::Test {
+// The same commands over an SQLite file and over a PostgreSQL server (when TABULON_TEST_PG names
+// one): each test gets a schema of its own there.
+enum class Backend { SQLite, PostgreSQL };
+
+class BulkCli : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
-        path_ = dir_.filePath("cli.db");
-        ASSERT_EQ(
-            shell(path_,
-                  "create table T (id integer primary key, s text(10), n long check (n < 100), c currency, "
-                  "i short);"
-                  "insert into T values (1, 'abc', 5, 1000, 30000), (2, 'ABC', 60, 234.5, 30000),"
-                  "(3, null, 10, null, 1), (4, 'abc', 90, 0, null);"),
-            QStringList());
+        if (pg()) {
+            if (qEnvironmentVariable("TABULON_TEST_PG").isEmpty())
+                GTEST_SKIP() << "TABULON_TEST_PG is not set: no PostgreSQL server for this test";
+            server_ = std::make_unique<testutil::PgSchema>();
+            ASSERT_TRUE(server_->isSet());
+            db_ = server_->uri();
+        } else {
+            db_ = dir_.filePath("cli.db");
+        }
+        ASSERT_EQ(rows(sqlFor("create table T (id integer primary key, s text(10), n long check (n < 100), c currency, "
+                              "i short);")
+                       + "insert into T values (1, 'abc', 5, 1000, 30000), (2, 'ABC', 60, 234.5, 30000),"
+                         "(3, null, 10, null, 1), (4, 'abc', 90, 0, null);"),
+                  QStringList());
+    }
+    bool pg() const { return GetParam() == Backend::PostgreSQL; }
+    // The Access type names the SQLite files take, as the server names them.
+    QString sqlFor(QString sql) const {
+        if (!pg()) return sql;
+        return sql.replace("text(10)", "varchar(10)").replace(" long", " integer").replace("currency", "numeric(19,4)")
+            .replace("short", "smallint").replace("yesno", "boolean");
+    }
+    // Rows of a statement as the shell of the backend prints them ('|' between columns, NULL).
+    QStringList rows(const QString& sql) { return pg() ? server_->psql(sql) : shell(db_, sql); }
+    QString value(const QString& sql) {
+        const QStringList r = rows(sql);
+        return r.isEmpty() ? QString() : r.first();
     }
     QTemporaryDir dir_;
-    QString path_;
+    QString db_;
+    std::unique_ptr<testutil::PgSchema> server_;
 };
 
-TEST_F(BulkCli, ReplaceAndTotal) {
-    CliRun r = cli({"replace", path_, "T", "s", "abc", "x"});
+INSTANTIATE_TEST_SUITE_P(Backends, BulkCli, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         [](const auto& info) { return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL"; });
+
+TEST_P(BulkCli, ReplaceAndTotal) {
+    CliRun r = cli({"replace", db_, "T", "s", "abc", "x"});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "2\n");
-    EXPECT_EQ(shell(path_, "select coalesce(s, 'NULL') from T order by id"),
-              QStringList({"x", "ABC", "NULL", "x"}));
+    EXPECT_EQ(rows("select coalesce(s, 'NULL') from T order by id"), QStringList({"x", "ABC", "NULL", "x"}));
     // Over a select: the records a browser would show.
-    r = cli({"replace", path_, "select * from T where id > 2", "s", "*", "y"});
+    r = cli({"replace", db_, "select * from T where id > 2", "s", "*", "y"});
     EXPECT_EQ(r.out, "2\n");
-    EXPECT_EQ(shell(path_, "select s from T order by id"), QStringList({"x", "ABC", "y", "y"}));
+    EXPECT_EQ(rows("select s from T order by id"), QStringList({"x", "ABC", "y", "y"}));
 
-    r = cli({"total", path_, "T", "i"});
+    r = cli({"total", db_, "T", "i"});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, "60,001.00\n");
     EXPECT_EQ(r.err, "1 Null value skipped\n");
-    r = cli({"total", path_, "T", "c"});
+    r = cli({"total", db_, "T", "c"});
     EXPECT_EQ(r.out, "$1,234.50\n");
-    r = cli({"total", path_, "T", "nope"});
+    r = cli({"total", db_, "T", "nope"});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.startsWith("error 3265: ")) << r.err.toStdString();
 }
 
-TEST_F(BulkCli, OperateStopsAtARefusedStepUnlessToldToIgnore) {
-    CliRun r = cli({"operate", path_, "T", "n", "+", "20"});
+TEST_P(BulkCli, OperateStopsAtARefusedStepUnlessToldToIgnore) {
+    CliRun r = cli({"operate", db_, "T", "n", "+", "20"});
     // 5 -> 25, 60 -> 80, 10 -> 30, then 90 + 20 is refused by the table's rule: the run ends there.
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "3\n");
     EXPECT_TRUE(r.err.startsWith("error 3317: ")) << r.err.toStdString();
-    EXPECT_EQ(shell(path_, "select n from T order by id"), QStringList({"25", "80", "30", "90"}));
+    EXPECT_EQ(rows("select n from T order by id"), QStringList({"25", "80", "30", "90"}));
 
-    r = cli({"operate", path_, "T", "n", "+", "20", "--on-error", "ignore"});
+    r = cli({"operate", db_, "T", "n", "+", "20", "--on-error", "ignore"});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "2\n");
     EXPECT_EQ(r.err.count("ignored error 3317: "), 2);
-    EXPECT_EQ(shell(path_, "select n from T order by id"), QStringList({"45", "80", "50", "90"}));
+    EXPECT_EQ(rows("select n from T order by id"), QStringList({"45", "80", "50", "90"}));
 
-    r = cli({"operate", path_, "T", "n", "-", "0"});
+    r = cli({"operate", db_, "T", "n", "-", "0"});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, "0\n");
-    EXPECT_EQ(cli({"operate", path_, "T", "n", "%", "2"}).code, 2);
+    EXPECT_EQ(cli({"operate", db_, "T", "n", "%", "2"}).code, 2);
 }
 
-TEST_F(BulkCli, CopySameFieldAndError) {
-    CliRun r = cli({"copy", path_, "T", "s", "s"});
+TEST_P(BulkCli, CopySameFieldAndError) {
+    CliRun r = cli({"copy", db_, "T", "s", "s"});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err, "Can not copy data to the same field!\n");
     EXPECT_EQ(r.out, "");
 
-    r = cli({"copy", path_, "T", "n", "s", "--exclude", "60", "--keep-existing"});
+    r = cli({"copy", db_, "T", "n", "s", "--exclude", "60", "--keep-existing"});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "1\n");  // only record 3 has an empty destination (Null)
-    EXPECT_EQ(shell(path_, "select s from T order by id"), QStringList({"abc", "ABC", "10", "abc"}));
+    EXPECT_EQ(rows("select s from T order by id"), QStringList({"abc", "ABC", "10", "abc"}));
 
     // "abc" cannot go into a number: the copy ends there, and record 1's value is kept.
-    r = cli({"copy", path_, "select * from T where id > 1", "s", "i", "--erase-source"});
+    r = cli({"copy", db_, "select * from T where id > 1", "s", "i", "--erase-source"});
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "0\n");
     EXPECT_TRUE(r.err.startsWith("error 3421: ")) << r.err.toStdString();
-    EXPECT_EQ(shell(path_, "select s from T where id = 2"), QStringList({"ABC"}));
+    EXPECT_EQ(rows("select s from T where id = 2"), QStringList({"ABC"}));
 }
 
 // What used to run for minutes or change data silently ends at once with its error.
-TEST_F(BulkCli, VerifyOfYesNoAndCopyInAnotherCaseStopAtOnce) {
-    ASSERT_EQ(shell(path_, "create table Y (id integer primary key, b yesno); insert into Y values (1, 1), (2, 1);"),
+TEST_P(BulkCli, VerifyOfYesNoAndCopyInAnotherCaseStopAtOnce) {
+    ASSERT_EQ(rows(sqlFor("create table Y (id integer primary key, b yesno);") +
+                   (pg() ? "insert into Y values (1, true), (2, true);" : "insert into Y values (1, 1), (2, 1);")),
               QStringList());
-    CliRun r = cli({"verify", path_, "Y", "b"});
+    CliRun r = cli({"verify", db_, "Y", "b"});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.err.startsWith("error 3464: ")) << r.err.toStdString();
-    EXPECT_EQ(shell(path_, "select b from Y order by id"), QStringList({"1", "1"}));
-    r = cli({"copy", path_, "T", "s", "S", "--erase-source"});
+    EXPECT_EQ(value("select count(*) from Y where b"), "2");
+    r = cli({"copy", db_, "T", "s", "S", "--erase-source"});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err, "Can not copy data to the same field!\n");
-    EXPECT_EQ(shell(path_, "select count(s) from T"), QStringList({"3"}));
+    EXPECT_EQ(rows("select count(s) from T"), QStringList({"3"}));
 }
 
-TEST_F(BulkCli, EraseNeedsYesAndKeepsWhatCannotGo) {
+TEST_P(BulkCli, EraseNeedsYesAndKeepsWhatCannotGo) {
     // Without --yes the question stays unanswered, as verify's and export's: nothing done, exit 2.
-    CliRun r = cli({"erase", path_, "select * from T where id < 3"});
+    CliRun r = cli({"erase", db_, "select * from T where id < 3"});
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_TRUE(r.err.contains("--yes")) << r.err.toStdString();
-    EXPECT_EQ(shellValue(path_, "select count(*) from T"), "4");
+    EXPECT_EQ(value("select count(*) from T"), "4");
 
-    ASSERT_EQ(shell(path_,
-                    "create table R (rid integer primary key, tid integer references T(id));"
-                    "insert into R values (1, 2);"),
+    ASSERT_EQ(rows("create table R (rid integer primary key, tid integer references T(id));"
+                   "insert into R values (1, 2);"),
               QStringList());
-    r = cli({"erase", path_, "select * from T where id < 3", "--yes"});
+    r = cli({"erase", db_, "select * from T where id < 3", "--yes"});
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out, "1 erased, 1 kept\n");
-    EXPECT_EQ(shell(path_, "select id from T order by id"), QStringList({"2", "3", "4"}));
+    EXPECT_EQ(rows("select id from T order by id"), QStringList({"2", "3", "4"}));
+}
 
-    // A file that cannot be changed: the engine's error, once, and nothing erased.
+TEST(BulkCliFile, EraseOnAFileThatCannotChangeTellsOnceAndErasesNothing) {
     const QString jet = testutil::jetFile("testIndexCodesV1997.mdb");  // Access 97: never written
-    if (QFile::exists(jet)) {
-        r = cli({"erase", jet, "MSysObjects", "--yes"});
-        EXPECT_EQ(r.code, 1);
-        EXPECT_TRUE(r.out.startsWith("0 erased, ")) << r.out.toStdString();
-        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
-        EXPECT_TRUE(r.err.startsWith("error 3027: "));
-    }
+    if (!QFile::exists(jet)) GTEST_SKIP() << "no Access 97 file";
+    CliRun r = cli({"erase", jet, "MSysObjects", "--yes"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.startsWith("0 erased, ")) << r.out.toStdString();
+    EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.startsWith("error 3027: "));
 }
 
 // Killed mid-replace: the file stays sound, every record holds its old or its new value, the changed

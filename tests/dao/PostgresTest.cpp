@@ -112,6 +112,7 @@ TEST(Postgres, BrowseSearchEditAddAndDeleteThroughTheEngine) {
     EXPECT_EQ(f["notes"].Type(), dao::dbMemo);
     EXPECT_EQ(f["pic"].Type(), dao::dbLongBinary);
     EXPECT_EQ(f["tag"].Type(), dao::dbGUID);
+    EXPECT_EQ(f["big"].Type(), dao::dbBigInt);
 
     // Walking: blocks of records read on demand, in key order.
     rs->MoveFirst();
@@ -165,7 +166,7 @@ TEST(Postgres, BrowseSearchEditAddAndDeleteThroughTheEngine) {
     ASSERT_EQ(again->RecordCount(), 2);
     EXPECT_EQ(again->Fields()["name"].Value().asString(), "Renamed");
     EXPECT_EQ(again->Fields()["pic"].Value().asBinary(), QByteArray("\x00\x01\xff", 3));
-    EXPECT_EQ(again->Fields()["big"].Value().asString(), "9007199254740993");
+    EXPECT_EQ(again->Fields()["big"].Value(), dao::Variant::fromBigInt(9007199254740993LL));
     EXPECT_EQ(again->Fields()["tag"].Value().asString(), "{6F9619FF-8B86-D011-B42D-00C04FC964FF}");
     again->MoveNext();
     EXPECT_EQ(again->Fields()["name"].Value().asString(), "New one");
@@ -395,4 +396,77 @@ TEST(Postgres, CopyTableMovesTheSampleDatabaseAndAnAccessFileThereAndBack) {
     EXPECT_TRUE(out.startsWith("error 3022")) << out.toStdString();  // the same keys again
     EXPECT_EQ(cli({"query", serverUri(), "SELECT count(*) FROM " + t}, &out), 0);
     EXPECT_TRUE(out.endsWith(count)) << out.toStdString();
+}
+
+// The unique indexes come along both ways, made once the rows are in; an exact Large Number too.
+TEST(Postgres, CopyTableKeepsUniqueIndexesAndLargeNumbers) {
+    NEED_SERVER();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = testutil::makeSqlite(dir, "u.db", {
+        "create table U (id integer primary key, code text(10), a long, b long, big bigint)",
+        "create unique index u_code on U (code)",
+        "create unique index u_ab on U (a, b)",
+        "create index u_plain on U (b)",
+        "insert into U values (1, 'x', 1, 1, 9007199254740993), (2, 'y', 1, 2, -5)"});
+    auto src = dao::OpenDatabase(file);
+    auto server = dao::OpenDatabase(serverUri());
+    const QString t = uniqueName("uniq");
+    DropTables drop{server, {t}};
+    EXPECT_EQ(dao::CopyTable(*src, "U", *server, t), 2);
+    auto rs = server->OpenRecordset("SELECT * FROM " + t + " ORDER BY id");
+    EXPECT_EQ(rs->Fields()["big"].Type(), dao::dbBigInt);
+    EXPECT_EQ(rs->Fields()["big"].Value(), dao::Variant::fromBigInt(9007199254740993LL));
+    EXPECT_DAO_ERROR(server->Execute("INSERT INTO " + t + " (id, code, a, b) VALUES (3, 'x', 7, 7)"), 3022);
+    EXPECT_DAO_ERROR(server->Execute("INSERT INTO " + t + " (id, code, a, b) VALUES (3, 'z', 1, 2)"), 3022);
+    server->Execute("INSERT INTO " + t + " (id, code, a, b) VALUES (3, 'z', 2, 2)");  // b alone is not unique
+    server->Flush();
+
+    auto back = dao::CreateDatabase(dir.filePath("back.db"));
+    EXPECT_EQ(dao::CopyTable(*server, t, *back, "U"), 3);
+    EXPECT_DAO_ERROR(back->Execute("INSERT INTO U (id, code, a, b) VALUES (4, 'y', 9, 9)"), 3022);
+    EXPECT_DAO_ERROR(back->Execute("INSERT INTO U (id, code, a, b) VALUES (4, 'w', 2, 2)"), 3022);
+    auto big = back->OpenRecordset("SELECT big FROM U WHERE id = 1");
+    EXPECT_EQ(big->Fields()[0].Value(), dao::Variant::fromBigInt(9007199254740993LL));
+    back->Close();
+}
+
+// Changes go in one transaction per batch; a refusal the server answers by dropping the transaction
+// loses none of the earlier changes (a record changed twice included), and another connection sees
+// the batch once it is committed.
+TEST(Postgres, ARefusalInsideABatchKeepsTheChangesBeforeIt) {
+    NEED_SERVER();
+    auto db = dao::OpenDatabase(serverUri());
+    const QString t = uniqueName("batch");
+    DropTables drop{db, {t}};
+    db->Execute("CREATE TABLE " + t + " (id serial PRIMARY KEY, qty integer NOT NULL)");
+    db->Execute("INSERT INTO " + t + " (qty) SELECT 0 FROM generate_series(1, 3)");
+    auto rs = db->OpenRecordset(t);
+    auto qty = rs->Fields()["qty"];
+    for (int v : {1, 2}) {  // the first record twice
+        rs->Edit();
+        qty.setValue(dao::Variant::fromLong(v));
+        rs->Update();
+    }
+    rs->AddNew();  // a serial key: run again, it keeps the key it was given
+    qty.setValue(dao::Variant::fromLong(7));
+    rs->Update();
+    rs->MoveFirst();
+    rs->Move(1);
+    rs->Delete();
+    rs->MoveFirst();
+    rs->Edit();
+    qty.setValue(dao::Variant::null());
+    EXPECT_DAO_ERROR(rs->Update(), 3314);
+    rs->CancelUpdate();
+    rs->Edit();
+    qty.setValue(dao::Variant::fromLong(3));
+    rs->Update();
+
+    auto other = dao::OpenDatabase(serverUri());
+    auto seen = other->OpenRecordset("SELECT id, qty FROM " + t + " ORDER BY id");
+    QStringList rows;
+    for (; !seen->Eof(); seen->MoveNext()) rows << cells(*seen);
+    EXPECT_EQ(rows, QStringList({"Long(1)|Long(3)", "Long(3)|Long(0)", "Long(4)|Long(7)"}));
+    EXPECT_EQ(rs->RecordCount(), 3);
 }

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -478,4 +479,37 @@ TEST_F(Form1Test, APostgresUriListsTheServersTablesAndIsRememberedWithoutItsPass
     db->Execute("DROP TABLE " + table);
     const QString remembered = GetSetting("Tabulon", "Settings", "LastOpened");
     EXPECT_EQ(remembered, uri);
+}
+
+TEST_F(Form1Test, AServerThatAsksForAPasswordGetsItFromThePasswordBox) {
+    const QString uri = qEnvironmentVariable("TABULON_TEST_PG");
+    if (uri.isEmpty()) GTEST_SKIP() << "TABULON_TEST_PG is not set: no PostgreSQL server for this test";
+    // The test server asks this role, and this role only, for its password.
+    try {
+        dao::OpenDatabase(uri)->Execute("CREATE ROLE tabulon_password LOGIN PASSWORD 'clave'");
+    } catch (const dao::Error&) {
+        // Made by an earlier run.
+    }
+    QString asRole = uri;
+    asRole.replace(QRegularExpression("user=[^&]*"), "user=tabulon_password");
+    Form1 f;
+    {
+        // A wrong password is the password error.
+        PromptScript script;
+        script.answer(QStringLiteral("wrong"));
+        path(f)->setText(asRole);
+        click(f, "OpenDatabaseBtn");
+        ASSERT_EQ(script.count(), 2);
+        EXPECT_TRUE(script.requests()[0].masked);
+        EXPECT_TRUE(script.requests()[0].text.contains("needs a password")) << script.requests()[0].text.toStdString();
+        EXPECT_EQ(script.last().text, "3031: Not a valid password.");
+        expectNoDatabase(f);
+    }
+    PromptScript script;
+    script.answer(QStringLiteral("clave"));
+    click(f, "OpenDatabaseBtn");
+    EXPECT_EQ(script.count(), 1);
+    expectListed(f);
+    f.close();
+    EXPECT_EQ(GetSetting("Tabulon", "Settings", "LastOpened"), asRole);
 }
