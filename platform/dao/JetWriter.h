@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "JetFile.h"
+#include "JetIndexTree.h"
 #include "JetPager.h"
 #include "JetLongValueWriter.h"
 #include "JetValueCodec.h"
@@ -140,6 +141,7 @@ private:
     std::vector<std::vector<std::vector<RowId>>> copyRows_;  // copy -> table -> rowid - 1 -> record
     std::vector<std::unique_ptr<Binding>> bindings_;
     std::unique_ptr<JetPageAllocator> allocator_;
+    ParsedIndexPages parsedIndexPages_;  // the index pages adds and edits descend, as last parsed
 };
 
 }  // namespace dao::jet
