@@ -1,6 +1,7 @@
 // Large Access tables: the table MSP_PROJECTS (74 columns; the figures fill a Long, a Text (50), a
 // Double, a Date and a Memo field of each record) in a Jet 4 .mdb and in an ACE .accdb, at 10,000,
-// 100,000 and 1,000,000 records (TABULON_BENCH_SIZES=10000,100000 for fewer).
+// 100,000 and 1,000,000 records (TABULON_BENCH_SIZES=10000,100000 for fewer; TABULON_BENCH_FORMATS=mdb
+// or accdb, TABULON_BENCH_PARTS=open,walk,add for some of the figures).
 //
 // jet.open_large: the first screen of the table (its record count and the first 50 records, every
 // field) from a file not open before, against the same in an SQLite file holding the same records.
@@ -208,6 +209,9 @@ int main(int argc, char** argv) {
     auto wanted = [&](const char* part) { return parts.isEmpty() || parts.split(',').contains(part); };
     try {
         for (const Format& fmt : kFormats) {
+            // TABULON_BENCH_FORMATS=accdb (or mdb) measures one format only.
+            if (const QByteArray f = qgetenv("TABULON_BENCH_FORMATS"); !f.isEmpty() && !f.split(',').contains(fmt.id))
+                continue;
             for (long long rows : sizes) {
                 const QString jet = fileOf(fmt, rows);
                 const QString lite = jet + ".sqlite";
