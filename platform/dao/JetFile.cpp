@@ -562,21 +562,26 @@ IndexPage JetFile::parseIndexPage(const uint8_t* p, int pageSize, uint32_t pageN
             const int end = i * 8 + b;
             if (end > room)
                 throw FormatError("index page " + std::to_string(pageNo) + " marks an entry past its end");
-            QByteArray e = prefix;
-            e.append(reinterpret_cast<const char*>(p + kIndexEntries + last), end - last);
-            if (e.size() < trailer + 1)
+            // The entry: the shared prefix, its own bytes, and the trailer (row, child).
+            const auto* own = p + kIndexEntries + last;
+            const int ownSize = end - last;
+            const int lead = int(prefix.size());  // none before the first entry sets the prefix
+            const int size = lead + ownSize;
+            if (size < trailer + 1 || ownSize < trailer)
                 throw FormatError("index page " + std::to_string(pageNo) + " holds an entry too short to be one");
             if (ip.entries.empty() && ip.prefixLength > 0) {
-                if (ip.prefixLength > e.size())
+                if (ip.prefixLength > size)
                     throw FormatError("index page " + std::to_string(pageNo) + " has a prefix longer than its first entry");
-                prefix = e.left(ip.prefixLength);
+                prefix = QByteArray(reinterpret_cast<const char*>(own), ip.prefixLength);  // prefix is empty here
             }
-            const auto* t = reinterpret_cast<const uint8_t*>(e.constData()) + e.size() - trailer;
+            const uint8_t* t = own + ownSize - trailer;
             IndexEntry entry;
             entry.row.page = uint32_t(t[0]) << 16 | uint32_t(t[1]) << 8 | t[2];
             entry.row.row = t[3];
             if (!leaf) entry.child = uint32_t(t[4]) << 24 | uint32_t(t[5]) << 16 | uint32_t(t[6]) << 8 | t[7];
-            entry.key = e.left(e.size() - trailer);
+            entry.key.reserve(size - trailer);
+            entry.key.append(prefix.constData(), lead);
+            entry.key.append(reinterpret_cast<const char*>(own), ownSize - trailer);
             ip.entries.push_back(std::move(entry));
             ip.usedBytes = end;
             last = end;

@@ -23,21 +23,18 @@ void put32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 
-// The bytes an entry takes after the page's shared prefix.
-QByteArray entryBytes(const IndexEntry& e, int prefix, bool node) {
-    QByteArray b = e.key.mid(prefix);
-    b += char(e.row.page >> 16 & 0xff);
-    b += char(e.row.page >> 8 & 0xff);
-    b += char(e.row.page & 0xff);
-    b += char(e.row.row);
-    if (node) {
-        b += char(e.child >> 24 & 0xff);
-        b += char(e.child >> 16 & 0xff);
-        b += char(e.child >> 8 & 0xff);
-        b += char(e.child & 0xff);
-    }
-    return b;
+// The bytes an entry takes after the page's shared prefix, appended to b.
+void appendEntry(QByteArray& b, const IndexEntry& e, int prefix, bool node) {
+    b.append(e.key.constData() + prefix, e.key.size() - prefix);
+    const char trailer[8] = {char(e.row.page >> 16 & 0xff), char(e.row.page >> 8 & 0xff), char(e.row.page & 0xff),
+                             char(e.row.row),               char(e.child >> 24 & 0xff),  char(e.child >> 16 & 0xff),
+                             char(e.child >> 8 & 0xff),     char(e.child & 0xff)};
+    b.append(trailer, node ? 8 : 4);
 }
+
+int entrySize(const IndexEntry& e, bool node) { return int(e.key.size()) + (node ? 8 : 4); }
+
+bool entryLess(const IndexEntry& a, const IndexEntry& b) { return JetFile::compareEntries(a, b) < 0; }
 
 int commonPrefix(const std::vector<IndexEntry>& entries) {
     if (entries.size() < 2) return 0;
@@ -55,17 +52,36 @@ bool sameEntry(const IndexEntry& a, const IndexEntry& b) { return a.key == b.key
 
 }  // namespace
 
+const IndexPage* ParsedIndexPages::find(uint32_t page, const uint8_t* bytes, int pageSize) const {
+    const auto it = pages_.find(page);
+    if (it == pages_.end() || it->second.bytes.size() != pageSize ||
+        std::memcmp(it->second.bytes.constData(), bytes, size_t(pageSize)) != 0)
+        return nullptr;
+    return &it->second.parsed;
+}
+
+void ParsedIndexPages::keep(uint32_t page, const uint8_t* bytes, int pageSize, const IndexPage& parsed) {
+    if (pages_.size() >= kMaxPages && !pages_.count(page)) pages_.clear();  // the leaves an add passed long ago go
+    Kept& k = pages_[page];
+    k.bytes = QByteArray(reinterpret_cast<const char*>(bytes), pageSize);
+    k.parsed = parsed;
+}
+
 JetIndexTree::JetIndexTree(Store store, uint32_t root, const QString& name)
     : s_(std::move(store)), root_(root), name_(name) {}
 
 bool JetIndexTree::encodePage(uint8_t* p, int pageSize, uint8_t type, const std::vector<IndexEntry>& entries) {
     const bool node = type == PageIndexNode;
     const int room = pageSize - kEntries;
+    QByteArray body;
+    body.reserve(room + 64);
+    std::vector<int> ends;
+    ends.reserve(entries.size());
     for (const int prefix : {0, commonPrefix(entries)}) {
-        QByteArray body;
-        std::vector<int> ends;
+        body.resize(0);
+        ends.clear();
         for (size_t i = 0; i < entries.size(); ++i) {
-            body += entryBytes(entries[i], i == 0 ? 0 : prefix, node);
+            appendEntry(body, entries[i], i == 0 ? 0 : prefix, node);
             ends.push_back(int(body.size()));
         }
         if (body.size() > room || (!ends.empty() && ends.back() >= kMaskSize * 8)) continue;
@@ -91,7 +107,13 @@ bool JetIndexTree::load(uint32_t pageNo, Page& out, QString& why) {
     }
     try {
         out.number = pageNo;
-        out.parsed = JetFile::parseIndexPage(s_.read(pageNo), s_.pageSize, pageNo);
+        const uint8_t* bytes = s_.read(pageNo);
+        if (const IndexPage* known = s_.parsed ? s_.parsed->find(pageNo, bytes, s_.pageSize) : nullptr) {
+            out.parsed = *known;
+            return true;
+        }
+        out.parsed = JetFile::parseIndexPage(bytes, s_.pageSize, pageNo);
+        if (s_.parsed) s_.parsed->keep(pageNo, bytes, s_.pageSize, out.parsed);
     } catch (const FormatError& e) {
         why = QString("Index %1 cannot be read (%2).").arg(name_, e.what());
         return false;
@@ -109,8 +131,8 @@ bool JetIndexTree::descend(const IndexEntry& e, std::vector<Step>& path, Page& l
             return true;
         }
         const auto& entries = p.parsed.entries;
-        int slot = 0;
-        while (slot < int(entries.size()) && JetFile::compareEntries(entries[size_t(slot)], e) < 0) ++slot;
+        // The first entry not below e (the entries of a page are in order).
+        int slot = int(std::lower_bound(entries.begin(), entries.end(), e, entryLess) - entries.begin());
         const bool tailOnly = p.parsed.tail != 0 && (entries.empty() || entries.back().child != p.parsed.tail);
         uint32_t child = 0;
         if (slot < int(entries.size())) {
@@ -141,11 +163,16 @@ bool JetIndexTree::writePage(uint32_t pageNo, uint8_t type, const std::vector<In
         why = QString("Index %1: an entry does not fit on an index page.").arg(name_);
         return false;
     }
+    putPage(pageNo, copy, prev, next, tail);
+    return true;
+}
+
+void JetIndexTree::putPage(uint32_t pageNo, QByteArray& encoded, uint32_t prev, uint32_t next, uint32_t tail) {
+    auto* p = reinterpret_cast<uint8_t*>(encoded.data());
     put32(p + kPrev, prev);
     put32(p + kNext, next);
     put32(p + kTail, tail);
-    std::memcpy(s_.write(pageNo), copy.constData(), size_t(copy.size()));
-    return true;
+    std::memcpy(s_.write(pageNo), encoded.constData(), size_t(encoded.size()));
 }
 
 uint32_t JetIndexTree::newPage(QString& why) {
@@ -176,7 +203,7 @@ bool JetIndexTree::store(Page& page, std::vector<IndexEntry> entries, std::vecto
     };
     QByteArray trial(reinterpret_cast<const char*>(s_.read(page.number)), s_.pageSize);
     if (encodePage(reinterpret_cast<uint8_t*>(trial.data()), s_.pageSize, type, entries)) {
-        if (!writePage(page.number, type, entries, old.prev, old.next, tailOf(entries, true), why)) return false;
+        putPage(page.number, trial, old.prev, old.next, tailOf(entries, true));
         if (path.empty() || entries.empty()) return true;
         // The parent's entry names this page's last entry.
         const Step st = path.back();
@@ -195,9 +222,9 @@ bool JetIndexTree::store(Page& page, std::vector<IndexEntry> entries, std::vecto
     }
     // Halves of about equal bytes.
     size_t total = 0;
-    for (const IndexEntry& e : entries) total += size_t(entryBytes(e, 0, node).size());
+    for (const IndexEntry& e : entries) total += size_t(entrySize(e, node));
     size_t k = 0, acc = 0;
-    while (k + 1 < entries.size() && acc < total / 2) acc += size_t(entryBytes(entries[k++], 0, node).size());
+    while (k + 1 < entries.size() && acc < total / 2) acc += size_t(entrySize(entries[k++], node));
     k = std::max<size_t>(k, 1);
     const std::vector<IndexEntry> left(entries.begin(), entries.begin() + long(k));
     const std::vector<IndexEntry> right(entries.begin() + long(k), entries.end());
@@ -240,10 +267,9 @@ bool JetIndexTree::insert(const IndexEntry& e, QString& why) {
     std::vector<Step> path;
     Page leaf;
     if (!descend(e, path, leaf, why)) return false;
-    std::vector<IndexEntry> entries = leaf.parsed.entries;
-    const auto pos = std::lower_bound(entries.begin(), entries.end(), e, [](const IndexEntry& a, const IndexEntry& b) {
-        return JetFile::compareEntries(a, b) < 0;
-    });
+    // Taken over: store() reads only a leaf's links from what was parsed.
+    std::vector<IndexEntry> entries = std::move(leaf.parsed.entries);
+    const auto pos = std::lower_bound(entries.begin(), entries.end(), e, entryLess);
     IndexEntry added = e;
     added.child = 0;
     entries.insert(pos, added);

@@ -11,11 +11,31 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "JetFile.h"
 
 namespace dao::jet {
+
+// Index pages parsed before, each kept with the bytes it was parsed from. Every add descends the
+// same few node pages; parsing them (hundreds of keys each) again for every record was most of an
+// add's cost, and it grew with each level the tree gained. A page is parsed again only when its
+// bytes differ from the ones kept, whoever changed them (this tree, a statement taken back,
+// another process's batch).
+class ParsedIndexPages {
+public:
+    const IndexPage* find(uint32_t page, const uint8_t* bytes, int pageSize) const;
+    void keep(uint32_t page, const uint8_t* bytes, int pageSize, const IndexPage& parsed);
+
+private:
+    struct Kept {
+        QByteArray bytes;
+        IndexPage parsed;
+    };
+    static constexpr size_t kMaxPages = 256;
+    std::unordered_map<uint32_t, Kept> pages_;
+};
 
 class JetIndexTree {
 public:
@@ -27,6 +47,7 @@ public:
         std::function<uint32_t()> allocate;            // a new page for the index; 0 when none can be had
         std::function<void(uint32_t)> release;         // a page the index gave up (may be empty)
         uint32_t pageCount = 0;                        // pages a link may name (new ones included)
+        ParsedIndexPages* parsed = nullptr;            // pages parsed before, when the caller keeps them
     };
 
     JetIndexTree(Store store, uint32_t root, const QString& name);
@@ -61,6 +82,8 @@ private:
     bool store(Page& page, std::vector<IndexEntry> entries, std::vector<Step> path, QString& why);
     bool writePage(uint32_t pageNo, uint8_t type, const std::vector<IndexEntry>& entries, uint32_t prev,
                    uint32_t next, uint32_t tail, QString& why);
+    // The page's bytes encoded already (encodePage) into the batch, with its links.
+    void putPage(uint32_t pageNo, QByteArray& encoded, uint32_t prev, uint32_t next, uint32_t tail);
     void setLink(uint32_t pageNo, int offset, uint32_t value);
     // Takes an empty page out of its level and its parent.
     bool unlink(const Page& page, std::vector<Step> path, QString& why);

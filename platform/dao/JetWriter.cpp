@@ -686,6 +686,7 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
     store.pageCount = pager_.end();  // new pages of this batch included
     store.read = [this](uint32_t p) { return pageBytes(p); };
     store.write = [this](uint32_t p) { return pendingPage(p); };
+    store.parsed = &parsedIndexPages_;
     QString mapFault;
     store.allocate = [&]() -> uint32_t {
         try {

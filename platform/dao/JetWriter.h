@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "JetFile.h"
+#include "JetIndexTree.h"
 #include "JetPager.h"
 #include "JetLongValueWriter.h"
 #include "JetValueCodec.h"
@@ -145,6 +146,7 @@ private:
     std::unique_ptr<JetPageAllocator> allocator_;
     std::optional<std::vector<uint32_t>> unknownPages_;  // of the file as last read
     std::map<int, QString> tableBlocked_;                 // table -> whyTableBlocked's answer
+    ParsedIndexPages parsedIndexPages_;  // the index pages adds and edits descend, as last parsed
 };
 
 }  // namespace dao::jet

@@ -213,6 +213,49 @@ TEST(JetIndexTree, AppendsAtTheEndAndRefusesASplitWithoutANewPage) {
     EXPECT_TRUE(why.contains("Index PrimaryKey (A) is full on its page and no new page can be had for it")) << why.toStdString();
 }
 
+// The writer keeps the pages it parsed (ParsedIndexPages): a tree with them must write byte for
+// byte what one without them writes, also when pages change behind its back (a statement taken
+// back, another process's batch) between its steps.
+TEST(JetIndexTree, KeptParsedPagesWriteWhatFreshParsesWrite) {
+    MemoryFile plain("testV2010.accdb", 300), kept("testV2010.accdb", 300);
+    const RealIndex real = primaryKeyOfTable1(plain);
+    ParsedIndexPages parsed;
+    JetIndexTree::Store keptStore = kept.store();
+    keptStore.parsed = &parsed;
+    JetIndexTree a(plain.store(), real.root, "PrimaryKey (A)"), b(keptStore, real.root, "PrimaryKey (A)");
+    std::vector<IndexEntry> added;
+    for (int i = 0; i < 1500; ++i) {
+        const QString text = QString("key %1 of a text long enough to split pages").arg(i * 7919 % 1500, 5, 10, QChar('0'));
+        added.push_back({*JetTextKey::encode(JetSortCodes::general(), text, true), RowId{uint32_t(2000 + i / 200), uint8_t(i % 200)}, 0});
+    }
+    QString why;
+    QByteArray undoPlain, undoKept;
+    for (size_t i = 0; i < added.size(); ++i) {
+        if (i == 600) {
+            undoPlain = plain.bytes;
+            undoKept = kept.bytes;
+        }
+        ASSERT_TRUE(a.insert(added[i], why)) << why.toStdString();
+        ASSERT_TRUE(b.insert(added[i], why)) << why.toStdString();
+        if (i == 900) {
+            // Taken back to how they were 300 adds ago, behind both trees' backs.
+            plain.bytes = undoPlain;
+            kept.bytes = undoKept;
+            plain.firstFree = kept.firstFree = std::max(plain.firstFree, kept.firstFree);
+        }
+        ASSERT_EQ(plain.bytes, kept.bytes) << "after add " << i;
+    }
+    for (size_t i = 0; i < 600; i += 2) {
+        ASSERT_TRUE(a.remove(added[i].key, added[i].row, why)) << why.toStdString();
+        ASSERT_TRUE(b.remove(added[i].key, added[i].row, why)) << why.toStdString();
+    }
+    EXPECT_EQ(plain.bytes, kept.bytes);
+    std::vector<IndexEntry> left = real.existing;
+    for (size_t i = 0; i < added.size(); ++i)
+        if (i >= 901 || (i < 600 && i % 2 == 1)) left.push_back(added[i]);
+    expectEntries(walk(kept, real.root), left);
+}
+
 // Through the writer, on a copy of the ACE file: 10,000 records added to a table with two text
 // indexes (keys with accents, added out of order) split their leaves and roots; then deletes and
 // key edits take entries out of the grown trees. The three readers and the check follow each step.
