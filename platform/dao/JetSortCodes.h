@@ -1,8 +1,9 @@
 #pragma once
 
-// The sort codes of characters in text index keys, for the sort orders of Jet 4 / ACE text columns:
-// "General" (the newer order, ACE files) and "General Legacy" (Jet 4 files). A character's code says
-// which bytes it adds to a key and where (see JetTextKey).
+// The sort codes of characters in text index keys, for the sort orders of text columns: "General"
+// (the newer order, ACE files), "General Legacy" (Jet 4 files) and Access 97's General order (Jet 3
+// files, by the character's byte in the file's code page). A character's code says which bytes it
+// adds to a key and where (see JetTextKey).
 
 #include <QByteArray>
 #include <QString>
@@ -21,6 +22,7 @@ public:
         International,  // inline bytes and an extra (accent) code
         Unprintable,    // an entry in the key's unprintable part only
         ExtraModifier,  // adds to the extra code before it
+        Significant,    // Access 97: inline bytes, and a place in the accent part
     };
     struct Code {
         Kind kind = Unknown;
@@ -35,6 +37,8 @@ public:
     static const JetSortCodes* forColumn(const ColumnDef& c);
     static const JetSortCodes& general();
     static const JetSortCodes& generalLegacy();
+    static const JetSortCodes& general97();
+    bool isGeneral97() const { return this == &general97(); }
 
     const QString& name() const { return name_; }
     Code code(char16_t ch) const;
