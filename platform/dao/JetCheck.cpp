@@ -179,7 +179,7 @@ private:
                 lowest = std::min(lowest, s.start);
             }
             const int free = rd16(f_.page(p) + 2);
-            const int expected = lowest - (fmt::kDataRowTable + 2 * n);
+            const int expected = lowest - (fmt::layout(f_.pageSize()).dataRowTable + 2 * n);
             if (free != expected)
                 fault(QString("data page %1: free space says %2 bytes, the rows leave %3").arg(p).arg(free).arg(expected));
         } catch (const FormatError& e) {
@@ -472,9 +472,10 @@ private:
                 fault(QString("%1: %2").arg(name, e.what()));
                 return false;
             }
-            if (ip.freeSpace != f_.pageSize() - 0x1e0 - ip.usedBytes)
+            const int room = f_.pageSize() - fmt::layout(f_.pageSize()).indexEntries();
+            if (ip.freeSpace != room - ip.usedBytes)
                 fault(QString("%1: index page %2 says %3 bytes free, its entries leave %4")
-                          .arg(name).arg(pg).arg(ip.freeSpace).arg(f_.pageSize() - 0x1e0 - ip.usedBytes));
+                          .arg(name).arg(pg).arg(ip.freeSpace).arg(room - ip.usedBytes));
             if (ip.type == PageIndexLeaf) {
                 leaves.push_back(pg);
                 for (IndexEntry& e : ip.entries) entries.push_back(std::move(e));
@@ -666,11 +667,6 @@ CheckReport JetCheck::run(const QString& path, const QString& readFrom) {
     } catch (const FormatError& e) {
         rep.lines << QString("FAULT: %1").arg(e.what());
         rep.faults = 1;
-        rep.complete = false;
-        return rep;
-    }
-    if (f->isJet3()) {
-        rep.lines << QString("file: %1 (Jet 3): the check reads Jet 4 and ACE files only").arg(path);
         rep.complete = false;
         return rep;
     }

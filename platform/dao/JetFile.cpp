@@ -1,5 +1,6 @@
 #include "JetFile.h"
 #include "JetFormat.h"
+#include "JetCodePage.h"
 
 #include <QFileInfo>
 #include <QStringList>
@@ -108,12 +109,19 @@ std::unique_ptr<JetFile> JetFile::open(const QString& path) {
     }
     f->pageSize_ = f->version_ == JetVersion::Jet3 ? 2048 : 4096;
     f->pageCount_ = uint32_t(f->size_ / f->pageSize_);
-    if (f->isJet3()) return f;  // the caller decides what to do with the older layout
 
     uint8_t hdr[kHeaderMaskLength];
     for (int i = 0; i < kHeaderMaskLength; ++i) hdr[i] = h[kHeaderMaskStart + i] ^ headerMask()[i];
     auto rel = [&](int off) { return hdr + (off - kHeaderMaskStart); };
     f->encoded_ = rd32(rel(kEncodingKeyOffset)) != 0;
+    if (f->isJet3()) {
+        f->sortOrder_ = rd16(rel(kJet3SortOrderOffset));
+        f->codePage_ = rd16(rel(kJet3CodePageOffset));
+        const uint8_t* pwd = rel(kPasswordOffset);
+        for (int i = 0; i < kJet3PasswordLength; ++i)
+            if (pwd[i] != 0) f->hasPassword_ = true;
+        return f;
+    }
     f->sortOrder_ = rd16(rel(kSortOrderOffset));
     // The password is masked once more with the whole part of the creation date.
     double created;
@@ -127,6 +135,10 @@ std::unique_ptr<JetFile> JetFile::open(const QString& path) {
     return f;
 }
 
+QString JetFile::decodeText(const ColumnDef& c, const uint8_t* p, int n) {
+    return c.codePage ? JetCodePage::decode(c.codePage, p, n) : decodeText(p, n);
+}
+
 const uint8_t* JetFile::page(uint32_t n) const {
     if (n >= pageCount_) throw FormatError("page " + std::to_string(n) + " is outside the file");
     return data_ + qint64(n) * pageSize_;
@@ -134,8 +146,9 @@ const uint8_t* JetFile::page(uint32_t n) const {
 
 int JetFile::rowCount(uint32_t pageNo) const {
     const uint8_t* p = page(pageNo);
-    const int n = rd16(p + kDataRowCount);
-    if (kDataRowTable + 2 * n > pageSize_)
+    const Layout& L = layout(pageSize_);
+    const int n = rd16(p + L.dataRowCount);
+    if (L.dataRowTable + 2 * n > pageSize_)
         throw FormatError("data page " + std::to_string(pageNo) + " claims " + std::to_string(n) + " rows");
     return n;
 }
@@ -143,7 +156,9 @@ int JetFile::rowCount(uint32_t pageNo) const {
 RowSlot JetFile::slot(uint32_t pageNo, int row) const { return slotIn(page(pageNo), pageSize_, pageNo, row); }
 
 RowSlot JetFile::slotIn(const uint8_t* p, int pageSize, uint32_t pageNo, int row) {
-    const int n = rd16(p + kDataRowCount);
+    const Layout& L = layout(pageSize);
+    const int kDataRowTable = L.dataRowTable;
+    const int n = rd16(p + L.dataRowCount);
     if (kDataRowTable + 2 * n > pageSize)
         throw FormatError("data page " + std::to_string(pageNo) + " claims " + std::to_string(n) + " rows");
     if (row < 0 || row >= n)
@@ -201,9 +216,11 @@ QString JetFile::decodeText(const uint8_t* p, int n) {
 }
 
 TableDef JetFile::readTableDef(uint32_t firstPage, const QString& name) const {
+    const Layout& L = layout(pageSize_);
     TableDef t;
     t.name = name;
     t.firstPage = firstPage;
+    t.pageSize = pageSize_;
     QByteArray buf;
     std::set<uint32_t> seen;
     for (uint32_t pg = firstPage; pg != 0;) {
@@ -216,82 +233,85 @@ TableDef JetFile::readTableDef(uint32_t firstPage, const QString& name) const {
         if (buf.isEmpty())
             buf.append(reinterpret_cast<const char*>(p), pageSize_);
         else
-            buf.append(reinterpret_cast<const char*>(p) + kTdefContinuationStart, pageSize_ - kTdefContinuationStart);
-        pg = rd32(p + kTdefNextPage);
+            buf.append(reinterpret_cast<const char*>(p) + L.tdefContinuationStart, pageSize_ - L.tdefContinuationStart);
+        pg = rd32(p + L.tdefNextPage);
     }
     DefReader r(buf);
     const auto* b = reinterpret_cast<const uint8_t*>(buf.constData());
-    t.definitionLength = int(rd32(b + kTdefLength));
-    t.rowCount = rd32(b + kTdefRowCount);
-    t.nextAutoNumber = rd32(b + kTdefAutoNumber);
-    t.tableType = b[kTdefTableType];
-    t.maxColumns = rd16(b + kTdefMaxCols);
-    t.varColumns = rd16(b + kTdefVarCols);
-    const int numColumns = rd16(b + kTdefColumns);
-    const uint32_t numLogical = rd32(b + kTdefLogicalIndexes);
-    const uint32_t numData = rd32(b + kTdefIndexData);
-    t.ownedPagesMap = rd32(b + kTdefOwnedPages);
-    t.freePagesMap = rd32(b + kTdefFreePages);
+    if (buf.size() < L.tdefBlocks) throw FormatError("the table definition is shorter than its header");
+    t.definitionLength = int(rd32(b + L.tdefLength));
+    t.rowCount = rd32(b + L.tdefRowCount);
+    t.nextAutoNumber = rd32(b + L.tdefAutoNumber);
+    t.tableType = b[L.tdefTableType];
+    t.maxColumns = rd16(b + L.tdefMaxCols);
+    t.varColumns = rd16(b + L.tdefVarCols);
+    const int numColumns = rd16(b + L.tdefColumns);
+    const uint32_t numLogical = rd32(b + L.tdefLogicalIndexes);
+    const uint32_t numData = rd32(b + L.tdefIndexData);
+    t.ownedPagesMap = rd32(b + L.tdefOwnedPages);
+    t.freePagesMap = rd32(b + L.tdefFreePages);
     if (numColumns > 255 || numLogical > 64 || numData > 64 || numData > numLogical + 32)
         throw FormatError("the table definition has implausible counts");
 
-    r.pos = kTdefBlocks;
+    r.pos = L.tdefBlocks;
     std::vector<uint32_t> uniqueCounts;
     for (uint32_t i = 0; i < numData; ++i) {
-        const uint8_t* e = r.at(kIndexCountSize, "the index counts");
+        const uint8_t* e = r.at(L.indexCountSize, "the index counts");
         uniqueCounts.push_back(rd32(e + 4));
     }
+    auto opt8 = [](const uint8_t* c, int at) { return at < 0 ? uint8_t(0) : c[at]; };
     for (int i = 0; i < numColumns; ++i) {
-        const uint8_t* c = r.at(kColumnSize, "the column definitions");
+        const uint8_t* c = r.at(L.columnSize, "the column definitions");
         ColumnDef col;
         col.type = c[0];
-        col.number = rd16(c + 5);
-        col.varIndex = rd16(c + 7);
-        col.sortOrder = rd16(c + 11);
-        col.precision = c[11];
-        col.scale = c[12];
-        col.sortVersion = c[14];
-        col.flags = c[15];
-        col.extFlags = c[16];
-        col.fixedOffset = rd16(c + 21);
-        col.length = rd16(c + 23);
+        col.number = rd16(c + L.colNumber);
+        col.varIndex = rd16(c + L.colVarIndex);
+        col.sortOrder = rd16(c + L.colSortOrder);
+        col.precision = c[L.colPrecision];
+        col.scale = c[L.colScale];
+        col.sortVersion = opt8(c, L.colSortVersion);
+        col.flags = c[L.colFlags];
+        col.extFlags = opt8(c, L.colExtFlags);
+        col.fixedOffset = rd16(c + L.colFixedOffset);
+        col.length = rd16(c + L.colLength);
+        // Jet 3 text is in the file's code page (the column's own field repeats it).
+        if (isJet3() && (col.type == ColText || col.type == ColMemo)) col.codePage = codePage_;
         t.columns.push_back(col);
     }
-    for (ColumnDef& col : t.columns) {
-        const int len = r.u16("a column name");
-        col.name = decodeText(r.at(len, "a column name"), len);
-    }
+    auto readName = [&](const char* what) {
+        const int len = L.nameLengthSize == 1 ? r.u8(what) : r.u16(what);
+        const uint8_t* p = r.at(len, what);
+        return isJet3() ? JetCodePage::decode(codePage_, p, len) : decodeText(p, len);
+    };
+    for (ColumnDef& col : t.columns) col.name = readName("a column name");
     for (uint32_t i = 0; i < numData; ++i) {
-        const uint8_t* d = r.at(kIndexDataSize, "the index definitions");
+        const uint8_t* d = r.at(L.indexDataSize, "the index definitions");
         IndexData idx;
         idx.number = int(i);
         for (int k = 0; k < kMaxIndexColumns; ++k) {
-            const uint16_t colNo = rd16(d + 4 + 3 * k);
+            const uint16_t colNo = rd16(d + L.idxColumns + 3 * k);
             if (colNo == 0xFFFF) continue;
             if (!t.columnByNumber(colNo))
                 throw FormatError("an index names column number " + std::to_string(colNo) + ", which the table lacks");
-            idx.columns.push_back({colNo, (d[4 + 3 * k + 2] & 0x01) != 0});
+            idx.columns.push_back({colNo, (d[L.idxColumns + 3 * k + 2] & 0x01) != 0});
         }
-        idx.usageMap = rd32(d + 34);
-        idx.rootPage = rd32(d + 38);
-        idx.flags = d[46];
+        idx.usageMap = rd32(d + L.idxUsageMap);
+        idx.rootPage = rd32(d + L.idxRoot);
+        idx.flags = d[L.idxFlags];
         idx.uniqueEntryCount = uniqueCounts[i];
         t.indexData.push_back(idx);
     }
     for (uint32_t i = 0; i < numLogical; ++i) {
-        const uint8_t* l = r.at(kLogicalIndexSize, "the index list");
+        const uint8_t* l = r.at(L.logicalIndexSize, "the index list");
         LogicalIndex li;
-        li.number = int(rd32(l + 4));
-        li.dataNumber = int(rd32(l + 8));
-        li.kind = l[23];
+        li.number = int(rd32(l + L.liNumber));
+        li.dataNumber = int(rd32(l + L.liDataNumber));
+        li.kind = l[L.liKind];
         if (li.dataNumber < 0 || uint32_t(li.dataNumber) >= numData)
             throw FormatError("an index refers to stored index " + std::to_string(li.dataNumber) + ", which is missing");
         t.indexes.push_back(li);
     }
-    for (LogicalIndex& li : t.indexes) {
-        const int len = r.u16("an index name");
-        li.name = decodeText(r.at(len, "an index name"), len);
-    }
+    for (LogicalIndex& li : t.indexes) li.name = readName("an index name");
     // Then the long-value columns' own page maps, ended by 0xFFFF.
     for (;;) {
         const uint16_t colNo = r.u16("the long-value column list");
@@ -339,7 +359,7 @@ std::vector<CatalogTable> JetFile::catalog() const {
             const FieldRef& fl = f[size_t(indexOf(flagsCol))];
             if (!id.present || id.size < 4 || !nm.present) continue;
             CatalogTable ct;
-            ct.name = decodeText(row + nm.offset, nm.size);
+            ct.name = decodeText(*nameCol, row + nm.offset, nm.size);
             ct.tdefPage = rd32(row + id.offset) & 0x00FFFFFF;
             ct.flags = fl.present && fl.size >= 4 ? int32_t(rd32(row + fl.offset)) : 0;
             out.push_back(ct);
@@ -349,24 +369,37 @@ std::vector<CatalogTable> JetFile::catalog() const {
 }
 
 RowLayout JetFile::rowLayout(const TableDef& t, const uint8_t* row, int len) {
-    if (len < 2) throw FormatError("a row is shorter than its column count");
+    const int f = layout(t.pageSize).rowFieldSize;  // 1 in Jet 3, else 2
+    auto field = [&](int at) { return f == 1 ? int(row[at]) : int(rd16(row + at)); };
+    if (len < f) throw FormatError("a row is shorter than its column count");
     RowLayout l;
-    l.columns = rd16(row);
+    l.dataStart = f;
+    l.columns = field(0);
     l.maskLength = (l.columns + 7) / 8;
-    if (2 + l.maskLength > len) throw FormatError("a row is shorter than its null mask");
+    if (f + l.maskLength > len) throw FormatError("a row is shorter than its null mask");
     l.eod = len - l.maskLength;
     if (t.varColumns > 0) {
         l.hasVarTable = true;
-        const int varCountPos = len - l.maskLength - 2;
-        if (varCountPos < 2) throw FormatError("a row is too short for its variable-length columns");
-        l.varCount = rd16(row + varCountPos);
-        const int tableStart = varCountPos - 2 * (l.varCount + 1);
-        if (tableStart < 2) throw FormatError("a row's variable-length offset table does not fit in the row");
-        l.varOffsets.resize(size_t(l.varCount));
-        for (int i = 0; i < l.varCount; ++i) l.varOffsets[size_t(i)] = rd16(row + varCountPos - 2 * (i + 1));
-        l.eod = rd16(row + tableStart);
+        const int varCountPos = len - l.maskLength - f;
+        if (varCountPos < f) throw FormatError("a row is too short for its variable-length columns");
+        l.varCount = field(varCountPos);
+        // Jet 3: one-byte offsets, and before the count a jump table: for each 256 bytes of the row,
+        // the first entry at or past that mark (0xFF: none).
+        const int jumps = f == 1 ? (len - 1) / 256 : 0;
+        const int tableEnd = varCountPos - jumps;
+        const int tableStart = tableEnd - f * (l.varCount + 1);
+        if (tableStart < f) throw FormatError("a row's variable-length offset table does not fit in the row");
+        std::vector<int> offsets(size_t(l.varCount) + 1);
+        int used = 0;
+        for (int i = 0; i <= l.varCount; ++i) {
+            while (used < jumps && row[varCountPos - 1 - used] == i) ++used;
+            offsets[size_t(i)] = field(tableEnd - f * (i + 1)) + 256 * used;
+        }
+        l.eod = offsets.back();
+        offsets.pop_back();
+        l.varOffsets = std::move(offsets);
         if (l.eod > tableStart) throw FormatError("a row's data runs into its offset table");
-        int prev = 2;
+        int prev = f;
         for (int i = 0; i < l.varCount; ++i) {
             if (l.varOffsets[size_t(i)] < prev || l.varOffsets[size_t(i)] > l.eod)
                 throw FormatError("a row's variable-length offsets are out of order");
@@ -375,6 +408,59 @@ RowLayout JetFile::rowLayout(const TableDef& t, const uint8_t* row, int len) {
     }
     l.fixedEnd = l.varCount > 0 ? l.varOffsets[0] : l.eod;
     return l;
+}
+
+bool JetFile::buildRow(const TableDef& t, int columns, const QByteArray& fixed, const std::vector<QByteArray>& var,
+                       const QByteArray& mask, int length, QByteArray& out) {
+    const int f = layout(t.pageSize).rowFieldSize;
+    auto putField = [&](QByteArray& b, int v) {
+        b += char(v & 0xff);
+        if (f == 2) b += char(v >> 8 & 0xff);
+    };
+    out.clear();
+    putField(out, columns);
+    out += fixed;
+    if (t.varColumns == 0) {
+        out += mask;
+        return length == 0 || out.size() == length;
+    }
+    const int n = int(var.size());
+    std::vector<int> offsets;
+    for (const QByteArray& v : var) {
+        offsets.push_back(int(out.size()));
+        out += v;
+    }
+    const int eod = int(out.size());
+    offsets.push_back(eod);
+    const int tail = f * (n + 1) + f + int(mask.size());  // offsets, eod, count, mask
+    // Compact: no unused bytes (the record is placed anew); else the record keeps its length.
+    int len = length;
+    if (len == 0) {
+        len = eod + tail;
+        if (f == 1)
+            for (int jumps = 0; (len - 1) / 256 != jumps;) {
+                jumps = (len - 1) / 256;
+                len = eod + tail + jumps;
+            }
+    }
+    const int jumps = f == 1 ? (len - 1) / 256 : 0;
+    const int tableStart = len - tail - jumps;
+    if (eod > tableStart) return false;
+    if (f == 1 && n + 1 >= 0xFF) return false;  // an entry number would read as "no jump"
+    out.append(tableStart - eod, '\0');
+    for (int i = n; i >= 0; --i) putField(out, offsets[size_t(i)]);
+    for (int k = jumps - 1; k >= 0; --k) {
+        int first = 0xFF;
+        for (int i = 0; i <= n; ++i)
+            if (offsets[size_t(i)] >= 256 * (k + 1)) {
+                first = i;
+                break;
+            }
+        out += char(first);
+    }
+    putField(out, n);
+    out += mask;
+    return out.size() == len;
 }
 
 std::vector<FieldRef> JetFile::crackRow(const TableDef& t, const uint8_t* row, int len) const {
@@ -392,7 +478,7 @@ std::vector<FieldRef> JetFile::crackRow(const TableDef& t, const uint8_t* row, i
         }
         if (!notNull) continue;
         if (c.isFixed()) {
-            const int start = 2 + c.fixedOffset;
+            const int start = l.dataStart + c.fixedOffset;
             if (start + c.length > l.fixedEnd)
                 throw FormatError("column " + c.name.toStdString() + " lies past the row's fixed-length area");
             f = {true, start, c.length};
@@ -442,6 +528,8 @@ std::vector<uint32_t> JetFile::usageMapPages(uint32_t mapRow, const PageSource& 
 }
 
 bool JetFile::repackDataPage(uint8_t* page, int pageSize, int row, const QByteArray& newRow, const std::vector<int>& keep) {
+    const Layout& L = layout(pageSize);
+    const int kDataRowCount = L.dataRowCount, kDataRowTable = L.dataRowTable;
     const int n = rd16(page + kDataRowCount);
     if (row < 0 || row >= n || kDataRowTable + 2 * n > pageSize) return false;
     std::vector<QByteArray> rows(static_cast<size_t>(n));
@@ -479,6 +567,8 @@ bool JetFile::repackDataPage(uint8_t* page, int pageSize, int row, const QByteAr
 }
 
 int JetFile::appendRow(uint8_t* page, int pageSize, const QByteArray& row) {
+    const Layout& L = layout(pageSize);
+    const int kDataRowCount = L.dataRowCount, kDataRowTable = L.dataRowTable;
     const int n = rd16(page + kDataRowCount);
     if (n >= 255 || kDataRowTable + 2 * (n + 1) > pageSize) return -1;
     int lowest = pageSize;
@@ -511,6 +601,9 @@ IndexPage JetFile::readIndexPage(uint32_t pageNo) const { return parseIndexPage(
 
 bool JetFile::encodeLeafPage(uint8_t* p, int pageSize, const std::vector<IndexEntry>& entries) {
     // Access's own leaf pages in the real files share no prefix between entries; neither do ours.
+    const Layout& L = layout(pageSize);
+    const int kIndexMask = L.indexMask, kIndexMaskSize = L.indexMaskSize, kIndexEntries = L.indexEntries(),
+              kIndexPrefix = L.indexPrefix;
     const int prefix = 0;
     QByteArray body;
     std::vector<int> ends;
@@ -530,7 +623,7 @@ bool JetFile::encodeLeafPage(uint8_t* p, int pageSize, const std::vector<IndexEn
     std::memset(p + kIndexEntries, 0, size_t(room));
     std::memcpy(p + kIndexEntries, body.constData(), size_t(body.size()));
     p[kIndexPrefix] = uint8_t(prefix & 0xff);
-    p[kIndexPrefix + 1] = uint8_t(prefix >> 8);
+    if (L.indexPrefixSize == 2) p[kIndexPrefix + 1] = uint8_t(prefix >> 8);
     const int free = room - int(body.size());
     p[2] = uint8_t(free & 0xff);
     p[3] = uint8_t(free >> 8);
@@ -539,16 +632,18 @@ bool JetFile::encodeLeafPage(uint8_t* p, int pageSize, const std::vector<IndexEn
 
 IndexPage JetFile::parseIndexPage(const uint8_t* p, int pageSize, uint32_t pageNo) {
     const int pageSize_ = pageSize;
+    const Layout& L = layout(pageSize);
+    const int kIndexMask = L.indexMask, kIndexMaskSize = L.indexMaskSize, kIndexEntries = L.indexEntries();
     IndexPage ip;
     ip.type = p[0];
     if (ip.type != PageIndexNode && ip.type != PageIndexLeaf)
         throw FormatError("page " + std::to_string(pageNo) + " should be an index page but has type " +
                           std::to_string(ip.type));
     ip.freeSpace = rd16(p + 2);
-    ip.prev = rd32(p + kIndexPrev);
-    ip.next = rd32(p + kIndexNext);
-    ip.tail = rd32(p + kIndexTail);
-    ip.prefixLength = rd16(p + kIndexPrefix);
+    ip.prev = rd32(p + L.indexPrev);
+    ip.next = rd32(p + L.indexNext);
+    ip.tail = rd32(p + L.indexTail);
+    ip.prefixLength = L.indexPrefixSize == 1 ? p[L.indexPrefix] : rd16(p + L.indexPrefix);
     const bool leaf = ip.type == PageIndexLeaf;
     const int trailer = leaf ? 4 : 8;
     const int room = pageSize_ - kIndexEntries;

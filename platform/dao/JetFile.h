@@ -1,6 +1,6 @@
 #pragma once
 
-// A page-level view of a Jet 4 / ACE file (.mdb/.accdb), independent of libmdb: header, table
+// A page-level view of a Jet file (.mdb/.accdb), independent of libmdb: header, table
 // definitions, rows, usage maps and index pages, every read bounds-checked. The consistency check
 // and the in-place writer are built on it; neither may trust a byte they have not checked.
 
@@ -77,6 +77,7 @@ struct ColumnDef {
     uint8_t sortVersion = 0;  // text columns: 0 legacy, 1 the newer General order
     uint8_t precision = 0;    // Decimal
     uint8_t scale = 0;        // Decimal
+    uint16_t codePage = 0;    // Jet 3 text: the code page its bytes are in; 0: UCS-2 (Jet 4 / ACE)
     QString name;
     bool isFixed() const { return (flags & 0x01) != 0; }
     bool isAutoNumber() const { return (flags & 0x04) != 0; }
@@ -110,6 +111,7 @@ struct LogicalIndex {
 struct TableDef {
     QString name;
     uint32_t firstPage = 0;
+    int pageSize = 4096;          // of its file: which layout its definition and rows have
     std::vector<uint32_t> pages;  // the definition's pages, in order
     uint32_t rowCount = 0;
     uint32_t nextAutoNumber = 0;
@@ -157,6 +159,7 @@ struct FieldRef {
 
 // The parts of a row (offsets from its start).
 struct RowLayout {
+    int dataStart = 2;     // where the fixed-length area begins (after the column count)
     int columns = 0;       // columns the row was written with (size of its null mask in bits)
     int maskLength = 0;
     int varCount = 0;      // entries in its variable-length offset table
@@ -205,6 +208,8 @@ public:
     int pageSize() const { return pageSize_; }
     uint32_t pageCount() const { return pageCount_; }
     uint16_t sortOrder() const { return sortOrder_; }
+    // Jet 3: the code page its text is stored in (0 for Jet 4 / ACE: UCS-2).
+    uint16_t codePage() const { return codePage_; }
     // The database password is set / the pages are RC4-encoded.
     bool hasPassword() const { return hasPassword_; }
     bool encoded() const { return encoded_; }
@@ -225,6 +230,11 @@ public:
 
     // The row's layout; throws FormatError when it does not hold together.
     static RowLayout rowLayout(const TableDef& t, const uint8_t* row, int len);
+    // A row from its parts: the column count, the fixed-length area, the variable-length values
+    // (in offset-table order) and the null mask; length 0 for no unused bytes, else exactly that
+    // long. False when the parts do not fit.
+    static bool buildRow(const TableDef& t, int columns, const QByteArray& fixed, const std::vector<QByteArray>& var,
+                         const QByteArray& mask, int length, QByteArray& out);
     // Splits a row into its fields; throws FormatError when the row cannot be cracked.
     std::vector<FieldRef> crackRow(const TableDef& t, const uint8_t* row, int len) const;
     // The row behind an overflow pointer, followed once; throws FormatError when it is missing.
@@ -254,6 +264,8 @@ public:
 
     // Text stored in the file's Unicode form (UCS-2, possibly compressed) to a QString.
     static QString decodeText(const uint8_t* p, int n);
+    // A text field's bytes as its column stores them (UCS-2, or a Jet 3 code page).
+    static QString decodeText(const ColumnDef& c, const uint8_t* p, int n);
     // A long value's bytes (Memo/OLE) from its 12-byte header in a row; throws FormatError for
     // a broken chain. Pages visited are appended to visited when given. Pages come from pages when
     // given (a writer's pending pages), else from the file.
@@ -269,6 +281,7 @@ private:
     int pageSize_ = 4096;
     uint32_t pageCount_ = 0;
     uint16_t sortOrder_ = 0;
+    uint16_t codePage_ = 0;
     bool hasPassword_ = false;
     bool encoded_ = false;
 };
@@ -278,7 +291,8 @@ inline uint16_t rd16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 inline uint32_t rd24(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16; }
 inline uint32_t rd32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
-// The Jet 4 header mask: 128 bytes of RC4 keystream that hide the header from offset 0x18.
+// The header mask: 128 bytes of RC4 keystream that hide the header from offset 0x18 (Jet 3 uses the
+// first 126).
 const uint8_t* headerMask();
 
 }  // namespace dao::jet

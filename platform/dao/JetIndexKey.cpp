@@ -59,7 +59,7 @@ std::optional<QByteArray> JetIndexKey::encode(const ColumnDef& c, bool ascending
     }
     if (!f.present) return QByteArray(1, ascending ? kAscNull : kDescNull);
     if (c.type == ColText)
-        return JetTextKey::encode(*JetSortCodes::forColumn(c), JetFile::decodeText(row + f.offset, f.size), ascending, why);
+        return JetTextKey::encode(*JetSortCodes::forColumn(c), JetFile::decodeText(c, row + f.offset, f.size), ascending, why);
     QByteArray v = bigEndian(row + f.offset, f.size);
     switch (c.type) {
         case ColByte:

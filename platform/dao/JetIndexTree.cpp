@@ -9,14 +9,6 @@ namespace dao::jet {
 namespace {
 
 constexpr int kFreeSpace = fmt::kIndexFreeSpace;
-constexpr int kPrev = fmt::kIndexPrev;
-constexpr int kNext = fmt::kIndexNext;
-constexpr int kTail = fmt::kIndexTail;
-constexpr int kPrefix = fmt::kIndexPrefix;
-constexpr int kMask = fmt::kIndexMask;
-constexpr int kMaskSize = fmt::kIndexMaskSize;
-constexpr int kEntries = fmt::kIndexEntries;
-constexpr int kHeaderCopy = kMask;            // what a new page takes over from the root's header
 constexpr int kMaxDepth = 32;
 
 void put32(uint8_t* p, uint32_t v) {
@@ -71,6 +63,8 @@ JetIndexTree::JetIndexTree(Store store, uint32_t root, const QString& name)
     : s_(std::move(store)), root_(root), name_(name) {}
 
 bool JetIndexTree::encodePage(uint8_t* p, int pageSize, uint8_t type, const std::vector<IndexEntry>& entries) {
+    const fmt::Layout& L = fmt::layout(pageSize);
+    const int kMask = L.indexMask, kMaskSize = L.indexMaskSize, kEntries = L.indexEntries(), kPrefix = L.indexPrefix;
     const bool node = type == PageIndexNode;
     const int room = pageSize - kEntries;
     QByteArray body;
@@ -85,13 +79,14 @@ bool JetIndexTree::encodePage(uint8_t* p, int pageSize, uint8_t type, const std:
             ends.push_back(int(body.size()));
         }
         if (body.size() > room || (!ends.empty() && ends.back() >= kMaskSize * 8)) continue;
+        if (prefix >= 1 << (8 * L.indexPrefixSize)) continue;
         p[0] = type;
         std::memset(p + kMask, 0, size_t(kMaskSize));
         for (int end : ends) p[kMask + end / 8] |= uint8_t(1 << (end % 8));
         std::memset(p + kEntries, 0, size_t(room));
         std::memcpy(p + kEntries, body.constData(), size_t(body.size()));
         p[kPrefix] = uint8_t(prefix & 0xff);
-        p[kPrefix + 1] = uint8_t(prefix >> 8);
+        if (L.indexPrefixSize == 2) p[kPrefix + 1] = uint8_t(prefix >> 8);
         const int free = room - int(body.size());
         p[kFreeSpace] = uint8_t(free & 0xff);
         p[kFreeSpace + 1] = uint8_t(free >> 8);
@@ -169,9 +164,10 @@ bool JetIndexTree::writePage(uint32_t pageNo, uint8_t type, const std::vector<In
 
 void JetIndexTree::putPage(uint32_t pageNo, QByteArray& encoded, uint32_t prev, uint32_t next, uint32_t tail) {
     auto* p = reinterpret_cast<uint8_t*>(encoded.data());
-    put32(p + kPrev, prev);
-    put32(p + kNext, next);
-    put32(p + kTail, tail);
+    const fmt::Layout& L = fmt::layout(s_.pageSize);
+    put32(p + L.indexPrev, prev);
+    put32(p + L.indexNext, next);
+    put32(p + L.indexTail, tail);
     std::memcpy(s_.write(pageNo), encoded.constData(), size_t(encoded.size()));
 }
 
@@ -184,6 +180,7 @@ uint32_t JetIndexTree::newPage(QString& why) {
     s_.pageCount = std::max(s_.pageCount, n + 1);
     // A blank page with the index's own header (its table, its flags).
     uint8_t* p = s_.write(n);
+    const int kHeaderCopy = fmt::layout(s_.pageSize).indexMask;  // what a new page takes over from the root's header
     QByteArray header(reinterpret_cast<const char*>(s_.read(root_)), kHeaderCopy);
     std::memset(p, 0, size_t(s_.pageSize));
     std::memcpy(p, header.constData(), size_t(kHeaderCopy));
@@ -246,7 +243,7 @@ bool JetIndexTree::store(Page& page, std::vector<IndexEntry> entries, std::vecto
     const uint32_t n = newPage(why);
     if (!n) return false;
     if (!writePage(n, type, left, old.prev, page.number, tailOf(left, false), why)) return false;
-    if (old.prev) setLink(old.prev, kNext, n);
+    if (old.prev) setLink(old.prev, fmt::layout(s_.pageSize).indexNext, n);
     if (!writePage(page.number, type, right, n, old.next, tailOf(right, true), why)) return false;
     const Step st = path.back();
     path.pop_back();
@@ -278,8 +275,9 @@ bool JetIndexTree::insert(const IndexEntry& e, QString& why) {
 
 bool JetIndexTree::unlink(const Page& page, std::vector<Step> path, QString& why) {
     const IndexPage& old = page.parsed;
-    if (old.prev) setLink(old.prev, kNext, old.next);
-    if (old.next) setLink(old.next, kPrev, old.prev);
+    const fmt::Layout& L = fmt::layout(s_.pageSize);
+    if (old.prev) setLink(old.prev, L.indexNext, old.next);
+    if (old.next) setLink(old.next, L.indexPrev, old.prev);
     if (s_.release) s_.release(page.number);
     const Step st = path.back();
     path.pop_back();

@@ -8,8 +8,6 @@ namespace dao::jet {
 
 namespace {
 
-constexpr int kRowCountAt = fmt::kDataRowCount;
-constexpr int kRowTableAt = fmt::kDataRowTable;
 constexpr uint16_t kOffsetMask = 0x1FFF;
 // Long-value rows given up carry both flag bits, as Access leaves them.
 constexpr uint16_t kGivenUp = 0xC000;
@@ -31,6 +29,7 @@ bool isLongValuePage(const uint8_t* p) { return p[0] == PageData && std::memcmp(
 
 // Bytes a new row may take on the page, its offset slot counted; -1 when no row can be added.
 int roomOn(const uint8_t* p, int pageSize) {
+    const int kRowCountAt = fmt::layout(pageSize).dataRowCount, kRowTableAt = fmt::layout(pageSize).dataRowTable;
     const int n = rd16(p + kRowCountAt);
     if (n >= 255 || kRowTableAt + 2 * (n + 1) > pageSize) return -1;
     int lowest = pageSize;
@@ -42,7 +41,7 @@ int roomOn(const uint8_t* p, int pageSize) {
 
 JetLongValueWriter::JetLongValueWriter(const JetFile& file, Pages pages) : file_(file), pages_(std::move(pages)) {}
 
-std::optional<QByteArray> JetLongValueWriter::dataOf(const ColumnDef& c, const JetValue& v) {
+std::optional<QByteArray> JetLongValueWriter::dataOf(const ColumnDef& c, const JetValue& v, QString* why) {
     if (c.type == ColOle) {
         if (v.kind != JetValue::Blob) return std::nullopt;
         return v.bytes;
@@ -51,6 +50,10 @@ std::optional<QByteArray> JetLongValueWriter::dataOf(const ColumnDef& c, const J
     const QString text = v.kind == JetValue::Text ? QString::fromUtf8(v.bytes)
                          : v.kind == JetValue::Int ? QString::number(v.i)
                                                    : QString::number(v.d, 'g', 15);
+    if (const QString refusal = JetValueCodec::codePageRefusal(c, text); !refusal.isEmpty()) {
+        if (why) *why = refusal;
+        return std::nullopt;
+    }
     if (text.size() <= kMaxCompressedChars) return JetValueCodec::encodeText(c, text);
     ColumnDef plain = c;
     plain.extFlags = uint8_t(plain.extFlags & ~0x01);
@@ -200,7 +203,7 @@ void JetLongValueWriter::release(const ColumnDef& c, const uint8_t* field, int s
     file_.readLongValue(field, size, &rows, pages_.read);
     for (const RowId& id : rows) {
         uint8_t* p = pages_.write(id.page);
-        const int at = kRowTableAt + 2 * id.row;
+        const int at = fmt::layout(file_.pageSize()).dataRowTable + 2 * id.row;
         const uint16_t raw = uint16_t(rd16(p + at) | kGivenUp);
         p[at] = uint8_t(raw & 0xff);
         p[at + 1] = uint8_t(raw >> 8);
@@ -223,7 +226,7 @@ bool JetLongValueWriter::holds(const ColumnDef& c, bool present, const uint8_t* 
                          : shown.kind == JetValue::Int ? QString::number(shown.i)
                          : shown.kind == JetValue::Real ? QString::number(shown.d, 'g', 15)
                                                         : QString();
-    return JetFile::decodeText(reinterpret_cast<const uint8_t*>(stored.constData()), int(stored.size())) == text;
+    return JetFile::decodeText(c, reinterpret_cast<const uint8_t*>(stored.constData()), int(stored.size())) == text;
 }
 
 }  // namespace dao::jet

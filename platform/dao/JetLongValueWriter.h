@@ -43,7 +43,7 @@ public:
     // The bytes of a value as the column keeps them: Memo text as UCS-2, or compressed when the
     // column allows it, every character fits one byte and the text is at most 1024 characters;
     // OLE values as they are. nullopt when the value does not suit the column.
-    static std::optional<QByteArray> dataOf(const ColumnDef& c, const JetValue& v);
+    static std::optional<QByteArray> dataOf(const ColumnDef& c, const JetValue& v, QString* why = nullptr);
     // The field an inline value takes in the record: the 12-byte header and the data.
     static QByteArray inlineField(const QByteArray& data);
 

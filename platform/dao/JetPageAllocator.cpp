@@ -10,8 +10,6 @@ namespace dao::jet {
 namespace {
 
 constexpr int kInlineBits = 5;    // type byte and first page
-constexpr int kDataHeader = fmt::kDataRowTable;  // data pages: header and row count
-constexpr int kIndexEntries = fmt::kIndexEntries;
 constexpr int kMaxRows = fmt::kMaxRowsPerPage;
 
 void put16(uint8_t* p, int v) {
@@ -162,7 +160,7 @@ void JetPageAllocator::toReferenceMap(const MapRow& r, std::vector<uint32_t> pag
 
 void JetPageAllocator::rowPlaced(uint32_t freeMap, uint32_t page, int minRow) {
     const uint8_t* bytes = p_.read(page);
-    if (rd16(bytes + fmt::kDataRowCount) >= kMaxRows || rd16(bytes + fmt::kDataFreeSpace) < minRow + 2) setListed(freeMap, page, false);
+    if (rd16(bytes + fmt::layout(p_.pageSize).dataRowCount) >= kMaxRows || rd16(bytes + fmt::kDataFreeSpace) < minRow + 2) setListed(freeMap, page, false);
 }
 
 uint32_t JetPageAllocator::allocate(uint8_t type, uint32_t owner, const std::vector<uint32_t>& maps) {
@@ -172,12 +170,12 @@ uint32_t JetPageAllocator::allocate(uint8_t type, uint32_t owner, const std::vec
     pg[1] = 0x01;
     switch (type) {
         case PageData:
-            put16(pg + 2, p_.pageSize - kDataHeader);
+            put16(pg + 2, p_.pageSize - fmt::layout(p_.pageSize).dataRowTable);
             put32(pg + 4, owner);
             break;
         case PageIndexNode:
         case PageIndexLeaf:
-            put16(pg + 2, p_.pageSize - kIndexEntries);
+            put16(pg + 2, p_.pageSize - fmt::layout(p_.pageSize).indexEntries());
             put32(pg + 4, owner);
             break;
         case PageUsageMap:

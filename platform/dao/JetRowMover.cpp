@@ -10,7 +10,6 @@ namespace dao::jet {
 
 namespace {
 
-constexpr int kRowTable = fmt::kDataRowTable;
 constexpr uint8_t kDeletedHigh = 0x80;   // high byte of a row offset
 constexpr uint8_t kOverflowHigh = 0x40;
 constexpr int kMaxRows = fmt::kMaxRowsPerPage;
@@ -33,7 +32,7 @@ std::vector<RowId> JetRowMover::readerOrder(const TableDef& t) const {
     std::map<RowId, RowId> firstOf;  // row of a moved record's data -> its first place
     for (uint32_t pg : pages) {
         const uint8_t* bytes = p.read(pg);
-        for (int r = 0, n = rd16(bytes + fmt::kDataRowCount); r < n; ++r) {
+        for (int r = 0, n = rd16(bytes + fmt::layout(p.pageSize).dataRowCount); r < n; ++r) {
             const RowSlot s = JetFile::slotIn(bytes, p.pageSize, pg, r);
             if (s.overflow && !s.deleted && s.end - s.start >= 4) firstOf[RowId::fromWord(rd32(bytes + s.start))] = {pg, uint8_t(r)};
         }
@@ -41,7 +40,7 @@ std::vector<RowId> JetRowMover::readerOrder(const TableDef& t) const {
     std::vector<RowId> out;
     for (uint32_t pg : pages) {
         const uint8_t* bytes = p.read(pg);
-        for (int r = 0, n = rd16(bytes + fmt::kDataRowCount); r < n; ++r) {
+        for (int r = 0, n = rd16(bytes + fmt::layout(p.pageSize).dataRowCount); r < n; ++r) {
             const RowSlot s = JetFile::slotIn(bytes, p.pageSize, pg, r);
             if (s.overflow) continue;
             const RowId here{pg, uint8_t(r)};
@@ -58,7 +57,7 @@ std::vector<int> JetRowMover::movedHere(uint32_t page) const {
     const auto& p = a_.pages();
     const uint8_t* bytes = p.read(page);
     std::vector<int> out;
-    for (int r = 0, n = rd16(bytes + fmt::kDataRowCount); r < n; ++r) {
+    for (int r = 0, n = rd16(bytes + fmt::layout(p.pageSize).dataRowCount); r < n; ++r) {
         const RowSlot s = JetFile::slotIn(bytes, p.pageSize, page, r);
         if (s.deleted && !s.overflow) out.push_back(r);
     }
@@ -75,13 +74,13 @@ RowId JetRowMover::place(const TableDef& t, RowId first, RowId at, const QByteAr
         std::memcpy(p.write(at.page), trial.constData(), size_t(ps));
         return at;
     }
-    if (row.size() + 2 > ps - kRowTable)
+    if (row.size() + 2 > ps - fmt::layout(ps).dataRowTable)
         throw FormatError("the record is longer than a page holds (" + std::to_string(row.size()) + " bytes)");
     uint32_t target = pageForRow(t, int(row.size()), {first.page, at.page});
     if (target == 0) target = newPage();
     const int r = JetFile::appendRow(p.write(target), ps, row);
     if (r < 0) throw FormatError("page " + std::to_string(target) + " cannot take the moved record");
-    p.write(target)[kRowTable + 2 * r + 1] |= kDeletedHigh;
+    p.write(target)[fmt::layout(p.pageSize).dataRowTable + 2 * r + 1] |= kDeletedHigh;
     const RowId to{target, uint8_t(r)};
 
     if (at == first) {
@@ -90,7 +89,7 @@ RowId JetRowMover::place(const TableDef& t, RowId first, RowId at, const QByteAr
         auto* bytes = reinterpret_cast<uint8_t*>(page.data());
         if (!JetFile::repackDataPage(bytes, ps, first.row, pointerTo(to), movedHere(first.page)))
             throw FormatError("the record's place cannot take the pointer to its new page");
-        bytes[kRowTable + 2 * first.row + 1] |= kOverflowHigh;
+        bytes[fmt::layout(p.pageSize).dataRowTable + 2 * first.row + 1] |= kOverflowHigh;
         std::memcpy(p.write(first.page), page.constData(), size_t(ps));
         hasRoomAgain(t, first.page);
     } else {
@@ -112,7 +111,7 @@ uint32_t JetRowMover::pageForRow(const TableDef& t, int rowSize, const std::vect
         if (pg >= p.end() || std::find(avoid.begin(), avoid.end(), pg) != avoid.end() || !a_.listed(t.ownedPagesMap, pg)) continue;
         const uint8_t* bytes = p.read(pg);
         if (bytes[0] != PageData || rd32(bytes + 4) != t.firstPage) continue;
-        const int n = rd16(bytes + fmt::kDataRowCount), free = rd16(bytes + fmt::kDataFreeSpace);
+        const int n = rd16(bytes + fmt::layout(p.pageSize).dataRowCount), free = rd16(bytes + fmt::kDataFreeSpace);
         if (n < kMaxRows && free >= rowSize + 2) {
             if (free > bestFree) {
                 best = pg;
@@ -157,7 +156,7 @@ void JetRowMover::remove(const TableDef& t, RowId first, RowId at) {
 void JetRowMover::markDeleted(RowId r, uint8_t flags) {
     const auto& p = a_.pages();
     JetFile::slotIn(p.read(r.page), p.pageSize, r.page, r.row);  // must exist
-    p.write(r.page)[kRowTable + 2 * r.row + 1] |= flags;
+    p.write(r.page)[fmt::layout(p.pageSize).dataRowTable + 2 * r.row + 1] |= flags;
 }
 
 void JetRowMover::hasRoomAgain(const TableDef& t, uint32_t page) {

@@ -1,9 +1,10 @@
 #pragma once
 
-// The sort codes of characters in text index keys, for the sort orders of Jet 4 / ACE text columns:
-// "General" (the newer order, ACE files) and "General Legacy" (Jet 4 files), for every character of
-// the Basic Multilingual Plane. A character's code says which bytes it adds to a key and where (see
-// JetTextKey).
+// The sort codes of characters in text index keys, for the sort orders of text columns: "General"
+// (the newer order, ACE files) and "General Legacy" (Jet 4 files) for every character of the Basic
+// Multilingual Plane, and Access 97's General order (Jet 3 files, by the character's byte in the
+// file's code page). A character's code says which bytes it
+// adds to a key and where (see JetTextKey).
 
 #include <QByteArray>
 #include <QString>
@@ -24,6 +25,7 @@ public:
         Unprintable,    // an entry in the key's unprintable part only
         ExtraModifier,  // adds to the extra code before it
         Kana,           // inline bytes, an extra code when it has one, and a kana mark
+        Significant,    // Access 97: inline bytes, and a place in the accent part
     };
     struct Code {
         Kind kind = Unknown;
@@ -40,13 +42,15 @@ public:
     static const JetSortCodes* forColumn(const ColumnDef& c);
     static const JetSortCodes& general();
     static const JetSortCodes& generalLegacy();
+    static const JetSortCodes& general97();
+    bool isGeneral97() const { return this == &general97(); }
 
     const QString& name() const { return name_; }
     Code code(char16_t ch) const;
 
 private:
     enum class Units { OneOrTwoBytes, TwoBytes };
-    JetSortCodes(const QString& name, const char* codes, Units units);
+    JetSortCodes(const QString& name, const char* codes, Units units, int lines);
     int letters(const QByteArray& inlineBytes) const;
 
     QString name_;

@@ -1,4 +1,7 @@
 #include "JetTextKey.h"
+#include "JetCodePage.h"
+
+#include <vector>
 
 namespace dao::jet {
 
@@ -123,10 +126,58 @@ std::optional<QByteArray> keyBody(const JetSortCodes& codes, const QString& valu
     return body;
 }
 
+// Access 97: the inline codes, then either an end mark or the accent part as half-bytes: a zero,
+// for each accented character the places of the letters before it (since the last accent) and its
+// accent code, a closing zero. Characters are coded by their byte in the code page.
+std::optional<QByteArray> keyBody97(const JetSortCodes& codes, const QString& value, int length, QString* why) {
+    QByteArray body;
+    std::vector<uint8_t> nibbles;
+    int letters = 0;
+    for (int i = 0; i < length; ++i) {
+        const QChar ch = value[i];
+        const int byte = JetCodePage::westernByte(ch.unicode());
+        const JetSortCodes::Code code = codes.code(char16_t(byte < 0 ? 0xFFFF : byte));
+        if (byte < 0 || code.kind == JetSortCodes::Unknown) {
+            if (why) *why = QString("the character %1 has no known place in the \"%2\" sort order").arg(describe(ch), codes.name());
+            return std::nullopt;
+        }
+        body += code.inlineBytes;
+        if (code.kind == JetSortCodes::Significant) {
+            ++letters;
+        } else if (code.kind == JetSortCodes::International) {
+            if (nibbles.empty()) nibbles.push_back(0);
+            nibbles.insert(nibbles.end(), size_t(letters), kNoExtra);
+            nibbles.push_back(code.extra.isEmpty() ? 0 : uint8_t(code.extra[0]) & 0x0F);
+            letters = 0;
+        }
+    }
+    if (nibbles.empty()) {
+        body += kEndKey;
+        return body;
+    }
+    nibbles.push_back(0);
+    for (size_t i = 0; i < nibbles.size(); i += 2)
+        body += char(nibbles[i] << 4 | (i + 1 < nibbles.size() ? nibbles[i + 1] : 0));
+    return body;
+}
+
 }  // namespace
 
 std::optional<QByteArray> JetTextKey::encode(const JetSortCodes& codes, const QString& value, bool ascending,
                                              QString* why) {
+    if (codes.isGeneral97()) {
+        int length = int(value.size());
+        while (length > 0 && value[length - 1] == QChar(' ')) --length;
+        if (length > kMaxChars) {
+            if (why) *why = QString("a text longer than %1 characters is cut off in the key").arg(kMaxChars);
+            return std::nullopt;
+        }
+        auto body = keyBody97(codes, value, length, why);
+        if (!body) return std::nullopt;
+        if (ascending) return char(0x7F) + *body;
+        for (char& b : *body) b = char(~uint8_t(b));
+        return char(0x80) + *body;
+    }
     // Trailing blanks do not count in the order.
     int length = int(value.size());
     while (length > 0 && value[length - 1] == QChar(' ')) --length;

@@ -1,4 +1,5 @@
 #include "JetValueCodec.h"
+#include "JetCodePage.h"
 
 #include <cctype>
 #include <charconv>
@@ -74,7 +75,22 @@ bool scaledInteger(QByteArray text, int scale, bool& negative, unsigned __int128
 
 }  // namespace
 
+QString JetValueCodec::codePageRefusal(const ColumnDef& c, const QString& s) {
+    if (!c.codePage) return {};
+    if (!JetCodePage::writable(c.codePage))
+        return QString("Field '%1' stores text in code page %2, which Tabulon does not write.").arg(c.name).arg(c.codePage);
+    QChar bad;
+    if (JetCodePage::encode(c.codePage, s, &bad)) return {};
+    const QString hex = QString("U+%1").arg(bad.unicode(), 4, 16, QChar('0')).toUpper();
+    const QString shown = bad.isPrint() && !bad.isSurrogate() ? QString("'%1' (%2)").arg(bad, hex) : hex;
+    return QString("Field '%1' cannot hold the character %2: this Access 97 file stores text in code page %3, "
+                   "which lacks it.")
+        .arg(c.name, shown)
+        .arg(c.codePage);
+}
+
 QByteArray JetValueCodec::encodeText(const ColumnDef& c, const QString& s) {
+    if (c.codePage) return JetCodePage::encode(c.codePage, s).value_or(QByteArray());
     bool oneByte = (c.extFlags & 0x01) != 0 && s.size() > 1;
     for (QChar ch : s)
         if (ch.unicode() == 0 || ch.unicode() > 0xFF) oneByte = false;
@@ -273,7 +289,7 @@ std::optional<JetValue> JetValueCodec::decode(const ColumnDef& c, const uint8_t*
         }
         case ColText:
             v.kind = JetValue::Text;
-            v.bytes = JetFile::decodeText(p, f.size).toUtf8();
+            v.bytes = JetFile::decodeText(c, p, f.size).toUtf8();
             break;
         case ColBinary:
             v.kind = JetValue::Blob;
@@ -470,9 +486,16 @@ bool JetValueCodec::encode(const ColumnDef& c, const JetValue& v, QByteArray& ou
                               : v.kind == JetValue::Real ? QString::number(v.d, 'g', 15)
                                                          : QString();
             if (v.kind == JetValue::Blob) break;
-            if (s.size() > c.length / 2) {
+            // Jet 3 stores a byte a character, Jet 4 and ACE two.
+            const int most = c.codePage ? c.length : c.length / 2;
+            if (s.size() > most) {
                 errorNumber = err::FieldTooSmall;
-                why = QString("The text is too long for field '%1' (%2 characters at most).").arg(c.name).arg(c.length / 2);
+                why = QString("The text is too long for field '%1' (%2 characters at most).").arg(c.name).arg(most);
+                return false;
+            }
+            if (const QString refusal = codePageRefusal(c, s); !refusal.isEmpty()) {
+                errorNumber = err::DataTypeMismatch;
+                why = refusal;
                 return false;
             }
             out = encodeText(c, s);

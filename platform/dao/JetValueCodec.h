@@ -39,7 +39,11 @@ public:
 
     // Text in the column's stored form: UCS-2, or the compressed form when the column allows it and
     // every character fits one byte.
+    // Jet 3 columns: the text in the file's code page (see codePageRefusal first).
     static QByteArray encodeText(const ColumnDef& c, const QString& s);
+    // Jet 3: why the text cannot be stored in the column's code page, naming the field and the first
+    // character the code page lacks; empty when it can (and always for Unicode columns).
+    static QString codePageRefusal(const ColumnDef& c, const QString& s);
 
     // The value as the file will hold it (Single rounds to float precision, Currency to 4 places).
     static JetValue stored(const ColumnDef& c, const JetValue& v);

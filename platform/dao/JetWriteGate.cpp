@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <memory>
 
+#include "JetCodePage.h"
 #include "JetFile.h"
 #include "JetFormat.h"
 #include "JetLocks.h"
@@ -25,10 +26,14 @@ QString JetWriteGate::whyReadOnly(const QString& path) {
     } catch (const FormatError& e) {
         return QString("Its pages cannot be read (%1), so it is not written.").arg(e.what());
     }
-    if (f->isJet3()) return QStringLiteral("Access 97 (Jet 3) files are kept read-only.");
     if (f->encoded()) return QStringLiteral("The file is encrypted; Tabulon does not write encrypted files.");
     if (f->hasPassword())
         return QStringLiteral("The file is password-protected; Tabulon does not write such files.");
+    if (f->isJet3() && !JetCodePage::writable(f->codePage()))
+        return QString("The Access 97 file stores its text in code page %1; Tabulon writes Access 97 files of "
+                       "code page %2 only.")
+            .arg(f->codePage())
+            .arg(JetCodePage::kWestern);
     if (const QString user = JetLockFile::foreignEntry(path); !user.isEmpty())
         return QString("The file is open in another program (its lock file '%1' lists %2).")
             .arg(QDir::toNativeSeparators(JetLockFile::existing(path)), user);

@@ -96,6 +96,7 @@ bool sameTextOrDate(const ColumnDef& c, const uint8_t* p, int n, const QByteArra
         const int len = int(shown.size());
         for (char ch : shown)
             if (uint8_t(ch) >= 0x80 || ch == 0) return false;
+        if (c.codePage) return n == len && std::memcmp(p, shown.constData(), size_t(len)) == 0;
         if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
             return n - 2 == len && std::memcmp(p + 2, shown.constData(), size_t(len)) == 0;
         }
@@ -153,13 +154,13 @@ bool rewriteRow(const TableDef& t, const uint8_t* row, int len, const std::vecto
             const uint8_t bit = uint8_t(1 << (c.number % 8));
             m[c.number / 8] = present ? uint8_t(m[c.number / 8] | bit) : uint8_t(m[c.number / 8] & ~bit);
             if (c.type == ColBoolean || ch.null) continue;  // a Null keeps the old bytes
-            if (2 + c.fixedOffset + c.length > l.fixedEnd || ch.bytes.size() != c.length) return false;
-            std::memcpy(o + 2 + c.fixedOffset, ch.bytes.constData(), size_t(c.length));
+            if (l.dataStart + c.fixedOffset + c.length > l.fixedEnd || ch.bytes.size() != c.length) return false;
+            std::memcpy(o + l.dataStart + c.fixedOffset, ch.bytes.constData(), size_t(c.length));
         }
         return true;
     }
     QByteArray mask(reinterpret_cast<const char*>(row + len - l.maskLength), l.maskLength);
-    QByteArray fixed(reinterpret_cast<const char*>(row + 2), l.fixedEnd - 2);
+    QByteArray fixed(reinterpret_cast<const char*>(row + l.dataStart), l.fixedEnd - l.dataStart);
     std::vector<QByteArray> var(size_t(l.varCount));
     for (int i = 0; i < l.varCount; ++i) {
         const int s = l.varOffsets[size_t(i)];
@@ -185,34 +186,8 @@ bool rewriteRow(const TableDef& t, const uint8_t* row, int len, const std::vecto
             var[size_t(c.varIndex)] = ch.null ? QByteArray() : ch.bytes;
         }
     }
-    out.clear();
-    out.reserve(len);
-    out.append(reinterpret_cast<const char*>(row), 2);
-    out += fixed;
-    if (!l.hasVarTable) {
-        out += mask;
-        return compact || out.size() == len;
-    }
-    std::vector<int> offsets;
-    for (const QByteArray& v : var) {
-        offsets.push_back(int(out.size()));
-        out += v;
-    }
-    const int eod = int(out.size());
     // Compact: no unused bytes (the record is placed anew); else the record keeps its length.
-    if (compact) len = eod + 2 * (l.varCount + 1) + 2 + l.maskLength;
-    const int tableStart = len - l.maskLength - 2 - 2 * (l.varCount + 1);
-    if (eod > tableStart) return false;
-    out.append(tableStart - eod, '\0');
-    auto put16 = [&](int v) {
-        out += char(v & 0xff);
-        out += char(v >> 8 & 0xff);
-    };
-    put16(eod);
-    for (int i = l.varCount - 1; i >= 0; --i) put16(offsets[size_t(i)]);
-    put16(l.varCount);
-    out += mask;
-    return out.size() == len;
+    return JetFile::buildRow(t, l.columns, fixed, var, mask, compact ? 0 : len, out);
 }
 
 void stageFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
@@ -310,7 +285,6 @@ int authorize(void*, int action, const char*, const char*, const char* dbName, c
 }
 
 constexpr int kColumnsPerCall = 60;  // SQLite takes at most 127 arguments
-using fmt::kTdefAutoNumber;  // the highest AutoNumber handed out
 // ACE: the last reference handed out to a record's attachment / multi-valued fields (one per record,
 // shared by all of them, never reused).
 constexpr int kTdefComplexAutoNumber = 28;
@@ -582,6 +556,8 @@ QString JetWriter::recordName(const Table& t, const std::vector<JetValue>& shown
                            : QString("the record (%1) of table '%2'").arg(parts.join(", "), t.def.name);
 }
 
+const fmt::Layout& JetWriter::layout() const { return fmt::layout(pager_.file().pageSize()); }
+
 bool JetWriter::locate(const Binding& b, int table, long long rowid, Located& out, int& errorNumber, QString& why) {
     const int copy = b.copy;
     const std::vector<JetValue>& oldValues = b.stagedOld;
@@ -728,7 +704,7 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
     if (!known) {
         // The count of distinct keys only ever grows.
         uint8_t* tdef = pendingPage(t.def.firstPage);
-        const int at = fmt::kTdefBlocks + fmt::kIndexCountSize * idx.number + 4;
+        const int at = layout().tdefBlocks + layout().indexCountSize * idx.number + 4;
         const uint32_t n = rd32(tdef + at) + 1;
         for (int i = 0; i < 4; ++i) tdef[at + i] = uint8_t(n >> (8 * i));
     }
@@ -807,9 +783,10 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
             // The old value's rows are given up first, so the new value may take their room.
             const FieldRef& of = fields[size_t(ci)];
             std::optional<QByteArray> data;
-            if (nv.kind != JetValue::Null && !(data = JetLongValueWriter::dataOf(c, nv))) {
+            QString refusal;
+            if (nv.kind != JetValue::Null && !(data = JetLongValueWriter::dataOf(c, nv, &refusal))) {
                 errorNumber = err::DataTypeMismatch;
-                why = QString("%1 cannot be stored in field '%2'.").arg(nv.describe(), c.name);
+                why = !refusal.isEmpty() ? refusal : QString("%1 cannot be stored in field '%2'.").arg(nv.describe(), c.name);
                 return false;
             }
             try {
@@ -1018,7 +995,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     for (size_t k = 0; k < t.sqlNames.size(); ++k) {
         const int ci = t.columnOf[k];
         if (ci < 0 || !isLongAutoNumber(t.def.columns[size_t(ci)])) continue;
-        const uint32_t last = rd32(pageBytes(t.def.firstPage) + kTdefAutoNumber);
+        const uint32_t last = rd32(pageBytes(t.def.firstPage) + layout().tdefAutoNumber);
         JetValue& v = values[k];
         if (v.kind == JetValue::Null) {
             if (last >= uint32_t(INT32_MAX)) {
@@ -1034,7 +1011,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
         }
         if (uint32_t(v.i) > last) {
             uint8_t* tdef = pendingPage(t.def.firstPage);
-            for (int i = 0; i < 4; ++i) tdef[kTdefAutoNumber + i] = uint8_t(uint32_t(v.i) >> (8 * i));
+            for (int i = 0; i < 4; ++i) tdef[layout().tdefAutoNumber + i] = uint8_t(uint32_t(v.i) >> (8 * i));
         }
     }
     // One new reference for all the record's attachment / multi-valued fields: they start empty.
@@ -1067,19 +1044,11 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     }
     const int maskLength = (columns + 7) / 8;
     QByteArray empty;
-    auto put16 = [&](int v) {
-        empty += char(v & 0xff);
-        empty += char(v >> 8 & 0xff);
-    };
-    put16(columns);
-    empty.append(fixedLength, '\0');
-    if (t.def.varColumns > 0) {
-        const int dataEnd = 2 + fixedLength;
-        put16(dataEnd);  // eod
-        for (int i = varCount - 1; i >= 0; --i) put16(dataEnd);
-        put16(varCount);
+    if (!JetFile::buildRow(t.def, columns, QByteArray(fixedLength, '\0'), std::vector<QByteArray>(size_t(varCount)),
+                           QByteArray(maskLength, '\0'), 0, empty)) {
+        why = QStringLiteral("The record cannot be laid out in the file.");
+        return false;
     }
-    empty.append(maskLength, '\0');
 
     std::vector<FieldChange> changes;
     std::vector<std::pair<int, JetValue>> expect;
@@ -1118,10 +1087,11 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     for (size_t k : longColumns) {
         const int ci = t.columnOf[k];
         const ColumnDef& c = t.def.columns[size_t(ci)];
-        const auto data = JetLongValueWriter::dataOf(c, values[k]);
+        QString refusal;
+        const auto data = JetLongValueWriter::dataOf(c, values[k], &refusal);
         if (!data) {
             errorNumber = err::DataTypeMismatch;
-            why = QString("%1 cannot be stored in field '%2'.").arg(values[k].describe(), c.name);
+            why = !refusal.isEmpty() ? refusal : QString("%1 cannot be stored in field '%2'.").arg(values[k].describe(), c.name);
             return false;
         }
         FieldChange ch;
@@ -1192,8 +1162,8 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     for (const auto& [idx, key] : keys)
         if (!changeIndexEntry(t, *idx, id, false, key, errorNumber, why)) return false;  // the statement is undone
     uint8_t* tdef = pendingPage(t.def.firstPage);
-    const uint32_t count = rd32(tdef + fmt::kTdefRowCount) + 1;
-    for (int i = 0; i < 4; ++i) tdef[fmt::kTdefRowCount + i] = uint8_t(count >> (8 * i));
+    const uint32_t count = rd32(tdef + layout().tdefRowCount) + 1;
+    for (int i = 0; i < 4; ++i) tdef[layout().tdefRowCount + i] = uint8_t(count >> (8 * i));
     auto& rows = copyRows_[size_t(b.copy)][size_t(table)];
     if (rows.size() < size_t(rowid)) rows.resize(size_t(rowid));
     rows[size_t(rowid - 1)] = id;
@@ -1249,12 +1219,12 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     // compacted.
     JetRowMover(allocator()).remove(t.def, first, loc.at);
     uint8_t* tdef = pendingPage(t.def.firstPage);
-    const uint32_t count = rd32(tdef + fmt::kTdefRowCount);
+    const uint32_t count = rd32(tdef + layout().tdefRowCount);
     if (count == 0) {
         why = QStringLiteral("The table's record count is already zero; the file is not changed.");
         return false;
     }
-    for (int i = 0; i < 4; ++i) tdef[fmt::kTdefRowCount + i] = uint8_t((count - 1) >> (8 * i));
+    for (int i = 0; i < 4; ++i) tdef[layout().tdefRowCount + i] = uint8_t((count - 1) >> (8 * i));
     return true;
 }
 

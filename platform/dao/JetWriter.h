@@ -24,6 +24,7 @@
 
 #include "JetFile.h"
 #include "JetIndexTree.h"
+#include "JetFormat.h"
 #include "JetPager.h"
 #include "JetLongValueWriter.h"
 #include "JetValueCodec.h"
@@ -96,6 +97,8 @@ private:
     void enterBatch();
     void reload();
     const uint8_t* pageBytes(uint32_t page) const { return pager_.read(page); }
+    // Where things are in this file's pages.
+    const fmt::Layout& layout() const;
     uint8_t* pendingPage(uint32_t page) { return pager_.write(page); }
     bool hasPage(uint32_t page) const { return pager_.has(page); }
 

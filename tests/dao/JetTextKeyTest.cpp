@@ -120,6 +120,20 @@ TEST(JetTextKey, ReproducesEveryTextKeyTheRealFilesHold) {
     EXPECT_GE(tally.matched, 1000);
 }
 
+// Access 97 files key text by the character's byte in the code page, in an order of their own:
+// testIndexCodesV1997.mdb holds every character of Windows-1252 in ascending and descending indexes,
+// alone and between letters.
+TEST(JetTextKey, ReproducesEveryAccess97TextKey) {
+    const std::vector<std::pair<QString, int>> files = {{"testIndexCodesV1997.mdb", 2485},
+                                                        {"../jet-more/test2V1997.mdb", 22},
+                                                        {"../jet-more/indexTestV1997.mdb", 31}};
+    for (const auto& [name, keys] : files) {
+        const KeyTally t = compareTextKeys(testutil::jetFile(name));
+        EXPECT_TRUE(t.faults.isEmpty()) << name.toStdString() << ":\n" << t.faults.mid(0, 20).join('\n').toStdString();
+        EXPECT_EQ(t.matched, keys) << name.toStdString();
+    }
+}
+
 // Keys Access wrote into a Jet 4 file for every character up to U+00FF between "a" and "é" (its
 // inline code, its accent code and the place it takes), and for letters that sort as two.
 TEST(JetTextKey, ReproducesTheJet4KeysAccessWrites) {

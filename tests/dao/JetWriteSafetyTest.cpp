@@ -8,6 +8,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <random>
@@ -217,9 +218,40 @@ protected:
 }  // namespace
 
 TEST_F(JetRefusals, EachRefusalNamesItsReasonAndChangesNothing) {
+    // Access 97 text is stored in the file's code page: a character it lacks is refused, naming the
+    // field and the character; the characters it has are written.
     const QString jet3 = copy("testIndexCodesV1997.mdb");
-    EXPECT_EQ(JetWriteGate::whyReadOnly(jet3), "Access 97 (Jet 3) files are kept read-only.");
-    expectRefused(jet3, "Table1", "Access 97 (Jet 3)");
+    EXPECT_EQ(JetWriteGate::whyReadOnly(jet3), "");
+    {
+        const QByteArray before = sha256(jet3);
+        auto db = dao::OpenDatabase(jet3);
+        for (const QString& sql : {QString::fromUtf8("update Table1 set data = 'xΩ' where rowid = 1"),
+                                   QString::fromUtf8("insert into Table1 (name, data) values ('Ωx', 'y')")}) {
+            try {
+                db->Execute(sql);
+                db->Flush();
+                ADD_FAILURE() << "written: " << sql.toStdString();
+            } catch (const dao::Error& e) {
+                EXPECT_EQ(e.number(), 3464) << e.description().toStdString();
+                EXPECT_TRUE(e.description().contains(QString::fromUtf8("cannot hold the character 'Ω' (U+03A9)")))
+                    << e.description().toStdString();
+                EXPECT_TRUE(e.description().contains("Field 'data'") || e.description().contains("Field 'name'"))
+                    << e.description().toStdString();
+            }
+        }
+        db->Close();
+        dao::flushAllWrites();
+        EXPECT_EQ(sha256(jet3), before);
+        db = dao::OpenDatabase(jet3);
+        EXPECT_EQ(db->Execute(QString::fromUtf8("insert into Table1 (name, data) values ('Crème €', 'œ…')")), 1);
+        db->Close();
+        dao::flushAllWrites();
+        QProcess exporter;
+        exporter.start("mdb-export", {jet3, "Table1"});
+        ASSERT_TRUE(exporter.waitForFinished(30000));
+        EXPECT_TRUE(QString::fromUtf8(exporter.readAllStandardOutput()).contains(QString::fromUtf8("\"Crème €\",\"œ…\"")));
+        EXPECT_EQ(dao::jet::JetCheck::run(jet3).faults, 0);
+    }
 
     // The password sits masked in the header from 0x42; any non-zero character sets one.
     const QString pwd = copy("weirdObjectNames.mdb", "password.mdb");

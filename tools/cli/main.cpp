@@ -72,8 +72,8 @@ const char kUsage[] =
 const char kHelp[] =
     "\n"
     "Reads and changes a database file through Tabulon's engine: SQLite read-write; Access/Jet\n"
-    ".mdb/.accdb (Jet 4, ACE) read-write, changes written into the file itself, in place (keep a copy\n"
-    "of a file you cannot lose); Access 97 (Jet 3) read-only. The format is recognised from the\n"
+    ".mdb/.accdb (Access 97 to 2019: Jet 3, Jet 4, ACE) read-write, changes written into the file\n"
+    "itself, in place (keep a copy of a file you cannot lose). The format is recognised from the\n"
     "file's first bytes. Wherever FILE is named, a postgresql:// URI opens that database on its\n"
     "server instead.\n"
     "\n"

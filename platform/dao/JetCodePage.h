@@ -1,0 +1,26 @@
+#pragma once
+
+// Text of Access 97 (Jet 3) files: stored one byte a character in the code page the file names in
+// its header, not in Unicode. Windows-1252 is the one known here; others read as Latin-1 and are
+// not written.
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+namespace dao::jet {
+
+class JetCodePage {
+public:
+    static constexpr uint16_t kWestern = 1252;
+
+    static bool writable(uint16_t codePage) { return codePage == kWestern; }
+    static QString decode(uint16_t codePage, const uint8_t* p, int n);
+    // The bytes of text in the code page; nullopt when a character has none, that character in bad.
+    static std::optional<QByteArray> encode(uint16_t codePage, const QString& text, QChar* bad = nullptr);
+    // The byte a character has in Windows-1252; -1 when it has none.
+    static int westernByte(char16_t ch);
+};
+
+}  // namespace dao::jet
