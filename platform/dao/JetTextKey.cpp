@@ -138,7 +138,7 @@ std::optional<QByteArray> keyBody97(const JetSortCodes& codes, const QString& va
         const int byte = JetCodePage::westernByte(ch.unicode());
         const JetSortCodes::Code code = codes.code(char16_t(byte < 0 ? 0xFFFF : byte));
         if (byte < 0 || code.kind == JetSortCodes::Unknown) {
-            if (why) *why = QString("the character %1 has no known place in the \"%2\" sort order").arg(describe(ch), codes.name());
+            if (why) *why = QString("the character %1 has no known place in the \"%2\" sort order").arg(describe(value, i), codes.name());
             return std::nullopt;
         }
         body += code.inlineBytes;

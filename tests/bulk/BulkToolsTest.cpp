@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include "BulkTestUtil.h"
@@ -466,8 +467,10 @@ TEST_F(BulkTools, EraseKeepsRecordsThatCannotBeDeletedAndSaysSo) {
 }
 
 TEST_F(BulkTools, EraseOnAFileThatCannotChangeTellsOnceAndErasesNothing) {
-    const QString jet = testutil::jetFile("testIndexCodesV1997.mdb");  // Access 97: never written
-    if (!QFile::exists(jet)) GTEST_SKIP() << "no Jet test file";
+    // A copy of a file with RC4-encoded pages: read, never written.
+    const QString jet = dir_.filePath("db-enc.mdb");
+    if (!QFile::copy(testutil::jetFile("../jet-more/encrypted/db-enc.mdb"), jet)) GTEST_SKIP() << "no Jet test file";
+    QFile::setPermissions(jet, QFile::ReadOwner | QFile::WriteOwner);
     auto db = dao::OpenDatabase(jet);
     QString table;
     for (const QString& t : db->TableDefs())
