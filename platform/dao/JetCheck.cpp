@@ -662,14 +662,19 @@ CheckReport JetCheck::run(const QString& path, const QString& readFrom) {
             break;
         }
     }
-    try {
-        f = JetFile::open(checked);
-    } catch (const FormatError& e) {
-        rep.lines << QString("FAULT: %1").arg(e.what());
-        rep.faults = 1;
-        rep.complete = false;
-        return rep;
-    }
+    // A file the reader cannot open at all is one fault.
+    auto open = [&](const QString& file) {
+        try {
+            f = JetFile::open(file);
+            return true;
+        } catch (const FormatError& e) {
+            rep.lines << QString("FAULT: %1").arg(e.what());
+            rep.faults = 1;
+            rep.complete = false;
+            return false;
+        }
+    };
+    if (!open(checked)) return rep;
     if (f->encoded() && f->version() == JetVersion::Jet4) {
         // Encoded with the key the header holds: decoded into a copy, which is what is checked.
         const QString decoded = scratch.filePath("decoded");
@@ -679,14 +684,7 @@ CheckReport JetCheck::run(const QString& path, const QString& readFrom) {
             rep.complete = false;
             return rep;
         }
-        try {
-            f = JetFile::open(decoded);
-        } catch (const FormatError& e) {
-            rep.lines << QString("FAULT: %1").arg(e.what());
-            rep.faults = 1;
-            rep.complete = false;
-            return rep;
-        }
+        if (!open(decoded)) return rep;
     }
     if (f->encoded()) {
         rep.lines << QString("file: %1: its pages are encrypted; the check reads them only with the file's password")

@@ -364,6 +364,21 @@ DecryptResult agile(QByteArray& file, const uint8_t* info, int len, const QStrin
     return DecryptResult::Ok;
 }
 
+// The whole file, which must be whole pages; false with the reason otherwise.
+bool readWholePages(const QString& path, QByteArray& file, QString& why) {
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        why = in.errorString();
+        return false;
+    }
+    file = in.readAll();
+    if (file.size() < kPageSize || file.size() % kPageSize != 0) {
+        why = QStringLiteral("its length is not whole pages");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 DecryptResult decryptAceCopy(const QString& path, const QString& password, const QString& outPath, QString* why) {
@@ -372,10 +387,8 @@ DecryptResult decryptAceCopy(const QString& path, const QString& password, const
         if (why) *why = r;
         return DecryptResult::Unsupported;
     };
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) return unsupported(in.errorString());
-    QByteArray file = in.readAll();
-    if (file.size() < kPageSize || file.size() % kPageSize != 0) return unsupported("its length is not whole pages");
+    QByteArray file;
+    if (QString r; !readWholePages(path, file, r)) return unsupported(r);
     const auto* h = reinterpret_cast<const uint8_t*>(file.constData());
     const int len = rd16(h + kCryptInfoOffset);
     if (len < 8 || kCryptInfoOffset + 2 + len > kPageSize) return unsupported("its encryption description is cut short");
@@ -401,10 +414,8 @@ DecryptResult decodeJetCopy(const QString& path, const QString& outPath, QString
         if (why) *why = r;
         return DecryptResult::Unsupported;
     };
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly)) return unsupported(in.errorString());
-    QByteArray file = in.readAll();
-    if (file.size() < kPageSize || file.size() % kPageSize != 0) return unsupported("its length is not whole pages");
+    QByteArray file;
+    if (QString r; !readWholePages(path, file, r)) return unsupported(r);
     if (!rc4Cipher()) return unsupported(kNoRc4);
     const QByteArray encodingKey = encodingKeyOf(file);
     const auto* ek = reinterpret_cast<const uint8_t*>(encodingKey.constData());
