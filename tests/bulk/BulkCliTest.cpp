@@ -173,9 +173,12 @@ TEST_P(BulkCli, EraseNeedsYesAndKeepsWhatCannotGo) {
 }
 
 TEST(BulkCliFile, EraseOnAFileThatCannotChangeTellsOnceAndErasesNothing) {
-    const QString jet = testutil::jetFile("testIndexCodesV1997.mdb");  // Access 97: never written
-    if (!QFile::exists(jet)) GTEST_SKIP() << "no Access 97 file";
-    CliRun r = cli({"erase", jet, "MSysObjects", "--yes"});
+    // A copy of a file with RC4-encoded pages: read, never written.
+    QTemporaryDir dir;
+    const QString jet = dir.filePath("db-enc.mdb");
+    if (!QFile::copy(testutil::jetFile("../jet-more/encrypted/db-enc.mdb"), jet)) GTEST_SKIP() << "no Jet test file";
+    QFile::setPermissions(jet, QFile::ReadOwner | QFile::WriteOwner);
+    CliRun r = cli({"erase", jet, "Table1", "--yes"});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(r.out.startsWith("0 erased, ")) << r.out.toStdString();
     EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
