@@ -675,7 +675,7 @@ CheckReport JetCheck::run(const QString& path, const QString& readFrom) {
         }
     };
     if (!open(checked)) return rep;
-    if (f->encoded() && f->version() == JetVersion::Jet4) {
+    if (f->encoded() && (f->version() == JetVersion::Jet4 || f->isJet3())) {
         // Encoded with the key the header holds: decoded into a copy, which is what is checked.
         const QString decoded = scratch.filePath("decoded");
         QString why;

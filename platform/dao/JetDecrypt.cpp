@@ -12,14 +12,15 @@
 #include <memory>
 
 #include "JetFile.h"
+#include "JetFormat.h"
 
 namespace dao::jet {
 
 namespace {
 
 constexpr int kPageSize = 4096;
-constexpr int kEncodingKeyOffset = 0x3e;
-constexpr int kHeaderMaskStart = 0x18;
+using fmt::kEncodingKeyOffset;
+using fmt::kHeaderMaskStart;
 constexpr int kCryptInfoOffset = 0x299;
 
 // The block keys that separate the three keys derived from one password hash.
@@ -364,15 +365,15 @@ DecryptResult agile(QByteArray& file, const uint8_t* info, int len, const QStrin
     return DecryptResult::Ok;
 }
 
-// The whole file, which must be whole pages; false with the reason otherwise.
-bool readWholePages(const QString& path, QByteArray& file, QString& why) {
+// The whole file, which must be whole pages (of pageSize bytes); false with the reason otherwise.
+bool readWholePages(const QString& path, QByteArray& file, QString& why, int pageSize = kPageSize) {
     QFile in(path);
     if (!in.open(QIODevice::ReadOnly)) {
         why = in.errorString();
         return false;
     }
     file = in.readAll();
-    if (file.size() < kPageSize || file.size() % kPageSize != 0) {
+    if (file.size() < pageSize || file.size() % pageSize != 0) {
         why = QStringLiteral("its length is not whole pages");
         return false;
     }
@@ -414,16 +415,22 @@ DecryptResult decodeJetCopy(const QString& path, const QString& outPath, QString
         if (why) *why = r;
         return DecryptResult::Unsupported;
     };
+    // Access 97 files have 2 KB pages, encoded the same way.
+    int pageSize = kPageSize;
+    if (QFile in(path); in.open(QIODevice::ReadOnly) && in.seek(fmt::kVersionOffset)) {
+        char v = 1;
+        if (in.getChar(&v) && v == 0) pageSize = 2048;
+    }
     QByteArray file;
-    if (QString r; !readWholePages(path, file, r)) return unsupported(r);
+    if (QString r; !readWholePages(path, file, r, pageSize)) return unsupported(r);
     if (!rc4Cipher()) return unsupported(kNoRc4);
     const QByteArray encodingKey = encodingKeyOf(file);
     const auto* ek = reinterpret_cast<const uint8_t*>(encodingKey.constData());
     CipherCtx ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
     // Every page after the first: RC4 keyed by the page's four-byte block itself.
-    const qint64 pages = file.size() / kPageSize;
+    const qint64 pages = file.size() / pageSize;
     for (qint64 n = 1; n < pages; ++n)
-        if (!ctx || !rc4(ctx.get(), pageBlock(ek, n), file.data() + n * kPageSize, kPageSize))
+        if (!ctx || !rc4(ctx.get(), pageBlock(ek, n), file.data() + n * pageSize, pageSize))
             return unsupported(QString("page %1 cannot be decoded").arg(n));
     markPlain(file);
     return writeCopy(file, outPath, why);
