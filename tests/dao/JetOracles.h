@@ -95,8 +95,9 @@ class JetFileTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
 
+    // name is under the test data's jet folder ("../jet-more/x.mdb" too); the copy is in the test's folder.
     QString copy(const QString& name) {
-        const QString to = dir_.filePath(name);
+        const QString to = dir_.filePath(QFileInfo(name).fileName());
         QFile::remove(to);
         EXPECT_TRUE(QFile::copy(testutil::jetFile(name), to));
         QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner);

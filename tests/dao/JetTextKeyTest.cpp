@@ -271,19 +271,110 @@ TEST_F(JetTextKeys, AccentedTextKeysInAnAceFile) {
 }
 
 // Every script the orders place, in an indexed Text field of a Jet 4 and an ACE file: the check
-// compares each key with the record's own, and mdb-export reads the values back.
+// compares each key with the record's own, and mdb-export and mdb-reader read the values back.
 TEST_F(JetTextKeys, ScriptsBeyondLatinInJet4AndAceFiles) {
     const QStringList values = {"Мир", "Ελλάδα", "東京", "مرحبا", "שלום", "ひらがなカタカナ"};
-    const QString ace = copy("testV2010.accdb");
+    struct Case {
+        const char* file;
+        const char* table;
+        const char* insert;  // %1: a number, %2: the value
+        const char* index;   // the index over the value, as the check names it
+    };
+    for (const Case& c : {Case{"testV2010.accdb", "Table1", "insert into Table1 (A, B, E, I) values ('k%1', '%2', %1, True)",
+                               "index B (B): 8 entries"},
+                          // Both fields of this Jet 4 table are indexed text: the primary key takes the value too.
+                          Case{"../jet-more/testIndexPropertiesV2003.mdb", "TableIgnoreNulls1",
+                               "insert into TableIgnoreNulls1 (row, data) values ('%2', 'k%1 %2')",
+                               "index PrimaryKey (row): 16 entries"}}) {
+        SCOPED_TRACE(c.file);
+        const QString f = copy(c.file);
+        {
+            auto db = dao::OpenDatabase(f);
+            for (int i = 0; i < values.size(); ++i)
+                EXPECT_EQ(db->Execute(QString(c.insert).arg(i).arg(values[i])), 1);
+            db->Close();
+        }
+        const dao::jet::CheckReport rep = JetCheck::run(f);
+        EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
+        const QString report = rep.lines.join('\n');
+        const QRegularExpression matched(QRegularExpression::escape(c.index) + " in \\d+ leaf page\\(s\\), in order, (\\d+) keys match");
+        const QRegularExpressionMatch m = matched.match(report);
+        EXPECT_TRUE(m.hasMatch()) << report.toStdString();
+        EXPECT_EQ(m.captured(1).toInt(), QString(c.index).section(' ', -2, -2).toInt()) << report.toStdString();
+        const QString exported = mdbExport(f, c.table), js = mdbReader(f, c.table);
+        for (const QString& v : values) {
+            if (exported != "skipped") EXPECT_TRUE(exported.contains(v)) << v.toStdString();
+            if (js != "skipped") EXPECT_TRUE(js.contains(v)) << v.toStdString();
+        }
+    }
+}
+
+// A record whose indexed text holds a character without a key (beyond U+FFFF) can still be edited:
+// its old entry is found by the record, as a delete finds it. Only a new such key is refused.
+TEST_F(JetTextKeys, ARecordWhoseOldKeyHasNoCodeCanBeEdited) {
+    const QString f = copy("../jet-more/testEmoticonsV2010.accdb");
+    struct Step {
+        const char* sql;
+        const char* exported;  // the line mdb-export then shows
+        const char* keysMatch;
+    };
+    for (const Step& s : {Step{"update data set data = 'plain' where key = 128512", "128512,\"plain\"\n", "1 keys match"},
+                          Step{"update data set data = Null where key = 128513", "128513,\n", "2 keys match"},
+                          Step{"update data set key = 7 where key = 128514", "7,\"a??a\"\n", "2 keys match"}}) {
+        SCOPED_TRACE(s.sql);
+        execute(f, s.sql);
+        const CheckReport rep = JetCheck::run(f);
+        EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
+        EXPECT_TRUE(rep.lines.join('\n').contains("index data (data): 80 entries in 1 leaf page(s), in order, " +
+                                                  QString(s.keysMatch)))
+            << rep.lines.join('\n').toStdString();
+        const QString exported = mdbExport(f, "data");
+        if (exported != "skipped") EXPECT_TRUE(exported.contains(s.exported)) << exported.toStdString();
+    }
+    EXPECT_EQ(ours(f, "select key, data from data where key < 128516 order by key"),
+              "key\tdata\n7\ta😂a\n128512\tplain\n128513\t\n128515\ta😃a\n");
+    const QString js = mdbReader(f, "data");
+    if (js != "skipped") {
+        EXPECT_TRUE(js.contains("[128512,\"plain\"]\n[128513,null]\n[7,\"a😂a\"]\n")) << js.toStdString();
+    }
+    auto db = dao::OpenDatabase(f);
+    expectRefused(f, "The keys of index data (data) cannot be written: the character '😀' (U+1F600)",
+                  [&] { db->Execute("update data set data = 'b😀b' where key = 7"); });
+    db->Close();
+}
+
+// Access 97 text is stored in Windows-1252, which leaves five bytes without a character. Every reader
+// shows such a byte as the C1 control of its number, so an edit or a delete finds the record as
+// shown, and the byte is written back as it was.
+TEST_F(JetTextKeys, Access97BytesWithoutACharacterReadAndWriteBackUnchanged) {
+    const QString f = copy("testIndexCodesV1997.mdb");
+    const std::map<QString, int> rows = {{"row129", 0x81}, {"row141", 0x8D}, {"row143", 0x8F}, {"row144", 0x90}, {"row157", 0x9D}};
     {
-        auto db = dao::OpenDatabase(ace);
-        for (int i = 0; i < values.size(); ++i)
-            EXPECT_EQ(db->Execute(QString("insert into Table1 (A, B, E, I) values ('k%1', '%2', %1, True)").arg(i).arg(values[i])), 1);
+        auto db = dao::OpenDatabase(f);
+        for (const auto& [name, byte] : rows) {
+            auto rs = db->OpenRecordset("select data from Table1 where name = '" + name + "'", dao::dbOpenSnapshot);
+            ASSERT_FALSE(rs->Eof()) << name.toStdString();
+            EXPECT_EQ(rs->Fields()[0].Value().asString(), "AA" + QString(QChar(byte)) + "AA") << name.toStdString();
+        }
+        // A field the user did not change keeps its byte; one the user did change keeps the rest.
+        EXPECT_EQ(db->Execute("update Table1 set name = 'x129' where name = 'row129'"), 1);
+        EXPECT_EQ(db->Execute("update Table1 set data = data & 'z' where name = 'row143'"), 1);
+        EXPECT_EQ(db->Execute("delete from Table1 where name = 'row141'"), 1);
         db->Close();
     }
-    const dao::jet::CheckReport rep = JetCheck::run(ace);
+    QFile in(f);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    EXPECT_EQ(bytes.count(QByteArray("x129AA\x81" "AA")), 1);
+    EXPECT_EQ(bytes.count(QByteArray("AA\x8f" "AAz")), 1);
+    const CheckReport rep = JetCheck::run(f);
     EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
-    const QString exported = mdbExport(ace, "Table1");
-    for (const QString& v : values)
-        if (exported != "skipped") EXPECT_TRUE(exported.contains(v)) << v.toStdString();
+    EXPECT_TRUE(rep.lines.join('\n').contains("index DataIndex (data): 274 entries")) << rep.lines.join('\n').toStdString();
+    EXPECT_EQ(ours(f, "select name, data from Table1 where name in ('row143', 'x129') order by name"),
+              QString("name\tdata\nrow143\tAA\u008fAAz\nx129\tAA\u0081AA\n"));
+    const QString exported = mdbExport(f, "Table1");
+    if (exported != "skipped") {
+        EXPECT_TRUE(exported.contains("\"x129\",\"AA?AA\"\n")) << exported.toStdString();
+        EXPECT_FALSE(exported.contains("row141")) << exported.toStdString();
+    }
 }

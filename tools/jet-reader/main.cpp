@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "platform/dao/FieldTypes.h"
+#include "platform/dao/JetCodePage.h"
 #include "platform/dao/JetReaderHelper.h"
 #include "platform/dao/JetValueCodec.h"
 
@@ -127,16 +128,14 @@ std::string jet4Text(const unsigned char* p, size_t n) {
     return utf16ToUtf8(units);
 }
 
-// Text in the file's own encoding to UTF-8. Jet3 text is in the file's code page, which libmdb
-// converts (through iconv); the Unicode formats we decode ourselves so that surrogate pairs survive.
+// Text in the file's own encoding to UTF-8. Jet3 text is in the file's code page, decoded as the
+// writer decodes it (libmdb would turn a byte the code page leaves undefined into '?', which the
+// writer could then neither match nor write back); the Unicode formats we decode ourselves so that
+// surrogate pairs survive.
 std::string textValue(MdbHandle* mdb, const unsigned char* p, size_t n) {
     if (mdb->f->jet_version != MDB_VER_JET3) return jet4Text(p, n);
     if (n == 0) return {};
-    // One code-page byte becomes at most three UTF-8 bytes.
-    std::string out(3 * n + 16, '\0');
-    const int len = mdb_unicode2ascii(mdb, reinterpret_cast<const char*>(p), n, out.data(), out.size());
-    out.resize(size_t(std::clamp(len, 0, int(out.size()) - 1)));
-    return out;
+    return dao::jet::JetCodePage::decode(mdb->f->code_page, p, int(n)).toStdString();
 }
 
 // A stored date: days since 1899-12-30, the fraction is the time of day. For values below zero the
