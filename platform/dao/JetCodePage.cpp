@@ -1,5 +1,7 @@
 #include "JetCodePage.h"
 
+#include <QStringDecoder>
+
 namespace dao::jet {
 
 namespace {
@@ -30,6 +32,11 @@ int JetCodePage::westernByte(char16_t ch) {
 }
 
 QString JetCodePage::decode(uint16_t codePage, const uint8_t* p, int n) {
+    if (codePage != kWestern) {
+        // Other code pages are read through Qt's converters (not written, so no round trip is owed).
+        QStringDecoder other(QString("windows-%1").arg(codePage).toLatin1().constData());
+        if (other.isValid()) return other.decode(QByteArrayView(p, n));
+    }
     QString out;
     out.reserve(n);
     for (int i = 0; i < n; ++i) out += QChar(codePage == kWestern ? westernChar(p[i]) : char16_t(p[i]));

@@ -1,8 +1,8 @@
 #pragma once
 
 // Text of Access 97 (Jet 3) files: stored one byte a character in the code page the file names in
-// its header, not in Unicode. Windows-1252 is the one known here; others read as Latin-1 and are
-// not written.
+// its header, not in Unicode. Windows-1252 is the one written; others are read through Qt's
+// converters (as Latin-1 where Qt has none) and not written.
 
 #include <QByteArray>
 #include <QString>

@@ -10,8 +10,10 @@
 #include <map>
 
 #include "JetOracles.h"
+#include "platform/dao/JetCodePage.h"
 #include "platform/dao/JetIndexKey.h"
 #include "platform/dao/JetTextKey.h"
+#include "platform/dao/JetWriteGate.h"
 
 namespace {
 using namespace jettest;
@@ -377,4 +379,26 @@ TEST_F(JetTextKeys, Access97BytesWithoutACharacterReadAndWriteBackUnchanged) {
         EXPECT_TRUE(exported.contains("\"x129\",\"AA?AA\"\n")) << exported.toStdString();
         EXPECT_FALSE(exported.contains("row141")) << exported.toStdString();
     }
+}
+
+// An Access 97 file of another code page (here its header doctored to Windows-1251) reads in that
+// code page, by the engine as by the file reader, and stays read-only.
+TEST_F(JetTextKeys, Access97TextOfAnotherCodePageReadsInIt) {
+    const QString f = copy("testIndexCodesV1997.mdb");
+    {
+        QFile file(f);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.seek(0x3c));
+        char low = 0;
+        ASSERT_TRUE(file.getChar(&low));
+        ASSERT_TRUE(file.seek(0x3c));
+        ASSERT_TRUE(file.putChar(char(low ^ (1252 ^ 1251))));  // the header is masked: flip the same bits
+    }
+    const auto jf = JetFile::open(f);
+    EXPECT_EQ(jf->codePage(), 1251);
+    EXPECT_TRUE(JetWriteGate::whyReadOnly(f).contains("code page 1251")) << JetWriteGate::whyReadOnly(f).toStdString();
+    EXPECT_EQ(ours(f, "select data from Table14 where name in ('row192', 'row255') order by name"),
+              QString::fromUtf8("data\naАa\naяa\n"));
+    const uint8_t cyrillic[] = {0xC0, 0xFF};
+    EXPECT_EQ(JetCodePage::decode(1251, cyrillic, 2), QString::fromUtf8("Ая"));
 }
