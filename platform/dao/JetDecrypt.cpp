@@ -415,14 +415,12 @@ DecryptResult decodeJetCopy(const QString& path, const QString& outPath, QString
         if (why) *why = r;
         return DecryptResult::Unsupported;
     };
-    // Access 97 files have 2 KB pages, encoded the same way.
-    int pageSize = kPageSize;
-    if (QFile in(path); in.open(QIODevice::ReadOnly) && in.seek(fmt::kVersionOffset)) {
-        char v = 1;
-        if (in.getChar(&v) && v == 0) pageSize = 2048;
-    }
+    // Access 97 (version 0) files have 2 KB pages, encoded the same way.
+    constexpr int kJet3PageSize = 2048;
     QByteArray file;
-    if (QString r; !readWholePages(path, file, r, pageSize)) return unsupported(r);
+    if (QString r; !readWholePages(path, file, r, kJet3PageSize)) return unsupported(r);
+    const int pageSize = file[fmt::kVersionOffset] == 0 ? kJet3PageSize : kPageSize;
+    if (file.size() % pageSize != 0) return unsupported(QStringLiteral("its length is not whole pages"));
     if (!rc4Cipher()) return unsupported(kNoRc4);
     const QByteArray encodingKey = encodingKeyOf(file);
     const auto* ek = reinterpret_cast<const uint8_t*>(encodingKey.constData());
