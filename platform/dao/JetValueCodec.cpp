@@ -541,7 +541,11 @@ bool JetValueCodec::encode(const ColumnDef& c, const JetValue& v, QByteArray& ou
         default:
             errorNumber = err::ReadOnly;
             why = QString("Changing %1 fields ('%2') in Access files is not available yet.")
-                      .arg(c.type == ColNumeric ? "Decimal" : c.isLongValue() ? "Memo and OLE Object" : "these", c.name);
+                      .arg(c.type == ColNumeric    ? "Decimal"
+                           : c.type == ColExtDate  ? "Date/Time Extended"
+                           : c.isLongValue()       ? "Memo and OLE Object"
+                                                   : "these",
+                           c.name);
             return false;
     }
     why = QString("%1 cannot be stored in field '%2'.").arg(v.describe(), c.name);
