@@ -1,6 +1,6 @@
 // Large Number (64-bit) fields and attachment (multi-valued) fields of ACE files: read exactly,
-// written, added to; what stays refused names its real reason. Binary and extended date
-// fields in indexes.
+// written, added to; what stays refused names its real reason. Binary, GUID and extended date
+// fields in indexes; replication IDs given to added records.
 
 #include <QFile>
 #include <QRegularExpression>
@@ -238,4 +238,34 @@ TEST_F(JetNewTypes, BinaryAndExtendedDateFieldsInIndexesTakeAddsEditsAndDeletes)
     expectRefused(ext, "Changing Date/Time Extended fields ('DateExt')", [&] {
         execute(ext, "update Table1 set DateExt = '2020-01-01' where ID = 1");
     });
+}
+
+// A record added to a table keyed by a replication ID gets a new GUID, shown at once by the
+// connection that added it and equal to what the file holds; a given one is kept. Its key goes
+// into the index (ACE ascending, Access 97 descending) and the ID is never changed afterwards.
+TEST_F(JetNewTypes, ReplicationIdsAreGivenToAddedRecordsAndKeyed) {
+    const QRegularExpression guid("^\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\}$");
+    const QString ace = copy("testV2010.accdb");
+    QString made;
+    {
+        auto db = dao::OpenDatabase(ace);
+        db->Execute("insert into Table4 (name) values ('made')");
+        db->Execute("insert into Table4 (name, data) values ('given', '{00000000-0000-0000-0000-0000000000FF}')");
+        made = db->OpenRecordset("select data from Table4 where name = 'made'")->Fields()["data"].Value().asString();
+        EXPECT_TRUE(guid.match(made).hasMatch()) << made.toStdString();
+        db->Close();
+    }
+    expectRefused(ace, "Field 'data' is an AutoNumber", [&] { execute(ace, "update Table4 set data = Null"); });
+    EXPECT_EQ(ours(ace, "select data from Table4 where name = 'made'"), "data\n" + made + "\n");
+    const QString m = mdbReader(ace, "Table4");
+    if (m != "skipped") EXPECT_EQ(m.count('\n') - 1, 2) << m.toStdString();
+
+    const QString jet3 = copy("testIndexCodesV1997.mdb");
+    execute(jet3, "insert into Table13_desc (name) values ('made')");
+    for (const QString& f : {ace, jet3}) {
+        const dao::jet::CheckReport rep = dao::jet::JetCheck::run(f);
+        EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
+    }
+    const QString e = mdbExport(jet3, "Table13_desc");
+    if (e != "skipped") EXPECT_TRUE(e.contains("\"made\",\"{")) << e.toStdString();
 }
