@@ -981,7 +981,7 @@ QString JetWriter::whyCannotAdd(const QString& name) {
             continue;
         }
         if (((c.isAutoNumber() && !isLongAutoNumber(c)) || (c.flags & 0x40)) && !isGuidAutoNumber(c))
-            return QString("Adding records to tables with a replication ID AutoNumber field ('%1') is not available yet.").arg(c.name);
+            return QString("Adding records to tables with an AutoNumber field of this type ('%1') is not available yet.").arg(c.name);
     }
     for (const IndexData& idx : t.def.indexData)
         for (const IndexColumn& ic : idx.columns)
