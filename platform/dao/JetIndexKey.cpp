@@ -1,6 +1,7 @@
 #include "JetIndexKey.h"
 
 #include "JetTextKey.h"
+#include "JetValueCodec.h"
 
 #include <algorithm>
 
@@ -46,12 +47,10 @@ QByteArray segmented(const uint8_t* p, int n, bool ascending) {
     return out;
 }
 
-// A GUID's bytes in the order it is written in text: its first three parts are stored
-// little-endian.
+// A GUID's bytes in the order its text shows them.
 QByteArray guidOrder(const uint8_t* p) {
-    static constexpr int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
     QByteArray out(16, '\0');
-    for (int i = 0; i < 16; ++i) out[i] = char(p[order[i]]);
+    for (int i = 0; i < 16; ++i) out[i] = char(p[kGuidTextOrder[i]]);
     return out;
 }
 
