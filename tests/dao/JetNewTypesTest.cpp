@@ -202,10 +202,10 @@ TEST_F(JetNewTypes, RecordsAreAddedToATableWithAttachmentFieldsWhichStartEmpty) 
     }
 }
 
-// Records whose binary values are keyed in indexes, ascending and descending, are added, edited and
-// deleted; the check finds every key where the index order puts it and equal to the key made from
-// its record.
-TEST_F(JetNewTypes, BinaryAndExtendedDateFieldsInIndexesTakeAddsEditsAndDeletes) {
+// Records whose binary values are keyed in indexes, ascending and descending, are added (an empty
+// value, one just past a segment), edited and deleted; the check finds every key where the index
+// order puts it and equal to the key made from its record.
+TEST_F(JetNewTypes, BinaryIndexesAreKeptOnEveryChangeAndExtendedDateValuesRefused) {
     const QString bin = copyMore("binIdxTestV2010.accdb");
     execute(bin, "insert into Test (ID, BinAsc, BinDsc) values (500, X'616263646566676869', X'61626364656667686a')");
     execute(bin, "insert into Test (ID, BinAsc, BinDsc) values (501, X'', X'00')");
@@ -215,26 +215,14 @@ TEST_F(JetNewTypes, BinaryAndExtendedDateFieldsInIndexesTakeAddsEditsAndDeletes)
     EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
     EXPECT_TRUE(rep.lines.join('\n').contains(QRegularExpression("BinAscIdx \\(BinAsc\\): 106 entries.*in order, 106 keys match")))
         << rep.lines.join('\n').toStdString();
-    const QString e = mdbExport(bin, "Test");
-    if (e != "skipped") {
-        EXPECT_TRUE(e.contains("\n500,\"abcdefghi\",\"abcdefghj\"\n")) << e.toStdString();
-        EXPECT_FALSE(e.contains("\n0,\"a\",\"a\"\n"));
-    }
-    const QString m = mdbReader(bin, "Test");
-    if (m != "skipped") EXPECT_EQ(m.count('\n') - 1, 106) << m.toStdString();
     // Past the longest binary key that could be checked, the change is refused and names the index.
     expectRefused(bin, "BinAscIdx", [&] {
         execute(bin, QString("insert into Test (ID, BinAsc) values (502, X'%1')").arg(QString(161 * 2, 'A')));
     });
 
-    // Extended dates: a record is added under both indexes (its value Null); the value itself is not
-    // written yet, and the refusal says which kind of field it is.
+    // An extended date value itself is not written yet (records are added with it Null, as the
+    // corpus test shows); the refusal says which kind of field it is.
     const QString ext = copyMore("extDateTestV2019.accdb");
-    execute(ext, "insert into Table1 (Field1) values ('added')");
-    rep = dao::jet::JetCheck::run(ext);
-    EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
-    EXPECT_TRUE(rep.lines.join('\n').contains("index DateExtDesc (DateExt): 10 entries in 1 leaf page(s), in order, 10 keys match"))
-        << rep.lines.join('\n').toStdString();
     expectRefused(ext, "Changing Date/Time Extended fields ('DateExt')", [&] {
         execute(ext, "update Table1 set DateExt = '2020-01-01' where ID = 1");
     });
