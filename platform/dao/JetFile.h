@@ -53,6 +53,7 @@ enum ColumnType : uint8_t {
     ColNumeric = 0x10,
     ColComplex = 0x12,
     ColBigInt = 0x13,  // Large Number (Access 2016 and later): a signed 64-bit integer
+    ColExtDate = 0x14, // Date/Time Extended (Access 2019 and later): 42 bytes of digits as text
 };
 
 // A row's place: page number and row number on that page. Stored as one 32-bit word in table

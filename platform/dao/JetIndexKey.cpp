@@ -1,6 +1,9 @@
 #include "JetIndexKey.h"
 
 #include "JetTextKey.h"
+#include "JetValueCodec.h"
+
+#include <algorithm>
 
 namespace dao::jet {
 
@@ -22,6 +25,35 @@ void flipAll(QByteArray& b) {
     for (char& c : b) c = char(~uint8_t(c));
 }
 
+// Bytes keyed in segments of eight: each full segment that more bytes follow is followed by 09, the
+// last one is padded with zeros to eight and followed by how many of its bytes count (1 to 8), so a
+// value sorts before every longer value it begins. Descending keys flip the bytes and that count but
+// not the 09 between segments. An empty value has no segment at all.
+QByteArray segmented(const uint8_t* p, int n, bool ascending) {
+    constexpr int kSegment = 8;
+    constexpr char kMore = 0x09;
+    QByteArray out;
+    out.reserve(n + n / kSegment + kSegment + 1);
+    for (int at = 0; at < n; at += kSegment) {
+        const int len = std::min(kSegment, n - at);
+        QByteArray seg(kSegment, '\0');
+        for (int i = 0; i < len; ++i) seg[i] = char(p[at + i]);
+        const bool last = at + kSegment >= n;
+        if (last) seg += char(len);
+        if (!ascending) flipAll(seg);
+        out += seg;
+        if (!last) out += kMore;
+    }
+    return out;
+}
+
+// A GUID's bytes in the order its text shows them.
+QByteArray guidOrder(const uint8_t* p) {
+    QByteArray out(16, '\0');
+    for (int i = 0; i < 16; ++i) out[i] = char(p[kGuidTextOrder[i]]);
+    return out;
+}
+
 }  // namespace
 
 bool JetIndexKey::encodable(const ColumnDef& c) {
@@ -36,6 +68,9 @@ bool JetIndexKey::encodable(const ColumnDef& c) {
         case ColSingle:
         case ColDouble:
         case ColDateTime:
+        case ColBinary:
+        case ColGuid:
+        case ColExtDate:
             return true;
         case ColText:
             return JetSortCodes::forColumn(c) != nullptr;
@@ -60,6 +95,28 @@ std::optional<QByteArray> JetIndexKey::encode(const ColumnDef& c, bool ascending
     if (!f.present) return QByteArray(1, ascending ? kAscNull : kDescNull);
     if (c.type == ColText)
         return JetTextKey::encode(*JetSortCodes::forColumn(c), JetFile::decodeText(c, row + f.offset, f.size), ascending, why);
+    if (c.type == ColBinary || c.type == ColGuid || c.type == ColExtDate) {
+        if (c.type == ColGuid && f.size != 16) {
+            if (why) *why = QString("the value of field '%1' is not a 16-byte GUID").arg(c.name);
+            return std::nullopt;
+        }
+        // Longer values could be cut off in the key; no key Access wrote shows where.
+        if (c.type == ColBinary && f.size > kMaxBinaryKeyBytes) {
+            if (why)
+                *why = QString("the value of field '%1' is %2 bytes long, and keys of binary values longer than %3 bytes "
+                               "are not written")
+                           .arg(c.name)
+                           .arg(f.size)
+                           .arg(kMaxBinaryKeyBytes);
+            return std::nullopt;
+        }
+        out += ascending ? kAscValue : kDescValue;
+        if (c.type == ColGuid)
+            out += segmented(reinterpret_cast<const uint8_t*>(guidOrder(row + f.offset).constData()), 16, ascending);
+        else
+            out += segmented(row + f.offset, f.size, ascending);
+        return out;
+    }
     QByteArray v = bigEndian(row + f.offset, f.size);
     switch (c.type) {
         case ColByte:

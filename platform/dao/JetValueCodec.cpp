@@ -116,10 +116,8 @@ std::optional<QByteArray> guidBytes(const QByteArray& text) {
         else if (ch != '{' && ch != '}' && ch != '-' && ch != ' ') return std::nullopt;
     if (hex.size() != 32) return std::nullopt;
     const QByteArray b = QByteArray::fromHex(hex);
-    // The first three groups are stored little-endian.
     QByteArray out(16, '\0');
-    const int order[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-    for (int i = 0; i < 16; ++i) out[order[i]] = b[i];
+    for (int i = 0; i < 16; ++i) out[kGuidTextOrder[i]] = b[i];
     return out;
 }
 
@@ -541,7 +539,11 @@ bool JetValueCodec::encode(const ColumnDef& c, const JetValue& v, QByteArray& ou
         default:
             errorNumber = err::ReadOnly;
             why = QString("Changing %1 fields ('%2') in Access files is not available yet.")
-                      .arg(c.type == ColNumeric ? "Decimal" : c.isLongValue() ? "Memo and OLE Object" : "these", c.name);
+                      .arg(c.type == ColNumeric    ? "Decimal"
+                           : c.type == ColExtDate  ? "Date/Time Extended"
+                           : c.isLongValue()       ? "Memo and OLE Object"
+                                                   : "these",
+                           c.name);
             return false;
     }
     why = QString("%1 cannot be stored in field '%2'.").arg(v.describe(), c.name);

@@ -27,6 +27,10 @@ struct JetValue {
 // little-endian 32-bit words, the most significant first.
 std::string decimalText(const unsigned char* p, int scale);
 
+// Where each byte of a GUID, in the order its text shows them, is stored: the first three groups
+// are stored little-endian.
+inline constexpr int kGuidTextOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+
 class JetValueCodec {
 public:
     // The value of a field as the working copy holds it; nullopt for Memo, OLE and the types the

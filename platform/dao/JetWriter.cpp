@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <QFileInfo>
+#include <QUuid>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -290,12 +291,23 @@ constexpr int kColumnsPerCall = 60;  // SQLite takes at most 127 arguments
 constexpr int kTdefComplexAutoNumber = 28;
 
 bool isLongAutoNumber(const ColumnDef& c) { return c.isAutoNumber() && c.type == ColLong; }
+// A replication ID: a GUID field that Access fills with a new random GUID.
+bool isGuidAutoNumber(const ColumnDef& c) { return c.type == ColGuid && (c.isAutoNumber() || (c.flags & 0x40)); }
 
 // The AutoNumber the last add of this connection gave, for the working copy to show it.
 void autoNumberFunction(sqlite3_context* ctx, int, sqlite3_value**) {
     auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
     if (b->givenAutoNumber)
         sqlite3_result_int64(ctx, *b->givenAutoNumber);
+    else
+        sqlite3_result_null(ctx);
+}
+
+// The replication ID the last add of this connection gave.
+void guidFunction(sqlite3_context* ctx, int, sqlite3_value**) {
+    auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
+    if (b->givenGuid)
+        sqlite3_result_text(ctx, b->givenGuid->constData(), int(b->givenGuid->size()), SQLITE_TRANSIENT);
     else
         sqlite3_result_null(ctx);
 }
@@ -395,6 +407,7 @@ void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     sqlite3_create_function_v2(db, "tabulon_jet_remove", 2, SQLITE_UTF8, b, removeFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_insert", 2, SQLITE_UTF8, b, insertFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_autonumber", 0, SQLITE_UTF8, b, autoNumberFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "tabulon_jet_guid", 0, SQLITE_UTF8, b, guidFunction, nullptr, nullptr, nullptr);
     installTriggers(db);
     sqlite3_set_authorizer(db, authorize, nullptr);
 }
@@ -458,11 +471,21 @@ void JetWriter::installTriggers(sqlite3* db) {
             sql << QString("CREATE TEMP TRIGGER %1 BEFORE DELETE ON %2 BEGIN %3 END").arg(quoted(tag + "d"), on, del);
             // After the insert the working copy has given the record its rowid.
             QString add = staging("NEW", "NEW") + QString("SELECT tabulon_jet_insert(%1, NEW.rowid);").arg(it->second);
-            // The working copy shows the AutoNumber the file gave (its update is not handed on).
-            for (size_t k = 0; k < t.sqlNames.size(); ++k)
-                if (t.columnOf[k] >= 0 && isLongAutoNumber(t.def.columns[size_t(t.columnOf[k])]))
-                    add += QString(" UPDATE %1 SET %2 = tabulon_jet_autonumber() WHERE rowid = NEW.rowid AND NEW.%2 IS NULL;")
-                               .arg(quoted(name), quoted(t.sqlNames[k]));
+            // The working copy shows the AutoNumber the file gave, in one update the writer takes as
+            // that echo (it is not handed on).
+            QStringList sets, unset;
+            for (size_t k = 0; k < t.sqlNames.size(); ++k) {
+                if (t.columnOf[k] < 0) continue;
+                const ColumnDef& c = t.def.columns[size_t(t.columnOf[k])];
+                const char* given = isLongAutoNumber(c) ? "tabulon_jet_autonumber()" : isGuidAutoNumber(c) ? "tabulon_jet_guid()" : nullptr;
+                if (!given) continue;
+                const QString col = quoted(t.sqlNames[k]);
+                sets << QString("%1 = coalesce(NEW.%1, %2)").arg(col, given);
+                unset << QString("NEW.%1 IS NULL").arg(col);
+            }
+            if (!sets.isEmpty())
+                add += QString(" UPDATE %1 SET %2 WHERE rowid = NEW.rowid AND (%3);")
+                           .arg(quoted(name), sets.join(", "), unset.join(" OR "));
             sql << QString("CREATE TEMP TRIGGER %1 AFTER INSERT ON %2 BEGIN %3 END").arg(quoted(tag + "i"), on, add);
         }
         for (const QString& s : sql) {
@@ -723,7 +746,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
         return false;
     }
     const Table& t = tables_[size_t(table)];
-    if (b.givenAutoNumber && b.echoRowid == rowid) {
+    if ((b.givenAutoNumber || b.givenGuid) && b.echoRowid == rowid) {
         // The working copy taking the AutoNumber the add just gave: the file has it already.
         b.echoRowid = 0;
         return true;
@@ -762,7 +785,7 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
                           "them and does not change them.").arg(c.name);
             return false;
         }
-        if (c.isAutoNumber()) {
+        if (c.isAutoNumber() || isGuidAutoNumber(c)) {
             why = QString("Field '%1' is an AutoNumber; its values are not changed.").arg(c.name);
             return false;
         }
@@ -957,8 +980,8 @@ QString JetWriter::whyCannotAdd(const QString& name) {
                                "records are not added to this table.").arg(c.name);
             continue;
         }
-        if ((c.isAutoNumber() && !isLongAutoNumber(c)) || (c.flags & 0x40))
-            return QString("Adding records to tables with a replication ID AutoNumber field ('%1') is not available yet.").arg(c.name);
+        if (((c.isAutoNumber() && !isLongAutoNumber(c)) || (c.flags & 0x40)) && !isGuidAutoNumber(c))
+            return QString("Adding records to tables with an AutoNumber field of this type ('%1') is not available yet.").arg(c.name);
     }
     for (const IndexData& idx : t.def.indexData)
         for (const IndexColumn& ic : idx.columns)
@@ -1013,6 +1036,15 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
             uint8_t* tdef = pendingPage(t.def.firstPage);
             for (int i = 0; i < 4; ++i) tdef[layout().tdefAutoNumber + i] = uint8_t(uint32_t(v.i) >> (8 * i));
         }
+    }
+    // A replication ID not given is a new random GUID, as Access makes them.
+    b.givenGuid.reset();
+    for (size_t k = 0; k < t.sqlNames.size(); ++k) {
+        const int ci = t.columnOf[k];
+        if (ci < 0 || !isGuidAutoNumber(t.def.columns[size_t(ci)]) || values[k].kind != JetValue::Null) continue;
+        values[k].kind = JetValue::Text;
+        values[k].bytes = QUuid::createUuid().toString(QUuid::WithBraces).toUpper().toLatin1();
+        b.givenGuid = values[k].bytes;
     }
     // One new reference for all the record's attachment / multi-valued fields: they start empty.
     std::optional<uint32_t> complexRef;
@@ -1167,7 +1199,7 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
     auto& rows = copyRows_[size_t(b.copy)][size_t(table)];
     if (rows.size() < size_t(rowid)) rows.resize(size_t(rowid));
     rows[size_t(rowid - 1)] = id;
-    if (b.givenAutoNumber) b.echoRowid = rowid;
+    if (b.givenAutoNumber || b.givenGuid) b.echoRowid = rowid;
     return true;
 }
 

@@ -58,6 +58,7 @@ public:
         std::vector<JetValue> stagedOld, stagedNew;
         int staged = 0;  // values staged so far for the current row
         std::optional<qint64> givenAutoNumber;  // by the last add
+        std::optional<QByteArray> givenGuid;    // a replication ID, by the last add
         long long echoRowid = 0;                // the working copy's record about to take it
     };
 

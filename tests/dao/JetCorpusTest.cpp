@@ -286,14 +286,14 @@ TEST_F(JetCorpus, EveryWritableFileTakesAnEditAnAddAndADelete) {
         }
     }
     // What stays refused is what the writer does not do yet, each with its reason (see the README).
-    const QStringList known = {"replication ID AutoNumber", "whose keys of this type are not written yet",
-                               "has no known place in the", "records were found where its definition counts",
+    const QStringList known = {"has no known place in the",
+                               "records were found where its definition counts",
                                "is an AutoNumber; its values are not changed", "no user table"};
     for (const QString& line : summary)
         EXPECT_TRUE(std::any_of(known.begin(), known.end(), [&](const QString& k) { return line.contains(k); }))
             << line.toStdString();
     std::cout << summary.join('\n').toStdString() << "\n" << written << " files took all three changes\n";
-    EXPECT_GE(written, 40);
+    EXPECT_GE(written, 68);
 }
 
 // testRefGlobalV2000's free-page map is a list of map pages naming page 4294967168, far past the end
