@@ -218,7 +218,14 @@ void PgConnection::fail(pg_result* r, bool deleting) {
     QString more;
     // The server drops the whole transaction on an error: the batch's earlier changes run again.
     if (inTxn_) more = replay();
-    raise(numberFor(state, words, deleting), more.isEmpty() ? words : words + "\n" + more);
+    QString said = words;
+    // A missing value names its field as table.field, as the file engines do, so that a form can
+    // point at the input that needs one.
+    const char* table = r && state == "23502" ? PQresultErrorField(r, PG_DIAG_TABLE_NAME) : nullptr;
+    const char* column = r && state == "23502" ? PQresultErrorField(r, PG_DIAG_COLUMN_NAME) : nullptr;
+    if (table && column)
+        said = QString("The field %1.%2 needs a value: %3").arg(QString::fromUtf8(table), QString::fromUtf8(column), words);
+    raise(numberFor(state, words, deleting), more.isEmpty() ? said : said + "\n" + more);
 }
 
 void PgConnection::idle() {

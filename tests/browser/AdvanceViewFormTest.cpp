@@ -89,7 +89,7 @@ protected:
 };
 
 // The same browser over the same table on a PostgreSQL server (when TABULON_TEST_PG names one).
-enum class Backend { SQLite, PostgreSQL };
+using testutil::Backend;
 
 class AdvanceViewFormBackend : public AdvanceViewFormTest, public ::testing::WithParamInterface<Backend> {
 protected:
@@ -113,7 +113,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Backends, AdvanceViewFormBackend, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
-                         [](const auto& info) { return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL"; });
+                         [](const auto& info) { return testutil::backendName(info.param); });
 
 TEST_P(AdvanceViewFormBackend, FirstOpeningLoadsTheTableWithDefaults) {
     auto f = open("Clientes");
