@@ -159,12 +159,33 @@ std::shared_ptr<PgConnection> PgConnection::open(const QString& uri) {
         raise(wantsPassword ? kPasswordNeeded : kConnectionLost, QString("Could not connect to '%1': %2").arg(c->name_, why));
     }
     if (password) acceptServerPassword(c->name_, *password);
-    PQsetClientEncoding(c->conn_, "UTF8");
-    Result r(PQexec(c->conn_, "SET datestyle = ISO; SET intervalstyle = iso_8601; SET bytea_output = hex; "
-                              "SET extra_float_digits = 3"));
+    c->session();
     std::lock_guard g(registryMu);
     registry().push_back({c.get(), c});
     return c;
+}
+
+void PgConnection::session() {
+    PQsetClientEncoding(conn_, "UTF8");
+    Result r(PQexec(conn_, "SET datestyle = ISO; SET intervalstyle = iso_8601; SET bytea_output = hex; "
+                           "SET extra_float_digits = 3"));
+}
+
+void PgConnection::reconnectIfLost() {
+    if (PQstatus(conn_) == CONNECTION_OK) return;
+    // The loss itself was reported when it was found (with the changes it took); this is a new
+    // statement, on a new session. Statements prepared on the old one are gone with it.
+    PQreset(conn_);
+    prepared_.clear();
+    ahead_ = false;
+    inTxn_ = false;
+    batch_.clear();
+    batchXid_.clear();
+    ++generation_;
+    if (PQstatus(conn_) != CONNECTION_OK)
+        raise(kConnectionLost, QString("The connection to the database server '%1' was lost and cannot be made again: %2")
+                                   .arg(name_, QString::fromUtf8(PQerrorMessage(conn_)).trimmed()));
+    session();
 }
 
 PgConnection::~PgConnection() {
@@ -236,7 +257,7 @@ void PgConnection::idle() {
 
 void PgConnection::sendAhead(const QString& sql, const std::vector<Param>& params, bool binary) {
     std::lock_guard lock(mu_);
-    if (!conn_ || ahead_ || !pendingWords_.isEmpty()) return;
+    if (!conn_ || ahead_ || !pendingWords_.isEmpty() || PQstatus(conn_) != CONNECTION_OK) return;
     const QByteArray text = utf8(sql);
     const auto it = prepared_.constFind(text);
     if (it == prepared_.constEnd()) return;
@@ -300,6 +321,7 @@ Result PgConnection::exec(const QString& sql, const std::vector<Param>& params, 
     std::lock_guard lock(mu_);
     if (!conn_) raise(err::ObjectClosed);
     throwPending();
+    reconnectIfLost();
     commitOthers();
     idle();
     if (ddlPattern().match(sql).hasMatch()) {
@@ -312,8 +334,17 @@ Result PgConnection::exec(const QString& sql, const std::vector<Param>& params, 
             prepared_.clear();
         }
     }
+    // Only a read is run again: a change the server may have made before it went could twice.
+    const bool alone = !inTxn_ && sql.trimmed().startsWith("SELECT", Qt::CaseInsensitive);
     Result r = run(utf8(sql), params, prepared, binary);
-    const auto status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    auto status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && alone && PQstatus(conn_) != CONNECTION_OK) {
+        // The server went away since the last statement, with no change of ours pending: on a
+        // new session the read runs once more (a Refresh after a server restart just works).
+        reconnectIfLost();
+        r = run(utf8(sql), params, prepared, binary);
+        status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    }
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(r.get(), deleting);
     return r;
 }
@@ -322,6 +353,7 @@ Result PgConnection::write(Change change) {
     std::lock_guard lock(mu_);
     if (!conn_) raise(err::ObjectClosed);
     throwPending();
+    reconnectIfLost();
     commitOthers();
     if (!inTxn_) begin();
     Result r = run(utf8(change.sql), change.params, true, false);
@@ -345,6 +377,11 @@ void PgConnection::setReplay(const QString& sql, std::vector<Param> params) {
 void PgConnection::begin() {
     idle();
     Result r(PQexec(conn_, "BEGIN"));
+    if ((!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) && batch_.empty() && PQstatus(conn_) != CONNECTION_OK) {
+        // Lost between batches: nothing of ours went with it, so the batch starts on a new session.
+        reconnectIfLost();
+        r = Result(PQexec(conn_, "BEGIN"));
+    }
     if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) fail(r.get(), false);
     inTxn_ = true;
     batchStartNs_ = nowNs();
@@ -493,6 +530,7 @@ long long PgConnection::copyIn(const QString& copySql, const std::function<bool(
     std::lock_guard lock(mu_);
     if (!conn_) raise(err::ObjectClosed);
     throwPending();
+    reconnectIfLost();
     commitOthers();
     idle();
     commitLocked();

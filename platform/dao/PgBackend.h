@@ -127,6 +127,9 @@ private:
     PgConnection() = default;
     [[noreturn]] void fail(pg_result* r, bool deleting);
     Result run(const QByteArray& sql, const std::vector<Param>& params, bool prepared, bool binary);
+    void session();  // the settings every session of the connection starts with
+    // A connection the server dropped is made again for the next statement (3151 when it cannot).
+    void reconnectIfLost();
     void begin();
     void commitLocked();
     // After the server dropped the batch's transaction: the changes before the failing one run
