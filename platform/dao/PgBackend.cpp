@@ -232,9 +232,12 @@ void PgConnection::fail(pg_result* r, bool deleting) {
         batch_.clear();
         inTxn_ = false;
         ++generation_;
-        raise(kConnectionLost,
-              QString("The connection to the database server '%1' was lost; the change was not saved%2. %3")
-                  .arg(name_, lost ? QString(", nor the %1 before it since the last save").arg(lost) : QString(), words));
+        const QString what = writing_ ? (lost ? QString("this change was not saved, nor the %1 before it since the last save").arg(lost)
+                                              : QString("this change was not saved"))
+                                      : (lost == 1 ? QString("the change since the last save was not saved")
+                                         : lost     ? QString("the %1 changes since the last save were not saved").arg(lost)
+                                                    : QString("nothing was pending"));
+        raise(kConnectionLost, QString("The connection to the database server '%1' was lost; %2. %3").arg(name_, what, words));
     }
     QString more;
     // The server drops the whole transaction on an error: the batch's earlier changes run again.
@@ -355,6 +358,11 @@ Result PgConnection::write(Change change) {
     throwPending();
     reconnectIfLost();
     commitOthers();
+    writing_ = true;
+    struct Writing {
+        bool& w;
+        ~Writing() { w = false; }
+    } writing{writing_};
     if (!inTxn_) begin();
     Result r = run(utf8(change.sql), change.params, true, false);
     const auto status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;

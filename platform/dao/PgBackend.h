@@ -140,6 +140,7 @@ private:
     void throwPending();
     void idle();  // drops a read sent ahead: the connection is free for a statement
     bool ahead_ = false;
+    bool writing_ = false;  // a change of the batch is running (for the words of a lost connection)
     QByteArray aheadSql_;
     std::vector<QByteArray> aheadParams_;
     pg_conn* conn_ = nullptr;
