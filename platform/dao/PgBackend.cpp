@@ -1100,18 +1100,19 @@ PgRecordset::Block& PgRecordset::block(long long p) {
     // put in place by their key.
     std::vector<Param> params;
     QString keyExpr, keyText, unnest;
+    const bool ranged = nk_ == 1 && keyOrdered_ && last <= orderedCount_;
     for (size_t c = 0; c < nk_; ++c) {
-        std::vector<QByteArray> vals;
-        for (long long p2 = first; p2 < last; ++p2) vals.push_back(keys_[size_t(p2) * nk_ + c]);
-        params.push_back(Param{arrayLiteral(vals).toUtf8()});
         const QString col = keyCols_[c] == "ctid" ? "ctid" : quoteIdent(keyCols_[c]);
         keyExpr += QString(c ? ", " : "") + col;
         keyText += ", " + col + "::text";
         unnest += QString(c ? ", " : "") + QString("$%1::%2[]").arg(c + 1).arg(keyTypes_[c]);
+        if (ranged) continue;  // two keys are enough, below
+        std::vector<QByteArray> vals;
+        for (long long p2 = first; p2 < last; ++p2) vals.push_back(keys_[size_t(p2) * nk_ + c]);
+        params.push_back(Param{arrayLiteral(vals).toUtf8()});
     }
     QString sql = "SELECT " + selectList_ + keyText + ", xmin FROM " + table_.qualified + " WHERE (" +
                   keyExpr + ") IN (SELECT * FROM unnest(" + unnest + "))";
-    const bool ranged = nk_ == 1 && keyOrdered_ && last <= orderedCount_;
     if (ranged) {
         // Records in key order: the block is the range between its first and last key, one index
         // range scan instead of a look-up per record, in key order. Rows other users added inside
@@ -1131,7 +1132,9 @@ PgRecordset::Block& PgRecordset::block(long long p) {
     }
     const int nf = int(fields_->size()), nr = PQntuples(r.get());
     PGresult* res = r.get();
-    b.values.assign(size_t(last - first) * size_t(nf), Variant());
+    // Emptied and grown rather than assigned: a copy of an empty value into each is work too.
+    b.values.clear();
+    b.values.resize(size_t(last - first) * size_t(nf));
     b.present.assign(size_t(last - first), 0);
     b.xmins.assign(size_t(last - first), {});
     auto take = [&](long long p2, int i) {
