@@ -90,8 +90,9 @@ struct Registered {
     std::weak_ptr<PgConnection> owner;
 };
 std::vector<Registered>& registry() {
-    static std::vector<Registered> r;
-    return r;
+    // Never destroyed: a connection held by another static object closes after it would be.
+    static auto* r = new std::vector<Registered>;
+    return *r;
 }
 
 const QRegularExpression& ddlPattern() {
@@ -1026,6 +1027,13 @@ std::shared_ptr<PgRecordset> PgRecordset::open(const std::shared_ptr<PgConnectio
         r.updatable_ = true;
     }
     r.nk_ = r.keyCols_.size();
+    // A single integer key is read back through its own field: no second copy of it per row.
+    if (r.nk_ == 1 && r.updatable_)
+        for (size_t c = 0; c < r.fields_->size(); ++c)
+            if ((*r.fields_)[c].column == r.keyCols_[0] && (r.oids_[c] == 20 || r.oids_[c] == 21 || r.oids_[c] == 23)) {
+                r.keyField_ = int(c);
+                break;
+            }
     QString order = orderOverride.isEmpty() ? ts.orderClause : translateJetExpression(orderOverride, {}, SqlDialect::Postgres, conn->nameLookup());
     r.loadKeys(order);
     r.pos_ = 0;
@@ -1104,7 +1112,7 @@ PgRecordset::Block& PgRecordset::block(long long p) {
     for (size_t c = 0; c < nk_; ++c) {
         const QString col = keyCols_[c] == "ctid" ? "ctid" : quoteIdent(keyCols_[c]);
         keyExpr += QString(c ? ", " : "") + col;
-        keyText += ", " + col + "::text";
+        if (keyField_ < 0) keyText += ", " + col + "::text";
         unnest += QString(c ? ", " : "") + QString("$%1::%2[]").arg(c + 1).arg(keyTypes_[c]);
         if (ranged) continue;  // two keys are enough, below
         std::vector<QByteArray> vals;
@@ -1137,6 +1145,19 @@ PgRecordset::Block& PgRecordset::block(long long p) {
     b.values.resize(size_t(last - first) * size_t(nf));
     b.present.assign(size_t(last - first), 0);
     b.xmins.assign(size_t(last - first), {});
+    const int keyAt = keyField_ >= 0 ? -1 : nf;  // where the keys' text forms are, when sent
+    const int xminAt = keyField_ >= 0 ? nf : nf + int(nk_);
+    // The key of result row i in the text form the key list holds.
+    auto keyNumber = [&](int i) {
+        const char* v = PQgetvalue(res, i, keyField_);
+        const int n = PQgetlength(res, i, keyField_);
+        return n == 8 ? qint64(bigEndian<uint64_t>(v)) : n == 4 ? qint64(int32_t(bigEndian<uint32_t>(v))) : qint64(int16_t(bigEndian<uint16_t>(v)));
+    };
+    auto keyOf = [&](int i, size_t c) -> QByteArray {
+        if (keyAt >= 0) return QByteArray(PQgetvalue(res, i, keyAt + int(c)), PQgetlength(res, i, keyAt + int(c)));
+        if (!binary_) return QByteArray(PQgetvalue(res, i, keyField_), PQgetlength(res, i, keyField_));
+        return QByteArray::number(keyNumber(i));
+    };
     auto take = [&](long long p2, int i) {
         Variant* row = b.values.data() + size_t(p2 - first) * size_t(nf);
         for (int c = 0; c < nf; ++c) {
@@ -1150,14 +1171,23 @@ PgRecordset::Block& PgRecordset::block(long long p) {
                              : fromText(v, n, oids_[size_t(c)], typmods_[size_t(c)]);
         }
         b.present[size_t(p2 - first)] = 1;
-        const char* x = PQgetvalue(res, i, nf + int(nk_));
+        const char* x = PQgetvalue(res, i, xminAt);
         b.xmins[size_t(p2 - first)] = binary_ ? bigEndian<uint32_t>(x) : uint32_t(std::strtoul(x, nullptr, 10));
     };
     auto keyIs = [&](int i, long long p2) {
         for (size_t c = 0; c < nk_; ++c) {
             const QByteArray& k = keys_[size_t(p2) * nk_ + c];
-            const int n = PQgetlength(res, i, nf + int(c));
-            if (n != k.size() || std::memcmp(PQgetvalue(res, i, nf + int(c)), k.constData(), size_t(n)) != 0) return false;
+            if (keyAt < 0 && binary_) {
+                bool ok = false;
+                if (k.toLongLong(&ok) != keyNumber(i) || !ok) return false;
+                continue;
+            }
+            if (keyAt < 0) {
+                if (keyOf(i, c) != k) return false;
+                continue;
+            }
+            const int n = PQgetlength(res, i, keyAt + int(c));
+            if (n != k.size() || std::memcmp(PQgetvalue(res, i, keyAt + int(c)), k.constData(), size_t(n)) != 0) return false;
         }
         return true;
     };
@@ -1172,7 +1202,7 @@ PgRecordset::Block& PgRecordset::block(long long p) {
             QByteArray k;
             for (size_t c = 0; c < nk_; ++c) {
                 if (c) k += '\x1f';
-                k += QByteArray(PQgetvalue(res, i, nf + int(c)), PQgetlength(res, i, nf + int(c)));
+                k += keyOf(i, c);
             }
             at.insert(k, i);
         }

@@ -223,6 +223,7 @@ private:
     QString readOnlyReason_;
     std::vector<QString> keyCols_;      // primary-key columns, or {"ctid"}
     std::vector<QString> keyTypes_;     // their type names, for the arrays a block is read with
+    int keyField_ = -1;                 // the field that is the whole integer key, read in its place
     size_t nk_ = 1;
     std::vector<QByteArray> keys_;      // nk_ text values per record, in order
     bool keyOrdered_ = false;           // the records are in key order up to orderedCount_
