@@ -154,9 +154,10 @@ bool GridModel::setData(const QModelIndex& index, const QVariant& value, int rol
         // An emptied cell of a number or date field becomes Null; a text field keeps the empty text.
         v = text.isEmpty() && !isTextType(type) ? dao::Variant::null() : dao::Variant::fromString(text);
     }
-    if (!commit(index.row(), index.column(), v)) return false;
+    const bool saved = commit(index.row(), index.column(), v);
+    // Refused, the record may now hold another user's values (or be gone): the row is painted again.
     emit dataChanged(this->index(index.row(), 0), this->index(index.row(), columnCount() - 1));
-    return true;
+    return saved;
 }
 
 bool GridModel::commit(int row, int column, const dao::Variant& value) {

@@ -7,8 +7,15 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <string>
+
+#include "platform/dao/Dao.h"
 
 namespace testutil {
+
+// What a test parameterised by backend runs over.
+enum class Backend { SQLite, PostgreSQL };
+inline std::string backendName(Backend b) { return b == Backend::SQLite ? "SQLite" : "PostgreSQL"; }
 
 // Rows of statements run by psql ('|' between columns, NULL for null; "ERROR: ..." on failure).
 inline QStringList psql(const QString& uri, const QString& sql) {
@@ -43,6 +50,15 @@ public:
     bool isSet() const { return !schema_.isEmpty(); }
     const QString& uri() const { return uri_; }
     QStringList psql(const QString& sql) const { return testutil::psql(uri_, sql); }
+    // Tables of a database file moved into the schema as a user moves them (types, keys, unique
+    // indexes and not-null rules as copy-table makes them), so a test's file setup serves both.
+    void copyFrom(const QString& file, const QStringList& tables) const {
+        auto from = dao::OpenDatabase(file);
+        auto to = dao::OpenDatabase(uri_);
+        for (const QString& t : tables) dao::CopyTable(*from, t, *to);
+        to->Close();
+        from->Close();
+    }
 
 private:
     QString server_, schema_, uri_;

@@ -90,8 +90,9 @@ struct Registered {
     std::weak_ptr<PgConnection> owner;
 };
 std::vector<Registered>& registry() {
-    static std::vector<Registered> r;
-    return r;
+    // Never destroyed: a connection held by another static object closes after it would be.
+    static auto* r = new std::vector<Registered>;
+    return *r;
 }
 
 const QRegularExpression& ddlPattern() {
@@ -159,12 +160,33 @@ std::shared_ptr<PgConnection> PgConnection::open(const QString& uri) {
         raise(wantsPassword ? kPasswordNeeded : kConnectionLost, QString("Could not connect to '%1': %2").arg(c->name_, why));
     }
     if (password) acceptServerPassword(c->name_, *password);
-    PQsetClientEncoding(c->conn_, "UTF8");
-    Result r(PQexec(c->conn_, "SET datestyle = ISO; SET intervalstyle = iso_8601; SET bytea_output = hex; "
-                              "SET extra_float_digits = 3"));
+    c->session();
     std::lock_guard g(registryMu);
     registry().push_back({c.get(), c});
     return c;
+}
+
+void PgConnection::session() {
+    PQsetClientEncoding(conn_, "UTF8");
+    Result r(PQexec(conn_, "SET datestyle = ISO; SET intervalstyle = iso_8601; SET bytea_output = hex; "
+                           "SET extra_float_digits = 3"));
+}
+
+void PgConnection::reconnectIfLost() {
+    if (PQstatus(conn_) == CONNECTION_OK) return;
+    // The loss itself was reported when it was found (with the changes it took); this is a new
+    // statement, on a new session. Statements prepared on the old one are gone with it.
+    PQreset(conn_);
+    prepared_.clear();
+    ahead_ = false;
+    inTxn_ = false;
+    batch_.clear();
+    batchXid_.clear();
+    ++generation_;
+    if (PQstatus(conn_) != CONNECTION_OK)
+        raise(kConnectionLost, QString("The connection to the database server '%1' was lost and cannot be made again: %2")
+                                   .arg(name_, QString::fromUtf8(PQerrorMessage(conn_)).trimmed()));
+    session();
 }
 
 PgConnection::~PgConnection() {
@@ -211,14 +233,24 @@ void PgConnection::fail(pg_result* r, bool deleting) {
         batch_.clear();
         inTxn_ = false;
         ++generation_;
-        raise(kConnectionLost,
-              QString("The connection to the database server '%1' was lost; the change was not saved%2. %3")
-                  .arg(name_, lost ? QString(", nor the %1 before it since the last save").arg(lost) : QString(), words));
+        const QString what = writing_ ? (lost ? QString("this change was not saved, nor the %1 before it since the last save").arg(lost)
+                                              : QString("this change was not saved"))
+                                      : (lost == 1 ? QString("the change since the last save was not saved")
+                                         : lost     ? QString("the %1 changes since the last save were not saved").arg(lost)
+                                                    : QString("nothing was pending"));
+        raise(kConnectionLost, QString("The connection to the database server '%1' was lost; %2. %3").arg(name_, what, words));
     }
     QString more;
     // The server drops the whole transaction on an error: the batch's earlier changes run again.
     if (inTxn_) more = replay();
-    raise(numberFor(state, words, deleting), more.isEmpty() ? words : words + "\n" + more);
+    QString said = words;
+    // A missing value names its field as table.field, as the file engines do, so that a form can
+    // point at the input that needs one.
+    const char* table = r && state == "23502" ? PQresultErrorField(r, PG_DIAG_TABLE_NAME) : nullptr;
+    const char* column = r && state == "23502" ? PQresultErrorField(r, PG_DIAG_COLUMN_NAME) : nullptr;
+    if (table && column)
+        said = QString("The field %1.%2 needs a value: %3").arg(QString::fromUtf8(table), QString::fromUtf8(column), words);
+    raise(numberFor(state, words, deleting), more.isEmpty() ? said : said + "\n" + more);
 }
 
 void PgConnection::idle() {
@@ -229,7 +261,7 @@ void PgConnection::idle() {
 
 void PgConnection::sendAhead(const QString& sql, const std::vector<Param>& params, bool binary) {
     std::lock_guard lock(mu_);
-    if (!conn_ || ahead_ || !pendingWords_.isEmpty()) return;
+    if (!conn_ || ahead_ || !pendingWords_.isEmpty() || PQstatus(conn_) != CONNECTION_OK) return;
     const QByteArray text = utf8(sql);
     const auto it = prepared_.constFind(text);
     if (it == prepared_.constEnd()) return;
@@ -293,6 +325,7 @@ Result PgConnection::exec(const QString& sql, const std::vector<Param>& params, 
     std::lock_guard lock(mu_);
     if (!conn_) raise(err::ObjectClosed);
     throwPending();
+    reconnectIfLost();
     commitOthers();
     idle();
     if (ddlPattern().match(sql).hasMatch()) {
@@ -305,8 +338,17 @@ Result PgConnection::exec(const QString& sql, const std::vector<Param>& params, 
             prepared_.clear();
         }
     }
+    // Only a read is run again: a change the server may have made before it went could twice.
+    const bool alone = !inTxn_ && sql.trimmed().startsWith("SELECT", Qt::CaseInsensitive);
     Result r = run(utf8(sql), params, prepared, binary);
-    const auto status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    auto status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && alone && PQstatus(conn_) != CONNECTION_OK) {
+        // The server went away since the last statement, with no change of ours pending: on a
+        // new session the read runs once more (a Refresh after a server restart just works).
+        reconnectIfLost();
+        r = run(utf8(sql), params, prepared, binary);
+        status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    }
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) fail(r.get(), deleting);
     return r;
 }
@@ -315,7 +357,13 @@ Result PgConnection::write(Change change) {
     std::lock_guard lock(mu_);
     if (!conn_) raise(err::ObjectClosed);
     throwPending();
+    reconnectIfLost();
     commitOthers();
+    writing_ = true;
+    struct Writing {
+        bool& w;
+        ~Writing() { w = false; }
+    } writing{writing_};
     if (!inTxn_) begin();
     Result r = run(utf8(change.sql), change.params, true, false);
     const auto status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
@@ -338,6 +386,11 @@ void PgConnection::setReplay(const QString& sql, std::vector<Param> params) {
 void PgConnection::begin() {
     idle();
     Result r(PQexec(conn_, "BEGIN"));
+    if ((!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) && batch_.empty() && PQstatus(conn_) != CONNECTION_OK) {
+        // Lost between batches: nothing of ours went with it, so the batch starts on a new session.
+        reconnectIfLost();
+        r = Result(PQexec(conn_, "BEGIN"));
+    }
     if (!r || PQresultStatus(r.get()) != PGRES_COMMAND_OK) fail(r.get(), false);
     inTxn_ = true;
     batchStartNs_ = nowNs();
@@ -486,6 +539,7 @@ long long PgConnection::copyIn(const QString& copySql, const std::function<bool(
     std::lock_guard lock(mu_);
     if (!conn_) raise(err::ObjectClosed);
     throwPending();
+    reconnectIfLost();
     commitOthers();
     idle();
     commitLocked();
@@ -973,6 +1027,13 @@ std::shared_ptr<PgRecordset> PgRecordset::open(const std::shared_ptr<PgConnectio
         r.updatable_ = true;
     }
     r.nk_ = r.keyCols_.size();
+    // A single integer key is read back through its own field: no second copy of it per row.
+    if (r.nk_ == 1 && r.updatable_)
+        for (size_t c = 0; c < r.fields_->size(); ++c)
+            if ((*r.fields_)[c].column == r.keyCols_[0] && (r.oids_[c] == 20 || r.oids_[c] == 21 || r.oids_[c] == 23)) {
+                r.keyField_ = int(c);
+                break;
+            }
     QString order = orderOverride.isEmpty() ? ts.orderClause : translateJetExpression(orderOverride, {}, SqlDialect::Postgres, conn->nameLookup());
     r.loadKeys(order);
     r.pos_ = 0;
@@ -1047,18 +1108,19 @@ PgRecordset::Block& PgRecordset::block(long long p) {
     // put in place by their key.
     std::vector<Param> params;
     QString keyExpr, keyText, unnest;
+    const bool ranged = nk_ == 1 && keyOrdered_ && last <= orderedCount_;
     for (size_t c = 0; c < nk_; ++c) {
+        const QString col = keyCols_[c] == "ctid" ? "ctid" : quoteIdent(keyCols_[c]);
+        keyExpr += QString(c ? ", " : "") + col;
+        if (keyField_ < 0) keyText += ", " + col + "::text";
+        unnest += QString(c ? ", " : "") + QString("$%1::%2[]").arg(c + 1).arg(keyTypes_[c]);
+        if (ranged) continue;  // two keys are enough, below
         std::vector<QByteArray> vals;
         for (long long p2 = first; p2 < last; ++p2) vals.push_back(keys_[size_t(p2) * nk_ + c]);
         params.push_back(Param{arrayLiteral(vals).toUtf8()});
-        const QString col = keyCols_[c] == "ctid" ? "ctid" : quoteIdent(keyCols_[c]);
-        keyExpr += QString(c ? ", " : "") + col;
-        keyText += ", " + col + "::text";
-        unnest += QString(c ? ", " : "") + QString("$%1::%2[]").arg(c + 1).arg(keyTypes_[c]);
     }
     QString sql = "SELECT " + selectList_ + keyText + ", xmin FROM " + table_.qualified + " WHERE (" +
                   keyExpr + ") IN (SELECT * FROM unnest(" + unnest + "))";
-    const bool ranged = nk_ == 1 && keyOrdered_ && last <= orderedCount_;
     if (ranged) {
         // Records in key order: the block is the range between its first and last key, one index
         // range scan instead of a look-up per record, in key order. Rows other users added inside
@@ -1078,9 +1140,24 @@ PgRecordset::Block& PgRecordset::block(long long p) {
     }
     const int nf = int(fields_->size()), nr = PQntuples(r.get());
     PGresult* res = r.get();
-    b.values.assign(size_t(last - first) * size_t(nf), Variant());
+    // Emptied and grown rather than assigned: a copy of an empty value into each is work too.
+    b.values.clear();
+    b.values.resize(size_t(last - first) * size_t(nf));
     b.present.assign(size_t(last - first), 0);
     b.xmins.assign(size_t(last - first), {});
+    const int keyAt = keyField_ >= 0 ? -1 : nf;  // where the keys' text forms are, when sent
+    const int xminAt = keyField_ >= 0 ? nf : nf + int(nk_);
+    // The key of result row i in the text form the key list holds.
+    auto keyNumber = [&](int i) {
+        const char* v = PQgetvalue(res, i, keyField_);
+        const int n = PQgetlength(res, i, keyField_);
+        return n == 8 ? qint64(bigEndian<uint64_t>(v)) : n == 4 ? qint64(int32_t(bigEndian<uint32_t>(v))) : qint64(int16_t(bigEndian<uint16_t>(v)));
+    };
+    auto keyOf = [&](int i, size_t c) -> QByteArray {
+        if (keyAt >= 0) return QByteArray(PQgetvalue(res, i, keyAt + int(c)), PQgetlength(res, i, keyAt + int(c)));
+        if (!binary_) return QByteArray(PQgetvalue(res, i, keyField_), PQgetlength(res, i, keyField_));
+        return QByteArray::number(keyNumber(i));
+    };
     auto take = [&](long long p2, int i) {
         Variant* row = b.values.data() + size_t(p2 - first) * size_t(nf);
         for (int c = 0; c < nf; ++c) {
@@ -1094,14 +1171,23 @@ PgRecordset::Block& PgRecordset::block(long long p) {
                              : fromText(v, n, oids_[size_t(c)], typmods_[size_t(c)]);
         }
         b.present[size_t(p2 - first)] = 1;
-        const char* x = PQgetvalue(res, i, nf + int(nk_));
+        const char* x = PQgetvalue(res, i, xminAt);
         b.xmins[size_t(p2 - first)] = binary_ ? bigEndian<uint32_t>(x) : uint32_t(std::strtoul(x, nullptr, 10));
     };
     auto keyIs = [&](int i, long long p2) {
         for (size_t c = 0; c < nk_; ++c) {
             const QByteArray& k = keys_[size_t(p2) * nk_ + c];
-            const int n = PQgetlength(res, i, nf + int(c));
-            if (n != k.size() || std::memcmp(PQgetvalue(res, i, nf + int(c)), k.constData(), size_t(n)) != 0) return false;
+            if (keyAt < 0 && binary_) {
+                bool ok = false;
+                if (k.toLongLong(&ok) != keyNumber(i) || !ok) return false;
+                continue;
+            }
+            if (keyAt < 0) {
+                if (keyOf(i, c) != k) return false;
+                continue;
+            }
+            const int n = PQgetlength(res, i, keyAt + int(c));
+            if (n != k.size() || std::memcmp(PQgetvalue(res, i, keyAt + int(c)), k.constData(), size_t(n)) != 0) return false;
         }
         return true;
     };
@@ -1116,7 +1202,7 @@ PgRecordset::Block& PgRecordset::block(long long p) {
             QByteArray k;
             for (size_t c = 0; c < nk_; ++c) {
                 if (c) k += '\x1f';
-                k += QByteArray(PQgetvalue(res, i, nf + int(c)), PQgetlength(res, i, nf + int(c)));
+                k += keyOf(i, c);
             }
             at.insert(k, i);
         }

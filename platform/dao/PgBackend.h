@@ -127,6 +127,9 @@ private:
     PgConnection() = default;
     [[noreturn]] void fail(pg_result* r, bool deleting);
     Result run(const QByteArray& sql, const std::vector<Param>& params, bool prepared, bool binary);
+    void session();  // the settings every session of the connection starts with
+    // A connection the server dropped is made again for the next statement (3151 when it cannot).
+    void reconnectIfLost();
     void begin();
     void commitLocked();
     // After the server dropped the batch's transaction: the changes before the failing one run
@@ -137,6 +140,7 @@ private:
     void throwPending();
     void idle();  // drops a read sent ahead: the connection is free for a statement
     bool ahead_ = false;
+    bool writing_ = false;  // a change of the batch is running (for the words of a lost connection)
     QByteArray aheadSql_;
     std::vector<QByteArray> aheadParams_;
     pg_conn* conn_ = nullptr;
@@ -219,6 +223,7 @@ private:
     QString readOnlyReason_;
     std::vector<QString> keyCols_;      // primary-key columns, or {"ctid"}
     std::vector<QString> keyTypes_;     // their type names, for the arrays a block is read with
+    int keyField_ = -1;                 // the field that is the whole integer key, read in its place
     size_t nk_ = 1;
     std::vector<QByteArray> keys_;      // nk_ text values per record, in order
     bool keyOrdered_ = false;           // the records are in key order up to orderedCount_

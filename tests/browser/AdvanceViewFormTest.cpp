@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "../platform/QStringPrint.h"
@@ -89,7 +90,7 @@ protected:
 };
 
 // The same browser over the same table on a PostgreSQL server (when TABULON_TEST_PG names one).
-enum class Backend { SQLite, PostgreSQL };
+using testutil::Backend;
 
 class AdvanceViewFormBackend : public AdvanceViewFormTest, public ::testing::WithParamInterface<Backend> {
 protected:
@@ -113,7 +114,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Backends, AdvanceViewFormBackend, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
-                         [](const auto& info) { return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL"; });
+                         [](const auto& info) { return testutil::backendName(info.param); });
 
 TEST_P(AdvanceViewFormBackend, FirstOpeningLoadsTheTableWithDefaults) {
     auto f = open("Clientes");
@@ -661,4 +662,98 @@ TEST_P(AdvanceViewFormBackend, CopyTableMovesTheTableIntoAnotherDatabase) {
     get<QPushButton>(*f, "CopyTableBtn")->click();
     ASSERT_EQ(prompts_.count(), 3);
     EXPECT_TRUE(prompts_.last().text.startsWith("3010")) << prompts_.last().text.toStdString();
+}
+
+// Several users on the same server table: this window, a second connection of the process and
+// another process (psql). Every change lands or is refused with 3197 naming its record, and a
+// refused cell shows the other user's value; the table ends as the merge of what landed.
+TEST_F(AdvanceViewFormTest, SeveralUsersOnOneServerTableNeverOverwriteEachOther) {
+    if (qEnvironmentVariable("TABULON_TEST_PG").isEmpty())
+        GTEST_SKIP() << "TABULON_TEST_PG is not set: no PostgreSQL server for this test";
+    testutil::PgSchema server;
+    ASSERT_TRUE(server.isSet());
+    ASSERT_EQ(server.psql("create table \"Stock\" (\"Id\" integer primary key, \"Item\" varchar(20), \"Qty\" integer);"
+                          "insert into \"Stock\" select g, 'item ' || g, g from generate_series(1, 5) g"),
+              QStringList());
+    auto f = open("Stock", server.uri());
+    ASSERT_EQ(count(*f), 5);
+    auto* model = get<DataGrid>(*f, "grdDataGrid")->model();
+    const auto edit = [&](int row, int field, const QString& text) {
+        prompts_.clear();
+        return model->setData(model->index(row, field), text, Qt::EditRole);
+    };
+    // The window's box is the data control's error event, with the engine's words for 3197.
+    const auto refused = [&] {
+        if (prompts_.count() != 1) return ::testing::AssertionFailure() << prompts_.count() << " boxes";
+        if (prompts_.last().text != "Data error event hit err:" + dao::describe(3197))
+            return ::testing::AssertionFailure() << prompts_.last().text.toStdString();
+        return ::testing::AssertionSuccess();
+    };
+    const auto refusedNaming = [](const std::function<void()>& change, const QString& key) {
+        try {
+            change();
+        } catch (const dao::Error& e) {
+            if (e.number() == 3197 && e.description().contains("record " + key + " of 'Stock'"))
+                return ::testing::AssertionSuccess();
+            return ::testing::AssertionFailure() << e.what();
+        }
+        return ::testing::AssertionFailure() << "a stale change was saved";
+    };
+    for (int row = 0; row < 5; ++row) EXPECT_EQ(cell(*f, row, 2), QString::number(row + 1));  // A has read them
+    auto other = dao::OpenDatabase(server.uri());
+    auto rb = other->OpenRecordset("Stock");
+    for (int i = 0; i < 3; ++i) rb->MoveNext();
+    EXPECT_EQ(rb->Fields()["Id"].Value(), dao::Variant::fromLong(4));  // B has read record 4
+
+    // Different records: both land.
+    rb->MoveFirst();
+    rb->MoveNext();
+    rb->Edit();
+    rb->Fields()["Qty"].setValue(dao::Variant::fromLong(20));
+    rb->Update();                       // B: record 2
+    EXPECT_TRUE(edit(0, 2, "10"));      // A: record 1
+    EXPECT_EQ(prompts_.count(), 0);
+
+    // The same record: A read record 2 before B changed it, so A's change is refused and the grid
+    // shows B's value; from there A's next change lands.
+    EXPECT_FALSE(edit(1, 2, "21"));
+    EXPECT_TRUE(refused());
+    EXPECT_EQ(cell(*f, 1, 2), "20");
+    EXPECT_TRUE(edit(1, 2, "22"));
+
+    // Another process changes record 4 while B's change of it waits: B is refused, and so is A.
+    ASSERT_EQ(server.psql("update \"Stock\" set \"Item\" = 'by psql' where \"Id\" = 4"), QStringList());
+    rb->MoveNext();
+    rb->MoveNext();
+    rb->Edit();
+    rb->Fields()["Item"].setValue(dao::Variant::fromString("by B"));
+    EXPECT_TRUE(refusedNaming([&] { rb->Update(); }, "4"));
+    EXPECT_EQ(rb->Fields()["Item"].Value().asString(), "by psql");
+    EXPECT_FALSE(edit(3, 1, "by A"));
+    EXPECT_TRUE(refused());
+    EXPECT_EQ(cell(*f, 3, 1), "by psql");
+
+    // Deletes: B deletes record 3 and A's change of it is refused; A deletes record 5, which B has
+    // read, and B's change of it is refused.
+    rb->MovePrevious();
+    EXPECT_EQ(rb->Fields()["Id"].Value(), dao::Variant::fromLong(3));
+    rb->Delete();
+    EXPECT_FALSE(edit(2, 2, "33"));
+    EXPECT_TRUE(refused());
+    EXPECT_EQ(cell(*f, 2, 1), "#Deleted");
+    rb->MoveLast();
+    EXPECT_EQ(rb->Fields()["Id"].Value(), dao::Variant::fromLong(5));
+    f->dataControl()->Recordset()->MoveLast();
+    prompts_.clear();
+    prompts_.answer(vbYes);
+    f->DeleteCurrentRecord();
+    EXPECT_EQ(prompts_.count(), 1);
+    rb->Edit();
+    rb->Fields()["Qty"].setValue(dao::Variant::fromLong(55));
+    EXPECT_TRUE(refusedNaming([&] { rb->Update(); }, "5"));
+
+    dao::flushAllWrites();
+    EXPECT_EQ(server.psql("select * from \"Stock\" order by 1"),
+              QStringList({"1|item 1|10", "2|item 2|22", "4|by psql|4"}));
+    other->Close();
 }

@@ -38,7 +38,7 @@ CliRun cli(const QStringList& args) {
 
 // The same commands over an SQLite file and over a PostgreSQL server (when TABULON_TEST_PG names
 // one): each test gets a schema of its own there.
-enum class Backend { SQLite, PostgreSQL };
+using testutil::Backend;
 
 class BulkCli : public ::testing::TestWithParam<Backend> {
 protected:
@@ -78,7 +78,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(Backends, BulkCli, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
-                         [](const auto& info) { return info.param == Backend::SQLite ? "SQLite" : "PostgreSQL"; });
+                         [](const auto& info) { return testutil::backendName(info.param); });
 
 TEST_P(BulkCli, ReplaceAndTotal) {
     CliRun r = cli({"replace", db_, "T", "s", "abc", "x"});

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include "EngineTestUtil.h"
+#include "PgTestUtil.h"
 #include "TestUtil.h"
 #include "platform/dao/Conversions.h"
 #include "platform/dao/JetSql.h"
@@ -469,4 +470,54 @@ TEST(Postgres, ARefusalInsideABatchKeepsTheChangesBeforeIt) {
     for (; !seen->Eof(); seen->MoveNext()) rows << cells(*seen);
     EXPECT_EQ(rows, QStringList({"Long(1)|Long(3)", "Long(3)|Long(0)", "Long(4)|Long(7)"}));
     EXPECT_EQ(rs->RecordCount(), 3);
+}
+
+// The server drops the connection: changes of the batch it took are reported with their number,
+// the next statement runs on a new session, and a change made after the loss is saved there.
+TEST(Postgres, ALostConnectionIsReportedAndTheNextStatementConnectsAgain) {
+    NEED_SERVER();
+    auto db = dao::OpenDatabase(serverUri());
+    const QString t = uniqueName("lost");
+    auto keeper = dao::OpenDatabase(serverUri());
+    DropTables drop{keeper, {t}};
+    db->Execute("CREATE TABLE " + t + " (id integer PRIMARY KEY, qty integer)");
+    db->Execute("INSERT INTO " + t + " SELECT g, 0 FROM generate_series(1, 3) g");
+    const auto backendPid = [&] {
+        return dao::valueToText(db->OpenRecordset("SELECT pg_backend_pid()")->Fields().Item(0).Value());
+    };
+    const auto stored = [&] {
+        dao::flushAllWrites();
+        return testutil::psql(serverUri(), "SELECT string_agg(qty::text, ',' ORDER BY id) FROM " + t).join("");
+    };
+    auto rs = db->OpenRecordset(t);
+    auto qty = rs->Fields()["qty"];
+
+    // Lost with a change in the batch: the statement that finds out says so, naming the change.
+    rs->Edit();
+    qty.setValue(dao::Variant::fromLong(10));
+    rs->Update();
+    try {
+        db->OpenRecordset("SELECT pg_terminate_backend(pg_backend_pid())");
+        ADD_FAILURE() << "the loss went unsaid";
+    } catch (const dao::Error& e) {
+        EXPECT_EQ(e.number(), 3151);
+        EXPECT_TRUE(e.description().contains("was lost")) << e.what();
+        EXPECT_TRUE(e.description().contains("the change since the last save was not saved")) << e.what();
+    }
+    // The record shows what the server holds, read on a new session.
+    rs->MoveFirst();
+    EXPECT_EQ(qty.Value(), dao::Variant::fromLong(0));
+    EXPECT_EQ(stored(), "0,0,0");
+
+    // Dropped by another process between batches: reads and a change made afterwards just work.
+    const QString pid = backendPid();
+    ASSERT_EQ(testutil::psql(serverUri(), "SELECT pg_terminate_backend(" + pid + ")"), QStringList({"t"}));
+    EXPECT_EQ(dao::valueToText(db->OpenRecordset("SELECT count(*) FROM " + t)->Fields().Item(0).Value()), "3");
+    EXPECT_NE(backendPid(), pid);
+    ASSERT_EQ(testutil::psql(serverUri(), "SELECT pg_terminate_backend(" + backendPid() + ")"), QStringList({"t"}));
+    rs->MoveNext();
+    rs->Edit();
+    qty.setValue(dao::Variant::fromLong(20));
+    rs->Update();
+    EXPECT_EQ(stored(), "0,20,0");
 }

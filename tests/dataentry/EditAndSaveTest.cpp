@@ -3,6 +3,7 @@
 
 #include "../platform/QStringPrint.h"
 #include "DataEntryTestUtil.h"
+#include "PgTestUtil.h"
 #include "dataentry/LookupHint.h"
 #include "platform/DataControl.h"
 
@@ -20,12 +21,12 @@ protected:
         ASSERT_TRUE(dir_.isValid());
         db_ = testutil::makeSqlite(
             dir_, "t.db",
-            {"create table Names (Name text(50), Num long)",
+            {"create table Names (Name text(50), Num long primary key)",
              "insert into Names values ('Anders', 1)", "insert into Names values ('Bertha', 2)",
              "insert into Names values ('Mandy', 3)", "insert into Names values ('Sean O''Brien', 4)",
              "create table Rec (Num long, Txt text(20), Amount currency, Born datetime, Small short, "
-             "Ratio double, Ok yesno)",
-             "create table Strict (Code long not null unique, Txt text(20))",
+             "Ratio double, Ok yesno, primary key (Small))",
+             "create table Strict (Code long not null unique, Txt text(20) primary key)",
              "insert into Strict values (1, 'one')"});
     }
     std::unique_ptr<Host> build(const QString& table, const std::function<void(Host&)>& before = {}) {
@@ -42,7 +43,29 @@ protected:
     PromptScript prompts_;
 };
 
-TEST_F(EditAndSaveTest, LookupHintsAreTheGreatestMatch) {
+// The same form saving into the same tables moved to a PostgreSQL server (when TABULON_TEST_PG names
+// one). Every table has a key there, as a table the server lets Tabulon change must.
+using testutil::Backend;
+
+class EditAndSaveBackend : public EditAndSaveTest, public ::testing::WithParamInterface<Backend> {
+protected:
+    void SetUp() override {
+        EditAndSaveTest::SetUp();
+        if (GetParam() == Backend::SQLite) return;
+        if (qEnvironmentVariable("TABULON_TEST_PG").isEmpty())
+            GTEST_SKIP() << "TABULON_TEST_PG is not set: no PostgreSQL server for this test";
+        server_ = std::make_unique<testutil::PgSchema>();
+        ASSERT_TRUE(server_->isSet());
+        server_->copyFrom(db_, {"Names", "Rec", "Strict"});
+        db_ = server_->uri();
+    }
+    std::unique_ptr<testutil::PgSchema> server_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, EditAndSaveBackend, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         [](const auto& info) { return testutil::backendName(info.param); });
+
+TEST_P(EditAndSaveBackend, LookupHintsAreTheGreatestMatch) {
     auto h = build("Names");
     MaskedEdit* name = h->input(0);
     type(name, "nd");
@@ -83,7 +106,7 @@ TEST_F(EditAndSaveTest, LookupHintsAreTheGreatestMatch) {
 
 // Enter (and Page Down) take a hint only while it still matches the input: the record holds what
 // the input shows, never a hint found for an earlier text.
-TEST_F(EditAndSaveTest, AStaleHintNeverReplacesWhatWasTyped) {
+TEST_P(EditAndSaveBackend, AStaleHintNeverReplacesWhatWasTyped) {
     auto h = build("Names");
     MaskedEdit* name = h->input(0);
     type(name, "ma");
@@ -105,7 +128,7 @@ TEST_F(EditAndSaveTest, AStaleHintNeverReplacesWhatWasTyped) {
 
 // An empty input stores Null where the field allows it; a field that needs a value is named and
 // marked as in validation, with no engine error box and nothing stored.
-TEST_F(EditAndSaveTest, EmptyInputsStoreNullOrNameTheFieldThatNeedsAValue) {
+TEST_P(EditAndSaveBackend, EmptyInputsStoreNullOrNameTheFieldThatNeedsAValue) {
     auto h = build("Rec");
     h->input(1)->setText("only text");
     h->input(4)->setText("3");
@@ -234,7 +257,7 @@ TEST_F(EditAndSaveTest, ValidationWritesStandardFormsOrFails) {
     EXPECT_EQ(h->input(0)->palette().color(QPalette::Base), QColor(192, 192, 255));
 }
 
-TEST_F(EditAndSaveTest, SavingAddsOneRecordAndPreparesTheNext) {
+TEST_P(EditAndSaveBackend, SavingAddsOneRecordAndPreparesTheNext) {
     auto h = build("Rec", [](Host& h) {
         h.form->SetIncrement(1, 0);
         h.form->SetDefault("Mr", 1);
@@ -273,7 +296,7 @@ TEST_F(EditAndSaveTest, SavingAddsOneRecordAndPreparesTheNext) {
     EXPECT_EQ(h->input(0)->Text(), "43");
 }
 
-TEST_F(EditAndSaveTest, ARefusedRecordIsNotLeftHalfDoneAndTheInputsStay) {
+TEST_P(EditAndSaveBackend, ARefusedRecordIsNotLeftHalfDoneAndTheInputsStay) {
     auto h = build("Strict");
     h->input(0)->setText("1");  // the code exists already
     h->input(1)->setText("again");

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "PgTestUtil.h"
 #include "QStringPrint.h"
 #include "TestUtil.h"
 #include "platform/DataControl.h"
@@ -59,7 +60,7 @@ QString smallTable(const QTemporaryDir& dir) {
 }
 
 QString longTable(const QTemporaryDir& dir, int rows) {
-    QStringList sql{"create table Items (Id LONG, Name TEXT(30))"};
+    QStringList sql{"create table Items (Id LONG primary key, Name TEXT(30))"};
     for (int i = 1; i <= rows; ++i) sql << QString("insert into Items values (%1, 'item %1')").arg(i);
     return testutil::makeSqlite(dir, "long.db", sql);
 }
@@ -70,12 +71,37 @@ std::shared_ptr<dao::Recordset> open(const QString& file, const QString& source)
     return keep.back()->OpenRecordset(source);
 }
 
+// The same listings over the same tables moved to a PostgreSQL server (when TABULON_TEST_PG names one).
+using testutil::Backend;
+
+class ReportListingBackend : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        if (!havePdftotext()) GTEST_SKIP() << "pdftotext is not installed";
+        if (GetParam() == Backend::SQLite) return;
+        if (qEnvironmentVariable("TABULON_TEST_PG").isEmpty())
+            GTEST_SKIP() << "TABULON_TEST_PG is not set: no PostgreSQL server for this test";
+        server_ = std::make_unique<testutil::PgSchema>();
+        ASSERT_TRUE(server_->isSet());
+    }
+    // The file itself, or the server with its table.
+    QString database(const QString& file, const QString& table) {
+        if (!server_) return file;
+        server_->copyFrom(file, {table});
+        return server_->uri();
+    }
+    QTemporaryDir dir_;
+    std::unique_ptr<testutil::PgSchema> server_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, ReportListingBackend, ::testing::Values(Backend::SQLite, Backend::PostgreSQL),
+                         [](const auto& info) { return testutil::backendName(info.param); });
+
 }  // namespace
 
-TEST(ReportListing, SmallTableShowsTitleHeadersAndEveryRecord) {
-    if (!havePdftotext()) GTEST_SKIP() << "pdftotext is not installed";
-    QTemporaryDir dir;
-    auto rs = open(smallTable(dir), "Señores");
+TEST_P(ReportListingBackend, SmallTableShowsTitleHeadersAndEveryRecord) {
+    QTemporaryDir& dir = dir_;
+    auto rs = open(database(smallTable(dir), "Señores"), "Señores");
     const QString pdf = dir.filePath("small.pdf");
     EXPECT_EQ(ReportListing::writePdf(*rs, rs->Name(), pdf), 1);
 
@@ -98,11 +124,10 @@ TEST(ReportListing, SmallTableShowsTitleHeadersAndEveryRecord) {
     EXPECT_EQ(rs->AbsolutePosition(), 0);
 }
 
-TEST(ReportListing, LongTableRepeatsHeadersAndNumbersEveryPage) {
-    if (!havePdftotext()) GTEST_SKIP() << "pdftotext is not installed";
-    QTemporaryDir dir;
+TEST_P(ReportListingBackend, LongTableRepeatsHeadersAndNumbersEveryPage) {
+    QTemporaryDir& dir = dir_;
     const int rows = 200;
-    auto rs = open(longTable(dir, rows), "select Id, Name from Items order by Id desc");
+    auto rs = open(database(longTable(dir, rows), "Items"), "select Id, Name from Items order by Id desc");
     const QString pdf = dir.filePath("long.pdf");
     const int pages = ReportListing::writePdf(*rs, "Items", pdf);
     ASSERT_GE(pages, 3);
@@ -178,10 +203,9 @@ TEST(ReportListing, UnwritableOutputIsAClearErrorAndKeepsTheOldFile) {
     EXPECT_EQ(f.readAll(), "old");
 }
 
-TEST(ReportListing, CliReportWritesTheListing) {
-    if (!havePdftotext()) GTEST_SKIP() << "pdftotext is not installed";
-    QTemporaryDir dir;
-    const QString db = longTable(dir, 150);
+TEST_P(ReportListingBackend, CliReportWritesTheListing) {
+    QTemporaryDir& dir = dir_;
+    const QString db = database(longTable(dir, 150), "Items");
     const QString pdf = dir.filePath("cli.pdf");
     QProcess p;
     p.start(TABULON_CLI, {"report", db, "select Id, Name from Items where Id > 10", pdf});
