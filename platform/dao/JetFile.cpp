@@ -2,6 +2,8 @@
 #include "JetFormat.h"
 #include "JetCodePage.h"
 
+#include <sys/mman.h>
+
 #include <QFileInfo>
 #include <QStringList>
 #include <algorithm>
@@ -142,6 +144,15 @@ QString JetFile::decodeText(const ColumnDef& c, const uint8_t* p, int n) {
 const uint8_t* JetFile::page(uint32_t n) const {
     if (n >= pageCount_) throw FormatError("page " + std::to_string(n) + " is outside the file");
     return data_ + qint64(n) * pageSize_;
+}
+
+namespace {
+constexpr uint32_t kPagesHeld = 4096;  // 16 MB of 4 KB pages
+}
+
+void JetFile::forgetReadPages() const {
+    // The mapping is shared and read-only, so dropping it loses nothing.
+    if (data_) ::madvise(const_cast<uint8_t*>(data_), size_t(size_), MADV_DONTNEED);
 }
 
 int JetFile::rowCount(uint32_t pageNo) const {
@@ -338,6 +349,8 @@ std::vector<CatalogTable> JetFile::catalog() const {
 
     std::vector<CatalogTable> out;
     for (uint32_t pg = 1; pg < pageCount_; ++pg) {
+        // Every page is looked at: the scan lets them go in parts (see forgetReadPages).
+        if (pg % kPagesHeld == 0) forgetReadPages();
         const uint8_t* p = page(pg);
         if (p[0] != PageData || rd32(p + 4) != kCatalogPage) continue;
         const int n = rowCount(pg);
@@ -365,6 +378,7 @@ std::vector<CatalogTable> JetFile::catalog() const {
             out.push_back(ct);
         }
     }
+    if (pageCount_ > kPagesHeld) forgetReadPages();
     return out;
 }
 

@@ -217,6 +217,9 @@ public:
 
     // A whole page; throws FormatError for a page number outside the file.
     const uint8_t* page(uint32_t n) const;
+    // Lets the process's view of the pages read so far go (the system keeps them cached; a later
+    // read maps them again): a scan of a large file would otherwise keep all of it resident.
+    void forgetReadPages() const;
     uint8_t pageType(uint32_t n) const { return page(n)[0]; }
 
     // Rows of a data page.

@@ -26,6 +26,7 @@ public:
         std::function<uint8_t*(uint32_t)> write;       // the batch's copy, given back if the statement fails
         std::function<uint8_t*(uint32_t)> create;      // a new zeroed page past the end, in the batch
         std::function<uint32_t()> end;                  // first page number past the file and the batch's new pages
+        std::function<void()> forgetRead;               // lets the pages read so far leave memory; may be empty
     };
 
     explicit JetPageAllocator(Pages pages) : p_(std::move(pages)) {}

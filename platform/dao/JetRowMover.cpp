@@ -25,13 +25,26 @@ QByteArray pointerTo(RowId r) {
 
 std::vector<RowId> JetRowMover::readerOrder(const TableDef& t) const {
     const auto& p = a_.pages();
+    // A table of a large file is read through in parts, each let go before the next.
+    constexpr size_t kPagesHeld = 4096;
+    size_t held = 0;
+    auto readPage = [&](uint32_t pg) {
+        if (++held > kPagesHeld && p.forgetRead) {
+            p.forgetRead();
+            held = 1;
+        }
+        return p.read(pg);
+    };
     std::vector<uint32_t> pages;
-    for (uint32_t pg : a_.pagesOf(t.ownedPagesMap))
-        if (pg < p.end() && p.read(pg)[0] == PageData && rd32(p.read(pg) + 4) == t.firstPage) pages.push_back(pg);
+    for (uint32_t pg : a_.pagesOf(t.ownedPagesMap)) {
+        if (pg >= p.end()) continue;
+        const uint8_t* bytes = readPage(pg);
+        if (bytes[0] == PageData && rd32(bytes + 4) == t.firstPage) pages.push_back(pg);
+    }
     std::sort(pages.begin(), pages.end());
     std::map<RowId, RowId> firstOf;  // row of a moved record's data -> its first place
     for (uint32_t pg : pages) {
-        const uint8_t* bytes = p.read(pg);
+        const uint8_t* bytes = readPage(pg);
         for (int r = 0, n = rd16(bytes + fmt::layout(p.pageSize).dataRowCount); r < n; ++r) {
             const RowSlot s = JetFile::slotIn(bytes, p.pageSize, pg, r);
             if (s.overflow && !s.deleted && s.end - s.start >= 4) firstOf[RowId::fromWord(rd32(bytes + s.start))] = {pg, uint8_t(r)};
@@ -39,7 +52,7 @@ std::vector<RowId> JetRowMover::readerOrder(const TableDef& t) const {
     }
     std::vector<RowId> out;
     for (uint32_t pg : pages) {
-        const uint8_t* bytes = p.read(pg);
+        const uint8_t* bytes = readPage(pg);
         for (int r = 0, n = rd16(bytes + fmt::layout(p.pageSize).dataRowCount); r < n; ++r) {
             const RowSlot s = JetFile::slotIn(bytes, p.pageSize, pg, r);
             if (s.overflow) continue;
@@ -48,6 +61,7 @@ std::vector<RowId> JetRowMover::readerOrder(const TableDef& t) const {
             out.push_back(it != firstOf.end() ? it->second : here);
         }
     }
+    if (held > 64 && p.forgetRead) p.forgetRead();
     return out;
 }
 

@@ -37,9 +37,12 @@ uint32_t longValueOn(const JetFile& f, const uint8_t* header, const std::set<uin
 std::vector<uint32_t> JetUnknownPages::find(const JetFile& f) {
     std::vector<uint32_t> out;
     for (uint32_t p = 1; p < f.pageCount(); ++p) {
+        // A byte of each page would keep the whole file resident; it is let go in parts.
+        if (p % 4096 == 0) f.forgetReadPages();
         const uint8_t t = f.pageType(p);
         if (t < PageData || t > PageUsageMap) out.push_back(p);
     }
+    if (f.pageCount() > 4096) f.forgetReadPages();
     return out;
 }
 

@@ -508,6 +508,7 @@ JetPageAllocator& JetWriter::allocator() {
         pages.write = [this](uint32_t p) { return pager_.write(p); };
         pages.create = [this](uint32_t p) { return pager_.create(p); };
         pages.end = [this] { return pager_.end(); };
+        pages.forgetRead = [this] { pager_.file().forgetReadPages(); };
         allocator_ = std::make_unique<JetPageAllocator>(std::move(pages));
     }
     return *allocator_;

@@ -7,6 +7,7 @@
 
 #include "JetOracles.h"
 #include "platform/dao/JetPageAllocator.h"
+#include "platform/dao/JetUnknownPages.h"
 
 namespace {
 using namespace jettest;
@@ -434,4 +435,55 @@ TEST_F(JetPages, AGrowingBatchThatFailsHalfWrittenIsUndoneAndRunAgain) {
     const dao::jet::CheckReport rep = dao::jet::JetCheck::run(f);
     EXPECT_EQ(rep.faults, 0) << rep.lines.join('\n').toStdString();
     EXPECT_FALSE(QFile::exists(dao::jet::JetPageJournal::journalPath(f)));
+}
+
+// Scans of a file larger than the part of it kept in memory (the catalog, the pages of unknown
+// type) let what they read go as they pass: the answers, the file and a change written afterwards
+// must be as if everything had stayed.
+TEST_F(JetPages, ScansOfALargeFileLetItsPagesGoWithoutChangingWhatTheyRead) {
+    const QString path = copy("test2V2003.mdb");
+    std::vector<dao::jet::CatalogTable> before;
+    std::vector<uint32_t> unknownBefore;
+    uint32_t pages = 0;
+    {
+        auto f = dao::jet::JetFile::open(path);
+        before = f->catalog();
+        unknownBefore = dao::jet::JetUnknownPages::find(*f);
+        pages = f->pageCount();
+    }
+    // Blank pages beyond the file's own: more than one part of a scan, led to by nothing.
+    constexpr uint32_t kExtra = 4200;
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        ASSERT_EQ(f.write(QByteArray(qsizetype(kExtra) * 4096, '\0')), qint64(kExtra) * 4096);
+    }
+    const QByteArray bytes = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    {
+        auto f = dao::jet::JetFile::open(path);
+        const std::vector<dao::jet::CatalogTable> after = f->catalog();
+        ASSERT_EQ(after.size(), before.size());
+        for (size_t i = 0; i < after.size(); ++i) {
+            EXPECT_EQ(after[i].name, before[i].name);
+            EXPECT_EQ(after[i].tdefPage, before[i].tdefPage);
+        }
+        std::vector<uint32_t> unknown = unknownBefore;
+        for (uint32_t p = pages; p < pages + kExtra; ++p) unknown.push_back(p);
+        EXPECT_EQ(dao::jet::JetUnknownPages::find(*f), unknown);
+        // Pages read again after they were let go hold the file's bytes.
+        f->forgetReadPages();
+        for (uint32_t p : {0u, 2u, pages - 1, pages + kExtra - 1})
+            EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(f->page(p)), 4096), bytes.mid(qsizetype(p) * 4096, 4096))
+                << "page " << p;
+    }
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(f.readAll() == bytes) << "reading changed the file";
+    }
+    execute(path, "UPDATE MSP_PROJECTS SET PROJ_PROP_AUTHOR = 'after the scans'");
+    EXPECT_EQ(ours(path, "SELECT DISTINCT PROJ_PROP_AUTHOR FROM MSP_PROJECTS"), "PROJ_PROP_AUTHOR\nafter the scans\n");
 }
