@@ -174,8 +174,13 @@ void PgConnection::session() {
 
 void PgConnection::reconnectIfLost() {
     if (PQstatus(conn_) == CONNECTION_OK) return;
-    // The loss itself was reported when it was found (with the changes it took); this is a new
-    // statement, on a new session. Statements prepared on the old one are gone with it.
+    // A loss a statement found was reported then, with the changes it took, and the transaction
+    // closed. One found by no statement of ours (a read sent ahead, say) is reported here: the open
+    // transaction's changes went with it. Statements prepared on the old session are gone too.
+    const size_t unreported = inTxn_ ? batch_.size() : 0;
+    const QString lost = unreported == 1 ? QString("; the change since the last save was not saved")
+                         : unreported    ? QString("; the %1 changes since the last save were not saved").arg(unreported)
+                                         : QString();
     PQreset(conn_);
     prepared_.clear();
     ahead_ = false;
@@ -184,9 +189,11 @@ void PgConnection::reconnectIfLost() {
     batchXid_.clear();
     ++generation_;
     if (PQstatus(conn_) != CONNECTION_OK)
-        raise(kConnectionLost, QString("The connection to the database server '%1' was lost and cannot be made again: %2")
-                                   .arg(name_, QString::fromUtf8(PQerrorMessage(conn_)).trimmed()));
+        raise(kConnectionLost, QString("The connection to the database server '%1' was lost%2, and it cannot be made again: %3")
+                                   .arg(name_, lost, QString::fromUtf8(PQerrorMessage(conn_)).trimmed()));
     session();
+    if (unreported)
+        raise(kConnectionLost, QString("The connection to the database server '%1' was lost%2. It is connected again.").arg(name_, lost));
 }
 
 PgConnection::~PgConnection() {
