@@ -383,11 +383,19 @@ std::vector<CatalogTable> JetFile::catalog() const {
 }
 
 RowLayout JetFile::rowLayout(const TableDef& t, const uint8_t* row, int len) {
+    RowLayout l;
+    rowLayout(t, row, len, l);
+    return l;
+}
+
+void JetFile::rowLayout(const TableDef& t, const uint8_t* row, int len, RowLayout& l) {
     const int f = layout(t.pageSize).rowFieldSize;  // 1 in Jet 3, else 2
     auto field = [&](int at) { return f == 1 ? int(row[at]) : int(rd16(row + at)); };
     if (len < f) throw FormatError("a row is shorter than its column count");
-    RowLayout l;
     l.dataStart = f;
+    l.varCount = 0;
+    l.hasVarTable = false;
+    l.varOffsets.clear();
     l.columns = field(0);
     l.maskLength = (l.columns + 7) / 8;
     if (f + l.maskLength > len) throw FormatError("a row is shorter than its null mask");
@@ -403,7 +411,8 @@ RowLayout JetFile::rowLayout(const TableDef& t, const uint8_t* row, int len) {
         const int tableEnd = varCountPos - jumps;
         const int tableStart = tableEnd - f * (l.varCount + 1);
         if (tableStart < f) throw FormatError("a row's variable-length offset table does not fit in the row");
-        std::vector<int> offsets(size_t(l.varCount) + 1);
+        std::vector<int>& offsets = l.varOffsets;
+        offsets.resize(size_t(l.varCount) + 1);
         int used = 0;
         for (int i = 0; i <= l.varCount; ++i) {
             while (used < jumps && row[varCountPos - 1 - used] == i) ++used;
@@ -411,7 +420,6 @@ RowLayout JetFile::rowLayout(const TableDef& t, const uint8_t* row, int len) {
         }
         l.eod = offsets.back();
         offsets.pop_back();
-        l.varOffsets = std::move(offsets);
         if (l.eod > tableStart) throw FormatError("a row's data runs into its offset table");
         int prev = f;
         for (int i = 0; i < l.varCount; ++i) {
@@ -421,7 +429,6 @@ RowLayout JetFile::rowLayout(const TableDef& t, const uint8_t* row, int len) {
         }
     }
     l.fixedEnd = l.varCount > 0 ? l.varOffsets[0] : l.eod;
-    return l;
 }
 
 bool JetFile::buildRow(const TableDef& t, int columns, const QByteArray& fixed, const std::vector<QByteArray>& var,
@@ -478,10 +485,17 @@ bool JetFile::buildRow(const TableDef& t, int columns, const QByteArray& fixed, 
 }
 
 std::vector<FieldRef> JetFile::crackRow(const TableDef& t, const uint8_t* row, int len) const {
-    const RowLayout l = rowLayout(t, row, len);
+    std::vector<FieldRef> out;
+    RowLayout l;
+    crackRow(t, row, len, out, l);
+    return out;
+}
+
+void JetFile::crackRow(const TableDef& t, const uint8_t* row, int len, std::vector<FieldRef>& out, RowLayout& l) {
+    rowLayout(t, row, len, l);
     const uint8_t* mask = row + len - l.maskLength;
     auto bit = [&](int colNo) { return colNo < l.columns && (mask[colNo / 8] >> (colNo % 8) & 1) != 0; };
-    std::vector<FieldRef> out(t.columns.size());
+    out.assign(t.columns.size(), FieldRef{});
     for (size_t i = 0; i < t.columns.size(); ++i) {
         const ColumnDef& c = t.columns[i];
         FieldRef& f = out[i];
@@ -504,7 +518,6 @@ std::vector<FieldRef> JetFile::crackRow(const TableDef& t, const uint8_t* row, i
             f = {true, start, end - start};
         }
     }
-    return out;
 }
 
 std::vector<uint32_t> JetFile::usageMapPages(uint32_t mapRow, const PageSource& pages) const {

@@ -234,6 +234,8 @@ public:
 
     // The row's layout; throws FormatError when it does not hold together.
     static RowLayout rowLayout(const TableDef& t, const uint8_t* row, int len);
+    // The same into out, reusing its storage (a scan of many rows).
+    static void rowLayout(const TableDef& t, const uint8_t* row, int len, RowLayout& out);
     // A row from its parts: the column count, the fixed-length area, the variable-length values
     // (in offset-table order) and the null mask; length 0 for no unused bytes, else exactly that
     // long. False when the parts do not fit.
@@ -241,6 +243,8 @@ public:
                          const QByteArray& mask, int length, QByteArray& out);
     // Splits a row into its fields; throws FormatError when the row cannot be cracked.
     std::vector<FieldRef> crackRow(const TableDef& t, const uint8_t* row, int len) const;
+    // The same into out (one entry per column of t), with layout as the row's layout's storage.
+    static void crackRow(const TableDef& t, const uint8_t* row, int len, std::vector<FieldRef>& out, RowLayout& layout);
     // The row behind an overflow pointer, followed once; throws FormatError when it is missing.
     RowId overflowTarget(uint32_t pageNo, int row) const;
 

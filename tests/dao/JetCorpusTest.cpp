@@ -3,7 +3,9 @@
 // that mdb-export, mdb-reader, our engine and the check all read back.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -18,6 +20,7 @@
 #include "platform/dao/JetCheck.h"
 #include "platform/dao/JetDecrypt.h"
 #include "platform/dao/JetFile.h"
+#include "platform/dao/JetReader.h"
 #include "platform/dao/JetWriteGate.h"
 
 using namespace dao::jet;
@@ -44,6 +47,71 @@ QString lines(const CheckReport& r, const QString& prefix) {
 }
 
 QString quoted(const QString& name) { return "[" + name + "]"; }
+
+// The encrypted files' passwords (the others have encoded pages and no password).
+const QString kEncrypted = QStringLiteral(TABULON_TESTDATA "/jet-more/encrypted/");
+const std::map<QString, QString> kPasswords = {{"db2013-enc.accdb", "1234"},
+                                               {"db2007-enc.accdb", "Test123"},
+                                               {"db2007-oldenc.accdb", "Test123"},
+                                               {"db-nonstandard.accdb", "password"}};
+
+// The encrypted files as the engine reads them: a password file through its decrypted copy (written
+// into scratch), one with encoded pages as it is.
+QStringList encryptedCorpus(const QTemporaryDir& scratch) {
+    const auto& passwords = kPasswords;
+    QStringList out;
+    for (const QFileInfo& fi : QDir(kEncrypted).entryInfoList({"*.mdb", "*.accdb"}, QDir::Files, QDir::Name)) {
+        if (const auto pw = passwords.find(fi.fileName()); pw != passwords.end()) {
+            const QString plain = scratch.filePath(fi.fileName());
+            EXPECT_EQ(decryptAceCopy(fi.filePath(), pw->second, plain, nullptr), DecryptResult::Ok) << plain.toStdString();
+            out << plain;
+        } else {
+            out << fi.filePath();
+        }
+    }
+    return out;
+}
+
+// A working copy's contents: per table its definition, its record count and a digest of its records
+// in order (each value's type and bytes).
+std::map<QString, QString> workingCopy(const QString& path) {
+    std::map<QString, QString> out;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        ADD_FAILURE() << "cannot open " << path.toStdString();
+        return out;
+    }
+    auto each = [&](const QString& sql, const std::function<void(sqlite3_stmt*)>& row) {
+        sqlite3_stmt* st = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &st, nullptr), SQLITE_OK) << sql.toStdString();
+        while (sqlite3_step(st) == SQLITE_ROW) row(st);
+        sqlite3_finalize(st);
+    };
+    std::vector<std::pair<QString, QString>> tables;
+    each("SELECT name, sql FROM sqlite_master WHERE type = 'table'", [&](sqlite3_stmt* st) {
+        tables.emplace_back(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))),
+                            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 1))));
+    });
+    for (const auto& [name, sql] : tables) {
+        QCryptographicHash h(QCryptographicHash::Sha256);
+        long long rows = 0;
+        each("SELECT * FROM \"" + QString(name).replace("\"", "\"\"") + "\" ORDER BY rowid", [&](sqlite3_stmt* st) {
+            ++rows;
+            for (int i = 0; i < sqlite3_column_count(st); ++i) {
+                const char type = char('0' + sqlite3_column_type(st, i));
+                const auto* p = static_cast<const char*>(sqlite3_column_blob(st, i));
+                const int n = sqlite3_column_bytes(st, i);
+                h.addData(QByteArrayView(&type, 1));
+                h.addData(QByteArray::number(n) + ':');
+                if (p) h.addData(QByteArrayView(p, n));
+            }
+        });
+        out[name] = QString("%1 | %2 records | %3").arg(sql).arg(rows).arg(QString::fromLatin1(h.result().toHex()));
+    }
+    sqlite3_close(db);
+    return out;
+}
 
 class JetCorpus : public jettest::JetFileTest {
 protected:
@@ -118,11 +186,8 @@ TEST(JetCorpusCheck, EveryFileChecksWithoutFaults) {
     // The encrypted files: those with encoded pages (Jet 3 and Jet 4) through their decoded pages,
     // the password ones through their decrypted copy.
     QTemporaryDir scratch;
-    const QString encrypted = QStringLiteral(TABULON_TESTDATA "/jet-more/encrypted/");
-    const std::map<QString, QString> passwords = {{"db2013-enc.accdb", "1234"},
-                                                  {"db2007-enc.accdb", "Test123"},
-                                                  {"db2007-oldenc.accdb", "Test123"},
-                                                  {"db-nonstandard.accdb", "password"}};
+    const QString& encrypted = kEncrypted;
+    const auto& passwords = kPasswords;
     int checked = 0;
     for (const QFileInfo& fi : QDir(encrypted).entryInfoList({"*.mdb", "*.accdb"}, QDir::Files, QDir::Name)) {
         SCOPED_TRACE(fi.fileName().toStdString());
@@ -138,6 +203,48 @@ TEST(JetCorpusCheck, EveryFileChecksWithoutFaults) {
         ++checked;
     }
     EXPECT_EQ(checked, 6);
+}
+
+// Our reader of the data pages and libmdb's row reading (TABULON_JET_ROWS=libmdb) give every file
+// the same working copy, record for record, and call the same tables damaged.
+TEST(JetCorpusCheck, EveryFileReadsTheSameThroughItsPagesAsThroughLibmdb) {
+    QTemporaryDir scratch;
+    const QStringList files = corpus() + encryptedCorpus(scratch);
+    ASSERT_GE(files.size(), 76);
+    auto convert = [&](const QString& file, const char* rows, const QString& out) {
+        if (rows)
+            qputenv("TABULON_JET_ROWS", rows);
+        else
+            qunsetenv("TABULON_JET_ROWS");
+        QStringList damaged;
+        try {
+            for (const auto& d : convertToSqlite(file, out)) damaged << QString("%1 %2/%3").arg(d.name).arg(d.read).arg(d.expected);
+        } catch (const dao::Error& e) {
+            damaged << QString("error %1").arg(e.number());
+        }
+        qunsetenv("TABULON_JET_ROWS");
+        return damaged;
+    };
+    int tables = 0;
+    for (const QString& f : files) {
+        SCOPED_TRACE(f.toStdString());
+        const QString byLibmdb = scratch.filePath("libmdb.sqlite"), byPages = scratch.filePath("pages.sqlite");
+        const QStringList damagedByLibmdb = convert(f, "libmdb", byLibmdb);
+        EXPECT_EQ(convert(f, nullptr, byPages), damagedByLibmdb);
+        const auto expected = workingCopy(byLibmdb), got = workingCopy(byPages);
+        EXPECT_FALSE(expected.empty());
+        for (const auto& [name, contents] : expected) {
+            const auto it = got.find(name);
+            EXPECT_TRUE(it != got.end() && it->second == contents)
+                << name.toStdString() << ":\n  libmdb " << contents.toStdString()
+                << "\n  pages  " << (it == got.end() ? std::string("(missing)") : it->second.toStdString());
+        }
+        EXPECT_EQ(got.size(), expected.size());
+        tables += int(expected.size());
+        QFile::remove(byLibmdb);
+        QFile::remove(byPages);
+    }
+    EXPECT_GT(tables, 500);
 }
 
 TEST_F(JetCorpus, EveryWritableFileTakesAnEditAnAddAndADelete) {

@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -37,6 +38,7 @@
 #include "platform/dao/JetCodePage.h"
 #include "platform/dao/JetReaderHelper.h"
 #include "platform/dao/JetValueCodec.h"
+#include "tools/jet-reader/NativeRows.h"
 
 using namespace dao;
 using namespace dao::jet;
@@ -82,29 +84,30 @@ void appendUtf8(std::string& out, uint32_t cp) {
     }
 }
 
-std::string utf16ToUtf8(const std::vector<uint16_t>& units) {
-    std::string out;
-    out.reserve(units.size() * 2);
-    for (size_t i = 0; i < units.size(); ++i) {
-        const uint32_t u = units[i];
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] < 0xE000) {
-            appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u < 0xE000) {
-            appendUtf8(out, 0xFFFD);  // a lone surrogate
-        } else {
-            appendUtf8(out, u);
+// Jet4/ACE text to UTF-8 into out: UCS-2 little-endian, or "compressed" (FF FE, then runs of one-byte
+// characters and two-byte characters, each 00 byte switching between the two). Surrogate pairs are
+// joined; a lone surrogate becomes U+FFFD.
+void jet4Text(const unsigned char* p, size_t n, std::string& out) {
+    out.clear();
+    out.reserve(n + n / 2);
+    uint32_t high = 0;  // a high surrogate waiting for its pair
+    auto put = [&](uint32_t u) {
+        if (high) {
+            if (u >= 0xDC00 && u < 0xE000) {
+                appendUtf8(out, 0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00));
+                high = 0;
+                return;
+            }
+            appendUtf8(out, 0xFFFD);
+            high = 0;
         }
-    }
-    return out;
-}
-
-// Jet4/ACE text: UCS-2 little-endian, or "compressed" (FF FE, then runs of one-byte characters and
-// two-byte characters, each 00 byte switching between the two).
-std::string jet4Text(const unsigned char* p, size_t n) {
-    std::vector<uint16_t> units;
-    units.reserve(n);
+        if (u < 0x80)
+            out += char(u);
+        else if (u >= 0xD800 && u < 0xDC00)
+            high = u;
+        else
+            appendUtf8(out, u >= 0xDC00 && u < 0xE000 ? 0xFFFD : u);
+    };
     if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
         bool oneByte = true;
         size_t i = 2;
@@ -113,29 +116,29 @@ std::string jet4Text(const unsigned char* p, size_t n) {
                 oneByte = !oneByte;
                 ++i;
             } else if (oneByte) {
-                units.push_back(p[i]);
+                put(p[i]);
                 ++i;
             } else if (i + 1 < n) {
-                units.push_back(uint16_t(p[i] | p[i + 1] << 8));
+                put(uint32_t(p[i] | p[i + 1] << 8));
                 i += 2;
             } else {
                 break;
             }
         }
     } else {
-        for (size_t i = 0; i + 1 < n; i += 2) units.push_back(uint16_t(p[i] | p[i + 1] << 8));
+        for (size_t i = 0; i + 1 < n; i += 2) put(uint32_t(p[i] | p[i + 1] << 8));
     }
-    return utf16ToUtf8(units);
+    if (high) appendUtf8(out, 0xFFFD);
 }
 
-// Text in the file's own encoding to UTF-8. Jet3 text is in the file's code page, decoded as the
-// writer decodes it (libmdb would turn a byte the code page leaves undefined into '?', which the
+// Text in the file's own encoding to UTF-8 into out. Jet3 text is in the file's code page, decoded as
+// the writer decodes it (libmdb would turn a byte the code page leaves undefined into '?', which the
 // writer could then neither match nor write back); the Unicode formats we decode ourselves so that
 // surrogate pairs survive.
-std::string textValue(MdbHandle* mdb, const unsigned char* p, size_t n) {
-    if (mdb->f->jet_version != MDB_VER_JET3) return jet4Text(p, n);
-    if (n == 0) return {};
-    return dao::jet::JetCodePage::decode(mdb->f->code_page, p, int(n)).toStdString();
+void textValue(MdbHandle* mdb, const unsigned char* p, size_t n, std::string& out) {
+    if (mdb->f->jet_version != MDB_VER_JET3) return jet4Text(p, n, out);
+    out.clear();
+    if (n) out = dao::jet::JetCodePage::decode(mdb->f->code_page, p, int(n)).toStdString();
 }
 
 // A stored date: days since 1899-12-30, the fraction is the time of day. For values below zero the
@@ -235,6 +238,14 @@ ColumnType engineType(MdbHandle* mdb, const MdbColumn* col) {
             return {dbMemo, 0};
     }
 }
+
+// A field's bytes, wherever they were read from (libmdb's page buffer or the mapped file).
+struct FieldView {
+    bool isNull = true;
+    const unsigned char* p = nullptr;  // the field's first byte
+    int size = 0;
+    int room = 0;  // bytes of its page from p on: no read goes past them
+};
 
 // The output file of the conversion; one owner closes it.
 class Sqlite {
@@ -398,18 +409,42 @@ public:
     // Copies the records libmdb can read and returns how many that was. A record that cannot be
     // cracked ends the table there: what follows it is not to be trusted either.
     long long copyRows(MdbTableDef* table) {
-        std::string sql = "INSERT INTO " + quoteIdent(table->name) + " VALUES (";
-        for (unsigned i = 0; i < table->num_cols; ++i) sql += i ? ",?" : "?";
-        sql += ")";
-        sqlite3_stmt* insert = out_.prepareInsert(sql);
+        sqlite3_stmt* insert = prepareRows(table);
         std::vector<MdbField> fields(table->num_cols);
-        held_.assign(table->num_cols, std::string());
-        bound_.assign(table->num_cols, 0);
         long long copied = 0;
         mdb_rewind_table(table);
         while (mdb_fetch_row(table)) {
             try {
                 copyRow(table, insert, fields);
+            } catch (const Failure& f) {
+                if (f.code != ExitDamaged) throw;
+                break;
+            }
+            if (sqlite3_step(insert) != SQLITE_DONE) fail(ExitWriteFailed);
+            sqlite3_reset(insert);
+            ++copied;
+            progress_.add(1);
+        }
+        sqlite3_reset(insert);
+        sqlite3_clear_bindings(insert);
+        return copied;
+    }
+
+    // The same through our own page reader. A record that cannot be read ends the table, as above.
+    long long copyRowsNative(MdbTableDef* table, NativeRows::Table& rows) {
+        sqlite3_stmt* insert = prepareRows(table);
+        long long copied = 0;
+        for (;;) {
+            try {
+                if (!rows.next()) break;
+                for (unsigned i = 0; i < table->num_cols; ++i) {
+                    auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+                    const FieldRef& f = rows.field(i);
+                    const FieldView v{!f.present, rows.bytes(f), f.size, rows.room(f)};
+                    bindValue(insert, int(i), col, v, [&] { return v.size < MDB_MEMO_OVERHEAD ? std::string() : rows.longValue(f); });
+                }
+            } catch (const FormatError&) {
+                break;
             } catch (const Failure& f) {
                 if (f.code != ExitDamaged) throw;
                 break;
@@ -431,6 +466,16 @@ public:
     }
 
 private:
+    sqlite3_stmt* prepareRows(MdbTableDef* table) {
+        std::string sql = "INSERT INTO " + quoteIdent(table->name) + " VALUES (";
+        for (unsigned i = 0; i < table->num_cols; ++i) sql += i ? ",?" : "?";
+        sql += ")";
+        held_.assign(table->num_cols, std::string());
+        bound_.assign(table->num_cols, 0);
+        nullBound_.assign(table->num_cols, 0);
+        return out_.prepareInsert(sql);
+    }
+
     void copyRow(MdbTableDef* table, sqlite3_stmt* insert, std::vector<MdbField>& fields) {
         // mdb_fetch_row has cracked the row it stopped on; crack it again to see each field's
         // bytes and its null bit (libmdb's bound text cannot tell NULL from "").
@@ -448,27 +493,40 @@ private:
             if (f.colnum < 0 || unsigned(f.colnum) >= table->num_cols) fail(ExitDamaged);
             auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, f.colnum));
             bound_[size_t(f.colnum)] = 1;
-            bindValue(insert, f.colnum + 1, col, f);
+            FieldView v{f.is_null != 0, nullptr, f.siz, 0};
+            if (!v.isNull && f.start >= 0 && f.start <= mdb_->fmt->pg_size) {
+                v.p = mdb_->pg_buf + f.start;
+                v.room = mdb_->fmt->pg_size - f.start;
+            }
+            bindValue(insert, f.colnum, col, v, [&] { return longValue(col, f); });
         }
         for (unsigned i = 0; i < table->num_cols; ++i)
             if (!bound_[i]) sqlite3_bind_null(insert, int(i) + 1);
     }
 
-    const unsigned char* bytes(const MdbField& f, int need) const {
-        if (f.start < 0 || need < 0 || f.start + need > mdb_->fmt->pg_size) fail(ExitDamaged);
-        return mdb_->pg_buf + f.start;
+    static const unsigned char* bytes(const FieldView& f, int need) {
+        if (!f.p || need < 0 || need > f.room) fail(ExitDamaged);
+        return f.p;
     }
 
-    void bindValue(sqlite3_stmt* st, int idx, MdbColumn* col, const MdbField& f) {
+    // Binds the field of column `column` (from 0) the same whichever reader found its bytes;
+    // longValue gives a Memo or OLE value's bytes.
+    template <class LongValue>
+    void bindValue(sqlite3_stmt* st, int column, MdbColumn* col, const FieldView& f, const LongValue& longValue) {
+        const int idx = column + 1;
         if (col->col_type == MDB_BOOL) {
             // Yes/No lives in the null bitmap: a set bit is Yes. It is never NULL.
-            sqlite3_bind_int(st, idx, f.is_null ? 0 : 1);
+            nullBound_[size_t(column)] = 0;
+            sqlite3_bind_int(st, idx, f.isNull ? 0 : 1);
             return;
         }
-        if (f.is_null) {
-            sqlite3_bind_null(st, idx);
+        if (f.isNull) {
+            // Bindings outlive the insert: a column that was NULL for the last record still is.
+            if (!nullBound_[size_t(column)]) sqlite3_bind_null(st, idx);
+            nullBound_[size_t(column)] = 1;
             return;
         }
+        nullBound_[size_t(column)] = 0;
         switch (col->col_type) {
             case MDB_BYTE:
                 sqlite3_bind_int(st, idx, *bytes(f, 1));
@@ -498,9 +556,8 @@ private:
             case MDB_DATETIME: {
                 double v;
                 std::memcpy(&v, bytes(f, 8), 8);
-                std::string text;
-                if (jetDateText(v, text))
-                    bindText(st, idx, std::move(text));
+                if (jetDateText(v, held(idx)))
+                    bindHeld(st, idx);
                 else
                     sqlite3_bind_null(st, idx);
                 break;
@@ -513,27 +570,28 @@ private:
                 bindText(st, idx, decimalText(bytes(f, 17), std::clamp(col->col_prec, 0, 38)));
                 break;
             case MDB_BINARY: {
-                const unsigned char* p = bytes(f, f.siz);
-                sqlite3_bind_blob(st, idx, f.siz ? p : reinterpret_cast<const unsigned char*>(""), f.siz,
+                const unsigned char* p = bytes(f, f.size);
+                sqlite3_bind_blob(st, idx, f.size ? p : reinterpret_cast<const unsigned char*>(""), f.size,
                                   SQLITE_TRANSIENT);
                 break;
             }
             case MDB_TEXT:
-                bindText(st, idx, textValue(mdb_, bytes(f, f.siz), size_t(f.siz)));
+                textValue(mdb_, bytes(f, f.size), size_t(f.size), held(idx));
+                bindHeld(st, idx);
                 break;
             case MDB_MEMO: {
-                const std::string raw = longValue(col, f);
-                bindText(st, idx,
-                         textValue(mdb_, reinterpret_cast<const unsigned char*>(raw.data()), raw.size()));
+                const std::string raw = longValue();
+                textValue(mdb_, reinterpret_cast<const unsigned char*>(raw.data()), raw.size(), held(idx));
+                bindHeld(st, idx);
                 break;
             }
             case MDB_OLE: {
-                const std::string raw = longValue(col, f);
+                const std::string raw = longValue();
                 sqlite3_bind_blob(st, idx, raw.data(), int(raw.size()), SQLITE_TRANSIENT);
                 break;
             }
             case MDB_COMPLEX: {
-                if (const auto a = attachments.find(f.colnum); a != attachments.end() && f.siz == 4) {
+                if (const auto a = attachments.find(column); a != attachments.end() && f.size == 4) {
                     const auto names = a->second.find(le32(bytes(f, 4)));
                     if (names == a->second.end() || names->second.empty())
                         sqlite3_bind_null(st, idx);
@@ -542,15 +600,17 @@ private:
                     break;
                 }
                 // The key of the value in a hidden table; kept as libmdb's text of it.
-                bytes(f, 4);
-                char* text = mdb_col_to_string(mdb_, mdb_->pg_buf, f.start, col->col_type, f.siz);
+                // Read from a copy: libmdb may read as many bytes as the field says it has.
+                std::vector<unsigned char> copy(bytes(f, f.size), bytes(f, f.size) + f.size);
+                copy.resize(std::max<size_t>(copy.size(), 16));
+                char* text = mdb_col_to_string(mdb_, copy.data(), 0, col->col_type, f.size);
                 bindText(st, idx, text ? std::string(text) : std::string());
                 g_free(text);
                 break;
             }
             case kColBigInt:
                 // Read from the row's bytes: exact, never through a double.
-                if (f.siz != 8) fail(ExitDamaged);
+                if (f.size != 8) fail(ExitDamaged);
                 sqlite3_bind_int64(st, idx, int64_t(le64(bytes(f, 8))));
                 break;
             default:
@@ -562,6 +622,11 @@ private:
 
     // The text is kept until the column is bound again (after the record's insert), so SQLite
     // need not copy it.
+    std::string& held(int idx) { return held_[size_t(idx - 1)]; }
+    void bindHeld(sqlite3_stmt* st, int idx) {
+        const std::string& kept = held_[size_t(idx - 1)];
+        sqlite3_bind_text(st, idx, kept.data(), int(kept.size()), SQLITE_STATIC);
+    }
     void bindText(sqlite3_stmt* st, int idx, std::string s) {
         std::string& kept = held_[size_t(idx - 1)];
         kept = std::move(s);
@@ -572,8 +637,9 @@ private:
     // of long-value pages. The chain is checked for loops, which libmdb would follow forever.
     std::string longValue(MdbColumn* col, const MdbField& f) {
         if (f.siz < MDB_MEMO_OVERHEAD) return {};
+        if (f.start < 0 || f.start + f.siz > mdb_->fmt->pg_size) fail(ExitDamaged);
         unsigned char header[MDB_MEMO_OVERHEAD];
-        std::memcpy(header, bytes(f, f.siz), MDB_MEMO_OVERHEAD);
+        std::memcpy(header, mdb_->pg_buf + f.start, MDB_MEMO_OVERHEAD);
         const uint32_t word = le32(header);
         const size_t declared = word & 0x3fffffff;
         std::vector<char> chunk(MDB_PGSIZE + 16);
@@ -602,6 +668,7 @@ private:
     Progress& progress_;
     std::vector<std::string> held_;  // the text bound to each column of the insert
     std::vector<uint8_t> bound_;     // the columns the current record has bound
+    std::vector<uint8_t> nullBound_; // the columns bound to NULL now (bound otherwise: 0)
 };
 
 bool startsWithMSys(const char* name) {
@@ -681,6 +748,31 @@ private:
     MdbHandle* h_;
 };
 
+// A table's records into the working copy: by our page reader when it knows the table's columns,
+// else by libmdb's.
+long long copyTable(Converter& conv, const NativeRows* native, MdbCatalogEntry* entry, MdbTableDef* table) {
+    if (native) {
+        std::vector<NativeRows::Column> columns;
+        for (unsigned i = 0; i < table->num_cols; ++i) {
+            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+            columns.push_back({col->name, col->col_type, col->is_fixed != 0,
+                               col->is_fixed ? col->fixed_offset : int(col->var_col_num), col->col_size});
+        }
+        std::unique_ptr<NativeRows::Table> rows;
+        try {
+            rows = native->table(entry->table_pg, columns);
+        } catch (const FormatError&) {
+            // Its pages cannot all be listed. libmdb would read on, taking whatever a garbled page
+            // holds for records; the table is damaged, and said to be.
+            return 0;
+        }
+        if (rows) return conv.copyRowsNative(table, *rows);
+    }
+    // Seen with TABULON_JET_DEBUG (standard error goes nowhere otherwise).
+    std::fprintf(stderr, "%s: records read through libmdb\n", table->name);
+    return conv.copyRows(table);
+}
+
 int convertFile(const char* jetPath, const char* sqlitePath, const char* damagePath) {
     // libmdb converts text to the charset named here; we want UTF-8 whatever the environment says.
     setenv("MDBICONV", "UTF-8", 1);
@@ -732,6 +824,12 @@ int convertFile(const char* jetPath, const char* sqlitePath, const char* damageP
         if (table) total += std::min<long long>(table->num_rows, 1LL << 40);
         tables.push_back(table);
     }
+    // Rows are read from the pages by our own reader unless TABULON_JET_ROWS=libmdb asks for
+    // libmdb's (the two must give the same working copy).
+    const char* rowsBy = std::getenv("TABULON_JET_ROWS");
+    const std::unique_ptr<NativeRows> native =
+        rowsBy && std::strcmp(rowsBy, "libmdb") == 0 ? nullptr
+                                                    : NativeRows::open(jetPath, (std::string(sqlitePath) + "-pages").c_str());
     Progress progress;
     progress.setTotal(total);
     Converter conv(mdb, out, progress);
@@ -752,7 +850,7 @@ int convertFile(const char* jetPath, const char* sqlitePath, const char* damageP
             auto names = attachmentNames.namesFor(entry->table_pg, col->name);
             if (!names.empty()) conv.attachments[int(i)] = std::move(names);
         }
-        const long long read = conv.copyRows(table);
+        const long long read = copyTable(conv, native.get(), entry, table);
         // Fewer records than the definition counts is damage; more is a count Access left stale (it
         // keeps reading such files by their pages, and so do we).
         if (read < static_cast<long long>(table->num_rows))
