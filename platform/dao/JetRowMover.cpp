@@ -35,22 +35,22 @@ std::vector<RowId> JetRowMover::readerOrder(const TableDef& t) const {
         }
         return p.read(pg);
     };
+    // The table's pages, and the pointers of its moved records (one look at each page).
     std::vector<uint32_t> pages;
+    std::map<RowId, RowId> firstOf;  // row of a moved record's data -> its first place
     for (uint32_t pg : a_.pagesOf(t.ownedPagesMap)) {
         if (pg >= p.end()) continue;
         const uint8_t* bytes = readPage(pg);
-        if (bytes[0] == PageData && rd32(bytes + 4) == t.firstPage) pages.push_back(pg);
-    }
-    std::sort(pages.begin(), pages.end());
-    std::map<RowId, RowId> firstOf;  // row of a moved record's data -> its first place
-    for (uint32_t pg : pages) {
-        const uint8_t* bytes = readPage(pg);
+        if (bytes[0] != PageData || rd32(bytes + 4) != t.firstPage) continue;
+        pages.push_back(pg);
         for (int r = 0, n = rd16(bytes + fmt::layout(p.pageSize).dataRowCount); r < n; ++r) {
             const RowSlot s = JetFile::slotIn(bytes, p.pageSize, pg, r);
             if (s.overflow && !s.deleted && s.end - s.start >= 4) firstOf[RowId::fromWord(rd32(bytes + s.start))] = {pg, uint8_t(r)};
         }
     }
+    std::sort(pages.begin(), pages.end());
     std::vector<RowId> out;
+    out.reserve(std::min<size_t>(t.rowCount, pages.size() * kMaxRows));
     for (uint32_t pg : pages) {
         const uint8_t* bytes = readPage(pg);
         for (int r = 0, n = rd16(bytes + fmt::layout(p.pageSize).dataRowCount); r < n; ++r) {

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QStandardPaths>
@@ -20,7 +22,6 @@
 #include "platform/dao/JetCheck.h"
 #include "platform/dao/JetDecrypt.h"
 #include "platform/dao/JetFile.h"
-#include "platform/dao/JetReader.h"
 #include "platform/dao/JetWriteGate.h"
 
 using namespace dao::jet;
@@ -206,32 +207,45 @@ TEST(JetCorpusCheck, EveryFileChecksWithoutFaults) {
 }
 
 // Our reader of the data pages and libmdb's row reading (TABULON_JET_ROWS=libmdb) give every file
-// the same working copy, record for record, and call the same tables damaged.
+// the same working copy, record for record, and call the same tables damaged. The helper runs
+// directly, both ways at once.
 TEST(JetCorpusCheck, EveryFileReadsTheSameThroughItsPagesAsThroughLibmdb) {
     QTemporaryDir scratch;
     const QStringList files = corpus() + encryptedCorpus(scratch);
     ASSERT_GE(files.size(), 76);
-    auto convert = [&](const QString& file, const char* rows, const QString& out) {
-        if (rows)
-            qputenv("TABULON_JET_ROWS", rows);
-        else
-            qunsetenv("TABULON_JET_ROWS");
-        QStringList damaged;
-        try {
-            for (const auto& d : convertToSqlite(file, out)) damaged << QString("%1 %2/%3").arg(d.name).arg(d.read).arg(d.expected);
-        } catch (const dao::Error& e) {
-            damaged << QString("error %1").arg(e.number());
-        }
-        qunsetenv("TABULON_JET_ROWS");
-        return damaged;
+    struct Way {
+        const char* rows;
+        QString out, damage;
+        std::unique_ptr<QProcess> helper;
     };
+    Way ways[2] = {{"libmdb", scratch.filePath("libmdb.sqlite"), scratch.filePath("libmdb.damage"), nullptr},
+                   {"pages", scratch.filePath("pages.sqlite"), scratch.filePath("pages.damage"), nullptr}};
     int tables = 0;
     for (const QString& f : files) {
         SCOPED_TRACE(f.toStdString());
-        const QString byLibmdb = scratch.filePath("libmdb.sqlite"), byPages = scratch.filePath("pages.sqlite");
-        const QStringList damagedByLibmdb = convert(f, "libmdb", byLibmdb);
-        EXPECT_EQ(convert(f, nullptr, byPages), damagedByLibmdb);
-        const auto expected = workingCopy(byLibmdb), got = workingCopy(byPages);
+        for (Way& w : ways) {
+            QFile::remove(w.out);
+            QFile::remove(w.damage);
+            w.helper = std::make_unique<QProcess>();
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("TABULON_JET_ROWS", w.rows);
+            w.helper->setProcessEnvironment(env);
+            w.helper->start(TABULON_BINARY_DIR "/tabulon-jet-reader",
+                            {QString::number(QCoreApplication::applicationPid()), f, w.out, w.damage});
+        }
+        QByteArray damage[2];
+        int code[2];
+        for (int k = 0; k < 2; ++k) {
+            ASSERT_TRUE(ways[k].helper->waitForFinished(120000));
+            ASSERT_EQ(ways[k].helper->exitStatus(), QProcess::NormalExit);
+            code[k] = ways[k].helper->exitCode();
+            QFile d(ways[k].damage);
+            if (d.open(QIODevice::ReadOnly)) damage[k] = d.readAll();
+        }
+        ASSERT_EQ(code[1], code[0]);
+        ASSERT_EQ(code[0], 0);
+        EXPECT_EQ(damage[1], damage[0]);
+        const auto expected = workingCopy(ways[0].out), got = workingCopy(ways[1].out);
         EXPECT_FALSE(expected.empty());
         for (const auto& [name, contents] : expected) {
             const auto it = got.find(name);
@@ -241,8 +255,6 @@ TEST(JetCorpusCheck, EveryFileReadsTheSameThroughItsPagesAsThroughLibmdb) {
         }
         EXPECT_EQ(got.size(), expected.size());
         tables += int(expected.size());
-        QFile::remove(byLibmdb);
-        QFile::remove(byPages);
     }
     EXPECT_GT(tables, 500);
 }

@@ -441,7 +441,8 @@ public:
                     auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
                     const FieldRef& f = rows.field(i);
                     const FieldView v{!f.present, rows.bytes(f), f.size, rows.room(f)};
-                    bindValue(insert, int(i), col, v, [&] { return v.size < MDB_MEMO_OVERHEAD ? std::string() : rows.longValue(f); });
+                    bindValue(insert, int(i), col, v,
+                              [&] { return v.size < MDB_MEMO_OVERHEAD ? std::string() : rows.longValue(f); });
                 }
             } catch (const FormatError&) {
                 break;
