@@ -614,11 +614,9 @@ int JetFile::appendRow(uint8_t* page, int pageSize, const QByteArray& row) {
 }
 
 int JetFile::compareEntries(const IndexEntry& a, const IndexEntry& b) {
-    const int n = std::min(a.key.size(), b.key.size());
-    for (int i = 0; i < n; ++i) {
-        const uint8_t x = uint8_t(a.key[i]), y = uint8_t(b.key[i]);
-        if (x != y) return x < y ? -1 : 1;
-    }
+    // Unsigned bytes, then the shorter key first: memcmp's order. Every add descends by it.
+    const qsizetype n = std::min(a.key.size(), b.key.size());
+    if (const int c = n ? std::memcmp(a.key.constData(), b.key.constData(), size_t(n)) : 0; c != 0) return c < 0 ? -1 : 1;
     if (a.key.size() != b.key.size()) return a.key.size() < b.key.size() ? -1 : 1;
     if (a.row == b.row) return 0;
     return a.row < b.row ? -1 : 1;

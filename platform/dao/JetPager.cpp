@@ -34,6 +34,7 @@ bool JetPager::enter() {
         if (file_ && !alwaysReread_ && now == seen_) return false;
         // Only between batches: nothing pending was built on what is dropped here.
         pending_.clear();
+        end_.reset();
         statementUndo_.clear();
         rangeUndo_.clear();
         seen_ = now;
@@ -70,6 +71,7 @@ const uint8_t* JetPager::read(uint32_t page) const {
 uint8_t* JetPager::write(uint32_t page) {
     auto it = pending_.find(page);
     if (it == pending_.end()) {
+        end_.reset();
         statementUndo_.emplace(page, std::nullopt);
         it = pending_.emplace(page, QByteArray(reinterpret_cast<const char*>(file_->page(page)), file_->pageSize())).first;
     } else {
@@ -79,6 +81,7 @@ uint8_t* JetPager::write(uint32_t page) {
 }
 
 uint8_t* JetPager::create(uint32_t page) {
+    end_.reset();
     statementUndo_.emplace(page, std::nullopt);
     auto& bytes = pending_[page];
     bytes = QByteArray(file_->pageSize(), '\0');
@@ -86,8 +89,10 @@ uint8_t* JetPager::create(uint32_t page) {
 }
 
 uint32_t JetPager::end() const {
+    if (end_) return *end_;
     uint32_t n = file_->pageCount();
-    while (pending_.count(n)) ++n;
+    for (auto it = pending_.lower_bound(n); it != pending_.end() && it->first == n; ++it) ++n;
+    end_ = n;
     return n;
 }
 
@@ -115,6 +120,7 @@ void JetPager::endStatement() {
 void JetPager::abortStatement() {
     // Whole pages first (a page saved whole after one of its ranges was written holds that range's
     // new bytes), then the ranges, newest first.
+    end_.reset();
     for (auto& [page, before] : statementUndo_) {
         if (before)
             pending_[page] = *before;
@@ -139,6 +145,7 @@ void JetPager::flush() {
     }
     std::map<uint32_t, QByteArray> pages;
     pages.swap(pending_);
+    end_.reset();
     int64_t mtime = 0;
     try {
         mtime = JetPageJournal::writeBatch(path_, file_->pageSize(), pages);
@@ -157,7 +164,10 @@ void JetPager::flush() {
     // A file system that does not keep the time to the nanosecond cannot tell batches apart.
     if (mtime == 0 || seen_.mtimeNs != mtime) alwaysReread_ = true;
     try {
-        if (pages.rbegin()->first >= file_->pageCount()) file_ = JetFile::open(path_);  // the file grew
+        if (pages.rbegin()->first >= file_->pageCount()) {
+            file_ = JetFile::open(path_);  // the file grew
+            end_.reset();
+        }
     } catch (...) {
         abandon();
         throw;
@@ -167,6 +177,7 @@ void JetPager::flush() {
 
 void JetPager::discard() {
     pending_.clear();
+    end_.reset();
     statementUndo_.clear();
     rangeUndo_.clear();
     release();

@@ -74,6 +74,7 @@ private:
     int64_t releasedNs_ = 0;
     std::unique_ptr<JetFile> file_;
     std::map<uint32_t, QByteArray> pending_;
+    mutable std::optional<uint32_t> end_;  // end() while pending_ keeps its pages (asked per index per add)
     std::map<uint32_t, std::optional<QByteArray>> statementUndo_;  // page before the statement (none: not pending)
     struct RangeUndo {
         uint32_t page;

@@ -335,6 +335,7 @@ JetWriter::~JetWriter() = default;
 
 void JetWriter::enterBatch() {
     if (!pager_.enter()) return;
+    indexPages_.clear();  // the file was read afresh
     try {
         reload();
     } catch (...) {
@@ -352,6 +353,7 @@ void JetWriter::reload() {
     allocator_.reset();
     unknownPages_.reset();
     tableBlocked_.clear();
+    addRefusal_.clear();
     const JetFile& file = pager_.file();
     std::vector<bool> found(tables_.size(), false);
     for (const CatalogTable& ct : file.catalog()) {
@@ -676,9 +678,9 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
                                  const std::optional<QByteArray>& insertKey, int& errorNumber, QString& why,
                                  const std::optional<QByteArray>& removeKey) {
     errorNumber = err::ReadOnly;
-    const QString name = t.def.indexName(idx);
+    const auto name = [&t, &idx] { return t.def.indexName(idx); };
     if (idx.rootPage == 0 || !hasPage(idx.rootPage)) {
-        why = QString("Index %1 has no root page.").arg(name);
+        why = QString("Index %1 has no root page.").arg(name());
         return false;
     }
     JetIndexTree::Store store;
@@ -686,7 +688,7 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
     store.pageCount = pager_.end();  // new pages of this batch included
     store.read = [this](uint32_t p) { return pageBytes(p); };
     store.write = [this](uint32_t p) { return pendingPage(p); };
-    store.parsed = &parsedIndexPages_;
+    store.pages = &indexPages_;
     QString mapFault;
     store.allocate = [&]() -> uint32_t {
         try {
@@ -705,7 +707,7 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
         } catch (const FormatError&) {
         }
     };
-    JetIndexTree tree(store, idx.rootPage, name);
+    JetIndexTree tree(std::move(store), idx.rootPage, name);
     auto refused = [&] {
         if (!mapFault.isEmpty()) why += QString(" (%1)").arg(mapFault);
         return false;
@@ -721,7 +723,7 @@ bool JetWriter::changeIndexEntry(const Table& t, const IndexData& idx, RowId id,
         if (li.dataNumber == idx.number && li.kind == 1) primary = true;
     if ((idx.unique() || primary) && !nullOnly && known) {
         errorNumber = err::DuplicateValue;
-        why = QString("The change would give index %1 a duplicate value.").arg(name);
+        why = QString("The change would give index %1 a duplicate value.").arg(name());
         return false;
     }
     if (!tree.insert({*insertKey, id, 0}, why)) return refused();
@@ -969,9 +971,15 @@ QString JetWriter::whyCannotAdd(const QString& name) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     const auto it = tableIndex_.find(name);
     if (it == tableIndex_.end()) return QStringLiteral("Adding records to this table is not available.");
-    const Table& t = tables_[size_t(it->second)];
-    if (t.system) return QString("'%1' is a system table of the Access file; Tabulon does not change it.").arg(name);
-    if (QString why = whyTableBlocked(it->second); !why.isEmpty()) return why;
+    // Asked for every add; the answer stands until the file is read afresh.
+    const auto known = addRefusal_.find(it->second);
+    if (known != addRefusal_.end()) return known->second;
+    return addRefusal_[it->second] = whyCannotAdd(tables_[size_t(it->second)], it->second);
+}
+
+QString JetWriter::whyCannotAdd(const Table& t, int table) {
+    if (t.system) return QString("'%1' is a system table of the Access file; Tabulon does not change it.").arg(t.def.name);
+    if (QString why = whyTableBlocked(table); !why.isEmpty()) return why;
     for (const ColumnDef& c : t.def.columns) {
         // Attachment and multi-valued fields carry the AutoNumber flag for their references; a new
         // record gets a fresh reference with no items behind it.
@@ -1264,25 +1272,38 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
 void JetWriter::beginStatement() {
     std::lock_guard<std::recursive_mutex> g(mu_);
     pager_.beginStatement();
+    indexPages_.beginStatement();
 }
 
 void JetWriter::endStatement() {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    indexPages_.endStatement();
     pager_.endStatement();
 }
 
 void JetWriter::abortStatement() {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    indexPages_.abortStatement();
     pager_.abortStatement();
 }
 
 void JetWriter::flush() {
     std::lock_guard<std::recursive_mutex> g(mu_);
-    pager_.flush();
+    try {
+        // The index pages the batch changed, encoded once, go with its other pages.
+        indexPages_.writeBack(pager_.pageSize(), [this](uint32_t p) { return pager_.write(p); });
+        pager_.flush();
+    } catch (...) {
+        // The pager put the file back as it was; what is kept of the pages goes with it.
+        indexPages_.clear();
+        pager_.discard();
+        throw;
+    }
 }
 
 void JetWriter::discard() {
     std::lock_guard<std::recursive_mutex> g(mu_);
+    indexPages_.discard();
     pager_.discard();
 }
 

@@ -137,6 +137,7 @@ private:
     // Why table (an index into tables_) may not be changed at all (a page of unknown type it leads
     // to), or empty; kept until the file is read afresh.
     QString whyTableBlocked(int table);
+    QString whyCannotAdd(const Table& t, int table);
 
     QString path_;
     JetPager pager_;
@@ -150,7 +151,8 @@ private:
     std::unique_ptr<JetPageAllocator> allocator_;
     std::optional<std::vector<uint32_t>> unknownPages_;  // of the file as last read
     std::map<int, QString> tableBlocked_;                 // table -> whyTableBlocked's answer
-    ParsedIndexPages parsedIndexPages_;  // the index pages adds and edits descend, as last parsed
+    std::map<int, QString> addRefusal_;                   // table -> whyCannotAdd's answer
+    IndexPageCache indexPages_;  // the index pages adds and edits descend, with the batch's changes
 };
 
 }  // namespace dao::jet
