@@ -432,6 +432,59 @@ TEST(Postgres, CopyTableKeepsUniqueIndexesAndLargeNumbers) {
     back->Close();
 }
 
+// Keys of each integer width (negative, past 32 bits) and a padded char(n) key: every record is read
+// in its place, in key order and sorted, and edits, searches, deletions and additions find theirs.
+TEST(Postgres, KeysOfEachIntegerWidthAndPaddedTextFindTheirRecords) {
+    NEED_SERVER();
+    auto db = dao::OpenDatabase(serverUri());
+    const struct {
+        const char* type;
+        QStringList keys;  // in key order; the last is added
+    } cases[] = {{"smallint", {"-3", "7", "30000", "31000"}},
+                 {"bigint", {"-5000000000", "7", "5000000000", "6000000000"}},
+                 {"char(6)", {"a", "bb", "ccc", "dddd"}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        const QString t = uniqueName("keys");
+        DropTables drop{db, {t}};
+        db->Execute(QString("CREATE TABLE %1 (k %2 PRIMARY KEY, v integer)").arg(t, c.type));
+        db->Execute(QString("INSERT INTO %1 VALUES ('%2', 1), ('%3', 2), ('%4', 3)").arg(t, c.keys[0], c.keys[1], c.keys[2]));
+        const auto rows = [](dao::Recordset& rs) {
+            QStringList out;
+            for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext())
+                out << dao::valueToText(rs.Fields()["k"].Value()).trimmed() + "=" + dao::valueToText(rs.Fields()["v"].Value());
+            return out.join(' ');
+        };
+        auto rs = db->OpenRecordset(t);
+        EXPECT_EQ(rows(*rs), QString("%1=1 %2=2 %3=3").arg(c.keys[0], c.keys[1], c.keys[2]));
+        auto sorted = db->OpenRecordset("SELECT * FROM " + t + " ORDER BY v DESC");
+        EXPECT_EQ(rows(*sorted), QString("%3=3 %2=2 %1=1").arg(c.keys[0], c.keys[1], c.keys[2]));
+
+        rs->FindFirst("v = 2");
+        ASSERT_FALSE(rs->NoMatch());
+        rs->Edit();
+        rs->Fields()["v"].setValue(dao::Variant::fromLong(20));
+        rs->Update();
+        rs->MoveFirst();
+        rs->Delete();
+        rs->AddNew();
+        rs->Fields()["k"].setValue(dao::Variant::fromString(c.keys[3]));
+        rs->Fields()["v"].setValue(dao::Variant::fromLong(4));
+        rs->Update();
+        rs->MoveLast();  // the added record, and an edit of it
+        rs->Edit();
+        rs->Fields()["v"].setValue(dao::Variant::fromLong(40));
+        rs->Update();
+        EXPECT_EQ(rows(*rs), QString("%2=20 %3=3 %4=40").arg(c.keys[1], c.keys[2], c.keys[3]));
+        sorted->MoveLast();
+        sorted->Edit();  // the record the other recordset deleted
+        sorted->Fields()["v"].setValue(dao::Variant::fromLong(9));
+        EXPECT_DAO_ERROR(sorted->Update(), 3197);
+        EXPECT_EQ(rows(*db->OpenRecordset("SELECT * FROM " + t + " ORDER BY v")),
+                  QString("%1=3 %2=20 %3=40").arg(c.keys[2], c.keys[1], c.keys[3]));
+    }
+}
+
 // Changes go in one transaction per batch; a refusal the server answers by dropping the transaction
 // loses none of the earlier changes (a record changed twice included), and another connection sees
 // the batch once it is committed.
