@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <string>
+#include <utility>
 
 #include "platform/dao/Dao.h"
 
@@ -62,6 +63,45 @@ public:
 
 private:
     QString server_, schema_, uri_;
+};
+
+// A server of the test's own in a temporary folder, started as scripts/pg-server.sh starts the
+// shared one, for a test that stops and starts the whole server; stopped and removed at the end.
+// skipReason() is set when no server binaries are installed, error() when it did not start.
+class PgPrivateServer {
+public:
+    PgPrivateServer() {
+        const auto [code, out] = shell("[ -n \"$(pg_server_bindir)\" ] || exit 77; PG_SERVER_NO_TRAP=1 pg_server_start >/dev/null "
+                                       "&& printf '%s\\n%s' \"$PG_TEST_DIR\" \"$TABULON_TEST_PG\"");
+        const QStringList lines = out.split('\n');
+        if (code == 77) skip_ = "no PostgreSQL server binaries under /usr/lib/postgresql: this test needs a server of its own";
+        else if (code != 0 || lines.size() < 2) error_ = "the private server did not start: " + out;
+        else dir_ = lines[lines.size() - 2], uri_ = lines.last();
+    }
+    ~PgPrivateServer() {
+        if (!dir_.isEmpty()) shell("pg_server_use \"$1\" && pg_server_stop");
+    }
+    PgPrivateServer(const PgPrivateServer&) = delete;
+    PgPrivateServer& operator=(const PgPrivateServer&) = delete;
+    const QString& skipReason() const { return skip_; }
+    const QString& error() const { return error_; }
+    const QString& uri() const { return uri_; }
+    // pg_ctl with the server's own settings ("stop -m fast", "start"); its words when it fails.
+    QString ctl(const QString& args) {
+        const auto [code, out] = shell("pg_server_use \"$1\" && pg_server_ctl " + args);
+        return code == 0 ? QString() : "pg_ctl " + args + " failed: " + out;
+    }
+
+private:
+    std::pair<int, QString> shell(const QString& commands) const {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QStringLiteral("bash"), {"-c", "source \"$0\" && " + commands,
+                                         QStringLiteral(TABULON_SOURCE_DIR "/scripts/pg-server.sh"), dir_});
+        p.waitForFinished(120000);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAll()).trimmed()};
+    }
+    QString dir_, uri_, skip_, error_;
 };
 
 }  // namespace testutil

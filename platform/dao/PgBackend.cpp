@@ -1017,7 +1017,7 @@ std::shared_ptr<PgRecordset> PgRecordset::open(const std::shared_ptr<PgConnectio
         r.fields_->push_back(f);
     }
     r.binary_ = std::all_of(r.oids_.begin(), r.oids_.end(), [](unsigned o) { return readsBinary(o); });
-    Result k = conn->exec("SELECT a.attname, format_type(a.atttypid, NULL) FROM pg_index i JOIN pg_attribute a "
+    Result k = conn->exec("SELECT a.attname, format_type(a.atttypid, a.atttypmod) FROM pg_index i JOIN pg_attribute a "
                           "ON a.attrelid = i.indrelid AND a.attnum = ANY(i.indkey) WHERE i.indrelid = $1 AND "
                           "i.indisprimary ORDER BY array_position(i.indkey::int2[], a.attnum)",
                           {Param{QByteArray::number(r.table_.oid)}});
@@ -1034,6 +1034,7 @@ std::shared_ptr<PgRecordset> PgRecordset::open(const std::shared_ptr<PgConnectio
         r.updatable_ = true;
     }
     r.nk_ = r.keyCols_.size();
+    r.intKeys_ = r.nk_ == 1 && (r.keyTypes_[0] == "smallint" || r.keyTypes_[0] == "integer" || r.keyTypes_[0] == "bigint");
     // A single integer key is read back through its own field: no second copy of it per row.
     if (r.nk_ == 1 && r.updatable_)
         for (size_t c = 0; c < r.fields_->size(); ++c)
@@ -1050,24 +1051,54 @@ std::shared_ptr<PgRecordset> PgRecordset::open(const std::shared_ptr<PgConnectio
 void PgRecordset::loadKeys(const QString& orderBy) {
     QString cols;
     QString keyOrder;
-    // The text forms get names of their own: ORDER BY "id" would otherwise sort by the text.
+    // Other keys come in the text forms the blocks and searches compare them in (a cast, not the
+    // column's output: char(n) differs), under names of their own: ORDER BY "id" would otherwise
+    // sort by the text. An integer key comes as it is, in binary form, straight into the list:
+    // a cast of every key costs the server as much as the list itself.
     for (size_t i = 0; i < nk_; ++i) {
         const QString col = keyCols_[i] == "ctid" ? QString("ctid") : quoteIdent(keyCols_[i]);
-        cols += QString(i ? ", " : "") + col + QString("::text AS \"tabulon key %1\"").arg(i);
+        cols += QString(i ? ", " : "") + table_.qualified + '.' + col;
+        if (!intKeys_) cols += QString("::text AS \"tabulon key %1\"").arg(i);
         keyOrder += QString(i ? ", " : "") + table_.qualified + '.' + col;
     }
     QString sql = "SELECT " + cols + " FROM " + table_.qualified;
     if (!where_.isEmpty()) sql += " WHERE " + where_;
-    sql += " ORDER BY " + (orderBy.isEmpty() ? keyOrder : orderBy + ", " + keyOrder);
     keyOrdered_ = orderBy.isEmpty() && keyCols_[0] != "ctid";
-    Result r = conn_->exec(sql);
+    // Numbers in key order are sorted here: the server then reads the table straight through
+    // instead of walking the key's index and visiting the rows it cannot vouch for from there.
+    const bool sortHere = intKeys_ && keyOrdered_;
+    if (!sortHere) sql += " ORDER BY " + (orderBy.isEmpty() ? keyOrder : orderBy + ", " + keyOrder);
+    Result r = conn_->exec(sql, {}, false, false, intKeys_);
     const int n = PQntuples(r.get());
     keys_.clear();
-    keys_.reserve(size_t(n) * nk_);
-    for (int i = 0; i < n; ++i)
-        for (int c = 0; c < int(nk_); ++c) keys_.emplace_back(PQgetvalue(r.get(), i, c), PQgetlength(r.get(), i, c));
+    ints_.clear();
+    if (intKeys_) {
+        ints_.resize(size_t(n));
+        for (int i = 0; i < n; ++i) {
+            const char* v = PQgetvalue(r.get(), i, 0);
+            const int len = PQgetlength(r.get(), i, 0);
+            ints_[size_t(i)] = len == 8   ? qint64(bigEndian<uint64_t>(v))
+                               : len == 4 ? qint64(int32_t(bigEndian<uint32_t>(v)))
+                                          : qint64(int16_t(bigEndian<uint16_t>(v)));
+        }
+        if (sortHere && !std::is_sorted(ints_.begin(), ints_.end())) std::sort(ints_.begin(), ints_.end());
+    } else {
+        keys_.reserve(size_t(n) * nk_);
+        for (int i = 0; i < n; ++i)
+            for (int c = 0; c < int(nk_); ++c) keys_.emplace_back(PQgetvalue(r.get(), i, c), PQgetlength(r.get(), i, c));
+    }
     orderedCount_ = n;
     forget();
+}
+
+void PgRecordset::appendKey(const char* text) {
+    if (intKeys_) ints_.push_back(std::strtoll(text, nullptr, 10));
+    else keys_.emplace_back(text);
+}
+
+void PgRecordset::setKey(long long p, size_t c, const QByteArray& text) {
+    if (intKeys_) ints_[size_t(p)] = text.toLongLong();
+    else keys_[size_t(p) * nk_ + c] = text;
 }
 
 void PgRecordset::forget() {
@@ -1080,14 +1111,14 @@ QByteArray PgRecordset::joinedKey(long long p) const {
     QByteArray k;
     for (size_t c = 0; c < nk_; ++c) {
         if (c) k += '\x1f';
-        k += keys_[size_t(p) * nk_ + c];
+        k += keyAt(p, c);
     }
     return k;
 }
 
 QString PgRecordset::keyText(long long p) const {
     QStringList parts;
-    for (size_t c = 0; c < nk_; ++c) parts << QString::fromUtf8(keys_[size_t(p) * nk_ + c]);
+    for (size_t c = 0; c < nk_; ++c) parts << QString::fromUtf8(keyAt(p, c));
     return parts.join(", ");
 }
 
@@ -1123,7 +1154,7 @@ PgRecordset::Block& PgRecordset::block(long long p) {
         unnest += QString(c ? ", " : "") + QString("$%1::%2[]").arg(c + 1).arg(keyTypes_[c]);
         if (ranged) continue;  // two keys are enough, below
         std::vector<QByteArray> vals;
-        for (long long p2 = first; p2 < last; ++p2) vals.push_back(keys_[size_t(p2) * nk_ + c]);
+        for (long long p2 = first; p2 < last; ++p2) vals.push_back(keyAt(p2, c));
         params.push_back(Param{arrayLiteral(vals).toUtf8()});
     }
     QString sql = "SELECT " + selectList_ + keyText + ", xmin FROM " + table_.qualified + " WHERE (" +
@@ -1135,7 +1166,7 @@ PgRecordset::Block& PgRecordset::block(long long p) {
         const QString col = quoteIdent(keyCols_[0]);
         sql = "SELECT " + selectList_ + keyText + ", xmin FROM " + table_.qualified + " WHERE " + col +
               " >= $1 AND " + col + " <= $2 ORDER BY " + table_.qualified + '.' + col;
-        params = {Param{keys_[size_t(first)]}, Param{keys_[size_t(last - 1)]}};
+        params = {Param{keyAt(first, 0)}, Param{keyAt(last - 1, 0)}};
     }
     Result r = conn_->takeAhead(sql, params);
     if (!r) r = conn_->exec(sql, params, false, true, binary_);
@@ -1143,7 +1174,7 @@ PgRecordset::Block& PgRecordset::block(long long p) {
         // A walk: the next run is read while this one is taken apart.
         const long long nextLast = std::min(count(), last + std::min<long long>(run_ * 2, kMaxRun));
         if (nextLast <= orderedCount_)
-            conn_->sendAhead(sql, {Param{keys_[size_t(last)]}, Param{keys_[size_t(nextLast - 1)]}}, binary_);
+            conn_->sendAhead(sql, {Param{keyAt(last, 0)}, Param{keyAt(nextLast - 1, 0)}}, binary_);
     }
     const int nf = int(fields_->size()), nr = PQntuples(r.get());
     PGresult* res = r.get();
@@ -1182,8 +1213,9 @@ PgRecordset::Block& PgRecordset::block(long long p) {
         b.xmins[size_t(p2 - first)] = binary_ ? bigEndian<uint32_t>(x) : uint32_t(std::strtoul(x, nullptr, 10));
     };
     auto keyIs = [&](int i, long long p2) {
+        if (intKeys_ && keyAt < 0 && binary_) return ints_[size_t(p2)] == keyNumber(i);
         for (size_t c = 0; c < nk_; ++c) {
-            const QByteArray& k = keys_[size_t(p2) * nk_ + c];
+            const QByteArray k = this->keyAt(p2, c);
             if (keyAt < 0 && binary_) {
                 bool ok = false;
                 if (k.toLongLong(&ok) != keyNumber(i) || !ok) return false;
@@ -1337,7 +1369,7 @@ QString PgRecordset::keyWhere(int firstParam, std::vector<Param>& params, long l
     QString w;
     for (size_t c = 0; c < nk_; ++c) {
         w += QString(c ? " AND " : "") + quoteIdent(keyCols_[c]) + QString(" = $%1").arg(firstParam + int(c));
-        params.push_back(Param{keys_[size_t(p) * nk_ + c]});
+        params.push_back(Param{keyAt(p, c)});
     }
     return w;
 }
@@ -1377,8 +1409,8 @@ void PgRecordset::Update() {
         Result r = conn_->write(std::move(change));
         QStringList newKey;
         for (size_t c = 0; c < nk_; ++c) {
-            keys_.emplace_back(PQgetvalue(r.get(), 0, int(c)));
-            newKey << QString::fromUtf8(keys_.back());
+            appendKey(PQgetvalue(r.get(), 0, int(c)));
+            newKey << QString::fromUtf8(PQgetvalue(r.get(), 0, int(c)));
         }
         // Run again after a failure of the batch, the record must get the key it was given (a
         // serial key would draw another).
@@ -1387,7 +1419,7 @@ void PgRecordset::Update() {
         if (!keyWritten) {
             for (size_t c = 0; c < nk_; ++c) {
                 if (cols.contains(quoteIdent(keyCols_[c]))) continue;
-                params.push_back(Param{keys_[keys_.size() - nk_ + c]});
+                params.push_back(Param{keyAt(count() - 1, c)});
                 cols << quoteIdent(keyCols_[c]);
                 vals << QString("$%1").arg(params.size());
             }
@@ -1419,9 +1451,9 @@ void PgRecordset::Update() {
     bool keyChanged = false;
     for (size_t c = 0; c < nk_; ++c) {
         QByteArray k = PQgetvalue(r.get(), 0, int(c));
-        keyChanged |= k != keys_[size_t(pos_) * nk_ + c];
+        keyChanged |= k != keyAt(pos_, c);
         if (keyChanged) keyOrdered_ = false;  // the record now stands out of key order
-        keys_[size_t(pos_) * nk_ + c] = std::move(k);
+        setKey(pos_, c, k);
     }
     // The cached record takes the saved values and its new version, so that edits one after
     // another do not read their block again.
@@ -1457,7 +1489,8 @@ void PgRecordset::Delete() {
     change.xminParam = int(change.params.size()) - 1;
     Result r = conn_->write(std::move(change));
     if (QByteArray(PQcmdTuples(r.get())).toLongLong() == 0) changedMeanwhile(pos_, true);
-    keys_.erase(keys_.begin() + qsizetype(size_t(pos_) * nk_), keys_.begin() + qsizetype(size_t(pos_ + 1) * nk_));
+    if (intKeys_) ints_.erase(ints_.begin() + qsizetype(pos_));
+    else keys_.erase(keys_.begin() + qsizetype(size_t(pos_) * nk_), keys_.begin() + qsizetype(size_t(pos_ + 1) * nk_));
     if (pos_ < orderedCount_) --orderedCount_;
     forget();
     currentDeleted_ = true;
@@ -1496,6 +1529,7 @@ void PgRecordset::Find(const QString& criteria, bool first) {
 
 void PgRecordset::Close() {
     keys_.clear();
+    ints_.clear();
     rows_.clear();
     forget();
 }

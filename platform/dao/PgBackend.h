@@ -222,10 +222,15 @@ private:
     bool updatable_ = false, snapshot_ = false, noMatch_ = false;
     QString readOnlyReason_;
     std::vector<QString> keyCols_;      // primary-key columns, or {"ctid"}
-    std::vector<QString> keyTypes_;     // their type names, for the arrays a block is read with
+    std::vector<QString> keyTypes_;     // their types with their sizes, for the arrays a block is read with
+                                        // (a bare "character" is one character long)
     int keyField_ = -1;                 // the field that is the whole integer key, read in its place
     size_t nk_ = 1;
-    std::vector<QByteArray> keys_;      // nk_ text values per record, in order
+    // The key list, in order: the numbers of a single integer key, or else nk_ text forms per
+    // record. Numbers take no allocation each, which is most of the cost of a long list.
+    bool intKeys_ = false;
+    std::vector<int64_t> ints_;
+    std::vector<QByteArray> keys_;
     bool keyOrdered_ = false;           // the records are in key order up to orderedCount_
     long long orderedCount_ = 0;
     std::vector<std::vector<Variant>> rows_;  // a snapshot's rows
@@ -258,7 +263,15 @@ private:
     QString findCriteria_;
     QSet<QByteArray> findKeys_;
 
-    long long count() const { return snapshot_ ? (long long)rows_.size() : (long long)(keys_.size() / nk_); }
+    long long count() const {
+        return snapshot_ ? (long long)rows_.size() : intKeys_ ? (long long)ints_.size() : (long long)(keys_.size() / nk_);
+    }
+    // Key column c of record p in its text form (as a statement parameter takes it).
+    QByteArray keyAt(long long p, size_t c) const {
+        return intKeys_ ? QByteArray::number(qlonglong(ints_[size_t(p)])) : keys_[size_t(p) * nk_ + c];
+    }
+    void appendKey(const char* text);
+    void setKey(long long p, size_t c, const QByteArray& text);
     bool hasCurrent() const { return pos_ >= 0 && pos_ < count() && !currentDeleted_; }
     void checkWritable() const;
     void checkCurrent() const;

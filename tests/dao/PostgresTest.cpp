@@ -432,6 +432,60 @@ TEST(Postgres, CopyTableKeepsUniqueIndexesAndLargeNumbers) {
     back->Close();
 }
 
+// Keys of each integer width (negative, past 32 bits) and a padded char(n) key: every record is read
+// in its place, in key order (whatever order the table holds them in) and sorted, and edits, searches, deletions and additions find theirs.
+TEST(Postgres, KeysOfEachIntegerWidthAndPaddedTextFindTheirRecords) {
+    NEED_SERVER();
+    auto db = dao::OpenDatabase(serverUri());
+    const struct {
+        const char* type;
+        QStringList keys;  // in key order; the last is added
+    } cases[] = {{"smallint", {"-3", "7", "30000", "31000"}},
+                 {"bigint", {"-5000000000", "7", "5000000000", "6000000000"}},
+                 {"char(6)", {"a", "bb", "ccc", "dddd"}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        const QString t = uniqueName("keys");
+        DropTables drop{db, {t}};
+        db->Execute(QString("CREATE TABLE %1 (k %2 PRIMARY KEY, v integer)").arg(t, c.type));
+        db->Execute(QString("INSERT INTO %1 VALUES ('%2', 1), ('%3', 2), ('%4', 3)").arg(t, c.keys[0], c.keys[1], c.keys[2]));
+        db->Execute("UPDATE " + t + " SET v = 1 WHERE v = 1");  // the first record now lies last in the table
+        const auto rows = [](dao::Recordset& rs) {
+            QStringList out;
+            for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext())
+                out << dao::valueToText(rs.Fields()["k"].Value()).trimmed() + "=" + dao::valueToText(rs.Fields()["v"].Value());
+            return out.join(' ');
+        };
+        auto rs = db->OpenRecordset(t);
+        EXPECT_EQ(rows(*rs), QString("%1=1 %2=2 %3=3").arg(c.keys[0], c.keys[1], c.keys[2]));
+        auto sorted = db->OpenRecordset("SELECT * FROM " + t + " ORDER BY v DESC");
+        EXPECT_EQ(rows(*sorted), QString("%3=3 %2=2 %1=1").arg(c.keys[0], c.keys[1], c.keys[2]));
+
+        rs->FindFirst("v = 2");
+        ASSERT_FALSE(rs->NoMatch());
+        rs->Edit();
+        rs->Fields()["v"].setValue(dao::Variant::fromLong(20));
+        rs->Update();
+        rs->MoveFirst();
+        rs->Delete();
+        rs->AddNew();
+        rs->Fields()["k"].setValue(dao::Variant::fromString(c.keys[3]));
+        rs->Fields()["v"].setValue(dao::Variant::fromLong(4));
+        rs->Update();
+        rs->MoveLast();  // the added record, and an edit of it
+        rs->Edit();
+        rs->Fields()["v"].setValue(dao::Variant::fromLong(40));
+        rs->Update();
+        EXPECT_EQ(rows(*rs), QString("%2=20 %3=3 %4=40").arg(c.keys[1], c.keys[2], c.keys[3]));
+        sorted->MoveLast();
+        sorted->Edit();  // the record the other recordset deleted
+        sorted->Fields()["v"].setValue(dao::Variant::fromLong(9));
+        EXPECT_DAO_ERROR(sorted->Update(), 3197);
+        EXPECT_EQ(rows(*db->OpenRecordset("SELECT * FROM " + t + " ORDER BY v")),
+                  QString("%1=3 %2=20 %3=40").arg(c.keys[2], c.keys[1], c.keys[3]));
+    }
+}
+
 // Changes go in one transaction per batch; a refusal the server answers by dropping the transaction
 // loses none of the earlier changes (a record changed twice included), and another connection sees
 // the batch once it is committed.
@@ -520,4 +574,85 @@ TEST(Postgres, ALostConnectionIsReportedAndTheNextStatementConnectsAgain) {
     qty.setValue(dao::Variant::fromLong(20));
     rs->Update();
     EXPECT_EQ(stored(), "0,20,0");
+}
+
+// The whole server stops (fast: sessions ended, open transactions rolled back) and starts again
+// under an open connection. On a server of the test's own, so the other tests keep theirs. The next
+// statement connects again; a change saved before is there; one still in the batch is either there
+// or reported, whichever statement finds out (a read or a change); the recordset reads and saves on.
+TEST(Postgres, AServerRestartLosesNoChangeUnsaidAndTheRecordsetWorksOn) {
+    testutil::PgPrivateServer server;
+    if (!server.skipReason().isEmpty()) GTEST_SKIP() << server.skipReason().toStdString();
+    ASSERT_TRUE(server.error().isEmpty()) << server.error().toStdString();
+    auto db = dao::OpenDatabase(server.uri());
+    db->Execute("CREATE TABLE t (id integer PRIMARY KEY, qty integer)");
+    db->Execute("INSERT INTO t SELECT g, 0 FROM generate_series(1, 4) g");
+    const auto stored = [&] {
+        return testutil::psql(server.uri(), "SELECT string_agg(qty::text, ',' ORDER BY id) FROM t").join("");
+    };
+    const auto restart = [&] {
+        const QString stopped = server.ctl("stop -m fast");
+        const QString started = server.ctl("start");
+        return stopped + started;
+    };
+    const auto count = [&] { return dao::valueToText(db->OpenRecordset("SELECT count(*) FROM t")->Fields().Item(0).Value()); };
+    // A change the loss took: reported as such, never a success that is not so.
+    const auto lostChange = [](const dao::Error& e) {
+        EXPECT_EQ(e.number(), 3151) << e.what();
+        EXPECT_TRUE(e.description().contains("not saved") || e.description().contains("could not be saved")) << e.what();
+    };
+    auto rs = db->OpenRecordset("t");
+    auto qty = rs->Fields()["qty"];
+    const auto edit = [&](int v) {
+        rs->Edit();
+        qty.setValue(dao::Variant::fromLong(v));
+        rs->Update();
+    };
+
+    // Saved, then the restart: the next read connects again without a word.
+    edit(1);
+    dao::flushAllWrites();
+    ASSERT_EQ(restart(), QString());
+    EXPECT_EQ(count(), "4");
+    EXPECT_EQ(stored(), "1,0,0,0");
+
+    // In the batch, found out by a read.
+    rs->MoveNext();
+    edit(2);
+    ASSERT_EQ(restart(), QString());
+    bool reported = false;
+    try {
+        count();
+    } catch (const dao::Error& e) {
+        lostChange(e);
+        reported = true;
+    }
+    EXPECT_EQ(count(), "4");
+    const QString afterRead = stored();
+    EXPECT_EQ(afterRead, reported ? "1,0,0,0" : "1,2,0,0") << "reported: " << reported;
+
+    // In the batch, found out by the next change, which is saved when made again if it went too.
+    rs->MoveNext();
+    edit(3);
+    ASSERT_EQ(restart(), QString());
+    rs->MoveNext();
+    reported = false;
+    try {
+        edit(4);
+    } catch (const dao::Error& e) {
+        lostChange(e);
+        reported = true;
+        rs->Update();  // the edit is still open, with its value
+    }
+    dao::flushAllWrites();
+    EXPECT_EQ(stored(), afterRead.left(4) + (reported ? "0" : "3") + ",4") << "reported: " << reported;
+
+    // The recordset reads what the server holds and saves on.
+    QStringList seen;
+    for (rs->MoveFirst(); !rs->Eof(); rs->MoveNext()) seen << dao::valueToText(qty.Value());
+    EXPECT_EQ(seen.join(','), stored());
+    rs->MoveFirst();
+    edit(5);
+    dao::flushAllWrites();
+    EXPECT_EQ(stored().left(1), "5");
 }
