@@ -79,7 +79,10 @@ public:
 
     std::shared_ptr<JetCopy> jetCopy(const QString& key) {
         std::lock_guard<std::mutex> g(mu_);
-        return jetCopies_[key].lock();
+        auto copy = jetCopies_[key].lock();
+        // A fill that failed or was stopped is never taken for a whole copy.
+        if (copy && copy->fill && copy->fill->failed()) return nullptr;
+        return copy;
     }
     void keepJetCopy(const QString& key, const std::shared_ptr<JetCopy>& c) {
         std::lock_guard<std::mutex> g(mu_);
@@ -279,6 +282,8 @@ void releaseConnection(std::shared_ptr<Connection>& c) {
 }
 
 JetCopy::~JetCopy() {
+    // The helper is stopped before its output goes.
+    fill.reset();
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) QFile::remove(path + suffix);
 }
 
@@ -598,16 +603,6 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create, c
                         QString("Part of the file is not understood (%1), so it is not written.").arg(e.what());
                 }
             }
-            // The file is read between other writers' batches, never half-written: their write lock is
-            // held while the copy is made (a writer that keeps it longer is waited for 5 s, then the
-            // file is read as it is; the writer's checks still refuse a change made over stale values).
-            const auto writeLock = jet::JetWriteLock::forFile(fi.filePath());
-            struct Release {
-                jet::JetWriteLock* lock = nullptr;
-                ~Release() {
-                    if (lock) lock->unlock();
-                }
-            } release{writeLock->tryLock(5000) ? writeLock.get() : nullptr};
             // One temporary SQLite copy per Jet file (and version of it) in the process.
             const QString key = canonical + "|" + QString::number(fi.size()) + "|" +
                                 QString::number(fi.lastModified().toMSecsSinceEpoch());
@@ -615,8 +610,30 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create, c
             if (!copy) {
                 copy = std::make_shared<JetCopy>();
                 copy->path = newWorkingCopyPath();
+                // The file is read between other writers' batches, never half-written: their write
+                // lock is held until the copy is filled and the writer has mapped its records (a
+                // writer that keeps it longer is waited for 5 s, then the file is read as it is; the
+                // writer's checks still refuse a change made over stale values).
+                auto writeLock = jet::JetWriteLock::forFile(fi.filePath());
+                struct Release {
+                    std::shared_ptr<jet::JetWriteLock> lock;
+                    ~Release() {
+                        if (lock) lock->unlock();
+                    }
+                } release{writeLock->tryLock(5000) ? writeLock : nullptr};
                 try {
-                    copy->damaged = jet::convertToSqlite(plain.path(), copy->path, watch);
+                    copy->fill = jet::startConversion(plain.path(), copy->path, watch);
+                    // The fill's end lets the lock go; the damaged tables are set before the copy
+                    // is used as a whole, which waits for that end under the fill's own lock.
+                    JetCopy* filled = copy.get();
+                    copy->fill->waitReady(watch, [filled, lock = std::exchange(release.lock, nullptr),
+                                                  writer = c->jetWriter_](const QList<jet::DamagedTable>* damaged) {
+                        // Let go before the writer maps the records: it takes the lock itself.
+                        if (lock) lock->unlock();
+                        if (!damaged) return;
+                        filled->damaged = *damaged;
+                        if (writer) writer->mapCopy(filled->path);
+                    });
                 } catch (const Error& e) {
                     // A decrypted copy's failure is told with the name of the file the user opened.
                     if (!plain.decrypted()) throw;
@@ -679,16 +696,21 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create, c
         sqlite3_finalize(st);
         if (wal) reopenWritable();
     }
-    if (c->jetWriter_) {
+    // A copy still being filled is read only for what is in it (partialSession); anything else
+    // waits for the fill, and the writer is attached and the damaged tables guarded then.
+    if (c->jetCopy_ && c->jetCopy_->fill && !c->jetCopy_->fill->finished()) {
+        c->fillPending_ = true;
+    } else {
         try {
-            c->jetWriter_->attach(c->db_, c->jetCopy_->path);
+            if (c->jetCopy_ && c->jetCopy_->fill) c->jetCopy_->fill->wait();  // a failed one raises
+            if (c->jetWriter_) c->jetWriter_->attach(c->db_, c->jetCopy_->path);
         } catch (...) {
             sqlite3_close_v2(c->db_);
             c->db_ = nullptr;
             throw;
         }
+        c->guardDamagedTables();
     }
-    c->guardDamagedTables();
     // Connections to one Access file share its state, whichever working copy they read.
     c->file_ = reg.fileState(canonical);
     if (c->jetCopy_) c->file_->jet = true;
@@ -842,7 +864,24 @@ void Connection::checkCanAdd(const QString& table) const {
 
 // ---- Session ----------------------------------------------------------------------------------------
 
-Connection::Session Connection::session() { return Session(this); }
+Connection::Session Connection::session() {
+    awaitFill();
+    return Session(this);
+}
+
+Connection::Session Connection::partialSession() { return Session(this); }
+
+bool Connection::filling() const { return fillPending_.load() && !jetCopy_->fill->finished(); }
+
+void Connection::awaitFill(const OpenWatch& watch) {
+    if (!fillPending_.load()) return;
+    jetCopy_->fill->wait(watch);
+    std::lock_guard<std::recursive_mutex> g(mu_);
+    if (!fillPending_.load()) return;
+    if (jetWriter_) jetWriter_->attach(db_, jetCopy_->path);
+    guardDamagedTables();
+    fillPending_ = false;
+}
 
 void Connection::Session::use() {
     commitOthers();

@@ -100,7 +100,8 @@ struct FileState {
 // process removes the copies a killed one left behind.
 struct JetCopy {
     QString path;
-    QList<jet::DamagedTable> damaged;  // tables that could not be read whole
+    QList<jet::DamagedTable> damaged;  // tables that could not be read whole; set when the fill ends
+    std::shared_ptr<jet::JetFill> fill;  // the helper filling it, running or ended
     ~JetCopy();
 };
 
@@ -200,7 +201,18 @@ public:
         Connection* c_;
         std::unique_lock<std::recursive_mutex> lock_;
     };
+    // Waits first for the fill of an Access file's working copy (awaitFill).
     Session session();
+    // Without the wait: for the definitions of a copy being filled, for reading the records it holds
+    // already (the first ones of each table; the reader checks that the fill has not failed), and
+    // for what never needs the whole copy (finalizing, a commit with nothing to commit).
+    Session partialSession();
+    // Whether the working copy is still being filled.
+    bool filling() const;
+    // Waits for the fill of the working copy to end (the watch shows progress and may stop it, which
+    // makes the copy unusable), then attaches the writer and guards the damaged tables. Raises the
+    // fill's error when it failed or was stopped.
+    void awaitFill(const OpenWatch& watch = {});
 
     // Commits the pending batch, if any. A batch that cannot be committed is run again change by
     // change; the changes that still fail are kept for the next call to report.
@@ -261,6 +273,7 @@ private:
     std::shared_ptr<jet::JetWriter> jetWriter_;  // an Access file changed in place, when it may be
     std::vector<QByteArray> damagedNames_;  // the damaged tables of the working copy, lower case UTF-8
     std::shared_ptr<jet::JetLockFile> jetLockEntry_;  // Tabulon's entry in Access's lock file while open
+    std::atomic<bool> fillPending_{false};  // opened while the copy was filled: awaitFill has work
 
     // Guarded by mu_: the handle, its statements, the batch and the failures. The atomics beside
     // them are also read without the lock (the flusher's and other connections' quick looks).

@@ -211,7 +211,11 @@ void refuseNativeOnJet(const Connection& conn) {
 }
 
 std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn, const QString& source, int type) {
-    Session s = conn->session();
+    // A table (its name, or a select of its fields with no condition, order or limit) opened while
+    // the working copy is filled shows the records there and waits for the rest only when more is
+    // asked of it; anything else waits for the fill first.
+    const bool mayBePartial = conn->filling() && !(type & dbSQLPassThrough);
+    Session s = mayBePartial ? conn->partialSession() : conn->session();
     s.use();
     auto r = std::make_shared<RecordsetImpl>();
     r->conn = conn;
@@ -247,8 +251,26 @@ std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
         ts = translateJetSql(jet);
     TableKind kind = TableKind::Table;
     const QString table = ts.singleTable ? findTable(s, ts.table, &kind) : QString();
+    std::shared_ptr<jet::JetFill> filling;
+    qint64 counted = -1;
+    if (mayBePartial) {
+        const auto& fill = conn->jetCopy()->fill;
+        if (!table.isEmpty() && kind == TableKind::Table && type != dbOpenSnapshot && ts.whereClause.isEmpty() &&
+            ts.orderClause.isEmpty() && ts.limitClause.isEmpty() && !fill->finished())
+            counted = fill->countedRecords(table);
+        // A table copied whole with its first records is there already: read as a whole, and
+        // refused now when it fell short.
+        const qint64 copied = counted >= 0 ? fill->copiedRecords(table) : -1;
+        if (copied >= 0 && copied < counted)
+            jet::checkTableReadable({{table, copied, counted}}, conn->path(), table);
+        if (counted >= 0 && copied < 0)
+            filling = fill;
+        else if (counted < 0)
+            conn->awaitFill();
+    }
     // A damaged table of a Jet file is an error, not the records that happened to be readable.
-    if (conn->jetCopy() && !table.isEmpty()) jet::checkTableReadable(conn->jetCopy()->damaged, conn->path(), table);
+    if (conn->jetCopy() && !table.isEmpty() && !conn->filling())
+        jet::checkTableReadable(conn->jetCopy()->damaged, conn->path(), table);
     if (!table.isEmpty() && !ts.whereClause.isEmpty()) ts = translateJetSql(jet, columnTypes(s, table));
     r->jetWithoutOrder = ts.jetWithoutOrder;
     std::vector<QString> pk;
@@ -298,11 +320,17 @@ std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
             // growing keyset (untouched room costs no memory, and what is left over is given back).
             Statement top = s.prepare("SELECT max(rowid) FROM " + quoteIdent(table));
             if (sqlite3_step(top.get()) == SQLITE_ROW)
-                r->keys.reserve(size_t(std::clamp<sqlite3_int64>(sqlite3_column_int64(top.get(), 0), 0, 1LL << 27)));
+                r->keys.reserve(size_t(std::clamp<sqlite3_int64>(
+                    std::max<sqlite3_int64>(sqlite3_column_int64(top.get(), 0), counted), 0, 1LL << 27)));
             while ((rc = sqlite3_step(ks.get())) == SQLITE_ROW) r->keys.push_back(sqlite3_column_int64(ks.get(), 0));
         }
         if (rc != SQLITE_DONE) s.fail(keySql);
-        r->keys.shrink_to_fit();
+        if (filling) {
+            r->filling = std::move(filling);
+            r->counted = counted;
+        } else {
+            r->keys.shrink_to_fit();
+        }
         // Expression fields take the type of their first value.
         bool anyExpr = false;
         for (auto& f : r->fields) anyExpr |= f.dynamic && f.column.isEmpty();
@@ -418,7 +446,7 @@ RecordsetImpl::~RecordsetImpl() {
     if (!conn) return;
     {
         // Statements are finalized under the connection's lock: the flusher may be using the handle.
-        Session s = conn->session();
+        Session s = conn->partialSession();
         lastWrite = nullptr;
         writeStmts.clear();
         findIn.clear();
@@ -662,7 +690,8 @@ void RecordsetImpl::toBound(const Variant& v, Bound& b) {
 }
 
 void RecordsetImpl::loadBlock(long long block) {
-    Session s = conn->session();
+    // The keys are of records the copy holds, filled or not (a failed fill is refused before).
+    Session s = conn->partialSession();
     s.commitOthers();
     const uint64_t gen = conn->generation();
     const long long start = block * kBlock;
@@ -746,6 +775,33 @@ const Variant& RecordsetImpl::valueSlow(long long p, int index) {
     return cacheVals[j * fields.size() + size_t(index)];
 }
 
+bool RecordsetImpl::partialNow() const {
+    if (!filling) return false;
+    if (!filling->finished()) return true;
+    // Ended: a failed fill raises, a finished one is taken in (the table may be damaged).
+    const_cast<RecordsetImpl*>(this)->completeFill();
+    return false;
+}
+
+void RecordsetImpl::completeFill() {
+    filling->wait();
+    Session s = conn->session();
+    // A damaged table is said now, as it would have been when opened after the fill.
+    jet::checkTableReadable(conn->jetCopy()->damaged, conn->path(), table);
+    // The records the fill added after those taken at the open; not those added since by anyone.
+    const qint64 copied = filling->copiedRecords(table);
+    Statement st = s.prepare("SELECT rowid FROM " + quoteIdent(table) + " WHERE rowid > ?1 AND rowid <= ?2");
+    sqlite3_bind_int64(st.get(), 1, keys.empty() ? 0 : keys.back());
+    sqlite3_bind_int64(st.get(), 2, copied < 0 ? std::numeric_limits<sqlite3_int64>::max() : copied);
+    int rc;
+    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) keys.push_back(sqlite3_column_int64(st.get(), 0));
+    if (rc != SQLITE_DONE) s.fail(table);
+    keys.shrink_to_fit();
+    if (goneCount) live.reset(keys.size());  // none yet: nothing is deleted before the fill ends
+    cacheBlock = -1;  // the last block read may have been short
+    filling.reset();
+}
+
 // ---- Database ----------------------------------------------------------------------------------
 
 Database::Database(std::shared_ptr<Connection> c) : conn_(std::move(c)) {}
@@ -788,7 +844,8 @@ std::shared_ptr<Database> CreateDatabase(const QString& path) {
 QStringList Database::TableDefs() const {
     if (pg_) return pg_->tables();
     if (!conn_) raise(err::ObjectClosed);
-    Session s = conn_->session();
+    // Every table is defined before a working copy is handed out: no wait for its records.
+    Session s = conn_->partialSession();
     s.use();
     const auto owned = s.cached(
         "SELECT name FROM sqlite_master WHERE type = 'table' AND substr(name, 1, 7) <> 'sqlite_' ORDER BY rowid");
@@ -920,14 +977,15 @@ void Database::Close() {
     } release{c};
     // Commits; changes that cannot be saved are reported here, never dropped without a word.
     c->commit();
-    c->session().use();
+    // Nothing is written before a working copy is filled: no wait for it.
+    c->partialSession().use();
 }
 
 void Database::Flush() {
     if (pg_) return pg_->commit();
     if (!conn_) raise(err::ObjectClosed);
     conn_->commit();
-    conn_->session().use();
+    conn_->partialSession().use();
 }
 
 void Database::setFailureHandler(std::function<void()> handler) {
@@ -965,19 +1023,19 @@ QString Database::Name() const { return pg_ ? pg_->name() : conn_ ? conn_->path(
 // ---- Fields -------------------------------------------------------------------------------------
 
 int Fields::Count() const {
-    rs_->checkOpen();
+    rs_->checkOpenOnly();
     return int(rs_->fields.size());
 }
 
 int Fields::checkedIndex(int index) const {
-    rs_->checkOpen();
+    rs_->checkOpenOnly();
     if (index < 0 || index >= int(rs_->fields.size()))
         raise(err::ItemNotFound, QString("Item not found in this collection (field %1).").arg(index));
     return index;
 }
 
 int Fields::checkedIndex(const QString& name) const {
-    rs_->checkOpen();
+    rs_->checkOpenOnly();
     const int i = rs_->fieldIndex(name);
     if (i < 0) raise(err::ItemNotFound, QString("Item not found in this collection (field '%1').").arg(name));
     return i;
@@ -1005,7 +1063,9 @@ int Field::Size() const {
 int Field::OrdinalPosition() const { return index_; }
 
 Variant Field::Value() const {
-    rs_->checkOpen();
+    // The current record is one the keys hold: read while the copy is filled.
+    rs_->checkOpenOnly();
+    if (!rs_->partialNow()) rs_->checkOpen();
     if (rs_->pg) return rs_->pg->fieldValue(index_);
     if (rs_->editMode == dbEditAdd || (rs_->editMode && rs_->dirty[size_t(index_)])) return rs_->buffer[size_t(index_)];
     if (rs_->currentDeleted) raise(err::RecordDeleted);
@@ -1042,19 +1102,25 @@ Recordset::~Recordset() = default;
 
 
 long long Recordset::RecordCount() const {
-    impl_->checkOpen();
+    impl_->checkOpenOnly();
     if (impl_->pg) return impl_->pg->RecordCount();
+    // While the working copy is filled: the count the table's definition gives. One the first
+    // records already reach was left stale by Access: the true count waits for the fill.
+    if (impl_->partialNow() && impl_->counted > impl_->physCount()) return impl_->counted;
+    impl_->checkOpen();
     return impl_->recordCount();
 }
 
 long long Recordset::AbsolutePosition() const {
-    impl_->checkOpen();
+    impl_->checkOpenOnly();
+    if (!impl_->partialNow()) impl_->checkOpen();
     if (impl_->pg) return impl_->pg->AbsolutePosition();
     return impl_->hasCurrent() ? impl_->logicalOf(impl_->phys) : -1;
 }
 
 void Recordset::setAbsolutePosition(long long pos) {
-    impl_->checkOpen();
+    impl_->checkOpenOnly();
+    if (!impl_->partialNow() || pos < 0 || pos >= impl_->physCount()) impl_->checkOpen();
     if (impl_->pg) return impl_->pg->setAbsolutePosition(pos);
     if (pos < 0 || pos >= impl_->recordCount()) raise(err::InvalidArgument);
     impl_->discardEdit();
@@ -1062,20 +1128,25 @@ void Recordset::setAbsolutePosition(long long pos) {
     impl_->currentDeleted = false;
 }
 
+// While the copy is filled the current record is one the keys hold, which is not past the end.
 bool Recordset::Eof() const {
-    impl_->checkOpen();
+    impl_->checkOpenOnly();
+    if (!impl_->partialNow()) impl_->checkOpen();
     if (impl_->pg) return impl_->pg->Eof();
     return impl_->recordCount() == 0 || impl_->phys >= impl_->physCount();
 }
 
 bool Recordset::Bof() const {
-    impl_->checkOpen();
+    impl_->checkOpenOnly();
+    if (!impl_->partialNow()) impl_->checkOpen();
     if (impl_->pg) return impl_->pg->Bof();
     return impl_->recordCount() == 0 || impl_->phys < 0;
 }
 
 void Recordset::MoveFirst() {
-    impl_->checkOpen();
+    // The first record is among those the copy holds first (an empty table has none).
+    impl_->checkOpenOnly();
+    if (!impl_->partialNow() || impl_->physCount() == 0) impl_->checkOpen();
     if (impl_->pg) return impl_->pg->MoveFirst();
     if (impl_->recordCount() == 0) raise(err::NoCurrentRecord);
     impl_->discardEdit();
@@ -1492,8 +1563,10 @@ void Recordset::Close() {
 bool Recordset::isOpen() const { return impl_->open; }
 
 Variant Recordset::valueAt(long long row, int index) {
-    impl_->checkOpen();
+    impl_->checkOpenOnly();
     if (impl_->pg) return impl_->pg->valueAt(row, index);
+    // A record the working copy holds already is read while it is filled; one past them waits.
+    if (!impl_->partialNow() || row < 0 || row >= impl_->physCount()) impl_->checkOpen();
     if (row < 0 || row >= impl_->recordCount()) raise(err::NoCurrentRecord);
     if (index < 0 || index >= int(impl_->fields.size())) raise(err::ItemNotFound);
     return impl_->value(impl_->physOf(row), index);

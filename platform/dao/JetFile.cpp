@@ -348,15 +348,15 @@ std::vector<CatalogTable> JetFile::catalog() const {
     auto indexOf = [&](const ColumnDef* c) { return int(c - sys.columns.data()); };
 
     std::vector<CatalogTable> out;
-    for (uint32_t pg = 1; pg < pageCount_; ++pg) {
-        // Every page is looked at: the scan lets them go in parts (see forgetReadPages).
-        if (pg % kPagesHeld == 0) forgetReadPages();
+    long long live = 0;  // the catalog's records seen, of every type
+    auto takePage = [&](uint32_t pg) {
         const uint8_t* p = page(pg);
-        if (p[0] != PageData || rd32(p + 4) != kCatalogPage) continue;
+        if (p[0] != PageData || rd32(p + 4) != kCatalogPage) return;
         const int n = rowCount(pg);
         for (int r = 0; r < n; ++r) {
             RowSlot s = slot(pg, r);
             if (s.deleted) continue;
+            ++live;
             const uint8_t* rowPage = p;
             if (s.overflow) {
                 const RowId to = overflowTarget(pg, r);
@@ -377,6 +377,25 @@ std::vector<CatalogTable> JetFile::catalog() const {
             ct.flags = fl.present && fl.size >= 4 ? int32_t(rd32(row + fl.offset)) : 0;
             out.push_back(ct);
         }
+    };
+    // The pages the catalog's usage map names, when they hold every record its definition counts:
+    // a large file is not read whole for a few pages. Otherwise (a map that lost a page, a count
+    // left stale) every page is looked at.
+    try {
+        std::vector<uint32_t> mapped = sys.ownedPagesMap ? usageMapPages(sys.ownedPagesMap) : std::vector<uint32_t>();
+        if (!mapped.empty() && std::is_sorted(mapped.begin(), mapped.end()) && mapped.back() < pageCount_) {
+            for (uint32_t pg : mapped)
+                if (pg >= 1) takePage(pg);
+            if (live == static_cast<long long>(sys.rowCount) && !out.empty()) return out;
+        }
+    } catch (const FormatError&) {
+    }
+    out.clear();
+    live = 0;
+    for (uint32_t pg = 1; pg < pageCount_; ++pg) {
+        // Every page is looked at: the scan lets them go in parts (see forgetReadPages).
+        if (pg % kPagesHeld == 0) forgetReadPages();
+        takePage(pg);
     }
     if (pageCount_ > kPagesHeld) forgetReadPages();
     return out;

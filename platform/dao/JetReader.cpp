@@ -17,7 +17,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "Error.h"
 #include "JetReaderHelper.h"
@@ -120,12 +123,6 @@ pid_t spawnHelper(const QString& helper, const QByteArray& src, const QByteArray
     return pid;
 }
 
-[[noreturn]] void damagedCatalog(const QString& jetPath) {
-    raise(err::UnrecognizedFormat,
-          QStringLiteral("The database '%1' is damaged: its catalog of tables cannot be read completely.")
-              .arg(QDir::toNativeSeparators(jetPath)));
-}
-
 QList<DamagedTable> readDamageLog(const QByteArray& path) {
     QList<DamagedTable> tables;
     QFile f(QFile::decodeName(path));
@@ -144,12 +141,247 @@ bool looksLikeJet(const QByteArray& firstBytes) {
     return sig == "Standard Jet DB" || sig == "Standard ACE DB";
 }
 
-QList<DamagedTable> convertToSqlite(const QString& jetPath, const QString& sqlitePath, const ConvertWatch& watch) {
+struct JetFill::Run {
+    QString jetPath;
+    QByteArray dst, damagePath;
+    pid_t pid = -1;
+    int output = -1;  // the helper's standard output
+    bool reaped = false;
+    std::chrono::steady_clock::time_point start;
+    std::chrono::milliseconds limit{0};
+    std::string pending;  // an incomplete line
+    std::atomic<qint64> done{0}, total{0};
+    bool ready = false;
+    QHash<QString, qint64> counted;  // complete once ready; read-only afterwards
+    std::atomic<bool> stop{false};
+    int wake[2] = {-1, -1};  // a byte written to wake[1] makes pump look at stop at once
+    FillEnd onEnd;
+    std::thread thread;
+
+    mutable std::mutex mu;  // guards what follows
+    mutable std::condition_variable ended_;
+    bool ended = false;
+    int errorNumber = 0;
+    QString errorText;
+    QList<DamagedTable> damaged;
+    QHash<QString, qint64> copied;
+
+    ~Run() {
+        if (output >= 0) ::close(output);
+        for (int fd : wake)
+            if (fd >= 0) ::close(fd);
+        if (!reaped && pid > 0) {
+            kill(pid, SIGKILL);
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+        if (pid > 0 && !ended) --converting;  // dropped before it was waited for
+    }
+
+    void requestStop() {
+        stop = true;
+        const char byte = 1;
+        if (::write(wake[1], &byte, 1) < 0) {
+        }
+    }
+
+    void takeLine(const std::string& line) {
+        if (line == JetReaderLine::kReady) {
+            ready = true;
+            return;
+        }
+        if (line.size() > 2 && (line[0] == JetReaderLine::kCounted || line[0] == JetReaderLine::kCopied) &&
+            line[1] == ' ') {
+            char* end = nullptr;
+            const long long n = std::strtoll(line.c_str() + 2, &end, 10);
+            if (!end || *end != ' ') return;
+            const QString name = QString::fromUtf8(end + 1).toLower();
+            if (line[0] == JetReaderLine::kCounted) {
+                // Complete at READY, and read without a lock from then on.
+                if (!ready) counted.insert(name, n);
+            } else {
+                std::lock_guard<std::mutex> g(mu);
+                copied.insert(name, n);
+            }
+            return;
+        }
+        long long d = 0, t = 0;
+        if (std::sscanf(line.c_str(), "%lld %lld", &d, &t) == 2) {
+            done = d;
+            total = t;
+        }
+    }
+
+    // Reads what the helper has written, line by line: 1 when something came, 0 at the end of its
+    // output, -1 when nothing is there now.
+    int readOutput() {
+        char chunk[4096];
+        const ssize_t n = ::read(output, chunk, sizeof chunk);
+        if (n > 0) {
+            pending.append(chunk, size_t(n));
+            size_t from = 0, end;
+            while ((end = pending.find('\n', from)) != std::string::npos) {
+                takeLine(pending.substr(from, end - from));
+                from = end + 1;
+            }
+            pending.erase(0, from);
+            return 1;
+        }
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) return -1;
+        ::close(output);
+        output = -1;
+        return 0;
+    }
+
+    enum class End { Ready, Exited, Stopped, TimedOut, Lost };
+
+    // Watched rather than waited for: the helper may hang inside libmdb, and the caller may give up.
+    // Until the helper says it is ready (untilReady) or ends.
+    End pump(const ConvertWatch* watch, bool untilReady, int* status) {
+        int nap = 1;
+        bool reported = true;
+        auto lastReport = std::chrono::steady_clock::now();
+        for (;;) {
+            pollfd p[2] = {{wake[0], POLLIN, 0}, {output, POLLIN, 0}};
+            // Its output closed, the helper is about to end: look again soon.
+            const int ready_ = ::poll(p, output >= 0 ? 2 : 1, output >= 0 ? 20 : nap);
+            if (output < 0) nap = std::min(nap * 2, 20);
+            if (ready_ > 0 && output >= 0 && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+                const qint64 before = done;
+                readOutput();
+                if (done != before) reported = false;
+            }
+            if (untilReady && ready) return End::Ready;
+            // Now and then even without news, so that a window showing it stays alive.
+            if (watch && watch->progress &&
+                (!reported || std::chrono::steady_clock::now() - lastReport > std::chrono::milliseconds(100))) {
+                reported = true;
+                lastReport = std::chrono::steady_clock::now();
+                watch->progress(done, total);
+            }
+            const pid_t r = waitpid(pid, status, WNOHANG);
+            if (r == pid) {
+                reaped = true;
+                return End::Exited;
+            }
+            if (r < 0 && errno != EINTR) {
+                reaped = true;  // lost (someone else reaped it)
+                return End::Lost;
+            }
+            const std::atomic<bool>* process = interruptFlag.load();
+            const bool stopped =
+                stop.load() || (watch && watch->cancel && watch->cancel->load()) || (process && process->load());
+            if (stopped || std::chrono::steady_clock::now() - start > limit) {
+                kill(pid, SIGKILL);
+                while (waitpid(pid, status, 0) < 0 && errno == EINTR) {
+                }
+                reaped = true;
+                return stopped ? End::Stopped : End::TimedOut;
+            }
+        }
+    }
+
+    // Takes the helper's end: the damaged tables, or the error. onEnd is told either way.
+    void finish(End how, int status) {
+        // The last lines may have come with the end (what a stopped helper's own children may
+        // still hold open is not waited for).
+        while (output >= 0 && readOutput() > 0) {
+        }
+        int number = 0;
+        QString text;
+        const QString shown = QDir::toNativeSeparators(jetPath);
+        if (how == End::Stopped) {
+            number = err::Cancelled;
+            text = QStringLiteral("The opening of '%1' was interrupted.").arg(shown);
+        } else if (how != End::Exited || !WIFEXITED(status) || WEXITSTATUS(status) != HelperExit::Ok) {
+            number = err::UnrecognizedFormat;
+            text = how == End::Exited && WIFEXITED(status) && WEXITSTATUS(status) == HelperExit::CatalogDamaged
+                       ? QStringLiteral("The database '%1' is damaged: its catalog of tables cannot be read "
+                                        "completely.").arg(shown)
+                       : QStringLiteral("Unrecognized database format '%1'.").arg(shown);
+        }
+        QList<DamagedTable> found;
+        if (!number) {
+            found = readDamageLog(damagePath);
+            ::unlink(damagePath.constData());
+        }
+        if (onEnd) {
+            try {
+                onEnd(number ? nullptr : &found);
+            } catch (const Error& e) {
+                if (!number) {
+                    number = e.number();
+                    text = e.description();
+                }
+            } catch (const std::exception& e) {
+                if (!number) {
+                    number = err::UnrecognizedFormat;
+                    text = QString::fromLocal8Bit(e.what());
+                }
+            }
+            onEnd = nullptr;
+        }
+        std::lock_guard<std::mutex> g(mu);
+        errorNumber = number;
+        errorText = text;
+        damaged = std::move(found);
+        ended = true;
+        --converting;
+        ended_.notify_all();
+    }
+};
+
+JetFill::JetFill(std::unique_ptr<Run> run) : run_(std::move(run)) {}
+
+JetFill::~JetFill() {
+    if (run_->thread.joinable()) {
+        run_->requestStop();
+        run_->thread.join();
+    }
+}
+
+bool JetFill::finished() const {
+    std::lock_guard<std::mutex> g(run_->mu);
+    return run_->ended;
+}
+
+bool JetFill::failed() const {
+    std::lock_guard<std::mutex> g(run_->mu);
+    return run_->ended && run_->errorNumber != 0;
+}
+
+void JetFill::wait(const ConvertWatch& watch) const {
+    std::unique_lock<std::mutex> lk(run_->mu);
+    while (!run_->ended) {
+        run_->ended_.wait_for(lk, std::chrono::milliseconds(watch.progress || watch.cancel ? 100 : 1000));
+        if (run_->ended) break;
+        if (watch.cancel && watch.cancel->load() && !run_->stop) run_->requestStop();
+        if (watch.progress) {
+            lk.unlock();
+            watch.progress(run_->done, run_->total);
+            lk.lock();
+        }
+    }
+    if (run_->errorNumber) raise(run_->errorNumber, run_->errorText);
+}
+
+qint64 JetFill::countedRecords(const QString& table) const { return run_->counted.value(table.toLower(), -1); }
+
+qint64 JetFill::copiedRecords(const QString& table) const {
+    std::lock_guard<std::mutex> g(run_->mu);
+    return run_->copied.value(table.toLower(), -1);
+}
+
+QList<DamagedTable> JetFill::damaged() const {
+    std::lock_guard<std::mutex> g(run_->mu);
+    return run_->damaged;
+}
+
+std::shared_ptr<JetFill> startConversion(const QString& jetPath, const QString& sqlitePath,
+                                         const ConvertWatch& watch) {
     const QByteArray src = QFile::encodeName(jetPath);
     const QByteArray dst = QFile::encodeName(sqlitePath);
-    const QByteArray damagePath = dst + "-damage";
     const qint64 bytes = std::max<qint64>(QFileInfo(jetPath).size(), 0);
-    const auto limit = std::chrono::milliseconds(10000 + bytes * 2000 / (1024 * 1024));
     // The output is replaced, so it must never be the input itself.
     const QString canonicalIn = QFileInfo(jetPath).canonicalFilePath();
     if (!canonicalIn.isEmpty() && canonicalIn == QFileInfo(sqlitePath).canonicalFilePath())
@@ -160,130 +392,70 @@ QList<DamagedTable> convertToSqlite(const QString& jetPath, const QString& sqlit
                                             "found beside this program.")
                                  .arg(QDir::toNativeSeparators(jetPath), QLatin1String(HelperExit::kProgramName)));
     removeOutput(dst);
+    const std::atomic<bool>* process = interruptFlag.load();
+    if ((watch.cancel && watch.cancel->load()) || (process && process->load())) interrupted(jetPath);
 
-    struct Busy {
-        Busy() { ++converting; }
-        ~Busy() { --converting; }
-    } busy;
-    auto stopRequested = [&] {
-        const std::atomic<bool>* process = interruptFlag.load();
-        return (watch.cancel && watch.cancel->load()) || (process && process->load());
-    };
-    if (stopRequested()) interrupted(jetPath);
-
-    int progressFd = -1;
-    const pid_t pid = spawnHelper(helper, src, dst, damagePath, &progressFd);
+    auto run = std::make_unique<JetFill::Run>();
+    run->jetPath = jetPath;
+    run->dst = dst;
+    run->damagePath = dst + "-damage";
+    run->limit = std::chrono::milliseconds(10000 + bytes * 2000 / (1024 * 1024));
+    if (::pipe2(run->wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        raise(err::Reserved, QStringLiteral("The Access file '%1' cannot be read: %2.")
+                                 .arg(QDir::toNativeSeparators(jetPath), QString::fromLocal8Bit(std::strerror(errno))));
+    const pid_t pid = spawnHelper(helper, src, dst, run->damagePath, &run->output);
     if (pid < 0)
         raise(err::Reserved, QStringLiteral("The Access file '%1' cannot be read: the reader program %2 cannot be "
                                             "started (%3).")
                                  .arg(QDir::toNativeSeparators(jetPath), QDir::toNativeSeparators(helper),
                                       QString::fromLocal8Bit(std::strerror(-pid))));
+    run->pid = pid;
+    run->start = std::chrono::steady_clock::now();
+    ++converting;
+    return std::make_shared<JetFill>(std::move(run));
+}
 
-    // Never left running or unreaped, whatever leaves this function (a progress callback's throw).
-    struct Child {
-        pid_t pid;
-        int& output;
-        bool reaped = false;
-        ~Child() {
-            if (output >= 0) ::close(output);
-            if (reaped) return;
-            kill(pid, SIGKILL);
-            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-            }
-        }
-    } child{pid, progressFd};
-
-    // Watched rather than waited for: the helper may hang inside libmdb, and the caller may give up.
-    const auto start = std::chrono::steady_clock::now();
+void JetFill::waitReady(const ConvertWatch& watch, FillEnd onEnd) {
+    Run* r = run_.get();
+    r->onEnd = std::move(onEnd);
     int status = 0;
-    bool finished = false, cancelled = false;
-    int nap = 1;
-    std::string pending;
-    qint64 done = 0, total = 0;
-    bool reported = true;
-    auto lastReport = start;
-    for (;;) {
-        pollfd p{progressFd, POLLIN, 0};
-        // Its output closed, the helper is about to end: look again soon.
-        const int ready = ::poll(&p, progressFd >= 0 ? 1 : 0, progressFd >= 0 ? 20 : nap);
-        if (progressFd < 0) nap = std::min(nap * 2, 20);
-        if (ready > 0) {
-            char chunk[512];
-            const ssize_t n = ::read(progressFd, chunk, sizeof chunk);
-            if (n > 0) {
-                pending.append(chunk, size_t(n));
-                // Only the newest complete line matters.
-                const size_t end = pending.rfind('\n');
-                if (end != std::string::npos) {
-                    const size_t from = end == 0 ? std::string::npos : pending.rfind('\n', end - 1);
-                    const std::string line = pending.substr(from == std::string::npos ? 0 : from + 1);
-                    pending.erase(0, end + 1);
-                    long long d = 0, t = 0;
-                    if (std::sscanf(line.c_str(), "%lld %lld", &d, &t) == 2) {
-                        done = d;
-                        total = t;
-                        reported = false;
-                    }
-                }
-            } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
-                ::close(progressFd);
-                progressFd = -1;
-            }
-        }
-        // Now and then even without news, so that a window showing it stays alive.
-        if (watch.progress && (!reported || std::chrono::steady_clock::now() - lastReport > std::chrono::milliseconds(100))) {
-            reported = true;
-            lastReport = std::chrono::steady_clock::now();
-            watch.progress(done, total);
-        }
-        const pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid) {
-            finished = child.reaped = true;
-            break;
-        }
-        if (r < 0 && errno != EINTR) {
-            child.reaped = true;  // lost (someone else reaped it)
-            break;
-        }
-        cancelled = stopRequested();
-        if (cancelled || std::chrono::steady_clock::now() - start > limit) {
-            kill(pid, SIGKILL);
-            while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-            }
-            child.reaped = true;
-            break;
-        }
+    Run::End how;
+    try {
+        how = r->pump(&watch, true, &status);
+    } catch (...) {
+        // A progress callback's throw: the helper is stopped and the output dropped.
+        r->stop = true;
+        r->finish(r->pump(nullptr, false, &status), status);
+        removeOutput(r->dst);
+        throw;
     }
-    if (cancelled) {
-        removeOutput(dst);
-        interrupted(jetPath);
-    }
-    if (!finished || !WIFEXITED(status) || WEXITSTATUS(status) != HelperExit::Ok) {
-        removeOutput(dst);
-        if (finished && WIFEXITED(status) && WEXITSTATUS(status) == HelperExit::CatalogDamaged)
-            damagedCatalog(jetPath);
-        unrecognized(jetPath);
-    }
-    // The last lines may have come with the end.
-    if (progressFd >= 0) {
-        char chunk[512];
-        ssize_t n;
-        while ((n = ::read(progressFd, chunk, sizeof chunk)) > 0) pending.append(chunk, size_t(n));
-        const size_t end = pending.rfind('\n');
-        const size_t from = end == std::string::npos || end == 0 ? std::string::npos : pending.rfind('\n', end - 1);
-        long long d = 0, t = 0;
-        if (end != std::string::npos &&
-            std::sscanf(pending.c_str() + (from == std::string::npos ? 0 : from + 1), "%lld %lld", &d, &t) == 2) {
-            done = d;
-            total = t;
+    if (how != Run::End::Ready) {
+        r->finish(how, status);
+        if (r->errorNumber) {
+            removeOutput(r->dst);
+            raise(r->errorNumber, r->errorText);
         }
-        ::close(progressFd);
-        progressFd = -1;
+    } else {
+        // The rest in the background; the watch is the caller's and ends with this call.
+        r->thread = std::thread([r] {
+            int st = 0;
+            const Run::End end = r->pump(nullptr, false, &st);
+            r->finish(end, st);
+        });
     }
-    if (watch.progress) watch.progress(done, total);
-    QList<DamagedTable> damaged = readDamageLog(damagePath);
-    ::unlink(damagePath.constData());
-    return damaged;
+    if (watch.progress) watch.progress(r->done, r->total);
+}
+
+QList<DamagedTable> convertToSqlite(const QString& jetPath, const QString& sqlitePath, const ConvertWatch& watch) {
+    const auto fill = startConversion(jetPath, sqlitePath, watch);
+    try {
+        fill->waitReady(watch);
+        fill->wait(watch);
+    } catch (...) {
+        removeOutput(QFile::encodeName(sqlitePath));
+        throw;
+    }
+    return fill->damaged();
 }
 
 void setInterruptFlag(const std::atomic<bool>* flag) { interruptFlag.store(flag); }

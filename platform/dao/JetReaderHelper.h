@@ -16,3 +16,14 @@ constexpr int CatalogDamaged = 13;
 constexpr int Orphaned = 14;  // the program that started it was gone before it began
 
 }  // namespace dao::jet::HelperExit
+
+// The helper's lines on standard output, besides progress ("RECORDS_COPIED RECORDS_TOTAL").
+namespace dao::jet::JetReaderLine {
+
+constexpr char kCounted = 'T';           // "T COUNT NAME": a table's record count by its definition
+constexpr const char* kReady = "READY";  // every table is made and holds its first records
+// "C COUNT NAME": a table's records copied, once it is done (before READY for a table that is
+// whole within its first records)
+constexpr char kCopied = 'C';
+
+}  // namespace dao::jet::JetReaderLine

@@ -385,6 +385,26 @@ void JetWriter::reload() {
         if (!found[i]) tables_[i].gone = true;
 }
 
+void JetWriter::mapCopy(const QString& copyKey) {
+    std::lock_guard<std::recursive_mutex> g(mu_);
+    if (copyIds_.count(copyKey)) return;
+    enterBatch();
+    struct Leave {
+        JetPager& p;
+        ~Leave() { p.leaveIfIdle(); }
+    } leave{pager_};
+    mapCopyEntered(copyKey);
+}
+
+void JetWriter::mapCopyEntered(const QString& copyKey) {
+    if (copyIds_.count(copyKey)) return;
+    // The reader's order (as the file stands now, this batch's changes included).
+    std::vector<std::vector<RowId>> rows(tables_.size());
+    for (size_t ti = 0; ti < tables_.size(); ++ti) rows[ti] = JetRowMover(allocator()).readerOrder(tables_[ti].def);
+    copyIds_.emplace(copyKey, int(copyRows_.size()));
+    copyRows_.push_back(std::move(rows));
+}
+
 void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     enterBatch();
@@ -392,14 +412,8 @@ void JetWriter::attach(sqlite3* db, const QString& copyKey) {
         JetPager& p;
         ~Leave() { p.leaveIfIdle(); }
     } leave{pager_};
-    auto known = copyIds_.find(copyKey);
-    if (known == copyIds_.end()) {
-        // The reader's order (as the file stands now, this batch's changes included).
-        std::vector<std::vector<RowId>> rows(tables_.size());
-        for (size_t ti = 0; ti < tables_.size(); ++ti) rows[ti] = JetRowMover(allocator()).readerOrder(tables_[ti].def);
-        known = copyIds_.emplace(copyKey, int(copyRows_.size())).first;
-        copyRows_.push_back(std::move(rows));
-    }
+    mapCopyEntered(copyKey);
+    const auto known = copyIds_.find(copyKey);
     bindings_.push_back(std::make_unique<Binding>());
     bindings_.back()->writer = this;
     bindings_.back()->copy = known->second;

@@ -45,6 +45,10 @@ public:
     // against design changes on db. copyKey names the working copy: its rowids stand for the
     // records the file held when the copy was made, in the order the reader copied them.
     void attach(sqlite3* db, const QString& copyKey);
+    // The first half of attach: the records of the file, in the order the reader copied them into
+    // the working copy copyKey (done once per copy; attach does it when it was not done before).
+    // Takes the file's write lock while it reads.
+    void mapCopy(const QString& copyKey);
     // The authorizer attach installs (design changes of the file's tables refused), for a connection
     // that installs one of its own and passes the other actions on to it.
     static int authorizeDesign(void* data, int action, const char* a3, const char* a4, const char* dbName,
@@ -113,6 +117,7 @@ private:
     // An index page (PageIndexLeaf or PageIndexNode) of idx, in the index's map.
     uint32_t newIndexPage(const Table& t, const IndexData& idx, uint8_t pageType);
     JetPageAllocator& allocator();
+    void mapCopyEntered(const QString& copyKey);  // mapCopy with the batch entered
     void installTriggers(sqlite3* db);
     struct Located {
         RowId at;        // where the record's bytes are

@@ -97,6 +97,10 @@ private:
 
     // Dynaset: the row ids (for a table without row ids, indexes into pkKeys); snapshot: the rows.
     std::vector<int64_t> keys;
+    // Set while the keys are those of the records a working copy being filled held at the open
+    // (see partialNow); counted is the table's record count by its definition.
+    std::shared_ptr<jet::JetFill> filling;
+    long long counted = -1;
     bool byPrimaryKey = false;                 // a table WITHOUT ROWID: records are found by their key
     std::vector<QString> pkCols;               // its primary-key columns
     QString rowidKey;                          // a row-id table's one primary-key column (it may be the row id)
@@ -151,9 +155,20 @@ private:
     bool noMatch = false;
 
     // ---
+    // Also waits for the working copy's fill when the recordset was opened during it.
     void checkOpen() const {
         if (!open) raiseClosed();
+        if (filling) const_cast<RecordsetImpl*>(this)->completeFill();
     }
+    // Without the wait: for reading the records the keys hold (partialNow) and the fields' names.
+    void checkOpenOnly() const {
+        if (!open) raiseClosed();
+    }
+    // Opened while the working copy was filled, and it still is: the keys are those of the records
+    // there at the open. Takes the rest in when the fill has ended; raises when it failed.
+    bool partialNow() const;
+    // Waits for the fill, checks the table is whole and adds the keys of the records it added.
+    void completeFill();
     [[noreturn]] static void raiseClosed();
     void checkWritable() const;  // 3027, with the reason when there is one
     long long physCount() const { return snapshot ? (long long)rows.size() : (long long)keys.size(); }

@@ -14,7 +14,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
+#include <functional>
 #include <optional>
+#include <set>
+#include <thread>
 
 #include "TestUtil.h"
 #include "platform/dao/Dao.h"
@@ -114,6 +117,44 @@ protected:
 
     QStringList copies() const {
         return QDir(cache_).entryList({"tabulon-jet-*"}, QDir::Files | QDir::Hidden);
+    }
+
+    // The project table of the file with n records of its own, PROJ_ID 1..n, written by the engine:
+    // more than the reader copies first, so that the rest is filled after the open.
+    void fillProjects(int n) {
+        auto db = dao::OpenDatabase(jet_);
+        db->Execute("DELETE FROM MSP_PROJECTS");
+        auto rs = db->OpenRecordset("MSP_PROJECTS");
+        for (int i = 1; i <= n; ++i) {
+            rs->AddNew();
+            rs->Fields()["PROJ_ID"].setValue(dao::Variant::fromLong(i));
+            rs->Fields()["PROJ_VERSION"].setValue(dao::Variant::fromString(QString("Version %1").arg(i)));
+            rs->Update();
+        }
+        rs->Close();
+        db->Close();
+        dao::flushAllWrites();
+    }
+
+    QByteArray bytes() const {
+        QFile f(jet_);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    // Opens the file with its reader held where it has made every table and copied the first
+    // records of each (it stops itself there); the reader's pid.
+    std::shared_ptr<dao::Database> openHeld(pid_t* reader) {
+        qputenv("TABULON_JET_READER_HOLD", "1");
+        auto db = dao::OpenDatabase(jet_);
+        qunsetenv("TABULON_JET_READER_HOLD");
+        const auto pid = readerOf(::getpid());
+        EXPECT_TRUE(pid) << "no reader filling the copy";
+        *reader = pid.value_or(0);
+        QElapsedTimer t;
+        t.start();
+        while (pid && !stopped(*pid) && t.elapsed() < 10000) QThread::msleep(1);
+        EXPECT_TRUE(pid && stopped(*pid));
+        return db;
     }
 
     QTemporaryDir dir_;
@@ -220,13 +261,128 @@ TEST_F(JetReaderProcess, AnOpenReportsProgressCanBeCancelledAndRemovesItsCopyOnC
         auto db = dao::OpenDatabase(jet_, watch);
         EXPECT_GT(lastTotal, 0);
         EXPECT_EQ(lastDone, lastTotal);
-        const QStringList held = copies();
+        // The copy itself (its WAL files beside it while it is open).
+        const QStringList held = QDir(cache_).entryList({"tabulon-jet-*.sqlite"}, QDir::Files | QDir::Hidden);
         ASSERT_EQ(held.size(), 1);
         EXPECT_TRUE(held[0].startsWith(QString("tabulon-jet-%1-").arg(::getpid()))) << held[0].toStdString();
         db->Close();
     }
     EXPECT_EQ(copies(), QStringList());
     qputenv("XDG_CACHE_HOME", oldCache);
+}
+
+// A table larger than what the reader copies first: the open returns while the rest is copied, the
+// table's first screen and exact count are there at once, and anything needing the whole table (a
+// search, a move past the first records, a write) waits for the copy and then sees all of it.
+// Reading leaves the file as it was.
+TEST_F(JetReaderProcess, TheFirstScreenIsThereWhileTheCopyFillsAndTheRestWaitsForItWhole) {
+    constexpr int n = 1500;
+    fillProjects(n);
+    const QByteArray before = bytes();
+    {
+        pid_t reader = 0;
+        auto db = openHeld(&reader);
+        ASSERT_GT(reader, 0);
+        EXPECT_TRUE(db->TableDefs().contains("MSP_PROJECTS"));
+        auto rs = db->OpenRecordset("MSP_PROJECTS");
+        EXPECT_EQ(rs->RecordCount(), n);
+        const int id = rs->Fields().indexOf("PROJ_ID");
+        ASSERT_GE(id, 0);
+        std::vector<int64_t> firstScreen;
+        for (int r = 0; r < 50; ++r) firstScreen.push_back(rs->valueAt(r, id).asInt());
+        EXPECT_TRUE(stopped(reader)) << "the first screen was not read during the fill";
+
+        std::atomic<bool> resumed{false};
+        std::thread resume([&] {
+            QThread::msleep(200);
+            resumed = true;
+            ::kill(reader, SIGCONT);
+        });
+        auto found = db->OpenRecordset("SELECT PROJ_ID FROM MSP_PROJECTS WHERE PROJ_ID > 1400");
+        EXPECT_TRUE(resumed.load()) << "the search did not wait for the fill";
+        resume.join();
+        EXPECT_EQ(found->RecordCount(), n - 1400);
+        // The recordset of the first screen takes in the rest: every record once, the first ones
+        // where a recordset opened on the whole table has them.
+        rs->MoveLast();
+        EXPECT_EQ(rs->RecordCount(), n);
+        std::set<int64_t> ids;
+        for (int r = 0; r < n; ++r) ids.insert(rs->valueAt(r, id).asInt());
+        EXPECT_EQ(ids.size(), size_t(n));
+        EXPECT_EQ(*ids.begin(), 1);
+        EXPECT_EQ(*ids.rbegin(), n);
+        auto whole = db->OpenRecordset("MSP_PROJECTS");
+        for (int r = 0; r < 50; ++r) EXPECT_EQ(whole->valueAt(r, id).asInt(), firstScreen[size_t(r)]) << r;
+        EXPECT_TRUE(waitEnded(reader));
+    }
+    EXPECT_TRUE(bytes() == before) << "reading changed the file";
+
+    {
+        pid_t reader = 0;
+        auto db = openHeld(&reader);
+        ASSERT_GT(reader, 0);
+        std::atomic<bool> resumed{false};
+        std::thread resume([&] {
+            QThread::msleep(200);
+            resumed = true;
+            ::kill(reader, SIGCONT);
+        });
+        EXPECT_EQ(db->Execute("UPDATE MSP_PROJECTS SET PROJ_VERSION = 'changed' WHERE PROJ_ID = 1499"), 1);
+        EXPECT_TRUE(resumed.load()) << "the write did not wait for the fill";
+        resume.join();
+        db->Close();
+        dao::flushAllWrites();
+    }
+    auto db = dao::OpenDatabase(jet_);
+    auto rs = db->OpenRecordset("SELECT PROJ_ID FROM MSP_PROJECTS WHERE PROJ_VERSION = 'changed'");
+    ASSERT_EQ(rs->RecordCount(), 1);
+    EXPECT_EQ(rs->valueAt(0, 0).asInt(), 1499);
+}
+
+// A fill stopped midway (the program's interrupt) is an error for everything that uses the copy,
+// the records shown before it included; the short copy is never taken again, and the next open
+// reads the table whole.
+TEST_F(JetReaderProcess, AFillStoppedMidwayIsAnErrorAndItsShortCopyIsNeverUsed) {
+    constexpr int n = 1200;
+    fillProjects(n);
+    const QByteArray before = bytes();
+    pid_t reader = 0;
+    auto db = openHeld(&reader);
+    ASSERT_GT(reader, 0);
+    auto rs = db->OpenRecordset("MSP_PROJECTS");
+    EXPECT_EQ(rs->valueAt(0, rs->Fields().indexOf("PROJ_ID")).asInt(), 1);
+    std::atomic<bool> stop{true};
+    dao::setOpenInterruptFlag(&stop);
+    struct Unset {
+        ~Unset() { dao::setOpenInterruptFlag(nullptr); }
+    } unset;
+    auto cancelled = [](const std::function<void()>& f, const char* what) {
+        try {
+            f();
+            ADD_FAILURE() << what << " used the short copy";
+        } catch (const dao::Error& e) {
+            EXPECT_EQ(e.number(), dao::err::Cancelled) << what << ": " << e.what();
+        }
+    };
+    cancelled([&] { rs->MoveLast(); }, "a move past the first records");
+    EXPECT_TRUE(waitEnded(reader));
+    cancelled([&] { rs->valueAt(0, 0); }, "a record read before");
+    cancelled([&] { rs->RecordCount(); }, "the count");
+    cancelled([&] { db->OpenRecordset("MSP_PROJECTS"); }, "a new recordset");
+    cancelled([&] { db->Execute("UPDATE MSP_PROJECTS SET PROJ_VERSION = 'x'"); }, "a write");
+    dao::setOpenInterruptFlag(nullptr);
+
+    auto again = dao::OpenDatabase(jet_);
+    auto whole = again->OpenRecordset("MSP_PROJECTS");
+    whole->MoveLast();
+    EXPECT_EQ(whole->RecordCount(), n);
+    auto top = again->OpenRecordset("SELECT max(PROJ_ID) FROM MSP_PROJECTS");
+    EXPECT_EQ(top->valueAt(0, 0).asInt(), n);
+    whole->Close();
+    again->Close();
+    rs->Close();
+    db->Close();
+    EXPECT_TRUE(bytes() == before) << "reading changed the file";
 }
 
 }  // namespace

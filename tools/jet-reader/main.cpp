@@ -6,8 +6,11 @@
 // never a crashed program. It uses libc, libmdb and sqlite3 only (nothing of Qt's GUI) and leaves
 // through _exit(), skipping the teardown of whatever libmdb built from a damaged file.
 //
-// Standard output carries progress lines "RECORDS_COPIED RECORDS_TOTAL". The tables that could not
-// be read whole go to DAMAGE_FILE (see DamageLog). The exit status says how it ended (JetReaderHelper.h).
+// Standard output carries the lines of JetReaderHelper.h: progress "RECORDS_COPIED RECORDS_TOTAL",
+// each table's count by its definition, "READY" once every table is defined and holds its first
+// records (the parent may read those while the rest is written: the copy is in WAL mode), and each
+// table's records copied when it is done. The tables that could not be read whole go to DAMAGE_FILE
+// (see DamageLog). The exit status says how it ended (JetReaderHelper.h).
 
 // C++ headers first: glib, included by mdbtools.h inside extern "C", includes <type_traits>.
 #include <type_traits>
@@ -297,9 +300,16 @@ public:
         reported_ = done_;
         char line[64];
         const int n = std::snprintf(line, sizeof line, "%lld %lld\n", done_, total_);
-        // Nobody reading is no reason to stop.
-        if (n > 0 && ::write(STDOUT_FILENO, line, size_t(n)) < 0) {
+        if (n > 0) say(std::string(line, size_t(n)));
+    }
+    // One whole line; nobody reading is no reason to stop.
+    static void say(const std::string& line) {
+        if (::write(STDOUT_FILENO, line.data(), line.size()) < 0) {
         }
+    }
+    // "<mark> <count> <name>": a table's count by its definition, or its records copied.
+    static void sayTable(char mark, long long count, const char* name) {
+        say(std::string(1, mark) + " " + std::to_string(count) + " " + name + "\n");
     }
 
 private:
@@ -406,35 +416,38 @@ public:
         return out_.exec(sql);
     }
 
-    // Copies the records libmdb can read and returns how many that was. A record that cannot be
-    // cracked ends the table there: what follows it is not to be trusted either.
-    long long copyRows(MdbTableDef* table) {
+    // Copies the records libmdb can read, from record `skip` on and at most `limit` of them (all
+    // when negative), and returns how many that was. A record that cannot be cracked ends the table
+    // there: what follows it is not to be trusted either.
+    long long copyRows(MdbTableDef* table, long long skip = 0, long long limit = -1) {
         sqlite3_stmt* insert = prepareRows(table);
         std::vector<MdbField> fields(table->num_cols);
         long long copied = 0;
         mdb_rewind_table(table);
-        while (mdb_fetch_row(table)) {
+        // The records copied before (the first ones of every table) are passed over unread.
+        for (long long i = 0; i < skip; ++i)
+            if (!mdb_fetch_row(table)) return 0;
+        while (copied != limit && mdb_fetch_row(table)) {
             try {
                 copyRow(table, insert, fields);
             } catch (const Failure& f) {
                 if (f.code != ExitDamaged) throw;
                 break;
             }
-            if (sqlite3_step(insert) != SQLITE_DONE) fail(ExitWriteFailed);
-            sqlite3_reset(insert);
+            stored(insert);
             ++copied;
-            progress_.add(1);
         }
         sqlite3_reset(insert);
         sqlite3_clear_bindings(insert);
         return copied;
     }
 
-    // The same through our own page reader. A record that cannot be read ends the table, as above.
-    long long copyRowsNative(MdbTableDef* table, NativeRows::Table& rows) {
+    // The same through our own page reader, at most `limit` records from where the last call left
+    // it. A record that cannot be read ends the table, as above.
+    long long copyRowsNative(MdbTableDef* table, NativeRows::Table& rows, long long limit = -1) {
         sqlite3_stmt* insert = prepareRows(table);
         long long copied = 0;
-        for (;;) {
+        while (copied != limit) {
             try {
                 if (!rows.next()) break;
                 for (unsigned i = 0; i < table->num_cols; ++i) {
@@ -450,10 +463,8 @@ public:
                 if (f.code != ExitDamaged) throw;
                 break;
             }
-            if (sqlite3_step(insert) != SQLITE_DONE) fail(ExitWriteFailed);
-            sqlite3_reset(insert);
+            stored(insert);
             ++copied;
-            progress_.add(1);
         }
         sqlite3_reset(insert);
         sqlite3_clear_bindings(insert);
@@ -467,6 +478,19 @@ public:
     }
 
 private:
+    // Runs the insert of one record. The copy is committed every kCommitEvery records, so that the
+    // parent can read while it grows and the WAL stays small.
+    void stored(sqlite3_stmt* insert) {
+        if (sqlite3_step(insert) != SQLITE_DONE) fail(ExitWriteFailed);
+        sqlite3_reset(insert);
+        progress_.add(1);
+        if (++uncommitted_ >= kCommitEvery) {
+            out_.mustExec("COMMIT");
+            out_.mustExec("BEGIN");
+            uncommitted_ = 0;
+        }
+    }
+
     sqlite3_stmt* prepareRows(MdbTableDef* table) {
         std::string sql = "INSERT INTO " + quoteIdent(table->name) + " VALUES (";
         for (unsigned i = 0; i < table->num_cols; ++i) sql += i ? ",?" : "?";
@@ -670,6 +694,8 @@ private:
     std::vector<std::string> held_;  // the text bound to each column of the insert
     std::vector<uint8_t> bound_;     // the columns the current record has bound
     std::vector<uint8_t> nullBound_; // the columns bound to NULL now (bound otherwise: 0)
+    static constexpr long long kCommitEvery = 65536;
+    long long uncommitted_ = 0;
 };
 
 bool startsWithMSys(const char* name) {
@@ -751,7 +777,15 @@ private:
 
 // A table's records into the working copy: by our page reader when it knows the table's columns,
 // else by libmdb's.
-long long copyTable(Converter& conv, const NativeRows* native, MdbCatalogEntry* entry, MdbTableDef* table) {
+// How a table's records are read: by our own page reader, which keeps its place between calls, or
+// (a layout it does not match, or no page reader) through libmdb.
+struct TableRows {
+    std::unique_ptr<NativeRows::Table> native;
+    bool unlisted = false;  // its pages cannot all be listed
+};
+
+TableRows rowsOf(const NativeRows* native, MdbCatalogEntry* entry, MdbTableDef* table) {
+    TableRows rows;
     if (native) {
         std::vector<NativeRows::Column> columns;
         for (unsigned i = 0; i < table->num_cols; ++i) {
@@ -759,19 +793,25 @@ long long copyTable(Converter& conv, const NativeRows* native, MdbCatalogEntry* 
             columns.push_back({col->name, col->col_type, col->is_fixed != 0,
                                col->is_fixed ? col->fixed_offset : int(col->var_col_num), col->col_size});
         }
-        std::unique_ptr<NativeRows::Table> rows;
         try {
-            rows = native->table(entry->table_pg, columns);
+            rows.native = native->table(entry->table_pg, columns);
         } catch (const FormatError&) {
-            // Its pages cannot all be listed. libmdb would read on, taking whatever a garbled page
-            // holds for records; the table is damaged, and said to be.
-            return 0;
+            // libmdb would read on, taking whatever a garbled page holds for records; the table is
+            // damaged, and said to be.
+            rows.unlisted = true;
         }
-        if (rows) return conv.copyRowsNative(table, *rows);
+        if (rows.native || rows.unlisted) return rows;
     }
     // Seen with TABULON_JET_DEBUG (standard error goes nowhere otherwise).
     std::fprintf(stderr, "%s: records read through libmdb\n", table->name);
-    return conv.copyRows(table);
+    return rows;
+}
+
+// Copies at most `limit` records (all when negative) after the `skip` copied before.
+long long copySome(Converter& conv, TableRows& rows, MdbTableDef* table, long long skip, long long limit = -1) {
+    if (rows.unlisted) return 0;
+    if (rows.native) return conv.copyRowsNative(table, *rows.native, limit);
+    return conv.copyRows(table, skip, limit);
 }
 
 int convertFile(const char* jetPath, const char* sqlitePath, const char* damagePath) {
@@ -810,9 +850,10 @@ int convertFile(const char* jetPath, const char* sqlitePath, const char* damageP
     AttachmentNames attachmentNames(everyTable);
 
     Sqlite out(sqlitePath);
-    // The file is new and is thrown away on any failure, so there is nothing to make durable.
-    out.mustExec("PRAGMA journal_mode=MEMORY");
+    // The file is new and is thrown away on any failure, so there is nothing to make durable. WAL:
+    // the parent reads the first records while the rest is written.
     out.mustExec("PRAGMA synchronous=OFF");
+    out.mustExec("PRAGMA journal_mode=WAL");
     out.mustExec("BEGIN");
     // The definitions first: their record counts give the progress its total.
     std::vector<MdbTableDef*> tables;
@@ -835,6 +876,11 @@ int convertFile(const char* jetPath, const char* sqlitePath, const char* damageP
     progress.setTotal(total);
     Converter conv(mdb, out, progress);
     DamageLog damage;
+    // Every table is made, then given its first records, so that whichever table is opened first
+    // shows its first screen while the rest is copied.
+    std::vector<std::unordered_map<int, std::unordered_map<uint32_t, std::string>>> attachments(user.size());
+    std::vector<long long> first(user.size(), -1);  // -1: left out
+    std::vector<TableRows> rows(user.size());
     for (size_t i = 0; i < user.size(); ++i) {
         MdbCatalogEntry* entry = user[i];
         MdbTableDef* table = tables[i];
@@ -844,21 +890,55 @@ int convertFile(const char* jetPath, const char* sqlitePath, const char* damageP
         }
         // A name SQLite will not take (reserved, repeated) leaves the table out.
         if (!conv.createTable(table)) continue;
-        conv.attachments.clear();
-        for (unsigned i = 0; i < table->num_cols; ++i) {
-            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+        for (unsigned c = 0; c < table->num_cols; ++c) {
+            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
             if (col->col_type != MDB_COMPLEX) continue;
             auto names = attachmentNames.namesFor(entry->table_pg, col->name);
-            if (!names.empty()) conv.attachments[int(i)] = std::move(names);
+            if (!names.empty()) attachments[i][int(c)] = std::move(names);
         }
-        const long long read = copyTable(conv, native.get(), entry, table);
-        // Fewer records than the definition counts is damage; more is a count Access left stale (it
-        // keeps reading such files by their pages, and so do we).
-        if (read < static_cast<long long>(table->num_rows))
-            damage.add(entry->object_name, read, static_cast<long long>(table->num_rows));
+        rows[i] = rowsOf(native.get(), entry, table);
+        first[i] = 0;
+    }
+    // Fewer records than the definition counts is damage; more is a count Access left stale (it
+    // keeps reading such files by their pages, and so do we).
+    auto tableDone = [&](size_t i, long long read) {
+        if (read < static_cast<long long>(tables[i]->num_rows))
+            damage.add(user[i]->object_name, read, static_cast<long long>(tables[i]->num_rows));
+        Progress::sayTable(JetReaderLine::kCopied, read, user[i]->object_name);
+    };
+    constexpr long long kFirstRecords = 256;
+    for (size_t i = 0; i < user.size(); ++i) {
+        if (first[i] < 0) continue;
+        conv.attachments.swap(attachments[i]);
+        first[i] = copySome(conv, rows[i], tables[i], 0, kFirstRecords);
+        conv.attachments.swap(attachments[i]);
+    }
+    out.mustExec("COMMIT");
+    for (size_t i = 0; i < user.size(); ++i) {
+        if (first[i] < 0) continue;
+        Progress::sayTable(JetReaderLine::kCounted, std::min<long long>(tables[i]->num_rows, 1LL << 40),
+                           user[i]->object_name);
+        // Fewer than asked for: the table ended (or broke off) in the first part, and is done.
+        if (first[i] < kFirstRecords) tableDone(i, first[i]);
+    }
+    progress.report();
+    Progress::say(std::string(JetReaderLine::kReady) + "\n");
+    // Tests hold the fill here (the parent continues it with SIGCONT) to use a copy in the middle.
+    if (std::getenv("TABULON_JET_READER_HOLD")) raise(SIGSTOP);
+    out.mustExec("BEGIN");
+    for (size_t i = 0; i < user.size(); ++i) {
+        if (first[i] < kFirstRecords) continue;
+        conv.attachments.swap(attachments[i]);
+        const long long rest = copySome(conv, rows[i], tables[i], kFirstRecords);
+        rows[i] = {};
+        conv.attachments.swap(attachments[i]);
+        tableDone(i, first[i] + rest);
     }
     out.mustExec("COMMIT");
     damage.write(damagePath);
+    // A copy nobody else has open yet goes back to an ordinary journal (a file of its own kept by
+    // the caller); one the parent reads stays in WAL mode, which the parent's handle keeps.
+    out.exec("PRAGMA journal_mode=DELETE");
     progress.report();
     return ExitOk;
 }
