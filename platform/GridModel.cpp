@@ -1,5 +1,6 @@
 #include "GridModel.h"
 
+#include <QTimer>
 #include <limits>
 
 #include "DataControl.h"
@@ -97,6 +98,11 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     }
     dao::Variant v;
     try {
+        // Painting never waits for a copy being filled: the record shows once it is there.
+        if (!rs_->rowReady(index.row())) {
+            repaintLater();
+            return {};
+        }
         v = rs_->valueAt(index.row(), index.column());
     } catch (const dao::Error& e) {
         // A record deleted meanwhile (elsewhere) stays in the keyset; it has no values to show.
@@ -115,6 +121,17 @@ QVariant GridModel::data(const QModelIndex& index, int role) const {
     } catch (const dao::Error&) {
         return QString();
     }
+}
+
+void GridModel::repaintLater() const {
+    if (repaintDue_) return;
+    repaintDue_ = true;
+    auto* self = const_cast<GridModel*>(this);
+    QTimer::singleShot(100, self, [self] {
+        self->repaintDue_ = false;
+        if (self->rowCount() > 0 && self->columnCount() > 0)
+            emit self->dataChanged(self->index(0, 0), self->index(self->rowCount() - 1, self->columnCount() - 1));
+    });
 }
 
 QVariant GridModel::headerData(int section, Qt::Orientation orientation, int role) const {

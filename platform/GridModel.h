@@ -52,6 +52,9 @@ private:
     std::vector<int> types_;
     int rows_ = 0;
     bool updatable_ = false;
+    // Records shown before an Access working copy holds them are blank until a look shortly after.
+    void repaintLater() const;
+    mutable bool repaintDue_ = false;
 };
 
 }  // namespace platform

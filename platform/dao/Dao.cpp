@@ -802,6 +802,20 @@ void RecordsetImpl::completeFill() {
     filling.reset();
 }
 
+void RecordsetImpl::takeCopied() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastTaken < std::chrono::milliseconds(50)) return;
+    lastTaken = now;
+    // Nothing but the fill adds to the table before it ends: every record past the last key is one.
+    Session s = conn->partialSession();
+    Statement st = s.prepare("SELECT rowid FROM " + quoteIdent(table) + " WHERE rowid > ?1 ORDER BY rowid");
+    sqlite3_bind_int64(st.get(), 1, keys.empty() ? 0 : keys.back());
+    int rc;
+    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) keys.push_back(sqlite3_column_int64(st.get(), 0));
+    if (rc != SQLITE_DONE) s.fail(table);
+    cacheBlock = -1;  // the last block read may have been short
+}
+
 // ---- Database ----------------------------------------------------------------------------------
 
 Database::Database(std::shared_ptr<Connection> c) : conn_(std::move(c)) {}
@@ -1561,6 +1575,14 @@ void Recordset::Close() {
 }
 
 bool Recordset::isOpen() const { return impl_->open; }
+
+bool Recordset::rowReady(long long row) {
+    if (!impl_->open || impl_->pg || !impl_->filling || row < impl_->physCount()) return true;
+    // An ended fill is taken in whole (a failed one raises, as valueAt would).
+    if (!impl_->partialNow()) return true;
+    impl_->takeCopied();
+    return row < impl_->physCount();
+}
 
 Variant Recordset::valueAt(long long row, int index) {
     impl_->checkOpenOnly();

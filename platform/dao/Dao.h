@@ -257,6 +257,9 @@ public:
     // The value of field `index` of the record at 0-based position `row`, without moving the
     // current record (for grids). Throws 3167 for a record deleted meanwhile.
     Variant valueAt(long long row, int index);
+    // Whether valueAt can read the record at `row` without waiting: false only for a table opened
+    // while its Access working copy is filled, at a record not copied yet (a grid shows it later).
+    bool rowReady(long long row);
 
     // The database the recordset belongs to (path).
     QString DatabaseName() const;

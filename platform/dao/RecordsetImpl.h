@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QString>
+#include <chrono>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -169,6 +170,10 @@ private:
     bool partialNow() const;
     // Waits for the fill, checks the table is whole and adds the keys of the records it added.
     void completeFill();
+    // Without waiting, adds the keys of the records the fill has committed since (looked for at
+    // most every 50 ms).
+    void takeCopied();
+    std::chrono::steady_clock::time_point lastTaken{};
     [[noreturn]] static void raiseClosed();
     void checkWritable() const;  // 3027, with the reason when there is one
     long long physCount() const { return snapshot ? (long long)rows.size() : (long long)keys.size(); }

@@ -290,6 +290,9 @@ TEST_F(JetReaderProcess, TheFirstScreenIsThereWhileTheCopyFillsAndTheRestWaitsFo
         ASSERT_GE(id, 0);
         std::vector<int64_t> firstScreen;
         for (int r = 0; r < 50; ++r) firstScreen.push_back(rs->valueAt(r, id).asInt());
+        // A grid asks before it paints: a record not copied yet is not waited for.
+        EXPECT_TRUE(rs->rowReady(49));
+        EXPECT_FALSE(rs->rowReady(n - 1));
         EXPECT_TRUE(stopped(reader)) << "the first screen was not read during the fill";
 
         std::atomic<bool> resumed{false};
@@ -304,6 +307,7 @@ TEST_F(JetReaderProcess, TheFirstScreenIsThereWhileTheCopyFillsAndTheRestWaitsFo
         EXPECT_EQ(found->RecordCount(), n - 1400);
         // The recordset of the first screen takes in the rest: every record once, the first ones
         // where a recordset opened on the whole table has them.
+        EXPECT_TRUE(rs->rowReady(n - 1));
         rs->MoveLast();
         EXPECT_EQ(rs->RecordCount(), n);
         std::set<int64_t> ids;
