@@ -642,7 +642,11 @@ TEST(Postgres, AServerRestartLosesNoChangeUnsaidAndTheRecordsetWorksOn) {
     } catch (const dao::Error& e) {
         lostChange(e);
         reported = true;
-        rs->Update();  // the edit is still open, with its value
+        // Found by Edit, nothing was begun; found by Update, the edit is still open with its value.
+        if (rs->EditMode() == dao::dbEditNone)
+            edit(4);
+        else
+            rs->Update();
     }
     dao::flushAllWrites();
     EXPECT_EQ(stored(), afterRead.left(4) + (reported ? "0" : "3") + ",4") << "reported: " << reported;
