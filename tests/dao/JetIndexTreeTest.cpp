@@ -407,16 +407,8 @@ TEST_F(JetIndexTrees, AFailedStatementOrCommitLeavesTheIndexesAsTheyWere) {
     db->Execute("delete from Table1 where E = -1");
     db->Flush();
 
-    int failures = 0;
-    JetPageJournal::testHook() = [&](const char* step) {
-        if (std::string(step) == "journal-half" && failures > 0) {
-            --failures;
-            throw dao::Error(dao::err::DiskFull, "Cannot write the journal: No space left on device.");
-        }
-    };
-    struct Unhook {
-        ~Unhook() { JetPageJournal::testHook() = nullptr; }
-    } unhook;
+    jettest::FailingJournal journal;
+    int& failures = journal.left;
     const QByteArray committed = sha();
     failures = 1000000;
     int reported = 0;  // a batch that failed is reported by the next write, or by the flush

@@ -25,6 +25,22 @@
 
 namespace jettest {
 
+// While it lives, the next `left` writes of a batch's journal fail as on a full disk.
+struct FailingJournal {
+    int left = 0;
+    FailingJournal() {
+        dao::jet::JetPageJournal::testHook() = [this](const char* step) {
+            if (std::string(step) == "journal-half" && left > 0) {
+                --left;
+                throw dao::Error(dao::err::DiskFull, "Cannot write the journal: No space left on device.");
+            }
+        };
+    }
+    ~FailingJournal() { dao::jet::JetPageJournal::testHook() = nullptr; }
+    FailingJournal(const FailingJournal&) = delete;
+    FailingJournal& operator=(const FailingJournal&) = delete;
+};
+
 struct ProcessRun {
     int code = -1;
     QString out, err;

@@ -21,6 +21,7 @@
 #include "platform/dao/JetCheck.h"
 #include "platform/dao/JetFile.h"
 #include "platform/dao/JetFormat.h"
+#include "JetOracles.h"
 #include "platform/dao/JetPageJournal.h"
 #include "platform/dao/JetUnknownPages.h"
 #include "platform/dao/JetWriteGate.h"
@@ -499,16 +500,8 @@ TEST_F(JetRefusals, AnInterruptedBatchIsUndoneWhenTheFileIsOpened) {
 // and the file and the engine's copy of it show the same values either way.
 TEST_F(JetRefusals, ABatchTheFileCannotTakeRunsAgainAndTheFileAndItsCopyAgree) {
     const QString path = copy("testV2010.accdb");
-    int failures = 0;  // writes of the file still to fail
-    JetPageJournal::testHook() = [&](const char* step) {
-        if (std::string(step) == "journal-half" && failures > 0) {
-            --failures;
-            throw dao::Error(dao::err::DiskFull, "Cannot write the journal: No space left on device.");
-        }
-    };
-    struct Unhook {
-        ~Unhook() { JetPageJournal::testHook() = nullptr; }
-    } unhook;
+    jettest::FailingJournal journal;  // writes of the file still to fail
+    int& failures = journal.left;
     auto values = [](dao::Database& db) {
         auto rs = db.OpenRecordset("select E from Table1 order by A");
         QStringList out;
