@@ -802,9 +802,9 @@ void RecordsetImpl::completeFill() {
     filling.reset();
 }
 
-void RecordsetImpl::takeCopied() {
+void RecordsetImpl::takeCopied(bool force) {
     const auto now = std::chrono::steady_clock::now();
-    if (now - lastTaken < std::chrono::milliseconds(50)) return;
+    if (!force && now - lastTaken < std::chrono::milliseconds(50)) return;
     lastTaken = now;
     // Nothing but the fill adds to the table before it ends: every record past the last key is one.
     Session s = conn->partialSession();
@@ -814,6 +814,17 @@ void RecordsetImpl::takeCopied() {
     while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) keys.push_back(sqlite3_column_int64(st.get(), 0));
     if (rc != SQLITE_DONE) s.fail(table);
     cacheBlock = -1;  // the last block read may have been short
+}
+
+bool RecordsetImpl::awaitCopied(long long row) {
+    while (partialNow()) {
+        if (row < physCount()) return true;
+        takeCopied(true);
+        if (row < physCount()) return true;
+        // The helper commits every few hundredths of a second.
+        filling->waitFor(10);
+    }
+    return false;
 }
 
 // ---- Database ----------------------------------------------------------------------------------
@@ -1134,7 +1145,7 @@ long long Recordset::AbsolutePosition() const {
 
 void Recordset::setAbsolutePosition(long long pos) {
     impl_->checkOpenOnly();
-    if (!impl_->partialNow() || pos < 0 || pos >= impl_->physCount()) impl_->checkOpen();
+    if (!impl_->partialNow() || pos < 0 || !impl_->awaitCopied(pos)) impl_->checkOpen();
     if (impl_->pg) return impl_->pg->setAbsolutePosition(pos);
     if (pos < 0 || pos >= impl_->recordCount()) raise(err::InvalidArgument);
     impl_->discardEdit();
@@ -1178,6 +1189,15 @@ void Recordset::MoveLast() {
 }
 
 void Recordset::MoveNext() {
+    impl_->checkOpenOnly();
+    // Reading on in order while the copy is filled waits for the next record only, not for the
+    // whole file (nothing is edited or deleted before the fill ends).
+    if (!impl_->pg && impl_->partialNow() && impl_->phys < impl_->physCount() &&
+        impl_->awaitCopied(impl_->phys + 1)) {
+        impl_->phys += 1;
+        impl_->currentDeleted = false;
+        return;
+    }
     impl_->checkOpen();
     if (impl_->pg) return impl_->pg->MoveNext();
     if (Eof()) raise(err::NoCurrentRecord);
@@ -1587,8 +1607,9 @@ bool Recordset::rowReady(long long row) {
 Variant Recordset::valueAt(long long row, int index) {
     impl_->checkOpenOnly();
     if (impl_->pg) return impl_->pg->valueAt(row, index);
-    // A record the working copy holds already is read while it is filled; one past them waits.
-    if (!impl_->partialNow() || row < 0 || row >= impl_->physCount()) impl_->checkOpen();
+    // A record the working copy holds already is read while it is filled; one past them waits
+    // until the copy reaches it.
+    if (!impl_->partialNow() || row < 0 || !impl_->awaitCopied(row)) impl_->checkOpen();
     if (row < 0 || row >= impl_->recordCount()) raise(err::NoCurrentRecord);
     if (index < 0 || index >= int(impl_->fields.size())) raise(err::ItemNotFound);
     return impl_->value(impl_->physOf(row), index);

@@ -365,6 +365,11 @@ void JetFill::wait(const ConvertWatch& watch) const {
     if (run_->errorNumber) raise(run_->errorNumber, run_->errorText);
 }
 
+bool JetFill::waitFor(int ms) const {
+    std::unique_lock<std::mutex> lk(run_->mu);
+    return run_->ended_.wait_for(lk, std::chrono::milliseconds(ms), [this] { return run_->ended; });
+}
+
 qint64 JetFill::countedRecords(const QString& table) const { return run_->counted.value(table.toLower(), -1); }
 
 qint64 JetFill::copiedRecords(const QString& table) const {

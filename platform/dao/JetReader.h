@@ -66,6 +66,9 @@ public:
     // Waits for the end, showing progress through the watch, whose flag stops the fill. Raises what
     // convertToSqlite raises when the fill failed or was stopped.
     void wait(const ConvertWatch& watch = {}) const;
+    // Waits at most `ms` for the end (a reader of the copy looks for new records meanwhile);
+    // whether it has ended. Raises nothing.
+    bool waitFor(int ms) const;
     // The table's record count by its definition; -1 for a table the helper left out.
     qint64 countedRecords(const QString& table) const;
     // The table's records in the copy once the fill has ended; -1 when unknown.

@@ -171,8 +171,12 @@ private:
     // Waits for the fill, checks the table is whole and adds the keys of the records it added.
     void completeFill();
     // Without waiting, adds the keys of the records the fill has committed since (looked for at
-    // most every 50 ms).
-    void takeCopied();
+    // most every 50 ms, or now when asked).
+    void takeCopied(bool now = false);
+    // While the copy is filled: waits until it holds the record at physical position `row`, or
+    // until the fill has ended and was taken in (then false, as for a recordset not partial).
+    // Whether the record is there while the fill goes on.
+    bool awaitCopied(long long row);
     std::chrono::steady_clock::time_point lastTaken{};
     [[noreturn]] static void raiseClosed();
     void checkWritable() const;  // 3027, with the reason when there is one

@@ -294,6 +294,12 @@ TEST_F(JetReaderProcess, TheFirstScreenIsThereWhileTheCopyFillsAndTheRestWaitsFo
         // A grid asks before it paints: a record not copied yet is not waited for.
         EXPECT_TRUE(rs->rowReady(49));
         EXPECT_FALSE(rs->rowReady(n - 1));
+        // A walk in order reads the records copied so far without waiting for the rest.
+        auto walker = db->OpenRecordset("MSP_PROJECTS");
+        auto walkerId = walker->Fields()["PROJ_ID"];
+        int walked = 0;
+        walker->MoveFirst();
+        for (; walked < 50; ++walked, walker->MoveNext()) EXPECT_EQ(walkerId.Value().asInt(), firstScreen[size_t(walked)]);
         EXPECT_TRUE(stopped(reader)) << "the first screen was not read during the fill";
 
         std::atomic<bool> resumed{false};
@@ -306,6 +312,11 @@ TEST_F(JetReaderProcess, TheFirstScreenIsThereWhileTheCopyFillsAndTheRestWaitsFo
         EXPECT_TRUE(resumed.load()) << "the search did not wait for the fill";
         resume.join();
         EXPECT_EQ(found->RecordCount(), n - 1400);
+        // The walk goes on to the last record, each once, and ends there.
+        std::set<int64_t> walkedIds(firstScreen.begin(), firstScreen.end());
+        for (; !walker->Eof(); walker->MoveNext(), ++walked) walkedIds.insert(walkerId.Value().asInt());
+        EXPECT_EQ(walked, n);
+        EXPECT_EQ(walkedIds.size(), size_t(n));
         // The recordset of the first screen takes in the rest: every record once, the first ones
         // where a recordset opened on the whole table has them.
         EXPECT_TRUE(rs->rowReady(n - 1));
@@ -369,6 +380,12 @@ TEST_F(JetReaderProcess, AFillStoppedMidwayIsAnErrorAndItsShortCopyIsNeverUsed) 
             EXPECT_EQ(e.number(), dao::err::Cancelled) << what << ": " << e.what();
         }
     };
+    // A walk in order ends in the error where the copy stops, never as if the table ended there.
+    auto walker = db->OpenRecordset("MSP_PROJECTS");
+    int walked = 0;
+    cancelled([&] { for (walker->MoveFirst(); !walker->Eof(); walker->MoveNext()) ++walked; }, "a walk");
+    EXPECT_GT(walked, 0);
+    EXPECT_LT(walked, n);
     cancelled([&] { rs->MoveLast(); }, "a move past the first records");
     EXPECT_TRUE(waitEnded(reader));
     cancelled([&] { rs->valueAt(0, 0); }, "a record read before");

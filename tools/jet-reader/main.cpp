@@ -13,6 +13,7 @@
 // (see DamageLog). The exit status says how it ended (JetReaderHelper.h).
 
 // C++ headers first: glib, included by mdbtools.h inside extern "C", includes <type_traits>.
+#include <chrono>
 #include <type_traits>
 
 #include <fcntl.h>
@@ -485,16 +486,20 @@ public:
     }
 
 private:
-    // Runs the insert of one record. The copy is committed every kCommitEvery records, so that the
-    // parent can read while it grows and the WAL stays small.
+    // Runs the insert of one record. The copy is committed every kCommitEvery records, and every
+    // kCommitMs, so that the parent reads on while it grows (a walk waits for the next commit
+    // only) and the WAL stays small.
     void stored(sqlite3_stmt* insert) {
         if (sqlite3_step(insert) != SQLITE_DONE) fail(ExitWriteFailed);
         sqlite3_reset(insert);
         progress_.add(1);
-        if (++uncommitted_ >= kCommitEvery) {
+        ++uncommitted_;
+        if (uncommitted_ >= kCommitEvery ||
+            (uncommitted_ % 512 == 0 && std::chrono::steady_clock::now() - lastCommit_ >= kCommitMs)) {
             out_.mustExec("COMMIT");
             out_.mustExec("BEGIN");
             uncommitted_ = 0;
+            lastCommit_ = std::chrono::steady_clock::now();
         }
     }
 
@@ -702,7 +707,9 @@ private:
     std::vector<uint8_t> bound_;     // the columns the current record has bound
     std::vector<uint8_t> nullBound_; // the columns bound to NULL now (bound otherwise: 0)
     static constexpr long long kCommitEvery = 65536;
+    static constexpr std::chrono::milliseconds kCommitMs{30};
     long long uncommitted_ = 0;
+    std::chrono::steady_clock::time_point lastCommit_ = std::chrono::steady_clock::now();
 };
 
 bool startsWithMSys(const char* name) {
