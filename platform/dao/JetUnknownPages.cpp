@@ -12,7 +12,8 @@ namespace {
 
 // The first page of pages a long value's rows lie on, 0 when none; follows the chain's pointers
 // without reading the value itself (a whole file's Memo/OLE data would be read at every open).
-uint32_t longValueOn(const JetFile& f, const uint8_t* header, const std::set<uint32_t>& pages) {
+uint32_t longValueOn(const JetUnknownPages::PageRead& read, int pageSize, const uint8_t* header,
+                     const std::set<uint32_t>& pages) {
     const uint32_t kind = rd32(header) & 0xC0000000;
     if (kind == 0x80000000) return 0;  // in the record itself
     if (kind != 0x40000000 && kind != 0) throw FormatError("a long value has unknown storage bits");
@@ -21,10 +22,10 @@ uint32_t longValueOn(const JetFile& f, const uint8_t* header, const std::set<uin
         if (!seen.insert(next).second) throw FormatError("a long-value chain loops");
         const RowId at = RowId::fromWord(next);
         if (pages.count(at.page)) return at.page;
-        const uint8_t* pg = f.page(at.page);
+        const uint8_t* pg = read(at.page);
         if (pg[0] != PageData || std::memcmp(pg + 4, "LVAL", 4) != 0)
             throw FormatError("a long value points to page " + std::to_string(at.page) + ", which is not a long-value page");
-        const RowSlot s = f.slot(at.page, at.row);
+        const RowSlot s = JetFile::slotIn(pg, pageSize, at.page, at.row);
         if (kind == 0x40000000) break;  // one row
         if (s.end - s.start < 4) throw FormatError("a long-value chain row is too short");
         next = rd32(pg + s.start);
@@ -32,7 +33,30 @@ uint32_t longValueOn(const JetFile& f, const uint8_t* header, const std::set<uin
     return 0;
 }
 
+std::optional<JetUnknownPages::Use> recordUse(const TableDef& t, RowId first, RowId at, const uint8_t* row,
+                                              const std::vector<FieldRef>& fields,
+                                              const JetUnknownPages::PageRead& read, int pageSize,
+                                              const std::set<uint32_t>& unknown) {
+    const QString table = QString("table '%1'").arg(t.name);
+    if (!(at == first) && unknown.count(at.page))
+        return JetUnknownPages::Use{at.page, QStringLiteral("holds a moved record of ") + table};
+    for (size_t c = 0; c < t.columns.size() && c < fields.size(); ++c) {
+        if (!t.columns[c].isLongValue() || !fields[c].present || fields[c].size < 12) continue;
+        if (const uint32_t p = longValueOn(read, pageSize, row + fields[c].offset, unknown))
+            return JetUnknownPages::Use{p, QStringLiteral("holds a Memo/OLE value of ") + table};
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+std::optional<JetUnknownPages::Use> JetUnknownPages::useByRecord(const TableDef& t, RowId first, RowId at,
+                                                                 const uint8_t* row, const std::vector<FieldRef>& fields,
+                                                                 const PageRead& read, int pageSize,
+                                                                 const std::vector<uint32_t>& pages) {
+    if (pages.empty()) return std::nullopt;
+    return recordUse(t, first, at, row, fields, read, pageSize, std::set<uint32_t>(pages.begin(), pages.end()));
+}
 
 std::vector<uint32_t> JetUnknownPages::find(const JetFile& f) {
     std::vector<uint32_t> out;
@@ -80,7 +104,7 @@ std::optional<JetUnknownPages::Use> JetUnknownPages::firstUse(const JetFile& f, 
 }
 
 std::optional<JetUnknownPages::Use> JetUnknownPages::useBy(const JetFile& f, const CatalogTable& ct,
-                                                           const std::vector<uint32_t>& pages) {
+                                                           const std::vector<uint32_t>& pages, bool records) {
     if (pages.empty()) return std::nullopt;
     const std::set<uint32_t> unknown(pages.begin(), pages.end());
     auto hit = [&](uint32_t p) { return unknown.count(p) != 0; };
@@ -123,25 +147,24 @@ std::optional<JetUnknownPages::Use> JetUnknownPages::useBy(const JetFile& f, con
         if (auto use = walk(idx.rootPage)) return use;
     }
 
+    if (!records) return std::nullopt;
     // Live records: where moved ones went and the rows of their Memo/OLE values.
+    const PageRead read = [&f](uint32_t p) { return f.page(p); };
     for (uint32_t pg : f.usageMapPages(t.ownedPagesMap)) {
         if (pg >= f.pageCount() || f.pageType(pg) != PageData || rd32(f.page(pg) + 4) != t.firstPage) continue;
         for (int r = 0; r < f.rowCount(pg); ++r) {
             RowSlot s = f.slot(pg, r);
             if (s.deleted) continue;
-            uint32_t at = pg;
+            RowId at{pg, uint8_t(r)};
             if (s.overflow) {
-                const RowId target = f.overflowTarget(pg, r);
-                at = target.page;
-                s = f.slot(target.page, target.row);
+                at = f.overflowTarget(pg, r);
+                if (unknown.count(at.page)) return Use{at.page, QStringLiteral("holds a moved record of ") + table};
+                s = f.slot(at.page, at.row);
             }
-            const uint8_t* row = f.page(at) + s.start;
-            const std::vector<FieldRef> fields = f.crackRow(t, row, s.end - s.start);
-            for (size_t c = 0; c < t.columns.size() && c < fields.size(); ++c) {
-                if (!t.columns[c].isLongValue() || !fields[c].present || fields[c].size < 12) continue;
-                if (const uint32_t p = longValueOn(f, row + fields[c].offset, unknown))
-                    return Use{p, QStringLiteral("holds a Memo/OLE value of ") + table};
-            }
+            const uint8_t* row = f.page(at.page) + s.start;
+            if (auto use = recordUse(t, {pg, uint8_t(r)}, at, row, f.crackRow(t, row, s.end - s.start), read,
+                                     f.pageSize(), unknown))
+                return use;
         }
     }
     return std::nullopt;

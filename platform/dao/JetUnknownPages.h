@@ -20,6 +20,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -45,8 +46,18 @@ public:
     static std::optional<Use> firstUse(const JetFile& f, const std::vector<uint32_t>& pages);
     // The same for what one table leads to: its definition, maps, index trees and records. A change
     // of that table reads or rewrites nothing else but the catalog's rows and the file's free-page
-    // map, so this alone decides whether pages block it.
-    static std::optional<Use> useBy(const JetFile& f, const CatalogTable& table, const std::vector<uint32_t>& pages);
+    // map, so this alone decides whether pages block it. Without records, the records' pointers are
+    // left out: that is all an add reaches, and all an edit or delete reaches besides its own record
+    // (useByRecord, cheap where a proof over a large table's every record is not).
+    static std::optional<Use> useBy(const JetFile& f, const CatalogTable& table, const std::vector<uint32_t>& pages,
+                                    bool records = true);
+    // What one live record leads to: the place its data moved to (at, when it is not first) and
+    // the rows of its Memo/OLE values. The record is given cracked, and pages are read through
+    // `read`, as a writer's batch leaves them. Throws FormatError as useBy does.
+    using PageRead = std::function<const uint8_t*(uint32_t)>;
+    static std::optional<Use> useByRecord(const TableDef& t, RowId first, RowId at, const uint8_t* row,
+                                          const std::vector<FieldRef>& fields, const PageRead& read, int pageSize,
+                                          const std::vector<uint32_t>& pages);
 };
 
 }  // namespace dao::jet

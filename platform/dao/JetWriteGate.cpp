@@ -64,9 +64,9 @@ QString JetWriteGate::whyReadOnly(const QString& path) {
 }
 
 QString JetWriteGate::whyTableReadOnly(const JetFile& f, const CatalogTable& table,
-                                       const std::vector<uint32_t>& unknownPages) {
+                                       const std::vector<uint32_t>& unknownPages, bool records) {
     try {
-        if (const auto use = JetUnknownPages::useBy(f, table, unknownPages))
+        if (const auto use = JetUnknownPages::useBy(f, table, unknownPages, records))
             return QString("Page %1 has a type (0x%2) Tabulon does not know and %3, so table '%4' is not written.")
                 .arg(use->page)
                 .arg(f.pageType(use->page), 2, 16, QChar('0'))

@@ -22,8 +22,10 @@ public:
 
     // Empty when changes of table may be made; otherwise why not (3027): one of unknownPages (see
     // JetUnknownPages::find) is something the table leads to, or the table cannot be read far
-    // enough to tell. A page only other tables lead to does not matter.
-    static QString whyTableReadOnly(const JetFile& f, const CatalogTable& table, const std::vector<uint32_t>& unknownPages);
+    // enough to tell. A page only other tables lead to does not matter. Without records, what the
+    // table's records point to is left to be asked per record changed (JetUnknownPages::useBy).
+    static QString whyTableReadOnly(const JetFile& f, const CatalogTable& table, const std::vector<uint32_t>& unknownPages,
+                                    bool records = true);
 
     // The lock file beside the database (.ldb for .mdb, .laccdb for .accdb) when it lists a user
     // that is not Tabulon (Access has the file open, or crashed with it open); empty otherwise.

@@ -774,6 +774,8 @@ bool JetWriter::apply(Binding& b, int table, long long rowid, int& errorNumber, 
     if (!locate(b, table, rowid, loc, errorNumber, why)) return false;
     RowId first;
     rowOf(copy, table, rowid, first);
+    why = whyRecordBlocked(table, first, loc);
+    if (!why.isEmpty()) return false;
     const RowId at = loc.at;
     const RowSlot s = loc.slot;
     const uint8_t* row = loc.row;
@@ -974,11 +976,31 @@ QString JetWriter::whyTableBlocked(int table) {
     const JetFile& file = pager_.file();
     if (!unknownPages_) unknownPages_ = JetUnknownPages::find(file);
     const Table& t = tables_[size_t(table)];
+    // The records' own pointers are looked at per record changed: a proof over every record of a
+    // large table made the first change wait on reading the whole table.
     const QString why = unknownPages_->empty()
                             ? QString()
-                            : JetWriteGate::whyTableReadOnly(file, CatalogTable{t.def.name, t.def.firstPage, 0}, *unknownPages_);
+                            : JetWriteGate::whyTableReadOnly(file, CatalogTable{t.def.name, t.def.firstPage, 0},
+                                                             *unknownPages_, false);
     tableBlocked_[table] = why;
     return why;
+}
+
+QString JetWriter::whyRecordBlocked(int table, RowId first, const Located& loc) {
+    if (!unknownPages_ || unknownPages_->empty()) return {};
+    const Table& t = tables_[size_t(table)];
+    try {
+        if (const auto use = JetUnknownPages::useByRecord(
+                t.def, first, loc.at, loc.row, loc.fields, [this](uint32_t p) { return pageBytes(p); },
+                pager_.pageSize(), *unknownPages_))
+            return QString("Page %1 has a type (0x%2) Tabulon does not know and %3, so this record is not written.")
+                .arg(use->page)
+                .arg(pager_.file().pageType(use->page), 2, 16, QChar('0'))
+                .arg(use->how);
+    } catch (const FormatError& e) {
+        return QString("Part of this record of table '%1' is not understood (%2), so it is not written.").arg(t.def.name, e.what());
+    }
+    return {};
 }
 
 QString JetWriter::whyCannotAdd(const QString& name) {
@@ -1242,6 +1264,8 @@ bool JetWriter::remove(Binding& b, int table, long long rowid, int& errorNumber,
     if (!locate(b, table, rowid, loc, errorNumber, why)) return false;
     RowId first;
     rowOf(copy, table, rowid, first);
+    why = whyRecordBlocked(table, first, loc);
+    if (!why.isEmpty()) return false;
     // Its Memo/OLE values go with it, once they are seen to be the ones shown (the record's other
     // values were compared when it was found).
     JetLongValueWriter lv = longValues(t);

@@ -142,6 +142,9 @@ private:
     // Why table (an index into tables_) may not be changed at all (a page of unknown type it leads
     // to), or empty; kept until the file is read afresh.
     QString whyTableBlocked(int table);
+    // Empty when the record found (first: its first place) leads to no page of unknown type (see
+    // JetUnknownPages::useByRecord).
+    QString whyRecordBlocked(int table, RowId first, const Located& loc);
     QString whyCannotAdd(const Table& t, int table);
 
     QString path_;
