@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -18,7 +20,11 @@
 #include <thread>
 
 #include "TestUtil.h"
+#include "browser/AdvanceViewForm.h"
+#include "platform/Prompts.h"
+#include "platform/SettingsStore.h"
 #include "platform/dao/Dao.h"
+#include "shell/Form1.h"
 #include "shell/ReadingProgress.h"
 
 namespace {
@@ -58,6 +64,7 @@ protected:
         ASSERT_TRUE(QFile::copy(testutil::jetFile("test2V2003.mdb"), jet_));
         QFile::setPermissions(jet_, QFile::ReadOwner | QFile::WriteOwner);
         before_ = bytes();
+        platform::setSettingsDirectory(dir_.filePath("config"));
         shell::watchFillWaits();
         window_.show();
         // Every tick of the event loop while the box waits: what it shows, then the step under test.
@@ -70,7 +77,10 @@ protected:
         });
         ticks_.start(20);
     }
-    void TearDown() override { dao::setFillWaitWatch(nullptr); }
+    void TearDown() override {
+        dao::setFillWaitWatch(nullptr);
+        platform::setSettingsDirectory(QString());
+    }
 
     QByteArray bytes() const {
         QFile f(jet_);
@@ -154,5 +164,44 @@ TEST_F(ReadingProgressTest, CancelInTheBoxIsAnErrorForTheWaitAndLeavesTheFile) {
     EXPECT_EQ(testutil::errorOf([&] { db->OpenRecordset("MSysObjects"); }), dao::err::Cancelled);
     EXPECT_EQ(testutil::errorOf([&] { db->Execute("DELETE FROM MSP_PROJECTS"); }), dao::err::Cancelled);
     db->Close();
+    EXPECT_TRUE(bytes() == before_) << "a cancelled reading changed the file";
+}
+
+// In the program's window: a table opened while the rest of the file is read is sorted, which waits
+// with the box; its Cancel makes the sort fail with a message naming 32755, never a silent short list.
+TEST_F(ReadingProgressTest, CancelWhileATableOpensIsToldInTheBrowser) {
+    // A file whose table the window lists (it leaves out the MS... names).
+    const QString file = dir_.filePath("weird.mdb");
+    ASSERT_TRUE(QFile::copy(testutil::jetFile("weirdObjectNames.mdb"), file));
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    jet_ = file;
+    before_ = bytes();
+    shell::Form1 f;
+    f.show();
+    platform::PromptScript prompts;
+    f.findChild<QLineEdit*>("FileTxT")->setText(jet_);
+    qputenv("TABULON_JET_READER_HOLD", "1");
+    f.findChild<QPushButton*>("OpenDatabaseBtn")->click();
+    qunsetenv("TABULON_JET_READER_HOLD");
+    ASSERT_TRUE(heldReader());
+    auto* tables = f.findChild<QListWidget*>("Tables");
+    ASSERT_GT(tables->count(), 0);
+    tables->setCurrentRow(0);
+    onBox_ = [](QProgressDialog* box) {
+        for (QPushButton* b : box->findChildren<QPushButton*>()) b->click();
+    };
+    // The browser is closed once it has said what went wrong.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (prompts.count() == 0) return;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* b = qobject_cast<browser::AdvanceViewForm*>(w); b && b->isVisible()) b->reject();
+    });
+    closer.start(20);
+    f.findChild<QPushButton*>("OpenTable")->click();
+    EXPECT_EQ(label_, "Reading weird.mdb...");
+    ASSERT_GE(prompts.count(), 1);
+    EXPECT_TRUE(prompts.requests().front().text.contains("32755")) << prompts.requests().front().text.toStdString();
+    f.findChild<QPushButton*>("CloseDatabaseBtn")->click();
     EXPECT_TRUE(bytes() == before_) << "a cancelled reading changed the file";
 }
