@@ -194,8 +194,9 @@ void Form1::openDatabase() {
     // A PostgreSQL URI names a database on its server, not a file.
     if (dao::IsServerUri(DatabaseFile) || common::FileExists(DatabaseFile)) {
         try {
-            // An Access file's first records are read first; one that takes longer than a moment
-            // shows how far the reading is, keeps the window painted and can be cancelled.
+            // An Access file's first records are read before its tables are listed; a reading that
+            // takes longer than a moment shows how far it is, keeps the window painted and can be
+            // cancelled.
             ReadingProgress progress(DatabaseFile, this);
             const dao::OpenWatch watch = progress.watch();
             auto db = dao::OpenDatabase(DatabaseFile, watch);
