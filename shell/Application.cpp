@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "AppIcon.h"
+#include "ReadingProgress.h"
 
 namespace shell {
 
@@ -14,6 +15,8 @@ void setUpApplication() {
     QApplication::setDesktopFileName(QStringLiteral("tabulon"));
     QApplication::setWindowIcon(appIcon());
     // The style is the user's (QT_STYLE_OVERRIDE, -style, the platform theme): none is forced here.
+    // A wait for the rest of an Access file's reading shows its box instead of freezing the window.
+    watchFillWaits();
 }
 
 }  // namespace shell

@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QThread>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,17 +11,16 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QFileInfo>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <atomic>
-#include <climits>
 #include <memory>
 #include <optional>
 
 #include "AppIcon.h"
 #include "Globals.h"
+#include "ReadingProgress.h"
 #include "browser/AdvanceViewForm.h"
 #include "common/StandarFunctions.h"
 #include "platform/Prompts.h"
@@ -196,32 +194,11 @@ void Form1::openDatabase() {
     // A PostgreSQL URI names a database on its server, not a file.
     if (dao::IsServerUri(DatabaseFile) || common::FileExists(DatabaseFile)) {
         try {
-            // An Access file is read whole first; one that takes longer than a moment shows how far
-            // the reading is, keeps the window painted and can be cancelled.
-            QProgressDialog progress(QStringLiteral("Reading %1...").arg(QFileInfo(DatabaseFile).fileName()),
-                                     QStringLiteral("Cancel"), 0, 0, this);
-            progress.setWindowTitle(windowTitle());
-            progress.setWindowModality(Qt::ApplicationModal);
-            progress.setAutoReset(false);
-            progress.setAutoClose(false);
-            progress.setMinimumDuration(INT_MAX);  // shown by the watch below, not by its own timer
-            QElapsedTimer reading;
-            reading.start();
-            std::atomic<bool> cancel{false};
-            dao::OpenWatch watch;
-            watch.cancel = &cancel;
-            watch.progress = [&](qint64 done, qint64 total) {
-                if (cancel) return;
-                if (!progress.isVisible()) {
-                    if (reading.elapsed() < 700) return;
-                    progress.show();
-                }
-                if (total > 0) progress.setMaximum(int(std::min<qint64>(total, INT_MAX)));
-                progress.setValue(int(std::min<qint64>({done, total, INT_MAX})));
-                // The dialog is modal: the other windows are painted but take no input meanwhile.
-                QCoreApplication::processEvents();
-                if (progress.wasCanceled()) cancel = true;
-            };
+            // An Access file's first records are read before its tables are listed; a reading that
+            // takes longer than a moment shows how far it is, keeps the window painted and can be
+            // cancelled.
+            ReadingProgress progress(DatabaseFile, this);
+            const dao::OpenWatch watch = progress.watch();
             auto db = dao::OpenDatabase(DatabaseFile, watch);
             progress.close();
             Tables->addItems(common::UserTableNames(*db));

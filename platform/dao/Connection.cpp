@@ -864,6 +864,43 @@ void Connection::checkCanAdd(const QString& table) const {
 
 // ---- Session ----------------------------------------------------------------------------------------
 
+namespace {
+
+// The connection locks this thread's Sessions hold: a wait for a fill made while one is held is never
+// watched, since the watch may run the window's events (and so the engine) in the middle of a call.
+thread_local int locksHeld = 0;
+// This thread is inside a watched wait for a fill: a wait its watch's events lead to is plain.
+thread_local bool inWatchedWait = false;
+
+std::mutex fillWaitMu;
+FillWaitWatch fillWaitWatch;
+
+}  // namespace
+
+void setFillWaitWatch(FillWaitWatch make) {
+    std::lock_guard<std::mutex> g(fillWaitMu);
+    fillWaitWatch = std::move(make);
+}
+
+Connection::Session::Session(Connection* c) : c_(c), lock_(c->mu_) { ++locksHeld; }
+
+Connection::Session::~Session() {
+    if (lock_.owns_lock()) --locksHeld;
+}
+
+void Connection::Session::awaitFill() {
+    lock_.unlock();
+    --locksHeld;
+    struct Relock {
+        std::unique_lock<std::recursive_mutex>& lock;
+        ~Relock() {
+            lock.lock();
+            ++locksHeld;
+        }
+    } relock{lock_};
+    c_->awaitFill();
+}
+
 Connection::Session Connection::session() {
     awaitFill();
     return Session(this);
@@ -875,7 +912,23 @@ bool Connection::filling() const { return fillPending_.load() && !jetCopy_->fill
 
 void Connection::awaitFill(const OpenWatch& watch) {
     if (!fillPending_.load()) return;
-    jetCopy_->fill->wait(watch);
+    const std::shared_ptr<jet::JetFill>& fill = jetCopy_->fill;
+    if (!watch.cancel && !watch.progress && !inWatchedWait && locksHeld == 0 && !fill->finished()) {
+        FillWaitWatch make;
+        {
+            std::lock_guard<std::mutex> g(fillWaitMu);
+            make = fillWaitWatch;
+        }
+        if (make) {
+            inWatchedWait = true;
+            struct Leave {
+                ~Leave() { inWatchedWait = false; }
+            } leave;
+            const OpenWatch own = make(path_);
+            fill->wait(own);
+        }
+    }
+    fill->wait(watch);  // at once when it has ended; raises its error
     std::lock_guard<std::recursive_mutex> g(mu_);
     if (!fillPending_.load()) return;
     if (jetWriter_) jetWriter_->attach(db_, jetCopy_->path);

@@ -171,6 +171,7 @@ public:
     class Session {
     public:
         Session(Session&&) = default;
+        ~Session();
         sqlite3* db() const { return c_->db_; }
         // Commits another connection's pending batch on the same file, then reports this
         // connection's changes that could not be committed (the error names the record).
@@ -194,10 +195,13 @@ public:
         // Bumped when the handle is replaced (opened again for writing): statements prepared
         // before belong to the old handle and must be prepared again.
         uint64_t epoch() const { return c_->epoch_; }
+        // Connection::awaitFill with this session's hold on the lock let go meanwhile, so that the
+        // wait may be watched (see setFillWaitWatch). Statements prepared before stay usable.
+        void awaitFill();
 
     private:
         friend class Connection;
-        Session(Connection* c) : c_(c), lock_(c->mu_) {}
+        explicit Session(Connection* c);
         Connection* c_;
         std::unique_lock<std::recursive_mutex> lock_;
     };
@@ -211,7 +215,8 @@ public:
     bool filling() const;
     // Waits for the fill of the working copy to end (the watch shows progress and may stop it, which
     // makes the copy unusable), then attaches the writer and guards the damaged tables. Raises the
-    // fill's error when it failed or was stopped.
+    // fill's error when it failed or was stopped. Without a watch, the process's fill-wait watch is
+    // used when the thread holds no connection's lock (setFillWaitWatch).
     void awaitFill(const OpenWatch& watch = {});
 
     // Commits the pending batch, if any. A batch that cannot be committed is run again change by

@@ -266,7 +266,7 @@ std::shared_ptr<RecordsetImpl> openImpl(const std::shared_ptr<Connection>& conn,
         if (counted >= 0 && copied < 0)
             filling = fill;
         else if (counted < 0)
-            conn->awaitFill();
+            s.awaitFill();
     }
     // A damaged table of a Jet file is an error, not the records that happened to be readable.
     if (conn->jetCopy() && !table.isEmpty() && !conn->filling())
@@ -784,7 +784,7 @@ bool RecordsetImpl::partialNow() const {
 }
 
 void RecordsetImpl::completeFill() {
-    filling->wait();
+    // The session waits for the fill (watched, as any wait for it is) and raises its error.
     Session s = conn->session();
     // A damaged table is said now, as it would have been when opened after the fill.
     jet::checkTableReadable(conn->jetCopy()->damaged, conn->path(), table);

@@ -120,6 +120,17 @@ void setOpenInterruptFlag(const std::atomic<bool>* flag);
 // Whether an open is reading an Access file at this moment; safe to call in a signal handler.
 bool openIsReading();
 
+// After an Access file is opened, the rest of its records are read in the background; anything that
+// needs them all (a search, a count, a move past them, a write) waits for that reading to end. Such
+// a wait with no watch of its own asks this for one, on the waiting thread, with the file's path, and
+// drops it when the wait ends; a watch with neither a flag nor progress waits plainly, as does every
+// wait when none is set (nullptr). Its progress callback may keep alive what its flag points to. A
+// wait started inside a watched one (from its progress callback) and one made while the thread uses
+// a database already are never watched: the callback may run the window's events, which must not
+// happen in the middle of an engine call.
+using FillWaitWatch = std::function<OpenWatch(const QString& path)>;
+void setFillWaitWatch(FillWaitWatch make);
+
 // Changes that could not be saved when no one could be told any more (their connection was dropped
 // without Close, or the process is exiting) are written to standard error and handed to this
 // handler, on whichever thread dropped the connection. A tool sets it to fail its exit status.

@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <optional>
@@ -405,6 +406,84 @@ TEST_F(JetReaderProcess, AFillStoppedMidwayIsAnErrorAndItsShortCopyIsNeverUsed) 
     rs->Close();
     db->Close();
     EXPECT_TRUE(bytes() == before) << "reading changed the file";
+}
+
+// The program's fill-wait watch: a search asks it for a watch with the file's path (reading the first
+// records does not); a wait started from inside its progress waits plainly without asking again; its
+// flag stops the fill, which is then the waiting write's error, and the file is left as it was.
+TEST_F(JetReaderProcess, WaitsForTheFillAreWatchedByTheProgramsWatchButNeverWithinIt) {
+    constexpr int n = 600;
+    fillProjects(n);
+    const QByteArray before = bytes();
+    struct Unset {
+        ~Unset() { dao::setFillWaitWatch(nullptr); }
+    } unset;
+    int asked = 0, depth = 0, deepest = 0;
+    QString askedFor;
+    std::function<void()> inside;  // run at the watch's first progress
+    dao::setFillWaitWatch([&](const QString& path) {
+        ++asked;
+        askedFor = path;
+        auto cancel = std::make_shared<std::atomic<bool>>(false);
+        dao::OpenWatch w;
+        w.cancel = cancel.get();
+        w.progress = [&, cancel](qint64, qint64) {
+            ++depth;
+            deepest = std::max(deepest, depth);
+            if (auto f = std::exchange(inside, nullptr)) f();
+            --depth;
+        };
+        return w;
+    });
+    {
+        pid_t reader = 0;
+        auto db = openHeld(&reader);
+        ASSERT_GT(reader, 0);
+        auto rs = db->OpenRecordset("MSP_PROJECTS");
+        const int id = rs->Fields().indexOf("PROJ_ID");
+        EXPECT_EQ(rs->valueAt(0, id).asInt(), 1);
+        EXPECT_FALSE(rs->rowReady(n - 1));
+        EXPECT_EQ(asked, 0) << "the first records waited";
+        // Inside the search's watch the reader goes on, and the move past the first records waits
+        // for it plainly.
+        int nestedCount = -1;
+        inside = [&] {
+            ::kill(reader, SIGCONT);
+            rs->MoveLast();
+            nestedCount = int(rs->RecordCount());
+        };
+        auto found = db->OpenRecordset("SELECT PROJ_ID FROM MSP_PROJECTS WHERE PROJ_ID > 500");
+        EXPECT_EQ(found->RecordCount(), n - 500);
+        EXPECT_EQ(nestedCount, n);
+        EXPECT_EQ(asked, 1);
+        EXPECT_EQ(deepest, 1);
+        EXPECT_EQ(askedFor, jet_);
+        // Ended: nothing waits or asks any more.
+        EXPECT_EQ(db->OpenRecordset("SELECT count(*) FROM MSP_PROJECTS")->valueAt(0, 0).asInt(), n);
+        EXPECT_EQ(asked, 1);
+        db->Close();
+        EXPECT_TRUE(waitEnded(reader));
+    }
+
+    // A write whose watch stops the fill: 32755, and nothing is written.
+    pid_t reader = 0;
+    auto db = openHeld(&reader);
+    ASSERT_GT(reader, 0);
+    asked = 0;
+    dao::setFillWaitWatch([&](const QString&) {
+        ++asked;
+        auto cancel = std::make_shared<std::atomic<bool>>(false);
+        dao::OpenWatch w;
+        w.cancel = cancel.get();
+        w.progress = [cancel](qint64, qint64) { *cancel = true; };
+        return w;
+    });
+    EXPECT_EQ(testutil::errorOf([&] { db->Execute("UPDATE MSP_PROJECTS SET PROJ_VERSION = 'x'"); }),
+              dao::err::Cancelled);
+    EXPECT_EQ(asked, 1);
+    db->Close();
+    dao::setFillWaitWatch(nullptr);
+    EXPECT_TRUE(bytes() == before) << "a stopped fill changed the file";
 }
 
 }  // namespace
