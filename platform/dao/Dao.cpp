@@ -817,11 +817,14 @@ void RecordsetImpl::takeCopied(bool force) {
 }
 
 bool RecordsetImpl::awaitCopied(long long row) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
     while (partialNow()) {
         if (row < physCount()) return true;
         takeCopied(true);
         if (row < physCount()) return true;
-        // The helper commits every few hundredths of a second.
+        // The helper commits every few hundredths of a second; a longer wait is one for the whole
+        // fill, which the program watches (checkOpen).
+        if (std::chrono::steady_clock::now() > until) return false;
         filling->waitFor(10);
     }
     return false;
@@ -1145,7 +1148,7 @@ long long Recordset::AbsolutePosition() const {
 
 void Recordset::setAbsolutePosition(long long pos) {
     impl_->checkOpenOnly();
-    if (!impl_->partialNow() || pos < 0 || !impl_->awaitCopied(pos)) impl_->checkOpen();
+    if (!impl_->partialNow() || pos < 0 || pos >= impl_->physCount()) impl_->checkOpen();
     if (impl_->pg) return impl_->pg->setAbsolutePosition(pos);
     if (pos < 0 || pos >= impl_->recordCount()) raise(err::InvalidArgument);
     impl_->discardEdit();
@@ -1608,8 +1611,8 @@ Variant Recordset::valueAt(long long row, int index) {
     impl_->checkOpenOnly();
     if (impl_->pg) return impl_->pg->valueAt(row, index);
     // A record the working copy holds already is read while it is filled; one past them waits
-    // until the copy reaches it.
-    if (!impl_->partialNow() || row < 0 || !impl_->awaitCopied(row)) impl_->checkOpen();
+    // (watched) for the whole fill.
+    if (!impl_->partialNow() || row < 0 || row >= impl_->physCount()) impl_->checkOpen();
     if (row < 0 || row >= impl_->recordCount()) raise(err::NoCurrentRecord);
     if (index < 0 || index >= int(impl_->fields.size())) raise(err::ItemNotFound);
     return impl_->value(impl_->physOf(row), index);

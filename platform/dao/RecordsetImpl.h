@@ -173,9 +173,9 @@ private:
     // Without waiting, adds the keys of the records the fill has committed since (looked for at
     // most every 50 ms, or now when asked).
     void takeCopied(bool now = false);
-    // While the copy is filled: waits until it holds the record at physical position `row`, or
-    // until the fill has ended and was taken in (then false, as for a recordset not partial).
-    // Whether the record is there while the fill goes on.
+    // While the copy is filled: waits a moment at most until it holds the record at physical
+    // position `row`. Whether it is there while the fill goes on; false when the fill has ended
+    // (and was taken in) or the record did not come in time.
     bool awaitCopied(long long row);
     std::chrono::steady_clock::time_point lastTaken{};
     [[noreturn]] static void raiseClosed();
