@@ -769,6 +769,9 @@ void Connection::setUpHandle() {
     // string literal.
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DQS_DML, 0, static_cast<int*>(nullptr));
     sqlite3_busy_timeout(db_, 5000);
+    // A working copy is filled in WAL mode and removed after its last connection: folding the WAL
+    // into it at that close would write the whole copy once more for nothing.
+    if (jetCopy_) sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, static_cast<int*>(nullptr));
     registerJetFunctions(db_);
     // Per connection, not stored in the file. The file's journal mode is left as it is: with the
     // batched commits the file's own mode writes as fast as WAL (engine benchmark), and switching

@@ -158,6 +158,8 @@ struct JetFill::Run {
     FillEnd onEnd;
     std::thread thread;
 
+    // Set with ended, read without the lock: a walk asks for every value it reads.
+    std::atomic<bool> endedNow{false};
     mutable std::mutex mu;  // guards what follows
     mutable std::condition_variable ended_;
     bool ended = false;
@@ -326,6 +328,7 @@ struct JetFill::Run {
         errorText = text;
         damaged = std::move(found);
         ended = true;
+        endedNow.store(true, std::memory_order_release);
         --converting;
         ended_.notify_all();
     }
@@ -340,10 +343,7 @@ JetFill::~JetFill() {
     }
 }
 
-bool JetFill::finished() const {
-    std::lock_guard<std::mutex> g(run_->mu);
-    return run_->ended;
-}
+bool JetFill::finished() const { return run_->endedNow.load(std::memory_order_acquire); }
 
 bool JetFill::failed() const {
     std::lock_guard<std::mutex> g(run_->mu);

@@ -707,7 +707,7 @@ private:
     std::vector<uint8_t> bound_;     // the columns the current record has bound
     std::vector<uint8_t> nullBound_; // the columns bound to NULL now (bound otherwise: 0)
     static constexpr long long kCommitEvery = 65536;
-    static constexpr std::chrono::milliseconds kCommitMs{30};
+    static constexpr std::chrono::milliseconds kCommitMs{10};
     long long uncommitted_ = 0;
     std::chrono::steady_clock::time_point lastCommit_ = std::chrono::steady_clock::now();
 };
