@@ -641,7 +641,9 @@ int JetFile::compareEntries(const IndexEntry& a, const IndexEntry& b) {
     return a.row < b.row ? -1 : 1;
 }
 
-IndexPage JetFile::readIndexPage(uint32_t pageNo) const { return parseIndexPage(page(pageNo), pageSize_, pageNo); }
+IndexPage JetFile::readIndexPage(uint32_t pageNo, bool withKeys) const {
+    return parseIndexPage(page(pageNo), pageSize_, pageNo, withKeys);
+}
 
 bool JetFile::encodeLeafPage(uint8_t* p, int pageSize, const std::vector<IndexEntry>& entries) {
     // Access's own leaf pages in the real files share no prefix between entries; neither do ours.
@@ -674,7 +676,7 @@ bool JetFile::encodeLeafPage(uint8_t* p, int pageSize, const std::vector<IndexEn
     return true;
 }
 
-IndexPage JetFile::parseIndexPage(const uint8_t* p, int pageSize, uint32_t pageNo) {
+IndexPage JetFile::parseIndexPage(const uint8_t* p, int pageSize, uint32_t pageNo, bool withKeys) {
     const int pageSize_ = pageSize;
     const Layout& L = layout(pageSize);
     const int kIndexMask = L.indexMask, kIndexMaskSize = L.indexMaskSize, kIndexEntries = L.indexEntries();
@@ -718,9 +720,11 @@ IndexPage JetFile::parseIndexPage(const uint8_t* p, int pageSize, uint32_t pageN
             entry.row.page = uint32_t(t[0]) << 16 | uint32_t(t[1]) << 8 | t[2];
             entry.row.row = t[3];
             if (!leaf) entry.child = uint32_t(t[4]) << 24 | uint32_t(t[5]) << 16 | uint32_t(t[6]) << 8 | t[7];
-            entry.key.reserve(size - trailer);
-            entry.key.append(prefix.constData(), lead);
-            entry.key.append(reinterpret_cast<const char*>(own), ownSize - trailer);
+            if (withKeys) {
+                entry.key.reserve(size - trailer);
+                entry.key.append(prefix.constData(), lead);
+                entry.key.append(reinterpret_cast<const char*>(own), ownSize - trailer);
+            }
             ip.entries.push_back(std::move(entry));
             ip.usedBytes = end;
             last = end;

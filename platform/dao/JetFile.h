@@ -252,9 +252,11 @@ public:
     // given (see readLongValue).
     std::vector<uint32_t> usageMapPages(uint32_t mapRow, const PageSource& pages = {}) const;
 
-    IndexPage readIndexPage(uint32_t pageNo) const;
+    // withKeys false leaves every entry's key empty (its row and child are read, and the page is
+    // checked as fully): for walks that follow the tree's pointers only.
+    IndexPage readIndexPage(uint32_t pageNo, bool withKeys = true) const;
     // The same from a page's bytes (for pages not written yet).
-    static IndexPage parseIndexPage(const uint8_t* p, int pageSize, uint32_t pageNo);
+    static IndexPage parseIndexPage(const uint8_t* p, int pageSize, uint32_t pageNo, bool withKeys = true);
     // Writes a leaf page's entries (sorted) into p, keeping its header links, without a shared
     // prefix (as Access writes them). False when they do not fit on one page.
     static bool encodeLeafPage(uint8_t* p, int pageSize, const std::vector<IndexEntry>& entries);

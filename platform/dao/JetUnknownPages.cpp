@@ -134,7 +134,7 @@ std::optional<JetUnknownPages::Use> JetUnknownPages::useBy(const JetFile& f, con
         std::function<std::optional<Use>(uint32_t)> walk = [&](uint32_t pg) -> std::optional<Use> {
             if (pg == 0 || !seen.insert(pg).second) return std::nullopt;
             if (hit(pg)) return Use{pg, QStringLiteral("is part of ") + index};
-            const IndexPage ip = f.readIndexPage(pg);
+            const IndexPage ip = f.readIndexPage(pg, false);
             for (uint32_t link : {ip.prev, ip.next})
                 if (hit(link)) return Use{link, QStringLiteral("is linked from ") + index};
             for (const IndexEntry& e : ip.entries)
