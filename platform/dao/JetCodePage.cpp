@@ -32,6 +32,7 @@ int JetCodePage::westernByte(char16_t ch) {
 }
 
 QString JetCodePage::decode(uint16_t codePage, const uint8_t* p, int n) {
+    codePage = forReading(codePage);
     if (codePage != kWestern) {
         // Other code pages are read through Qt's converters (not written, so no round trip is owed).
         QStringDecoder other(QString("windows-%1").arg(codePage).toLatin1().constData());

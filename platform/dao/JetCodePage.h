@@ -16,6 +16,9 @@ public:
     static constexpr uint16_t kWestern = 1252;
 
     static bool writable(uint16_t codePage) { return codePage == kWestern; }
+    // The code page a file's text is read in: the one its header names, Western where it names
+    // none (0), as libmdb reads such files. Writing stays with the code page named (writable).
+    static uint16_t forReading(uint16_t codePage) { return codePage ? codePage : kWestern; }
     static QString decode(uint16_t codePage, const uint8_t* p, int n);
     // The bytes of text in the code page; nullopt when a character has none, that character in bad.
     static std::optional<QByteArray> encode(uint16_t codePage, const QString& text, QChar* bad = nullptr);

@@ -286,7 +286,7 @@ TableDef JetFile::readTableDef(uint32_t firstPage, const QString& name) const {
         col.fixedOffset = rd16(c + L.colFixedOffset);
         col.length = rd16(c + L.colLength);
         // Jet 3 text is in the file's code page (the column's own field repeats it).
-        if (isJet3() && (col.type == ColText || col.type == ColMemo)) col.codePage = codePage_;
+        if (isJet3() && (col.type == ColText || col.type == ColMemo)) col.codePage = JetCodePage::forReading(codePage_);
         t.columns.push_back(col);
     }
     auto readName = [&](const char* what) {

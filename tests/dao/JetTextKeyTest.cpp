@@ -405,6 +405,26 @@ TEST_F(JetTextKeys, Access97TextOfAnotherCodePageReadsInIt) {
               QString::fromUtf8("data\naАa\naяa\n"));
     const uint8_t cyrillic[] = {0xC0, 0xFF};
     EXPECT_EQ(JetCodePage::decode(1251, cyrillic, 2), QString::fromUtf8("Ая"));
+
+    // A header naming no code page (0): read as Western, as libmdb reads it, names included, so the
+    // check finds the file whole; it is not written.
+    const QString none = copy("testIndexCodesV1997.mdb");  // the same file, doctored afresh
+    {
+        QFile file(none);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.seek(0x3c));
+        QByteArray cp = file.read(2);
+        cp[0] = char(cp[0] ^ (1252 & 0xff));
+        cp[1] = char(cp[1] ^ (1252 >> 8));
+        ASSERT_TRUE(file.seek(0x3c));
+        ASSERT_EQ(file.write(cp), 2);
+    }
+    EXPECT_EQ(JetFile::open(none)->codePage(), 0);
+    EXPECT_TRUE(JetWriteGate::whyReadOnly(none).contains("code page 0")) << JetWriteGate::whyReadOnly(none).toStdString();
+    EXPECT_EQ(ours(none, "select data from Table14 where name in ('row192', 'row255') order by name"),
+              QString::fromUtf8("data\naÀa\naÿa\n"));
+    const CheckReport rep = JetCheck::run(none);
+    EXPECT_EQ(rep.faults, 0) << rep.lines.mid(0, 20).join('\n').toStdString();
 }
 
 // Binary values, GUIDs and extended dates key their bytes in segments of eight. Every such key the
