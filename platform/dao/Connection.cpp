@@ -894,14 +894,18 @@ Connection::Session::~Session() {
 void Connection::Session::awaitFill() {
     lock_.unlock();
     --locksHeld;
-    struct Relock {
-        std::unique_lock<std::recursive_mutex>& lock;
-        ~Relock() {
-            lock.lock();
-            ++locksHeld;
-        }
-    } relock{lock_};
-    c_->awaitFill();
+    {
+        struct Relock {
+            std::unique_lock<std::recursive_mutex>& lock;
+            ~Relock() {
+                lock.lock();
+                ++locksHeld;
+            }
+        } relock{lock_};
+        c_->awaitFill();
+    }
+    // Another thread may have closed the connection while the lock was let go.
+    if (!c_->db_) raise(err::ObjectClosed);
 }
 
 Connection::Session Connection::session() {
