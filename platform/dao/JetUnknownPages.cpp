@@ -10,10 +10,14 @@ namespace dao::jet {
 
 namespace {
 
+using IsUnknown = std::function<bool(uint32_t)>;
+
+bool unknownType(uint8_t t) { return t < PageData || t > PageUsageMap; }
+
 // The first page of pages a long value's rows lie on, 0 when none; follows the chain's pointers
 // without reading the value itself (a whole file's Memo/OLE data would be read at every open).
 uint32_t longValueOn(const JetUnknownPages::PageRead& read, int pageSize, const uint8_t* header,
-                     const std::set<uint32_t>& pages) {
+                     const IsUnknown& unknown) {
     const uint32_t kind = rd32(header) & 0xC0000000;
     if (kind == 0x80000000) return 0;  // in the record itself
     if (kind != 0x40000000 && kind != 0) throw FormatError("a long value has unknown storage bits");
@@ -21,7 +25,7 @@ uint32_t longValueOn(const JetUnknownPages::PageRead& read, int pageSize, const 
     for (uint32_t next = rd32(header + 4); next != 0;) {
         if (!seen.insert(next).second) throw FormatError("a long-value chain loops");
         const RowId at = RowId::fromWord(next);
-        if (pages.count(at.page)) return at.page;
+        if (unknown(at.page)) return at.page;
         const uint8_t* pg = read(at.page);
         if (pg[0] != PageData || std::memcmp(pg + 4, "LVAL", 4) != 0)
             throw FormatError("a long value points to page " + std::to_string(at.page) + ", which is not a long-value page");
@@ -36,9 +40,9 @@ uint32_t longValueOn(const JetUnknownPages::PageRead& read, int pageSize, const 
 std::optional<JetUnknownPages::Use> recordUse(const TableDef& t, RowId first, RowId at, const uint8_t* row,
                                               const std::vector<FieldRef>& fields,
                                               const JetUnknownPages::PageRead& read, int pageSize,
-                                              const std::set<uint32_t>& unknown) {
+                                              const IsUnknown& unknown) {
     const QString table = QString("table '%1'").arg(t.name);
-    if (!(at == first) && unknown.count(at.page))
+    if (!(at == first) && unknown(at.page))
         return JetUnknownPages::Use{at.page, QStringLiteral("holds a moved record of ") + table};
     for (size_t c = 0; c < t.columns.size() && c < fields.size(); ++c) {
         if (!t.columns[c].isLongValue() || !fields[c].present || fields[c].size < 12) continue;
@@ -48,6 +52,8 @@ std::optional<JetUnknownPages::Use> recordUse(const TableDef& t, RowId first, Ro
     return std::nullopt;
 }
 
+std::optional<JetUnknownPages::Use> useOf(const JetFile& f, const CatalogTable& ct, const IsUnknown& hit, bool records);
+
 }  // namespace
 
 std::optional<JetUnknownPages::Use> JetUnknownPages::useByRecord(const TableDef& t, RowId first, RowId at,
@@ -55,7 +61,8 @@ std::optional<JetUnknownPages::Use> JetUnknownPages::useByRecord(const TableDef&
                                                                  const PageRead& read, int pageSize,
                                                                  const std::vector<uint32_t>& pages) {
     if (pages.empty()) return std::nullopt;
-    return recordUse(t, first, at, row, fields, read, pageSize, std::set<uint32_t>(pages.begin(), pages.end()));
+    const std::set<uint32_t> unknown(pages.begin(), pages.end());
+    return recordUse(t, first, at, row, fields, read, pageSize, [&](uint32_t p) { return unknown.count(p) != 0; });
 }
 
 std::vector<uint32_t> JetUnknownPages::find(const JetFile& f) {
@@ -63,8 +70,7 @@ std::vector<uint32_t> JetUnknownPages::find(const JetFile& f) {
     for (uint32_t p = 1; p < f.pageCount(); ++p) {
         // A byte of each page would keep the whole file resident; it is let go in parts.
         if (p % 4096 == 0) f.forgetReadPages();
-        const uint8_t t = f.pageType(p);
-        if (t < PageData || t > PageUsageMap) out.push_back(p);
+        if (unknownType(f.pageType(p))) out.push_back(p);
     }
     if (f.pageCount() > 4096) f.forgetReadPages();
     return out;
@@ -107,7 +113,17 @@ std::optional<JetUnknownPages::Use> JetUnknownPages::useBy(const JetFile& f, con
                                                            const std::vector<uint32_t>& pages, bool records) {
     if (pages.empty()) return std::nullopt;
     const std::set<uint32_t> unknown(pages.begin(), pages.end());
-    auto hit = [&](uint32_t p) { return unknown.count(p) != 0; };
+    return useOf(f, ct, [&](uint32_t p) { return unknown.count(p) != 0; }, records);
+}
+
+std::optional<JetUnknownPages::Use> JetUnknownPages::useOfAny(const JetFile& f, const CatalogTable& ct) {
+    return useOf(f, ct, [&f](uint32_t p) { return p > 0 && p < f.pageCount() && unknownType(f.pageType(p)); }, true);
+}
+
+namespace {
+
+std::optional<JetUnknownPages::Use> useOf(const JetFile& f, const CatalogTable& ct, const IsUnknown& hit, bool records) {
+    using Use = JetUnknownPages::Use;
     const TableDef t = f.readTableDef(ct.tdefPage, ct.name);
     const QString table = QString("table '%1'").arg(ct.name);
     for (uint32_t p : t.pages)
@@ -149,7 +165,7 @@ std::optional<JetUnknownPages::Use> JetUnknownPages::useBy(const JetFile& f, con
 
     if (!records) return std::nullopt;
     // Live records: where moved ones went and the rows of their Memo/OLE values.
-    const PageRead read = [&f](uint32_t p) { return f.page(p); };
+    const JetUnknownPages::PageRead read = [&f](uint32_t p) { return f.page(p); };
     for (uint32_t pg : f.usageMapPages(t.ownedPagesMap)) {
         if (pg >= f.pageCount() || f.pageType(pg) != PageData || rd32(f.page(pg) + 4) != t.firstPage) continue;
         for (int r = 0; r < f.rowCount(pg); ++r) {
@@ -158,16 +174,18 @@ std::optional<JetUnknownPages::Use> JetUnknownPages::useBy(const JetFile& f, con
             RowId at{pg, uint8_t(r)};
             if (s.overflow) {
                 at = f.overflowTarget(pg, r);
-                if (unknown.count(at.page)) return Use{at.page, QStringLiteral("holds a moved record of ") + table};
+                if (hit(at.page)) return Use{at.page, QStringLiteral("holds a moved record of ") + table};
                 s = f.slot(at.page, at.row);
             }
             const uint8_t* row = f.page(at.page) + s.start;
             if (auto use = recordUse(t, {pg, uint8_t(r)}, at, row, f.crackRow(t, row, s.end - s.start), read,
-                                     f.pageSize(), unknown))
+                                     f.pageSize(), hit))
                 return use;
         }
     }
     return std::nullopt;
 }
+
+}  // namespace
 
 }  // namespace dao::jet

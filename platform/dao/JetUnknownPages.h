@@ -51,6 +51,9 @@ public:
     // (useByRecord, cheap where a proof over a large table's every record is not).
     static std::optional<Use> useBy(const JetFile& f, const CatalogTable& table, const std::vector<uint32_t>& pages,
                                     bool records = true);
+    // The same for every page of unknown type, each looked at as the walk reaches it: no scan of
+    // the whole file, for a table that leads to few pages (the catalog).
+    static std::optional<Use> useOfAny(const JetFile& f, const CatalogTable& table);
     // What one live record leads to: the place its data moved to (at, when it is not first) and
     // the rows of its Memo/OLE values. The record is given cracked, and pages are read through
     // `read`, as a writer's batch leaves them. Throws FormatError as useBy does.

@@ -44,9 +44,10 @@ QString JetWriteGate::whyReadOnly(const QString& path) {
     try {
         // A page of unknown type is harmless when nothing leads to it (see JetUnknownPages): the
         // writer never reads it back nor writes it. What the catalog leads to concerns every
-        // change; what a table leads to, that table's changes only (whyTableReadOnly).
+        // change; what a table leads to, that table's changes only (whyTableReadOnly). Asked at
+        // every open, so without scanning the whole file.
         const CatalogTable catalog{QStringLiteral("MSysObjects"), fmt::kCatalogPage, 0};
-        if (const auto use = JetUnknownPages::useBy(*f, catalog, JetUnknownPages::find(*f)))
+        if (const auto use = JetUnknownPages::useOfAny(*f, catalog))
             return QString("Page %1 has a type (0x%2) Tabulon does not know and %3, so the file is not written.")
                 .arg(use->page)
                 .arg(f->pageType(use->page), 2, 16, QChar('0'))
