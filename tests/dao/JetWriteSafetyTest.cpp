@@ -394,6 +394,28 @@ TEST_F(JetRefusals, APageOfUnknownTypeBlocksWritingOnlyWhileItIsInUse) {
     setFree(memo, memoPage, true);
     for (uint32_t m : memoMaps) setListed(memo, m, memoPage, false);
     EXPECT_EQ(tableBlocked(memo, "MSP_PROJECTS"), prefix.arg(memoPage) + "holds a Memo/OLE value of table 'MSP_PROJECTS'" + blocked);
+
+    // The same page made so by another program after the file was read: the writer finds it when
+    // the record pointing there is changed (an add reaches no record), and writes nothing of the
+    // statement.
+    const QString later = copy("test2V2003.mdb", "later.mdb");
+    auto db = dao::OpenDatabase(later);
+    db->OpenRecordset("MSP_PROJECTS")->MoveLast();
+    retype(later, memoPage);
+    for (uint32_t m : memoMaps) setListed(later, m, memoPage, false);
+    const QByteArray before = sha256(later);
+    try {
+        db->Execute("update MSP_PROJECTS set PROJ_NAME = 'Zeta'");
+        ADD_FAILURE() << "the update went through";
+    } catch (const dao::Error& e) {
+        EXPECT_EQ(e.number(), 3027);
+        EXPECT_TRUE(e.description().contains(prefix.arg(memoPage) +
+                                             "holds a Memo/OLE value of table 'MSP_PROJECTS', so this record is not written."))
+            << e.description().toStdString();
+    }
+    db->Close();
+    dao::flushAllWrites();
+    EXPECT_EQ(sha256(later), before);
 }
 
 // The rule is judged per table: a page of unknown type that only Table1 leads to leaves Table2 of the
