@@ -172,7 +172,7 @@ private:
     void completeFill();
     // Without waiting, adds the keys of the records the fill has committed since (looked for at
     // most every 50 ms, or now when asked).
-    void takeCopied(bool now = false);
+    void takeCopied(bool force = false);
     // While the copy is filled: waits a moment at most until it holds the record at physical
     // position `row`. Whether it is there while the fill goes on; false when the fill has ended
     // (and was taken in) or the record did not come in time.

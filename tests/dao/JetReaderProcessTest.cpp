@@ -274,9 +274,9 @@ TEST_F(JetReaderProcess, AnOpenReportsProgressCanBeCancelledAndRemovesItsCopyOnC
 }
 
 // A table larger than what the reader copies first: the open returns while the rest is copied, the
-// table's first screen and exact count are there at once, and anything needing the whole table (a
-// search, a move past the first records, a write) waits for the copy and then sees all of it.
-// Reading leaves the file as it was.
+// table's first screen and exact count are there at once, a walk in order reads on as the records
+// are copied, and anything needing the whole table (a search, a jump past the first records, a
+// write) waits for the copy and then sees all of it. Reading leaves the file as it was.
 TEST_F(JetReaderProcess, TheFirstScreenIsThereWhileTheCopyFillsAndTheRestWaitsForItWhole) {
     constexpr int n = 1500;
     fillProjects(n);
