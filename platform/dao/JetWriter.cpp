@@ -22,6 +22,12 @@ namespace dao::jet {
 
 namespace {
 
+// Lets the file go at the end of a scope that entered the writer's batch, unless changes wait in it.
+struct LeaveIfIdle {
+    JetPager& p;
+    ~LeaveIfIdle() { p.leaveIfIdle(); }
+};
+
 // The first field of the table's primary key that the record leaves Null; empty when none.
 QString nullInPrimaryKey(const TableDef& t, const std::vector<FieldRef>& fields) {
     for (const LogicalIndex& li : t.indexes) {
@@ -389,10 +395,7 @@ void JetWriter::mapCopy(const QString& copyKey) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     if (copyIds_.count(copyKey)) return;
     enterBatch();
-    struct Leave {
-        JetPager& p;
-        ~Leave() { p.leaveIfIdle(); }
-    } leave{pager_};
+    const LeaveIfIdle leave{pager_};
     mapCopyEntered(copyKey);
 }
 
@@ -408,10 +411,7 @@ void JetWriter::mapCopyEntered(const QString& copyKey) {
 void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     std::lock_guard<std::recursive_mutex> g(mu_);
     enterBatch();
-    struct Leave {
-        JetPager& p;
-        ~Leave() { p.leaveIfIdle(); }
-    } leave{pager_};
+    const LeaveIfIdle leave{pager_};
     mapCopyEntered(copyKey);
     const auto known = copyIds_.find(copyKey);
     bindings_.push_back(std::make_unique<Binding>());
