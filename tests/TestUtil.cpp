@@ -1,5 +1,6 @@
 #include "TestUtil.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <cstring>
@@ -87,5 +88,24 @@ QString makeSqlite(const QTemporaryDir& dir, const QString& name, const QStringL
 
 LocaleGuard::LocaleGuard(const QLocale& l) : old_(QLocale()) { QLocale::setDefault(l); }
 LocaleGuard::~LocaleGuard() { QLocale::setDefault(old_); }
+
+std::optional<pid_t> jetReaderOf(pid_t parent, bool stopped) {
+    for (const QString& p : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool number = false;
+        const int pid = p.toInt(&number);
+        if (!number) continue;
+        QFile f("/proc/" + p + "/stat");
+        if (!f.open(QIODevice::ReadOnly)) continue;
+        const QByteArray stat = f.readAll();
+        const qsizetype close = stat.lastIndexOf(')');
+        const QByteArray name = stat.mid(stat.indexOf('(') + 1, close - stat.indexOf('(') - 1);
+        const QList<QByteArray> rest = stat.mid(close + 2).split(' ');
+        // A zombie has finished: its program is past the open already.
+        if (rest.size() > 1 && rest[0] != "Z" && (!stopped || rest[0] == "T") && rest[1].toInt() == parent &&
+            name.startsWith("tabulon-jet-rea"))
+            return pid_t(pid);
+    }
+    return std::nullopt;
+}
 
 }  // namespace testutil

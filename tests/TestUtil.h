@@ -4,6 +4,8 @@
 #include <QTemporaryDir>
 #include <QStringList>
 #include <functional>
+#include <optional>
+#include <sys/types.h>
 
 namespace testutil {
 
@@ -33,5 +35,9 @@ public:
 private:
     QLocale old_;
 };
+
+// The Access file reader child of `parent` (its name as /proc cuts it to 15 characters), not a
+// zombie; only one stopped by a signal when `stopped`.
+std::optional<pid_t> jetReaderOf(pid_t parent, bool stopped = false);
 
 }  // namespace testutil

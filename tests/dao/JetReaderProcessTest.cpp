@@ -26,26 +26,6 @@
 
 namespace {
 
-// The child of `parent` whose name starts with the helper's (as /proc cuts it to 15 characters).
-std::optional<pid_t> readerOf(pid_t parent) {
-    const QStringList pids = QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString& p : pids) {
-        bool number = false;
-        const int pid = p.toInt(&number);
-        if (!number) continue;
-        QFile f("/proc/" + p + "/stat");
-        if (!f.open(QIODevice::ReadOnly)) continue;
-        const QByteArray stat = f.readAll();
-        const qsizetype close = stat.lastIndexOf(')');
-        const QByteArray name = stat.mid(stat.indexOf('(') + 1, close - stat.indexOf('(') - 1);
-        const QList<QByteArray> rest = stat.mid(close + 2).split(' ');
-        // A zombie has finished: its program is past the open already.
-        if (rest.size() > 1 && rest[0] != "Z" && rest[1].toInt() == parent && name.startsWith("tabulon-jet-rea"))
-            return pid_t(pid);
-    }
-    return std::nullopt;
-}
-
 // Gone, or a zombie nobody has reaped yet (it holds nothing).
 bool ended(pid_t pid) {
     QFile f(QString("/proc/%1/stat").arg(pid));
@@ -100,7 +80,7 @@ protected:
             // Caught once its output exists: by then it has set itself up to die with the program.
             const QString copy = QDir(cache_).filePath(QString("tabulon-jet-%1-1.sqlite").arg(cli));
             while (p.state() == QProcess::Running) {
-                const auto reader = readerOf(cli);
+                const auto reader = testutil::jetReaderOf(cli);
                 if (reader && QFile::exists(copy)) {
                     ::kill(*reader, SIGSTOP);
                     // Caught only when it stopped before it ended (it may have been exiting).
@@ -149,7 +129,7 @@ protected:
         qputenv("TABULON_JET_READER_HOLD", "1");
         auto db = dao::OpenDatabase(jet_);
         qunsetenv("TABULON_JET_READER_HOLD");
-        const auto pid = readerOf(::getpid());
+        const auto pid = testutil::jetReaderOf(::getpid());
         EXPECT_TRUE(pid) << "no reader filling the copy";
         *reader = pid.value_or(0);
         QElapsedTimer t;

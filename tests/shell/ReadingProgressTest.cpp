@@ -34,15 +34,7 @@ std::optional<pid_t> heldReader() {
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < 10000) {
-        for (const QString& p : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-            QFile f("/proc/" + p + "/stat");
-            if (!f.open(QIODevice::ReadOnly)) continue;
-            const QByteArray stat = f.readAll();
-            const QList<QByteArray> rest = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-            if (rest.size() > 1 && rest[0] == "T" && rest[1].toInt() == ::getpid() &&
-                stat.mid(stat.indexOf('(') + 1).startsWith("tabulon-jet-rea"))
-                return pid_t(p.toInt());
-        }
+        if (const auto pid = testutil::jetReaderOf(::getpid(), true)) return pid;
         QThread::msleep(10);
     }
     return std::nullopt;
