@@ -458,6 +458,10 @@ bool JetFile::buildRow(const TableDef& t, int columns, const QByteArray& fixed, 
         if (f == 2) b += char(v >> 8 & 0xff);
     };
     out.clear();
+    qsizetype bytes = 0;
+    for (const QByteArray& v : var) bytes += v.size();
+    // Room for it all at once: the offsets are put a byte at a time.
+    out.reserve(std::max<qsizetype>(length, fixed.size() + bytes + mask.size() + f * (qsizetype(var.size()) + 3) + 16));
     putField(out, columns);
     out += fixed;
     if (t.varColumns == 0) {
@@ -466,6 +470,7 @@ bool JetFile::buildRow(const TableDef& t, int columns, const QByteArray& fixed, 
     }
     const int n = int(var.size());
     std::vector<int> offsets;
+    offsets.reserve(var.size() + 1);
     for (const QByteArray& v : var) {
         offsets.push_back(int(out.size()));
         out += v;

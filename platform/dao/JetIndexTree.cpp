@@ -56,6 +56,30 @@ int commonPrefix(const std::vector<IndexEntry>& entries) {
 
 bool sameEntry(const IndexEntry& a, const IndexEntry& b) { return a.key == b.key && a.row == b.row; }
 
+int sharedLength(const QByteArray& a, const QByteArray& b) {
+    const qsizetype most = std::min(a.size(), b.size());
+    qsizetype i = 0;
+    while (i < most && a[i] == b[i]) ++i;
+    return int(i);
+}
+
+// The prefix written: 0 when the entries fit whole, the shared one when only it makes them fit, -1
+// when they do not fit.
+template <class Shared>
+int layoutFor(int pageSize, uint8_t type, long long keys, long long n, Shared shared) {
+    const fmt::Layout& L = fmt::layout(pageSize);
+    const int room = pageSize - L.indexEntries();
+    const int trailer = type == PageIndexNode ? 8 : 4;
+    auto fits = [&](int prefix) {
+        // Every entry but the first leaves the shared prefix out; the last one ends the body.
+        const long long body = keys + n * trailer - (n > 1 ? (n - 1) * prefix : 0);
+        return body <= room && (n == 0 || body < L.indexMaskSize * 8) && prefix < 1 << (8 * L.indexPrefixSize);
+    };
+    if (fits(0)) return 0;
+    const int prefix = shared();
+    return prefix > 0 && fits(prefix) ? prefix : -1;
+}
+
 }  // namespace
 
 IndexPageCache::Page& IndexPageCache::get(uint32_t page, const uint8_t* bytes, int pageSize) {
@@ -68,6 +92,7 @@ IndexPageCache::Page& IndexPageCache::get(uint32_t page, const uint8_t* bytes, i
     Page& k = pages_[page];
     k.number = page;
     k.parsed = std::move(parsed);
+    k.fit = {};
     k.bytes = QByteArray(reinterpret_cast<const char*>(bytes), pageSize);
     return k;
 }
@@ -99,7 +124,14 @@ bool IndexPageCache::dirtied(Undo&& u, Page& p) {
 }
 
 bool IndexPageCache::insertEntry(Page& p, size_t at, IndexEntry e) {
-    p.parsed.entries.insert(p.parsed.entries.begin() + long(at), std::move(e));
+    auto& es = p.parsed.entries;
+    Page::Fit& f = p.fit;
+    if (f.keysKnown) f.keys += e.key.size();
+    // What all share is what the others share and what the new key shares with any one of them.
+    if (f.sharedKnown && !es.empty())
+        f.shared = es.size() == 1 ? sharedLength(e.key, es.front().key)
+                                  : std::min(f.shared, sharedLength(e.key, es.front().key));
+    es.insert(es.begin() + long(at), std::move(e));
     return dirtied({Undo::Inserted, 0, at}, p);
 }
 
@@ -107,11 +139,24 @@ bool IndexPageCache::eraseEntry(Page& p, size_t at) {
     Undo u{Undo::Erased, 0, at};
     u.entry = std::move(p.parsed.entries[at]);
     p.parsed.entries.erase(p.parsed.entries.begin() + long(at));
+    if (p.fit.keysKnown) p.fit.keys -= u.entry.key.size();
+    p.fit.sharedKnown = false;  // may grow
     return dirtied(std::move(u), p);
 }
 
 bool IndexPageCache::setEntry(Page& p, size_t at, const IndexEntry& from) {
-    IndexEntry& e = p.parsed.entries[at];
+    auto& es = p.parsed.entries;
+    IndexEntry& e = es[at];
+    Page::Fit& f = p.fit;
+    if (f.keysKnown) f.keys += from.key.size() - e.key.size();
+    if (f.sharedKnown && es.size() >= 2) {
+        // Unless the key replaced was the one sharing least, the others still share f.shared.
+        const QByteArray& other = es[at == 0 ? 1 : 0].key;
+        if (sharedLength(e.key, other) > f.shared)
+            f.shared = std::min(f.shared, sharedLength(from.key, other));
+        else
+            f.sharedKnown = false;
+    }
     Undo u{Undo::Set, 0, at};
     u.entry.key = std::exchange(e.key, from.key);
     u.entry.row = std::exchange(e.row, from.row);
@@ -128,6 +173,7 @@ bool IndexPageCache::touch(Page& p, bool dirty) {
     Undo u{Undo::Whole, p.number};
     u.whole = p;
     undo_.push_back(std::move(u));
+    p.fit = {};  // the caller changes the entries at will
     if (!dirty || p.dirty) return false;
     p.dirty = true;
     p.bytes.clear();
@@ -152,6 +198,7 @@ void IndexPageCache::abortStatement() {
         if (it == pages_.end()) continue;  // cannot be: a page changed stays until writeBack
         Page& p = it->second;
         auto& es = p.parsed.entries;
+        p.fit = {};
         switch (u->kind) {
             case Undo::Inserted: es.erase(es.begin() + long(u->at)); break;
             case Undo::Erased: es.insert(es.begin() + long(u->at), std::move(u->entry)); break;
@@ -222,20 +269,26 @@ JetIndexTree::JetIndexTree(Store store, uint32_t root, std::function<QString()> 
 }
 
 int JetIndexTree::layoutOf(int pageSize, uint8_t type, const std::vector<IndexEntry>& entries) {
-    const fmt::Layout& L = fmt::layout(pageSize);
-    const int room = pageSize - L.indexEntries();
-    const int trailer = type == PageIndexNode ? 8 : 4;
     long long keys = 0;
     for (const IndexEntry& e : entries) keys += e.key.size();
-    const long long n = (long long)(entries.size());
-    auto fits = [&](int prefix) {
-        // Every entry but the first leaves the shared prefix out; the last one ends the body.
-        const long long body = keys + n * trailer - (n > 1 ? (n - 1) * prefix : 0);
-        return body <= room && (n == 0 || body < L.indexMaskSize * 8) && prefix < 1 << (8 * L.indexPrefixSize);
-    };
-    if (fits(0)) return 0;
-    const int prefix = commonPrefix(entries);
-    return prefix > 0 && fits(prefix) ? prefix : -1;
+    return layoutFor(pageSize, type, keys, (long long)(entries.size()), [&] { return commonPrefix(entries); });
+}
+
+int JetIndexTree::layoutOf(int pageSize, const IndexPageCache::Page& page) {
+    const std::vector<IndexEntry>& entries = page.parsed.entries;
+    Page::Fit& f = page.fit;
+    if (!f.keysKnown) {
+        f.keys = 0;
+        for (const IndexEntry& e : entries) f.keys += e.key.size();
+        f.keysKnown = true;
+    }
+    return layoutFor(pageSize, page.parsed.type, f.keys, (long long)(entries.size()), [&] {
+        if (!f.sharedKnown) {
+            f.shared = commonPrefix(entries);
+            f.sharedKnown = true;
+        }
+        return f.shared;
+    });
 }
 
 bool JetIndexTree::encodePage(uint8_t* p, int pageSize, uint8_t type, const std::vector<IndexEntry>& entries) {
@@ -391,7 +444,7 @@ bool JetIndexTree::store(Page& page, bool tailWasLast, std::vector<Step> path, Q
         if (last && !tailWasLast) return oldTail;
         return part.empty() ? 0 : part.back().child;
     };
-    if (layoutOf(s_.pageSize, type, cur.entries) >= 0) {
+    if (layoutOf(s_.pageSize, page) >= 0) {
         if (const uint32_t tail = tailOf(cur.entries, true); tail != cur.tail && pages_->setTail(page, tail))
             s_.write(page.number);
         if (path.empty() || cur.entries.empty()) return true;

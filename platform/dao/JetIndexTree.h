@@ -33,6 +33,14 @@ public:
         IndexPage parsed;    // prefixLength, freeSpace and usedBytes are as parsed, not kept up
         QByteArray bytes;    // what it was parsed from or encoded to; stale while dirty
         bool dirty = false;  // entries or links changed: encoded at writeBack
+        // The entries' key bytes and shared prefix, as layoutOf needs them after every change:
+        // kept up by the changes below, and forgotten (measured again) when they cannot be.
+        struct Fit {
+            bool keysKnown = false, sharedKnown = false;
+            long long keys = 0;
+            int shared = 0;
+        };
+        mutable Fit fit;
     };
     // The page parsed from the batch's bytes, or as kept; throws FormatError.
     Page& get(uint32_t page, const uint8_t* bytes, int pageSize);
@@ -118,6 +126,8 @@ public:
     // The encoding that encodePage uses for the entries: the shared prefix's length, or -1 when
     // they do not fit a page.
     static int layoutOf(int pageSize, uint8_t type, const std::vector<IndexEntry>& entries);
+    // The same for a kept page's entries, from what it keeps of them.
+    static int layoutOf(int pageSize, const IndexPageCache::Page& page);
 
 private:
     using Page = IndexPageCache::Page;

@@ -197,9 +197,13 @@ bool rewriteRow(const TableDef& t, const uint8_t* row, int len, const std::vecto
     return JetFile::buildRow(t, l.columns, fixed, var, mask, compact ? 0 : len, out);
 }
 
+// Pairs: the old and the new value of each column (updates, deletes); otherwise the new ones only
+// (adds, which have no old values).
+template <bool Pairs>
 void stageFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto* b = static_cast<JetWriter::Binding*>(sqlite3_user_data(ctx));
-    if (argc < 2 || (argc - 2) % 2 != 0) {
+    constexpr int kPerColumn = Pairs ? 2 : 1;
+    if (argc < 2 || (argc - 2) % kPerColumn != 0) {
         sqlite3_result_error(ctx, "jet-error 3000: wrong use of the Jet update function", -1);
         return;
     }
@@ -208,12 +212,12 @@ void stageFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         const int first = sqlite3_value_int(argv[1]);
         if (first == 0) b->staged = 0;
         if (first == b->staged) {
-            const size_t end = size_t(first + (argc - 2) / 2);
-            b->stagedOld.resize(end);
+            const size_t end = size_t(first + (argc - 2) / kPerColumn);
+            if (Pairs) b->stagedOld.resize(end);
             b->stagedNew.resize(end);
-            for (int i = 2, k = first; i < argc; i += 2, ++k) {
-                assignFromSqlite(b->stagedOld[size_t(k)], argv[i]);
-                assignFromSqlite(b->stagedNew[size_t(k)], argv[i + 1]);
+            for (int i = 2, k = first; i < argc; i += kPerColumn, ++k) {
+                if (Pairs) assignFromSqlite(b->stagedOld[size_t(k)], argv[i]);
+                assignFromSqlite(b->stagedNew[size_t(k)], argv[i + kPerColumn - 1]);
             }
             b->staged = int(end);
         }
@@ -376,6 +380,7 @@ void JetWriter::reload() {
         }
         Table& t = tables_[size_t(it->second)];
         t.def = file.readTableDef(ct.tdefPage, ct.name);
+        t.emptyRow.clear();
         t.system = ct.isSystem();
         t.gone = false;
         found[size_t(it->second)] = true;
@@ -418,7 +423,9 @@ void JetWriter::attach(sqlite3* db, const QString& copyKey) {
     bindings_.back()->writer = this;
     bindings_.back()->copy = known->second;
     Binding* b = bindings_.back().get();
-    sqlite3_create_function_v2(db, "tabulon_jet_stage", -1, SQLITE_UTF8, b, stageFunction, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "tabulon_jet_stage", -1, SQLITE_UTF8, b, stageFunction<true>, nullptr, nullptr, nullptr);
+    sqlite3_create_function_v2(db, "tabulon_jet_stage_new", -1, SQLITE_UTF8, b, stageFunction<false>, nullptr, nullptr,
+                               nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_apply", 3, SQLITE_UTF8, b, applyFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_remove", 2, SQLITE_UTF8, b, removeFunction, nullptr, nullptr, nullptr);
     sqlite3_create_function_v2(db, "tabulon_jet_insert", 2, SQLITE_UTF8, b, insertFunction, nullptr, nullptr, nullptr);
@@ -470,15 +477,20 @@ void JetWriter::installTriggers(sqlite3* db) {
             }
             sqlite3_finalize(st);
             // The values go over in chunks: SQLite passes at most 127 arguments to a function.
+            // oldSide null: the new values only.
             auto staging = [&](const char* newSide, const char* oldSide = "OLD") {
+                const char* function = oldSide ? "tabulon_jet_stage" : "tabulon_jet_stage_new";
+                const size_t perCall = oldSide ? kColumnsPerCall : 2 * kColumnsPerCall;
                 QString body;
-                for (size_t first = 0; first < t.sqlNames.size(); first += kColumnsPerCall) {
+                for (size_t first = 0; first < t.sqlNames.size(); first += perCall) {
                     QString args = QString("%1, %2").arg(it->second).arg(first);
-                    for (size_t k = first; k < std::min(t.sqlNames.size(), first + kColumnsPerCall); ++k)
-                        args += QString(", ") + oldSide + "." + quoted(t.sqlNames[k]) + ", " + newSide + "." + quoted(t.sqlNames[k]);
-                    body += "SELECT tabulon_jet_stage(" + args + "); ";
+                    for (size_t k = first; k < std::min(t.sqlNames.size(), first + perCall); ++k) {
+                        if (oldSide) args += QString(", ") + oldSide + "." + quoted(t.sqlNames[k]);
+                        args += QString(", ") + newSide + "." + quoted(t.sqlNames[k]);
+                    }
+                    body += QString("SELECT %1(%2); ").arg(function, args);
                 }
-                if (t.sqlNames.empty()) body += QString("SELECT tabulon_jet_stage(%1, 0); ").arg(it->second);
+                if (t.sqlNames.empty()) body += QString("SELECT %1(%2, 0); ").arg(function).arg(it->second);
                 return body;
             };
             const QString update = staging("NEW") + QString("SELECT tabulon_jet_apply(%1, OLD.rowid, NEW.rowid);").arg(it->second);
@@ -486,7 +498,7 @@ void JetWriter::installTriggers(sqlite3* db) {
             const QString del = staging("OLD") + QString("SELECT tabulon_jet_remove(%1, OLD.rowid);").arg(it->second);
             sql << QString("CREATE TEMP TRIGGER %1 BEFORE DELETE ON %2 BEGIN %3 END").arg(quoted(tag + "d"), on, del);
             // After the insert the working copy has given the record its rowid.
-            QString add = staging("NEW", "NEW") + QString("SELECT tabulon_jet_insert(%1, NEW.rowid);").arg(it->second);
+            QString add = staging("NEW", nullptr) + QString("SELECT tabulon_jet_insert(%1, NEW.rowid);").arg(it->second);
             // The working copy shows the AutoNumber the file gave, in one update the writer takes as
             // that echo (it is not handed on).
             QStringList sets, unset;
@@ -1113,19 +1125,22 @@ bool JetWriter::insert(Binding& b, int table, long long rowid, int& errorNumber,
         }
     }
     // An empty record of the table's layout, every field Null, then the values set into it.
-    int fixedLength = 0, varCount = 0, columns = t.def.maxColumns;
-    for (const ColumnDef& c : t.def.columns) {
-        if (c.isFixed() && c.type != ColBoolean) fixedLength = std::max(fixedLength, c.fixedOffset + c.length);
-        if (!c.isFixed()) varCount = std::max(varCount, c.varIndex + 1);
-        columns = std::max(columns, c.number + 1);
+    if (t.emptyRow.isEmpty()) {
+        int fixedLength = 0, varCount = 0, columns = t.def.maxColumns;
+        for (const ColumnDef& c : t.def.columns) {
+            if (c.isFixed() && c.type != ColBoolean) fixedLength = std::max(fixedLength, c.fixedOffset + c.length);
+            if (!c.isFixed()) varCount = std::max(varCount, c.varIndex + 1);
+            columns = std::max(columns, c.number + 1);
+        }
+        const int maskLength = (columns + 7) / 8;
+        if (!JetFile::buildRow(t.def, columns, QByteArray(fixedLength, '\0'), std::vector<QByteArray>(size_t(varCount)),
+                               QByteArray(maskLength, '\0'), 0, t.emptyRow)) {
+            t.emptyRow.clear();
+            why = QStringLiteral("The record cannot be laid out in the file.");
+            return false;
+        }
     }
-    const int maskLength = (columns + 7) / 8;
-    QByteArray empty;
-    if (!JetFile::buildRow(t.def, columns, QByteArray(fixedLength, '\0'), std::vector<QByteArray>(size_t(varCount)),
-                           QByteArray(maskLength, '\0'), 0, empty)) {
-        why = QStringLiteral("The record cannot be laid out in the file.");
-        return false;
-    }
+    const QByteArray& empty = t.emptyRow;
 
     std::vector<FieldChange> changes;
     std::vector<std::pair<int, JetValue>> expect;

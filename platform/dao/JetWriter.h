@@ -96,6 +96,9 @@ private:
         std::vector<int> columnOf;     // working copy column -> index in def.columns (-1 none)
         std::vector<QString> sqlNames; // working copy column names
         bool gone = false;             // no longer in the file (another program dropped it)
+        // A record of the table's layout with every field Null, made at the first add after the
+        // definition was read.
+        mutable QByteArray emptyRow;
     };
     // Other processes write the file too: a batch starts at the pager (the write lock), and when
     // the pager read the file afresh the table definitions are read again (reload).
