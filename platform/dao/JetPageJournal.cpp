@@ -309,12 +309,16 @@ int64_t JetPageJournal::writeBatch(const QString& dbPath, int pageSize, const st
     const off_t sizeBefore = st.st_size;
     const off_t sizeAfter = std::max<off_t>(sizeBefore, off_t(pages.rbegin()->first + 1) * pageSize);
 
+    // Pages past the file's end need no before-image: undoing the batch cuts the file back to its
+    // length before (an add's batch is mostly new pages).
+    const auto added = pages.lower_bound(uint32_t(std::min<off_t>((sizeBefore + pageSize - 1) / pageSize, off_t(UINT32_MAX))));
+    const auto kept = std::distance(pages.begin(), added);
     QByteArray journal;
-    journal.reserve(kHeaderSize + int(pages.size()) * (12 + pageSize) + 8);
+    journal.reserve(kHeaderSize + int(kept) * (12 + pageSize) + 8);
     journal.append(kMagic, 8);
     put32(journal, uint32_t(pageSize));
     put64(journal, uint64_t(sizeBefore));
-    put32(journal, uint32_t(pages.size()));
+    put32(journal, uint32_t(kept));
     put64(journal, uint64_t(sizeAfter));
     QByteArray before(pageSize, '\0');
     uint64_t headHash = 0;
@@ -323,11 +327,11 @@ int64_t JetPageJournal::writeBatch(const QString& dbPath, int pageSize, const st
         headHash = fnv1a(before.constData(), size_t(pageSize));
     }
     put64(journal, headHash);
-    for (const auto& [pageNo, bytes] : pages) {
+    for (const auto& [pageNo, bytes] : pages)
         if (bytes.size() != pageSize) raise(err::InvalidArgument, "A page to write has the wrong size.");
-        before.fill('\0');
-        const off_t at = off_t(pageNo) * pageSize;
-        if (at < sizeBefore && !readAll(db.fd, before.data(), size_t(pageSize), at)) ioFail("Cannot read a page");
+    for (auto it = pages.begin(); it != added; ++it) {
+        const auto& [pageNo, bytes] = *it;
+        if (!readAll(db.fd, before.data(), size_t(pageSize), off_t(pageNo) * pageSize)) ioFail("Cannot read a page");
         put32(journal, pageNo);
         put64(journal, fnv1a(bytes.constData(), size_t(pageSize)));
         journal += before;

@@ -8,6 +8,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -91,6 +92,12 @@ TEST_F(JetJournal, ACrashAtAnyStepRollsBackAtTheNextOpen) {
         };
         EXPECT_THROW(JetPageJournal::writeBatch(path_, kPage, batch()), SimulatedCrash) << where;
         JetPageJournal::testHook() = nullptr;
+        if (where == "journal") {
+            // Before-images of the three pages the file had; the added one is undone by the length.
+            const qint64 journal = QFileInfo(JetPageJournal::journalPath(path_)).size();
+            EXPECT_GT(journal, 3 * kPage);
+            EXPECT_LT(journal, 4 * kPage);
+        }
         JetPageJournal::recover(path_);
         EXPECT_EQ(readFile(path_), before) << "crash at " << where << " #" << nth;
         EXPECT_FALSE(QFile::exists(JetPageJournal::journalPath(path_)));
