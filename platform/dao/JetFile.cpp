@@ -696,6 +696,7 @@ IndexPage JetFile::parseIndexPage(const uint8_t* p, int pageSize, uint32_t pageN
     ip.tail = rd32(p + L.indexTail);
     ip.prefixLength = L.indexPrefixSize == 1 ? p[L.indexPrefix] : rd16(p + L.indexPrefix);
     const bool leaf = ip.type == PageIndexLeaf;
+    if (leaf && !withKeys) return ip;  // a walk over a large table's leaves needs their links only
     const int trailer = leaf ? 4 : 8;
     const int room = pageSize_ - kIndexEntries;
     QByteArray prefix;

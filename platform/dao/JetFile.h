@@ -252,8 +252,8 @@ public:
     // given (see readLongValue).
     std::vector<uint32_t> usageMapPages(uint32_t mapRow, const PageSource& pages = {}) const;
 
-    // withKeys false leaves every entry's key empty (its row and child are read, and the page is
-    // checked as fully): for walks that follow the tree's pointers only.
+    // withKeys false is for walks that follow the tree's pointers only: a node's entries carry
+    // their row and child but no key, and a leaf's entries are not read (its links are).
     IndexPage readIndexPage(uint32_t pageNo, bool withKeys = true) const;
     // The same from a page's bytes (for pages not written yet).
     static IndexPage parseIndexPage(const uint8_t* p, int pageSize, uint32_t pageNo, bool withKeys = true);

@@ -50,7 +50,10 @@ std::vector<RowId> JetRowMover::readerOrder(const TableDef& t) const {
     }
     std::sort(pages.begin(), pages.end());
     std::vector<RowId> out;
-    out.reserve(std::min<size_t>(t.rowCount, pages.size() * kMaxRows));
+    // With room for the adds that follow (the writer's map of the working copy grows by them):
+    // moving a large table's map at an add would make that add wait.
+    const size_t rows = std::min<size_t>(t.rowCount, pages.size() * kMaxRows);
+    out.reserve(rows + rows / 8 + 1024);
     for (uint32_t pg : pages) {
         const uint8_t* bytes = readPage(pg);
         for (int r = 0, n = rd16(bytes + fmt::layout(p.pageSize).dataRowCount); r < n; ++r) {
