@@ -453,30 +453,27 @@ void JetFile::rowLayout(const TableDef& t, const uint8_t* row, int len, RowLayou
 bool JetFile::buildRow(const TableDef& t, int columns, const QByteArray& fixed, const std::vector<QByteArray>& var,
                        const QByteArray& mask, int length, QByteArray& out) {
     const int f = layout(t.pageSize).rowFieldSize;
-    auto putField = [&](QByteArray& b, int v) {
-        b += char(v & 0xff);
-        if (f == 2) b += char(v >> 8 & 0xff);
+    // Written in place into a buffer of the record's length (every add builds a record).
+    auto put = [f](char*& o, int v) {
+        *o++ = char(v & 0xff);
+        if (f == 2) *o++ = char(v >> 8 & 0xff);
     };
-    out.clear();
-    qsizetype bytes = 0;
-    for (const QByteArray& v : var) bytes += v.size();
-    // Room for it all at once: the offsets are put a byte at a time.
-    out.reserve(std::max<qsizetype>(length, fixed.size() + bytes + mask.size() + f * (qsizetype(var.size()) + 3) + 16));
-    putField(out, columns);
-    out += fixed;
+    auto copy = [](char*& o, const QByteArray& b) {
+        if (!b.isEmpty()) std::memcpy(o, b.constData(), size_t(b.size()));
+        o += b.size();
+    };
+    const int head = f + int(fixed.size());
     if (t.varColumns == 0) {
-        out += mask;
+        out.resize(head + mask.size());
+        char* o = out.data();
+        put(o, columns);
+        copy(o, fixed);
+        copy(o, mask);
         return length == 0 || out.size() == length;
     }
     const int n = int(var.size());
-    std::vector<int> offsets;
-    offsets.reserve(var.size() + 1);
-    for (const QByteArray& v : var) {
-        offsets.push_back(int(out.size()));
-        out += v;
-    }
-    const int eod = int(out.size());
-    offsets.push_back(eod);
+    int eod = head;
+    for (const QByteArray& v : var) eod += int(v.size());
     const int tail = f * (n + 1) + f + int(mask.size());  // offsets, eod, count, mask
     // Compact: no unused bytes (the record is placed anew); else the record keeps its length.
     int len = length;
@@ -492,8 +489,19 @@ bool JetFile::buildRow(const TableDef& t, int columns, const QByteArray& fixed, 
     const int tableStart = len - tail - jumps;
     if (eod > tableStart) return false;
     if (f == 1 && n + 1 >= 0xFF) return false;  // an entry number would read as "no jump"
-    out.append(tableStart - eod, '\0');
-    for (int i = n; i >= 0; --i) putField(out, offsets[size_t(i)]);
+    out.resize(len);
+    char* o = out.data();
+    put(o, columns);
+    copy(o, fixed);
+    std::vector<int> offsets(size_t(n) + 1);
+    for (int i = 0; i < n; ++i) {
+        offsets[size_t(i)] = int(o - out.constData());
+        copy(o, var[size_t(i)]);
+    }
+    offsets[size_t(n)] = eod;
+    std::memset(o, 0, size_t(tableStart - eod));
+    o += tableStart - eod;
+    for (int i = n; i >= 0; --i) put(o, offsets[size_t(i)]);
     for (int k = jumps - 1; k >= 0; --k) {
         int first = 0xFF;
         for (int i = 0; i <= n; ++i)
@@ -501,11 +509,11 @@ bool JetFile::buildRow(const TableDef& t, int columns, const QByteArray& fixed, 
                 first = i;
                 break;
             }
-        out += char(first);
+        *o++ = char(first);
     }
-    putField(out, n);
-    out += mask;
-    return out.size() == len;
+    put(o, n);
+    copy(o, mask);
+    return o - out.constData() == len;
 }
 
 std::vector<FieldRef> JetFile::crackRow(const TableDef& t, const uint8_t* row, int len) const {
