@@ -177,11 +177,12 @@ long long firstScreen(const QString& path, const QString& cache, qint64* tempByt
 long long walk(const QString& path) {
     auto db = dao::OpenDatabase(path);
     auto rs = db->OpenRecordset(kTable);
-    const int n = rs->Fields().Count();
+    // The fields taken once, as the program's own walks (the text export) take them.
+    std::vector<dao::Field> fields;
+    for (int c = 0; c < rs->Fields().Count(); ++c) fields.push_back(rs->Fields().Item(c));
     long long seen = 0;
-    auto fields = rs->Fields();
     for (rs->MoveFirst(); !rs->Eof(); rs->MoveNext())
-        for (int c = 0; c < n; ++c) seen += fields[c].Value().isNull() ? 0 : 1;
+        for (const dao::Field& f : fields) seen += f.Value().isNull() ? 0 : 1;
     rs->Close();
     db->Close();
     return seen;
