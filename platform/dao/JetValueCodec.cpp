@@ -170,27 +170,12 @@ QString JetValue::describe() const {
 }
 
 std::optional<double> JetValueCodec::dateFromText(const QByteArray& iso) {
+    // The working copy's own form, "YYYY-MM-DD HH:MM:SS" (every date of every add passes here),
+    // is read by the stored date's reader; any other text as before.
+    if (double day = 0; iso.size() == 19 && parseStoredDate(iso.constData(), 19, &day)) return day;
     int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
-    // The working copy's own form, "YYYY-MM-DD HH:MM:SS", is read digit by digit (every date of
-    // every add passes here); any other text is read as before.
-    const char* t = iso.constData();
-    auto digits = [t](int at, int n, int& out) {
-        out = 0;
-        for (int i = at; i < at + n; ++i) {
-            if (t[i] < '0' || t[i] > '9') return false;
-            out = out * 10 + (t[i] - '0');
-        }
-        return true;
-    };
-    const bool plain = iso.size() == 19 && t[4] == '-' && t[7] == '-' && t[10] == ' ' && t[13] == ':' &&
-                       t[16] == ':' && digits(0, 4, y) && digits(5, 2, mo) && digits(8, 2, d) && digits(11, 2, h) &&
-                       digits(14, 2, mi) && digits(17, 2, s);
-    int n = 7;
-    if (!plain) {
-        y = mo = d = h = mi = s = 0;
-        char sep = ' ';
-        n = std::sscanf(t, "%d-%d-%d%c%d:%d:%d", &y, &mo, &d, &sep, &h, &mi, &s);
-    }
+    char sep = ' ';
+    const int n = std::sscanf(iso.constData(), "%d-%d-%d%c%d:%d:%d", &y, &mo, &d, &sep, &h, &mi, &s);
     if (n != 3 && n != 7) return std::nullopt;
     if (!isCalendarDate(y, mo, d) || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
         return std::nullopt;
