@@ -270,6 +270,59 @@ TEST(JetIndexTree, KeptPagesWriteBackWhatEagerTreesWrite) {
     expectEntries(walk(kept, real.root), left);
 }
 
+// A kept page measures its entries from what it keeps of them (their key bytes, their shared prefix)
+// after every kind of change, a statement taken back included: what it finds must be what
+// measuring the entries afresh finds, or a page would be written with the wrong prefix or split
+// when it need not be.
+TEST(JetIndexTree, KeptPagesMeasureTheirEntriesAsTheEntriesThemselvesDo) {
+    std::mt19937 rng(23);
+    const QByteArray bytes(kPageSize, '\0');
+    const auto* raw = reinterpret_cast<const uint8_t*>(bytes.constData());
+    auto key = [&] {
+        // Most keys share eight bytes; now and then one shares fewer, or is shorter than the rest.
+        const int shared = rng() % 200 == 0 ? int(rng() % 8) : 8;
+        QByteArray k = QByteArray("ABCDEFGH").left(shared);
+        for (int i = int(rng() % 6); i >= 0; --i) k += char('a' + rng() % 3);
+        return k;
+    };
+    for (uint8_t type : {uint8_t(PageIndexLeaf), uint8_t(PageIndexNode)}) {
+        IndexPageCache cache;
+        const uint32_t number = 7;
+        cache.create(number, type);
+        cache.beginStatement();
+        bool inStatement = false;
+        int prefixed = 0, refused = 0;
+        for (int step = 0; step < 4000; ++step) {
+            IndexPageCache::Page& p = cache.get(number, raw, kPageSize);  // kept: it is dirty
+            auto& es = p.parsed.entries;
+            const size_t n = es.size();
+            const int op = int(rng() % 12);
+            if (n < 200 || (op < 6 && n < 330)) {
+                cache.insertEntry(p, rng() % (n + 1), {key(), RowId{uint32_t(rng() % 900), uint8_t(rng() % 200)}, 3});
+            } else if (op < 9) {
+                cache.setEntry(p, rng() % n, {key(), RowId{1, 1}, 0});
+            } else if (op < 11) {
+                cache.eraseEntry(p, rng() % n);
+            } else if (!inStatement) {
+                cache.beginStatement();
+                inStatement = true;
+                if (rng() % 2) cache.touch(p, true);  // the whole page kept for the undo
+            } else {
+                cache.abortStatement();
+                inStatement = false;
+            }
+            const IndexPageCache::Page& now = cache.get(number, raw, kPageSize);
+            const int kept = JetIndexTree::layoutOf(kPageSize, now);
+            ASSERT_EQ(kept, JetIndexTree::layoutOf(kPageSize, type, now.parsed.entries)) << "step " << step;
+            prefixed += kept > 0;
+            refused += kept < 0;
+        }
+        // Full enough to need their prefix, and at times more than it gives.
+        EXPECT_GT(prefixed, 100);
+        EXPECT_GT(refused, 100);
+    }
+}
+
 // Through the writer, on a copy of the ACE file: 10,000 records added to a table with two text
 // indexes (keys with accents, added out of order) split their leaves and roots; then deletes and
 // key edits take entries out of the grown trees. The three readers and the check follow each step.
