@@ -1,10 +1,10 @@
 #pragma once
 
 // Crash-safe page writes to a Jet file. A batch first copies the current contents (the
-// before-images) of every page it changes into a journal beside the file and makes the journal
-// durable; only then are the pages written and made durable, and the journal removed. A journal
-// found later belongs to a batch that may be half written: its before-images are put back, so the
-// file is as it was before the batch. A journal that is itself incomplete (the crash came while
+// before-images) of every page it changes that the file already had into a journal beside the file
+// and makes the journal durable; only then are the pages written and made durable, and the journal
+// removed. A journal found later belongs to a batch that may be half written: its before-images are
+// put back and the file is cut back to its length before, so the file is as it was before the batch. A journal that is itself incomplete (the crash came while
 // writing it) is dropped: the file was not touched yet.
 //
 // A journal is rolled back only under the file's write lock (see JetWriteLock), which its writer
