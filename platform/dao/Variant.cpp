@@ -10,29 +10,11 @@ namespace {
 const QDate kEpoch(1899, 12, 30);
 }
 
-template <typename T>
-Variant Variant::make(Type t, T value) {
-    Variant v;
-    v.type_ = t;
-    v.v_ = std::move(value);
-    return v;
-}
-
-Variant Variant::null() { return make(Type::Null, std::monostate{}); }
-Variant Variant::fromBool(bool b) { return make(Type::Boolean, b); }
-Variant Variant::fromByte(uint8_t b) { return make(Type::Byte, int64_t(b)); }
-Variant Variant::fromInteger(int16_t i) { return make(Type::Integer, int64_t(i)); }
-Variant Variant::fromLong(int32_t i) { return make(Type::Long, int64_t(i)); }
-Variant Variant::fromBigInt(int64_t i) { return make(Type::BigInt, i); }
-Variant Variant::fromCurrency(int64_t c) { return make(Type::Currency, c); }
-Variant Variant::fromSingle(float f) { return make(Type::Single, double(f)); }
-Variant Variant::fromDouble(double d) { return make(Type::Double, d); }
-Variant Variant::fromDate(double d) { return make(Type::Date, d); }
 Variant Variant::fromDateTime(const QDateTime& dt) { return fromDate(dayNumberFromDateTime(dt)); }
-Variant Variant::fromString(const QString& s) { return make(Type::String, s); }
-Variant Variant::fromString(QString&& s) { return make(Type::String, std::move(s)); }
-Variant Variant::fromBinary(const QByteArray& b) { return make(Type::Binary, b); }
-Variant Variant::fromDecimal(const QString& digits) { return make(Type::Decimal, digits); }
+Variant Variant::fromString(const QString& s) { return Variant(Type::String, s); }
+Variant Variant::fromString(QString&& s) { return Variant(Type::String, std::move(s)); }
+Variant Variant::fromBinary(const QByteArray& b) { return Variant(Type::Binary, b); }
+Variant Variant::fromDecimal(const QString& digits) { return Variant(Type::Decimal, digits); }
 
 bool Variant::isNumeric() const {
     switch (type_) {

@@ -17,16 +17,17 @@ public:
     enum class Type { Empty, Null, Boolean, Byte, Integer, Long, Currency, Single, Double, Date, String, Binary, Decimal, BigInt };
 
     Variant() = default;  // Empty
-    static Variant null();
-    static Variant fromBool(bool v);
-    static Variant fromByte(uint8_t v);
-    static Variant fromInteger(int16_t v);
-    static Variant fromLong(int32_t v);
-    static Variant fromBigInt(int64_t v);
-    static Variant fromCurrency(int64_t tenThousandths);
-    static Variant fromSingle(float v);
-    static Variant fromDouble(double v);
-    static Variant fromDate(double dayNumber);
+    // Inline: made for every value a recordset reads.
+    static Variant null() { return Variant(Type::Null, std::monostate{}); }
+    static Variant fromBool(bool v) { return Variant(Type::Boolean, v); }
+    static Variant fromByte(uint8_t v) { return Variant(Type::Byte, int64_t(v)); }
+    static Variant fromInteger(int16_t v) { return Variant(Type::Integer, int64_t(v)); }
+    static Variant fromLong(int32_t v) { return Variant(Type::Long, int64_t(v)); }
+    static Variant fromBigInt(int64_t v) { return Variant(Type::BigInt, v); }
+    static Variant fromCurrency(int64_t tenThousandths) { return Variant(Type::Currency, tenThousandths); }
+    static Variant fromSingle(float v) { return Variant(Type::Single, double(v)); }
+    static Variant fromDouble(double v) { return Variant(Type::Double, v); }
+    static Variant fromDate(double dayNumber) { return Variant(Type::Date, dayNumber); }
     static Variant fromDateTime(const QDateTime& dt);
     static Variant fromString(const QString& v);
     static Variant fromString(QString&& v);  // takes the text over (no count on a shared copy)
@@ -61,7 +62,7 @@ public:
 
 private:
     template <typename T>
-    static Variant make(Type t, T value);
+    Variant(Type t, T&& value) : type_(t), v_(std::forward<T>(value)) {}
     Type type_ = Type::Empty;
     std::variant<std::monostate, bool, int64_t, double, QString, QByteArray> v_;
 };
