@@ -775,8 +775,7 @@ const Variant& RecordsetImpl::valueSlow(long long p, int index) {
     return cacheVals[j * fields.size() + size_t(index)];
 }
 
-bool RecordsetImpl::partialNow() const {
-    if (!filling) return false;
+bool RecordsetImpl::partialNowSlow() const {
     if (!filling->finished()) return true;
     // Ended: a failed fill raises, a finished one is taken in (the table may be damaged).
     const_cast<RecordsetImpl*>(this)->completeFill();

@@ -166,24 +166,17 @@ int JetFile::rowCount(uint32_t pageNo) const {
 
 RowSlot JetFile::slot(uint32_t pageNo, int row) const { return slotIn(page(pageNo), pageSize_, pageNo, row); }
 
-RowSlot JetFile::slotIn(const uint8_t* p, int pageSize, uint32_t pageNo, int row) {
+void JetFile::badSlot(const uint8_t* p, int pageSize, uint32_t pageNo, int row) {
     const Layout& L = layout(pageSize);
-    const int kDataRowTable = L.dataRowTable;
     const int n = rd16(p + L.dataRowCount);
-    if (kDataRowTable + 2 * n > pageSize)
+    if (L.dataRowTable + 2 * n > pageSize)
         throw FormatError("data page " + std::to_string(pageNo) + " claims " + std::to_string(n) + " rows");
     if (row < 0 || row >= n)
         throw FormatError("row " + std::to_string(row) + " is not on page " + std::to_string(pageNo));
-    const uint16_t raw = rd16(p + kDataRowTable + 2 * row);
-    RowSlot s;
-    s.deleted = (raw & kRowDeleted) != 0;
-    s.overflow = (raw & kRowOverflow) != 0;
-    s.start = raw & kRowOffsetMask;
-    s.end = row == 0 ? pageSize : (rd16(p + kDataRowTable + 2 * (row - 1)) & kRowOffsetMask);
-    if (s.start < kDataRowTable + 2 * n || s.end > pageSize || s.start > s.end)
-        throw FormatError("row " + std::to_string(row) + " of page " + std::to_string(pageNo) +
-                          " lies outside its page (" + std::to_string(s.start) + ".." + std::to_string(s.end) + ")");
-    return s;
+    const int start = rd16(p + L.dataRowTable + 2 * row) & kRowOffsetMask;
+    const int end = row == 0 ? pageSize : (rd16(p + L.dataRowTable + 2 * (row - 1)) & kRowOffsetMask);
+    throw FormatError("row " + std::to_string(row) + " of page " + std::to_string(pageNo) +
+                      " lies outside its page (" + std::to_string(start) + ".." + std::to_string(end) + ")");
 }
 
 RowId JetFile::overflowTarget(uint32_t pageNo, int row) const {

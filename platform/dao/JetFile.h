@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "JetFormat.h"
+
 namespace dao::jet {
 
 // A file (or a part of it) that does not follow the format as we know it.
@@ -225,8 +227,11 @@ public:
     // Rows of a data page.
     int rowCount(uint32_t pageNo) const;
     RowSlot slot(uint32_t pageNo, int row) const;
-    // The same from a data page's bytes (for pages not written yet).
+    // The same from a data page's bytes (for pages not written yet). Inline: a scan asks for every
+    // row of every page, and the checks rarely fail.
     static RowSlot slotIn(const uint8_t* page, int pageSize, uint32_t pageNo, int row);
+    // Throws the FormatError that says why slotIn refused the row.
+    [[noreturn]] static void badSlot(const uint8_t* page, int pageSize, uint32_t pageNo, int row);
 
     // The tables of MSysObjects (local tables only), system ones included.
     std::vector<CatalogTable> catalog() const;
@@ -300,6 +305,21 @@ private:
 inline uint16_t rd16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 inline uint32_t rd24(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16; }
 inline uint32_t rd32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+inline RowSlot JetFile::slotIn(const uint8_t* p, int pageSize, uint32_t pageNo, int row) {
+    const fmt::Layout& L = fmt::layout(pageSize);
+    const int n = rd16(p + L.dataRowCount);
+    if (L.dataRowTable + 2 * n <= pageSize && row >= 0 && row < n) {
+        const uint16_t raw = rd16(p + L.dataRowTable + 2 * row);
+        RowSlot s;
+        s.deleted = (raw & fmt::kRowDeleted) != 0;
+        s.overflow = (raw & fmt::kRowOverflow) != 0;
+        s.start = raw & fmt::kRowOffsetMask;
+        s.end = row == 0 ? pageSize : (rd16(p + L.dataRowTable + 2 * (row - 1)) & fmt::kRowOffsetMask);
+        if (s.start >= L.dataRowTable + 2 * n && s.end <= pageSize && s.start <= s.end) return s;
+    }
+    badSlot(p, pageSize, pageNo, row);
+}
 
 // The header mask: 128 bytes of RC4 keystream that hide the header from offset 0x18 (Jet 3 uses the
 // first 126).

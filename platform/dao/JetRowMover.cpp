@@ -35,35 +35,32 @@ std::vector<RowId> JetRowMover::readerOrder(const TableDef& t) const {
         }
         return p.read(pg);
     };
-    // The table's pages, and the pointers of its moved records (one look at each page).
-    std::vector<uint32_t> pages;
-    std::map<RowId, RowId> firstOf;  // row of a moved record's data -> its first place
-    for (uint32_t pg : a_.pagesOf(t.ownedPagesMap)) {
-        if (pg >= p.end()) continue;
-        const uint8_t* bytes = readPage(pg);
-        if (bytes[0] != PageData || rd32(bytes + 4) != t.firstPage) continue;
-        pages.push_back(pg);
-        for (int r = 0, n = rd16(bytes + fmt::layout(p.pageSize).dataRowCount); r < n; ++r) {
-            const RowSlot s = JetFile::slotIn(bytes, p.pageSize, pg, r);
-            if (s.overflow && !s.deleted && s.end - s.start >= 4) firstOf[RowId::fromWord(rd32(bytes + s.start))] = {pg, uint8_t(r)};
-        }
-    }
+    // One look at each of the table's pages: its records in place, and the pointers of its moved
+    // records, whose data rows are then given their first places.
+    std::vector<uint32_t> pages = a_.pagesOf(t.ownedPagesMap);
     std::sort(pages.begin(), pages.end());
+    std::map<RowId, RowId> firstOf;  // row of a moved record's data -> its first place
     std::vector<RowId> out;
     // With room for the adds that follow (the writer's map of the working copy grows by them):
     // moving a large table's map at an add would make that add wait.
     const size_t rows = std::min<size_t>(t.rowCount, pages.size() * kMaxRows);
     out.reserve(rows + rows / 8 + 1024);
+    const int rowCountAt = fmt::layout(p.pageSize).dataRowCount;
     for (uint32_t pg : pages) {
+        if (pg >= p.end()) continue;
         const uint8_t* bytes = readPage(pg);
-        for (int r = 0, n = rd16(bytes + fmt::layout(p.pageSize).dataRowCount); r < n; ++r) {
+        if (bytes[0] != PageData || rd32(bytes + 4) != t.firstPage) continue;
+        for (int r = 0, n = rd16(bytes + rowCountAt); r < n; ++r) {
             const RowSlot s = JetFile::slotIn(bytes, p.pageSize, pg, r);
-            if (s.overflow) continue;
-            const RowId here{pg, uint8_t(r)};
-            const auto it = firstOf.find(here);
-            out.push_back(it != firstOf.end() ? it->second : here);
+            if (!s.overflow)
+                out.push_back({pg, uint8_t(r)});
+            else if (!s.deleted && s.end - s.start >= 4)
+                firstOf[RowId::fromWord(rd32(bytes + s.start))] = {pg, uint8_t(r)};
         }
     }
+    if (!firstOf.empty())
+        for (RowId& here : out)
+            if (const auto it = firstOf.find(here); it != firstOf.end()) here = it->second;
     if (held > 64 && p.forgetRead) p.forgetRead();
     return out;
 }

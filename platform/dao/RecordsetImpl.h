@@ -167,7 +167,8 @@ private:
     }
     // Opened while the working copy was filled, and it still is: the keys are those of the records
     // there at the open. Takes the rest in when the fill has ended; raises when it failed.
-    bool partialNow() const;
+    bool partialNow() const { return filling && partialNowSlow(); }
+    bool partialNowSlow() const;
     // Waits for the fill, checks the table is whole and adds the keys of the records it added.
     void completeFill();
     // Without waiting, adds the keys of the records the fill has committed since (looked for at

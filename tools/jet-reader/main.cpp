@@ -70,47 +70,52 @@ uint64_t le64(const unsigned char* p) {
     return uint64_t(le32(p)) | uint64_t(le32(p + 4)) << 32;
 }
 
-void appendUtf8(std::string& out, uint32_t cp) {
+// Writes cp as UTF-8 at w; returns the end.
+char* putUtf8(char* w, uint32_t cp) {
     if (cp < 0x80) {
-        out += char(cp);
+        *w++ = char(cp);
     } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
+        *w++ = char(0xC0 | (cp >> 6));
+        *w++ = char(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
+        *w++ = char(0xE0 | (cp >> 12));
+        *w++ = char(0x80 | ((cp >> 6) & 0x3F));
+        *w++ = char(0x80 | (cp & 0x3F));
     } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
+        *w++ = char(0xF0 | (cp >> 18));
+        *w++ = char(0x80 | ((cp >> 12) & 0x3F));
+        *w++ = char(0x80 | ((cp >> 6) & 0x3F));
+        *w++ = char(0x80 | (cp & 0x3F));
     }
+    return w;
 }
 
 // Jet4/ACE text to UTF-8 into out: UCS-2 little-endian, or "compressed" (FF FE, then runs of one-byte
 // characters and two-byte characters, each 00 byte switching between the two). Surrogate pairs are
 // joined; a lone surrogate becomes U+FFFD.
 void jet4Text(const unsigned char* p, size_t n, std::string& out) {
-    out.clear();
-    out.reserve(n + n / 2);
+    // No input byte gives more than two bytes of UTF-8 (a one-byte character above 0x7F), and a
+    // lone surrogate left at the end three.
+    out.resize(2 * n + 3);
+    char* const begin = out.data();
+    char* w = begin;
     uint32_t high = 0;  // a high surrogate waiting for its pair
     auto put = [&](uint32_t u) {
         if (high) {
             if (u >= 0xDC00 && u < 0xE000) {
-                appendUtf8(out, 0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00));
+                w = putUtf8(w, 0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00));
                 high = 0;
                 return;
             }
-            appendUtf8(out, 0xFFFD);
+            w = putUtf8(w, 0xFFFD);
             high = 0;
         }
         if (u < 0x80)
-            out += char(u);
+            *w++ = char(u);
         else if (u >= 0xD800 && u < 0xDC00)
             high = u;
         else
-            appendUtf8(out, u >= 0xDC00 && u < 0xE000 ? 0xFFFD : u);
+            w = putUtf8(w, u >= 0xDC00 && u < 0xE000 ? 0xFFFD : u);
     };
     if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
         bool oneByte = true;
@@ -120,8 +125,10 @@ void jet4Text(const unsigned char* p, size_t n, std::string& out) {
                 oneByte = !oneByte;
                 ++i;
             } else if (oneByte) {
-                put(p[i]);
-                ++i;
+                // A run of plain ASCII, the usual text, straight through.
+                if (!high)
+                    while (i < n && p[i] - 1u < 0x7Fu) *w++ = char(p[i++]);
+                if (i < n && p[i] != 0) put(p[i++]);
             } else if (i + 1 < n) {
                 put(uint32_t(p[i] | p[i + 1] << 8));
                 i += 2;
@@ -132,7 +139,8 @@ void jet4Text(const unsigned char* p, size_t n, std::string& out) {
     } else {
         for (size_t i = 0; i + 1 < n; i += 2) put(uint32_t(p[i] | p[i + 1] << 8));
     }
-    if (high) appendUtf8(out, 0xFFFD);
+    if (high) w = putUtf8(w, 0xFFFD);
+    out.resize(size_t(w - begin));
 }
 
 // Text in the file's own encoding to UTF-8 into out. Jet3 text is in the file's code page, decoded as
@@ -454,13 +462,18 @@ public:
             return 0;
         }
         sqlite3_stmt* insert = prepareRows(table);
+        std::vector<MdbColumn*> cols(table->num_cols);
+        for (unsigned i = 0; i < table->num_cols; ++i)
+            cols[i] = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
         long long copied = 0;
         while (copied != limit) {
             try {
                 if (!rows.next()) break;
                 for (unsigned i = 0; i < table->num_cols; ++i) {
-                    auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
                     const FieldRef& f = rows.field(i);
+                    // Most fields of a wide table are NULL, and stay bound as such.
+                    if (!f.present && boundNow_[i] == kBoundNull) continue;
+                    MdbColumn* col = cols[i];
                     const FieldView v{!f.present, rows.bytes(f), f.size, rows.room(f)};
                     bindValue(insert, int(i), col, v,
                               [&] { return v.size < MDB_MEMO_OVERHEAD ? std::string() : rows.longValue(f); });
@@ -509,7 +522,7 @@ private:
         sql += ")";
         held_.assign(table->num_cols, std::string());
         bound_.assign(table->num_cols, 0);
-        nullBound_.assign(table->num_cols, 0);
+        boundNow_.assign(table->num_cols, kBoundOther);
         return out_.prepareInsert(sql);
     }
 
@@ -538,7 +551,10 @@ private:
             bindValue(insert, f.colnum, col, v, [&] { return longValue(col, f); });
         }
         for (unsigned i = 0; i < table->num_cols; ++i)
-            if (!bound_[i]) sqlite3_bind_null(insert, int(i) + 1);
+            if (!bound_[i]) {
+                sqlite3_bind_null(insert, int(i) + 1);
+                boundNow_[i] = kBoundNull;
+            }
     }
 
     static const unsigned char* bytes(const FieldView& f, int need) {
@@ -551,19 +567,21 @@ private:
     template <class LongValue>
     void bindValue(sqlite3_stmt* st, int column, MdbColumn* col, const FieldView& f, const LongValue& longValue) {
         const int idx = column + 1;
+        // Bindings outlive the insert: a NULL, No or Yes bound for the last record still is.
+        uint8_t& bound = boundNow_[size_t(column)];
         if (col->col_type == MDB_BOOL) {
             // Yes/No lives in the null bitmap: a set bit is Yes. It is never NULL.
-            nullBound_[size_t(column)] = 0;
-            sqlite3_bind_int(st, idx, f.isNull ? 0 : 1);
+            const uint8_t now = f.isNull ? kBoundNo : kBoundYes;
+            if (bound != now) sqlite3_bind_int(st, idx, f.isNull ? 0 : 1);
+            bound = now;
             return;
         }
         if (f.isNull) {
-            // Bindings outlive the insert: a column that was NULL for the last record still is.
-            if (!nullBound_[size_t(column)]) sqlite3_bind_null(st, idx);
-            nullBound_[size_t(column)] = 1;
+            if (bound != kBoundNull) sqlite3_bind_null(st, idx);
+            bound = kBoundNull;
             return;
         }
-        nullBound_[size_t(column)] = 0;
+        bound = kBoundOther;
         switch (col->col_type) {
             case MDB_BYTE:
                 sqlite3_bind_int(st, idx, *bytes(f, 1));
@@ -705,7 +723,9 @@ private:
     Progress& progress_;
     std::vector<std::string> held_;  // the text bound to each column of the insert
     std::vector<uint8_t> bound_;     // the columns the current record has bound
-    std::vector<uint8_t> nullBound_; // the columns bound to NULL now (bound otherwise: 0)
+    // What each column of the insert is bound to now, when it is one of these.
+    enum : uint8_t { kBoundOther, kBoundNull, kBoundNo, kBoundYes };
+    std::vector<uint8_t> boundNow_;
     static constexpr long long kCommitEvery = 65536;
     static constexpr std::chrono::milliseconds kCommitMs{10};
     long long uncommitted_ = 0;
