@@ -223,6 +223,12 @@ public:
     // read maps them again): a scan of a large file would otherwise keep all of it resident.
     void forgetReadPages() const;
     uint8_t pageType(uint32_t n) const { return page(n)[0]; }
+    // The type of every page, in order, read through the system a megabyte at a time.
+    std::vector<uint8_t> pageTypes() const;
+    // Page n copied into buf (pageSize() bytes), which is returned; throws as page() does. For walks
+    // that visit pages here and there: mapping a page costs a fault, on some systems ten times a
+    // read of it, and a scan of every page of a large file pays that for each.
+    const uint8_t* pageCopy(uint32_t n, uint8_t* buf) const;
 
     // Rows of a data page.
     int rowCount(uint32_t pageNo) const;

@@ -67,12 +67,9 @@ std::optional<JetUnknownPages::Use> JetUnknownPages::useByRecord(const TableDef&
 
 std::vector<uint32_t> JetUnknownPages::find(const JetFile& f) {
     std::vector<uint32_t> out;
-    for (uint32_t p = 1; p < f.pageCount(); ++p) {
-        // A byte of each page would keep the whole file resident; it is let go in parts.
-        if (p % 4096 == 0) f.forgetReadPages();
-        if (unknownType(f.pageType(p))) out.push_back(p);
-    }
-    if (f.pageCount() > 4096) f.forgetReadPages();
+    const std::vector<uint8_t> types = f.pageTypes();
+    for (uint32_t p = 1; p < types.size(); ++p)
+        if (unknownType(types[p])) out.push_back(p);
     return out;
 }
 
@@ -147,10 +144,11 @@ std::optional<JetUnknownPages::Use> useOf(const JetFile& f, const CatalogTable& 
         // Reading a page checks its type, so the walk stops at the first pointer to a page that
         // is no index page; sibling and tail pointers are checked without being followed twice.
         std::set<uint32_t> seen;
+        std::vector<uint8_t> buf(size_t(f.pageSize()));
         std::function<std::optional<Use>(uint32_t)> walk = [&](uint32_t pg) -> std::optional<Use> {
             if (pg == 0 || !seen.insert(pg).second) return std::nullopt;
             if (hit(pg)) return Use{pg, QStringLiteral("is part of ") + index};
-            const IndexPage ip = f.readIndexPage(pg, false);
+            const IndexPage ip = JetFile::parseIndexPage(f.pageCopy(pg, buf.data()), f.pageSize(), pg, false);
             for (uint32_t link : {ip.prev, ip.next})
                 if (hit(link)) return Use{link, QStringLiteral("is linked from ") + index};
             for (const IndexEntry& e : ip.entries)

@@ -487,3 +487,27 @@ TEST_F(JetPages, ScansOfALargeFileLetItsPagesGoWithoutChangingWhatTheyRead) {
     execute(path, "UPDATE MSP_PROJECTS SET PROJ_PROP_AUTHOR = 'after the scans'");
     EXPECT_EQ(ours(path, "SELECT DISTINCT PROJ_PROP_AUTHOR FROM MSP_PROJECTS"), "PROJ_PROP_AUTHOR\nafter the scans\n");
 }
+
+// Pages read through the system (the types of all, single pages for walks) are the mapped pages, in
+// both page sizes and past the chunks the types are read in.
+TEST_F(JetPages, PagesReadThroughTheSystemAreTheMappedPages) {
+    for (const QString name : {"test2V2003.mdb", "../jet-more/delTestV1997.mdb"}) {
+        const QString path = copy(name);
+        {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::Append));
+            // Odd pages of every type beyond the file's own, more than one chunk of them.
+            QByteArray extra(600 * 4096 + 2048, '\0');
+            for (qsizetype at = 0; at < extra.size(); at += 2048) extra[at] = char((at / 2048) % 7);
+            ASSERT_EQ(f.write(extra), extra.size());
+        }
+        auto f = dao::jet::JetFile::open(path);
+        const std::vector<uint8_t> types = f->pageTypes();
+        ASSERT_EQ(types.size(), size_t(f->pageCount())) << name.toStdString();
+        for (uint32_t p = 0; p < f->pageCount(); ++p) ASSERT_EQ(types[p], f->pageType(p)) << name.toStdString() << " page " << p;
+        std::vector<uint8_t> buf(size_t(f->pageSize()));
+        for (uint32_t p : {0u, 1u, f->pageCount() / 2, f->pageCount() - 1})
+            EXPECT_EQ(std::memcmp(f->pageCopy(p, buf.data()), f->page(p), buf.size()), 0) << name.toStdString() << " page " << p;
+        EXPECT_THROW(f->pageCopy(f->pageCount(), buf.data()), dao::jet::FormatError);
+    }
+}
