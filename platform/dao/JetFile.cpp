@@ -156,34 +156,32 @@ void JetFile::forgetReadPages() const {
     if (data_) ::madvise(const_cast<uint8_t*>(data_), size_t(size_), MADV_DONTNEED);
 }
 
-const uint8_t* JetFile::pageCopy(uint32_t n, uint8_t* buf) const {
-    const uint8_t* mapped = page(n);
+uint32_t JetFile::readPages(uint32_t first, uint32_t count, uint8_t* buf) const {
+    page(first);  // throws for a page outside the file
+    count = std::min(count, pageCount_ - first);
+    const size_t want = size_t(count) * size_t(pageSize_);
     const int fd = file_.handle();
     size_t got = 0;
-    while (fd >= 0 && got < size_t(pageSize_)) {
-        const ssize_t r = ::pread(fd, buf + got, size_t(pageSize_) - got, off_t(n) * pageSize_ + off_t(got));
+    while (fd >= 0 && got < want) {
+        const ssize_t r = ::pread(fd, buf + got, want - got, off_t(first) * pageSize_ + off_t(got));
         if (r <= 0) break;
         got += size_t(r);
     }
-    return got == size_t(pageSize_) ? buf : mapped;
+    return uint32_t(got / size_t(pageSize_));
+}
+
+const uint8_t* JetFile::pageCopy(uint32_t n, uint8_t* buf) const {
+    return readPages(n, 1, buf) == 1 ? buf : page(n);
 }
 
 std::vector<uint8_t> JetFile::pageTypes() const {
     std::vector<uint8_t> out(pageCount_);
     constexpr uint32_t kChunk = 256;
     std::vector<uint8_t> buf(size_t(kChunk) * size_t(pageSize_));
-    const int fd = file_.handle();
     uint32_t p = 0;
-    while (p < pageCount_ && fd >= 0) {
-        const uint32_t n = std::min(kChunk, pageCount_ - p);
-        const size_t want = size_t(n) * size_t(pageSize_);
-        size_t got = 0;
-        while (got < want) {
-            const ssize_t r = ::pread(fd, buf.data() + got, want - got, off_t(p) * pageSize_ + off_t(got));
-            if (r <= 0) break;
-            got += size_t(r);
-        }
-        if (got < want) break;  // the rest from the mapping, which says what went wrong
+    while (p < pageCount_) {
+        const uint32_t n = readPages(p, kChunk, buf.data());
+        if (n == 0) break;  // the rest from the mapping, which says what went wrong
         for (uint32_t k = 0; k < n; ++k) out[p + k] = buf[size_t(k) * size_t(pageSize_)];
         p += n;
     }

@@ -225,6 +225,9 @@ public:
     uint8_t pageType(uint32_t n) const { return page(n)[0]; }
     // The type of every page, in order, read through the system a megabyte at a time.
     std::vector<uint8_t> pageTypes() const;
+    // Up to count pages from first read into buf (count * pageSize() bytes): how many whole pages
+    // were read, 0 when none could be. Throws as page() does for first.
+    uint32_t readPages(uint32_t first, uint32_t count, uint8_t* buf) const;
     // Page n copied into buf (pageSize() bytes), which is returned; throws as page() does. For walks
     // that visit pages here and there: mapping a page costs a fault, on some systems ten times a
     // read of it, and a scan of every page of a large file pays that for each.
