@@ -551,6 +551,10 @@ Variant RecordsetImpl::fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f)
     sqlite3_value* sv = sqlite3_column_value(st, col);
     const int storage = sqlite3_value_type(sv);
     if (storage == SQLITE_NULL) return Variant::null();
+    return fromValue(sv, storage, f);
+}
+
+Variant RecordsetImpl::fromValue(sqlite3_value* sv, int storage, const FieldMeta& f) const {
     if (f.dynamic) {
         switch (storage) {
             case SQLITE_INTEGER: {
@@ -699,13 +703,24 @@ void RecordsetImpl::loadBlock(long long block) {
     const int count = int(end - start);
     const size_t nf = fields.size();
     // Every cell of a found row is assigned below; a row not found is flagged and never read.
-    cacheVals.resize(size_t(count) * nf);
+    cacheCells.resize(size_t(count) * nf);
+    cacheVals.clear();
+    cacheVals.push_back(Variant::null());
     cacheMissing.assign(size_t(count), 1);
     const int64_t* ids = keys.data() + start;
     const QString cols = (byPrimaryKey ? "SELECT 0, " : "SELECT rowid, ") + selectList + " FROM " + quoteIdent(table);
     auto fill = [&](sqlite3_stmt* st, int j) {
-        Variant* row = cacheVals.data() + size_t(j) * nf;
-        for (size_t i = 0; i < nf; ++i) row[i] = fromColumn(st, int(i) + 1, fields[i]);
+        uint32_t* row = cacheCells.data() + size_t(j) * nf;
+        for (size_t i = 0; i < nf; ++i) {
+            sqlite3_value* sv = sqlite3_column_value(st, int(i) + 1);
+            const int storage = sqlite3_value_type(sv);
+            if (storage == SQLITE_NULL) {
+                row[i] = 0;
+            } else {
+                row[i] = uint32_t(cacheVals.size());
+                cacheVals.push_back(fromValue(sv, storage, fields[i]));
+            }
+        }
         cacheMissing[size_t(j)] = 0;
     };
     int rc = SQLITE_DONE;
@@ -772,7 +787,18 @@ const Variant& RecordsetImpl::valueSlow(long long p, int index) {
     if (block != cacheBlock || cacheGen != generation->load(std::memory_order_relaxed)) loadBlock(block);
     const size_t j = size_t(p - block * kBlock);
     if (cacheMissing[j]) raise(err::RecordDeleted);
-    return cacheVals[j * fields.size() + size_t(index)];
+    return cacheVals[cacheCells[j * fields.size() + size_t(index)]];
+}
+
+void RecordsetImpl::setCached(uint32_t& cell, const Variant& v) {
+    if (v.isNull()) {
+        cell = 0;
+    } else if (cell) {
+        cacheVals[cell] = v;
+    } else {
+        cell = uint32_t(cacheVals.size());
+        cacheVals.push_back(v);
+    }
 }
 
 bool RecordsetImpl::partialNowSlow() const {
@@ -1399,9 +1425,10 @@ void Recordset::Update() {
         // Keep the cached row in step with our own write instead of reading the block again.
         const long long block = r.phys / RecordsetImpl::kBlock;
         if (block == r.cacheBlock && r.cacheGen == before && r.conn->generation() == before + 1) {
-            Variant* row = r.cacheVals.data() + size_t(r.phys - block * RecordsetImpl::kBlock) * r.fields.size();
+            uint32_t* row = r.cacheCells.data() + size_t(r.phys - block * RecordsetImpl::kBlock) * r.fields.size();
             for (size_t i = 0; i < r.fields.size(); ++i)
-                if (r.colOf[i] >= 0 && source[size_t(r.colOf[i])] >= 0) row[i] = r.buffer[size_t(source[size_t(r.colOf[i])])];
+                if (r.colOf[i] >= 0 && source[size_t(r.colOf[i])] >= 0)
+                    r.setCached(row[i], r.buffer[size_t(source[size_t(r.colOf[i])])]);
             r.cacheGen = before + 1;
         }
     }
@@ -1592,6 +1619,7 @@ void Recordset::Close() {
     impl_->open = false;
     if (impl_->pg) impl_->pg->Close();
     impl_->cacheVals.clear();
+    impl_->cacheCells.clear();
     impl_->rows.clear();
     impl_->keys.clear();
 }

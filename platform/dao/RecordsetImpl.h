@@ -14,6 +14,7 @@
 #include "Variant.h"
 
 struct sqlite3_stmt;
+struct sqlite3_value;
 
 namespace dao {
 
@@ -116,12 +117,15 @@ private:
     long long phys = -1;
     bool currentDeleted = false;
 
-    // Block cache of dynaset values.
+    // Block cache of dynaset values. Each cell of the block's rows x fields names its value in
+    // cacheVals, whose first value is NULL: most cells of a wide table are, and they cost an index.
     static constexpr int kBlock = 512;
     long long cacheBlock = -1;
     uint64_t cacheGen = 0;  // the connection's generation the block was read at
-    std::vector<Variant> cacheVals;  // kBlock rows x fields
+    std::vector<uint32_t> cacheCells;
+    std::vector<Variant> cacheVals;
     std::vector<uint8_t> cacheMissing;
+    void setCached(uint32_t& cell, const Variant& v);
 
     // Table columns behind the fields (a column may stand twice in the select list) and the
     // statements of this recordset, prepared once.
@@ -196,7 +200,7 @@ private:
         const long long block = p / kBlock;
         if (!snapshot && block == cacheBlock && cacheGen == generation->load(std::memory_order_relaxed)) {
             const size_t j = size_t(p - block * kBlock);
-            if (!cacheMissing[j]) return cacheVals[j * fields.size() + size_t(index)];
+            if (!cacheMissing[j]) return cacheVals[cacheCells[j * fields.size() + size_t(index)]];
         }
         return valueSlow(p, index);
     }
@@ -205,6 +209,8 @@ private:
     void discardEdit() { editMode = 0; }
     int fieldIndex(const QString& name) const;  // -1 when unknown
     Variant fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f) const;
+    // The same for a column's value that is not NULL; storage is its SQLite type.
+    Variant fromValue(sqlite3_value* sv, int storage, const FieldMeta& f) const;
     static void toBound(const Variant& v, Bound& out);
 };
 

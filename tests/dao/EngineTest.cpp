@@ -433,6 +433,19 @@ TEST_F(EngineRecordset, EditUpdateAndCancel) {
     rs->Update();
     EXPECT_TRUE(rs->Fields()["s"].Value().isNull());
     EXPECT_EQ(committedRows(path_, "select typeof(s) from N where id = 2").value(0), "null");
+
+    // A value again where NULL was: the read records keep up, and their other values stay.
+    rs->Edit();
+    rs->Fields()["s"].setValue(Variant::fromString("again"));
+    rs->Update();
+    EXPECT_EQ(rs->Fields()["s"].Value(), Variant::fromString("again"));
+    rs->MoveNext();
+    EXPECT_EQ(rs->Fields()["s"].Value(), Variant::fromString("c"));
+    rs->MoveFirst();
+    EXPECT_EQ(rs->Fields()["s"].Value(), Variant::fromString("b"));
+    rs->MoveNext();
+    EXPECT_EQ(rs->Fields()["s"].Value(), Variant::fromString("again"));
+    EXPECT_EQ(id(*rs), 2);
 }
 
 TEST_F(EngineRecordset, DeleteThenMove) {
