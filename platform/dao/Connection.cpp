@@ -623,6 +623,7 @@ std::shared_ptr<Connection> Connection::open(const QString& path, bool create, c
                 } release{writeLock->tryLock(5000) ? writeLock : nullptr};
                 try {
                     copy->fill = jet::startConversion(plain.path(), copy->path, watch);
+                    if (c->jetWriter_ && release.lock) c->jetWriter_->scanAhead();
                     // The fill's end lets the lock go; the damaged tables are set before the copy
                     // is used as a whole, which waits for that end under the fill's own lock.
                     JetCopy* filled = copy.get();

@@ -174,13 +174,16 @@ const uint8_t* JetFile::pageCopy(uint32_t n, uint8_t* buf) const {
     return readPages(n, 1, buf) == 1 ? buf : page(n);
 }
 
-std::vector<uint8_t> JetFile::pageTypes() const {
+std::vector<uint8_t> JetFile::pageTypes(const std::atomic<bool>* stop) const {
     std::vector<uint8_t> out(pageCount_);
     constexpr uint32_t kChunk = 256;
     std::vector<uint8_t> buf(size_t(kChunk) * size_t(pageSize_));
     uint32_t p = 0;
     while (p < pageCount_) {
+        if (stop && stop->load(std::memory_order_relaxed)) throw FormatError("the scan was stopped");
         const uint32_t n = readPages(p, kChunk, buf.data());
+        // A file cut short under a scan in the background must not be read through the mapping.
+        if (n == 0 && stop) throw FormatError("page " + std::to_string(p) + " cannot be read");
         if (n == 0) break;  // the rest from the mapping, which says what went wrong
         for (uint32_t k = 0; k < n; ++k) out[p + k] = buf[size_t(k) * size_t(pageSize_)];
         p += n;

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -223,8 +224,10 @@ public:
     // read maps them again): a scan of a large file would otherwise keep all of it resident.
     void forgetReadPages() const;
     uint8_t pageType(uint32_t n) const { return page(n)[0]; }
-    // The type of every page, in order, read through the system a megabyte at a time.
-    std::vector<uint8_t> pageTypes() const;
+    // The type of every page, in order, read through the system a megabyte at a time. With stop (a
+    // scan in the background) it throws FormatError once stop is set or a page cannot be read,
+    // instead of reading that page through the mapping.
+    std::vector<uint8_t> pageTypes(const std::atomic<bool>* stop = nullptr) const;
     // Up to count pages from first read into buf (count * pageSize() bytes): how many whole pages
     // were read, 0 when none could be. Throws as page() does for first.
     uint32_t readPages(uint32_t first, uint32_t count, uint8_t* buf) const;

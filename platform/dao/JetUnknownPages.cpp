@@ -65,9 +65,9 @@ std::optional<JetUnknownPages::Use> JetUnknownPages::useByRecord(const TableDef&
     return recordUse(t, first, at, row, fields, read, pageSize, [&](uint32_t p) { return unknown.count(p) != 0; });
 }
 
-std::vector<uint32_t> JetUnknownPages::find(const JetFile& f) {
+std::vector<uint32_t> JetUnknownPages::find(const JetFile& f, const std::atomic<bool>* stop) {
     std::vector<uint32_t> out;
-    const std::vector<uint8_t> types = f.pageTypes();
+    const std::vector<uint8_t> types = f.pageTypes(stop);
     for (uint32_t p = 1; p < types.size(); ++p)
         if (unknownType(types[p])) out.push_back(p);
     return out;

@@ -31,7 +31,7 @@ namespace dao::jet {
 class JetUnknownPages {
 public:
     // The pages of the file whose type is none of the known ones.
-    static std::vector<uint32_t> find(const JetFile& f);
+    static std::vector<uint32_t> find(const JetFile& f, const std::atomic<bool>* stop = nullptr);
 
     // The pages the file's free-page map lists. A list of map pages may name a map page past the
     // end of the file (Access leaves such files); it lists nothing, and outside receives it.

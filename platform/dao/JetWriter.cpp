@@ -5,6 +5,9 @@
 
 #include <QFileInfo>
 #include <QUuid>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -341,7 +344,51 @@ JetWriter::JetWriter(const QString& path) : path_(path), pager_(path) {
     pager_.leaveIfIdle();
 }
 
-JetWriter::~JetWriter() = default;
+struct JetWriter::UnknownScan {
+    std::mutex mu;
+    std::condition_variable finished;
+    bool done = false;
+    std::atomic<bool> stop{false};
+    std::optional<std::vector<uint32_t>> pages;  // none when the scan failed or was stopped
+    uint64_t readCount = 0;                      // the writer's read of the file it was made for
+};
+
+JetWriter::~JetWriter() {
+    if (unknownScan_) unknownScan_->stop = true;
+}
+
+void JetWriter::scanAhead() {
+    std::lock_guard<std::recursive_mutex> g(mu_);
+    if (unknownPages_ || unknownScan_) return;
+    auto scan = std::make_shared<UnknownScan>();
+    scan->readCount = readCount_;
+    unknownScan_ = scan;
+    // Its own view of the file: the pager's may be replaced meanwhile.
+    std::thread([scan, path = path_] {
+        std::optional<std::vector<uint32_t>> found;
+        try {
+            found = JetUnknownPages::find(*JetFile::open(path), &scan->stop);
+        } catch (const std::exception&) {
+            // The first change scans the file itself and says what is wrong with it.
+        }
+        std::lock_guard<std::mutex> l(scan->mu);
+        scan->pages = std::move(found);
+        scan->done = true;
+        scan->finished.notify_all();
+    }).detach();
+}
+
+std::optional<std::vector<uint32_t>> JetWriter::takeScanned() {
+    const std::shared_ptr<UnknownScan> scan = std::exchange(unknownScan_, nullptr);
+    if (!scan) return std::nullopt;
+    if (scan->readCount != readCount_) {
+        scan->stop = true;
+        return std::nullopt;
+    }
+    std::unique_lock<std::mutex> l(scan->mu);
+    scan->finished.wait(l, [&] { return scan->done; });
+    return std::move(scan->pages);
+}
 
 void JetWriter::enterBatch() {
     if (!pager_.enter()) return;
@@ -360,6 +407,7 @@ int JetWriter::authorizeDesign(void* data, int action, const char* a3, const cha
 }
 
 void JetWriter::reload() {
+    ++readCount_;
     allocator_.reset();
     unknownPages_.reset();
     tableBlocked_.clear();
@@ -986,6 +1034,7 @@ QString JetWriter::whyTableBlocked(int table) {
     const auto known = tableBlocked_.find(table);
     if (known != tableBlocked_.end()) return known->second;
     const JetFile& file = pager_.file();
+    if (!unknownPages_) unknownPages_ = takeScanned();
     if (!unknownPages_) unknownPages_ = JetUnknownPages::find(file);
     const Table& t = tables_[size_t(table)];
     // The records' own pointers are looked at per record changed: a proof over every record of a

@@ -85,6 +85,12 @@ public:
     // Deletes the record whose values were staged (as old values).
     bool remove(Binding& b, int table, long long rowid, int& errorNumber, QString& why);
 
+    // Starts looking for the file's pages of unknown types in the background, which the first
+    // change needs: on a large file that scan would otherwise hold it up. Called while a working
+    // copy is filled, when no one else writes the file; a result the file has changed since (read
+    // afresh before the first change) is not used.
+    void scanAhead();
+
     // Error texts raised from inside SQLite carry this prefix and the error number.
     static constexpr const char* kErrorPrefix = "jet-error ";
 
@@ -161,6 +167,10 @@ private:
     std::vector<std::unique_ptr<Binding>> bindings_;
     std::unique_ptr<JetPageAllocator> allocator_;
     std::optional<std::vector<uint32_t>> unknownPages_;  // of the file as last read
+    struct UnknownScan;
+    std::shared_ptr<UnknownScan> unknownScan_;  // scanAhead's, while not taken
+    uint64_t readCount_ = 0;                    // times the file was read afresh
+    std::optional<std::vector<uint32_t>> takeScanned();
     std::map<int, QString> tableBlocked_;                 // table -> whyTableBlocked's answer
     std::map<int, QString> addRefusal_;                   // table -> whyCannotAdd's answer
     IndexPageCache indexPages_;  // the index pages adds and edits descend, with the batch's changes

@@ -3,6 +3,7 @@
 // consistency check.
 
 #include <QElapsedTimer>
+#include <atomic>
 #include <map>
 
 #include "JetOracles.h"
@@ -509,5 +510,14 @@ TEST_F(JetPages, PagesReadThroughTheSystemAreTheMappedPages) {
         for (uint32_t p : {0u, 1u, f->pageCount() / 2, f->pageCount() - 1})
             EXPECT_EQ(std::memcmp(f->pageCopy(p, buf.data()), f->page(p), buf.size()), 0) << name.toStdString() << " page " << p;
         EXPECT_THROW(f->pageCopy(f->pageCount(), buf.data()), dao::jet::FormatError);
+
+        // A scan in the background stops when told, and a file cut short under it ends the scan
+        // with an error rather than a read of the mapping past the file's end.
+        std::atomic<bool> stop{true};
+        EXPECT_THROW(f->pageTypes(&stop), dao::jet::FormatError);
+        stop = false;
+        EXPECT_EQ(f->pageTypes(&stop), types);
+        ASSERT_TRUE(QFile::resize(path, qint64(f->pageSize()) * 3));
+        EXPECT_THROW(f->pageTypes(&stop), dao::jet::FormatError);
     }
 }
