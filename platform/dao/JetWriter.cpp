@@ -5,8 +5,6 @@
 
 #include <QFileInfo>
 #include <QUuid>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <algorithm>
 #include <cmath>
@@ -345,49 +343,42 @@ JetWriter::JetWriter(const QString& path) : path_(path), pager_(path) {
 }
 
 struct JetWriter::UnknownScan {
-    std::mutex mu;
-    std::condition_variable finished;
-    bool done = false;
     std::atomic<bool> stop{false};
     std::optional<std::vector<uint32_t>> pages;  // none when the scan failed or was stopped
     uint64_t readCount = 0;                      // the writer's read of the file it was made for
+    std::thread thread;
 };
 
 JetWriter::~JetWriter() {
-    if (unknownScan_) unknownScan_->stop = true;
+    if (!unknownScan_) return;
+    unknownScan_->stop = true;
+    unknownScan_->thread.join();
 }
 
 void JetWriter::scanAhead() {
     std::lock_guard<std::recursive_mutex> g(mu_);
     if (unknownPages_ || unknownScan_) return;
-    auto scan = std::make_shared<UnknownScan>();
+    auto scan = std::make_unique<UnknownScan>();
     scan->readCount = readCount_;
-    unknownScan_ = scan;
     // Its own view of the file: the pager's may be replaced meanwhile.
-    std::thread([scan, path = path_] {
-        std::optional<std::vector<uint32_t>> found;
+    scan->thread = std::thread([s = scan.get(), path = path_] {
         try {
-            found = JetUnknownPages::find(*JetFile::open(path), &scan->stop);
+            s->pages = JetUnknownPages::find(*JetFile::open(path), &s->stop);
         } catch (const std::exception&) {
             // The first change scans the file itself and says what is wrong with it.
         }
-        std::lock_guard<std::mutex> l(scan->mu);
-        scan->pages = std::move(found);
-        scan->done = true;
-        scan->finished.notify_all();
-    }).detach();
+    });
+    unknownScan_ = std::move(scan);
 }
 
 std::optional<std::vector<uint32_t>> JetWriter::takeScanned() {
-    const std::shared_ptr<UnknownScan> scan = std::exchange(unknownScan_, nullptr);
+    const std::unique_ptr<UnknownScan> scan = std::move(unknownScan_);
     if (!scan) return std::nullopt;
-    if (scan->readCount != readCount_) {
-        scan->stop = true;
-        return std::nullopt;
-    }
-    std::unique_lock<std::mutex> l(scan->mu);
-    scan->finished.wait(l, [&] { return scan->done; });
-    return std::move(scan->pages);
+    // Stopped within a megabyte when the file has been read afresh since.
+    const bool stale = scan->readCount != readCount_;
+    if (stale) scan->stop = true;
+    scan->thread.join();
+    return stale ? std::nullopt : std::move(scan->pages);
 }
 
 void JetWriter::enterBatch() {

@@ -168,7 +168,7 @@ private:
     std::unique_ptr<JetPageAllocator> allocator_;
     std::optional<std::vector<uint32_t>> unknownPages_;  // of the file as last read
     struct UnknownScan;
-    std::shared_ptr<UnknownScan> unknownScan_;  // scanAhead's, while not taken
+    std::unique_ptr<UnknownScan> unknownScan_;  // scanAhead's, while not taken
     uint64_t readCount_ = 0;                    // times the file was read afresh
     std::optional<std::vector<uint32_t>> takeScanned();
     std::map<int, QString> tableBlocked_;                 // table -> whyTableBlocked's answer
