@@ -2,11 +2,11 @@
 
 #include <QFile>
 #include <QString>
+#include <algorithm>
 
 #include "platform/dao/JetDecrypt.h"
 
 #include "platform/dao/JetPageAllocator.h"
-#include "platform/dao/JetRowMover.h"
 
 namespace dao::jet {
 
@@ -68,30 +68,38 @@ std::unique_ptr<NativeRows::Table> NativeRows::table(uint32_t tdefPage, const st
     pages.pageSize = f.pageSize();
     pages.read = [&f](uint32_t n) { return f.page(n); };
     pages.end = [&f] { return f.pageCount(); };
-    pages.forgetRead = [&f] { f.forgetReadPages(); };
     JetPageAllocator maps(std::move(pages));
-    t->order_ = JetRowMover(maps).readerOrder(t->def_);
+    t->pages_ = maps.pagesOf(t->def_.ownedPagesMap);
+    std::sort(t->pages_.begin(), t->pages_.end());
     return t;
 }
 
+// The rows of the next page of the table that hold a record's data: every row but the pointers of
+// moved records (whose data is read where it lies) and deleted records, as JetRowMover::readerOrder
+// lists them. A page whose row table is damaged throws before any of its records is given.
+void NativeRows::Table::nextPage() {
+    const uint32_t pg = pages_[pageAt_++];
+    rowsHere_.clear();
+    rowAt_ = 0;
+    if (pg >= file_->pageCount()) return;
+    if (++pagesRead_ % kPagesHeld == 0) file_->forgetReadPages();
+    const uint8_t* bytes = file_->page(pg);
+    if (bytes[0] != PageData || rd32(bytes + 4) != def_.firstPage) return;
+    const int pageSize = file_->pageSize();
+    for (int r = 0, n = rd16(bytes + fmt::layout(pageSize).dataRowCount); r < n; ++r)
+        if (!JetFile::slotIn(bytes, pageSize, pg, r).overflow) rowsHere_.push_back(r);
+    page_ = bytes;
+}
+
 bool NativeRows::Table::next() {
-    if (at_ >= order_.size()) return false;
-    const RowId first = order_[at_++];
-    if (first.page != lastPage_) {
-        lastPage_ = first.page;
-        if (++pagesRead_ % kPagesHeld == 0) file_->forgetReadPages();
+    while (rowAt_ >= rowsHere_.size()) {
+        if (pageAt_ >= pages_.size()) return false;
+        nextPage();
     }
-    RowSlot s = file_->slot(first.page, first.row);
-    uint32_t page = first.page;
-    if (s.overflow) {
-        // A moved record: its data is on another page, which may be let go with the others.
-        const RowId to = file_->overflowTarget(first.page, first.row);
-        s = file_->slot(to.page, to.row);
-        page = to.page;
-    }
-    const uint8_t* p = file_->page(page);
-    row_ = p + s.start;
-    pageEnd_ = p + file_->pageSize();
+    const int pageSize = file_->pageSize();
+    const RowSlot s = JetFile::slotIn(page_, pageSize, pages_[pageAt_ - 1], rowsHere_[rowAt_++]);
+    row_ = page_ + s.start;
+    pageEnd_ = page_ + pageSize;
     JetFile::crackRow(def_, row_, s.end - s.start, fields_, layout_);
     return true;
 }

@@ -2,8 +2,10 @@
 
 // A table's records read from the file's pages by our own page reader instead of libmdb's row
 // fetching, which is most of what a conversion costs. The records come in the order libmdb lists them
-// (JetRowMover::readerOrder), so either way gives the same working copy; libmdb still reads the
-// catalog and the definitions, and takes any table this reader does not know how to read.
+// (JetRowMover::readerOrder: page by page, a moved record where its data lies), so either way gives
+// the same working copy; libmdb still reads the catalog and the definitions, and takes any table
+// this reader does not know how to read. A table's pages are looked at as its records are read, so
+// the first of them do not wait for a pass over the whole table.
 //
 // Every offset comes through JetFile's checked reads: a damaged page ends the table with a
 // FormatError, never a read outside the file.
@@ -53,10 +55,13 @@ public:
         const JetFile* file_ = nullptr;
         TableDef def_;
         std::vector<int> columnAt_;  // libmdb's column -> def_.columns
-        std::vector<RowId> order_;
-        size_t at_ = 0;
-        uint32_t lastPage_ = 0;
+        std::vector<uint32_t> pages_;  // the table's pages, in order
+        size_t pageAt_ = 0;            // the next of them to look at
+        const uint8_t* page_ = nullptr;
+        std::vector<int> rowsHere_;    // the rows of the page being read that hold a record's data
+        size_t rowAt_ = 0;
         uint32_t pagesRead_ = 0;
+        void nextPage();
         const uint8_t* row_ = nullptr;
         const uint8_t* pageEnd_ = nullptr;
         std::vector<FieldRef> fields_;
