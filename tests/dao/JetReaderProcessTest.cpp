@@ -468,10 +468,9 @@ TEST_F(JetReaderProcess, WaitsForTheFillAreWatchedByTheProgramsWatchButNeverWith
 
 }  // namespace
 
-// A table too large for the reader to list its records' places before the first screen: its first
-// records come through libmdb and the page reader takes over after them; the copy is the one libmdb
-// alone makes.
-TEST_F(JetReaderProcess, ALargeTableReadInTwoWaysIsTheSameAsReadThroughLibmdbAlone) {
+// A table of many pages, read by the page reader as the first screen is shown and after it: the copy
+// is the one libmdb alone makes.
+TEST_F(JetReaderProcess, ALargeTableReadByThePageReaderIsTheSameAsReadThroughLibmdbAlone) {
     constexpr int n = 5000;
     fillProjects(n);
     const QString other = dir_.filePath("other.mdb");

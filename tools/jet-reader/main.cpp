@@ -452,15 +452,8 @@ public:
     }
 
     // The same through our own page reader, at most `limit` records from where the last call left
-    // it, after passing over `skip` (copied before by libmdb). A record that cannot be read ends the
-    // table, as above.
-    long long copyRowsNative(MdbTableDef* table, NativeRows::Table& rows, long long skip, long long limit) {
-        try {
-            for (long long i = 0; i < skip; ++i)
-                if (!rows.next()) return 0;
-        } catch (const FormatError&) {
-            return 0;
-        }
+    // it. A record that cannot be read ends the table, as above.
+    long long copyRowsNative(MdbTableDef* table, NativeRows::Table& rows, long long limit) {
         sqlite3_stmt* insert = prepareRows(table);
         std::vector<MdbColumn*> cols(table->num_cols);
         for (unsigned i = 0; i < table->num_cols; ++i)
@@ -816,7 +809,6 @@ private:
 struct TableRows {
     std::unique_ptr<NativeRows::Table> native;
     bool unlisted = false;  // its pages cannot all be listed
-    bool deferred = false;  // not looked at yet: its first records come through libmdb
 };
 
 TableRows rowsOf(const NativeRows* native, MdbCatalogEntry* entry, MdbTableDef* table) {
@@ -845,7 +837,7 @@ TableRows rowsOf(const NativeRows* native, MdbCatalogEntry* entry, MdbTableDef* 
 // Copies at most `limit` records (all when negative) after the `skip` copied before.
 long long copySome(Converter& conv, TableRows& rows, MdbTableDef* table, long long skip, long long limit = -1) {
     if (rows.unlisted) return 0;
-    if (rows.native) return conv.copyRowsNative(table, *rows.native, 0, limit);
+    if (rows.native) return conv.copyRowsNative(table, *rows.native, limit);
     return conv.copyRows(table, skip, limit);
 }
 
@@ -917,7 +909,6 @@ int convertFile(const char* jetPath, const char* sqlitePath, const char* damageP
     std::vector<long long> first(user.size(), -1);  // -1: left out
     std::vector<TableRows> rows(user.size());
     constexpr long long kFirstRecords = 256;
-    constexpr long long kListedAtOnce = 4096;
     for (size_t i = 0; i < user.size(); ++i) {
         MdbCatalogEntry* entry = user[i];
         MdbTableDef* table = tables[i];
@@ -933,13 +924,7 @@ int convertFile(const char* jetPath, const char* sqlitePath, const char* damageP
             auto names = attachmentNames.namesFor(entry->table_pg, col->name);
             if (!names.empty()) attachments[i][int(c)] = std::move(names);
         }
-        // Our reader lists the place of every record of a table before its first, a cost that grows
-        // with the table: a large table's first records come through libmdb, so that the first
-        // screen does not wait for it, and our reader takes over after them.
-        if (table->num_rows <= kListedAtOnce)
-            rows[i] = rowsOf(native.get(), entry, table);
-        else
-            rows[i].deferred = true;
+        rows[i] = rowsOf(native.get(), entry, table);
         first[i] = 0;
     }
     // Fewer records than the definition counts is damage; more is a count Access left stale (it
@@ -952,8 +937,7 @@ int convertFile(const char* jetPath, const char* sqlitePath, const char* damageP
     for (size_t i = 0; i < user.size(); ++i) {
         if (first[i] < 0) continue;
         conv.attachments.swap(attachments[i]);
-        first[i] = rows[i].deferred ? conv.copyRows(tables[i], 0, kFirstRecords)
-                                    : copySome(conv, rows[i], tables[i], 0, kFirstRecords);
+        first[i] = copySome(conv, rows[i], tables[i], 0, kFirstRecords);
         conv.attachments.swap(attachments[i]);
     }
     out.mustExec("COMMIT");
@@ -972,14 +956,7 @@ int convertFile(const char* jetPath, const char* sqlitePath, const char* damageP
     for (size_t i = 0; i < user.size(); ++i) {
         if (first[i] < kFirstRecords) continue;
         conv.attachments.swap(attachments[i]);
-        long long rest;
-        if (rows[i].deferred) {
-            rows[i] = rowsOf(native.get(), user[i], tables[i]);
-            rest = rows[i].native ? conv.copyRowsNative(tables[i], *rows[i].native, first[i], -1)
-                                  : copySome(conv, rows[i], tables[i], first[i]);
-        } else {
-            rest = copySome(conv, rows[i], tables[i], first[i]);
-        }
+        const long long rest = copySome(conv, rows[i], tables[i], first[i]);
         rows[i] = {};
         conv.attachments.swap(attachments[i]);
         tableDone(i, first[i] + rest);
