@@ -5,10 +5,10 @@
 
 #include <QFileInfo>
 #include <QUuid>
-#include <thread>
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "Error.h"
 #include "JetIndexKey.h"
