@@ -45,18 +45,14 @@ std::vector<RowId> JetRowMover::readerOrder(const TableDef& t) const {
     // moving a large table's map at an add would make that add wait.
     const size_t rows = std::min<size_t>(t.rowCount, pages.size() * kMaxRows);
     out.reserve(rows + rows / 8 + 1024);
-    const int rowCountAt = fmt::layout(p.pageSize).dataRowCount;
     for (uint32_t pg : pages) {
         if (pg >= p.end()) continue;
         const uint8_t* bytes = readPage(pg);
-        if (bytes[0] != PageData || rd32(bytes + 4) != t.firstPage) continue;
-        for (int r = 0, n = rd16(bytes + rowCountAt); r < n; ++r) {
-            const RowSlot s = JetFile::slotIn(bytes, p.pageSize, pg, r);
-            if (!s.overflow)
-                out.push_back({pg, uint8_t(r)});
-            else if (!s.deleted && s.end - s.start >= 4)
-                firstOf[RowId::fromWord(rd32(bytes + s.start))] = {pg, uint8_t(r)};
-        }
+        readerRows(
+            bytes, p.pageSize, pg, t.firstPage, [&](int r) { out.push_back({pg, uint8_t(r)}); },
+            [&](int r, const RowSlot& s) {
+                if (!s.deleted && s.end - s.start >= 4) firstOf[RowId::fromWord(rd32(bytes + s.start))] = {pg, uint8_t(r)};
+            });
     }
     if (!firstOf.empty())
         for (RowId& here : out)

@@ -26,6 +26,20 @@ public:
     // flag for the deleted mark), rows with only 0x8000 read as records (for a moved record, that
     // row holds its data).
     std::vector<RowId> readerOrder(const TableDef& t) const;
+    // One page of that order: nothing unless it is a data page of the table whose definition is at
+    // owner; else each row read as a record (data(row)) and each moved record's pointer
+    // (moved(row, slot)), in page order.
+    template <typename Data, typename Moved>
+    static void readerRows(const uint8_t* page, int pageSize, uint32_t pageNo, uint32_t owner, Data data, Moved moved) {
+        if (page[0] != PageData || rd32(page + 4) != owner) return;
+        for (int r = 0, n = rd16(page + fmt::layout(pageSize).dataRowCount); r < n; ++r) {
+            const RowSlot s = JetFile::slotIn(page, pageSize, pageNo, r);
+            if (!s.overflow)
+                data(r);
+            else
+                moved(r, s);
+        }
+    }
 
     // Rows of page holding the data of moved records: they carry the deleted mark but keep their
     // bytes when the page is packed again.

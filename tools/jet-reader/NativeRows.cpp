@@ -7,6 +7,7 @@
 #include "platform/dao/JetDecrypt.h"
 
 #include "platform/dao/JetPageAllocator.h"
+#include "platform/dao/JetRowMover.h"
 
 namespace dao::jet {
 
@@ -74,21 +75,18 @@ std::unique_ptr<NativeRows::Table> NativeRows::table(uint32_t tdefPage, const st
     return t;
 }
 
-// The rows of the next page of the table that hold a record's data: every row but the pointers of
-// moved records (whose data is read where it lies) and deleted records, as JetRowMover::readerOrder
-// lists them. A page whose row table is damaged throws before any of its records is given.
+// The rows of the next page of the table read as records, as JetRowMover::readerOrder lists them (a
+// moved record's data where it lies, not through its pointer). A page whose row table is damaged
+// throws before any of its records is given.
 void NativeRows::Table::nextPage() {
     const uint32_t pg = pages_[pageAt_++];
     rowsHere_.clear();
     rowAt_ = 0;
     if (pg >= file_->pageCount()) return;
     if (++pagesRead_ % kPagesHeld == 0) file_->forgetReadPages();
-    const uint8_t* bytes = file_->page(pg);
-    if (bytes[0] != PageData || rd32(bytes + 4) != def_.firstPage) return;
-    const int pageSize = file_->pageSize();
-    for (int r = 0, n = rd16(bytes + fmt::layout(pageSize).dataRowCount); r < n; ++r)
-        if (!JetFile::slotIn(bytes, pageSize, pg, r).overflow) rowsHere_.push_back(r);
-    page_ = bytes;
+    page_ = file_->page(pg);
+    JetRowMover::readerRows(
+        page_, file_->pageSize(), pg, def_.firstPage, [&](int r) { rowsHere_.push_back(r); }, [](int, const RowSlot&) {});
 }
 
 bool NativeRows::Table::next() {
