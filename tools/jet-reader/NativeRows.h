@@ -70,7 +70,7 @@ public:
 
     // The table defined at tdefPage, for reading; nullptr when its definition, as this reader
     // understands it, does not give libmdb's columns (the table is then read through libmdb).
-    // Throws FormatError when its pages cannot be listed.
+    // Throws FormatError when its map of pages cannot be read.
     std::unique_ptr<Table> table(uint32_t tdefPage, const std::vector<Column>& columns) const;
 
 private:

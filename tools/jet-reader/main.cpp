@@ -808,7 +808,7 @@ private:
 // (a layout it does not match, or no page reader) through libmdb.
 struct TableRows {
     std::unique_ptr<NativeRows::Table> native;
-    bool unlisted = false;  // its pages cannot all be listed
+    bool unlisted = false;  // its map of pages cannot be read
 };
 
 TableRows rowsOf(const NativeRows* native, MdbCatalogEntry* entry, MdbTableDef* table) {
