@@ -888,6 +888,10 @@ void setFillWaitWatch(FillWaitWatch make) {
 
 Connection::Session::Session(Connection* c) : c_(c), lock_(c->mu_) { ++locksHeld; }
 
+Connection::Session::Session(Connection* c, std::try_to_lock_t) : c_(c), lock_(c->mu_, std::try_to_lock) {
+    if (lock_.owns_lock()) ++locksHeld;
+}
+
 Connection::Session::~Session() {
     if (lock_.owns_lock()) --locksHeld;
 }
@@ -915,6 +919,12 @@ Connection::Session Connection::session() {
 }
 
 Connection::Session Connection::partialSession() { return Session(this); }
+
+std::optional<Connection::Session> Connection::trySession() {
+    Session s(this, std::try_to_lock);
+    if (!s.lock_.owns_lock()) return std::nullopt;
+    return s;
+}
 
 bool Connection::filling() const { return fillPending_.load() && !jetCopy_->fill->finished(); }
 
@@ -947,6 +957,11 @@ void Connection::awaitFill(const OpenWatch& watch) {
 void Connection::Session::use() {
     commitOthers();
     c_->throwFailures();
+}
+
+bool Connection::Session::othersPending() const {
+    const Connection* hint = c_->file_->pendingHint.load();
+    return hint != nullptr && hint != c_;
 }
 
 void Connection::Session::commitOthers() {

@@ -198,10 +198,14 @@ public:
         // Connection::awaitFill with this session's hold on the lock let go meanwhile, so that the
         // wait may be watched (see setFillWaitWatch). Statements prepared before stay usable.
         void awaitFill();
+        // Whether another connection of the file holds changes not yet committed, which
+        // commitOthers would commit.
+        bool othersPending() const;
 
     private:
         friend class Connection;
         explicit Session(Connection* c);
+        Session(Connection* c, std::try_to_lock_t);
         Connection* c_;
         std::unique_lock<std::recursive_mutex> lock_;
     };
@@ -211,6 +215,8 @@ public:
     // already (the first ones of each table; the reader checks that the fill has not failed), and
     // for what never needs the whole copy (finalizing, a commit with nothing to commit).
     Session partialSession();
+    // The same when the lock is free now; none otherwise (for a thread that must not wait on it).
+    std::optional<Session> trySession();
     // Whether the working copy is still being filled.
     bool filling() const;
     // Waits for the fill of the working copy to end (the watch shows progress and may stop it, which

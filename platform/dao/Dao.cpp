@@ -7,7 +7,10 @@
 #include <algorithm>
 #include <cmath>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "Connection.h"
 #include "Conversions.h"
@@ -444,9 +447,11 @@ void RecordsetImpl::checkWritable() const {
 
 RecordsetImpl::~RecordsetImpl() {
     if (!conn) return;
+    stopAhead();
     {
         // Statements are finalized under the connection's lock: the flusher may be using the handle.
         Session s = conn->partialSession();
+        ahead.reset();
         lastWrite = nullptr;
         writeStmts.clear();
         findIn.clear();
@@ -693,7 +698,59 @@ void RecordsetImpl::toBound(const Variant& v, Bound& b) {
     }
 }
 
+void RecordsetImpl::readRow(sqlite3_stmt* st, size_t j, std::vector<uint32_t>& cells, std::vector<Variant>& vals,
+                            std::vector<uint8_t>& missing) const {
+    const size_t nf = fields.size();
+    uint32_t* row = cells.data() + j * nf;
+    for (size_t i = 0; i < nf; ++i) {
+        sqlite3_value* sv = sqlite3_column_value(st, int(i) + 1);
+        const int storage = sqlite3_value_type(sv);
+        if (storage == SQLITE_NULL) {
+            row[i] = 0;
+        } else {
+            row[i] = uint32_t(vals.size());
+            vals.push_back(fromValue(sv, storage, fields[i]));
+        }
+    }
+    missing[j] = 0;
+}
+
+void RecordsetImpl::startBlock(int count, std::vector<uint32_t>& cells, std::vector<Variant>& vals,
+                               std::vector<uint8_t>& missing) const {
+    // Every cell of a found row is assigned; a row not found is flagged and never read.
+    cells.resize(size_t(count) * fields.size());
+    vals.clear();
+    vals.push_back(Variant::null());
+    missing.assign(size_t(count), 1);
+}
+
+bool RecordsetImpl::rangeScanned(const int64_t* ids, int count) {
+    return count > 0 && std::is_sorted(ids, ids + count) && std::adjacent_find(ids, ids + count) == ids + count &&
+           ids[count - 1] - ids[0] < 4LL * count;
+}
+
+int RecordsetImpl::readRange(sqlite3_stmt* st, const int64_t* ids, int count, std::vector<uint32_t>& cells,
+                             std::vector<Variant>& vals, std::vector<uint8_t>& missing) const {
+    startBlock(count, cells, vals, missing);
+    sqlite3_bind_int64(st, 1, ids[0]);
+    sqlite3_bind_int64(st, 2, ids[count - 1]);
+    int rc;
+    int j = 0;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        const int64_t rid = sqlite3_column_int64(st, 0);
+        while (j < count && ids[j] < rid) ++j;
+        if (j < count && ids[j] == rid) readRow(st, size_t(j), cells, vals, missing);
+    }
+    return rc;
+}
+
 void RecordsetImpl::loadBlock(long long block) {
+    const bool walking = block == lastLoaded + 1 && !byPrimaryKey;
+    lastLoaded = block;
+    if (takeAhead(block)) {
+        if (walking) readAhead(block + 1);
+        return;
+    }
     // The keys are of records the copy holds, filled or not (a failed fill is refused before).
     Session s = conn->partialSession();
     s.commitOthers();
@@ -701,84 +758,178 @@ void RecordsetImpl::loadBlock(long long block) {
     const long long start = block * kBlock;
     const long long end = std::min<long long>(start + kBlock, (long long)keys.size());
     const int count = int(end - start);
-    const size_t nf = fields.size();
-    // Every cell of a found row is assigned below; a row not found is flagged and never read.
-    cacheCells.resize(size_t(count) * nf);
-    cacheVals.clear();
-    cacheVals.push_back(Variant::null());
-    cacheMissing.assign(size_t(count), 1);
     const int64_t* ids = keys.data() + start;
     const QString cols = (byPrimaryKey ? "SELECT 0, " : "SELECT rowid, ") + selectList + " FROM " + quoteIdent(table);
-    auto fill = [&](sqlite3_stmt* st, int j) {
-        uint32_t* row = cacheCells.data() + size_t(j) * nf;
-        for (size_t i = 0; i < nf; ++i) {
-            sqlite3_value* sv = sqlite3_column_value(st, int(i) + 1);
-            const int storage = sqlite3_value_type(sv);
-            if (storage == SQLITE_NULL) {
-                row[i] = 0;
-            } else {
-                row[i] = uint32_t(cacheVals.size());
-                cacheVals.push_back(fromValue(sv, storage, fields[i]));
-            }
-        }
-        cacheMissing[size_t(j)] = 0;
-    };
     int rc = SQLITE_DONE;
+    sqlite3_stmt* used = nullptr;
     if (byPrimaryKey) {
         // Found one by one by their key.
-        sqlite3_stmt* st = statement(s, keyStmt, cols + " WHERE " + keyWhere(1));
+        startBlock(count, cacheCells, cacheVals, cacheMissing);
+        sqlite3_stmt* st = used = statement(s, keyStmt, cols + " WHERE " + keyWhere(1));
         for (int j = 0; j < count && rc == SQLITE_DONE; ++j) {
             sqlite3_reset(st);
             bindKey(st, 1, start + j, nullptr);
             rc = sqlite3_step(st);
             if (rc == SQLITE_ROW) {
-                fill(st, j);
+                readRow(st, size_t(j), cacheCells, cacheVals, cacheMissing);
                 rc = SQLITE_DONE;
             }
         }
-        sqlite3_reset(st);
-        if (rc != SQLITE_DONE) s.fail(cols);
-        cacheBlock = block;
-        cacheGen = gen;
-        return;
-    }
-    const bool ascending = std::is_sorted(ids, ids + count) && std::adjacent_find(ids, ids + count) == ids + count;
-    sqlite3_stmt* used = nullptr;
-    if (count > 0 && ascending && ids[count - 1] - ids[0] < 4LL * count) {
+    } else if (rangeScanned(ids, count)) {
         // Natural order: one range scan.
-        sqlite3_stmt* st = used = statement(s, rangeStmt, cols + " WHERE rowid BETWEEN ?1 AND ?2");
-        sqlite3_bind_int64(st, 1, ids[0]);
-        sqlite3_bind_int64(st, 2, ids[count - 1]);
-        int j = 0;
-        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-            const int64_t rid = sqlite3_column_int64(st, 0);
-            while (j < count && ids[j] < rid) ++j;
-            if (j < count && ids[j] == rid) fill(st, j);
-        }
-    } else if (count > 0) {
-        static const QString placeholders = [] {
-            QString p;
-            for (int i = 0; i < kBlock; ++i) p += i ? ",?" : "?";
-            return p;
-        }();
-        sqlite3_stmt* st = used = statement(s, inStmt, cols + " WHERE rowid IN (" + placeholders + ")");
-        std::vector<std::pair<int64_t, int>> order;
-        order.reserve(size_t(count));
-        for (int j = 0; j < count; ++j) {
-            sqlite3_bind_int64(st, j + 1, ids[j]);
-            order.emplace_back(ids[j], j);
-        }
-        std::sort(order.begin(), order.end());
-        while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-            const int64_t rid = sqlite3_column_int64(st, 0);
-            auto it = std::lower_bound(order.begin(), order.end(), std::make_pair(rid, INT_MIN));
-            for (; it != order.end() && it->first == rid; ++it) fill(st, it->second);
+        used = statement(s, rangeStmt, cols + " WHERE rowid BETWEEN ?1 AND ?2");
+        rc = readRange(used, ids, count, cacheCells, cacheVals, cacheMissing);
+    } else {
+        startBlock(count, cacheCells, cacheVals, cacheMissing);
+        if (count > 0) {
+            static const QString placeholders = [] {
+                QString p;
+                for (int i = 0; i < kBlock; ++i) p += i ? ",?" : "?";
+                return p;
+            }();
+            sqlite3_stmt* st = used = statement(s, inStmt, cols + " WHERE rowid IN (" + placeholders + ")");
+            std::vector<std::pair<int64_t, int>> order;
+            order.reserve(size_t(count));
+            for (int j = 0; j < count; ++j) {
+                sqlite3_bind_int64(st, j + 1, ids[j]);
+                order.emplace_back(ids[j], j);
+            }
+            std::sort(order.begin(), order.end());
+            while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+                const int64_t rid = sqlite3_column_int64(st, 0);
+                auto it = std::lower_bound(order.begin(), order.end(), std::make_pair(rid, INT_MIN));
+                for (; it != order.end() && it->first == rid; ++it)
+                    readRow(st, size_t(it->second), cacheCells, cacheVals, cacheMissing);
+            }
         }
     }
-    if (rc != SQLITE_DONE) s.fail(cols);
+    if (rc != SQLITE_DONE) {
+        cacheBlock = -1;
+        s.fail(cols);
+    }
     if (used) sqlite3_reset(used);
     cacheBlock = block;
     cacheGen = gen;
+    if (walking) readAhead(block + 1);
+}
+
+// ---- Reading ahead -----------------------------------------------------------------------------
+// A walk in natural order spends about as long in reading a block from SQLite as in taking its
+// values: the next block is read meanwhile on a thread of the recordset's own, with a statement of
+// its own, under the connection's lock as any reading is. The block read ahead is taken only when
+// nothing was written in the process since (the file's generation), no other connection had changes
+// to commit first, and the keys it was read for are still those of the block.
+
+struct RecordsetImpl::BlockAhead {
+    enum class State { Idle, Queued, Reading, Done };
+    std::mutex mu;  // guards state, quit and the job while Queued; Reading belongs to the thread
+    std::condition_variable cv;
+    State state = State::Idle;
+    bool quit = false;
+    long long block = -1;
+    std::vector<int64_t> ids;
+    QString sql;
+    bool ok = false;
+    uint64_t gen = 0;  // the file's generation the block was read at
+    std::vector<uint32_t> cells;
+    std::vector<Variant> vals;
+    std::vector<uint8_t> missing;
+    StmtSlot stmt;  // used and finalized under the connection's lock
+    std::thread thread;
+};
+
+void RecordsetImpl::readAhead(long long block) {
+    const long long start = block * kBlock;
+    if (start + kBlock > (long long)keys.size() || !rangeScanned(keys.data() + start, kBlock)) return;
+    if (!ahead) ahead = std::make_unique<BlockAhead>();
+    BlockAhead& a = *ahead;
+    {
+        std::lock_guard<std::mutex> g(a.mu);
+        if (a.state == BlockAhead::State::Reading) return;
+        a.block = block;
+        a.ids.assign(keys.begin() + start, keys.begin() + start + kBlock);
+        if (a.sql.isEmpty())
+            a.sql = "SELECT rowid, " + selectList + " FROM " + quoteIdent(table) + " WHERE rowid BETWEEN ?1 AND ?2";
+        a.state = BlockAhead::State::Queued;
+    }
+    if (!a.thread.joinable()) a.thread = std::thread([this] { aheadLoop(); });
+    a.cv.notify_all();
+}
+
+bool RecordsetImpl::takeAhead(long long block) {
+    if (!ahead) return false;
+    BlockAhead& a = *ahead;
+    std::unique_lock<std::mutex> g(a.mu);
+    if (a.block != block) return false;
+    if (a.state == BlockAhead::State::Queued) {
+        // Not begun: read here, at once.
+        a.state = BlockAhead::State::Idle;
+        return false;
+    }
+    a.cv.wait(g, [&] { return a.state != BlockAhead::State::Reading; });
+    if (a.state != BlockAhead::State::Done) return false;
+    a.state = BlockAhead::State::Idle;
+    const size_t start = size_t(block) * kBlock;
+    if (!a.ok || a.gen != generation->load() || start + a.ids.size() > keys.size() ||
+        !std::equal(a.ids.begin(), a.ids.end(), keys.begin() + ptrdiff_t(start)))
+        return false;
+    cacheCells.swap(a.cells);
+    cacheVals.swap(a.vals);
+    cacheMissing.swap(a.missing);
+    cacheBlock = block;
+    cacheGen = a.gen;
+    return true;
+}
+
+void RecordsetImpl::aheadLoop() {
+    BlockAhead& a = *ahead;
+    std::unique_lock<std::mutex> g(a.mu);
+    for (;;) {
+        a.cv.wait(g, [&] { return a.quit || a.state == BlockAhead::State::Queued; });
+        if (a.quit) return;
+        // Never waits on the connection's lock: its holder may be waiting for this block (takeAhead).
+        auto acquire = [&]() -> std::optional<Session> {
+            for (;;) {
+                if (a.quit || a.state != BlockAhead::State::Queued) return std::nullopt;
+                if (std::optional<Session> s = conn->trySession()) return s;
+                g.unlock();
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+                g.lock();
+            }
+        };
+        std::optional<Session> s = acquire();
+        if (!s) continue;
+        a.state = BlockAhead::State::Reading;
+        g.unlock();
+        bool ok = false;
+        uint64_t gen = 0;
+        try {
+            if (s->db() && !s->othersPending()) {
+                gen = generation->load();
+                sqlite3_stmt* st = statement(*s, a.stmt, a.sql);
+                ok = readRange(st, a.ids.data(), int(a.ids.size()), a.cells, a.vals, a.missing) == SQLITE_DONE;
+                sqlite3_reset(st);
+            }
+        } catch (...) {
+            ok = false;
+        }
+        s.reset();
+        g.lock();
+        a.ok = ok;
+        a.gen = gen;
+        a.state = BlockAhead::State::Done;
+        a.cv.notify_all();
+    }
+}
+
+void RecordsetImpl::stopAhead() {
+    if (!ahead) return;
+    {
+        std::lock_guard<std::mutex> g(ahead->mu);
+        ahead->quit = true;
+    }
+    ahead->cv.notify_all();
+    if (ahead->thread.joinable()) ahead->thread.join();
 }
 
 const Variant& RecordsetImpl::valueSlow(long long p, int index) {
@@ -1618,6 +1769,11 @@ bool Recordset::NoMatch() const { return impl_->pg ? impl_->pg->NoMatch() : impl
 void Recordset::Close() {
     impl_->open = false;
     if (impl_->pg) impl_->pg->Close();
+    if (impl_->ahead) {
+        impl_->stopAhead();
+        Session s = impl_->conn->partialSession();
+        impl_->ahead.reset();
+    }
     impl_->cacheVals.clear();
     impl_->cacheCells.clear();
     impl_->rows.clear();

@@ -126,6 +126,15 @@ private:
     std::vector<Variant> cacheVals;
     std::vector<uint8_t> cacheMissing;
     void setCached(uint32_t& cell, const Variant& v);
+    // A walk through the records in their natural order has the block after the one it reads read
+    // on a thread of its own meanwhile (see loadBlock).
+    struct BlockAhead;
+    std::unique_ptr<BlockAhead> ahead;
+    long long lastLoaded = -2;  // the block loadBlock read last
+    void readAhead(long long block);
+    bool takeAhead(long long block);
+    void aheadLoop();
+    void stopAhead();  // under the connection's lock, or without a connection's user meanwhile
 
     // Table columns behind the fields (a column may stand twice in the select list) and the
     // statements of this recordset, prepared once.
@@ -206,6 +215,17 @@ private:
     }
     const Variant& valueSlow(long long p, int index);
     void loadBlock(long long block);
+    // The records of ids[0..count) read in one range scan with st (its two ends bound here) into
+    // cells, vals and missing, laid out as the block cache is.
+    int readRange(sqlite3_stmt* st, const int64_t* ids, int count, std::vector<uint32_t>& cells,
+                  std::vector<Variant>& vals, std::vector<uint8_t>& missing) const;
+    // Whether the records of ids[0..count) are read best by one range scan (readRange).
+    static bool rangeScanned(const int64_t* ids, int count);
+    // An empty block of count records; then a found record's values, the statement's columns 1...
+    void startBlock(int count, std::vector<uint32_t>& cells, std::vector<Variant>& vals,
+                    std::vector<uint8_t>& missing) const;
+    void readRow(sqlite3_stmt* st, size_t j, std::vector<uint32_t>& cells, std::vector<Variant>& vals,
+                 std::vector<uint8_t>& missing) const;
     void discardEdit() { editMode = 0; }
     int fieldIndex(const QString& name) const;  // -1 when unknown
     Variant fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f) const;

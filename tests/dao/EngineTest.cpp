@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "EngineTestUtil.h"
 #include "TestUtil.h"
@@ -739,6 +740,52 @@ TEST(EngineJet, EveryTestFileOpensAndRefusedWritesLeaveItUnchanged) {
 }  // namespace
 
 // Positions stay right when deletions and additions mix (the live-record index grows with appends).
+// A walk in natural order has the next block of 512 records read on another thread meanwhile: a
+// change made in between, by another recordset or another connection of the file, is what the walk
+// shows, and a walk closed or dropped with a block being read ends cleanly.
+TEST(EngineRecordsetWalk, ChangesMadeWhileTheNextBlockIsReadAheadAreShown) {
+    QTemporaryDir dir;
+    const QString path = testutil::makeSqlite(
+        dir, "walk.db",
+        {"create table W (id INTEGER PRIMARY KEY, v LONG, s TEXT(10))",
+         "with recursive c(i) as (select 1 union all select i + 1 from c where i < 3000) "
+         "insert into W select i, i, 'r' || i from c"});
+    auto db = dao::OpenDatabase(path);
+    auto other = dao::OpenDatabase(path);  // a connection of its own: its change waits in its batch
+    auto rs = db->OpenRecordset("W");
+    auto editor = db->OpenRecordset("W");
+    auto change = [](dao::Recordset& r, int position, const Variant& v) {
+        r.setAbsolutePosition(position);
+        r.Edit();
+        r.Fields()["v"].setValue(v);
+        r.Update();
+    };
+    std::vector<long long> seen;
+    for (rs->MoveFirst(); !rs->Eof(); rs->MoveNext()) {
+        const long long at = (long long)seen.size();
+        // The blocks after these have been read ahead by now.
+        if (at == 1100 || at == 2100) QThread::msleep(50);
+        if (at == 1100) change(*editor, 1700, Variant::fromLong(-1700));
+        if (at == 2100) change(*other->OpenRecordset("W"), 2600, Variant::fromLong(-2600));
+        const Variant v = rs->Fields()["v"].Value();
+        seen.push_back(v.isNull() ? 0 : v.asInt());
+    }
+    ASSERT_EQ(seen.size(), 3000u);
+    for (long long i = 0; i < 3000; ++i)
+        EXPECT_EQ(seen[size_t(i)], i == 1700 || i == 2600 ? -(i) : i + 1) << "record " << i;
+
+    // Closed, then dropped, and dropped while open, each with a block being read ahead.
+    for (int k = 0; k < 2; ++k) {
+        auto walk = db->OpenRecordset("W");
+        for (int i = 0; i < 1030; ++i, walk->MoveNext()) walk->Fields()["s"].Value();
+        if (k == 0) walk->Close();
+    }
+    rs.reset();
+    editor.reset();
+    db->Close();
+    other->Close();
+}
+
 TEST(EngineRecordsetMixed, PositionsAfterDeletesAndAppends) {
     QTemporaryDir dir;
     QStringList sql{"create table P (id INTEGER PRIMARY KEY, v LONG)"};
