@@ -205,6 +205,13 @@ int main(int argc, char** argv) {
                     addRecords(argv[2], QByteArray(argv[3]).toLongLong(), kAdds) / kAdds);
         return 0;
     }
+    if (argc == 3 && QByteArray(argv[1]) == "--open") {  // FILE: ten first screens of it, one after another
+        QTemporaryDir tmp;
+        qputenv("XDG_CACHE_HOME", tmp.path().toUtf8());
+        for (int k = 0; k < 10; ++k)
+            std::printf("%.2f ms\n", bench::timeMs([&] { firstScreen(argv[2], tmp.path()); }));
+        return 0;
+    }
     if (argc == 3 && QByteArray(argv[1]) == "--walk") {  // FILE: three walks of it (Access or SQLite)
         for (int k = 0; k < 3; ++k) std::printf("%.1f ms\n", bench::timeMs([&] { walk(argv[2]); }));
         return 0;

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +21,10 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "Error.h"
 #include "JetReaderHelper.h"
@@ -81,17 +85,17 @@ QString readerHelperPath() {
 
 // Starts the helper in a process group of its own (a terminal's Ctrl-C goes to the program, which
 // decides), with default signal handling and nothing inherited but the standard streams: its
-// progress lines come through a pipe, whose reading end is returned in *progressFd. -errno when it
-// cannot be started.
-pid_t spawnHelper(const QString& helper, const QByteArray& src, const QByteArray& dst, const QByteArray& damage,
-                  int* progressFd) {
+// progress lines come through a pipe, whose reading end is returned in *progressFd; its standard
+// input is `input`, or /dev/null when -1. -errno when it cannot be started.
+pid_t spawnHelper(const QString& helper, const std::vector<QByteArray>& args, int input, int* progressFd) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) return -errno;
     // Our end never blocks: the helper's end may live on in a process another thread started.
     ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (input >= 0) posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+    else posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
@@ -107,11 +111,11 @@ pid_t spawnHelper(const QString& helper, const QByteArray& src, const QByteArray
     posix_spawnattr_setsigmask(&attr, &none);
     const QByteArray program = QFile::encodeName(helper);
     const QByteArray parent = QByteArray::number(qint64(::getpid()));
-    char* argv[] = {const_cast<char*>(program.constData()), const_cast<char*>(parent.constData()),
-                    const_cast<char*>(src.constData()), const_cast<char*>(dst.constData()),
-                    const_cast<char*>(damage.constData()), nullptr};
+    std::vector<char*> argv{const_cast<char*>(program.constData()), const_cast<char*>(parent.constData())};
+    for (const QByteArray& a : args) argv.push_back(const_cast<char*>(a.constData()));
+    argv.push_back(nullptr);
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, program.constData(), &actions, &attr, argv, environ);
+    const int rc = posix_spawn(&pid, program.constData(), &actions, &attr, argv.data(), environ);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
@@ -122,6 +126,129 @@ pid_t spawnHelper(const QString& helper, const QByteArray& src, const QByteArray
     *progressFd = fds[0];
     return pid;
 }
+
+// ---- A spare helper ----------------------------------------------------------------------------
+// Starting the helper (loading its libraries) costs more than reading a small file's first records.
+// So one is started ahead, after each opening, and the next opening hands it its paths. A spare is
+// started by a thread that lives as long as the process (the helper dies with the thread that
+// started it), is used only by the process that started it, and only with the helper and the
+// environment it was started with.
+
+// The environment and the working folder, as a number that changes when they do.
+size_t environmentMark() {
+    size_t h = 0;
+    for (char** e = environ; *e; ++e) h = h * 1000003u ^ std::hash<std::string_view>{}(*e);
+    char cwd[4096];
+    if (::getcwd(cwd, sizeof cwd)) h = h * 1000003u ^ std::hash<std::string_view>{}(cwd);
+    return h;
+}
+
+class SpareHelpers {
+public:
+    // The one of this process; null in a child forked from it, which starts its helpers itself.
+    static SpareHelpers* get() {
+        static SpareHelpers* const spares = new SpareHelpers;  // never destroyed: its thread runs to the end
+        return spares->owner_ == ::getpid() ? spares : nullptr;
+    }
+
+    // The spare, handed the job (the three paths, NUL-ended); its pid and standard output, or -1.
+    pid_t take(const QString& helper, const QByteArray& job, int* progressFd) {
+        Spare s;
+        {
+            std::lock_guard<std::mutex> g(mu_);
+            std::swap(s, spare_);
+        }
+        if (s.pid <= 0) return -1;
+        bool reaped = false;
+        bool ok = s.helper == helper && s.mark == environmentMark();
+        if (ok) {
+            const pid_t r = ::waitpid(s.pid, nullptr, WNOHANG);
+            reaped = r != 0;
+            ok = r == 0;
+        }
+        for (size_t off = 0; ok && off < size_t(job.size());) {
+            const ssize_t n = ::send(s.input, job.constData() + off, size_t(job.size()) - off, MSG_NOSIGNAL);
+            if (n > 0) off += size_t(n);
+            else if (n < 0 && errno == EINTR) continue;
+            else ok = false;
+        }
+        ::close(s.input);
+        if (ok) {
+            *progressFd = s.output;
+            return s.pid;
+        }
+        ::close(s.output);
+        if (!reaped) {
+            ::kill(s.pid, SIGKILL);
+            while (::waitpid(s.pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+        return -1;
+    }
+
+    // Has a spare of this helper started, unless there is one.
+    void want(const QString& helper) {
+        {
+            std::lock_guard<std::mutex> g(mu_);
+            wanted_ = helper;
+            if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+        }
+        cv_.notify_one();
+    }
+
+private:
+    struct Spare {
+        pid_t pid = -1;
+        int input = -1;   // a socket: a spare gone makes the job's send fail rather than raise SIGPIPE
+        int output = -1;
+        QString helper;
+        size_t mark = 0;
+    };
+
+    void run() {
+        std::unique_lock<std::mutex> g(mu_);
+        for (;;) {
+            cv_.wait(g, [&] { return !wanted_.isEmpty(); });
+            const QString helper = std::exchange(wanted_, QString());
+            if (spare_.pid > 0) continue;
+            g.unlock();
+            Spare s = start(helper);
+            g.lock();
+            if (spare_.pid <= 0) {
+                spare_ = s;
+            } else if (s.pid > 0) {  // cannot happen: only this thread starts one
+                ::close(s.input);
+                ::close(s.output);
+                ::kill(s.pid, SIGKILL);
+                ::waitpid(s.pid, nullptr, 0);
+            }
+        }
+    }
+
+    static Spare start(const QString& helper) {
+        Spare s;
+        int sv[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) != 0) return s;
+        s.mark = environmentMark();
+        const pid_t pid = spawnHelper(helper, {QByteArray(HelperExit::kSpare)}, sv[1], &s.output);
+        ::close(sv[1]);
+        if (pid < 0) {
+            ::close(sv[0]);
+            return Spare{};
+        }
+        s.pid = pid;
+        s.input = sv[0];
+        s.helper = helper;
+        return s;
+    }
+
+    const pid_t owner_ = ::getpid();
+    std::mutex mu_;
+    std::condition_variable cv_;
+    QString wanted_;
+    Spare spare_;
+    std::thread thread_;
+};
 
 QList<DamagedTable> readDamageLog(const QByteArray& path) {
     QList<DamagedTable> tables;
@@ -143,6 +270,7 @@ bool looksLikeJet(const QByteArray& firstBytes) {
 
 struct JetFill::Run {
     QString jetPath;
+    QString helper;
     QByteArray dst, damagePath;
     pid_t pid = -1;
     int output = -1;  // the helper's standard output
@@ -402,13 +530,23 @@ std::shared_ptr<JetFill> startConversion(const QString& jetPath, const QString& 
 
     auto run = std::make_unique<JetFill::Run>();
     run->jetPath = jetPath;
+    run->helper = helper;
     run->dst = dst;
     run->damagePath = dst + "-damage";
     run->limit = std::chrono::milliseconds(10000 + bytes * 2000 / (1024 * 1024));
     if (::pipe2(run->wake, O_CLOEXEC | O_NONBLOCK) != 0)
         raise(err::Reserved, QStringLiteral("The Access file '%1' cannot be read: %2.")
                                  .arg(QDir::toNativeSeparators(jetPath), QString::fromLocal8Bit(std::strerror(errno))));
-    const pid_t pid = spawnHelper(helper, src, dst, run->damagePath, &run->output);
+    SpareHelpers* spares = SpareHelpers::get();
+    pid_t pid = -1;
+    if (spares) {
+        const QByteArray job = QFile::encodeName(QFileInfo(jetPath).absoluteFilePath()) + '\0' +
+                               QFile::encodeName(QFileInfo(sqlitePath).absoluteFilePath()) + '\0' +
+                               QFile::encodeName(QFileInfo(QFile::decodeName(run->damagePath)).absoluteFilePath()) +
+                               '\0';
+        pid = spares->take(helper, job, &run->output);
+    }
+    if (pid < 0) pid = spawnHelper(helper, {src, dst, run->damagePath}, -1, &run->output);
     if (pid < 0)
         raise(err::Reserved, QStringLiteral("The Access file '%1' cannot be read: the reader program %2 cannot be "
                                             "started (%3).")
@@ -446,6 +584,8 @@ void JetFill::waitReady(const ConvertWatch& watch, FillEnd onEnd) {
             int st = 0;
             const Run::End end = r->pump(nullptr, false, &st);
             r->finish(end, st);
+            // The next opening's helper starts now rather than beside this one's first records.
+            if (SpareHelpers* spares = SpareHelpers::get()) spares->want(r->helper);
         });
     }
     if (watch.progress) watch.progress(r->done, r->total);

@@ -6,6 +6,9 @@
 namespace dao::jet::HelperExit {
 
 constexpr const char* kProgramName = "tabulon-jet-reader";
+// Its second argument for a spare, started ahead of the next opening: it reads the three paths
+// (each ended by a NUL) from its standard input, up to the end of it.
+constexpr const char* kSpare = "--spare";
 
 constexpr int Ok = 0;
 constexpr int Usage = 2;

@@ -493,3 +493,58 @@ TEST_F(JetReaderProcess, ALargeTableReadByThePageReaderIsTheSameAsReadThroughLib
     EXPECT_EQ(mixed, plain);
     EXPECT_EQ(mixed.value(n - 1), QString("%1|Version %1").arg(n));
 }
+
+// The reader of the next opening is started once a fill has ended, and waits under a name of its
+// own. An opening hands it the file when it is the reader the opening would start, not when the
+// environment has changed since (the reader holding where it is asked to shows which one read),
+// and a spare gone meanwhile leaves the opening to start its own.
+TEST_F(JetReaderProcess, TheNextOpeningsReaderWaitsReadyAndIsUsedOnlyWhenItIsTheSame) {
+    auto spare = [] {
+        QElapsedTimer t;
+        t.start();
+        for (; t.elapsed() < 10000; QThread::msleep(5))
+            for (const QString& p : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                QFile f("/proc/" + p + "/stat");
+                if (!f.open(QIODevice::ReadOnly)) continue;
+                const QByteArray stat = f.readAll();
+                const QList<QByteArray> rest = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+                if (stat.contains("(tabulon-spare)") && rest.size() > 1 && rest[0] != "Z" &&
+                    rest[1].toInt() == ::getpid())
+                    return std::optional<pid_t>(p.toInt());
+            }
+        return std::optional<pid_t>();
+    };
+    // With the hold asked for in the environment, the reader holds once the first records are there;
+    // it goes on when told. The one that read, and the records read.
+    auto open = [&] {
+        auto db = dao::OpenDatabase(jet_);
+        const auto reader = testutil::jetReaderOf(::getpid(), true);
+        if (reader) ::kill(*reader, SIGCONT);
+        auto rs = db->OpenRecordset("MSP_PROJECTS");
+        rs->MoveLast();
+        const long long n = rs->RecordCount();
+        db->Close();
+        return std::make_pair(reader.value_or(0), n);
+    };
+    qputenv("TABULON_JET_READER_HOLD", "1");
+    const long long records = open().second;
+    // Started with the hold asked for: used by an opening that asks for it.
+    const auto first = spare();
+    ASSERT_TRUE(first) << "no reader started ahead";
+    EXPECT_FALSE(testutil::jetReaderOf(::getpid()));
+    EXPECT_EQ(open(), std::make_pair(*first, records));
+
+    // Started with it: not used by an opening without it.
+    const auto second = spare();
+    qunsetenv("TABULON_JET_READER_HOLD");
+    ASSERT_TRUE(second);
+    EXPECT_EQ(open(), std::make_pair(pid_t(0), records));
+    EXPECT_TRUE(waitEnded(*second));
+
+    // Gone: the opening starts its own.
+    const auto third = spare();
+    ASSERT_TRUE(third);
+    ::kill(*third, SIGKILL);
+    ASSERT_TRUE(waitEnded(*third));
+    EXPECT_EQ(open().second, records);
+}

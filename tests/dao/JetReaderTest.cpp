@@ -518,11 +518,9 @@ TEST(JetReaderTest, DamagedFilesNeverCrashOrHang) {
               << " refused, " << all.elapsed() << " ms" << std::endl;
     EXPECT_GT(failed, 3);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"in.mdb"});
-    // Every child has been reaped.
+    // Every child that ended has been reaped (the reader started ahead of the next opening waits).
     int status = 0;
-    errno = 0;
-    EXPECT_EQ(waitpid(-1, &status, WNOHANG), -1);
-    EXPECT_EQ(errno, ECHILD);
+    EXPECT_LE(waitpid(-1, &status, WNOHANG), 0);
 }
 
 // Disk damage must come out as an error, never as fewer tables or records.

@@ -970,11 +970,32 @@ int convertFile(const char* jetPath, const char* sqlitePath, const char* damageP
     return ExitOk;
 }
 
+// A spare's job: the three paths, each ended by a NUL, then the end of its standard input. Empty
+// when the program that started it let go of it instead.
+std::vector<std::string> takeJob() {
+    std::string job;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n > 0) job.append(chunk, size_t(n));
+        else if (n == 0) break;
+        else if (errno != EINTR) return {};
+    }
+    std::vector<std::string> parts;
+    for (size_t from = 0, end; (end = job.find('\0', from)) != std::string::npos; from = end + 1)
+        parts.push_back(job.substr(from, end - from));
+    if (parts.size() != 3) return {};
+    return parts;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: %s PARENT_PID JET_FILE SQLITE_FILE DAMAGE_FILE\n", HelperExit::kProgramName);
+    // A spare is started ahead of the next opening, and waits for its paths on standard input.
+    const bool spare = argc == 3 && std::strcmp(argv[2], HelperExit::kSpare) == 0;
+    if (argc != 5 && !spare) {
+        std::fprintf(stderr, "usage: %s PARENT_PID JET_FILE SQLITE_FILE DAMAGE_FILE\n       %s PARENT_PID %s\n",
+                     HelperExit::kProgramName, HelperExit::kProgramName, HelperExit::kSpare);
         return HelperExit::Usage;
     }
     // Dies with the program that started it: a killed program leaves no reader behind. The parent
@@ -995,9 +1016,20 @@ int main(int argc, char** argv) {
     // One thread: SQLite's mutexes and memory statistics are pure cost here.
     sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    std::vector<std::string> job;
+    if (spare) {
+        // Not the reader of any file yet: named apart from those until its job comes.
+        prctl(PR_SET_NAME, "tabulon-spare");
+        sqlite3_initialize();
+        job = takeJob();
+        if (job.empty()) _exit(HelperExit::Usage);
+        prctl(PR_SET_NAME, HelperExit::kProgramName);
+    } else {
+        job = {argv[2], argv[3], argv[4]};
+    }
     int code = ExitDamaged;
     try {
-        code = convertFile(argv[2], argv[3], argv[4]);
+        code = convertFile(job[0].c_str(), job[1].c_str(), job[2].c_str());
     } catch (const Failure& f) {
         code = f.code;
     } catch (...) {
