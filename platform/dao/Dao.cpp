@@ -996,12 +996,13 @@ bool RecordsetImpl::awaitCopied(long long row) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
     while (partialNow()) {
         if (row < physCount()) return true;
+        const qint64 seen = filling->news();
         takeCopied(true);
         if (row < physCount()) return true;
-        // The helper commits every few hundredths of a second; a longer wait is one for the whole
-        // fill, which the program watches (checkOpen).
+        // The helper commits every hundredth of a second at most, and says so; a longer wait is one
+        // for the whole fill, which the program watches (checkOpen).
         if (std::chrono::steady_clock::now() > until) return false;
-        filling->waitFor(10);
+        filling->waitFor(seen, 10);
     }
     return false;
 }

@@ -291,6 +291,7 @@ struct JetFill::Run {
     mutable std::mutex mu;  // guards what follows
     mutable std::condition_variable ended_;
     bool ended = false;
+    qint64 news = 0;  // progress lines so far
     int errorNumber = 0;
     QString errorText;
     QList<DamagedTable> damaged;
@@ -339,6 +340,12 @@ struct JetFill::Run {
         if (std::sscanf(line.c_str(), "%lld %lld", &d, &t) == 2) {
             done = d;
             total = t;
+            // Also said after each commit of the copy: a reader waiting for records looks again.
+            {
+                std::lock_guard<std::mutex> g(mu);
+                ++news;
+            }
+            ended_.notify_all();
         }
     }
 
@@ -493,9 +500,14 @@ void JetFill::wait(const ConvertWatch& watch) const {
     if (run_->errorNumber) raise(run_->errorNumber, run_->errorText);
 }
 
-bool JetFill::waitFor(int ms) const {
+qint64 JetFill::news() const {
+    std::lock_guard<std::mutex> g(run_->mu);
+    return run_->news;
+}
+
+void JetFill::waitFor(qint64 seen, int ms) const {
     std::unique_lock<std::mutex> lk(run_->mu);
-    return run_->ended_.wait_for(lk, std::chrono::milliseconds(ms), [this] { return run_->ended; });
+    run_->ended_.wait_for(lk, std::chrono::milliseconds(ms), [&] { return run_->ended || run_->news != seen; });
 }
 
 qint64 JetFill::countedRecords(const QString& table) const { return run_->counted.value(table.toLower(), -1); }

@@ -66,9 +66,11 @@ public:
     // Waits for the end, showing progress through the watch, whose flag stops the fill. Raises what
     // convertToSqlite raises when the fill failed or was stopped.
     void wait(const ConvertWatch& watch = {}) const;
-    // Waits at most `ms` for the end (a reader of the copy looks for new records meanwhile);
-    // whether it has ended. Raises nothing.
-    bool waitFor(int ms) const;
+    // A count of the helper's reports: it reports after each commit of the copy.
+    qint64 news() const;
+    // Waits at most `ms` for a report after the `seen` count of news(), or the end (a reader of the
+    // copy looks for new records then). Raises nothing.
+    void waitFor(qint64 seen, int ms) const;
     // The table's record count by its definition; -1 for a table the helper left out.
     qint64 countedRecords(const QString& table) const;
     // The table's records in the copy once the fill has ended; -1 when unknown.
