@@ -5,8 +5,8 @@
 #include <QDate>
 #include <QRegularExpression>
 #include <algorithm>
-#include <cmath>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -17,6 +17,7 @@
 #include "JetFile.h"
 #include "JetSql.h"
 #include "RecordsetImpl.h"
+#include "SqliteFunctions.h"
 
 namespace dao {
 
@@ -120,6 +121,11 @@ std::vector<QString> primaryKey(Session& s, const QString& table) {
     std::vector<QString> cols;
     while (sqlite3_step(st.get()) == SQLITE_ROW) cols.push_back(columnText(st.get(), 0));
     return cols;
+}
+
+// A row's values as a statement's columns 1...
+auto columnValues(sqlite3_stmt* st) {
+    return [st](size_t i) { return sqlite3_column_value(st, int(i) + 1); };
 }
 
 }  // namespace
@@ -698,12 +704,13 @@ void RecordsetImpl::toBound(const Variant& v, Bound& b) {
     }
 }
 
-void RecordsetImpl::readRow(sqlite3_stmt* st, size_t j, std::vector<uint32_t>& cells, std::vector<Variant>& vals,
+template <class ValueAt>
+void RecordsetImpl::readRow(ValueAt valueAt, size_t j, std::vector<uint32_t>& cells, std::vector<Variant>& vals,
                             std::vector<uint8_t>& missing) const {
     const size_t nf = fields.size();
     uint32_t* row = cells.data() + j * nf;
     for (size_t i = 0; i < nf; ++i) {
-        sqlite3_value* sv = sqlite3_column_value(st, int(i) + 1);
+        sqlite3_value* sv = valueAt(i);
         const int storage = sqlite3_value_type(sv);
         if (storage == SQLITE_NULL) {
             row[i] = 0;
@@ -729,18 +736,57 @@ bool RecordsetImpl::rangeScanned(const int64_t* ids, int count) {
            ids[count - 1] - ids[0] < 4LL * count;
 }
 
+const QString& RecordsetImpl::rangeSql() {
+    if (!rangeText.isEmpty()) return rangeText;
+    const QString range = " FROM " + quoteIdent(table) + " WHERE rowid BETWEEN ?1 AND ?2";
+    bool columns = !fields.empty() && fields.size() <= size_t(kRowSinkMaxValues);
+    QString values;
+    for (const FieldMeta& f : fields) {
+        columns = columns && !f.column.isEmpty();
+        values += ", " + quoteIdent(f.column);
+    }
+    rangeText = columns ? "SELECT tabulon_rows(?3, rowid" + values + ")" + range : "SELECT rowid, " + selectList + range;
+    return rangeText;
+}
+
 int RecordsetImpl::readRange(sqlite3_stmt* st, const int64_t* ids, int count, std::vector<uint32_t>& cells,
                              std::vector<Variant>& vals, std::vector<uint8_t>& missing) const {
     startBlock(count, cells, vals, missing);
+    // The rows in the order of their ids, as the keys are: each is matched with the next key.
+    struct Rows final : RowSink {
+        const RecordsetImpl& r;
+        const int64_t* ids;
+        int count;
+        std::vector<uint32_t>& cells;
+        std::vector<Variant>& vals;
+        std::vector<uint8_t>& missing;
+        int j = 0;
+        Rows(const RecordsetImpl& r, const int64_t* ids, int count, std::vector<uint32_t>& cells,
+             std::vector<Variant>& vals, std::vector<uint8_t>& missing)
+            : r(r), ids(ids), count(count), cells(cells), vals(vals), missing(missing) {}
+        // The record the row is, or -1.
+        int recordOf(int64_t rid) {
+            while (j < count && ids[j] < rid) ++j;
+            return j < count && ids[j] == rid ? j : -1;
+        }
+        void row(int64_t rid, sqlite3_value** values, int n) override {
+            const int at = n == int(r.fields.size()) ? recordOf(rid) : -1;
+            if (at >= 0) r.readRow([values](size_t i) { return values[i]; }, size_t(at), cells, vals, missing);
+        }
+    } rows(*this, ids, count, cells, vals, missing);
+    // A statement of rangeSql() with the sink's parameter hands the rows to it.
+    const bool sunk = sqlite3_bind_parameter_count(st) == 3;
     sqlite3_bind_int64(st, 1, ids[0]);
     sqlite3_bind_int64(st, 2, ids[count - 1]);
+    if (sunk) sqlite3_bind_pointer(st, 3, static_cast<RowSink*>(&rows), kRowSinkType, nullptr);
     int rc;
-    int j = 0;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        const int64_t rid = sqlite3_column_int64(st, 0);
-        while (j < count && ids[j] < rid) ++j;
-        if (j < count && ids[j] == rid) readRow(st, size_t(j), cells, vals, missing);
+        if (sunk) continue;
+        const int at = rows.recordOf(sqlite3_column_int64(st, 0));
+        if (at >= 0) readRow(columnValues(st), size_t(at), cells, vals, missing);
     }
+    // The sink lives here only.
+    if (sunk) sqlite3_bind_null(st, 3);
     return rc;
 }
 
@@ -771,13 +817,13 @@ void RecordsetImpl::loadBlock(long long block) {
             bindKey(st, 1, start + j, nullptr);
             rc = sqlite3_step(st);
             if (rc == SQLITE_ROW) {
-                readRow(st, size_t(j), cacheCells, cacheVals, cacheMissing);
+                readRow(columnValues(st), size_t(j), cacheCells, cacheVals, cacheMissing);
                 rc = SQLITE_DONE;
             }
         }
     } else if (rangeScanned(ids, count)) {
         // Natural order: one range scan.
-        used = statement(s, rangeStmt, cols + " WHERE rowid BETWEEN ?1 AND ?2");
+        used = statement(s, rangeStmt, rangeSql());
         rc = readRange(used, ids, count, cacheCells, cacheVals, cacheMissing);
     } else {
         startBlock(count, cacheCells, cacheVals, cacheMissing);
@@ -799,7 +845,7 @@ void RecordsetImpl::loadBlock(long long block) {
                 const int64_t rid = sqlite3_column_int64(st, 0);
                 auto it = std::lower_bound(order.begin(), order.end(), std::make_pair(rid, INT_MIN));
                 for (; it != order.end() && it->first == rid; ++it)
-                    readRow(st, size_t(it->second), cacheCells, cacheVals, cacheMissing);
+                    readRow(columnValues(st), size_t(it->second), cacheCells, cacheVals, cacheMissing);
             }
         }
     }
@@ -848,8 +894,7 @@ void RecordsetImpl::readAhead(long long block) {
         if (a.state == BlockAhead::State::Reading) return;
         a.block = block;
         a.ids.assign(keys.begin() + start, keys.begin() + start + kBlock);
-        if (a.sql.isEmpty())
-            a.sql = "SELECT rowid, " + selectList + " FROM " + quoteIdent(table) + " WHERE rowid BETWEEN ?1 AND ?2";
+        if (a.sql.isEmpty()) a.sql = rangeSql();
         a.state = BlockAhead::State::Queued;
     }
     if (!a.thread.joinable()) a.thread = std::thread([this] { aheadLoop(); });

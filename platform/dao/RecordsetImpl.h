@@ -221,11 +221,17 @@ private:
                   std::vector<Variant>& vals, std::vector<uint8_t>& missing) const;
     // Whether the records of ids[0..count) are read best by one range scan (readRange).
     static bool rangeScanned(const int64_t* ids, int count);
-    // An empty block of count records; then a found record's values, the statement's columns 1...
+    // An empty block of count records; then the values of the found record j, one for each field
+    // from valueAt(field).
     void startBlock(int count, std::vector<uint32_t>& cells, std::vector<Variant>& vals,
                     std::vector<uint8_t>& missing) const;
-    void readRow(sqlite3_stmt* st, size_t j, std::vector<uint32_t>& cells, std::vector<Variant>& vals,
+    template <class ValueAt>
+    void readRow(ValueAt valueAt, size_t j, std::vector<uint32_t>& cells, std::vector<Variant>& vals,
                  std::vector<uint8_t>& missing) const;
+    // The range scan's statement: the rows handed to readRange through tabulon_rows when every
+    // field is a column of the table (no call into the statement for each value), else the columns.
+    const QString& rangeSql();
+    QString rangeText;
     void discardEdit() { editMode = 0; }
     int fieldIndex(const QString& name) const;  // -1 when unknown
     Variant fromColumn(sqlite3_stmt* st, int col, const FieldMeta& f) const;

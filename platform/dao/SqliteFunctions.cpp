@@ -405,9 +405,23 @@ void datePartFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     sqlite3_result_int(ctx, Part == 0 ? d.year() : Part == 1 ? d.month() : d.day());
 }
 
+void rowsFunc(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+    auto* sink = argc >= 2 ? static_cast<RowSink*>(sqlite3_value_pointer(argv[0], kRowSinkType)) : nullptr;
+    if (!sink) return sqlite3_result_error(ctx, "tabulon_rows: no sink", -1);
+    try {
+        sink->row(sqlite3_value_int64(argv[1]), argv + 2, argc - 2);
+    } catch (...) {
+        return sqlite3_result_error_nomem(ctx);
+    }
+    sqlite3_result_null(ctx);
+}
+
 }  // namespace
 
 void registerJetFunctions(sqlite3* db) {
+    // Ours only: never run from a view or trigger a file brings.
+    sqlite3_create_function(db, "tabulon_rows", -1, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr, rowsFunc, nullptr,
+                            nullptr);
     const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
     sqlite3_create_function(db, "like", 2, flags, nullptr, likeFunc, nullptr, nullptr);
     sqlite3_create_function(db, "like", 3, flags, nullptr, likeFunc, nullptr, nullptr);

@@ -774,6 +774,17 @@ TEST(EngineRecordsetWalk, ChangesMadeWhileTheNextBlockIsReadAheadAreShown) {
     for (long long i = 0; i < 3000; ++i)
         EXPECT_EQ(seen[size_t(i)], i == 1700 || i == 2600 ? -(i) : i + 1) << "record " << i;
 
+    // Fields that are not all columns of the table are read by their columns, ahead too.
+    auto doubled = db->OpenRecordset("SELECT s, v * 2 AS w FROM W");
+    EXPECT_EQ(doubled->Type(), dao::dbOpenDynaset);
+    long long k = 0;
+    for (; !doubled->Eof(); doubled->MoveNext(), ++k) {
+        ASSERT_EQ(doubled->Fields()["w"].Value().asInt(), 2 * seen[size_t(k)]) << "record " << k;
+        ASSERT_EQ(doubled->Fields()["s"].Value(), Variant::fromString(QString("r%1").arg(k + 1)));
+    }
+    EXPECT_EQ(k, 3000);
+    doubled.reset();
+
     // Closed, then dropped, and dropped while open, each with a block being read ahead.
     for (int k = 0; k < 2; ++k) {
         auto walk = db->OpenRecordset("W");
