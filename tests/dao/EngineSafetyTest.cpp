@@ -461,6 +461,33 @@ TEST_F(EngineBatchFailure, EveryAcceptedChangeIsSavedOrReportedWhateverWriteOrSy
 
 // ---- Tables without row ids, views ----------------------------------------------------------------------
 
+// A read that fails in the middle of a block of records raises, and leaves none of that block in
+// the place of the one read before it.
+TEST(EngineSafety, ABlockWhoseReadFailsHalfwayIsNotTakenForTheOneBefore) {
+    QTemporaryDir dir;
+    const QString path = testutil::makeSqlite(
+        dir, "r.db",
+        {"create table R (id INTEGER PRIMARY KEY, s TEXT(255))",
+         // More than the connection keeps of the file: a block's pages are read when it is.
+         "with recursive c(i) as (select 1 union all select i + 1 from c where i < 6000) "
+         "insert into R select i, printf('%04d', i) || hex(zeroblob(400)) from c"});
+    faultvfs::FaultVfs vfs;
+    auto db = dao::OpenDatabase(path);
+    auto rs = db->OpenRecordset("R");
+    const Variant first = rs->Fields()["s"].Value();
+    EXPECT_TRUE(first.asString().startsWith("0001"));
+    // The second block's pages are read one by one; the fifth read from here fails.
+    rs->setAbsolutePosition(512);
+    vfs.failNth(faultvfs::Op::Read, 5, SQLITE_IOERR_READ, true);
+    EXPECT_THROW(rs->Fields()["s"].Value(), dao::Error);
+    EXPECT_GT(vfs.failuresInjected(), 0);
+    vfs.heal();
+    rs->MoveFirst();
+    EXPECT_EQ(rs->Fields()["s"].Value(), first);
+    rs->setAbsolutePosition(512);
+    EXPECT_TRUE(rs->Fields()["s"].Value().asString().startsWith("0513"));
+}
+
 TEST(EngineSafety, TablesWithoutRowIdsAreEditedByTheirPrimaryKey) {
     QTemporaryDir dir;
     const QString path = makeFile(

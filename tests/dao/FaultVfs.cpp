@@ -23,7 +23,11 @@ int xClose(sqlite3_file* f) {
     sqlite3_file* r = realOf(f);
     return r->pMethods ? r->pMethods->xClose(r) : SQLITE_OK;
 }
-int xRead(sqlite3_file* f, void* b, int n, sqlite3_int64 o) { return realOf(f)->pMethods->xRead(realOf(f), b, n, o); }
+int xRead(sqlite3_file* f, void* b, int n, sqlite3_int64 o) {
+    if (g_active)
+        if (int rc = g_active->check(Op::Read)) return rc;
+    return realOf(f)->pMethods->xRead(realOf(f), b, n, o);
+}
 int xWrite(sqlite3_file* f, const void* b, int n, sqlite3_int64 o) {
     if (g_active)
         if (int rc = g_active->check(Op::Write)) return rc;
@@ -115,11 +119,13 @@ void FaultVfs::failNth(Op op, int nth, int code, bool sticky) {
     code_ = code;
     sticky_ = sticky;
     failing_ = false;
+    readsLeft_ = op == Op::Read ? nth : 0;
     writesLeft_ = op == Op::Write ? nth : 0;
     syncsLeft_ = op == Op::Sync ? nth : 0;
 }
 
 void FaultVfs::heal() {
+    readsLeft_ = 0;
     writesLeft_ = 0;
     syncsLeft_ = 0;
     failing_ = false;
@@ -130,7 +136,7 @@ int FaultVfs::check(Op op) {
         ++injected_;
         return code_;
     }
-    std::atomic<int>& left = op == Op::Write ? writesLeft_ : syncsLeft_;
+    std::atomic<int>& left = op == Op::Read ? readsLeft_ : op == Op::Write ? writesLeft_ : syncsLeft_;
     int n = left.load();
     while (n > 0 && !left.compare_exchange_weak(n, n - 1)) {
     }

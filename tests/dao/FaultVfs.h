@@ -1,7 +1,7 @@
 #pragma once
 
-// A test VFS shim over SQLite's default one that makes writes or syncs fail on demand, as a full
-// disk or a failing device would. Installed as the default VFS while an instance lives, so the
+// A test VFS shim over SQLite's default one that makes reads, writes or syncs fail on demand, as a
+// full disk or a failing device would. Installed as the default VFS while an instance lives, so the
 // engine's connections opened meanwhile go through it.
 
 #include <atomic>
@@ -10,7 +10,7 @@ struct sqlite3_vfs;
 
 namespace faultvfs {
 
-enum class Op { Write, Sync };
+enum class Op { Read, Write, Sync };
 
 class FaultVfs {
 public:
@@ -30,7 +30,7 @@ public:
 
 private:
     sqlite3_vfs* vfs_;
-    std::atomic<int> writesLeft_{0}, syncsLeft_{0};
+    std::atomic<int> readsLeft_{0}, writesLeft_{0}, syncsLeft_{0};
     std::atomic<int> code_{0};
     std::atomic<bool> sticky_{false}, failing_{false};
     std::atomic<int> injected_{0};
