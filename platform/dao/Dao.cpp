@@ -1071,6 +1071,8 @@ void setOpenInterruptFlag(const std::atomic<bool>* flag) { jet::setInterruptFlag
 
 bool openIsReading() { return jet::convertingNow(); }
 
+void setReaderAhead(bool on) { jet::setReaderAhead(on); }
+
 bool IsServerUri(const QString& name) { return pg::isUri(name.trimmed()); }
 QString ShownDatabaseName(const QString& name) { return IsServerUri(name) ? pg::withoutPassword(name.trimmed()) : name; }
 

@@ -119,6 +119,9 @@ std::shared_ptr<Database> OpenDatabase(const QString& path, const OpenWatch& wat
 void setOpenInterruptFlag(const std::atomic<bool>* flag);
 // Whether an open is reading an Access file at this moment; safe to call in a signal handler.
 bool openIsReading();
+// Whether the reader of the next Access file is started ahead, once a file's reading has ended
+// (on by default; a program that opens one file and ends turns it off).
+void setReaderAhead(bool on);
 
 // After an Access file is opened, the rest of its records are read in the background; anything that
 // needs them all (a search, a count, a move past them, a write) waits for that reading to end. Such

@@ -51,6 +51,7 @@ void removeOutput(const QByteArray& path) {
 }
 
 std::atomic<const std::atomic<bool>*> interruptFlag{nullptr};
+std::atomic<bool> readerAhead{true};
 std::atomic<int> converting{0};
 
 bool executable(const QString& path) {
@@ -597,7 +598,7 @@ void JetFill::waitReady(const ConvertWatch& watch, FillEnd onEnd) {
             const Run::End end = r->pump(nullptr, false, &st);
             r->finish(end, st);
             // The next opening's helper starts now rather than beside this one's first records.
-            if (SpareHelpers* spares = SpareHelpers::get()) spares->want(r->helper);
+            if (SpareHelpers* spares = readerAhead ? SpareHelpers::get() : nullptr) spares->want(r->helper);
         });
     }
     if (watch.progress) watch.progress(r->done, r->total);
@@ -618,6 +619,8 @@ QList<DamagedTable> convertToSqlite(const QString& jetPath, const QString& sqlit
 void setInterruptFlag(const std::atomic<bool>* flag) { interruptFlag.store(flag); }
 
 bool convertingNow() { return converting.load() > 0; }
+
+void setReaderAhead(bool on) { readerAhead = on; }
 
 void checkTableReadable(const QList<DamagedTable>& damaged, const QString& jetPath, const QString& table) {
     for (const DamagedTable& d : damaged) {

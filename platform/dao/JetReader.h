@@ -92,6 +92,8 @@ std::shared_ptr<JetFill> startConversion(const QString& jetPath, const QString& 
 void setInterruptFlag(const std::atomic<bool>* flag);
 // Whether a conversion is running now, a background fill included; safe in a signal handler.
 bool convertingNow();
+// Whether a spare reader is started for the next opening once a fill has ended.
+void setReaderAhead(bool on);
 
 // Raises 3343 naming the table, the file and how many of its records could be read when `table` is
 // one of the damaged ones.

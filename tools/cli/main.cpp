@@ -478,6 +478,8 @@ int main(int argc, char** argv) {
     }
     QCoreApplication::setApplicationName(QStringLiteral("tabulon-cli"));
     dao::setOpenInterruptFlag(&interrupted);
+    // A command reads its files and ends: a reader started ahead for a next one would be wasted.
+    dao::setReaderAhead(false);
     // A Ctrl-C the caller chose to ignore (a background job of a script) stays ignored.
     if (std::signal(SIGINT, onInterrupt) == SIG_IGN) std::signal(SIGINT, SIG_IGN);
     // A connection dropped with changes it could not save has written why to stderr already.
