@@ -84,4 +84,13 @@ QString Variant::debugString() const {
     return {};
 }
 
+void Variant::copyValue(const Variant& o) {
+    switch (o.v_.index()) {
+        case 1: v_.emplace<1>(*std::get_if<1>(&o.v_)); break;
+        case 2: v_.emplace<2>(*std::get_if<2>(&o.v_)); break;
+        case 3: v_.emplace<3>(*std::get_if<3>(&o.v_)); break;
+        default: v_ = o.v_; break;
+    }
+}
+
 }  // namespace dao

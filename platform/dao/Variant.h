@@ -60,21 +60,17 @@ public:
     static double dayNumberFromDateTime(const QDateTime& dt);
     static QDateTime dateTimeFromDayNumber(double d);
 
-    // Numbers, most values, are copied without the variant's own dispatch (a walk copies every value).
+    // A walk copies every value: a NULL (most cells of a wide table) costs no call, and numbers are
+    // copied without the variant's own dispatch.
     Variant(const Variant& o) : type_(o.type_) {
-        switch (o.v_.index()) {
-            case 0: break;
-            case 1: v_.emplace<1>(*std::get_if<1>(&o.v_)); break;
-            case 2: v_.emplace<2>(*std::get_if<2>(&o.v_)); break;
-            case 3: v_.emplace<3>(*std::get_if<3>(&o.v_)); break;
-            default: v_ = o.v_; break;
-        }
+        if (o.v_.index() != 0) copyValue(o);
     }
     Variant(Variant&&) noexcept = default;
     Variant& operator=(const Variant&) = default;
     Variant& operator=(Variant&&) noexcept = default;
 
 private:
+    void copyValue(const Variant& o);
     template <typename T>
     Variant(Type t, T&& value) : type_(t), v_(std::forward<T>(value)) {}
     Type type_ = Type::Empty;
