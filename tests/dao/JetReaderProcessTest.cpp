@@ -517,10 +517,15 @@ TEST_F(JetReaderProcess, TheNextOpeningsReaderWaitsReadyAndIsUsedOnlyWhenItIsThe
         return std::optional<pid_t>();
     };
     // With the hold asked for in the environment, the reader holds once the first records are there;
-    // it goes on when told. The one that read, and the records read.
+    // it goes on when told. The one that held (none without the hold), and the records read.
     auto open = [&] {
+        const bool holding = qEnvironmentVariableIsSet("TABULON_JET_READER_HOLD");
         auto db = dao::OpenDatabase(jet_);
-        const auto reader = testutil::jetReaderOf(::getpid(), true);
+        std::optional<pid_t> reader;
+        QElapsedTimer t;
+        t.start();
+        while (holding && !(reader = testutil::jetReaderOf(::getpid(), true)) && t.elapsed() < 10000)
+            QThread::msleep(1);
         if (reader) ::kill(*reader, SIGCONT);
         auto rs = db->OpenRecordset("MSP_PROJECTS");
         rs->MoveLast();
