@@ -1022,8 +1022,10 @@ int main(int argc, char** argv) {
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     std::vector<std::string> job;
     if (spare) {
-        // Not the reader of any file yet: named apart from those until its job comes.
+        // Not the reader of any file yet: named apart from those until its job comes. Its paths
+        // come whole, so it holds no folder meanwhile (one on a drive the user would take out).
         prctl(PR_SET_NAME, "tabulon-spare");
+        if (::chdir("/") != 0) _exit(HelperExit::Usage);
         sqlite3_initialize();
         job = takeJob();
         if (job.empty()) _exit(HelperExit::Usage);
