@@ -215,14 +215,7 @@ private:
             g.unlock();
             Spare s = start(helper);
             g.lock();
-            if (spare_.pid <= 0) {
-                spare_ = s;
-            } else if (s.pid > 0) {  // cannot happen: only this thread starts one
-                ::close(s.input);
-                ::close(s.output);
-                ::kill(s.pid, SIGKILL);
-                ::waitpid(s.pid, nullptr, 0);
-            }
+            spare_ = s;  // still empty: only this thread fills it
         }
     }
 
@@ -553,10 +546,9 @@ std::shared_ptr<JetFill> startConversion(const QString& jetPath, const QString& 
     SpareHelpers* spares = SpareHelpers::get();
     pid_t pid = -1;
     if (spares) {
-        const QByteArray job = QFile::encodeName(QFileInfo(jetPath).absoluteFilePath()) + '\0' +
-                               QFile::encodeName(QFileInfo(sqlitePath).absoluteFilePath()) + '\0' +
-                               QFile::encodeName(QFileInfo(QFile::decodeName(run->damagePath)).absoluteFilePath()) +
-                               '\0';
+        const QByteArray out = QFile::encodeName(QFileInfo(sqlitePath).absoluteFilePath());
+        const QByteArray job = QFile::encodeName(QFileInfo(jetPath).absoluteFilePath()) + '\0' + out + '\0' + out +
+                               "-damage" + '\0';
         pid = spares->take(helper, job, &run->output);
     }
     if (pid < 0) pid = spawnHelper(helper, {src, dst, run->damagePath}, -1, &run->output);
