@@ -965,8 +965,7 @@ bool Connection::Session::othersPending() const {
 }
 
 void Connection::Session::commitOthers() {
-    const Connection* hint = c_->file_->pendingHint.load();
-    if (hint != nullptr && hint != c_) {
+    if (othersPending()) {
         std::shared_ptr<Connection> other;
         {
             std::lock_guard<std::mutex> g(c_->file_->mu);

@@ -134,7 +134,9 @@ private:
     void readAhead(long long block);
     bool takeAhead(long long block);
     void aheadLoop();
-    void stopAhead();  // under the connection's lock, or without a connection's user meanwhile
+    // Ends the thread (it never waits on the connection's lock); its statement is let go after,
+    // under that lock, with `ahead`.
+    void stopAhead();
 
     // Table columns behind the fields (a column may stand twice in the select list) and the
     // statements of this recordset, prepared once.
